@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages needed to build, run and test Orvanta.
+set -euo pipefail
+PKGS=(
+  build-essential cmake pkg-config ninja-build
+  qtbase5-dev qtmultimedia5-dev libqt5svg5-dev libqt5multimedia5-plugins qtbase5-dev-tools
+  libavformat-dev libavcodec-dev libavdevice-dev libavfilter-dev libavutil-dev
+  libswscale-dev libswresample-dev libopenh264-dev
+  libsrt-openssl-dev srt-tools
+  libpulse-dev pulseaudio pulseaudio-utils
+  libx11-dev libxext-dev libxfixes-dev
+  ffmpeg xvfb xauth x11-utils xdotool
+  python3
+)
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,49 @@
+# Sourced by the test and benchmark commands: starts what the tests need on this
+# machine (Xvfb, a PulseAudio server with a null sink, the studio server) and
+# stops it again on exit. Everything listens on loopback or a local socket only.
+#   orvanta_env_start BUILD_DIR   orvanta_env_stop
+
+ORVANTA_ENV_PIDS=()
+
+orvanta_env_start() {
+  local build_dir=$1
+  export ORVANTA_ENV_DIR; ORVANTA_ENV_DIR=$(mktemp -d /tmp/orvanta-env.XXXXXX)
+
+  # A display of our own, so tests never draw on the user's desktop.
+  local disp=99
+  while [ -e /tmp/.X11-unix/X$disp ] || [ -e /tmp/.X$disp-lock ]; do disp=$((disp + 1)); done
+  Xvfb :$disp -screen 0 1920x1080x24 -nolisten tcp >"$ORVANTA_ENV_DIR/xvfb.log" 2>&1 &
+  ORVANTA_ENV_PIDS+=($!)
+  export DISPLAY=:$disp
+  for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$disp ] && break; sleep 0.1; done
+
+  # A private sound server whose default output is a null sink.
+  export XDG_RUNTIME_DIR="$ORVANTA_ENV_DIR/xdg"; mkdir -p "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"
+  export PULSE_RUNTIME_PATH="$XDG_RUNTIME_DIR/pulse"
+  if command -v pulseaudio >/dev/null; then
+    pulseaudio --daemonize=yes --exit-idle-time=-1 -n --disallow-exit \
+      --load="module-native-protocol-unix" \
+      --load="module-null-sink sink_name=orvanta_null sink_properties=device.description=Orvanta_Null_Output" \
+      >"$ORVANTA_ENV_DIR/pulse.log" 2>&1 || echo "warning: pulseaudio did not start" >&2
+    export ORVANTA_PULSE=1
+  fi
+
+  # The studio server on its default loopback ports.
+  local studio="$build_dir/tools/orvanta-studio/orvanta-studio"
+  if [ -x "$studio" ]; then
+    export ORVANTA_STUDIO_SRT=127.0.0.1:9000 ORVANTA_STUDIO_HTTP=127.0.0.1:8080
+    "$studio" --srt $ORVANTA_STUDIO_SRT --http $ORVANTA_STUDIO_HTTP \
+      --record "$ORVANTA_ENV_DIR/recordings" >"$ORVANTA_ENV_DIR/studio.log" 2>&1 &
+    ORVANTA_ENV_PIDS+=($!)
+    sleep 0.5
+  fi
+}
+
+orvanta_env_stop() {
+  local pid
+  for pid in "${ORVANTA_ENV_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${ORVANTA_ENV_PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
+  ORVANTA_ENV_PIDS=()
+  if [ -n "${PULSE_RUNTIME_PATH:-}" ]; then pulseaudio --kill >/dev/null 2>&1 || true; fi
+  [ -n "${ORVANTA_ENV_DIR:-}" ] && rm -rf "$ORVANTA_ENV_DIR"
+}
