@@ -28,15 +28,33 @@ orvanta_env_start() {
     export ORVANTA_PULSE=1
   fi
 
-  # The studio server on its default loopback ports.
+  # The studio server on free loopback ports (several runs may share a machine).
   local studio="$build_dir/tools/orvanta-studio/orvanta-studio"
   if [ -x "$studio" ]; then
-    export ORVANTA_STUDIO_SRT=127.0.0.1:9000 ORVANTA_STUDIO_HTTP=127.0.0.1:8080
+    local ports; ports=$(orvanta_free_ports)
+    export ORVANTA_STUDIO_SRT=127.0.0.1:${ports% *} ORVANTA_STUDIO_HTTP=127.0.0.1:${ports#* }
     "$studio" --srt $ORVANTA_STUDIO_SRT --http $ORVANTA_STUDIO_HTTP \
       --record "$ORVANTA_ENV_DIR/recordings" >"$ORVANTA_ENV_DIR/studio.log" 2>&1 &
     ORVANTA_ENV_PIDS+=($!)
     sleep 0.5
   fi
+}
+
+# Prints two loopback port numbers that are free for both UDP and TCP.
+orvanta_free_ports() {
+  python3 - <<'PY'
+import socket
+found = []
+while len(found) < 2:
+    t = socket.socket(); t.bind(("127.0.0.1", 0)); port = t.getsockname()[1]
+    u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    try:
+        u.bind(("127.0.0.1", port)); found.append(port)
+    except OSError:
+        pass
+    u.close(); t.close()
+print(*found)
+PY
 }
 
 orvanta_env_stop() {
