@@ -128,8 +128,7 @@ void DistributiveExporter::copyFolder(const QString &source, const QString &targ
 
 void DistributiveExporter::copyEntries(const QString &source, const QString &target)
 {
-    const QFileInfo targetInfo(target);
-    if (!targetInfo.dir().mkdir(targetInfo.fileName()) && !targetInfo.isDir()) {
+    if (!QDir().mkpath(target)) {
         failures << source;
         qDebug() << "fail" << source << target;
         return;
