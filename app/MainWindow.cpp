@@ -1,0 +1,729 @@
+#include "app/MainWindow.h"
+
+#include "app/DeploymentSettings.h"
+#include "app/SettingsKeys.h"
+#include "app/TLabel.h"
+#include "app/TNumberEdit.h"
+#include "app/UiMainWindow.h"
+#include "diagnostics/LogLine.h"
+#include "media/TImageWidget.h"
+
+#include <QCloseEvent>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kVuPeriodMs = 400;
+constexpr int kCpuPeriodMs = 3000;
+constexpr int kFrameModeSingle = 10;
+constexpr int kFrameModeDouble = 20;
+constexpr int kLayoutCamera = 10;
+constexpr int kLayoutScreen = 20;
+constexpr int kLayoutMix = 30;
+constexpr int kAdvancedFormHeight = 135;
+constexpr int kLinkFieldCount = 6;
+const char *const kVersion = "1.0";
+constexpr int kBuildNumber = 22;
+
+QString temporaryFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::TempLocation)
+           + QStringLiteral("/orvanta");
+}
+
+void setFixedSizeRange(QWidget *widget, const QSize &size)
+{
+    widget->setMinimumSize(size);
+    widget->setMaximumSize(size);
+}
+
+void setFixedHeightRange(QWidget *widget, int height)
+{
+    widget->setMinimumHeight(height);
+    widget->setMaximumHeight(height);
+}
+
+} // namespace
+
+MainWindow::MainWindow(const QString &link, QWidget *parent)
+    : QMainWindow(parent)
+    , vuTimer()
+    , cropRect()
+{
+    // The capture frame window (no parent) plugs in here, with the overlay.
+    mixerStarted = false;
+
+    constructForm();
+
+    // The log viewer (no parent) and the speed-test dialog (child, style sheet
+    // "SpeedTest{background-color: #050F15;}") are created here.
+
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    // Parented to the window so the store is flushed and freed with it.
+    settings = new QSettings(QSettings::IniFormat, QSettings::UserScope,
+                             SettingsKeys::Organisation, SettingsKeys::Application, this);
+    setWindowTitle(QStringLiteral("Orvanta"));
+    streaming = false;
+
+    // The mixer is created here; handleChanged and changeCropRect are
+    // forwarded to its handleChanged signal and cropRectChanged slot.
+
+    ui->cmbFrames->addItem(QStringLiteral("SD"), QSize(960, 540));
+    ui->cmbFrames->addItem(QStringLiteral("HD"), QSize(1280, 720));
+    ui->cmbFrames->addItem(QStringLiteral("FullHD"), QSize(1920, 1080));
+
+    loadSettings(link);
+    applyModeSetting();
+
+    // The mixer gets logsDlg as its log target here.
+    // The capture frame's onNewPosition(QRect) is connected to captureFrameMoved here.
+
+    prepareTemporaryFolder();
+
+    // The feedback player is created here.
+    // The update check (manifest GET at updateUrl()) is sent here.
+
+    ui->chkSystemAudio->setVisible(false);
+    addStatusLabels();
+
+    mixerStarted = true;
+    startMixer(0);
+
+    connect(&vuTimer, &QTimer::timeout, this, &MainWindow::onVUAnalyze);
+    vuTimer.start(kVuPeriodMs);
+    ui->chkSmartMute->setChecked(false);
+
+    cpuTimer = new QTimer(this);
+    cpuTimer->start(kCpuPeriodMs);
+    // addStatusLabels() made the CPU label; the CPU indicator connects to cpuTimer here.
+    ui->lblStudioPreview->setText(QString());
+
+    connectControls();
+
+    ui->stackedWidget->setCurrentIndex(ConnectionPage);
+    setFixedHeightRange(ui->bottomFrame, 0);
+    resize(620, 440);
+
+    connect(ui->frameInFrameLbl_1, &TLabel::clicked, this, &MainWindow::frameInFrameClicked);
+    connect(ui->frameInFrameLbl_2, &TLabel::clicked, this, &MainWindow::frameInFrameClicked);
+    connect(ui->stackedWidget, &QStackedWidget::currentChanged, this, &MainWindow::currentPageChanged);
+
+    restoreWindow();
+    createSourceMenus();
+
+    connect(ui->cropBtn, &QPushButton::clicked, this, &MainWindow::cropBtnClicked);
+    prepareArrowButtons();
+
+    ui->connectionStack->setCurrentIndex(SimplePage);
+    connect(ui->modeLbl, &TLabel::clicked, this, &MainWindow::switchConnectionPage);
+    connect(ui->numberEdit, &QLineEdit::returnPressed, this, &MainWindow::orvaLinkRequest);
+
+    const QString number = settings->value(SettingsKeys::Number).toString();
+    if (!number.isEmpty())
+        ui->numberEdit->setText(number);
+
+    if (!link.isEmpty())
+        ui->cmdStart->click();
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+void MainWindow::constructForm()
+{
+    ui = new Ui::MainWindow;
+    ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowStaysOnTopHint);
+}
+
+void MainWindow::prepareTemporaryFolder()
+{
+    // The feedback player shows splash.png while its stream connects. A file
+    // left by an earlier run is kept (QFile::copy does not overwrite).
+    const QString folder = temporaryFolder();
+    QDir().mkpath(folder);
+    QFile::copy(QStringLiteral(":/splash"), folder + QStringLiteral("/splash.png"));
+}
+
+void MainWindow::addStatusLabels()
+{
+    auto *version = new QLabel(QStringLiteral(" ver %1 (build %2)")
+                                   .arg(QLatin1String(kVersion))
+                                   .arg(kBuildNumber),
+                               this);
+    ui->statusbar->addWidget(version, 0);
+}
+
+void MainWindow::connectControls()
+{
+    // The CPU label sits at the right end of the status bar; it belongs to the
+    // CPU timer's step but is added after it so both labels exist early.
+    auto *cpuLabel = new QLabel(this);
+    cpuLabel->setObjectName(QStringLiteral("cpuLabel"));
+    ui->statusbar->addPermanentWidget(cpuLabel, 0);
+    cpuLabel->setToolTip(QStringLiteral("Total CPU activity"));
+
+    connect(ui->startBtn_1, &QPushButton::clicked, this, &MainWindow::orvaLinkRequest);
+    connect(ui->cmdStart, &QPushButton::clicked, this, &MainWindow::toggleStreaming);
+    connect(ui->stopBtn, &QPushButton::clicked, this, &MainWindow::toggleStreaming);
+    ui->stopBtn->hide();
+}
+
+void MainWindow::restoreWindow()
+{
+    restoreState(settings->value(SettingsKeys::State).toByteArray());
+    restoreGeometry(settings->value(SettingsKeys::Geometry).toByteArray());
+}
+
+void MainWindow::createSourceMenus()
+{
+    videoMenu = new QMenu(this);
+    connect(videoMenu, &QMenu::aboutToShow, this, &MainWindow::videoMenuShowed);
+    connect(videoMenu, &QMenu::triggered, this, &MainWindow::videoSourceChanged);
+    screenMenu = new QMenu(this);
+    connect(screenMenu, &QMenu::aboutToShow, this, &MainWindow::screenMenuShowed);
+    connect(screenMenu, &QMenu::triggered, this, &MainWindow::screenSourceChanged);
+    windowsMenu = new QMenu(QStringLiteral("Active windows"), this);
+    audioMenu = new QMenu(this);
+    connect(audioMenu, &QMenu::aboutToShow, this, &MainWindow::audioMenuShowed);
+    connect(audioMenu, &QMenu::triggered, this, &MainWindow::audioSourceChanged);
+
+    cropRect.setCoords(0, 0, 0, 0);
+    // fillWindowsMenu(), rebuildVideoMenu(), rebuildScreenMenu() and
+    // rebuildAudioMenu() fill the menus here, in that order.
+    ui->videoBtn->setMenu(videoMenu);
+    ui->screenBtn->setMenu(screenMenu);
+    ui->audioBtn->setMenu(audioMenu);
+}
+
+void MainWindow::prepareArrowButtons()
+{
+    // The player's arrowSender() is the context of leftArrow -> arrowClicked(true)
+    // and rightArrow -> arrowClicked(false); those connections are made here.
+    ui->leftArrow->hide();
+    ui->rightArrow->hide();
+    ui->leftArrow->setIcon(QIcon(QStringLiteral(":/arrowLeft.png")));
+    ui->rightArrow->setIcon(QIcon(QStringLiteral(":/arrowRight.png")));
+    ui->leftArrow->setIconSize(QSize(30, 23));
+    ui->rightArrow->setIconSize(QSize(30, 23));
+}
+
+void MainWindow::applyModeSetting()
+{
+    const QString mode = settings->value(SettingsKeys::Mode, QString()).toString();
+    if (mode.isEmpty() || mode == QLatin1String("CAMERA"))
+        ui->rbCamera->click();
+    else if (mode == QLatin1String("SCREEN"))
+        ui->rbScreen->click();
+    else if (mode == QLatin1String("MIX"))
+        ui->rbMix->click();
+}
+
+// ---------------------------------------------------------------- settings
+
+QString MainWindow::lookupOrigin() const
+{
+    return DeploymentSettings::lookupOrigin(*settings);
+}
+
+QString MainWindow::updateUrl() const
+{
+    return DeploymentSettings::updateUrl(*settings);
+}
+
+void MainWindow::loadSettings(const QString &link)
+{
+    ui->cmbEncs->clear();
+    // fillEncoderList() refills cmbEncs here with the encoders of this machine.
+    ui->cmbABR->clear();
+    ui->cmbABR->addItems({QStringLiteral("64"), QStringLiteral("128"), QStringLiteral("256")});
+
+    ui->txtURL->setText(settings->value(SettingsKeys::Url).toString());
+    ui->txtStreamID->setText(settings->value(SettingsKeys::StreamId).toString());
+    ui->spbVBR->setValue(settings->value(SettingsKeys::VideoBitRate).toInt());
+    ui->cmbABR->setCurrentText(settings->value(SettingsKeys::AudioBitRate).toString());
+    ui->cmbEncs->setCurrentText(settings->value(SettingsKeys::Encoder).toString());
+    ui->cmbFrames->setCurrentText(settings->value(SettingsKeys::Frame, QStringLiteral("HD")).toString());
+
+    const bool combined = settings->value(SettingsKeys::Combined, false).toBool()
+                          && !ui->rbCamera->isChecked();
+    ui->chkCombined->setChecked(combined);
+    on_chkCombined_stateChanged(ui->chkCombined->checkState());
+
+    ui->chkSystemAudio->setChecked(settings->value(SettingsKeys::SystemAudio, false).toBool());
+    on_chkSystemAudio_stateChanged(ui->chkSystemAudio->checkState());
+
+    if (!link.isEmpty())
+        applyLink(link);
+}
+
+void MainWindow::applyLink(const QString &link)
+{
+    const int schemeEnd = link.indexOf(QLatin1String("://"));
+    if (schemeEnd < 0) {
+        qDebug() << "-- link without \"://\" ignored";
+        return;
+    }
+    const QStringList fields = link.mid(schemeEnd + 3).split(QLatin1Char('/'));
+    auto field = [&fields](int index) {
+        return index < fields.size() ? fields.at(index) : QString();
+    };
+    if (!field(0).isEmpty())
+        ui->txtURL->setText(field(0));
+    if (!field(1).isEmpty())
+        ui->txtStreamID->setText(field(1));
+    if (!field(2).isEmpty())
+        ui->spbVBR->setValue(field(2).toInt());
+    if (!field(3).isEmpty())
+        ui->cmbABR->setCurrentText(field(3));
+    if (!field(4).isEmpty())
+        ui->cmbFrames->setCurrentText(field(4));
+    ui->chkCombined->setChecked(field(kLinkFieldCount - 1).toUpper() == QLatin1String("DBL"));
+}
+
+void MainWindow::saveSettings()
+{
+    settings->setValue(SettingsKeys::Encoder, ui->cmbEncs->currentText());
+    settings->setValue(SettingsKeys::Combined, ui->chkCombined->isChecked());
+    settings->setValue(SettingsKeys::SystemAudio, ui->chkSystemAudio->isChecked());
+    settings->setValue(SettingsKeys::AudioBitRate, ui->cmbABR->currentText());
+    settings->setValue(SettingsKeys::VideoBitRate, ui->spbVBR->value());
+    settings->setValue(SettingsKeys::Url, ui->txtURL->text());
+    settings->setValue(SettingsKeys::StreamId, ui->txtStreamID->text());
+    settings->setValue(SettingsKeys::Frame, ui->cmbFrames->currentText());
+    if (ui->rbCamera->isChecked())
+        settings->setValue(SettingsKeys::Mode, QStringLiteral("CAMERA"));
+    else if (ui->rbScreen->isChecked())
+        settings->setValue(SettingsKeys::Mode, QStringLiteral("SCREEN"));
+    else if (ui->rbMix->isChecked())
+        settings->setValue(SettingsKeys::Mode, QStringLiteral("MIX"));
+    settings->setValue(SettingsKeys::Geometry, saveGeometry());
+    settings->setValue(SettingsKeys::State, saveState(0));
+}
+
+// ---------------------------------------------------------------- events
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    QDir folder(temporaryFolder());
+    if (folder.exists())
+        folder.removeRecursively();
+    // The capture frame window is hidden here.
+    saveSettings();
+    // Written at once: the process may end right after the event loop returns.
+    settings->sync();
+    event->accept();
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    event->accept();
+    currentPageChanged(ui->stackedWidget->currentIndex());
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    event->accept();
+    currentPageChanged(ui->stackedWidget->currentIndex());
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *e)
+{
+    if (!ui->radioGroup->isVisible() || e->modifiers() != Qt::ControlModifier)
+        return;
+    switch (e->key()) {
+    case Qt::Key_1:
+        ui->rbCamera->setChecked(true);
+        on_rbCamera_clicked(true);
+        break;
+    case Qt::Key_2:
+        ui->rbScreen->setChecked(true);
+        on_rbScreen_clicked(true);
+        break;
+    case Qt::Key_3:
+        ui->rbMix->setChecked(true);
+        on_rbMix_clicked(true);
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------- broadcast
+
+void MainWindow::toggleStreaming()
+{
+    if (streaming)
+        stopStreaming();
+    else
+        startStreaming();
+}
+
+bool MainWindow::startStreaming()
+{
+    const QString server = ui->txtURL->text().toLower().remove(QStringLiteral("srt://"));
+    const QStringList parts = server.split(QLatin1Char(':'), Qt::KeepEmptyParts);
+    if (parts.size() < 2) {
+        QMessageBox::warning(this, QStringLiteral("Warning"),
+                             QStringLiteral("Incorrect SRT Server. Please enter host and port."),
+                             QMessageBox::Ok);
+        return false;
+    }
+    streaming = true;
+    const QString streamId = ui->txtStreamID->text();
+    const QString feedbackUrl = QStringLiteral("srt://") + server
+                                + QStringLiteral("?mode=caller&streamid=") + streamId.trimmed()
+                                + QStringLiteral("#feedbackplay");
+    qDebug() << "-- feedback" << feedbackUrl;
+    // player->startPlay(feedbackUrl, lblStudioPreview->winId()), resolveHost(parts[0])
+    // with its "STREAM TO SERVER : " log line, the control connection, the relay
+    // and its port wait, and mixer->startWriter() plug in here.
+    saveSettings();
+    finishPageStep();
+    return true;
+}
+
+void MainWindow::stopStreaming()
+{
+    // mixer->stopWriter() comes first.
+    streaming = false;
+    // The control channel closes through the player here.
+    ui->leftArrow->hide();
+    ui->rightArrow->hide();
+    // relay->stopRelay() and player->stopPlay() plug in here.
+    finishPageStep();
+}
+
+void MainWindow::finishPageStep()
+{
+    if (streaming) {
+        ui->stackedWidget->setCurrentIndex(PreviewPage);
+        // mixer->setPreviewWindow(frameInFrameLbl_2->winId())
+        ui->stopBtn->show();
+    } else {
+        ui->stackedWidget->setCurrentIndex(ConnectionPage);
+        // mixer->setPreviewWindow(frameInFrameLbl_1->winId())
+        ui->stopBtn->hide();
+    }
+}
+
+void MainWindow::startMixer(quint64 window)
+{
+    // A running mixer thread is stopped and waited for here.
+    const bool two = ui->chkCombined->isChecked();
+    ui->radioGroup->setVisible(!two);
+    const QSize size = ui->cmbFrames->currentData().toSize();
+    const int frameMode = two ? kFrameModeDouble : kFrameModeSingle;
+    qDebug() << "-- START MIXER" << frameMode << size;
+    if (window == 0)
+        window = ui->frameInFrameLbl_1->winId();
+    // mixer->start(window, frameMode, size)
+    Q_UNUSED(window);
+}
+
+quint64 MainWindow::mixerPreviewWindow() const
+{
+    return 0; // mixer->previewWindow()
+}
+
+// ---------------------------------------------------------------- sources
+
+void MainWindow::showSource(int layout)
+{
+    // mixer->layout = layout
+    Q_UNUSED(layout);
+}
+
+void MainWindow::on_rbCamera_clicked(bool checked)
+{
+    if (!checked)
+        return;
+    ui->screenBtn->setEnabled(ui->chkCombined->isChecked());
+    ui->cropBtn->setEnabled(ui->chkCombined->isChecked());
+    showSource(kLayoutCamera);
+    // The capture frame window is hidden here.
+}
+
+void MainWindow::on_rbScreen_clicked(bool checked)
+{
+    if (!checked)
+        return;
+    ui->screenBtn->setEnabled(true);
+    ui->cropBtn->setEnabled(true);
+    showSource(kLayoutScreen);
+}
+
+void MainWindow::on_rbMix_clicked(bool checked)
+{
+    if (!checked)
+        return;
+    ui->screenBtn->setEnabled(true);
+    ui->cropBtn->setEnabled(true);
+    showSource(kLayoutMix);
+}
+
+void MainWindow::on_chkCombined_stateChanged(int state)
+{
+    qDebug() << "-- on_chkCombined_stateChanged";
+    ui->sourceFrame->setVisible(state == 0);
+    const bool screenUsable = state != 0 || !ui->rbCamera->isChecked();
+    ui->screenBtn->setEnabled(screenUsable);
+    ui->cropBtn->setEnabled(screenUsable);
+    if (mixerStarted)
+        startMixer(mixerPreviewWindow());
+    currentPageChanged(ui->stackedWidget->currentIndex());
+}
+
+void MainWindow::on_chkSystemAudio_stateChanged(int arg1)
+{
+    qDebug() << "-- on_chkSystemAudio_stateChanged";
+    // mixer->setSystemSound(arg1 == Qt::Checked)
+    Q_UNUSED(arg1);
+}
+
+void MainWindow::on_cmbFrames_currentIndexChanged(int index)
+{
+    Q_UNUSED(index);
+    qDebug() << "-- on_cmbFrames_currentIndexChanged";
+    if (mixerStarted)
+        startMixer(mixerPreviewWindow());
+}
+
+void MainWindow::onVUAnalyze()
+{
+    if (!ui->chkSmartMute->isChecked())
+        return;
+    // The mixer's audioLevel (dB) drives player->setMute() with muteHoldMs here.
+}
+
+// ---------------------------------------------------------------- pages
+
+void MainWindow::switchConnectionPage()
+{
+    if (ui->connectionStack->currentIndex() == SimplePage) {
+        ui->connectionStack->setCurrentIndex(AdvancedPage);
+        ui->modeLbl->setText(QStringLiteral("Simple form >>>"));
+    } else {
+        ui->connectionStack->setCurrentIndex(SimplePage);
+        ui->modeLbl->setText(QStringLiteral("Advanced form >>>"));
+    }
+    currentPageChanged(ui->stackedWidget->currentIndex());
+}
+
+void MainWindow::frameInFrameClicked()
+{
+    if (ui->stackedWidget->currentIndex() == ConnectionPage) {
+        ui->stackedWidget->setCurrentIndex(PreviewPage);
+        // mixer preview -> lblStudioPreview, player window -> frameInFrameLbl_2
+        resetFeedbackLabel();
+    } else if (!streaming) {
+        ui->stackedWidget->setCurrentIndex(ConnectionPage);
+        // mixer preview -> frameInFrameLbl_1
+    } else {
+        // Swap the mixer's and the player's windows; toggle the arrows when
+        // the player's arrow sender has a live control connection.
+    }
+}
+
+void MainWindow::resetFeedbackLabel()
+{
+    // A fresh label drops whatever native window a renderer drew into.
+    TLabel *old = ui->frameInFrameLbl_2;
+    auto *label = new TLabel(old->parentWidget());
+    label->setObjectName(old->objectName());
+    label->setGeometry(old->geometry());
+    label->setCursor(old->cursor());
+    label->setScaledContents(true);
+    label->setPixmap(QPixmap(QStringLiteral(":/connect")));
+    ui->gridLayout_2->removeWidget(old);
+    delete old;
+    ui->frameInFrameLbl_2 = label;
+    ui->gridLayout_2->addWidget(label, 0, 0, 1, 1);
+    label->show();
+    connect(label, &TLabel::clicked, this, &MainWindow::frameInFrameClicked);
+}
+
+void MainWindow::currentPageChanged(int)
+{
+    if (!isVisible())
+        return;
+    if (ui->stackedWidget->currentIndex() == ConnectionPage)
+        layoutConnectionPage();
+    else
+        layoutPreviewPage();
+    // The renderers pick up the new sizes here: mixer->setPreviewWindow(
+    // mixer->previewWindow()) and player->setWindow(player->window()).
+}
+
+void MainWindow::layoutConnectionPage()
+{
+    const int w = qRound(ui->connectionPage->width() * 0.2);
+    const int h = qRound(w * 0.75);
+    const QSize frame = QSize(ui->chkCombined->isChecked() ? 2 * w : w, h) + QSize(4, 4);
+    setFixedSizeRange(ui->frameInFrame_1, frame);
+    setFixedHeightRange(ui->connectionFrame, frame.height());
+    if (ui->connectionStack->currentIndex() == SimplePage)
+        layoutSimplePage();
+    else
+        setFixedHeightRange(ui->connectionStack, kAdvancedFormHeight);
+}
+
+void MainWindow::layoutSimplePage()
+{
+    int height = ui->connectionPage->height() - ui->connectionFrame->height() - 16;
+    if (ui->sourceFrame->isVisible())
+        height -= ui->sourceFrame->height();
+    setFixedSizeRange(ui->connectionStack, QSize(ui->connectionPage->width(), height));
+    const QSize field(ui->simplePage->width() / 2, ui->simplePage->height() / 4);
+    setFixedSizeRange(ui->numberEdit, field);
+    ui->startBtnFrame_1->setMinimumWidth(field.width());
+    ui->startBtnFrame_1->setMaximumWidth(field.width());
+    fitNumberFont(field);
+}
+
+void MainWindow::fitNumberFont(const QSize &field)
+{
+    static const QString sample = QStringLiteral("000-000-000");
+    QFont font = ui->numberEdit->font();
+    // Pixel sizes below 1 are invalid; a tiny field keeps the smallest font
+    // instead of shrinking forever.
+    int pixelSize = std::max(1, field.height() - 4);
+    font.setPixelSize(pixelSize);
+    auto tooLarge = [&](const QFont &candidate) {
+        const QRect box = QFontMetrics(candidate).boundingRect(sample);
+        return box.width() > field.width() - 8 || box.height() > field.height() - 4;
+    };
+    while (pixelSize > 1 && tooLarge(font)) {
+        --pixelSize;
+        font.setPixelSize(pixelSize);
+    }
+    ui->numberEdit->setFont(font);
+}
+
+void MainWindow::layoutPreviewPage()
+{
+    const int w = int(ui->previewPage->width() * 0.2);
+    const int h = qRound(w * 0.75f);
+    const quint64 preview = mixerPreviewWindow();
+    const bool smallPreview = preview != 0
+                              && (preview == ui->frameInFrameLbl_1->internalWinId()
+                                  || preview == ui->frameInFrameLbl_2->internalWinId());
+    const int frameWidth = ui->chkCombined->isChecked() && smallPreview ? 2 * w : w;
+    const QSize frame = QSize(frameWidth, h) + QSize(4, 4);
+    ui->frameInFrame_2->setGeometry(ui->frameInFrame_1->geometry());
+    setFixedSizeRange(ui->frameInFrame_2, frame);
+    ui->lblStudioPreview->setGeometry(ui->previewFrame->geometry());
+}
+
+// ---------------------------------------------------------------- capture frame
+
+QPair<int, int> MainWindow::displayOfRect(const QList<int> &displayLefts, const QRect &rect)
+{
+    QList<int> lefts = displayLefts;
+    std::sort(lefts.begin(), lefts.end());
+    QPair<int, int> result(0, 0);
+    if (lefts.size() < 2)
+        return result;
+    for (int i = 0; i < lefts.size(); ++i) {
+        if (lefts.at(i) <= rect.left())
+            result = qMakePair(i, lefts.at(i));
+    }
+    return result;
+}
+
+void MainWindow::captureFrameMoved(const QRect &rect)
+{
+    QList<int> lefts;
+    const auto screens = QGuiApplication::screens();
+    for (const QScreen *screen : screens)
+        lefts.append(screen->geometry().left());
+    const QPair<int, int> display = displayOfRect(lefts, rect);
+    QRect area = rect;
+    if (display.first != 0)
+        area.translate(-display.second, 0);
+    // With the capture frame: when display.first equals its screenIndex,
+    // mixer->setArea(display.first, area); otherwise selectScreen(display.first).
+    Q_UNUSED(area);
+}
+
+// ---------------------------------------------------------------- other parts
+
+void MainWindow::on_actionSpeed_Test_triggered()
+{
+    // Shows the speed-test dialog.
+}
+
+void MainWindow::on_actionLogs_triggered()
+{
+    // Shows the log viewer.
+}
+
+void MainWindow::on_actionDistr_triggered()
+{
+    // Exports a portable copy of the program.
+}
+
+void MainWindow::on_actionCopy_Link_triggered()
+{
+    // Copies an "orvanta://" link of the advanced form to the clipboard.
+}
+
+void MainWindow::videoSourceChanged(QAction *action)
+{
+    Q_UNUSED(action); // selects the camera
+}
+
+void MainWindow::screenSourceChanged(QAction *action)
+{
+    Q_UNUSED(action); // selects the display or window
+}
+
+void MainWindow::audioSourceChanged(QAction *action)
+{
+    Q_UNUSED(action); // selects the microphone
+}
+
+void MainWindow::videoMenuShowed()
+{
+    // Refreshes the camera list.
+}
+
+void MainWindow::screenMenuShowed()
+{
+    // Refreshes the display and window lists.
+}
+
+void MainWindow::audioMenuShowed()
+{
+    // Refreshes the microphone list.
+}
+
+void MainWindow::cropBtnClicked()
+{
+    // Opens the crop dialog.
+}
+
+void MainWindow::orvaLinkRequest()
+{
+    // Looks the number up at lookupOrigin() and loads the returned link.
+}
+
+void MainWindow::orvaReplyRecieved()
+{
+    // Reply of the number lookup.
+}

@@ -1,0 +1,131 @@
+#pragma once
+#include <QMainWindow>
+#include <QRect>
+#include <QString>
+#include <QTimer>
+
+class LogsDlg;
+class Mixer;
+class PlayerWorker;
+class QAction;
+class QMenu;
+class QSettings;
+class RESender;
+class SpeedTest;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The program's one window. It owns every long-lived object of the process
+// and drives a broadcast: simple form (number), advanced form (server, stream
+// ID, encoder settings), preview page while streaming.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    enum StackedWidgetPage { ConnectionPage, PreviewPage };
+    enum ConnectionStackPage { SimplePage, AdvancedPage };
+
+    explicit MainWindow(const QString &link, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Fills the advanced form from the settings store, then from the fields of
+    // a link ("scheme://host:port/streamid/vbr/abr/frame/DBL"). A non-empty
+    // link without "://" is ignored.
+    void loadSettings(const QString &link);
+    void saveSettings();
+
+    void toggleStreaming();
+    void startMixer(quint64 window);
+    void resetFeedbackLabel();
+
+    QSettings *settingsStore() const { return settings; }
+    QString lookupOrigin() const;
+    QString updateUrl() const;
+
+    // Display under a rectangle: displays ordered by their left edge, the last
+    // one whose left edge is at or left of rect.left(). Returns its position in
+    // that order and its left edge; (0, 0) when there is one display or none
+    // lies left of the rectangle.
+    static QPair<int, int> displayOfRect(const QList<int> &displayLefts, const QRect &rect);
+
+    // The form; public so the other parts of the program (lookup, export, CPU
+    // indicator, source menus) can reach its widgets.
+    Ui::MainWindow *form() const { return ui; }
+
+signals:
+    void handleChanged(quint64 handle);
+    void changeCropRect(QRect rect);
+
+private slots:
+    void on_actionSpeed_Test_triggered();
+    void on_actionLogs_triggered();
+    void on_rbCamera_clicked(bool checked);
+    void on_rbScreen_clicked(bool checked);
+    void on_rbMix_clicked(bool checked);
+    void on_chkCombined_stateChanged(int state);
+    void on_chkSystemAudio_stateChanged(int arg1);
+    void on_cmbFrames_currentIndexChanged(int index);
+    void keyPressEvent(QKeyEvent *e) override;
+    void on_actionDistr_triggered();
+    void on_actionCopy_Link_triggered();
+    void onVUAnalyze();
+    void frameInFrameClicked();
+    void currentPageChanged(int);
+    void videoSourceChanged(QAction *action);
+    void screenSourceChanged(QAction *action);
+    void audioSourceChanged(QAction *action);
+    void videoMenuShowed();
+    void screenMenuShowed();
+    void audioMenuShowed();
+    void cropBtnClicked();
+    void switchConnectionPage();
+    void orvaLinkRequest();
+    void orvaReplyRecieved();
+    void captureFrameMoved(const QRect &rect);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void constructForm();
+    void prepareTemporaryFolder();
+    void addStatusLabels();
+    void connectControls();
+    void restoreWindow();
+    void createSourceMenus();
+    void prepareArrowButtons();
+    void applyModeSetting();
+    void applyLink(const QString &link);
+    void showSource(int layout);
+    void finishPageStep();
+    void layoutConnectionPage();
+    void layoutSimplePage();
+    void fitNumberFont(const QSize &field);
+    void layoutPreviewPage();
+    quint64 mixerPreviewWindow() const;
+    bool startStreaming();
+    void stopStreaming();
+
+    LogsDlg *logsDlg = nullptr;
+    Ui::MainWindow *ui = nullptr;
+    Mixer *mixer = nullptr;
+    QTimer vuTimer;
+    qint32 muteHoldMs = 0;
+    bool mixerStarted = false;
+    // WCapture captureFrame;  -- the capture frame window, held by value
+    bool streaming = false;
+    RESender *relay = nullptr;
+    QSettings *settings = nullptr;
+    SpeedTest *speedTest = nullptr;
+    PlayerWorker *player = nullptr;
+    QTimer *cpuTimer = nullptr;
+    QMenu *videoMenu = nullptr;
+    QMenu *screenMenu = nullptr;
+    QMenu *windowsMenu = nullptr;
+    QMenu *audioMenu = nullptr;
+    QRect cropRect;
+};

@@ -1,0 +1,31 @@
+#pragma once
+#include <QString>
+
+// Keys of the per-user settings store (INI, organisation "Velmora",
+// application "Orvanta"). Absent keys read as the default noted beside them.
+namespace SettingsKeys {
+inline const QString Url = QStringLiteral("URL");                 // "" server host:port
+inline const QString StreamId = QStringLiteral("STREAMID");       // ""
+inline const QString VideoBitRate = QStringLiteral("VBR");        // 0 (spin box raises it to 128)
+inline const QString AudioBitRate = QStringLiteral("ABR");        // ""
+inline const QString Encoder = QStringLiteral("ENCSV");           // "" encoder display name
+inline const QString Frame = QStringLiteral("FRAME");             // "HD"
+inline const QString Combined = QStringLiteral("COMBINED");       // false
+inline const QString SystemAudio = QStringLiteral("SYSAUDIO");    // false
+inline const QString Mode = QStringLiteral("MODE");               // "" = "CAMERA"; "SCREEN", "MIX"
+inline const QString Geometry = QStringLiteral("GEOMETRY");       // empty byte array
+inline const QString State = QStringLiteral("STATE");             // empty byte array
+inline const QString Number = QStringLiteral("NUMBER");           // "" as "123-456-789"
+inline const QString AudioSource = QStringLiteral("ASOURCE");     // ""
+inline const QString VideoSource = QStringLiteral("VSOURCE");     // ""
+inline const QString Screen = QStringLiteral("SCREEN");           // ""
+inline const QString WindowHandle = QStringLiteral("WHANDLE");    // 0 (quint64)
+inline const QString CropRect = QStringLiteral("CROP_RECT");      // QRect
+inline const QString CropDialogGeometry = QStringLiteral("CROP_DLG_GEOMETRY");
+inline const QString SkipUpdate = QStringLiteral("SKIP_UPDATE");  // 0
+inline const QString LookupOrigin = QStringLiteral("LOOKUP_ORIGIN");  // build default
+inline const QString UpdateUrl = QStringLiteral("UPDATE_URL");        // build default
+
+inline const QString Organisation = QStringLiteral("Velmora");
+inline const QString Application = QStringLiteral("Orvanta");
+} // namespace SettingsKeys

@@ -1,0 +1,47 @@
+#include "app/Startup.h"
+
+namespace Startup {
+
+QString linkArgument(const QStringList &arguments)
+{
+    if (arguments.size() < 2)
+        return QString();
+    const QString &first = arguments.at(1);
+    return first.contains(QLatin1String("://"), Qt::CaseSensitive) ? first : QString();
+}
+
+QString styleSheet()
+{
+    static const char *const rules[] = {
+        "MainWindow{background-color: #050F15;}",
+        "QDialog{background-color: #050F15; border: 4px solid lightgray;}",
+        "QStatusBar{background-color: transparent; color: white; font-weight: bold;}",
+        "QStatusBar::item{border: none;}",
+        "QLabel, QCheckBox, QRadioButton{font-size: 13px; color: white;}",
+        "QToolBar{border: none;}",
+        "QGroupBox{background-color: #0E2B47; border: 1px solid #34383A;}",
+        "QPushButton:checked{background: red; color: white;}",
+        "QPushButton#videoBtn, QPushButton#screenBtn, QPushButton#audioBtn, QPushButton#cropBtn"
+        "{background-color: #0E2B47; border: 1px solid #34383A;}",
+        "QPushButton#leftArrow, QPushButton#rightArrow{background-color: #0E2B47;}",
+        "QComboBox{background: #262626; color: #EA700C; selection-background-color: #262626;"
+        " selection-color: #EA700C;}",
+        "WCapture{background-color: darkBlue;}",
+        "QSpinBox{background: #262626; color: #EA700C; border: none;"
+        " selection-background-color: #262626; selection-color: #EA700C;}",
+        "QLineEdit{font-size: 14px; background: black; border: none; color: #EA700C;}",
+        "QLineEdit#numberEdit{font-size: 24px; background: black; border: none; color: #EA700C;}",
+        "QFrame#frameInFrame_1, QFrame#frameInFrame_2{border: 3px solid lightGray;"
+        " border-radius: 10px; background-color: black;}",
+        "QMenuBar{font-size: 12px; background-color: #0E2B47; color: rgb(255,255,255);}",
+        "QMenuBar::item::selected{background-color: rgb(49,49,49); color: rgb(255,255,255);}",
+        "QMenu{background-color: #0E2B47; color: rgb(255,255,255); border: 2px solid black;}",
+        "QMenu::item:selected{background-color: #654321;}",
+    };
+    QString sheet;
+    for (const char *rule : rules)
+        sheet += QLatin1String(rule) + QLatin1Char('\n');
+    return sheet;
+}
+
+} // namespace Startup
