@@ -2,7 +2,6 @@
 #include "HttpStub.h"
 
 #include "app/NumberLookup.h"
-#include "app/ServiceEndpoints.h"
 #include "app/UpdateChecker.h"
 
 #include <QApplication>
@@ -183,19 +182,6 @@ private slots:
             200, QNetworkReply::RemoteHostClosedError, "Connection closed", "{\"url\":\"srt://h:1/s\"}");
         QVERIFY(!outcome.ok);
         QCOMPARE(outcome.errorMessage, QString("Connection closed"));
-    }
-
-    void endpointsComeFromSettings()
-    {
-        auto settings = freshSettings();
-        QCOMPARE(ServiceEndpoints::lookupOrigin(*settings), QString(ORVANTA_DEFAULT_LOOKUP_ORIGIN));
-        QCOMPARE(ServiceEndpoints::updateUrl(*settings), QString(ORVANTA_DEFAULT_UPDATE_URL));
-        settings->setValue("LOOKUP_ORIGIN", "http://127.0.0.1:1");
-        settings->setValue("UPDATE_URL", "http://127.0.0.1:1/downloads/orvanta_win.json");
-        QCOMPARE(ServiceEndpoints::lookupOrigin(*settings), QString("http://127.0.0.1:1"));
-        QCOMPARE(ServiceEndpoints::updateUrl(*settings), QString("http://127.0.0.1:1/downloads/orvanta_win.json"));
-        settings->remove("LOOKUP_ORIGIN");
-        settings->remove("UPDATE_URL");
     }
 
     void updateOfferAndSkip()
