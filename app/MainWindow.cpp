@@ -1,14 +1,20 @@
 #include "app/MainWindow.h"
 
 #include "app/DeploymentSettings.h"
+#include "app/DistributiveExporter.h"
+#include "app/LinkSharing.h"
+#include "app/NumberLookup.h"
+#include "app/UpdateChecker.h"
 #include "app/SettingsKeys.h"
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
 #include "app/UiMainWindow.h"
 #include "diagnostics/LogLine.h"
+#include "diagnostics/LogsDlg.h"
 #include "media/TImageWidget.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -66,8 +72,10 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
 
     constructForm();
 
-    // The log viewer (no parent) and the speed-test dialog (child, style sheet
-    // "SpeedTest{background-color: #050F15;}") are created here.
+    // The log viewer has no parent and lives as long as the process.
+    logsDlg = new LogsDlg(nullptr);
+    // The speed-test dialog (child, style sheet
+    // "SpeedTest{background-color: #050F15;}") is created here.
 
     QSettings::setDefaultFormat(QSettings::IniFormat);
     // Parented to the window so the store is flushed and freed with it.
@@ -92,7 +100,8 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     prepareTemporaryFolder();
 
     // The feedback player is created here.
-    // The update check (manifest GET at updateUrl()) is sent here.
+    updateChecker = new UpdateChecker(settings, this, this);
+    updateChecker->check(updateUrl());
 
     ui->chkSystemAudio->setVisible(false);
     addStatusLabels();
@@ -106,7 +115,10 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
 
     cpuTimer = new QTimer(this);
     cpuTimer->start(kCpuPeriodMs);
-    // addStatusLabels() made the CPU label; the CPU indicator connects to cpuTimer here.
+    connect(cpuTimer, &QTimer::timeout, this, [this] {
+        if (auto *cpuLabel = findChild<QLabel *>(QStringLiteral("cpuLabel")))
+            cpuLabel->setText(cpuLoad.update());
+    });
     ui->lblStudioPreview->setText(QString());
 
     connectControls();
@@ -128,6 +140,12 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     ui->connectionStack->setCurrentIndex(SimplePage);
     connect(ui->modeLbl, &TLabel::clicked, this, &MainWindow::switchConnectionPage);
     connect(ui->numberEdit, &QLineEdit::returnPressed, this, &MainWindow::orvaLinkRequest);
+    numberLookup = new NumberLookup(this, this);
+    connect(numberLookup, &NumberLookup::replyFinished, this, &MainWindow::orvaReplyRecieved);
+    connect(numberLookup, &NumberLookup::linkReceived, this, [this](const QString &url) {
+        loadSettings(url);
+        ui->cmdStart->click();
+    });
 
     const QString number = settings->value(SettingsKeys::Number).toString();
     if (!number.isEmpty())
@@ -670,17 +688,28 @@ void MainWindow::on_actionSpeed_Test_triggered()
 
 void MainWindow::on_actionLogs_triggered()
 {
-    // Shows the log viewer.
+    logsDlg->show();
 }
 
 void MainWindow::on_actionDistr_triggered()
 {
-    // Exports a portable copy of the program.
+    DistributiveExporter(this, QCoreApplication::applicationDirPath()).run(buildLink());
 }
 
 void MainWindow::on_actionCopy_Link_triggered()
 {
-    // Copies an "orvanta://" link of the advanced form to the clipboard.
+    LinkSharing::copyToClipboard(buildLink());
+}
+
+LinkFields MainWindow::linkFields() const
+{
+    return {ui->txtURL->text(),        ui->txtStreamID->text(),     ui->spbVBR->value(),
+            ui->cmbABR->currentText(), ui->cmbFrames->currentText(), ui->chkCombined->isChecked()};
+}
+
+QString MainWindow::buildLink() const
+{
+    return LinkSharing::buildLink(linkFields());
 }
 
 void MainWindow::videoSourceChanged(QAction *action)
@@ -720,10 +749,20 @@ void MainWindow::cropBtnClicked()
 
 void MainWindow::orvaLinkRequest()
 {
-    // Looks the number up at lookupOrigin() and loads the returned link.
+    const QString number = ui->numberEdit->text();
+    // Shows "Invalid number." itself when the text is no number.
+    if (!numberLookup->request(lookupOrigin(), number))
+        return;
+    ui->startBtn_1->setText(QStringLiteral("Wait..."));
+    ui->startBtn_1->setEnabled(false);
+    ui->numberEdit->deselect();
+    settings->setValue(SettingsKeys::Number, number);
+    ui->modeLbl->setEnabled(false);
 }
 
 void MainWindow::orvaReplyRecieved()
 {
-    // Reply of the number lookup.
+    ui->modeLbl->setEnabled(true);
+    ui->startBtn_1->setText(QStringLiteral("Start"));
+    ui->startBtn_1->setEnabled(true);
 }

@@ -4,7 +4,12 @@
 #include <QString>
 #include <QTimer>
 
+#include "app/CpuLoad.h"
+#include "app/LinkFields.h"
+
 class LogsDlg;
+class NumberLookup;
+class UpdateChecker;
 class Mixer;
 class PlayerWorker;
 class QAction;
@@ -39,6 +44,10 @@ public:
     void toggleStreaming();
     void startMixer(quint64 window);
     void resetFeedbackLabel();
+
+    // The advanced form's fields as a link (server/stream/vbr/abr/frame[/DBL]).
+    QString buildLink() const;
+    LinkFields linkFields() const;
 
     QSettings *settingsStore() const { return settings; }
     QString lookupOrigin() const;
@@ -123,6 +132,9 @@ private:
     SpeedTest *speedTest = nullptr;
     PlayerWorker *player = nullptr;
     QTimer *cpuTimer = nullptr;
+    CpuLoad cpuLoad;
+    NumberLookup *numberLookup = nullptr;
+    UpdateChecker *updateChecker = nullptr;
     QMenu *videoMenu = nullptr;
     QMenu *screenMenu = nullptr;
     QMenu *windowsMenu = nullptr;
