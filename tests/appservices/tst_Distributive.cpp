@@ -192,6 +192,35 @@ private slots:
         QCOMPARE(failures, (QStringList{programDir + "/lib/libengine.so.1", programDir + "/orvanta",
                                         programDir + "/share/data/readme.txt"}));
     }
+
+    void exportReportsFilesThatCannotBeCopied()
+    {
+        // A source path just under the system's limit gets too long in the
+        // export, where it sits deeper: the copy cannot be written.
+        const QString broken = temp.filePath("brokenprogram");
+        QVERIFY(writeFile(broken + "/orvanta", kRecordingProgram, true));
+        QString deep = broken;
+        while (deep.size() < 4000)
+            deep += "/" + QString(qMin(200, 4000 - deep.size()) + 1, 'd');
+        const QString deepFile = deep + "/" + QString(4085 - deep.size(), 'f');
+        QVERIFY(writeFile(deepFile, "data"));
+
+        const QString target = temp.filePath("brokenexport");
+        QVERIFY(QDir().mkpath(target));
+        QWidget window;
+        DistributiveExporter exporter(&window, broken);
+        BoxWatcher watcher;
+        const QString folder = exporter.exportTo(target, "srt://h:1/s", kDate);
+        QCOMPARE(folder, QDir(target).filePath(kFolder));
+        QCOMPARE(exporter.copyFailures().size(), 1);
+        QVERIFY(deepFile.startsWith(exporter.copyFailures().first()));
+        QVERIFY(watcher.seen);
+        QCOMPARE(watcher.title, QString("Warning"));
+        QCOMPARE(watcher.parent, &window);
+        QCOMPARE(watcher.text, "These files could not be copied:\n" + exporter.copyFailures().first());
+        QVERIFY(QFileInfo(folder + "/START.sh").isExecutable());
+        QVERIFY(QFileInfo(folder + "/App/orvanta").isExecutable());
+    }
 };
 
 int main(int argc, char **argv)
