@@ -104,9 +104,7 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     vuTimer.start(kVuPeriodMs);
     ui->chkSmartMute->setChecked(false);
 
-    cpuTimer = new QTimer(this);
-    cpuTimer->start(kCpuPeriodMs);
-    // addStatusLabels() made the CPU label; the CPU indicator connects to cpuTimer here.
+    startCpuIndicator();
     ui->lblStudioPreview->setText(QString());
 
     connectControls();
@@ -133,7 +131,7 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     if (!number.isEmpty())
         ui->numberEdit->setText(number);
 
-    if (!link.isEmpty())
+    if (isLink(link))
         ui->cmdStart->click();
 }
 
@@ -167,15 +165,19 @@ void MainWindow::addStatusLabels()
     ui->statusbar->addWidget(version, 0);
 }
 
-void MainWindow::connectControls()
+void MainWindow::startCpuIndicator()
 {
-    // The CPU label sits at the right end of the status bar; it belongs to the
-    // CPU timer's step but is added after it so both labels exist early.
+    cpuTimer = new QTimer(this);
+    cpuTimer->start(kCpuPeriodMs);
     auto *cpuLabel = new QLabel(this);
     cpuLabel->setObjectName(QStringLiteral("cpuLabel"));
     ui->statusbar->addPermanentWidget(cpuLabel, 0);
+    // The CPU indicator's update (cpuTimer timeout -> cpuLabel text) is connected here.
     cpuLabel->setToolTip(QStringLiteral("Total CPU activity"));
+}
 
+void MainWindow::connectControls()
+{
     connect(ui->startBtn_1, &QPushButton::clicked, this, &MainWindow::orvaLinkRequest);
     connect(ui->cmdStart, &QPushButton::clicked, this, &MainWindow::toggleStreaming);
     connect(ui->stopBtn, &QPushButton::clicked, this, &MainWindow::toggleStreaming);
@@ -272,11 +274,11 @@ void MainWindow::loadSettings(const QString &link)
 
 void MainWindow::applyLink(const QString &link)
 {
-    const int schemeEnd = link.indexOf(QLatin1String("://"));
-    if (schemeEnd < 0) {
+    if (!isLink(link)) {
         qDebug() << "-- link without \"://\" ignored";
         return;
     }
+    const int schemeEnd = link.indexOf(QLatin1String("://"));
     const QStringList fields = link.mid(schemeEnd + 3).split(QLatin1Char('/'));
     auto field = [&fields](int index) {
         return index < fields.size() ? fields.at(index) : QString();
@@ -292,6 +294,11 @@ void MainWindow::applyLink(const QString &link)
     if (!field(4).isEmpty())
         ui->cmbFrames->setCurrentText(field(4));
     ui->chkCombined->setChecked(field(kLinkFieldCount - 1).toUpper() == QLatin1String("DBL"));
+}
+
+bool MainWindow::isLink(const QString &text)
+{
+    return text.contains(QLatin1String("://"));
 }
 
 void MainWindow::saveSettings()
@@ -389,7 +396,7 @@ bool MainWindow::startStreaming()
     const QString feedbackUrl = QStringLiteral("srt://") + server
                                 + QStringLiteral("?mode=caller&streamid=") + streamId.trimmed()
                                 + QStringLiteral("#feedbackplay");
-    qDebug() << "-- feedback" << feedbackUrl;
+    Q_UNUSED(feedbackUrl);
     // player->startPlay(feedbackUrl, lblStudioPreview->winId()), resolveHost(parts[0])
     // with its "STREAM TO SERVER : " log line, the control connection, the relay
     // and its port wait, and mixer->startWriter() plug in here.

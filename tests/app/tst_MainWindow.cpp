@@ -350,6 +350,14 @@ void TestMainWindow::linkArgumentStartsAtOnce()
     QCOMPARE(ini.value("ABR").toString(), QString("128"));
     QCOMPARE(ini.value("FRAME").toString(), QString("FullHD"));
     QCOMPARE(ini.value("COMBINED").toBool(), true);
+
+    ini.setValue("URL", "stored:1");
+    ini.sync();
+
+    // Without "://" the argument is no link: nothing filled, nothing started.
+    auto plain = makeWindow("h:9000/id/2048/128/HD/DBL");
+    QCOMPARE(plain->form()->txtURL->text(), QString("stored:1"));
+    QCOMPARE(plain->form()->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
 }
 
 void TestMainWindow::closeWritesIniAndRemovesTemporaryFolder()
