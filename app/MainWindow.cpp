@@ -113,12 +113,7 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     vuTimer.start(kVuPeriodMs);
     ui->chkSmartMute->setChecked(false);
 
-    cpuTimer = new QTimer(this);
-    cpuTimer->start(kCpuPeriodMs);
-    connect(cpuTimer, &QTimer::timeout, this, [this] {
-        if (auto *cpuLabel = findChild<QLabel *>(QStringLiteral("cpuLabel")))
-            cpuLabel->setText(cpuLoad.update());
-    });
+    startCpuIndicator();
     ui->lblStudioPreview->setText(QString());
 
     connectControls();
@@ -151,7 +146,7 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     if (!number.isEmpty())
         ui->numberEdit->setText(number);
 
-    if (!link.isEmpty())
+    if (isLink(link))
         ui->cmdStart->click();
 }
 
@@ -185,15 +180,19 @@ void MainWindow::addStatusLabels()
     ui->statusbar->addWidget(version, 0);
 }
 
-void MainWindow::connectControls()
+void MainWindow::startCpuIndicator()
 {
-    // The CPU label sits at the right end of the status bar; it belongs to the
-    // CPU timer's step but is added after it so both labels exist early.
+    cpuTimer = new QTimer(this);
+    cpuTimer->start(kCpuPeriodMs);
     auto *cpuLabel = new QLabel(this);
     cpuLabel->setObjectName(QStringLiteral("cpuLabel"));
     ui->statusbar->addPermanentWidget(cpuLabel, 0);
+    connect(cpuTimer, &QTimer::timeout, cpuLabel, [this, cpuLabel] { cpuLabel->setText(cpuLoad.update()); });
     cpuLabel->setToolTip(QStringLiteral("Total CPU activity"));
+}
 
+void MainWindow::connectControls()
+{
     connect(ui->startBtn_1, &QPushButton::clicked, this, &MainWindow::orvaLinkRequest);
     connect(ui->cmdStart, &QPushButton::clicked, this, &MainWindow::toggleStreaming);
     connect(ui->stopBtn, &QPushButton::clicked, this, &MainWindow::toggleStreaming);
@@ -290,11 +289,11 @@ void MainWindow::loadSettings(const QString &link)
 
 void MainWindow::applyLink(const QString &link)
 {
-    const int schemeEnd = link.indexOf(QLatin1String("://"));
-    if (schemeEnd < 0) {
+    if (!isLink(link)) {
         qDebug() << "-- link without \"://\" ignored";
         return;
     }
+    const int schemeEnd = link.indexOf(QLatin1String("://"));
     const QStringList fields = link.mid(schemeEnd + 3).split(QLatin1Char('/'));
     auto field = [&fields](int index) {
         return index < fields.size() ? fields.at(index) : QString();
@@ -310,6 +309,11 @@ void MainWindow::applyLink(const QString &link)
     if (!field(4).isEmpty())
         ui->cmbFrames->setCurrentText(field(4));
     ui->chkCombined->setChecked(field(kLinkFieldCount - 1).toUpper() == QLatin1String("DBL"));
+}
+
+bool MainWindow::isLink(const QString &text)
+{
+    return text.contains(QLatin1String("://"));
 }
 
 void MainWindow::saveSettings()
@@ -407,7 +411,7 @@ bool MainWindow::startStreaming()
     const QString feedbackUrl = QStringLiteral("srt://") + server
                                 + QStringLiteral("?mode=caller&streamid=") + streamId.trimmed()
                                 + QStringLiteral("#feedbackplay");
-    qDebug() << "-- feedback" << feedbackUrl;
+    Q_UNUSED(feedbackUrl);
     // player->startPlay(feedbackUrl, lblStudioPreview->winId()), resolveHost(parts[0])
     // with its "STREAM TO SERVER : " log line, the control connection, the relay
     // and its port wait, and mixer->startWriter() plug in here.

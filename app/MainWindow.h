@@ -103,12 +103,14 @@ private:
     void constructForm();
     void prepareTemporaryFolder();
     void addStatusLabels();
+    void startCpuIndicator();
     void connectControls();
     void restoreWindow();
     void createSourceMenus();
     void prepareArrowButtons();
     void applyModeSetting();
     void applyLink(const QString &link);
+    static bool isLink(const QString &text);
     void showSource(int layout);
     void finishPageStep();
     void layoutConnectionPage();

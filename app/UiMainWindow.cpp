@@ -290,6 +290,9 @@ void MainWindow::setupAdvancedPage()
     startBtnFrame_2 = frame(advancedPage, "startBtnFrame_2", QFrame::NoFrame);
     horizontalLayout_4 = new QHBoxLayout(startBtnFrame_2);
     horizontalLayout_4->setObjectName(QStringLiteral("horizontalLayout_4"));
+    // The advanced form is held to 135 px; with the default frame margins the
+    // Start button would be squeezed to nothing by this platform's font metrics.
+    horizontalLayout_4->setContentsMargins(0, 0, 0, 0);
     horizontalSpacer_start2 = horizontalSpacer();
     horizontalLayout_4->addItem(horizontalSpacer_start2);
     cmdStart = new QPushButton(startBtnFrame_2);

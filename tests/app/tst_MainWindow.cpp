@@ -1,0 +1,579 @@
+#include "app/DeploymentSettings.h"
+#include "app/MainWindow.h"
+#include "app/TLabel.h"
+#include "app/TNumberEdit.h"
+#include "app/UiMainWindow.h"
+#include "media/TImageWidget.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+// Every test runs against a private configuration folder and temporary
+// folder, set up in main() before Qt reads either location.
+static QString g_configHome;
+static QString g_tempHome;
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+
+    void formObjectsAndTexts();
+    void constructionLeavesTheSimpleForm();
+    void freshProfileDefaults();
+    void settingsRoundTripThroughIniFile();
+    void unknownStoredItemsKeepCurrentItem();
+    void linkFields_data();
+    void linkFields();
+    void linkArgumentStartsAtOnce();
+    void closeWritesIniAndRemovesTemporaryFolder();
+    void earlierSplashFileIsKept();
+    void deploymentValuesDefaultAndOverride();
+    void serverWithoutPortWarns();
+    void formSwitchAndPreviewClicks();
+    void ctrlDigitsSelectSourcesOutsideTwoFramesMode();
+    void relayoutSizesThePreviewFrame();
+    void displayOfRect();
+
+private:
+    static QString iniPath();
+    static std::unique_ptr<MainWindow> makeWindow(const QString &link = QString());
+    static void store(const QVariantMap &values);
+    static QString closeMessageBox();
+};
+
+QString TestMainWindow::iniPath()
+{
+    return g_configHome + "/Velmora/Orvanta.ini";
+}
+
+std::unique_ptr<MainWindow> TestMainWindow::makeWindow(const QString &link)
+{
+    return std::make_unique<MainWindow>(link);
+}
+
+void TestMainWindow::store(const QVariantMap &values)
+{
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        settings.setValue(it.key(), it.value());
+    settings.sync();
+}
+
+void TestMainWindow::init()
+{
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
+    settings.clear();
+    settings.sync();
+    QDir(g_tempHome + "/orvanta").removeRecursively();
+}
+
+void TestMainWindow::formObjectsAndTexts()
+{
+    auto window = makeWindow();
+    Ui::MainWindow *ui = window->form();
+    QCOMPARE(window->windowTitle(), QString("Orvanta"));
+    QVERIFY(window->windowFlags() & Qt::WindowStaysOnTopHint);
+    QCOMPARE(window->minimumSize(), QSize(424, 400));
+
+    struct Text { const char *name; const char *property; const char *value; };
+    const Text texts[] = {
+        {"startBtn_1", "text", "Start"},
+        {"cmdStart", "text", "Start"},
+        {"stopBtn", "text", "Stop"},
+        {"numberEdit", "inputMask", "999-999-999;_"},
+        {"numberEdit", "placeholderText", "000-000-000"},
+        {"txtURL", "placeholderText", "Server (host:port)"},
+        {"txtStreamID", "placeholderText", "Stream ID"},
+        {"spbLatency", "toolTip", "Latency"},
+        {"spbLatency", "suffix", " ms"},
+        {"chkCombined", "text", "Two-frames mode"},
+        {"modeLbl", "text", "Advanced form >>>"},
+        {"lblStudioPreview", "text", ""},
+        {"rbScreen", "text", "Screen"},
+        {"rbScreen", "toolTip", "only screen (Ctrl + 2)"},
+        {"rbCamera", "text", "Camera"},
+        {"rbCamera", "toolTip", "only camera (Ctrl + 1)"},
+        {"rbMix", "text", "Mix"},
+        {"rbMix", "toolTip", "camera + screen (Ctrl + 3)"},
+        {"chkSystemAudio", "text", "Add System sound"},
+        {"chkSmartMute", "text", "smart audio"},
+        {"menuTools", "title", "Tools"},
+        {"menuAdmin", "title", "Admin"},
+        {"actionSpeed_Test", "text", "Speed Test"},
+        {"actionLogs", "text", "Logs"},
+        {"actionDistr", "text", "Prepare Distributive"},
+        {"actionCopy_Link", "text", "Generate Link"},
+        {"videoBtn", "text", ""},
+        {"leftArrow", "text", ""},
+    };
+    for (const Text &t : texts) {
+        QObject *object = window->findChild<QObject *>(t.name);
+        QVERIFY2(object, t.name);
+        QCOMPARE(object->property(t.property).toString(), QString::fromUtf8(t.value));
+    }
+
+    QCOMPARE(ui->spbVBR->minimum(), 128);
+    QCOMPARE(ui->spbVBR->maximum(), 100000);
+    QCOMPARE(ui->spbVBR->singleStep(), 128);
+    QCOMPARE(ui->spbLatency->minimum(), 10);
+    QCOMPARE(ui->spbLatency->maximum(), 1000);
+    QCOMPARE(ui->spbLatency->singleStep(), 50);
+    QCOMPARE(ui->spbLatency->value(), 120);
+    QCOMPARE(ui->numberEdit->maxLength(), 11);
+    QCOMPARE(ui->cmbABR->count(), 3);
+    QCOMPARE(ui->cmbABR->itemText(0), QString("64"));
+    QCOMPARE(ui->cmbABR->itemText(2), QString("256"));
+    QCOMPARE(ui->cmbFrames->count(), 3);
+    QCOMPARE(ui->cmbFrames->itemData(0).toSize(), QSize(960, 540));
+    QCOMPARE(ui->cmbFrames->itemData(1).toSize(), QSize(1280, 720));
+    QCOMPARE(ui->cmbFrames->itemText(2), QString("FullHD"));
+    QCOMPARE(ui->cmbFrames->itemData(2).toSize(), QSize(1920, 1080));
+
+    QCOMPARE(ui->videoBtn->iconSize(), QSize(20, 20));
+    QVERIFY(!ui->cropBtn->icon().isNull());
+    QCOMPARE(ui->leftArrow->iconSize(), QSize(30, 23));
+    QVERIFY(!ui->rightArrow->icon().isNull());
+    QCOMPARE(ui->controlFrame->maximumHeight(), 52);
+    QCOMPARE(ui->bottomFrame->maximumHeight(), 0);
+
+    // Menus: Tools holds Admin, Speed Test, Logs; Admin holds the two exports.
+    const auto toolActions = ui->menuTools->actions();
+    QCOMPARE(toolActions.size(), 3);
+    QCOMPARE(toolActions.at(0)->menu(), ui->menuAdmin);
+    QCOMPARE(toolActions.at(1), ui->actionSpeed_Test);
+    QCOMPARE(toolActions.at(2), ui->actionLogs);
+    QCOMPARE(ui->menuAdmin->actions(), (QList<QAction *>{ui->actionDistr, ui->actionCopy_Link}));
+    QCOMPARE(ui->menubar->layoutDirection(), Qt::RightToLeft);
+
+    // Source menus hang on their buttons; the window list has its title.
+    QVERIFY(ui->videoBtn->menu());
+    QVERIFY(ui->screenBtn->menu());
+    QVERIFY(ui->audioBtn->menu());
+    bool windowsMenuFound = false;
+    for (QMenu *menu : window->findChildren<QMenu *>(QString(), Qt::FindDirectChildrenOnly))
+        windowsMenuFound |= menu->title() == "Active windows";
+    QVERIFY(windowsMenuFound);
+
+    // Status bar: version on the left, CPU label with its tool tip on the right.
+    bool versionFound = false;
+    bool cpuFound = false;
+    for (QLabel *label : ui->statusbar->findChildren<QLabel *>()) {
+        versionFound |= label->text() == " ver 1.0 (build 22)";
+        cpuFound |= label->toolTip() == "Total CPU activity";
+    }
+    QVERIFY(versionFound);
+    QVERIFY(cpuFound);
+}
+
+void TestMainWindow::constructionLeavesTheSimpleForm()
+{
+    auto window = makeWindow();
+    Ui::MainWindow *ui = window->form();
+    QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+    QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::SimplePage));
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QCOMPARE(window->size(), QSize(620, 440));
+    QVERIFY(!ui->stopBtn->isVisible());
+    QVERIFY(!ui->leftArrow->isVisible());
+    QVERIFY(!ui->rightArrow->isVisible());
+    QVERIFY(!ui->chkSystemAudio->isVisible());
+    QVERIFY(!ui->chkSmartMute->isChecked());
+    QVERIFY(ui->numberEdit->isVisible());
+    QCOMPARE(ui->bottomFrame->height(), 0);
+}
+
+void TestMainWindow::freshProfileDefaults()
+{
+    auto window = makeWindow();
+    Ui::MainWindow *ui = window->form();
+    QCOMPARE(ui->spbVBR->value(), 128);
+    QCOMPARE(ui->cmbABR->currentText(), QString("64"));
+    QCOMPARE(ui->cmbFrames->currentText(), QString("HD"));
+    QVERIFY(!ui->chkCombined->isChecked());
+    QVERIFY(ui->rbCamera->isChecked());
+    QVERIFY(!ui->rbScreen->isChecked());
+    QVERIFY(ui->txtURL->text().isEmpty());
+    QVERIFY(ui->txtStreamID->text().isEmpty());
+    QCOMPARE(ui->numberEdit->text(), QString("--"));
+    // Camera only: the screen controls are off until two-frames mode.
+    QVERIFY(!ui->screenBtn->isEnabled());
+    QVERIFY(!ui->cropBtn->isEnabled());
+    QVERIFY(ui->sourceFrame->isVisibleTo(window.get()));
+}
+
+void TestMainWindow::settingsRoundTripThroughIniFile()
+{
+    store({{"NUMBER", "123-456-789"}});
+    {
+        auto window = makeWindow();
+        Ui::MainWindow *ui = window->form();
+        QCOMPARE(ui->numberEdit->text(), QString("123-456-789"));
+        ui->txtURL->setText("studio.example:9000");
+        ui->txtStreamID->setText(" desk 7 ");
+        ui->spbVBR->setValue(3072);
+        ui->cmbABR->setCurrentText("256");
+        ui->cmbFrames->setCurrentText("SD");
+        ui->chkCombined->setChecked(true);
+        ui->chkSystemAudio->setChecked(true);
+        ui->rbMix->click();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        window->close();
+    }
+    QSettings ini(iniPath(), QSettings::IniFormat);
+    QCOMPARE(ini.value("URL").toString(), QString("studio.example:9000"));
+    QCOMPARE(ini.value("STREAMID").toString(), QString(" desk 7 "));
+    QCOMPARE(ini.value("VBR").toInt(), 3072);
+    QCOMPARE(ini.value("ABR").toString(), QString("256"));
+    QCOMPARE(ini.value("FRAME").toString(), QString("SD"));
+    QCOMPARE(ini.value("COMBINED").toBool(), true);
+    QCOMPARE(ini.value("SYSAUDIO").toBool(), true);
+    QCOMPARE(ini.value("MODE").toString(), QString("MIX"));
+    QVERIFY(!ini.value("GEOMETRY").toByteArray().isEmpty());
+    QVERIFY(!ini.value("STATE").toByteArray().isEmpty());
+    QVERIFY(ini.contains("ENCSV"));
+    QVERIFY(!ini.contains("LOOKUP_ORIGIN"));
+    QVERIFY(!ini.contains("UPDATE_URL"));
+
+    auto again = makeWindow();
+    Ui::MainWindow *ui = again->form();
+    QCOMPARE(ui->txtURL->text(), QString("studio.example:9000"));
+    QCOMPARE(ui->txtStreamID->text(), QString(" desk 7 "));
+    QCOMPARE(ui->spbVBR->value(), 3072);
+    QCOMPARE(ui->cmbABR->currentText(), QString("256"));
+    QCOMPARE(ui->cmbFrames->currentText(), QString("SD"));
+    QVERIFY(ui->chkCombined->isChecked());
+    QVERIFY(ui->chkSystemAudio->isChecked());
+    QVERIFY(ui->rbMix->isChecked());
+    QVERIFY(!ui->sourceFrame->isVisibleTo(again.get()));
+}
+
+void TestMainWindow::unknownStoredItemsKeepCurrentItem()
+{
+    store({{"ABR", "96"}, {"FRAME", "4K"}, {"MODE", "SIDEWAYS"}, {"VBR", "lots"}});
+    auto window = makeWindow();
+    Ui::MainWindow *ui = window->form();
+    QCOMPARE(ui->cmbABR->currentText(), QString("64"));
+    QCOMPARE(ui->cmbFrames->currentText(), QString("SD")); // first item stays
+    QCOMPARE(ui->spbVBR->value(), 128);
+    QVERIFY(!ui->rbCamera->isChecked());
+    QVERIFY(!ui->rbScreen->isChecked());
+    QVERIFY(!ui->rbMix->isChecked());
+}
+
+void TestMainWindow::linkFields_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("streamId");
+    QTest::addColumn<int>("vbr");
+    QTest::addColumn<QString>("abr");
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<bool>("combined");
+    // Stored: stored:1 / storedId / 4096 / 256 / SD, two-frames on.
+    QTest::newRow("all six fields")
+        << "orvanta://h:9000/id/2048/128/HD/DBL" << "h:9000" << "id" << 2048 << "128" << "HD" << true;
+    QTest::newRow("two fields only")
+        << "orvanta://h:9000/id" << "h:9000" << "id" << 4096 << "256" << "SD" << false;
+    QTest::newRow("dbl in lower case")
+        << "orvanta://h:9000/id/2048/128/FullHD/dbl" << "h:9000" << "id" << 2048 << "128" << "FullHD" << true;
+    QTest::newRow("dbl in mixed case")
+        << "orvanta://h:9000/id/2048/64/HD/dBl" << "h:9000" << "id" << 2048 << "64" << "HD" << true;
+    QTest::newRow("sixth field not DBL")
+        << "orvanta://h:9000/id/2048/64/HD/DBLX" << "h:9000" << "id" << 2048 << "64" << "HD" << false;
+    QTest::newRow("non-numeric bit rate")
+        << "orvanta://h:9000/id/fast" << "h:9000" << "id" << 128 << "256" << "SD" << false;
+    QTest::newRow("empty fields keep stored values")
+        << "orvanta://h:9000////HD/" << "h:9000" << "storedId" << 4096 << "256" << "HD" << false;
+    QTest::newRow("unknown items keep stored values")
+        << "orvanta://h:9000/id/1024/96/4K/DBL" << "h:9000" << "id" << 1024 << "256" << "SD" << true;
+    QTest::newRow("bit rate above range")
+        << "orvanta://h:9000/id/999999" << "h:9000" << "id" << 100000 << "256" << "SD" << false;
+    QTest::newRow("only the first scheme separator counts")
+        << "x://a://b/c" << "a:" << "storedId" << 128 << "256" << "SD" << false;
+    QTest::newRow("more than six fields")
+        << "orvanta://h:1/id/512/64/SD/DBL/extra" << "h:1" << "id" << 512 << "64" << "SD" << true;
+    QTest::newRow("without scheme separator: ignored")
+        << "h:9000/id/2048/128/HD/DBL" << "stored:1" << "storedId" << 4096 << "256" << "SD" << true;
+}
+
+void TestMainWindow::linkFields()
+{
+    QFETCH(QString, link);
+    store({{"URL", "stored:1"}, {"STREAMID", "storedId"}, {"VBR", 4096}, {"ABR", "256"},
+           {"FRAME", "SD"}, {"COMBINED", true}, {"MODE", "SCREEN"}});
+    auto window = makeWindow();
+    Ui::MainWindow *ui = window->form();
+    QVERIFY(ui->chkCombined->isChecked());
+    window->loadSettings(link);
+
+    QTEST(ui->txtURL->text(), "url");
+    QTEST(ui->txtStreamID->text(), "streamId");
+    QTEST(ui->spbVBR->value(), "vbr");
+    QTEST(ui->cmbABR->currentText(), "abr");
+    QTEST(ui->cmbFrames->currentText(), "frame");
+    QTEST(ui->chkCombined->isChecked(), "combined");
+    QTEST(!ui->sourceFrame->isVisibleTo(window.get()), "combined");
+    QCOMPARE(ui->cmbABR->count(), 3); // refilled, not appended
+}
+
+void TestMainWindow::linkArgumentStartsAtOnce()
+{
+    {
+        auto window = makeWindow("orvanta://127.0.0.1:9/cam1/2048/128/FullHD/dbl");
+        Ui::MainWindow *ui = window->form();
+        QCOMPARE(ui->txtURL->text(), QString("127.0.0.1:9"));
+        QCOMPARE(ui->txtStreamID->text(), QString("cam1"));
+        QVERIFY(ui->chkCombined->isChecked());
+        // Start was clicked: preview page with the Stop button.
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::PreviewPage));
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QVERIFY(ui->stopBtn->isVisible());
+        QTest::mouseClick(ui->stopBtn, Qt::LeftButton);
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        QVERIFY(!ui->stopBtn->isVisible());
+        window->close();
+    }
+    QSettings ini(iniPath(), QSettings::IniFormat);
+    QCOMPARE(ini.value("URL").toString(), QString("127.0.0.1:9"));
+    QCOMPARE(ini.value("STREAMID").toString(), QString("cam1"));
+    QCOMPARE(ini.value("VBR").toInt(), 2048);
+    QCOMPARE(ini.value("ABR").toString(), QString("128"));
+    QCOMPARE(ini.value("FRAME").toString(), QString("FullHD"));
+    QCOMPARE(ini.value("COMBINED").toBool(), true);
+
+    ini.setValue("URL", "stored:1");
+    ini.sync();
+
+    // Without "://" the argument is no link: nothing filled, nothing started.
+    auto plain = makeWindow("h:9000/id/2048/128/HD/DBL");
+    QCOMPARE(plain->form()->txtURL->text(), QString("stored:1"));
+    QCOMPARE(plain->form()->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+}
+
+void TestMainWindow::closeWritesIniAndRemovesTemporaryFolder()
+{
+    QVERIFY(!QFile::exists(iniPath()) || QFileInfo(iniPath()).size() == 0);
+    auto window = makeWindow();
+    const QString folder = g_tempHome + "/orvanta";
+    QVERIFY(QFile::exists(folder + "/splash.png"));
+    QCOMPARE(QImage(folder + "/splash.png").size(), QSize(1280, 720));
+    QFile extra(folder + "/left-over.bin");
+    QVERIFY(extra.open(QIODevice::WriteOnly));
+    extra.write("x");
+    extra.close();
+
+    window->form()->txtURL->setText("close.example:1234");
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QVERIFY(window->close());
+
+    // On disk before the window (and its store) is gone.
+    QFile file(iniPath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    QVERIFY(text.contains("URL=close.example:1234"));
+    QVERIFY(text.contains("MODE=CAMERA"));
+    QVERIFY(!QFileInfo::exists(folder));
+}
+
+void TestMainWindow::earlierSplashFileIsKept()
+{
+    const QString folder = g_tempHome + "/orvanta";
+    QVERIFY(QDir().mkpath(folder));
+    QFile old(folder + "/splash.png");
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("left by an earlier run");
+    old.close();
+    auto window = makeWindow();
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("left by an earlier run"));
+}
+
+void TestMainWindow::deploymentValuesDefaultAndOverride()
+{
+    {
+        auto window = makeWindow();
+        QCOMPARE(window->lookupOrigin(), DeploymentSettings::defaultLookupOrigin());
+        QCOMPARE(window->updateUrl(), DeploymentSettings::defaultUpdateUrl());
+        window->close();
+    }
+    QSettings ini(iniPath(), QSettings::IniFormat);
+    QVERIFY(!ini.contains("LOOKUP_ORIGIN"));
+    QVERIFY(!ini.contains("UPDATE_URL"));
+
+    store({{"LOOKUP_ORIGIN", "http://127.0.0.1:8080"},
+           {"UPDATE_URL", "http://127.0.0.1:8080/downloads/orvanta_win.json"}});
+    auto window = makeWindow();
+    QCOMPARE(window->lookupOrigin(), QString("http://127.0.0.1:8080"));
+    QCOMPARE(window->updateUrl(), QString("http://127.0.0.1:8080/downloads/orvanta_win.json"));
+    QSettings direct(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
+    QCOMPARE(DeploymentSettings::lookupOrigin(direct), QString("http://127.0.0.1:8080"));
+}
+
+QString TestMainWindow::closeMessageBox()
+{
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (!box)
+        return QString();
+    const QString seen = box->windowTitle() + "|" + box->text();
+    box->button(QMessageBox::Ok)->click();
+    return seen;
+}
+
+void TestMainWindow::serverWithoutPortWarns()
+{
+    auto window = makeWindow();
+    Ui::MainWindow *ui = window->form();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    ui->txtURL->setText("srt://studio.example");
+    QString seen;
+    QTimer closer;
+    closer.setInterval(20);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        const QString text = closeMessageBox();
+        if (!text.isEmpty())
+            seen = text;
+    });
+    closer.start();
+    QTimer::singleShot(5000, [] {
+        if (QApplication::activeModalWidget())
+            QApplication::activeModalWidget()->close();
+    });
+    ui->cmdStart->click();
+    closer.stop();
+    QCOMPARE(seen, QString("Warning|Incorrect SRT Server. Please enter host and port."));
+    QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+    QVERIFY(!ui->stopBtn->isVisible());
+    QVERIFY(!QFile::exists(iniPath()) || !QSettings(iniPath(), QSettings::IniFormat).contains("URL"));
+}
+
+void TestMainWindow::formSwitchAndPreviewClicks()
+{
+    auto window = makeWindow();
+    Ui::MainWindow *ui = window->form();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+
+    QTest::mouseClick(ui->modeLbl, Qt::LeftButton);
+    QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::AdvancedPage));
+    QCOMPARE(ui->modeLbl->text(), QString("Simple form >>>"));
+    QCOMPARE(ui->connectionStack->maximumHeight(), 135);
+    QTest::mouseClick(ui->modeLbl, Qt::RightButton);
+    QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::AdvancedPage));
+    QTest::mouseClick(ui->modeLbl, Qt::LeftButton);
+    QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::SimplePage));
+    QCOMPARE(ui->modeLbl->text(), QString("Advanced form >>>"));
+
+    // Small preview clicked: preview page with a fresh "connecting" label.
+    TLabel *before = ui->frameInFrameLbl_2;
+    QTest::mouseClick(ui->frameInFrameLbl_1, Qt::LeftButton);
+    QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::PreviewPage));
+    TLabel *after = ui->frameInFrameLbl_2;
+    QVERIFY(after != before);
+    QCOMPARE(after->objectName(), QString("frameInFrameLbl_2"));
+    QVERIFY(!after->pixmap(Qt::ReturnByValue).isNull());
+    QVERIFY(after->hasScaledContents());
+    QCOMPARE(window->findChildren<TLabel *>("frameInFrameLbl_2").size(), 1);
+    QCOMPARE(ui->gridLayout_2->indexOf(after), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(after->isVisible(), 2000);
+
+    // Not streaming: a click on it goes back to the connection page.
+    QTest::mouseClick(after, Qt::LeftButton);
+    QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+}
+
+void TestMainWindow::ctrlDigitsSelectSourcesOutsideTwoFramesMode()
+{
+    auto window = makeWindow();
+    Ui::MainWindow *ui = window->form();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QVERIFY(ui->rbCamera->isChecked());
+
+    QTest::keyClick(window.get(), Qt::Key_2, Qt::ControlModifier);
+    QVERIFY(ui->rbScreen->isChecked());
+    QVERIFY(ui->screenBtn->isEnabled());
+    QTest::keyClick(window.get(), Qt::Key_3, Qt::ControlModifier);
+    QVERIFY(ui->rbMix->isChecked());
+    QTest::keyClick(window.get(), Qt::Key_1, Qt::AltModifier);
+    QVERIFY(ui->rbMix->isChecked());
+    QTest::keyClick(window.get(), Qt::Key_1, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(ui->rbMix->isChecked());
+    QTest::keyClick(window.get(), Qt::Key_1, Qt::ControlModifier);
+    QVERIFY(ui->rbCamera->isChecked());
+    QVERIFY(!ui->screenBtn->isEnabled());
+
+    // Two-frames mode: the shortcuts do nothing, the screen controls are on.
+    ui->chkCombined->setChecked(true);
+    QVERIFY(!ui->radioGroup->isVisible());
+    QVERIFY(ui->screenBtn->isEnabled());
+    QTest::keyClick(window.get(), Qt::Key_2, Qt::ControlModifier);
+    QVERIFY(ui->rbCamera->isChecked());
+    QVERIFY(!ui->rbScreen->isChecked());
+}
+
+void TestMainWindow::relayoutSizesThePreviewFrame()
+{
+    auto window = makeWindow();
+    Ui::MainWindow *ui = window->form();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->resize(900, 600);
+    QTRY_COMPARE_WITH_TIMEOUT(ui->connectionPage->width() > 800, true, 2000);
+    QCoreApplication::processEvents();
+
+    const int w = qRound(ui->connectionPage->width() * 0.2);
+    const QSize single(w + 4, qRound(w * 0.75) + 4);
+    QCOMPARE(ui->frameInFrame_1->maximumSize(), single);
+    QCOMPARE(ui->connectionFrame->maximumHeight(), single.height());
+    QCOMPARE(ui->numberEdit->minimumSize(), ui->numberEdit->maximumSize());
+    QVERIFY(ui->numberEdit->maximumWidth() >= 200);
+
+    ui->chkCombined->setChecked(true);
+    const int w2 = qRound(ui->connectionPage->width() * 0.2);
+    QCOMPARE(ui->frameInFrame_1->maximumSize(), QSize(2 * w2 + 4, qRound(w2 * 0.75) + 4));
+}
+
+void TestMainWindow::displayOfRect()
+{
+    using P = QPair<int, int>;
+    QCOMPARE(MainWindow::displayOfRect({0}, QRect(100, 0, 10, 10)), P(0, 0));
+    QCOMPARE(MainWindow::displayOfRect({}, QRect(100, 0, 10, 10)), P(0, 0));
+    QCOMPARE(MainWindow::displayOfRect({1920, 0}, QRect(2000, 5, 10, 10)), P(1, 1920));
+    QCOMPARE(MainWindow::displayOfRect({0, 1920}, QRect(1919, 5, 10, 10)), P(0, 0));
+    QCOMPARE(MainWindow::displayOfRect({0, 1920}, QRect(1920, 5, 10, 10)), P(1, 1920));
+    QCOMPARE(MainWindow::displayOfRect({-1280, 0, 1920}, QRect(-10, 0, 5, 5)), P(0, -1280));
+    QCOMPARE(MainWindow::displayOfRect({-1280, 0, 1920}, QRect(10, 0, 5, 5)), P(1, 0));
+    QCOMPARE(MainWindow::displayOfRect({0, 1920}, QRect(-50, 0, 5, 5)), P(0, 0));
+}
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 1;
+    g_configHome = home.filePath("config");
+    g_tempHome = home.filePath("tmp");
+    QDir().mkpath(g_configHome);
+    QDir().mkpath(g_tempHome);
+    qputenv("XDG_CONFIG_HOME", g_configHome.toLocal8Bit());
+    qputenv("TMPDIR", g_tempHome.toLocal8Bit());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_MainWindow.moc"
