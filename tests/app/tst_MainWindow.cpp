@@ -469,6 +469,8 @@ void TestMainWindow::formSwitchAndPreviewClicks()
     QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::AdvancedPage));
     QCOMPARE(ui->modeLbl->text(), QString("Simple form >>>"));
     QCOMPARE(ui->connectionStack->maximumHeight(), 135);
+    // Within those 135 px the Start button keeps a usable height.
+    QTRY_VERIFY_WITH_TIMEOUT(ui->cmdStart->height() >= 18, 2000);
     QTest::mouseClick(ui->modeLbl, Qt::RightButton);
     QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::AdvancedPage));
     QTest::mouseClick(ui->modeLbl, Qt::LeftButton);
