@@ -6,7 +6,7 @@ PKGS=(
   qtbase5-dev qtmultimedia5-dev libqt5svg5-dev libqt5multimedia5-plugins qtbase5-dev-tools
   libavformat-dev libavcodec-dev libavdevice-dev libavfilter-dev libavutil-dev
   libswscale-dev libswresample-dev libopenh264-dev
-  libsrt-openssl-dev srt-tools
+  libsrt-gnutls-dev srt-tools
   libpulse-dev pulseaudio pulseaudio-utils
   libx11-dev libxext-dev libxfixes-dev
   ffmpeg xvfb xauth x11-utils xdotool
