@@ -80,6 +80,9 @@ bool StudioProcess::stop(int timeoutMs)
 
 QByteArray StudioProcess::output()
 {
+    // Takes up what the pipe holds now; a few short waits, so the call stays bounded.
+    for (int i = 0; i < 10 && m_process.state() == QProcess::Running && m_process.waitForReadyRead(20); ++i)
+        m_output += m_process.readAll();
     m_output += m_process.readAll();
     return m_output;
 }
