@@ -21,6 +21,7 @@ constexpr int kArrowMessageSize = 1316;
 constexpr int kArrowCounterOffset = 1312;
 constexpr int kListenBacklog = 64;
 constexpr int kRecordBuffer = 1 << 16;
+constexpr int kReceiveWindowPackets = 100000;
 
 void printLine(const QString &line)
 {
@@ -94,6 +95,14 @@ bool SrtHub::open(QString *error)
     srt_setsockflag(m_listener, SRTO_RCVLATENCY, &no, sizeof no);
     srt_setsockflag(m_listener, SRTO_RCVSYN, &no, sizeof no);
     srt_setsockflag(m_listener, SRTO_SNDSYN, &no, sizeof no);
+    // Room for the whole latency window of a caller sending as fast as it can
+    // (a speed test on loopback): with a full receive buffer, libsrt stalls
+    // live connections whose messages span two packets (the client's MSS of
+    // 1052 splits each 1316-byte message).
+    const int flowWindow = kReceiveWindowPackets;
+    const int receiveBuffer = kReceiveWindowPackets * 1000;
+    srt_setsockflag(m_listener, SRTO_FC, &flowWindow, sizeof flowWindow);
+    srt_setsockflag(m_listener, SRTO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     if (srt_bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == SRT_ERROR
         || srt_listen(m_listener, kListenBacklog) == SRT_ERROR) {
         *error = QString::fromLocal8Bit(srt_getlasterror_str());
