@@ -7,7 +7,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTcpSocket>
+#include <QUdpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -130,6 +132,25 @@ private slots:
         process.start(StudioProcess::binaryPath(), {"--srt", "example.com:9000"});
         QVERIFY(process.waitForFinished(kWaitMs));
         QVERIFY(process.exitCode() != 0);
+    }
+
+    void survivesGarbageOnTheSrtPort()
+    {
+        StudioProcess studio;
+        QVERIFY2(studio.start(), studio.output().constData());
+        QUdpSocket udp;
+        QRandomGenerator random(5);
+        for (int i = 0; i < 2000; ++i) {
+            QByteArray datagram(int(random.bounded(1, 1500)), Qt::Uninitialized);
+            for (char &c : datagram)
+                c = char(random.bounded(256));
+            if (i % 3 == 0)
+                datagram[0] = char(0x80);  // looks like an SRT control packet
+            udp.writeDatagram(datagram, QHostAddress::LocalHost, studio.srtPort());
+        }
+        SrtSocket caller = connectTo(studio, "after-garbage");
+        QVERIFY(caller.isValid());
+        QVERIFY(!studio.waitForStream("after-garbage", "media").isEmpty());
     }
 
     void recordsUnderSanitisedNames()
