@@ -132,7 +132,7 @@ private slots:
 
     void sixthFailedSendStopsForwarding()
     {
-        SrtTestServer server(true);
+        SrtTestServer server(SrtTestServer::DropCallers);
         QVERIFY(server.listen());
         MessageCapture log;
         RESender relay(nullptr);

@@ -2,6 +2,7 @@
 
 #include "tests/support/FreePorts.h"
 #include "tests/support/MessageCapture.h"
+#include "tests/support/SrtTestServer.h"
 #include "tests/support/StudioProcess.h"
 
 #include <QApplication>
@@ -13,7 +14,7 @@
 #include <QtTest>
 
 namespace {
-constexpr int kRunWaitMs = 20000;
+constexpr int kRunWaitMs = 60000;
 
 // Closes the next modal window (rejecting it) and remembers what it showed.
 struct ModalCloser {
@@ -175,6 +176,19 @@ private slots:
         QCOMPARE(label(dialog)->text(), QString("Test stopped."));
         const QJsonObject seen = StudioProcess::findStream(studio.status(), "halted", "speedtest");
         QVERIFY(qint64(seen.value("bytes").toDouble()) < 10485760);
+    }
+
+    void connectionThatStopsTakingDataEndsTheRun()
+    {
+        SrtTestServer server(SrtTestServer::NeverRead);
+        QVERIFY(server.listen());
+        SpeedTest dialog;
+        dialog.prepareTest("127.0.0.1", server.port(), "stuck", 120);
+        dialog.show();
+        runButton(dialog)->click();
+        // Twenty stalled seconds count as twenty failed sends.
+        QVERIFY(QTest::qWaitFor([&] { return !runButton(dialog)->isChecked(); }, kRunWaitMs));
+        QCOMPARE(label(dialog)->text(), QString("Test failed, count errors:20"));
     }
 
     void failedConnectionIsShown()
