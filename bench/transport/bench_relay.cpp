@@ -1,7 +1,8 @@
 // Relay benchmarks, everything on loopback:
-//   bench_relay throughput BYTES  bytes from a TCP writer through RESender to
-//       orvanta-studio, against srt-live-transmit carrying the same bytes with
-//       the same MSS and latency: delivered Mbit/s and CPU seconds per GB.
+//   bench_relay throughput BYTES [MBIT/S]  bytes from a TCP writer through
+//       RESender to orvanta-studio, against srt-live-transmit carrying the same
+//       bytes with the same MSS and latency, as fast as they go or at a given
+//       rate: delivered Mbit/s and CPU seconds per delivered GB.
 //   bench_relay delay COUNT  time from a TCP write to the message's arrival at
 //       an SRT listener, against a direct SRT send: median and 99th percentile.
 #include "transport/RESender.h"
@@ -95,6 +96,18 @@ bool writeFully(int fd, const char *data, size_t size)
     return true;
 }
 
+// Sleeps as needed so that `sent` bytes leave no faster than `mbits` Mbit/s
+// since `startNs` (0: no pacing).
+void pace(qint64 sent, double mbits, int64_t startNs)
+{
+    if (mbits <= 0)
+        return;
+    const int64_t dueNs = startNs + int64_t(sent * 8 / mbits * 1000.0);
+    const int64_t aheadNs = dueNs - nowNs();
+    if (aheadNs > 0)
+        std::this_thread::sleep_for(std::chrono::nanoseconds(aheadNs));
+}
+
 struct Delivery {
     qint64 bytes = 0;
     double seconds = 0;
@@ -129,8 +142,9 @@ void printThroughput(const char *name, const Delivery &delivery, qint64 pushed, 
                 cpuSeconds, cpuSeconds / (delivery.bytes / 1e9));
 }
 
-int throughput(qint64 bytes)
+int throughput(qint64 bytes, double mbits)
 {
+    const QString suffix = mbits > 0 ? QStringLiteral("-paced") : QString();
     StudioProcess studio;
     if (!studio.start()) {
         std::fprintf(stderr, "studio did not start: %s\n", studio.output().constData());
@@ -142,7 +156,7 @@ int throughput(qint64 bytes)
 
     // Relay: a writer thread pushes into RESender's TCP port as fast as it goes.
     RESender relay(nullptr);
-    relay.startRelay("127.0.0.1", studio.srtPort(), "bench-relay", kLatencyMs);
+    relay.startRelay("127.0.0.1", studio.srtPort(), "bench-relay" + suffix, kLatencyMs);
     QDeadlineTimer portWait(10000);
     while (relay.listenPort < 1 && !portWait.hasExpired())
         QThread::msleep(5);
@@ -155,11 +169,13 @@ int throughput(qint64 bytes)
     std::atomic<double> writerCpu{0};
     const int64_t start = nowNs();
     std::thread writer([&] {
-        for (qint64 sent = 0; sent < bytes; sent += qint64(block.size()))
+        for (qint64 sent = 0; sent < bytes; sent += qint64(block.size())) {
+            pace(sent, mbits, start);
             writeFully(fd, block.data(), block.size());
+        }
         writerCpu = threadCpuSeconds();
     });
-    const Delivery relayed = waitForDelivery(studio, "bench-relay", bytes, start);
+    const Delivery relayed = waitForDelivery(studio, "bench-relay" + suffix, bytes, start);
     writer.join();
     const double relayCpu = processCpuSeconds() - cpuBefore - writerCpu - (threadCpuSeconds() - mainCpuBefore);
     ::close(fd);
@@ -170,25 +186,30 @@ int throughput(qint64 bytes)
     QProcess reference;
     reference.start("srt-live-transmit",
                     {"-q", "-chunk:1316", "file://con",
-                     QStringLiteral("srt://127.0.0.1:%1?streamid=bench-reference&mss=1052&latency=%2")
+                     QStringLiteral("srt://127.0.0.1:%1?streamid=bench-reference%2&mss=1052&latency=%3")
                          .arg(studio.srtPort())
+                         .arg(suffix)
                          .arg(kLatencyMs)});
     if (!reference.waitForStarted(10000))
         return 1;
     QThread::msleep(500);
     const int64_t referenceStart = nowNs();
     for (qint64 sent = 0; sent < bytes; sent += qint64(block.size())) {
+        pace(sent, mbits, referenceStart);
         reference.write(block.data(), qint64(block.size()));
         reference.waitForBytesWritten(10000);
     }
-    const Delivery referenced = waitForDelivery(studio, "bench-reference", bytes, referenceStart);
+    const Delivery referenced = waitForDelivery(studio, "bench-reference" + suffix, bytes, referenceStart);
     const double referenceCpu = childCpuSeconds(reference.processId());
     reference.closeWriteChannel();
     if (!reference.waitForFinished(5000))
         reference.kill();
     reference.waitForFinished(5000);
 
-    std::printf("== relay throughput (MSS 1052, latency %d ms, loopback) ==\n", kLatencyMs);
+    if (mbits > 0)
+        std::printf("== relay at %.0f Mbit/s (MSS 1052, latency %d ms, loopback) ==\n", mbits, kLatencyMs);
+    else
+        std::printf("== relay throughput, as fast as it goes (MSS 1052, latency %d ms, loopback) ==\n", kLatencyMs);
     printThroughput("RESender", relayed, bytes, relayCpu);
     printThroughput("srt-live-transmit", referenced, bytes, referenceCpu);
     std::printf("ratio RESender/srt-live-transmit: throughput %.2fx, CPU per GB %.2fx\n",
@@ -353,10 +374,10 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     startSrtLibrary();
     const QStringList arguments = app.arguments();
-    if (arguments.size() == 3 && arguments.at(1) == "throughput")
-        return throughput(arguments.at(2).toLongLong());
+    if ((arguments.size() == 3 || arguments.size() == 4) && arguments.at(1) == "throughput")
+        return throughput(arguments.at(2).toLongLong(), arguments.value(3).toDouble());
     if (arguments.size() == 3 && arguments.at(1) == "delay")
         return delay(arguments.at(2).toInt());
-    std::fprintf(stderr, "usage: bench_relay throughput BYTES | delay COUNT\n");
+    std::fprintf(stderr, "usage: bench_relay throughput BYTES [MBIT/S] | delay COUNT\n");
     return 2;
 }
