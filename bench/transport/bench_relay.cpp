@@ -25,6 +25,7 @@
 #include <srt/srt.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -373,6 +374,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     startSrtLibrary();
+    srt_setloglevel(LOG_CRIT);  // keep the figures readable
     const QStringList arguments = app.arguments();
     if ((arguments.size() == 3 || arguments.size() == 4) && arguments.at(1) == "throughput")
         return throughput(arguments.at(2).toLongLong(), arguments.value(3).toDouble());
