@@ -66,6 +66,15 @@ public:
     bool overlay(const MFFrame &src, double x, double y, double w, double h,
                  double opacity = 1.0, const QString &options = QString());
 
+    // Takes aspect, rate and field from fmt; size, pixel format and sound stay.
+    void setTiming(const MFFormat &fmt)
+    {
+        m_format.aspectX = fmt.aspectX;
+        m_format.aspectY = fmt.aspectY;
+        m_format.rate = fmt.rate;
+        m_format.field = fmt.field;
+    }
+
     qint64 timestampUs() const { return m_timestampUs; }
     void setTimestampUs(qint64 us) { m_timestampUs = us; }
 
