@@ -106,7 +106,17 @@ std::shared_ptr<mf::MFFrameSink> Mixer::activeWriter() const
     return m_activeWriter;
 }
 
-void Mixer::cropRectChanged(QRect rect) { m_cropRect = rect; }
+void Mixer::cropRectChanged(QRect rect)
+{
+    QMutexLocker lock(&m_cropMutex);
+    m_cropRect = rect;
+}
+
+QRect Mixer::cropRect() const
+{
+    QMutexLocker lock(&m_cropMutex);
+    return m_cropRect;
+}
 
 bool Mixer::setVideoDevice(const QString &name)
 {
@@ -365,7 +375,7 @@ void Mixer::run_combined_mix()
 
 mf::MFFramePtr Mixer::cropFrame(const mf::MFFramePtr &frame)
 {
-    const QRect crop = m_cropRect.load();
+    const QRect crop = cropRect();
     if (!cropApplies(crop))
         return frame;
     const mf::MFFramePtr background = mf::MFFactory::create(outputFormat, kBackground);

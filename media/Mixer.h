@@ -58,7 +58,7 @@ public:
 
     int mode() const { return m_mode; }
     QSize outputSize() const { return m_outputSize; }
-    QRect cropRect() const { return m_cropRect.load(); }
+    QRect cropRect() const;
     ScreenSource *screenSource() const { return m_screenSource.get(); }
     MFDevicePtr device() const { return deviceObject; }
 
@@ -99,7 +99,8 @@ private:
     std::shared_ptr<mf::MFFrameSink> m_activeWriter;
     std::shared_ptr<mf::MFPreview> m_preview;
     std::atomic<bool> writing{false};
-    std::atomic<QRect> m_cropRect;
+    mutable QMutex m_cropMutex; // the crop rectangle is read and written as a whole
+    QRect m_cropRect;
     QObject *m_logTarget = nullptr;
     int m_levelCounter = 0;
 };
