@@ -80,6 +80,14 @@ bool Mixer::stopAndWait(int timeoutMs)
     return true;
 }
 
+bool Mixer::restart(quint64 window, bool twoFrames, const QSize &size, int timeoutMs)
+{
+    stopAndWait(timeoutMs);
+    const int mode = twoFrames ? 20 : 10;
+    qDebug() << "-- START MIXER" << mode << size;
+    return start(window, mode, size);
+}
+
 void Mixer::setPreviewWindow(quint64 handle)
 {
     QMutexLocker lock(&m_sinkMutex);

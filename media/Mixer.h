@@ -38,6 +38,10 @@ public:
     // timeoutMs; logs and returns false when it did not end in time.
     bool stopAndWait(int timeoutMs = 5000);
 
+    // The restart of the window's startMixer: stopAndWait(timeoutMs), then
+    // start in mode 20 (twoFrames) or 10 with the given size.
+    bool restart(quint64 previewWindow, bool twoFrames, const QSize &outputSize, int timeoutMs = 5000);
+
     void setPreviewWindow(quint64 handle);
     quint64 previewWindow() const { return m_previewWindow; }
     void setArea(int screenIndex, const QRect &rect);

@@ -4,6 +4,10 @@
 #include "media/ScreenSource.h"
 
 #include <QLabel>
+#include <QProcess>
+#include <QTemporaryFile>
+
+#include <cmath>
 #include <QMutex>
 #include <QWidget>
 #include <QtTest>
@@ -186,6 +190,41 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel > -19.f, 5000);
         setMFDevice(mixer.device(), mf::eMFDT_VideoAudio, "<No Audio>");
         QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel < -19.f, 5000);
+        QVERIFY(mixer.stopAndWait(5000));
+    }
+
+    void systemSoundThroughTheSoundServer()
+    {
+        if (qgetenv("ORVANTA_PULSE").isEmpty())
+            QSKIP("needs the test environment's sound server");
+        Mixer mixer;
+        QVERIFY(mixer.setVideoDevice("Test Pattern"));
+        mixer.setAudioDevice("NO_AUDIO");
+        mixer.setSystemSound(true);
+        QVERIFY(mixer.start(0, 10, QSize(320, 180)));
+        // Silence in the sink keeps the level low.
+        QTest::qWait(1500);
+        QVERIFY2(mixer.audioLevel < -19.f, qPrintable(QString::number(mixer.audioLevel)));
+
+        // A tone played into the null sink comes back as system sound.
+        QTemporaryFile raw;
+        QVERIFY(raw.open());
+        QByteArray tone(44100 * 4 * 4, 0);
+        auto *s = reinterpret_cast<int16_t *>(tone.data());
+        for (int i = 0; i < 44100 * 4; ++i)
+            s[2 * i] = s[2 * i + 1] = int16_t(16000 * std::sin(2 * M_PI * 440 * i / 44100.0));
+        raw.write(tone);
+        raw.flush();
+        QProcess player;
+        player.start("pacat", {"--playback", "--format=s16le", "--rate=44100", "--channels=2", "--raw", raw.fileName()});
+        QVERIFY(player.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel > -19.f, 4000);
+        player.kill();
+        player.waitForFinished(5000);
+
+        // Unticked: the sound server's output no longer reaches the mix.
+        mixer.setSystemSound(false);
+        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel < -19.f, 4000);
         QVERIFY(mixer.stopAndWait(5000));
     }
 };
