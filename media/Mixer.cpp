@@ -46,6 +46,14 @@ Mixer::~Mixer()
 
 bool Mixer::start(quint64 window, int mode, const QSize &size)
 {
+    if (isRunning()) {
+        // The previous loop did not end in time (see stopAndWait): it keeps its
+        // mode and size, which it is still reading, and just goes on running.
+        qWarning() << "-- mixer still running; keeping mode" << m_mode << "and size" << m_outputSize;
+        setPreviewWindow(window);
+        running.exchange(true);
+        return true;
+    }
     m_previewWindow = window;
     m_mode = mode;
     m_outputSize = size;

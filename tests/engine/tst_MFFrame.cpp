@@ -1,3 +1,4 @@
+#include "media/engine/MFCatalog.h"
 #include "media/engine/MFFactory.h"
 #include "media/engine/MFFrame.h"
 #include "media/engine/MFOptions.h"
@@ -85,6 +86,15 @@ private slots:
         QImage argb(2, 2, QImage::Format_ARGB32);
         argb.fill(qRgb(1, 2, 3));
         QCOMPARE(px(MFFactory::fromImage(argb), 1, 1), qRgb(1, 2, 3));
+    }
+
+    void catalogOfTheWriter()
+    {
+        QCOMPARE(MFCatalog::containers(), QStringList{"mpegts"});
+        const QStringList video = MFCatalog::videoCodecs("mpegts");
+        QVERIFY2(video.contains("mpeg2video") && !video.contains("mjpeg"), qPrintable(video.join(" ")));
+        QVERIFY(MFCatalog::audioCodecs("mpegts").contains("aac"));
+        QVERIFY(MFCatalog::videoCodecs("no-such-container").isEmpty());
     }
 
     void cutIsInclusiveAndClipped()
