@@ -83,9 +83,9 @@ bool MFCaptureSource::open()
             qWarning() << "MFCaptureSource: cannot open" << m_settings.inputFormat << m_settings.url << avError(rc);
         return false;
     }
+    // Devices describe their stream when opened; probing would only cost a
+    // frame interval at every reopen.
     m_input.reset(ctx);
-    if (avformat_find_stream_info(ctx, nullptr) < 0)
-        return false;
     m_streamIndex = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (m_streamIndex < 0)
         return false;

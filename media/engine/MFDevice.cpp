@@ -115,6 +115,8 @@ MFCaptureSettings screenSettings(const QMap<QString, QString> &props)
     bool ok = false;
     const quint64 window = props.value("capture.window_id").toULongLong(&ok, 0);
     if (ok && window != 0) {
+        // A window comes at its own size; whoever asked for it fits it.
+        s.frameSize = QSize();
         s.options.insert("window_id", QString::number(window));
         return s;
     }

@@ -1,6 +1,7 @@
 #include "media/engine/MFFrame.h"
 
 #include "media/engine/MFOptions.h"
+#include "media/engine/MFPicturePool.h"
 
 #include <QDebug>
 
@@ -143,6 +144,16 @@ bool MFFrame::overlay(const MFFrame &src, double x, double y, double w, double h
     return ok;
 }
 
+void MFFrame::makePictureUnique()
+{
+    // Writing into a shared picture copies it; take the copy from the pool.
+    if (!m_picture.isNull() && !m_picture.isDetached()) {
+        QImage own = MFPicturePool::copyOf(m_picture);
+        if (!own.isNull())
+            m_picture = own;
+    }
+}
+
 bool MFFrame::overlayPicture(const MFFrame &src, double x, double y, double w, double h,
                              double opacity)
 {
@@ -158,6 +169,7 @@ bool MFFrame::overlayPicture(const MFFrame &src, double x, double y, double w, d
     if (visible.isEmpty() || target.isEmpty())
         return true;
 
+    makePictureUnique();
     const int dstStride = m_picture.bytesPerLine();
     uchar *dst = m_picture.bits() + size_t(visible.top()) * dstStride + size_t(visible.left()) * 4;
     const QImage &pic = src.m_picture;

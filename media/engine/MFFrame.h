@@ -46,7 +46,11 @@ public:
     int height() const { return m_picture.height(); }
 
     // Writable pixel rows; detaches the picture from other frames first.
-    uchar *bits() { return m_picture.bits(); }
+    uchar *bits()
+    {
+        makePictureUnique();
+        return m_picture.bits();
+    }
     const uchar *constBits() const { return m_picture.constBits(); }
     int stride() const { return m_picture.bytesPerLine(); }
 
@@ -82,6 +86,7 @@ public:
     static float levelDb(const int16_t *samples, size_t count);
 
 private:
+    void makePictureUnique();
     bool overlayPicture(const MFFrame &src, double x, double y, double w, double h, double opacity);
     void mixAudio(const MFFrame &src, double gainDb);
 

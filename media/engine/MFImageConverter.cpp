@@ -1,6 +1,7 @@
 #include "media/engine/MFImageConverter.h"
 
 #include "media/engine/MFFit.h"
+#include "media/engine/MFPicturePool.h"
 
 #include <QtGlobal>
 
@@ -51,7 +52,7 @@ MFFramePtr MFImageConverter::convert(const uint8_t *const planes[4], const int s
     if (width <= 0 || height <= 0)
         return nullptr;
     const QSize size = target.isEmpty() ? QSize(width, height) : target;
-    QImage picture(size, QImage::Format_RGB32);
+    QImage picture = MFPicturePool::allocate(size);
     if (picture.isNull())
         return nullptr;
     QRect place(QPoint(0, 0), size);

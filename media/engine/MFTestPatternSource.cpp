@@ -1,5 +1,7 @@
 #include "media/engine/MFTestPatternSource.h"
 
+#include "media/engine/MFPicturePool.h"
+
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QPainter>
@@ -26,7 +28,7 @@ MFFramePtr MFTestPatternSource::read(const QSize &target)
 {
     waitForNextTick();
     const QSize size = target.isEmpty() ? kDefaultSize : target;
-    QImage picture = background(size).copy();
+    QImage picture = MFPicturePool::copyOf(background(size));
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     draw(picture, m_frameNumber++, nowMs);
     MFFormat fmt;

@@ -2,6 +2,7 @@
 #include "media/engine/MFFactory.h"
 #include "media/engine/MFFrame.h"
 #include "media/engine/MFOptions.h"
+#include "media/engine/MFPicturePool.h"
 
 #include <QtTest>
 
@@ -95,6 +96,24 @@ private slots:
         QVERIFY2(video.contains("mpeg2video") && !video.contains("mjpeg"), qPrintable(video.join(" ")));
         QVERIFY(MFCatalog::audioCodecs("mpegts").contains("aac"));
         QVERIFY(MFCatalog::videoCodecs("no-such-container").isEmpty());
+    }
+
+    void picturesAreReused()
+    {
+        const uchar *first = nullptr;
+        {
+            auto frame = MFFactory::create(rgb(64, 32), "solid_color='#00ff00'");
+            first = frame->constBits();
+            auto shared = frame->copy();
+            // Writing into a shared picture leaves the other frame alone.
+            shared->overlay(*MFFactory::create(rgb(64, 32), "solid_color='#ff0000'"), 0, 0, 64, 32);
+            QVERIFY(shared->constBits() != first);
+            QCOMPARE(px(frame, 5, 5), qRgb(0, 255, 0));
+        }
+        QVERIFY(MFPicturePool::idleBytes() >= 64 * 32 * 4);
+        auto again = MFFactory::create(rgb(64, 32));
+        QVERIFY(again->constBits() == first || MFPicturePool::idleBytes() > 0);
+        QCOMPARE(px(again, 63, 31), qRgb(0, 0, 0)); // filled afresh, nothing of the old picture
     }
 
     void cutIsInclusiveAndClipped()
