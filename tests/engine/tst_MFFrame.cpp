@@ -189,6 +189,22 @@ private slots:
         QCOMPARE(dst->image().copy(8, 8, 16, 16), checker);
     }
 
+    void largeReductionsAverage()
+    {
+        // A one-pixel checkerboard reduced 8 times is an even grey, not stripes.
+        QImage checker(640, 360, QImage::Format_RGB32);
+        for (int y = 0; y < 360; ++y)
+            for (int x = 0; x < 640; ++x)
+                checker.setPixel(x, y, ((x + y) & 1) ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+        auto dst = MFFactory::create(rgb(100, 60), "solid_color='#07a0f2'");
+        QVERIFY(dst->overlay(*MFFactory::fromImage(checker), 10, 10, 80, 45));
+        for (int y = 12; y < 53; y += 5)
+            for (int x = 12; x < 88; x += 7)
+                QVERIFY2(qAbs(qGray(px(dst, x, y)) - 128) <= 3, qPrintable(QString::number(qGray(px(dst, x, y)))));
+        QCOMPARE(px(dst, 5, 5), qRgb(7, 160, 242));
+        QCOMPARE(px(dst, 90, 55), qRgb(7, 160, 242));
+    }
+
     void overlayOpacity()
     {
         auto bg = MFFactory::create(rgb(4, 4), "solid_color='#000000'");
