@@ -1,0 +1,63 @@
+#include "media/engine/MFPreview.h"
+
+#include "media/engine/MFPreviewTarget.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QThread>
+
+namespace mf {
+
+MFPreview::MFPreview()
+{
+    auto *target = new MFPreviewTarget; // deleted through deleteLater in ~MFPreview
+    if (auto *app = QCoreApplication::instance())
+        target->moveToThread(app->thread());
+    m_target = target;
+}
+
+MFPreview::~MFPreview()
+{
+    if (m_target) {
+        m_target->setFrame(nullptr);
+        QMetaObject::invokeMethod(m_target, "attachTo", Qt::QueuedConnection, Q_ARG(quint64, 0));
+        m_target->deleteLater();
+    }
+}
+
+bool MFPreview::enable(bool audio, bool video)
+{
+    if (!m_target)
+        return false;
+    m_target->setEnabled(audio, video);
+    return true;
+}
+
+void MFPreview::attach(quint64 nativeWindowHandle)
+{
+    if (!m_target)
+        return;
+    m_target->handle = nativeWindowHandle;
+    QMetaObject::invokeMethod(m_target, "attachTo", Qt::AutoConnection, Q_ARG(quint64, nativeWindowHandle));
+}
+
+quint64 MFPreview::attachedHandle() const
+{
+    return m_target ? m_target->handle.load() : 0;
+}
+
+int MFPreview::put(const MFFramePtr &frame, int timeoutMs)
+{
+    Q_UNUSED(timeoutMs) // showing a frame never waits
+    if (!m_target || !frame)
+        return -1;
+    m_target->setFrame(frame);
+    return 0;
+}
+
+MFFramePtr MFPreview::lastFrame() const
+{
+    return m_target ? m_target->frame() : nullptr;
+}
+
+} // namespace mf
