@@ -35,7 +35,9 @@ bool OpenH264Encoder::initialize(bool mainProfile)
     param.iTargetBitrate = int(m_settings.bitRate > 0 ? m_settings.bitRate : 2000000);
     param.iMaxBitrate = int(maxRate > 0 ? maxRate : UNSPECIFIED_BIT_RATE);
     param.uiIntraPeriod = unsigned(m_settings.gopSize);
-    param.bEnableFrameSkip = true;  // the only way it keeps a hard maximum rate
+    // Skipping holds the rate on busy pictures but loses most frames of a
+    // moving picture; a live feed keeps every frame and lets the rate peak.
+    param.bEnableFrameSkip = false;
     param.iMultipleThreadIdc = 1;
     param.iTemporalLayerNum = 1;
     param.iSpatialLayerNum = 1;

@@ -1,0 +1,45 @@
+#pragma once
+// Helpers of the playback tests: a moving picture with a tone, a loopback TCP
+// receiver standing in for the relay, and ffprobe.
+#include "media/engine/MFFrame.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace testsupport {
+
+// A frame of a moving picture with noise (so encoders need the bit rate) and
+// 1764 samples of a 440 Hz stereo tone (one 25 fps frame at 44100 Hz).
+mf::MFFramePtr patternFrame(int width, int height, int index);
+
+// Accepts one connection on 127.0.0.1 and keeps everything it receives.
+class TcpReceiver
+{
+public:
+    TcpReceiver();
+    ~TcpReceiver();
+    int port() const { return m_port; }
+    // Waits (bounded) until the peer closed the connection.
+    bool waitClosed(int timeoutMs);
+    QByteArray data() const;
+
+private:
+    void run();
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_closed{false};
+    mutable std::mutex m_mutex;
+    QByteArray m_data;
+    std::thread m_thread;
+};
+
+// ffprobe -show_streams -show_format (and -count_frames) as JSON.
+QJsonObject probe(const QString &file, bool countFrames = false);
+QJsonObject streamOfType(const QJsonObject &probed, const QString &type);
+
+} // namespace testsupport
