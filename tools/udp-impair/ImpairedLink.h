@@ -1,0 +1,51 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <random>
+#include <vector>
+
+// One direction of the proxy: datagrams enter with push(), may be lost, wait
+// for the delay and leave no faster than the rate limit. The queue is bounded;
+// what does not fit is dropped and counted.
+class ImpairedLink
+{
+public:
+    struct Settings {
+        double lossRatio = 0.0;
+        int64_t delayNs = 0;
+        int64_t rateBytesPerSecond = 0;  // 0: unlimited
+        size_t maxQueued = 10000;
+        uint32_t seed = 1;
+    };
+    struct Counters {
+        uint64_t forwarded = 0;
+        uint64_t lost = 0;
+        uint64_t overflowed = 0;
+    };
+
+    explicit ImpairedLink(const Settings &settings);
+
+    void push(const char *data, size_t size, int64_t nowNs);
+    // The next datagram that may leave at nowNs, or nullptr.
+    const std::vector<char> *ready(int64_t nowNs);
+    void pop();
+    // Nanoseconds until the next datagram may leave; -1 when nothing waits.
+    int64_t waitNs(int64_t nowNs);
+    const Counters &counters() const { return m_counters; }
+
+private:
+    struct Datagram {
+        int64_t dueNs;
+        std::vector<char> bytes;
+    };
+    void refill(int64_t nowNs);
+
+    Settings m_settings;
+    std::deque<Datagram> m_queue;
+    std::mt19937 m_random;
+    std::uniform_real_distribution<double> m_uniform{0.0, 1.0};
+    double m_tokens = 0;
+    int64_t m_lastRefillNs = 0;
+    Counters m_counters;
+};

@@ -1,0 +1,64 @@
+#include "transport/ArrowSender.h"
+
+#include "transport/SrtConnect.h"
+
+#include <QDebug>
+#include <QtEndian>
+
+#include <srt/srt.h>
+
+namespace {
+constexpr int kCounterOffset = 1312;
+}
+
+ArrowSender::ArrowSender(QObject *parent) : QObject(parent) {}
+
+ArrowSender::~ArrowSender()
+{
+    closeControl();
+}
+
+bool ArrowSender::connectControl(QString host, int port, QString streamId)
+{
+    streamId += QStringLiteral("#control");
+    qDebug() << "=[ARROWS:]= start connect" << host << port << streamId << 0;
+    int socket = SrtSocket::kInvalid;
+    const QString failure = srtConnect(&socket, host, quint16(port), streamId, 0);
+    m_socket.reset(socket);
+    m_connected = failure.isEmpty();
+    qDebug() << "=[ARROWS:]= end connect" << failure << socket;
+    return m_connected;
+}
+
+void ArrowSender::closeControl()
+{
+    m_socket.reset();
+    m_connected = false;
+}
+
+qint32 ArrowSender::nextCounter(qint32 counter, bool isLeftClicked)
+{
+    // Unsigned arithmetic: the counter wraps instead of overflowing after 2^31 commands.
+    const quint32 current = quint32(counter);
+    return qint32(current + 1 + ((current & 1u) ^ (isLeftClicked ? 1u : 0u)));
+}
+
+QByteArray ArrowSender::commandMessage(qint32 counter)
+{
+    char message[kMessageSize] = {};
+    qToLittleEndian<qint32>(counter, message + kCounterOffset);
+    return QByteArray(message, kMessageSize);
+}
+
+void ArrowSender::arrowClicked(bool isLeftClicked)
+{
+    if (!m_connected) {
+        qDebug() << "ARROW NOT CONNECTED";
+        return;
+    }
+    m_commandCounter = nextCounter(m_commandCounter, isLeftClicked);
+    qDebug() << "ARROW SEND " << m_commandCounter;
+    const QByteArray message = commandMessage(m_commandCounter);
+    for (int copy = 0; copy < kCopies; ++copy)
+        srt_send(m_socket.get(), message.constData(), message.size());
+}

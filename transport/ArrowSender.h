@@ -1,0 +1,38 @@
+#pragma once
+#include "transport/SrtSocket.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// Sends left/right arrow commands over the "#control" SRT connection. Each
+// command carries a counter whose parity gives the direction (even = left,
+// odd = right) and is sent as ten identical 1316-byte messages.
+class ArrowSender : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ArrowSender(QObject *parent = nullptr);
+    ~ArrowSender() override;
+
+    bool connectControl(QString host, int port, QString streamId);
+    void closeControl();
+    bool isConnected() const { return m_connected; }
+    qint32 commandCounter() const { return m_commandCounter; }
+
+    // The counter that follows `counter` for a command in the given direction.
+    static qint32 nextCounter(qint32 counter, bool isLeftClicked);
+    // One command message: 1312 zero bytes, then the counter little-endian.
+    static QByteArray commandMessage(qint32 counter);
+
+    static constexpr int kMessageSize = 1316;
+    static constexpr int kCopies = 10;
+
+public slots:
+    void arrowClicked(bool isLeftClicked);
+
+private:
+    bool m_connected = false;
+    SrtSocket m_socket;
+    qint32 m_commandCounter = 0;
+};

@@ -1,0 +1,197 @@
+#include "transport/SpeedTest.h"
+
+#include "diagnostics/LogLine.h"
+#include "transport/SrtConnect.h"
+#include "transport/ThreadTest.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpacerItem>
+#include <QVBoxLayout>
+
+namespace {
+constexpr unsigned long kWorkerShutdownWaitMs = 10000;
+}
+
+const char *const SpeedTest::kStyleSheet = "SpeedTest{background-color: #050F15;}";
+
+SpeedTest::SpeedTest(QWidget *parent) : QDialog(parent)
+{
+    setupUi();
+    setStyleSheet(QString::fromLatin1(kStyleSheet));
+    m_progressTimer.setInterval(1);
+    connect(&m_progressTimer, &QTimer::timeout, this, &SpeedTest::onProgressTick);
+}
+
+SpeedTest::~SpeedTest()
+{
+    m_progressTimer.stop();
+    for (const QPointer<ThreadTest> &worker : qAsConst(m_startedWorkers)) {
+        if (worker)
+            worker->requestStop();
+    }
+    for (const QPointer<ThreadTest> &worker : qAsConst(m_startedWorkers)) {
+        if (worker)
+            worker->wait(kWorkerShutdownWaitMs);
+    }
+}
+
+void SpeedTest::setupUi()
+{
+    setObjectName(QStringLiteral("SpeedTest"));
+    resize(448, 163);
+    verticalLayout = new QVBoxLayout(this);
+    verticalLayout->setObjectName(QStringLiteral("verticalLayout"));
+    label = new QLabel(this);
+    label->setObjectName(QStringLiteral("label"));
+    label->setScaledContents(true);
+    label->setAlignment(Qt::AlignCenter);
+    verticalLayout->addWidget(label);
+    progressBar = new QProgressBar(this);
+    progressBar->setObjectName(QStringLiteral("progressBar"));
+    progressBar->setMaximumSize(QSize(16777215, 10));
+    progressBar->setMaximum(ThreadTest::kTotalBytes);
+    progressBar->setValue(0);
+    progressBar->setTextVisible(false);
+    verticalLayout->addWidget(progressBar);
+    horizontalLayout = new QHBoxLayout();
+    horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
+    horizontalSpacer = new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum);
+    horizontalLayout->addItem(horizontalSpacer);
+    cmdRun = new QPushButton(this);
+    cmdRun->setObjectName(QStringLiteral("cmdRun"));
+    cmdRun->setCheckable(true);
+    horizontalLayout->addWidget(cmdRun);
+    verticalLayout->addLayout(horizontalLayout);
+
+    setWindowTitle(QStringLiteral("Speed test"));
+    label->setText(QStringLiteral(
+        "<html><head/><body><p>It works with <span style=\" font-weight:600;\">Calderis 1.3.3 (and above)</span>"
+        " ONLY </p><p>(we will send 10 Mb for test bandwidth)</p></body></html>"));
+    cmdRun->setText(QStringLiteral("Start"));
+    QMetaObject::connectSlotsByName(this);
+}
+
+QWidget *SpeedTest::messageParent()
+{
+    return parentWidget() ? parentWidget() : this;
+}
+
+int SpeedTest::openFor(const QString &serverField, const QString &streamId, int latency)
+{
+    if (streamId.isEmpty()) {
+        QMessageBox::warning(messageParent(), QStringLiteral("Warning"), QStringLiteral("Please enter streamid."));
+        return -1;
+    }
+    const QStringList parts = serverField.toLower().remove(QStringLiteral("srt://")).split(':', Qt::KeepEmptyParts);
+    if (parts.size() < 2) {
+        QMessageBox::warning(messageParent(), QStringLiteral("Warning"),
+                             QStringLiteral("Incorrect SRT Server. Please enter host and port."));
+        return -1;
+    }
+    const QString host = parts.at(0);
+    const int port = parts.at(1).toInt();
+    const QString resolved = resolveHost(host);
+    logLine(QStringLiteral("SPEED TEST TO SERVER : ") + host + "(resolved to " + resolved + ")");
+    prepareTest(resolved, port, streamId, latency);
+    return exec();
+}
+
+bool SpeedTest::prepareTest(QString host, int port, QString streamId, int latency)
+{
+    m_host = host;
+    m_port = port;
+    m_streamId = streamId + QStringLiteral("#speedtest");
+    m_latency = latency;
+    return true;
+}
+
+void SpeedTest::on_cmdRun_clicked()
+{
+    if (cmdRun->isChecked())
+        startRun();
+    else
+        stopRun();
+}
+
+void SpeedTest::startRun()
+{
+    progressBar->setValue(0);
+    label->setText(QStringLiteral("Sending data, please wait..."));
+    m_worker = new ThreadTest(m_host, m_port, m_streamId, m_latency);
+    m_startedWorkers.append(m_worker);
+    connect(m_worker, &QThread::finished, m_worker, &QObject::deleteLater);
+    connect(m_worker, &ThreadTest::connectFailed, this, &SpeedTest::onWorkerConnectFailed, Qt::QueuedConnection);
+    m_worker->start(QThread::HighPriority);
+    m_progressTimer.start();
+}
+
+// The worker is told to stop and left to end on its own (it checks the request
+// before every send); nothing it does afterwards reaches the dialog.
+void SpeedTest::stopRun()
+{
+    m_progressTimer.stop();
+    if (m_worker) {
+        m_worker->requestStop();
+        disconnect(m_worker, nullptr, this, nullptr);
+    }
+    m_worker = nullptr;
+    label->setText(QStringLiteral("Test stopped."));
+    progressBar->setValue(0);
+}
+
+void SpeedTest::onProgressTick()
+{
+    if (!m_worker) {
+        m_progressTimer.stop();
+        return;
+    }
+    progressBar->setValue(ThreadTest::kTotalBytes - m_worker->remaining());
+    if (m_worker->errorCount() >= ThreadTest::kMaxErrors) {
+        m_progressTimer.stop();
+        showResult(m_worker->elapsed(), m_worker->errorCount());
+    } else if (m_worker->remaining() <= 0 && m_worker->hasResult()) {
+        progressBar->setValue(ThreadTest::kTotalBytes);
+        showResult(m_worker->elapsed(), m_worker->errorCount());
+        m_progressTimer.stop();
+    }
+}
+
+void SpeedTest::onWorkerConnectFailed(const QString &failure)
+{
+    if (sender() != m_worker)
+        return;
+    m_progressTimer.stop();
+    label->setText(QStringLiteral("Connection failed: ") + failure);
+    cmdRun->setChecked(false);
+}
+
+void SpeedTest::showResult(qint64 elapsedMs, int errorCount)
+{
+    if (errorCount >= ThreadTest::kMaxErrors) {
+        label->setText(QStringLiteral("Test failed, count errors:") + QString::number(errorCount));
+    } else if (m_worker && m_worker->statistics().pktSentTotal > 0) {
+        const SRT_TRACEBSTATS &statistics = m_worker->statistics();
+        label->setText(resultText(elapsedMs, statistics.pktSentTotal, statistics.pktSndLossTotal,
+                                  statistics.pktSndDropTotal));
+    }
+    cmdRun->setChecked(false);
+}
+
+QString SpeedTest::resultText(qint64 elapsedMs, qint64 sentPackets, int lostPackets, int droppedPackets)
+{
+    const double seconds = elapsedMs / 1000.0;
+    // An instant transfer would divide by zero; count it as one millisecond.
+    const double divisor = elapsedMs > 0 ? seconds : 0.001;
+    const int speedKbs = int(83886.0 / divisor);
+    const int lostPercent = int(lostPackets * 100.0 / sentPackets);
+    const int droppedPercent = int(droppedPackets * 100.0 / sentPackets);
+    return QStringLiteral("Speed: ") + QString::number(speedKbs) + QStringLiteral(" Kbs ( we sent ") + "10"
+           + QStringLiteral(" Mb in ") + QString::number(seconds, 'g', 6) + QStringLiteral(" seconds)\nsend pkts: ")
+           + QString::number(sentPackets) + QStringLiteral(", lost pkts:") + QString::number(lostPackets) + " ("
+           + QString::number(lostPercent) + "%) " + QStringLiteral(", drops pkts:") + QString::number(droppedPackets)
+           + " (" + QString::number(droppedPercent) + "%) ";
+}

@@ -1,0 +1,69 @@
+#pragma once
+#include <QDialog>
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+class QHBoxLayout;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSpacerItem;
+class QVBoxLayout;
+class ThreadTest;
+
+// The SRT upload speed test dialog. The main window creates it once (as its
+// parent) and its "Speed Test" menu handler calls openFor() with the form's
+// server text, stream ID and latency.
+class SpeedTest : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit SpeedTest(QWidget *parent = nullptr);
+    ~SpeedTest() override;
+
+    // Checks the form's values (warning boxes on the parent window), resolves
+    // the host, prepares the test and shows the dialog modally. Returns the
+    // dialog's result, or -1 when a warning was shown instead.
+    int openFor(const QString &serverField, const QString &streamId, int latency);
+
+    bool prepareTest(QString host, int port, QString streamId, int latency);
+    void showResult(qint64 elapsedMs, int errorCount);
+
+    // The result label's text for a transfer of the full 10 MiB.
+    static QString resultText(qint64 elapsedMs, qint64 sentPackets, int lostPackets, int droppedPackets);
+
+    QString host() const { return m_host; }
+    int port() const { return m_port; }
+    QString streamId() const { return m_streamId; }
+    int latency() const { return m_latency; }
+
+    static const char *const kStyleSheet;
+
+private slots:
+    void on_cmdRun_clicked();
+    void onProgressTick();
+    void onWorkerConnectFailed(const QString &failure);
+
+private:
+    void setupUi();
+    void startRun();
+    void stopRun();
+    QWidget *messageParent();
+
+    QVBoxLayout *verticalLayout = nullptr;
+    QLabel *label = nullptr;
+    QProgressBar *progressBar = nullptr;
+    QHBoxLayout *horizontalLayout = nullptr;
+    QSpacerItem *horizontalSpacer = nullptr;
+    QPushButton *cmdRun = nullptr;
+
+    QString m_host;
+    int m_port = 0;
+    QString m_streamId;
+    int m_latency = 0;
+    QPointer<ThreadTest> m_worker;
+    QList<QPointer<ThreadTest>> m_startedWorkers;
+    QTimer m_progressTimer;
+};
