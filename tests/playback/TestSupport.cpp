@@ -2,6 +2,7 @@
 
 #include "media/engine/MFFactory.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -9,6 +10,14 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QThread>
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QEventLoop>
+#include <QTimer>
+#include <QTcpServer>
+#include <QUdpSocket>
+#include <srt/srt.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -107,6 +116,129 @@ QByteArray TcpReceiver::data() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_data;
+}
+
+int freePort()
+{
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        QUdpSocket udp;
+        if (!udp.bind(QHostAddress(QHostAddress::LocalHost), 0))
+            continue;
+        const quint16 port = udp.localPort();
+        QTcpServer tcp;
+        if (tcp.listen(QHostAddress::LocalHost, port))
+            return port;
+    }
+    return 0;
+}
+
+StudioServer::StudioServer(const QString &feedbackFile, int srtPort) : m_process(std::make_unique<QProcess>())
+{
+    m_srtPort = srtPort > 0 ? srtPort : freePort();
+    m_httpPort = freePort();
+    const QString program = QStringLiteral(ORVANTA_BINARY_DIR "/tools/orvanta-studio/orvanta-studio");
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process->start(program, {"--srt", QString("127.0.0.1:%1").arg(m_srtPort),
+                               "--http", QString("127.0.0.1:%1").arg(m_httpPort),
+                               "--record", QDir::tempPath() + "/orvanta-playback-test-recordings",
+                               "--feedback", feedbackFile});
+    if (!m_process->waitForStarted(5000))
+        return;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 5000 && m_process->state() == QProcess::Running) {
+        m_process->waitForReadyRead(100);
+        if (m_process->readAll().contains("orvanta-studio: SRT")) {
+            m_running = true;
+            return;
+        }
+    }
+}
+
+StudioServer::~StudioServer()
+{
+    if (m_process->state() != QProcess::NotRunning) {
+        m_process->terminate();
+        if (!m_process->waitForFinished(3000))
+            m_process->kill();
+        m_process->waitForFinished(3000);
+    }
+}
+
+QJsonObject StudioServer::status() const
+{
+    QNetworkAccessManager manager;
+    QNetworkReply *reply = manager.get(QNetworkRequest(QUrl(QString("http://127.0.0.1:%1/status").arg(m_httpPort))));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    loop.exec();
+    const QJsonObject result = QJsonDocument::fromJson(reply->readAll()).object();
+    reply->deleteLater();
+    return result;
+}
+
+SilentSrtServer::SilentSrtServer()
+{
+    srt_startup();
+    m_listener = srt_create_socket();
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int timeoutMs = 50;
+    srt_setsockflag(m_listener, SRTO_RCVTIMEO, &timeoutMs, sizeof timeoutMs);
+    const bool blocking = false;
+    srt_setsockflag(m_listener, SRTO_RCVSYN, &blocking, sizeof blocking);
+    srt_bind(m_listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    srt_listen(m_listener, 4);
+    int len = sizeof addr;
+    srt_getsockname(m_listener, reinterpret_cast<sockaddr *>(&addr), &len);
+    m_port = ntohs(addr.sin_port);
+    m_thread = std::thread(&SilentSrtServer::run, this);
+}
+
+SilentSrtServer::~SilentSrtServer()
+{
+    m_stop = true;
+    m_thread.join();
+    for (int caller : m_callers)
+        srt_close(caller);
+    srt_close(m_listener);
+}
+
+void SilentSrtServer::run()
+{
+    while (!m_stop) {
+        sockaddr_in peer{};
+        int len = sizeof peer;
+        const int caller = srt_accept(m_listener, reinterpret_cast<sockaddr *>(&peer), &len);
+        if (caller == SRT_INVALID_SOCK) {
+            QThread::msleep(20);
+            continue;
+        }
+        char id[600] = {};
+        int idLength = sizeof id;
+        srt_getsockflag(caller, SRTO_STREAMID, id, &idLength);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_callers.empty())
+            m_streamId = QString::fromUtf8(id, idLength);
+        m_callers.push_back(caller);
+    }
+}
+
+QString SilentSrtServer::waitForStreamId(int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_callers.empty())
+                return m_streamId;
+        }
+        QThread::msleep(10);
+    }
+    return QString();
 }
 
 QJsonObject probe(const QString &file, bool countFrames)
