@@ -132,7 +132,7 @@ int freePort()
     return 0;
 }
 
-StudioServer::StudioServer(const QString &feedbackFile, int srtPort) : m_process(std::make_unique<QProcess>())
+StudioServer::StudioServer(const QString &feedbackFile, int srtPort, const QString &recordDir) : m_process(std::make_unique<QProcess>())
 {
     m_srtPort = srtPort > 0 ? srtPort : freePort();
     m_httpPort = freePort();
@@ -140,7 +140,7 @@ StudioServer::StudioServer(const QString &feedbackFile, int srtPort) : m_process
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->start(program, {"--srt", QString("127.0.0.1:%1").arg(m_srtPort),
                                "--http", QString("127.0.0.1:%1").arg(m_httpPort),
-                               "--record", QDir::tempPath() + "/orvanta-playback-test-recordings",
+                               "--record", recordDir.isEmpty() ? QDir::tempPath() + "/orvanta-playback-test-recordings" : recordDir,
                                "--feedback", feedbackFile});
     if (!m_process->waitForStarted(5000))
         return;

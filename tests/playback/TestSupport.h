@@ -46,7 +46,7 @@ class StudioServer
 {
 public:
     // srtPort 0: a free one.
-    explicit StudioServer(const QString &feedbackFile, int srtPort = 0);
+    explicit StudioServer(const QString &feedbackFile, int srtPort = 0, const QString &recordDir = QString());
     ~StudioServer();
     bool isRunning() const { return m_running; }
     int srtPort() const { return m_srtPort; }
