@@ -17,6 +17,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
+#include <QEventLoop>
 #include <QTime>
 #include <QUdpSocket>
 #include <QWidget>
@@ -283,24 +285,29 @@ int benchPlayer(int argc, char **argv, const QString &studioBinary, const QStrin
     // Wait for the first picture, then measure a steady run.
     std::atomic<bool> stop{false};
     std::atomic<int> pictures{0};
+    // ORVANTA_BENCH_NO_PREVIEW=1 measures the reader alone.
+    const bool withPreview = qEnvironmentVariableIsEmpty("ORVANTA_BENCH_NO_PREVIEW");
     std::thread loop([&] {
         while (!stop) {
             if (const mf::MFFramePtr frame = reader.read(-1)) {
-                preview->put(frame, -1);
+                if (withPreview)
+                    preview->put(frame, -1);
                 ++pictures;
             }
         }
     });
     QElapsedTimer wait;
     wait.start();
-    while (pictures == 0 && wait.elapsed() < 10000)
-        app.processEvents(QEventLoop::AllEvents, 50);
+    while (pictures == 0 && wait.elapsed() < 10000) {
+        QEventLoop idle;
+        QTimer::singleShot(50, &idle, &QEventLoop::quit);
+        idle.exec();
+    }
     const int firstPictures = pictures;
     const double cpuStart = processCpu();
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < secs * 1000)
-        app.processEvents(QEventLoop::AllEvents, 20);
+    QEventLoop running;
+    QTimer::singleShot(secs * 1000, &running, &QEventLoop::quit);
+    running.exec();
     const double cpu = processCpu() - cpuStart;
     const int shown = pictures - firstPictures;
     stop = true;
