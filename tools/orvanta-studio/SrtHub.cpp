@@ -110,7 +110,7 @@ void SrtHub::run()
 {
     std::vector<SRT_EPOLL_EVENT> ready(64);
     while (!m_stop) {
-        const int waitMs = m_looper.isOpen() ? 2 : 50;
+        const int waitMs = m_looper.isOpen() ? 2 : 20;
         const int count = srt_epoll_uwait(m_epoll, ready.data(), int(ready.size()), waitMs);
         for (int i = 0; i < count; ++i) {
             const SRT_EPOLL_EVENT &event = ready[size_t(i)];
@@ -126,6 +126,7 @@ void SrtHub::run()
             else if (event.events & SRT_EPOLL_ERR)
                 closeConnection(event.fd);
         }
+        receiveFromAll();
         pumpFeedbackFile();
         flushRecords();
     }
@@ -220,6 +221,21 @@ void SrtHub::receiveFrom(Connection &connection)
         handleMessage(connection, buffer, size);
     }
     m_status->addReceived(connection.statusKey, bytes, messages, nowMs());
+}
+
+// A read-readiness event can be missed after libsrt skipped late packets; a
+// non-blocking read of every caller each round is cheap and keeps data moving.
+void SrtHub::receiveFromAll()
+{
+    std::vector<int> sockets;
+    sockets.reserve(m_connections.size());
+    for (const auto &entry : m_connections)
+        sockets.push_back(entry.first);
+    for (const int socket : sockets) {
+        auto it = m_connections.find(socket);
+        if (it != m_connections.end())
+            receiveFrom(it->second);
+    }
 }
 
 void SrtHub::handleMessage(Connection &connection, const char *data, int size)

@@ -54,6 +54,7 @@ private:
     void addConnection(int socket, const QString &peer);
     bool hasActiveMedia(const QString &id) const;
     void receiveFrom(Connection &connection);
+    void receiveFromAll();
     void handleMessage(Connection &connection, const char *data, int size);
     void decodeArrow(Connection &connection, const char *data, int size);
     void sendToFeedback(const QString *id, const char *data, int size);

@@ -1,0 +1,45 @@
+#pragma once
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QString>
+
+#include <atomic>
+#include <thread>
+
+// An SRT listener inside the test process on a free loopback port, for
+// checks that need every message as it was sent (sizes, bytes). Accepts any
+// number of callers and records what they send; with dropCallers set it
+// closes each caller right after accepting it.
+class SrtTestServer
+{
+public:
+    explicit SrtTestServer(bool dropCallers = false);
+    ~SrtTestServer();
+    SrtTestServer(const SrtTestServer &) = delete;
+    SrtTestServer &operator=(const SrtTestServer &) = delete;
+
+    bool listen();
+    quint16 port() const { return m_port; }
+
+    QList<QByteArray> messages() const;
+    QStringList streamIds() const;
+    int acceptedCount() const { return m_accepted; }
+    // Waits (running the event loop) until at least count messages arrived.
+    bool waitForMessages(int count, int timeoutMs) const;
+    bool waitForCallers(int count, int timeoutMs) const;
+
+private:
+    void serve();
+
+    bool m_dropCallers;
+    int m_listener = -1;
+    int m_epoll = -1;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_accepted{0};
+    std::thread m_thread;
+    mutable QMutex m_mutex;
+    QList<QByteArray> m_messages;
+    QStringList m_streamIds;
+};

@@ -1,0 +1,56 @@
+#pragma once
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// Runs build/tools/orvanta-studio/orvanta-studio as a child process on free
+// loopback ports with a temporary record folder, for one test:
+//
+//     StudioProcess studio;
+//     QVERIFY2(studio.start(), qPrintable(studio.output()));
+//     ... connect to 127.0.0.1:studio.srtPort() ...
+//     QJsonObject s = StudioProcess::findStream(studio.status(), "abc", "media");
+//
+// Every call is bounded in time; the destructor stops the server.
+class StudioProcess
+{
+public:
+    explicit StudioProcess(QStringList extraArguments = {});
+    ~StudioProcess();
+    StudioProcess(const StudioProcess &) = delete;
+    StudioProcess &operator=(const StudioProcess &) = delete;
+
+    // Starts the server and waits until "/status" answers.
+    bool start(int timeoutMs = 10000);
+    // SIGTERM, then waits for a clean exit (kills after timeoutMs). Returns
+    // true when the server ended by itself with exit code 0.
+    bool stop(int timeoutMs = 5000);
+
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    quint16 srtPort() const { return m_srtPort; }
+    quint16 httpPort() const { return m_httpPort; }
+    QString recordDir() const { return m_recordDir.path(); }
+    QString recordFile(const QString &id) const;
+    QByteArray output();  // what the server printed so far
+
+    // One blocking HTTP/1.0 GET on the server; statusCode -1 when no answer.
+    QByteArray httpGet(const QString &path, int *statusCode = nullptr, int timeoutMs = 3000) const;
+    QJsonObject status() const;
+    // Polls "/status" until the stream with this id and kind exists and
+    // satisfies minBytes (and, if given, connected); returns it or {}.
+    QJsonObject waitForStream(const QString &id, const QString &kind, qint64 minBytes = 0, int timeoutMs = 10000,
+                              int connected = -1) const;
+
+    // The newest stream entry with this id and kind, or an empty object.
+    static QJsonObject findStream(const QJsonObject &status, const QString &id, const QString &kind);
+    static QString binaryPath();
+
+private:
+    QStringList m_extraArguments;
+    QTemporaryDir m_recordDir;
+    QProcess m_process;
+    QByteArray m_output;
+    quint16 m_srtPort = 0;
+    quint16 m_httpPort = 0;
+};

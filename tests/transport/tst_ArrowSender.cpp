@@ -1,0 +1,124 @@
+#include "transport/ArrowSender.h"
+
+#include "tests/support/FreePorts.h"
+#include "tests/support/MessageCapture.h"
+#include "tests/support/SrtTestServer.h"
+#include "tests/support/StudioProcess.h"
+
+#include <QJsonArray>
+#include <QtEndian>
+#include <QtTest>
+
+namespace {
+constexpr int kWaitMs = 10000;
+
+// Counters carried by the messages, one entry per group of ten copies;
+// fails the test on any message that is not a well-formed command.
+QList<qint32> commandCounters(const QList<QByteArray> &messages)
+{
+    QList<qint32> counters;
+    for (int i = 0; i < messages.size(); ++i) {
+        const QByteArray &message = messages.at(i);
+        if (message.size() != 1316 || message.left(1312) != QByteArray(1312, '\0'))
+            return {-1};
+        const qint32 counter = qFromLittleEndian<qint32>(message.constData() + 1312);
+        if (i % 10 == 0)
+            counters << counter;
+        else if (counter != counters.last())
+            return {-2};
+    }
+    return counters;
+}
+}
+
+class TestArrowSender : public QObject
+{
+    Q_OBJECT
+private slots:
+    void commandsOnTheWire_data()
+    {
+        QTest::addColumn<QList<bool>>("clicks");  // true = left
+        QTest::addColumn<QList<qint32>>("counters");
+        QTest::newRow("left") << QList<bool>{true} << QList<qint32>{2};
+        QTest::newRow("right") << QList<bool>{false} << QList<qint32>{1};
+        QTest::newRow("left, left") << QList<bool>{true, true} << QList<qint32>{2, 4};
+        QTest::newRow("right, right") << QList<bool>{false, false} << QList<qint32>{1, 3};
+        QTest::newRow("right, left") << QList<bool>{false, true} << QList<qint32>{1, 2};
+        QTest::newRow("left, right") << QList<bool>{true, false} << QList<qint32>{2, 3};
+    }
+    void commandsOnTheWire()
+    {
+        QFETCH(QList<bool>, clicks);
+        QFETCH(QList<qint32>, counters);
+        SrtTestServer server;
+        QVERIFY(server.listen());
+        ArrowSender sender;
+        QVERIFY(sender.connectControl("127.0.0.1", server.port(), "me"));
+        QVERIFY(sender.isConnected());
+        for (bool left : clicks)
+            sender.arrowClicked(left);
+        QVERIFY(server.waitForMessages(10 * clicks.size(), kWaitMs));
+        QTest::qWait(100);  // no extra copies follow
+        QCOMPARE(server.streamIds(), QStringList{"me#control"});
+        QCOMPARE(server.messages().size(), 10 * clicks.size());
+        QCOMPARE(commandCounters(server.messages()), counters);
+        QCOMPARE(sender.commandCounter(), counters.last());
+    }
+
+    void closedChannelSendsNothingAndCountingContinues()
+    {
+        SrtTestServer server;
+        QVERIFY(server.listen());
+        MessageCapture log;
+        ArrowSender sender;
+        sender.arrowClicked(true);
+        QCOMPARE(log.count("ARROW NOT CONNECTED"), 1);
+        QCOMPARE(sender.commandCounter(), 0);
+
+        QVERIFY(sender.connectControl("127.0.0.1", server.port(), "again"));
+        sender.arrowClicked(false);  // 1
+        QVERIFY(server.waitForMessages(10, kWaitMs));
+        sender.closeControl();
+        QVERIFY(!sender.isConnected());
+        sender.arrowClicked(true);
+        QCOMPARE(log.count("ARROW NOT CONNECTED"), 2);
+        QCOMPARE(sender.commandCounter(), 1);
+
+        QVERIFY(sender.connectControl("127.0.0.1", server.port(), "again"));
+        sender.arrowClicked(true);  // 2
+        sender.arrowClicked(false);  // 3
+        QVERIFY(server.waitForMessages(30, kWaitMs));
+        QCOMPARE(commandCounters(server.messages()), (QList<qint32>{1, 2, 3}));
+    }
+
+    void failedConnectLeavesChannelClosed()
+    {
+        ArrowSender sender;
+        QVERIFY(!sender.connectControl("127.0.0.1", freeLoopbackPort(), "nobody"));
+        QVERIFY(!sender.isConnected());
+        QVERIFY(!sender.connectControl("not-an-address", 9000, "nobody"));
+    }
+
+    void studioDecodesEachCommandOnce()
+    {
+        StudioProcess studio;
+        QVERIFY2(studio.start(), studio.output().constData());
+        ArrowSender sender;
+        QVERIFY(sender.connectControl("127.0.0.1", studio.srtPort(), "desk"));
+        for (bool left : {true, false, false, true})
+            sender.arrowClicked(left);
+        QVERIFY(!studio.waitForStream("desk", "control", 40 * 1316, kWaitMs).isEmpty());
+        const QJsonArray arrows = studio.status().value("arrows").toArray();
+        QStringList seen;
+        for (const QJsonValue &arrow : arrows) {
+            const QJsonObject a = arrow.toObject();
+            seen << QString("%1 %2 %3").arg(a.value("id").toString()).arg(a.value("counter").toInt()).arg(
+                a.value("direction").toString());
+        }
+        QCOMPARE(seen, (QStringList{"desk 2 left", "desk 3 right", "desk 5 right", "desk 6 left"}));
+        QVERIFY(studio.output().contains("arrow \"desk\" 5 right"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestArrowSender)
+#include "tst_ArrowSender.moc"
