@@ -202,7 +202,7 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     TestPlayerWorker test;
-    return QTest::qExec(&test, argc, argv);
+    exitAfterSrt(QTest::qExec(&test, argc, argv));
 }
 
 #include "tst_PlayerWorker.moc"
