@@ -26,7 +26,6 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <netinet/in.h>
 #include <poll.h>
@@ -338,13 +337,8 @@ int main(int argc, char **argv)
         QGuiApplication app(argc, argv);  // fonts for the pattern
         return benchWriter(argv[2], atoi(argv[3]), atoi(argv[4]), atoi(argv[5]), atoi(argv[6]));
     }
-    if (argc >= 5 && QString(argv[1]) == "player") {
-        // Two libsrt builds are loaded (ours and FFmpeg's); their exit-time
-        // destructors clash, so leave without them.
-        const int status = benchPlayer(argc, argv, argv[2], argv[3], atoi(argv[4]));
-        std::fflush(nullptr);
-        std::_Exit(status);
-    }
+    if (argc >= 5 && QString(argv[1]) == "player")
+        return benchPlayer(argc, argv, argv[2], argv[3], atoi(argv[4]));
     std::fprintf(stderr, "usage: bench_playback writer CODEC W H SECONDS KBPS | player STUDIO TS SECONDS\n");
     return 2;
 }

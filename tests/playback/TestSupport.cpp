@@ -25,8 +25,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace testsupport {
 
@@ -241,12 +239,6 @@ QString SilentSrtServer::waitForStreamId(int timeoutMs)
         QThread::msleep(10);
     }
     return QString();
-}
-
-void exitAfterSrt(int status)
-{
-    std::fflush(nullptr);
-    std::_Exit(status);
 }
 
 QJsonObject probe(const QString &file, bool countFrames)

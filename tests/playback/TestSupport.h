@@ -84,12 +84,6 @@ private:
 // A loopback port free for both UDP and TCP right now.
 int freePort();
 
-// Ends a test process that used SRT. Debian's FFmpeg loads its own build of
-// libsrt next to the one the program links, and both run their exit-time
-// destructors on the same global tables (a double free). Leaving without the
-// destructors keeps the test's verdict; the build should link one libsrt.
-[[noreturn]] void exitAfterSrt(int status);
-
 // ffprobe -show_streams -show_format (and -count_frames) as JSON.
 QJsonObject probe(const QString &file, bool countFrames = false);
 QJsonObject streamOfType(const QJsonObject &probed, const QString &type);

@@ -86,7 +86,7 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     TestBroadcast test;
-    exitAfterSrt(QTest::qExec(&test, argc, argv));
+    return QTest::qExec(&test, argc, argv);
 }
 
 #include "tst_Broadcast.moc"

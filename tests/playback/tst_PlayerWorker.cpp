@@ -221,7 +221,7 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     TestPlayerWorker test;
-    exitAfterSrt(QTest::qExec(&test, argc, argv));
+    return QTest::qExec(&test, argc, argv);
 }
 
 #include "tst_PlayerWorker.moc"
