@@ -12,6 +12,8 @@ namespace mf {
 namespace {
 
 constexpr qint64 kCloseGraceMs = 2000;
+// Sound kept from dropped frames while the encoder is behind (5 s of stereo).
+constexpr size_t kMaxLaterSamples = 5 * 44100 * 2;
 
 qint64 monotonicMs()
 {
@@ -70,7 +72,11 @@ int MFWriter::put(const MFFramePtr &frame, int /*timeoutMs*/)
     if (int(m_queue.size()) >= kQueueLength) {
         // The picture is lost but its sound is not: the stream's sound stays
         // continuous and in step with the frame count.
-        m_queue.back().soundOnly.push_back(frame);
+        std::vector<int16_t> &later = m_queue.back().laterSound;
+        const int16_t *samples = frame->audioData();
+        const size_t count = size_t(frame->audioSampleCount()) * size_t(qMax(frame->format().audio.channels, 0));
+        if (samples && later.size() + count <= kMaxLaterSamples)
+            later.insert(later.end(), samples, samples + count);
         ++m_dropped;
         return 1;
     }
@@ -100,14 +106,12 @@ bool MFWriter::takeItem(Item &item)
 void MFWriter::encodeItem(const Item &item)
 {
     std::vector<StreamEncoder::Sound> sound;
-    auto addSound = [&sound](const MFFramePtr &frame) {
-        const MFAudioFormat &audio = frame->format().audio;
-        if (frame->audioData() && frame->audioSampleCount() > 0)
-            sound.push_back({frame->audioData(), frame->audioSampleCount(), audio.channels, audio.sampleRate});
-    };
-    addSound(item.frame);
-    for (const MFFramePtr &extra : item.soundOnly)
-        addSound(extra);
+    const MFAudioFormat &audio = item.frame->format().audio;
+    if (item.frame->audioData() && item.frame->audioSampleCount() > 0)
+        sound.push_back({item.frame->audioData(), item.frame->audioSampleCount(), audio.channels, audio.sampleRate});
+    if (!item.laterSound.empty() && audio.channels > 0)
+        sound.push_back({item.laterSound.data(), int(item.laterSound.size()) / audio.channels, audio.channels,
+                         audio.sampleRate});
     if (!m_encoder->writeFrame(item.index, item.frame->image(), sound))
         m_outputFailed = true;
 }

@@ -22,7 +22,8 @@ class StreamEncoder;
 class MFWriter : public MFFrameSink
 {
 public:
-    static constexpr int kQueueLength = 4;
+    // 320 ms at 25 fps: room for the encoder's start-up on the first frame.
+    static constexpr int kQueueLength = 8;
 
     MFWriter();
     ~MFWriter() override;
@@ -51,7 +52,8 @@ private:
     {
         MFFramePtr frame;
         qint64 index = 0;
-        std::vector<MFFramePtr> soundOnly;  // frames dropped after this one
+        // Sound of the frames dropped after this one, in the frame's format.
+        std::vector<int16_t> laterSound;
     };
     void encodeLoop();
     bool takeItem(Item &item);
