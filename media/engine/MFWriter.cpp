@@ -43,6 +43,7 @@ bool MFWriter::open(const QString &url, const QString &configuration)
     // Blocking network I/O gives up after a failure or when closing takes
     // too long because nobody reads the stream any more.
     m_abortAtMs = 0;
+    m_outputFailed = false;
     if (!encoder->open(url, WriterConfiguration::parse(configuration),
                        [this] { return m_outputFailed || (m_abortAtMs && monotonicMs() > m_abortAtMs); }))
         return false;
