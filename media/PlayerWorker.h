@@ -1,0 +1,61 @@
+#pragma once
+#include <QMutex>
+#include <QString>
+#include <QThread>
+#include <atomic>
+#include <memory>
+
+class ArrowSender;
+namespace mf { class MFPreview; }
+
+// Plays the server's feedback stream into a native window on a thread of its
+// own, and owns the broadcast's arrow control channel.
+class PlayerWorker : public QThread
+{
+    Q_OBJECT
+public:
+    // How long startPlay waits for a previous run that is still ending.
+    static constexpr int kRestartWaitMs = 3000;
+
+    explicit PlayerWorker(QObject *parent = nullptr);
+    ~PlayerWorker() override;
+
+    void startPlay(const QString &url, quint64 window);
+    void stopPlay();
+    void setWindow(quint64 handle);
+    quint64 window() const { return m_window; }
+    void setMute(bool on);
+    bool isPlaying() const { return m_playing; }
+    bool isMuted() const { return m_muted; }
+
+    ArrowSender *arrowSender();
+    bool connectControl(const QString &host, int port, const QString &streamId);
+    void closeControl();
+    bool isControlConnected() const;
+
+    // The preview of the current run, if any.
+    std::shared_ptr<mf::MFPreview> currentPreview() const;
+
+    // Where the waiting picture lives while the program runs.
+    static QString splashFolder();
+    static QString splashPath();
+    // Creates the folder and copies the ":/splash" resource there unless a
+    // file is already in place.
+    static void prepareSplashFile();
+
+    static QString readerOptions();
+
+protected:
+    void run() override;
+
+private:
+
+    QString m_url;
+    std::shared_ptr<mf::MFPreview> m_preview;
+    std::atomic<quint64> m_window{0};
+    std::atomic<bool> m_playing{false};
+    std::atomic<bool> m_muted{false};
+    std::atomic<bool> m_stopRequested{false};
+    std::unique_ptr<ArrowSender> m_arrowSender;
+    mutable QMutex m_mutex;  // guards m_url and m_preview
+};

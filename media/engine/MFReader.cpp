@@ -1,0 +1,163 @@
+#include "MFReader.h"
+
+#include "MFFactory.h"
+#include "MFOptions.h"
+#include "SrtInput.h"
+#include "TsDecoder.h"
+
+#include <QDebug>
+#include <chrono>
+
+namespace mf {
+
+namespace {
+
+constexpr int kConnectTimeoutMs = 1000;
+constexpr int kRetryPauseMs = 500;
+
+bool isTrue(const QString &value)
+{
+    return value == QLatin1String("true") || value == QLatin1String("1");
+}
+
+MFFramePtr makeFrame(const QImage &picture, const std::vector<int16_t> &sound)
+{
+    MFFramePtr frame = MFFactory::fromImage(picture);
+    if (!frame)
+        return nullptr;
+    if (!sound.empty()) {
+        const MFAudioFormat format{MFReader::kChannels, MFReader::kSampleRate, 16};
+        frame->setAudio(format, int(sound.size() / MFReader::kChannels), sound.data());
+    }
+    return frame;
+}
+
+} // namespace
+
+MFReader::MFReader() = default;
+
+MFReader::~MFReader()
+{
+    close();
+}
+
+bool MFReader::open(const QString &url, const QString &options)
+{
+    close();
+    SrtCallerUrl parsed;
+    if (!SrtCallerUrl::parse(url, &parsed)) {
+        qWarning() << "MFReader: not an SRT caller URL:" << url;
+        return false;
+    }
+    const QMap<QString, QString> values = MFOptions::parse(options);
+    m_url = parsed;
+    m_lowDelay = isTrue(values.value(QStringLiteral("network.low_delay"), QStringLiteral("true")));
+    m_openAsync = isTrue(values.value(QStringLiteral("network.open_async"), QStringLiteral("true")));
+    m_bufferMax = qBound(1, values.value(QStringLiteral("network.buffer_max"), QStringLiteral("2")).toInt(), 50);
+    const QString splashPath = values.value(QStringLiteral("network.open_image"));
+    m_splash = splashPath.isEmpty() ? QImage() : QImage(splashPath).convertToFormat(QImage::Format_RGB32);
+    if (!splashPath.isEmpty() && m_splash.isNull())
+        qDebug() << "MFReader: no picture in" << splashPath;
+
+    m_stop = false;
+    m_gotPicture = false;
+    m_dropped = 0;
+    m_queue.clear();
+
+    std::unique_ptr<SrtInput> firstConnection;
+    if (!m_openAsync) {
+        firstConnection = std::make_unique<SrtInput>(m_stop);
+        if (!firstConnection->connect(m_url, kConnectTimeoutMs))
+            return false;
+    }
+    m_open = true;
+    m_thread = std::thread([this, connection = std::shared_ptr<SrtInput>(std::move(firstConnection))] {
+        if (connection) {
+            TsDecoder decoder([c = connection.get()](uint8_t *b, int n) { return c->read(b, n); }, m_lowDelay);
+            decoder.run(m_stop, [this](QImage p, std::vector<int16_t> s) { deliver({std::move(p), std::move(s)}); });
+            connection->close();
+        }
+        run();
+    });
+    return true;
+}
+
+bool MFReader::waitStopFor(int ms)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_stop.load(); });
+}
+
+void MFReader::run()
+{
+    // The server may not serve the stream yet, or drop it: keep calling
+    // until the reader is closed.
+    SrtInput input(m_stop);
+    while (!m_stop) {
+        if (!input.connect(m_url, kConnectTimeoutMs)) {
+            if (waitStopFor(kRetryPauseMs))
+                break;
+            continue;
+        }
+        TsDecoder decoder([&input](uint8_t *buffer, int size) { return input.read(buffer, size); }, m_lowDelay);
+        decoder.run(m_stop, [this](QImage picture, std::vector<int16_t> sound) {
+            deliver({std::move(picture), std::move(sound)});
+        });
+        input.close();
+        if (!m_stop)
+            waitStopFor(kRetryPauseMs);
+    }
+}
+
+void MFReader::deliver(Decoded decoded)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (int(m_queue.size()) >= m_bufferMax) {
+        // Low delay: the oldest picture goes, its sound stays.
+        std::vector<int16_t> sound = std::move(m_queue.front().sound);
+        m_queue.pop_front();
+        std::vector<int16_t> &next = m_queue.empty() ? decoded.sound : m_queue.front().sound;
+        sound.insert(sound.end(), next.begin(), next.end());
+        next = std::move(sound);
+        ++m_dropped;
+    }
+    m_queue.push_back(std::move(decoded));
+    m_gotPicture = true;
+    m_changed.notify_all();
+}
+
+MFFramePtr MFReader::read(int timeoutMs)
+{
+    const int waitMs = timeoutMs < 0 || timeoutMs > kMaxWaitMs ? kMaxWaitMs : timeoutMs;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_open)
+        return nullptr;
+    const bool showSplash = !m_gotPicture && !m_splash.isNull();
+    const int limitMs = showSplash ? qMin(waitMs, kSplashIntervalMs) : waitMs;
+    m_changed.wait_for(lock, std::chrono::milliseconds(limitMs), [this] { return !m_queue.empty() || m_stop; });
+    if (m_queue.empty()) {
+        if (showSplash && !m_stop)
+            return MFFactory::fromImage(m_splash);
+        return nullptr;
+    }
+    Decoded decoded = std::move(m_queue.front());
+    m_queue.pop_front();
+    lock.unlock();
+    return makeFrame(decoded.picture, decoded.sound);
+}
+
+void MFReader::close()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+        m_open = false;
+        m_changed.notify_all();
+    }
+    if (m_thread.joinable())
+        m_thread.join();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_queue.clear();
+}
+
+} // namespace mf

@@ -1,0 +1,80 @@
+#pragma once
+#include "MFFrame.h"
+#include "SrtCallerUrl.h"
+
+#include <QImage>
+#include <QString>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace mf {
+
+class SrtInput;
+
+// Plays an MPEG transport stream from an SRT server: pictures come out as
+// RGB32 frames carrying the sound decoded with them (16-bit stereo 44100 Hz).
+// Connecting, demuxing and decoding run on a thread of their own; read()
+// hands out what it produced.
+//
+// Options ("key=value key='value'"):
+//   network.open_image   picture handed out until the first frame arrives
+//   network.buffer_max   frames kept waiting for read() (older ones go first)
+//   network.low_delay    decode without buffering ahead
+//   network.open_async   open() returns at once and connects in the background;
+//                        otherwise it fails when the first connect fails
+class MFReader
+{
+public:
+    static constexpr int kMaxWaitMs = 1000;
+    static constexpr int kSplashIntervalMs = 200;
+    static constexpr int kSampleRate = 44100;
+    static constexpr int kChannels = 2;
+
+    MFReader();
+    ~MFReader();
+
+    bool open(const QString &url, const QString &options);
+    // The next frame, waiting at most timeoutMs (a negative timeout or one
+    // above a second counts as one second). Until the stream's first picture
+    // the splash picture comes out every kSplashIntervalMs. nullptr when
+    // nothing came.
+    MFFramePtr read(int timeoutMs);
+    void close();
+
+    bool hasPicture() const { return m_gotPicture; }
+    quint64 droppedFrames() const { return m_dropped; }
+
+private:
+    struct Decoded
+    {
+        QImage picture;
+        std::vector<int16_t> sound;
+    };
+
+    void run();
+    bool connectOnce(SrtInput &input);
+    void deliver(Decoded decoded);
+    bool waitStopFor(int ms);
+
+    SrtCallerUrl m_url;
+    QImage m_splash;
+    int m_bufferMax = 2;
+    bool m_lowDelay = true;
+    bool m_openAsync = true;
+
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_gotPicture{false};
+    std::atomic<quint64> m_dropped{0};
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Decoded> m_queue;
+    bool m_open = false;
+};
+
+} // namespace mf

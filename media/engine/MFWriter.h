@@ -1,0 +1,77 @@
+#pragma once
+#include "MFFrame.h"
+#include "MFFrameSink.h"
+
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace mf {
+
+class StreamEncoder;
+
+// Encodes the frames put into it as an MPEG transport stream and writes it to
+// a URL (tcp://127.0.0.1:PORT for the relay). Encoding runs on a thread of its
+// own behind a short queue, so a put never waits for the encoder: a frame that
+// does not fit is dropped and counted, its sound kept for the next one.
+class MFWriter : public MFFrameSink
+{
+public:
+    // 320 ms at 25 fps: room for the encoder's start-up on the first frame.
+    static constexpr int kQueueLength = 8;
+
+    MFWriter();
+    ~MFWriter() override;
+
+    // configuration: "key='value'" pairs such as
+    // "format='mpegts' video::codec='libx264' video::b='1024K'".
+    bool open(const QString &url, const QString &configuration);
+    // Ends the stream cleanly: queued frames are encoded, the trailer written.
+    // Waits for a put in progress; puts after it fail.
+    void close();
+    bool isOpen() const { return m_open; }
+
+    // < 0: not open or the output failed; 0: queued; 1: dropped (queue full).
+    int put(const MFFramePtr &frame, int timeoutMs) override;
+
+    quint64 droppedFrames() const { return m_dropped; }
+    quint64 queuedFrames() const { return m_queued; }
+    // Frames waiting for the encoder.
+    int pendingFrames() const;
+
+    // Video codec identifiers whose encoder opens on this machine.
+    static QStringList availableVideoCodecs();
+
+private:
+    struct Item
+    {
+        MFFramePtr frame;
+        qint64 index = 0;
+        // Sound of the frames dropped after this one, in the frame's format.
+        std::vector<int16_t> laterSound;
+    };
+    void encodeLoop();
+    bool takeItem(Item &item);
+    void encodeItem(const Item &item);
+
+    std::unique_ptr<StreamEncoder> m_encoder;
+    std::thread m_thread;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Item> m_queue;
+    bool m_closing = false;
+    qint64 m_nextIndex = 0;
+    std::atomic<bool> m_open{false};
+    std::atomic<bool> m_outputFailed{false};
+    std::atomic<quint64> m_dropped{0};
+    std::atomic<quint64> m_queued{0};
+    std::atomic<qint64> m_abortAtMs{0};  // monotonic ms; 0 = no deadline
+    std::mutex m_closeMutex;
+};
+
+} // namespace mf

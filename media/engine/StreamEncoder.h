@@ -1,0 +1,82 @@
+#pragma once
+#include "FFmpegHandles.h"
+#include "VideoEncoder.h"
+#include "WriterConfiguration.h"
+
+#include <QImage>
+#include <functional>
+#include <vector>
+
+namespace mf {
+
+// Encodes RGB32 pictures and 16-bit interleaved sound into an MPEG transport
+// stream written to a libavformat URL. Timestamps come from the frame index
+// (video) and from the number of samples encoded (sound), so both stay in
+// step as long as every frame brings its share of sound.
+// Not thread-safe: one thread drives it.
+class StreamEncoder
+{
+public:
+    static constexpr int kFrameRate = 25;
+    static constexpr int kSampleRate = 44100;
+    static constexpr int kChannels = 2;
+
+    StreamEncoder();
+    ~StreamEncoder();
+
+    // Connects the output. Encoders start with the first frame, whose size
+    // becomes the stream's picture size. interrupt() returning true aborts
+    // blocking network I/O.
+    bool open(const QString &url, const WriterConfiguration &config,
+              std::function<bool()> interrupt = {});
+    bool isOpen() const { return bool(m_output); }
+
+    struct Sound
+    {
+        const int16_t *samples = nullptr;
+        int sampleCount = 0;  // per channel
+        int channels = 0;
+        int sampleRate = 0;
+    };
+    // picture may be null for a frame that carries only sound.
+    bool writeFrame(qint64 frameIndex, const QImage &picture, const std::vector<Sound> &sound);
+    // Drains the encoders and writes the trailer; the output is closed after.
+    bool finish();
+
+    qint64 videoPacketsWritten() const { return m_videoPackets; }
+
+private:
+    bool start(const QSize &pictureSize);
+    bool addVideoStream(const QSize &size);
+    bool addAudioStream();
+    bool encodePicture(qint64 frameIndex, const QImage &picture);
+    bool queueSound(const Sound &sound);
+    bool queueSilence(int sampleCount);
+    bool encodeQueuedSound(bool flush);
+    bool writePackets(std::vector<AVPacketPtr> &packets, AVStream *stream, AVRational timeBase);
+    bool drainAudio(const AVFrame *frame);
+
+    static int interruptCallback(void *opaque);
+
+    WriterConfiguration m_config;
+    std::function<bool()> m_interrupt;
+    OutputFormatPtr m_output;
+    bool m_started = false;
+    bool m_failed = false;
+
+    std::unique_ptr<VideoEncoder> m_video;
+    AVStream *m_videoStream = nullptr;
+    SwsContextPtr m_scaler;
+    AVFramePtr m_videoFrame;
+    qint64 m_videoPackets = 0;
+
+    AVCodecContextPtr m_audio;
+    AVStream *m_audioStream = nullptr;
+    SwrContextPtr m_resampler;
+    int m_resamplerChannels = 0;
+    int m_resamplerRate = 0;
+    AVAudioFifoPtr m_fifo;
+    qint64 m_audioSamples = 0;
+};
+
+} // namespace mf

@@ -1,0 +1,192 @@
+#include "TsDecoder.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+}
+#include <QDebug>
+
+namespace mf {
+
+namespace {
+
+constexpr int kIoBufferSize = 32 * 1024;
+// Sound waiting for a picture is kept for at most this long.
+constexpr size_t kMaxPendingSamples = TsDecoder::kSampleRate * TsDecoder::kChannels;
+
+} // namespace
+
+void TsDecoder::AVIOContextDeleter::operator()(AVIOContext *p) const
+{
+    av_freep(&p->buffer);
+    avio_context_free(&p);
+}
+
+TsDecoder::TsDecoder(Source source, bool lowDelay) : m_source(std::move(source)), m_lowDelay(lowDelay) {}
+
+TsDecoder::~TsDecoder()
+{
+    m_input.reset();  // before the I/O context it reads from
+}
+
+int TsDecoder::readPacket(void *opaque, uint8_t *buffer, int size)
+{
+    auto *self = static_cast<TsDecoder *>(opaque);
+    const int count = self->m_source(buffer, size);
+    if (count == 0)
+        return AVERROR_EXIT;
+    return count < 0 ? AVERROR_EOF : count;
+}
+
+int TsDecoder::interrupted(void *opaque)
+{
+    auto *self = static_cast<TsDecoder *>(opaque);
+    return self->m_stop && *self->m_stop ? 1 : 0;
+}
+
+bool TsDecoder::openInput()
+{
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
+    if (!buffer)
+        return false;
+    m_io.reset(avio_alloc_context(buffer, kIoBufferSize, 0, this, &TsDecoder::readPacket, nullptr, nullptr));
+    if (!m_io) {
+        av_free(buffer);
+        return false;
+    }
+    AVFormatContext *context = avformat_alloc_context();
+    if (!context)
+        return false;
+    context->pb = m_io.get();
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    context->interrupt_callback = AVIOInterruptCB{&TsDecoder::interrupted, this};
+    if (m_lowDelay)
+        context->flags |= AVFMT_FLAG_NOBUFFER;
+    const AVInputFormat *format = av_find_input_format("mpegts");
+    const int result = avformat_open_input(&context, nullptr, format, nullptr);
+    if (result < 0) {
+        qDebug() << "MFReader: cannot open the stream:" << ffmpegError(result);
+        return false;  // avformat_open_input frees the context on failure
+    }
+    m_input.reset(context);
+    return true;
+}
+
+bool TsDecoder::openDecoder(int streamIndex)
+{
+    const AVStream *stream = m_input->streams[streamIndex];
+    const AVMediaType type = stream->codecpar->codec_type;
+    if ((type == AVMEDIA_TYPE_VIDEO && m_video) || (type == AVMEDIA_TYPE_AUDIO && m_audio))
+        return false;
+    if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO)
+        return false;
+    const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!codec)
+        return false;
+    AVCodecContextPtr context(avcodec_alloc_context3(codec));
+    if (!context || avcodec_parameters_to_context(context.get(), stream->codecpar) < 0)
+        return false;
+    context->pkt_timebase = stream->time_base;
+    if (type == AVMEDIA_TYPE_VIDEO) {
+        if (m_lowDelay) {
+            context->flags |= AV_CODEC_FLAG_LOW_DELAY;
+            context->thread_type = FF_THREAD_SLICE;
+        }
+        context->thread_count = 0;
+    }
+    if (avcodec_open2(context.get(), codec, nullptr) < 0)
+        return false;
+    if (type == AVMEDIA_TYPE_VIDEO) {
+        m_video = std::move(context);
+        m_videoIndex = streamIndex;
+    } else {
+        m_audio = std::move(context);
+        m_audioIndex = streamIndex;
+    }
+    return true;
+}
+
+bool TsDecoder::run(const std::atomic<bool> &stop, const Sink &sink)
+{
+    m_stop = &stop;
+    if (!openInput())
+        return false;
+    AVPacketPtr packet = makePacket();
+    while (!stop) {
+        const int result = av_read_frame(m_input.get(), packet.get());
+        if (result == AVERROR(EAGAIN))
+            continue;
+        if (result < 0)
+            break;
+        const int index = packet->stream_index;
+        if (index != m_videoIndex && index != m_audioIndex)
+            openDecoder(index);
+        decodePacket(packet.get(), sink);
+        av_packet_unref(packet.get());
+    }
+    return true;
+}
+
+void TsDecoder::decodePacket(const AVPacket *packet, const Sink &sink)
+{
+    const bool isVideo = packet->stream_index == m_videoIndex;
+    AVCodecContext *context = isVideo ? m_video.get() : packet->stream_index == m_audioIndex ? m_audio.get() : nullptr;
+    if (!context || avcodec_send_packet(context, packet) < 0)
+        return;
+    AVFramePtr frame = makeFrame();
+    while (avcodec_receive_frame(context, frame.get()) >= 0) {
+        if (isVideo)
+            handleVideo(frame.get(), sink);
+        else
+            handleAudio(frame.get());
+        av_frame_unref(frame.get());
+    }
+}
+
+void TsDecoder::handleVideo(const AVFrame *frame, const Sink &sink)
+{
+    m_scaler.reset(sws_getCachedContext(m_scaler.release(), frame->width, frame->height,
+                                        AVPixelFormat(frame->format), frame->width, frame->height,
+                                        AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr));
+    if (!m_scaler)
+        return;
+    QImage picture(frame->width, frame->height, QImage::Format_RGB32);
+    if (picture.isNull())
+        return;
+    uint8_t *destination[1] = {picture.bits()};
+    const int stride[1] = {int(picture.bytesPerLine())};
+    sws_scale(m_scaler.get(), frame->data, frame->linesize, 0, frame->height, destination, stride);
+    sink(std::move(picture), std::move(m_pendingSound));
+    m_pendingSound.clear();
+}
+
+void TsDecoder::handleAudio(const AVFrame *frame)
+{
+    if (!m_resampler) {
+        AVChannelLayout outLayout;
+        av_channel_layout_default(&outLayout, kChannels);
+        SwrContext *raw = nullptr;
+        AVChannelLayout inLayout;
+        if (av_channel_layout_copy(&inLayout, &frame->ch_layout) < 0)
+            return;
+        swr_alloc_set_opts2(&raw, &outLayout, AV_SAMPLE_FMT_S16, kSampleRate, &inLayout,
+                            AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
+        av_channel_layout_uninit(&inLayout);
+        m_resampler.reset(raw);
+        if (!m_resampler || swr_init(m_resampler.get()) < 0) {
+            m_resampler.reset();
+            return;
+        }
+    }
+    const int capacity = swr_get_out_samples(m_resampler.get(), frame->nb_samples);
+    const size_t start = m_pendingSound.size();
+    m_pendingSound.resize(start + size_t(capacity) * kChannels);
+    uint8_t *out[1] = {reinterpret_cast<uint8_t *>(m_pendingSound.data() + start)};
+    const int produced = swr_convert(m_resampler.get(), out, capacity,
+                                     const_cast<const uint8_t **>(frame->extended_data), frame->nb_samples);
+    m_pendingSound.resize(start + size_t(qMax(produced, 0)) * kChannels);
+    if (m_pendingSound.size() > kMaxPendingSamples)
+        m_pendingSound.erase(m_pendingSound.begin(), m_pendingSound.end() - kMaxPendingSamples);
+}
+
+} // namespace mf

@@ -1,0 +1,224 @@
+#include "TestSupport.h"
+#include "media/engine/MFReader.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace testsupport;
+
+class TestMFReader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void urls_data();
+    void urls();
+    void splashThenPictures_data();
+    void splashThenPictures();
+    void streamIdArrivesIntact();
+    void silentServerReturnsWithinASecond();
+    void synchronousOpenFailsWithoutServer();
+
+private:
+    QString makeStream(const QString &videoCodec, const QString &name);
+    QString feedbackOptions() const;
+
+    QTemporaryDir m_dir;
+    QString m_splash;
+};
+
+void TestMFReader::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_splash = m_dir.filePath("splash.png");
+    QImage splash(200, 100, QImage::Format_RGB32);
+    splash.fill(Qt::red);
+    QVERIFY(splash.save(m_splash));
+}
+
+QString TestMFReader::makeStream(const QString &videoCodec, const QString &name)
+{
+    const QString path = m_dir.filePath(name);
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=640x360:rate=25",
+                            "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000", "-t", "4",
+                            "-c:v", videoCodec, "-g", "25", "-bf", "0", "-pix_fmt", "yuv420p",
+                            "-c:a", "aac", "-f", "mpegts", path});
+    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0)
+        return QString();
+    return path;
+}
+
+QString TestMFReader::feedbackOptions() const
+{
+    return QString("network.low_delay=true network.buffer_max=2 network.open_async=true "
+                   "network.show_attempts=false network.open_image='%1'").arg(m_splash);
+}
+
+void TestMFReader::urls_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("streamId");
+    QTest::newRow("feedback") << "srt://10.0.0.5:9000?mode=caller&streamid=user42#feedbackplay" << true
+                              << "10.0.0.5" << 9000 << "user42#feedbackplay";
+    QTest::newRow("odd characters") << "srt://studio.example:1234?mode=caller&streamid=a&b=c?d #x#feedbackplay"
+                                    << true << "studio.example" << 1234 << "a&b=c?d #x#feedbackplay";
+    QTest::newRow("empty id") << "srt://127.0.0.1:1?mode=caller&streamid=" << true << "127.0.0.1" << 1 << "";
+    QTest::newRow("no query") << "srt://127.0.0.1:5000" << true << "127.0.0.1" << 5000 << "";
+    QTest::newRow("listener") << "srt://127.0.0.1:5000?mode=listener" << false << "" << 0 << "";
+    QTest::newRow("no port") << "srt://127.0.0.1?mode=caller" << false << "" << 0 << "";
+    QTest::newRow("bad port") << "srt://127.0.0.1:70000?mode=caller" << false << "" << 0 << "";
+    QTest::newRow("other scheme") << "udp://127.0.0.1:5000" << false << "" << 0 << "";
+}
+
+void TestMFReader::urls()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, valid);
+    mf::SrtCallerUrl parsed;
+    QCOMPARE(mf::SrtCallerUrl::parse(url, &parsed), valid);
+    if (!valid)
+        return;
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QFETCH(QString, streamId);
+    QCOMPARE(parsed.host, host);
+    QCOMPARE(parsed.port, port);
+    QCOMPARE(parsed.streamId, streamId);
+}
+
+void TestMFReader::splashThenPictures_data()
+{
+    QTest::addColumn<QString>("codec");
+    QTest::newRow("h264") << "libx264";
+    QTest::newRow("hevc") << "libx265";
+    QTest::newRow("mpeg2") << "mpeg2video";
+}
+
+void TestMFReader::splashThenPictures()
+{
+    QFETCH(QString, codec);
+    const QString stream = makeStream(codec, codec + ".ts");
+    QVERIFY(!stream.isEmpty());
+
+    // The splash comes out while there is no server yet.
+    const int port = freePort();
+    mf::MFReader reader;
+    const QString streamId = "tester#1 &x=?#feedbackplay";
+    QVERIFY(reader.open(QString("srt://127.0.0.1:%1?mode=caller&streamid=%2").arg(port).arg(streamId),
+                        feedbackOptions()));
+    for (int i = 0; i < 3; ++i) {
+        const mf::MFFramePtr splash = reader.read(-1);
+        QVERIFY(splash);
+        QCOMPARE(splash->image().size(), QSize(200, 100));
+    }
+    QVERIFY(!reader.hasPicture());
+
+    StudioServer studio(stream, port);
+    QVERIFY(studio.isRunning());
+    int splashFrames = 0;
+    int pictures = 0;
+    int soundSamples = 0;
+    QElapsedTimer timer;
+    timer.start();
+    while (pictures < 25 && timer.elapsed() < 20000) {
+        const mf::MFFramePtr frame = reader.read(-1);
+        if (!frame)
+            continue;
+        if (frame->width() == 200 && pictures == 0) {
+            QCOMPARE(frame->height(), 100);
+            QCOMPARE(frame->image().pixel(10, 10), QColor(Qt::red).rgb());
+            ++splashFrames;
+            continue;
+        }
+        QCOMPARE(frame->width(), 640);
+        QCOMPARE(frame->height(), 360);
+        QCOMPARE(frame->image().format(), QImage::Format_RGB32);
+        if (frame->audioSampleCount() > 0) {
+            QCOMPARE(frame->format().audio.channels, 2);
+            QCOMPARE(frame->format().audio.sampleRate, 44100);
+            soundSamples += frame->audioSampleCount();
+        }
+        ++pictures;
+    }
+    QCOMPARE(pictures, 25);
+    QVERIFY(reader.hasPicture());
+    QVERIFY(soundSamples > 44100 / 2);
+
+    // The server saw the stream ID as sent.
+    bool found = false;
+    for (const auto &value : studio.status().value("streams").toArray())
+        found = found || value.toObject().value("streamid").toString() == streamId;
+    QVERIFY(found);
+
+    QElapsedTimer closing;
+    closing.start();
+    reader.close();
+    QVERIFY(closing.elapsed() < 3000);
+    Q_UNUSED(splashFrames);
+}
+
+void TestMFReader::streamIdArrivesIntact()
+{
+    SilentSrtServer server;
+    const QString streamId = QString::fromUtf8("Zoë#7&a=b?c d#feedbackplay");
+    mf::MFReader reader;
+    QVERIFY(reader.open(QString("srt://127.0.0.1:%1?mode=caller&streamid=%2").arg(server.port()).arg(streamId),
+                        feedbackOptions()));
+    QCOMPARE(server.waitForStreamId(5000), streamId);
+}
+
+void TestMFReader::silentServerReturnsWithinASecond()
+{
+    SilentSrtServer server;
+    mf::MFReader reader;
+    QVERIFY(reader.open(QString("srt://127.0.0.1:%1?mode=caller&streamid=quiet#feedbackplay").arg(server.port()),
+                        "network.open_async=true"));
+    QVERIFY(!server.waitForStreamId(5000).isNull());
+    // Without a splash picture nothing comes out, and each read gives up.
+    for (int i = 0; i < 2; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!reader.read(-1));
+        QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+    }
+    QElapsedTimer timer;
+    timer.start();
+    reader.close();
+    QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(!reader.read(100));
+}
+
+void TestMFReader::synchronousOpenFailsWithoutServer()
+{
+    int port = 0;
+    {
+        SilentSrtServer gone;
+        port = gone.port();
+    }
+    mf::MFReader reader;
+    QVERIFY(!reader.open(QString("srt://127.0.0.1:%1?mode=caller&streamid=x").arg(port), "network.open_async=false"));
+    QVERIFY(!reader.open("http://127.0.0.1:1/", ""));
+    // Asynchronous: open succeeds, the splash shows while it keeps trying.
+    QVERIFY(reader.open(QString("srt://127.0.0.1:%1?mode=caller&streamid=x").arg(port), feedbackOptions()));
+    const mf::MFFramePtr frame = reader.read(-1);
+    QVERIFY(frame);
+    QCOMPARE(frame->width(), 200);
+}
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    TestMFReader test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_MFReader.moc"

@@ -1,0 +1,227 @@
+#include "TestSupport.h"
+#include "media/PlayerWorker.h"
+#include "media/engine/MFPreview.h"
+#include "transport/ArrowSender.h"
+
+#include <QApplication>
+#include <QJsonArray>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <QtTest>
+
+using namespace testsupport;
+
+namespace {
+
+QStringList g_muteLines;
+QtMessageHandler g_previousHandler = nullptr;
+
+void collectMuteLines(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.contains("MUTE"))
+        g_muteLines << message;
+    g_previousHandler(type, context, message);
+}
+
+QString url(int port, const QString &streamId)
+{
+    return QString("srt://127.0.0.1:%1?mode=caller&streamid=%2#feedbackplay").arg(port).arg(streamId);
+}
+
+bool showsPictureOf(const PlayerWorker &player, const QSize &size)
+{
+    const auto preview = player.currentPreview();
+    const auto frame = preview ? preview->lastFrame() : nullptr;
+    return frame && frame->image().size() == size;
+}
+
+} // namespace
+
+class TestPlayerWorker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void muteLines();
+    void stopEndsASilentRun();
+    void playsIntoTheWindowAndRestartsQuickly();
+    void windowBeforeFirstStartIsIgnored();
+    void controlChannelPassThrough();
+    void splashFile();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_stream;
+};
+
+void TestPlayerWorker::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_stream = m_dir.filePath("feedback.ts");
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=640x360:rate=25",
+                            "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100", "-t", "3",
+                            "-c:v", "libx264", "-g", "25", "-bf", "0", "-pix_fmt", "yuv420p",
+                            "-c:a", "aac", "-f", "mpegts", m_stream});
+    QVERIFY(ffmpeg.waitForFinished(60000));
+    QCOMPARE(ffmpeg.exitCode(), 0);
+    g_previousHandler = qInstallMessageHandler(collectMuteLines);
+}
+
+void TestPlayerWorker::cleanupTestCase()
+{
+    qInstallMessageHandler(g_previousHandler);
+}
+
+void TestPlayerWorker::muteLines()
+{
+    SilentSrtServer server;
+    PlayerWorker player;
+    g_muteLines.clear();
+    player.setMute(true);  // not playing: nothing happens
+    QVERIFY(g_muteLines.isEmpty());
+
+    player.startPlay(url(server.port(), "mute"), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(player.isPlaying(), 5000);
+    QVERIFY(!player.isMuted());  // the earlier mute did not carry over
+    player.setMute(true);
+    player.setMute(true);
+    player.setMute(false);
+    player.setMute(false);
+    player.setMute(true);
+    QCOMPARE(g_muteLines, (QStringList{"-- MUTE ON -- ", "-- MUTE OFF -- ", "-- MUTE ON -- "}));
+    QVERIFY(player.isMuted());
+
+    player.stopPlay();
+    QVERIFY(player.wait(5000));
+    g_muteLines.clear();
+    player.setMute(false);  // stopped: nothing happens
+    QVERIFY(g_muteLines.isEmpty());
+}
+
+void TestPlayerWorker::stopEndsASilentRun()
+{
+    SilentSrtServer server;
+    PlayerWorker player;
+    player.startPlay(url(server.port(), "quiet"), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(player.isPlaying(), 5000);
+    QVERIFY(!server.waitForStreamId(5000).isEmpty());
+    player.stopPlay();
+    // The pending read gives up after at most a second.
+    QVERIFY(player.wait(2500));
+    QVERIFY(!player.isPlaying());
+    QVERIFY(!player.currentPreview());
+
+    // A stop right after the start is not lost while the stream opens.
+    player.startPlay(url(server.port(), "quiet"), 0);
+    player.stopPlay();
+    QVERIFY(player.wait(2500));
+    QVERIFY(!player.isPlaying());
+}
+
+void TestPlayerWorker::playsIntoTheWindowAndRestartsQuickly()
+{
+    StudioServer studio(m_stream);
+    QVERIFY(studio.isRunning());
+    QWidget first, second;
+    first.resize(320, 180);
+    second.resize(160, 90);
+    first.show();
+    second.show();
+
+    PlayerWorker player;
+    player.startPlay(url(studio.srtPort(), "viewer"), first.winId());
+    QCOMPARE(player.window(), quint64(first.winId()));
+    QTRY_VERIFY_WITH_TIMEOUT(showsPictureOf(player, QSize(640, 360)), 15000);
+    QCOMPARE(player.currentPreview()->attachedHandle(), quint64(first.winId()));
+
+    player.setWindow(second.winId());
+    QCOMPARE(player.window(), quint64(second.winId()));
+    QCOMPARE(player.currentPreview()->attachedHandle(), quint64(second.winId()));
+
+    // Stop and start at once: the new run waits for the old one and plays.
+    player.stopPlay();
+    player.startPlay(url(studio.srtPort(), "viewer"), first.winId());
+    QTRY_VERIFY_WITH_TIMEOUT(player.isPlaying(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(showsPictureOf(player, QSize(640, 360)), 15000);
+    QCOMPARE(player.currentPreview()->attachedHandle(), quint64(first.winId()));
+    player.stopPlay();
+    QVERIFY(player.wait(2500));
+}
+
+void TestPlayerWorker::windowBeforeFirstStartIsIgnored()
+{
+    PlayerWorker player;
+    player.setWindow(1234);
+    QCOMPARE(player.window(), quint64(0));
+}
+
+void TestPlayerWorker::controlChannelPassThrough()
+{
+    StudioServer studio(m_stream);
+    QVERIFY(studio.isRunning());
+    PlayerWorker player;
+    QVERIFY(!player.connectControl("127.0.0.1", studio.srtPort(), "pilot"));
+    QVERIFY(!player.isControlConnected());
+    player.closeControl();  // harmless without a sender
+
+    ArrowSender *sender = player.arrowSender();
+    QVERIFY(sender);
+    QCOMPARE(player.arrowSender(), sender);
+    QVERIFY(player.connectControl("127.0.0.1", studio.srtPort(), "pilot"));
+    QVERIFY(player.isControlConnected());
+    sender->arrowClicked(true);
+
+    bool sawControl = false;
+    for (int attempt = 0; attempt < 50 && !sawControl; ++attempt) {
+        const QJsonObject status = studio.status();
+        for (const auto &value : status.value("arrows").toArray())
+            sawControl = sawControl || (value.toObject().value("id").toString() == "pilot"
+                                        && value.toObject().value("counter").toInt() == 2);
+        if (!sawControl)
+            QTest::qWait(100);
+    }
+    QVERIFY(sawControl);
+    player.closeControl();
+    QVERIFY(!player.isControlConnected());
+}
+
+void TestPlayerWorker::splashFile()
+{
+    QTemporaryDir temp;
+    const QByteArray oldTemp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", temp.path().toUtf8());
+    QCOMPARE(PlayerWorker::splashPath(), temp.path() + "/orvanta/splash.png");
+    PlayerWorker::prepareSplashFile();
+    QVERIFY(QFileInfo(temp.path() + "/orvanta").isDir());
+    // A file left behind (after a crash) is kept.
+    QFile stale(PlayerWorker::splashPath());
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.write("old");
+    stale.close();
+    PlayerWorker::prepareSplashFile();
+    QVERIFY(stale.open(QIODevice::ReadOnly));
+    QCOMPARE(stale.readAll(), QByteArray("old"));
+    if (oldTemp.isEmpty())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", oldTemp);
+
+    QVERIFY(PlayerWorker::splashPath().endsWith("/orvanta/splash.png"));
+    QVERIFY(PlayerWorker::readerOptions().endsWith("network.open_image='" + PlayerWorker::splashPath() + "'"));
+    QVERIFY(PlayerWorker::readerOptions().startsWith(
+        "network.low_delay=true network.buffer_max=2 network.open_async=true network.show_attempts=false "));
+}
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TestPlayerWorker test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_PlayerWorker.moc"
