@@ -11,7 +11,18 @@
 #include "app/UiMainWindow.h"
 #include "diagnostics/LogLine.h"
 #include "diagnostics/LogsDlg.h"
+#include "diagnostics/SystemReport.h"
+#include "media/EncoderConfig.h"
+#include "media/Mixer.h"
+#include "media/PlayerWorker.h"
+#include "media/SourceMenus.h"
 #include "media/TImageWidget.h"
+#include "media/engine/MFCatalog.h"
+#include "media/engine/MFWriter.h"
+#include "transport/ArrowSender.h"
+#include "transport/RESender.h"
+#include "transport/SpeedTest.h"
+#include "transport/SrtConnect.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -25,6 +36,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <algorithm>
 
@@ -41,6 +53,26 @@ constexpr int kAdvancedFormHeight = 135;
 constexpr int kLinkFieldCount = 6;
 const char *const kVersion = "1.0";
 constexpr int kBuildNumber = 22;
+constexpr float kLoudLevelDb = -19.0f;
+constexpr int kMuteHoldMs = 600;
+constexpr int kRelayWaitStepMs = 500;
+// A relay that has not listened after this long will not: the broadcast is
+// rolled back instead of leaving the window waiting for good.
+constexpr int kRelayWaitLimitMs = 10000;
+
+// The codec and device sections of the system report.
+MediaReport collectMediaReport()
+{
+    MediaReport report;
+    report.containers = mf::MFCatalog::containers();
+    for (const QString &container : qAsConst(report.containers)) {
+        report.videoCodecs += mf::MFCatalog::videoCodecs(container);
+        report.audioCodecs += mf::MFCatalog::audioCodecs(container);
+    }
+    Mixer::enumerateDevices(QStringLiteral("VIDEO"), report.videoDevices);
+    Mixer::enumerateDevices(QStringLiteral("AUDIO"), report.audioDevices);
+    return report;
+}
 
 QString temporaryFolder()
 {
@@ -73,9 +105,10 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     constructForm();
 
     // The log viewer has no parent and lives as long as the process.
+    SystemReport::setMediaReportProvider(collectMediaReport);
     logsDlg = new LogsDlg(nullptr);
-    // The speed-test dialog (child, style sheet
-    // "SpeedTest{background-color: #050F15;}") is created here.
+    speedTest = new SpeedTest(this);
+    speedTest->setStyleSheet(QLatin1String(SpeedTest::kStyleSheet));
 
     QSettings::setDefaultFormat(QSettings::IniFormat);
     // Parented to the window so the store is flushed and freed with it.
@@ -84,8 +117,10 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     setWindowTitle(QStringLiteral("Orvanta"));
     streaming = false;
 
-    // The mixer is created here; handleChanged and changeCropRect are
-    // forwarded to its handleChanged signal and cropRectChanged slot.
+    // Lives until the process ends, like the other long-lived workers.
+    mixer = new Mixer();
+    connect(this, &MainWindow::handleChanged, mixer, &Mixer::handleChanged);
+    connect(this, &MainWindow::changeCropRect, mixer, &Mixer::cropRectChanged);
 
     ui->cmbFrames->addItem(QStringLiteral("SD"), QSize(960, 540));
     ui->cmbFrames->addItem(QStringLiteral("HD"), QSize(1280, 720));
@@ -94,12 +129,12 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     loadSettings(link);
     applyModeSetting();
 
-    // The mixer gets logsDlg as its log target here.
+    mixer->setLogTarget(logsDlg);
     // The capture frame's onNewPosition(QRect) is connected to captureFrameMoved here.
 
     prepareTemporaryFolder();
 
-    // The feedback player is created here.
+    player = new PlayerWorker();
     updateChecker = new UpdateChecker(settings, this, this);
     updateChecker->check(updateUrl());
 
@@ -219,8 +254,18 @@ void MainWindow::createSourceMenus()
     connect(audioMenu, &QMenu::triggered, this, &MainWindow::audioSourceChanged);
 
     cropRect.setCoords(0, 0, 0, 0);
-    // fillWindowsMenu(), rebuildVideoMenu(), rebuildScreenMenu() and
-    // rebuildAudioMenu() fill the menus here, in that order.
+    sourceMenus = new SourceMenus(videoMenu, screenMenu, windowsMenu, audioMenu, settings, mixer,
+                                  ui->chkSystemAudio, this);
+    sourceMenus->setCropRect(cropRect);
+    connect(sourceMenus, &SourceMenus::handleChanged, this, &MainWindow::handleChanged);
+    connect(sourceMenus, &SourceMenus::changeCropRect, this, [this](QRect rect) {
+        cropRect = rect;
+        emit changeCropRect(rect);
+    });
+    // The window list stays empty until windows can be picked.
+    sourceMenus->rebuildVideoMenu();
+    sourceMenus->rebuildScreenMenu();
+    sourceMenus->rebuildAudioMenu();
     ui->videoBtn->setMenu(videoMenu);
     ui->screenBtn->setMenu(screenMenu);
     ui->audioBtn->setMenu(audioMenu);
@@ -228,8 +273,9 @@ void MainWindow::createSourceMenus()
 
 void MainWindow::prepareArrowButtons()
 {
-    // The player's arrowSender() is the context of leftArrow -> arrowClicked(true)
-    // and rightArrow -> arrowClicked(false); those connections are made here.
+    ArrowSender *arrows = player->arrowSender();
+    connect(ui->leftArrow, &QPushButton::clicked, arrows, [arrows] { arrows->arrowClicked(true); });
+    connect(ui->rightArrow, &QPushButton::clicked, arrows, [arrows] { arrows->arrowClicked(false); });
     ui->leftArrow->hide();
     ui->rightArrow->hide();
     ui->leftArrow->setIcon(QIcon(QStringLiteral(":/arrowLeft.png")));
@@ -263,8 +309,7 @@ QString MainWindow::updateUrl() const
 
 void MainWindow::loadSettings(const QString &link)
 {
-    ui->cmbEncs->clear();
-    // fillEncoderList() refills cmbEncs here with the encoders of this machine.
+    EncoderConfig::fillEncoderList(ui->cmbEncs, mf::MFWriter::availableVideoCodecs());
     ui->cmbABR->clear();
     ui->cmbABR->addItems({QStringLiteral("64"), QStringLiteral("128"), QStringLiteral("256")});
 
@@ -411,23 +456,60 @@ bool MainWindow::startStreaming()
     const QString feedbackUrl = QStringLiteral("srt://") + server
                                 + QStringLiteral("?mode=caller&streamid=") + streamId.trimmed()
                                 + QStringLiteral("#feedbackplay");
-    Q_UNUSED(feedbackUrl);
-    // player->startPlay(feedbackUrl, lblStudioPreview->winId()), resolveHost(parts[0])
-    // with its "STREAM TO SERVER : " log line, the control connection, the relay
-    // and its port wait, and mixer->startWriter() plug in here.
+    player->startPlay(feedbackUrl, ui->lblStudioPreview->winId());
+
+    const QString host = parts.at(0);
+    const QString address = resolveHost(host);
+    logLine(QStringLiteral("STREAM TO SERVER : ") + host + QStringLiteral("(resolved to ") + address
+            + QStringLiteral(")"));
+    const int port = parts.at(1).toInt();
+    if (player->connectControl(address, port, streamId)) {
+        ui->leftArrow->show();
+        ui->rightArrow->show();
+    }
+
+    relay = new RESender(logsDlg, nullptr);
+    relay->startRelay(address, port, streamId, ui->spbLatency->value());
+    if (!waitForRelayPort()) {
+        logLine(QStringLiteral("*** the local relay did not start listening"));
+        stopStreaming();
+        QMessageBox::critical(this, QStringLiteral("Error"),
+                              QStringLiteral("The stream could not be started."), QMessageBox::Ok);
+        return false;
+    }
+    mixer->startWriter(ui->spbVBR->value(), ui->cmbABR->currentText().toInt(), relay->listenPort,
+                       ui->cmbEncs->currentData().toString());
     saveSettings();
     finishPageStep();
     return true;
 }
 
+bool MainWindow::waitForRelayPort()
+{
+    for (int waited = 0; relay->listenPort <= 0; waited += kRelayWaitStepMs) {
+        if (waited >= kRelayWaitLimitMs)
+            return false;
+        QThread::msleep(kRelayWaitStepMs);
+    }
+    return true;
+}
+
 void MainWindow::stopStreaming()
 {
-    // mixer->stopWriter() comes first.
+    mixer->stopWriter();
     streaming = false;
-    // The control channel closes through the player here.
+    player->closeControl();
     ui->leftArrow->hide();
     ui->rightArrow->hide();
-    // relay->stopRelay() and player->stopPlay() plug in here.
+    if (relay) {
+        relay->stopRelay();
+        // The finished thread deletes its relay; a new one comes with the next Start.
+        connect(relay, &QThread::finished, relay, &QObject::deleteLater);
+        if (relay->isFinished())
+            relay->deleteLater();
+        relay = nullptr;
+    }
+    player->stopPlay();
     finishPageStep();
 }
 
@@ -435,18 +517,17 @@ void MainWindow::finishPageStep()
 {
     if (streaming) {
         ui->stackedWidget->setCurrentIndex(PreviewPage);
-        // mixer->setPreviewWindow(frameInFrameLbl_2->winId())
+        mixer->setPreviewWindow(ui->frameInFrameLbl_2->winId());
         ui->stopBtn->show();
     } else {
         ui->stackedWidget->setCurrentIndex(ConnectionPage);
-        // mixer->setPreviewWindow(frameInFrameLbl_1->winId())
+        mixer->setPreviewWindow(ui->frameInFrameLbl_1->winId());
         ui->stopBtn->hide();
     }
 }
 
 void MainWindow::startMixer(quint64 window)
 {
-    // A running mixer thread is stopped and waited for here.
     const bool two = ui->chkCombined->isChecked();
     ui->radioGroup->setVisible(!two);
     const QSize size = ui->cmbFrames->currentData().toSize();
@@ -454,21 +535,20 @@ void MainWindow::startMixer(quint64 window)
     qDebug() << "-- START MIXER" << frameMode << size;
     if (window == 0)
         window = ui->frameInFrameLbl_1->winId();
-    // mixer->start(window, frameMode, size)
-    Q_UNUSED(window);
+    // Stops a running loop first, waiting at most 5 s for it to end.
+    mixer->restart(window, two, size);
 }
 
 quint64 MainWindow::mixerPreviewWindow() const
 {
-    return 0; // mixer->previewWindow()
+    return mixer->previewWindow();
 }
 
 // ---------------------------------------------------------------- sources
 
 void MainWindow::showSource(int layout)
 {
-    // mixer->layout = layout
-    Q_UNUSED(layout);
+    mixer->layout = layout;
 }
 
 void MainWindow::on_rbCamera_clicked(bool checked)
@@ -514,8 +594,7 @@ void MainWindow::on_chkCombined_stateChanged(int state)
 void MainWindow::on_chkSystemAudio_stateChanged(int arg1)
 {
     qDebug() << "-- on_chkSystemAudio_stateChanged";
-    // mixer->setSystemSound(arg1 == Qt::Checked)
-    Q_UNUSED(arg1);
+    mixer->setSystemSound(arg1 == Qt::Checked);
 }
 
 void MainWindow::on_cmbFrames_currentIndexChanged(int index)
@@ -530,7 +609,14 @@ void MainWindow::onVUAnalyze()
 {
     if (!ui->chkSmartMute->isChecked())
         return;
-    // The mixer's audioLevel (dB) drives player->setMute() with muteHoldMs here.
+    if (mixer->audioLevel > kLoudLevelDb) {
+        player->setMute(true);
+        muteHoldMs = kMuteHoldMs;
+    } else if (muteHoldMs < 1) {
+        player->setMute(false);
+    } else {
+        muteHoldMs -= kVuPeriodMs;
+    }
 }
 
 // ---------------------------------------------------------------- pages
@@ -551,14 +637,21 @@ void MainWindow::frameInFrameClicked()
 {
     if (ui->stackedWidget->currentIndex() == ConnectionPage) {
         ui->stackedWidget->setCurrentIndex(PreviewPage);
-        // mixer preview -> lblStudioPreview, player window -> frameInFrameLbl_2
+        mixer->setPreviewWindow(ui->lblStudioPreview->winId());
+        player->setWindow(ui->frameInFrameLbl_2->winId());
         resetFeedbackLabel();
     } else if (!streaming) {
         ui->stackedWidget->setCurrentIndex(ConnectionPage);
-        // mixer preview -> frameInFrameLbl_1
+        mixer->setPreviewWindow(ui->frameInFrameLbl_1->winId());
     } else {
-        // Swap the mixer's and the player's windows; toggle the arrows when
-        // the player's arrow sender has a live control connection.
+        const quint64 mixerWindow = mixer->previewWindow();
+        mixer->setPreviewWindow(player->window());
+        player->setWindow(mixerWindow);
+        if (player->isControlConnected()) {
+            const bool show = !ui->leftArrow->isVisible();
+            ui->leftArrow->setVisible(show);
+            ui->rightArrow->setVisible(show);
+        }
     }
 }
 
@@ -588,8 +681,11 @@ void MainWindow::currentPageChanged(int)
         layoutConnectionPage();
     else
         layoutPreviewPage();
-    // The renderers pick up the new sizes here: mixer->setPreviewWindow(
-    // mixer->previewWindow()) and player->setWindow(player->window()).
+    // Handing a renderer its window again makes it pick up the new size.
+    if (mixer->isRunning())
+        mixer->setPreviewWindow(mixer->previewWindow());
+    if (player->isRunning())
+        player->setWindow(player->window());
 }
 
 void MainWindow::layoutConnectionPage()
@@ -687,7 +783,7 @@ void MainWindow::captureFrameMoved(const QRect &rect)
 
 void MainWindow::on_actionSpeed_Test_triggered()
 {
-    // Shows the speed-test dialog.
+    speedTest->openFor(ui->txtURL->text(), ui->txtStreamID->text(), ui->spbLatency->value());
 }
 
 void MainWindow::on_actionLogs_triggered()
@@ -718,32 +814,32 @@ QString MainWindow::buildLink() const
 
 void MainWindow::videoSourceChanged(QAction *action)
 {
-    Q_UNUSED(action); // selects the camera
+    sourceMenus->videoSourceChanged(action);
 }
 
 void MainWindow::screenSourceChanged(QAction *action)
 {
-    Q_UNUSED(action); // selects the display or window
+    sourceMenus->screenSourceChanged(action);
 }
 
 void MainWindow::audioSourceChanged(QAction *action)
 {
-    Q_UNUSED(action); // selects the microphone
+    sourceMenus->audioSourceChanged(action);
 }
 
 void MainWindow::videoMenuShowed()
 {
-    // Refreshes the camera list.
+    sourceMenus->videoMenuShowed();
 }
 
 void MainWindow::screenMenuShowed()
 {
-    // Refreshes the display and window lists.
+    sourceMenus->screenMenuShowed();
 }
 
 void MainWindow::audioMenuShowed()
 {
-    // Refreshes the microphone list.
+    sourceMenus->audioMenuShowed();
 }
 
 void MainWindow::cropBtnClicked()

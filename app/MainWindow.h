@@ -16,6 +16,7 @@ class QAction;
 class QMenu;
 class QSettings;
 class RESender;
+class SourceMenus;
 class SpeedTest;
 
 namespace Ui {
@@ -119,6 +120,7 @@ private:
     void layoutPreviewPage();
     quint64 mixerPreviewWindow() const;
     bool startStreaming();
+    bool waitForRelayPort();
     void stopStreaming();
 
     LogsDlg *logsDlg = nullptr;
@@ -142,4 +144,5 @@ private:
     QMenu *windowsMenu = nullptr;
     QMenu *audioMenu = nullptr;
     QRect cropRect;
+    SourceMenus *sourceMenus = nullptr;
 };

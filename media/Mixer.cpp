@@ -1,9 +1,11 @@
 #include "media/Mixer.h"
 
+#include "media/EncoderConfig.h"
 #include "media/ScreenSource.h"
 #include "media/engine/MFFactory.h"
 #include "media/engine/MFFit.h"
 #include "media/engine/MFPreview.h"
+#include "media/engine/MFWriter.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -114,6 +116,19 @@ void Mixer::setActiveWriter(std::shared_ptr<mf::MFFrameSink> writer)
 {
     QMutexLocker lock(&m_sinkMutex);
     m_activeWriter = std::move(writer);
+}
+
+void Mixer::startWriter(int videoKbps, int audioKbps, int port, const QString &codec)
+{
+    setActiveWriter(EncoderConfig::createWriter(videoKbps, audioKbps, port, codec));
+    writing.exchange(true);
+}
+
+void Mixer::stopWriter()
+{
+    writing.exchange(false);
+    if (auto writer = std::dynamic_pointer_cast<mf::MFWriter>(activeWriter()))
+        writer->close();
 }
 
 std::shared_ptr<mf::MFFrameSink> Mixer::activeWriter() const

@@ -52,6 +52,12 @@ public:
     void setActiveWriter(std::shared_ptr<mf::MFFrameSink> writer);
     std::shared_ptr<mf::MFFrameSink> activeWriter() const;
     void setWriting(bool on) { writing.exchange(on); }
+
+    // A broadcast's output: a fresh writer configured towards the relay's
+    // local port becomes the active one, then writing is switched on.
+    void startWriter(int videoKbps, int audioKbps, int port, const QString &codec);
+    // Writing off first, so no new put starts, then the writer is closed.
+    void stopWriter();
     bool isWriting() const { return writing; }
 
     bool setVideoDevice(const QString &name);
