@@ -187,6 +187,13 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // The worker threads end here, before the process unloads the libraries
+    // they run in; a thread still running at exit would crash it.
+    if (streaming)
+        stopStreaming();
+    delete player;
+    delete mixer;
+    delete logsDlg;
     delete ui;
 }
 
@@ -503,7 +510,10 @@ void MainWindow::stopStreaming()
     ui->rightArrow->hide();
     if (relay) {
         relay->stopRelay();
-        // The finished thread deletes its relay; a new one comes with the next Start.
+        // The finished thread deletes its relay; a new one comes with the next
+        // Start. Until then the window holds it, so that closing the window
+        // waits for a relay that is still ending.
+        relay->setParent(this);
         connect(relay, &QThread::finished, relay, &QObject::deleteLater);
         if (relay->isFinished())
             relay->deleteLater();

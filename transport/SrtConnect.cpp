@@ -22,12 +22,6 @@ void setIntOption(SRTSOCKET socket, SRT_SOCKOPT option, const char *name, int va
 }
 }
 
-void startSrtLibrary()
-{
-    static std::once_flag started;
-    std::call_once(started, [] { srt_startup(); });
-}
-
 QString srtConnect(int *socket, QString host, quint16 port, QString streamId, int peerLatency)
 {
     startSrtLibrary();

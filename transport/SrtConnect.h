@@ -1,9 +1,7 @@
 #pragma once
-#include <QString>
+#include "transport/SrtLibrary.h"
 
-// Starts libsrt once for the whole process; safe to call from any thread and
-// any number of times. The library is never cleaned up while the process runs.
-void startSrtLibrary();
+#include <QString>
 
 // Opens a live-mode SRT caller connection to a dotted IPv4 address.
 // Returns the empty text on success (the connected socket is in *socket and

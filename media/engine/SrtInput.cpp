@@ -1,5 +1,7 @@
 #include "SrtInput.h"
 
+#include "transport/SrtLibrary.h"
+
 #include <srt/srt.h>
 
 #include <QDebug>
@@ -37,8 +39,7 @@ SrtInput::~SrtInput()
 
 bool SrtInput::connect(const SrtCallerUrl &url, int connectTimeoutMs)
 {
-    static std::once_flag started;
-    std::call_once(started, [] { srt_startup(); });
+    startSrtLibrary();
     close();
     sockaddr_in address{};
     if (!resolveIPv4(url.host, url.port, &address)) {

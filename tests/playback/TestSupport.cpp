@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "transport/SrtLibrary.h"
 
 #include "media/engine/MFFactory.h"
 
@@ -180,7 +181,7 @@ QJsonObject StudioServer::status() const
 
 SilentSrtServer::SilentSrtServer()
 {
-    srt_startup();
+    startSrtLibrary();
     m_listener = srt_create_socket();
     sockaddr_in addr{};
     addr.sin_family = AF_INET;

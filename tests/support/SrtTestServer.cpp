@@ -1,4 +1,5 @@
 #include "SrtTestServer.h"
+#include "transport/SrtLibrary.h"
 
 #include "FreePorts.h"
 
@@ -43,7 +44,7 @@ SrtTestServer::~SrtTestServer()
 
 bool SrtTestServer::listen()
 {
-    srt_startup();
+    startSrtLibrary();
     m_port = freeLoopbackPort();
     sockaddr_in address{};
     address.sin_family = AF_INET;
