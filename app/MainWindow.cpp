@@ -494,7 +494,8 @@ bool MainWindow::startStreaming()
 bool MainWindow::waitForRelayPort()
 {
     for (int waited = 0; relay->listenPort <= 0; waited += kRelayWaitStepMs) {
-        if (waited >= kRelayWaitLimitMs)
+        // A relay whose thread ended without a port could not listen.
+        if (waited >= kRelayWaitLimitMs || relay->isFinished())
             return false;
         QThread::msleep(kRelayWaitStepMs);
     }

@@ -259,8 +259,10 @@ bool Mixer::beginLoop()
 
     auto preview = std::make_shared<mf::MFPreview>();
     preview->enable(false, true);
-    preview->attach(m_previewWindow);
+    // Under the lock, so that a setPreviewWindow from the GUI thread either
+    // comes before (and is read here) or after (and re-attaches this preview).
     QMutexLocker lock(&m_sinkMutex);
+    preview->attach(m_previewWindow);
     m_preview = preview;
     m_levelCounter = 0;
     return true;

@@ -37,8 +37,11 @@ void MFPreview::attach(quint64 nativeWindowHandle)
 {
     if (!m_target)
         return;
+    // Attaching from another thread is queued; the target then takes the
+    // latest handle asked for, so a later attach from the GUI thread is never
+    // undone by an earlier queued one.
     m_target->handle = nativeWindowHandle;
-    QMetaObject::invokeMethod(m_target, "attachTo", Qt::AutoConnection, Q_ARG(quint64, nativeWindowHandle));
+    QMetaObject::invokeMethod(m_target, "attachToLatest", Qt::AutoConnection);
 }
 
 quint64 MFPreview::attachedHandle() const

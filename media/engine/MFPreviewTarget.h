@@ -31,6 +31,7 @@ public:
 
 public slots:
     void attachTo(quint64 nativeWindowHandle);
+    void attachToLatest() { attachTo(handle.load()); }
     void refresh();
     void applyAudioEnabled();
 
