@@ -258,7 +258,7 @@ private slots:
         // About 8 Mbit/s, a broadcast's rate, for two seconds.
         const QByteArray sent = randomBytes(1316 * 1520, 6);
         QVERIFY2(streamPaced(encoder, sent, 1316 * 19, studio, "lossy"),
-                 qPrintable(QJsonDocument(studio.status()).toJson()));
+                 qPrintable(QJsonDocument(studio.status()).toJson() + log.lines().join('\n')));
         stopAndWait(relay);
         QVERIFY(readFile(studio.recordFile("lossy")).left(sent.size()) == sent);
 

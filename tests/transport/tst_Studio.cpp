@@ -173,7 +173,8 @@ private slots:
         QVERIFY(first.isValid());
         QVERIFY(!studio.waitForStream("twice", "media").isEmpty());
         SrtSocket second = connectTo(studio, "twice");
-        QVERIFY(QTest::qWaitFor([&] { return studio.status().value("rejected").toInt() == 1; }, kWaitMs));
+        QVERIFY2(QTest::qWaitFor([&] { return studio.status().value("rejected").toInt() == 1; }, kWaitMs),
+                 studio.output().constData());
     }
 
     void feedbackEchoesTheMediaStream()
