@@ -12,6 +12,8 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <srt/srt.h>
+
 namespace {
 constexpr int kConnectWaitMs = 10000;
 
@@ -84,6 +86,9 @@ class TestRESender : public QObject
 {
     Q_OBJECT
 private slots:
+    // Stops libsrt's threads before the process's static destructors run.
+    void cleanupTestCase() { srt_cleanup(); }
+
     void tenMegabytesArriveIdenticalAndInOrder()
     {
         StudioProcess studio;
