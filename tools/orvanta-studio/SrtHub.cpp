@@ -103,9 +103,6 @@ bool SrtHub::open(QString *error)
     const int receiveBuffer = kReceiveWindowPackets * 1000;
     srt_setsockflag(m_listener, SRTO_FC, &flowWindow, sizeof flowWindow);
     srt_setsockflag(m_listener, SRTO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    // No too-late drop: a recording keeps every byte, and dropping one half of
-    // a two-packet message can leave libsrt's receiver stuck.
-    srt_setsockflag(m_listener, SRTO_TLPKTDROP, &no, sizeof no);
     if (srt_bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == SRT_ERROR
         || srt_listen(m_listener, kListenBacklog) == SRT_ERROR) {
         *error = QString::fromLocal8Bit(srt_getlasterror_str());
