@@ -38,7 +38,6 @@ class TestArrowSender : public QObject
     Q_OBJECT
 private slots:
     // Stops libsrt's threads before the process's static destructors run.
-    void cleanupTestCase() { srt_cleanup(); }
 
     void commandsOnTheWire_data()
     {

@@ -87,7 +87,6 @@ class TestRESender : public QObject
     Q_OBJECT
 private slots:
     // Stops libsrt's threads before the process's static destructors run.
-    void cleanupTestCase() { srt_cleanup(); }
 
     void tenMegabytesArriveIdenticalAndInOrder()
     {

@@ -62,7 +62,6 @@ class TestSpeedTest : public QObject
     Q_OBJECT
 private slots:
     // Stops libsrt's threads before the process's static destructors run.
-    void cleanupTestCase() { srt_cleanup(); }
 
     void dialogLayoutAndTexts()
     {

@@ -70,7 +70,6 @@ class TestStudio : public QObject
     Q_OBJECT
 private slots:
     // Stops libsrt's threads before the process's static destructors run.
-    void cleanupTestCase() { srt_cleanup(); }
 
     void initTestCase() { startSrtLibrary(); }
 
