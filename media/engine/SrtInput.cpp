@@ -4,6 +4,7 @@
 
 #include <QDebug>
 #include <arpa/inet.h>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <netdb.h>
@@ -37,8 +38,13 @@ SrtInput::~SrtInput()
 
 bool SrtInput::connect(const SrtCallerUrl &url, int connectTimeoutMs)
 {
+    // Started once per process and stopped at exit: the library's threads
+    // must be gone before its static data is destroyed.
     static std::once_flag started;
-    std::call_once(started, [] { srt_startup(); });
+    std::call_once(started, [] {
+        srt_startup();
+        std::atexit([] { srt_cleanup(); });
+    });
     close();
     sockaddr_in address{};
     if (!resolveIPv4(url.host, url.port, &address)) {

@@ -204,6 +204,7 @@ SilentSrtServer::~SilentSrtServer()
     for (int caller : m_callers)
         srt_close(caller);
     srt_close(m_listener);
+    srt_cleanup();
 }
 
 void SilentSrtServer::run()
@@ -239,6 +240,11 @@ QString SilentSrtServer::waitForStreamId(int timeoutMs)
         QThread::msleep(10);
     }
     return QString();
+}
+
+void endSrtStartedByTransport()
+{
+    srt_cleanup();
 }
 
 QJsonObject probe(const QString &file, bool countFrames)

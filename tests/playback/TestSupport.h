@@ -84,6 +84,10 @@ private:
 // A loopback port free for both UDP and TCP right now.
 int freePort();
 
+// Ends the SRT start-up that srtConnect makes once per process and never
+// ends, so that the library's threads stop before its static data goes.
+void endSrtStartedByTransport();
+
 // ffprobe -show_streams -show_format (and -count_frames) as JSON.
 QJsonObject probe(const QString &file, bool countFrames = false);
 QJsonObject streamOfType(const QJsonObject &probed, const QString &type);
