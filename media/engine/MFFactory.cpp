@@ -1,6 +1,7 @@
 #include "media/engine/MFFactory.h"
 
 #include "media/engine/MFOptions.h"
+#include "media/engine/MFPicturePool.h"
 
 #include <QDebug>
 
@@ -34,7 +35,7 @@ MFFramePtr MFFactory::create(const MFFormat &fmt, const QString &options)
                    << fmt.width << "x" << fmt.height;
         return nullptr;
     }
-    QImage picture(fmt.width, fmt.height, QImage::Format_RGB32);
+    QImage picture = MFPicturePool::allocate(QSize(fmt.width, fmt.height));
     if (picture.isNull())
         return nullptr;
     quint32 argb = 0xFF000000u;
@@ -49,7 +50,7 @@ MFFramePtr MFFactory::fromMemory(const MFFormat &fmt, const uchar *data, int str
 {
     if (!validPicture(fmt) || !data || stride < fmt.width * 4)
         return nullptr;
-    QImage picture(fmt.width, fmt.height, QImage::Format_RGB32);
+    QImage picture = MFPicturePool::allocate(QSize(fmt.width, fmt.height));
     if (picture.isNull())
         return nullptr;
     const size_t bytes = size_t(fmt.width) * 4;

@@ -1,6 +1,7 @@
 #include "media/engine/MFFrame.h"
 
 #include "media/engine/MFOptions.h"
+#include "media/engine/MFPicturePool.h"
 
 #include <QDebug>
 
@@ -47,8 +48,41 @@ struct ScalerCache
     }
 };
 
-bool scaleInto(const QImage &src, uchar *dst, int dstStride, int dw, int dh)
+// Half the size in both directions, each pixel the mean of four.
+QImage halved(const QImage &src)
 {
+    const int w = src.width() / 2, h = src.height() / 2;
+    QImage out = MFPicturePool::allocate(QSize(w, h));
+    if (out.isNull())
+        return out;
+    for (int y = 0; y < h; ++y) {
+        const auto *a = reinterpret_cast<const quint32 *>(src.constScanLine(2 * y));
+        const auto *b = reinterpret_cast<const quint32 *>(src.constScanLine(2 * y + 1));
+        auto *d = reinterpret_cast<quint32 *>(out.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const quint32 p0 = a[2 * x], p1 = a[2 * x + 1], p2 = b[2 * x], p3 = b[2 * x + 1];
+            const quint32 rb = (p0 & 0xFF00FFu) + (p1 & 0xFF00FFu) + (p2 & 0xFF00FFu) + (p3 & 0xFF00FFu);
+            const quint32 ga = ((p0 >> 8) & 0xFF00FFu) + ((p1 >> 8) & 0xFF00FFu) + ((p2 >> 8) & 0xFF00FFu)
+                               + ((p3 >> 8) & 0xFF00FFu);
+            d[x] = ((rb >> 2) & 0xFF00FFu) | (((ga >> 2) & 0xFF00FFu) << 8);
+        }
+    }
+    return out;
+}
+
+bool scaleInto(const QImage &source, uchar *dst, int dstStride, int dw, int dh)
+{
+    // Large reductions: box-halve first (cheap, and it averages every source
+    // pixel), so the scaler only has a reduction below 2 left to do.
+    QImage reduced;
+    const QImage *srcp = &source;
+    while (srcp->width() >= 2 * dw && srcp->height() >= 2 * dh) {
+        reduced = halved(*srcp);
+        if (reduced.isNull())
+            return false;
+        srcp = &reduced;
+    }
+    const QImage &src = *srcp;
     thread_local ScalerCache cache;
     SwsContext *ctx = cache.get(src.width(), src.height(), dw, dh);
     if (!ctx)
@@ -143,6 +177,16 @@ bool MFFrame::overlay(const MFFrame &src, double x, double y, double w, double h
     return ok;
 }
 
+void MFFrame::makePictureUnique()
+{
+    // Writing into a shared picture copies it; take the copy from the pool.
+    if (!m_picture.isNull() && !m_picture.isDetached()) {
+        QImage own = MFPicturePool::copyOf(m_picture);
+        if (!own.isNull())
+            m_picture = own;
+    }
+}
+
 bool MFFrame::overlayPicture(const MFFrame &src, double x, double y, double w, double h,
                              double opacity)
 {
@@ -158,6 +202,7 @@ bool MFFrame::overlayPicture(const MFFrame &src, double x, double y, double w, d
     if (visible.isEmpty() || target.isEmpty())
         return true;
 
+    makePictureUnique();
     const int dstStride = m_picture.bytesPerLine();
     uchar *dst = m_picture.bits() + size_t(visible.top()) * dstStride + size_t(visible.left()) * 4;
     const QImage &pic = src.m_picture;

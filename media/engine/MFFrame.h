@@ -46,7 +46,11 @@ public:
     int height() const { return m_picture.height(); }
 
     // Writable pixel rows; detaches the picture from other frames first.
-    uchar *bits() { return m_picture.bits(); }
+    uchar *bits()
+    {
+        makePictureUnique();
+        return m_picture.bits();
+    }
     const uchar *constBits() const { return m_picture.constBits(); }
     int stride() const { return m_picture.bytesPerLine(); }
 
@@ -66,6 +70,15 @@ public:
     bool overlay(const MFFrame &src, double x, double y, double w, double h,
                  double opacity = 1.0, const QString &options = QString());
 
+    // Takes aspect, rate and field from fmt; size, pixel format and sound stay.
+    void setTiming(const MFFormat &fmt)
+    {
+        m_format.aspectX = fmt.aspectX;
+        m_format.aspectY = fmt.aspectY;
+        m_format.rate = fmt.rate;
+        m_format.field = fmt.field;
+    }
+
     qint64 timestampUs() const { return m_timestampUs; }
     void setTimestampUs(qint64 us) { m_timestampUs = us; }
 
@@ -73,6 +86,7 @@ public:
     static float levelDb(const int16_t *samples, size_t count);
 
 private:
+    void makePictureUnique();
     bool overlayPicture(const MFFrame &src, double x, double y, double w, double h, double opacity);
     void mixAudio(const MFFrame &src, double gainDb);
 

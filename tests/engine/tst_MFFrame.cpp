@@ -1,6 +1,8 @@
+#include "media/engine/MFCatalog.h"
 #include "media/engine/MFFactory.h"
 #include "media/engine/MFFrame.h"
 #include "media/engine/MFOptions.h"
+#include "media/engine/MFPicturePool.h"
 
 #include <QtTest>
 
@@ -87,6 +89,33 @@ private slots:
         QCOMPARE(px(MFFactory::fromImage(argb), 1, 1), qRgb(1, 2, 3));
     }
 
+    void catalogOfTheWriter()
+    {
+        QCOMPARE(MFCatalog::containers(), QStringList{"mpegts"});
+        const QStringList video = MFCatalog::videoCodecs("mpegts");
+        QVERIFY2(video.contains("mpeg2video") && !video.contains("mjpeg"), qPrintable(video.join(" ")));
+        QVERIFY(MFCatalog::audioCodecs("mpegts").contains("aac"));
+        QVERIFY(MFCatalog::videoCodecs("no-such-container").isEmpty());
+    }
+
+    void picturesAreReused()
+    {
+        const uchar *first = nullptr;
+        {
+            auto frame = MFFactory::create(rgb(64, 32), "solid_color='#00ff00'");
+            first = frame->constBits();
+            auto shared = frame->copy();
+            // Writing into a shared picture leaves the other frame alone.
+            shared->overlay(*MFFactory::create(rgb(64, 32), "solid_color='#ff0000'"), 0, 0, 64, 32);
+            QVERIFY(shared->constBits() != first);
+            QCOMPARE(px(frame, 5, 5), qRgb(0, 255, 0));
+        }
+        QVERIFY(MFPicturePool::idleBytes() >= 64 * 32 * 4);
+        auto again = MFFactory::create(rgb(64, 32));
+        QVERIFY(again->constBits() == first || MFPicturePool::idleBytes() > 0);
+        QCOMPARE(px(again, 63, 31), qRgb(0, 0, 0)); // filled afresh, nothing of the old picture
+    }
+
     void cutIsInclusiveAndClipped()
     {
         QImage img(10, 10, QImage::Format_RGB32);
@@ -158,6 +187,22 @@ private slots:
         auto dst = MFFactory::create(rgb(32, 32));
         QVERIFY(dst->overlay(*MFFactory::fromImage(checker), 8, 8, 16, 16));
         QCOMPARE(dst->image().copy(8, 8, 16, 16), checker);
+    }
+
+    void largeReductionsAverage()
+    {
+        // A one-pixel checkerboard reduced 8 times is an even grey, not stripes.
+        QImage checker(640, 360, QImage::Format_RGB32);
+        for (int y = 0; y < 360; ++y)
+            for (int x = 0; x < 640; ++x)
+                checker.setPixel(x, y, ((x + y) & 1) ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+        auto dst = MFFactory::create(rgb(100, 60), "solid_color='#07a0f2'");
+        QVERIFY(dst->overlay(*MFFactory::fromImage(checker), 10, 10, 80, 45));
+        for (int y = 12; y < 53; y += 5)
+            for (int x = 12; x < 88; x += 7)
+                QVERIFY2(qAbs(qGray(px(dst, x, y)) - 128) <= 3, qPrintable(QString::number(qGray(px(dst, x, y)))));
+        QCOMPARE(px(dst, 5, 5), qRgb(7, 160, 242));
+        QCOMPARE(px(dst, 90, 55), qRgb(7, 160, 242));
     }
 
     void overlayOpacity()

@@ -1,0 +1,12 @@
+#pragma once
+#include "media/engine/MFDevice.h"
+
+#include <QString>
+
+#include <memory>
+
+using MFDevicePtr = std::shared_ptr<mf::MFDevice>;
+
+// Selects the first device of `type` whose name equals `name` exactly.
+// False when none matches, the list is empty or the device object fails.
+bool setMFDevice(MFDevicePtr device, int type, const QString &name);

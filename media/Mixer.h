@@ -1,0 +1,110 @@
+#pragma once
+#include "media/DeviceSelection.h"
+#include "media/engine/MFFrame.h"
+#include "media/engine/MFFrameSink.h"
+
+#include <QMutex>
+#include <QRect>
+#include <QRectF>
+#include <QSize>
+#include <QStringList>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+
+namespace mf {
+class MFPreview;
+}
+class ScreenSource;
+
+// The thread that composes camera and screen into the picture shown locally
+// and, while writing is on, handed to the writer. Mode 10 composes one output
+// frame by layout (10 camera, 20 screen, 30 screen with a camera inset); mode
+// 20 puts camera and screen side by side in a frame twice as wide.
+class Mixer : public QThread
+{
+    Q_OBJECT
+public:
+    explicit Mixer(QObject *parent = nullptr);
+    ~Mixer() override;
+
+    std::atomic<float> audioLevel{-100.f};
+    std::atomic<int> layout{10};
+
+    bool start(quint64 previewWindow, int mode, const QSize &outputSize);
+    void stop();
+    // stop(), then waits in 100 ms steps for the thread to end, at most
+    // timeoutMs; logs and returns false when it did not end in time.
+    bool stopAndWait(int timeoutMs = 5000);
+
+    // The restart of the window's startMixer: stopAndWait(timeoutMs), then
+    // start in mode 20 (twoFrames) or 10 with the given size.
+    bool restart(quint64 previewWindow, bool twoFrames, const QSize &outputSize, int timeoutMs = 5000);
+
+    void setPreviewWindow(quint64 handle);
+    quint64 previewWindow() const { return m_previewWindow; }
+    void setArea(int screenIndex, const QRect &rect);
+    void setLogTarget(QObject *target) { m_logTarget = target; }
+
+    // The writer side: whoever configures a writer installs it here and
+    // switches writing on; the loops put every frame into it while on.
+    void setActiveWriter(std::shared_ptr<mf::MFFrameSink> writer);
+    std::shared_ptr<mf::MFFrameSink> activeWriter() const;
+    void setWriting(bool on) { writing.exchange(on); }
+    bool isWriting() const { return writing; }
+
+    bool setVideoDevice(const QString &name);
+    bool setAudioDevice(QString name);
+    void setSystemSound(bool on);
+    bool setScreenDevice(const QString &name, int screenIndex);
+    static void enumerateDevices(const QString &kind, QStringList &list);
+
+    int mode() const { return m_mode; }
+    QSize outputSize() const { return m_outputSize; }
+    QRect cropRect() const;
+    ScreenSource *screenSource() const { return m_screenSource.get(); }
+    MFDevicePtr device() const { return deviceObject; }
+
+    // The placement arithmetic of the loops, for W x H outputs.
+    static QRectF insetRect(const QSize &output, int camW, int camH);
+    static bool cropApplies(const QRect &crop);
+
+signals:
+    void handleChanged(quint64 handle);
+    void frameChanged(mf::MFFramePtr frame);
+
+public slots:
+    void cropRectChanged(QRect rect);
+
+protected:
+    void run() override;
+
+private:
+    bool beginLoop();
+    void endLoop();
+    void run_simple_mix();
+    void run_combined_mix();
+    mf::MFFramePtr cropFrame(const mf::MFFramePtr &frame);
+    mf::MFFramePtr takeScreenFrame();
+    void show(const mf::MFFramePtr &frame, int timeoutMs, const char *failure);
+    void write(const mf::MFFramePtr &frame, int timeoutMs);
+    void noteLevel(const mf::MFFrame &deviceFrame);
+
+    MFDevicePtr deviceObject;
+    int m_mode = 10;
+    mf::MFFormat cameraFormat;
+    mf::MFFormat outputFormat;
+    std::atomic<bool> running{false};
+    std::atomic<quint64> m_previewWindow{0};
+    QSize m_outputSize{1280, 720};
+    std::unique_ptr<ScreenSource> m_screenSource;
+    mutable QMutex m_sinkMutex; // guards m_activeWriter and m_preview
+    std::shared_ptr<mf::MFFrameSink> m_activeWriter;
+    std::shared_ptr<mf::MFPreview> m_preview;
+    std::atomic<bool> writing{false};
+    mutable QMutex m_cropMutex; // the crop rectangle is read and written as a whole
+    QRect m_cropRect;
+    QObject *m_logTarget = nullptr;
+    int m_levelCounter = 0;
+};

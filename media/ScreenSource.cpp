@@ -1,0 +1,143 @@
+#include "media/ScreenSource.h"
+
+#include "media/engine/MFFactory.h"
+#include "media/engine/MFFit.h"
+
+#include <QDebug>
+
+namespace {
+
+quint64 pack(const QSize &s) { return (quint64(quint32(s.width())) << 32) | quint32(s.height()); }
+QSize unpack(quint64 v) { return QSize(int(v >> 32), int(v & 0xFFFFFFFFu)); }
+
+const QString kBackground = QStringLiteral("solid_color='#07a0f2(255)'");
+
+} // namespace
+
+ScreenSource::ScreenSource(QObject *parent) : QThread(parent), outputSize(pack(QSize(1280, 720)))
+{
+    deviceObject = std::make_shared<mf::MFDevice>();
+    if (!deviceObject) {
+        qCritical().noquote() << Q_FUNC_INFO << "ERROR: Can't create media SDK instance";
+        return;
+    }
+    setMFDevice(deviceObject, mf::eMFDT_Video, mf::MFDevice::kScreenCapture);
+    setMFDevice(deviceObject, mf::eMFDT_VideoAudio, mf::MFDevice::kNoAudio);
+    deviceObject->propertySet("capture.highlight_mouse", "hide");
+    deviceObject->propertySet("capture.show_clicks", "false");
+    deviceObject->propertySet("capture.fps_limit", "25");
+}
+
+ScreenSource::~ScreenSource()
+{
+    stop();
+    // A capture turn lasts one frame interval; don't leave the thread behind.
+    if (!wait(3000))
+        qWarning() << "ScreenSource: capture thread still running at destruction";
+}
+
+void ScreenSource::start(const QSize &size)
+{
+    outputSize = pack(size);
+    // A thread still finishing its last turn after stop() would make
+    // QThread::start a no-op and leave capture off; let it end first.
+    if (isRunning() && !running)
+        wait(3000);
+    if (!isRunning())
+        QThread::start(QThread::InheritPriority);
+}
+
+void ScreenSource::stop()
+{
+    active = false;
+    running = false;
+}
+
+QSize ScreenSource::currentOutputSize() const { return unpack(outputSize); }
+
+void ScreenSource::setHandle(quint64 handle) { windowHandle = handle; }
+
+void ScreenSource::setArea(int screenIndex, const QRect &rect)
+{
+    if (!deviceObject)
+        return;
+    deviceObject->propertySet("capture.highlight_mouse", "hide");
+    deviceObject->propertySet("capture.screen_index", QString::number(screenIndex));
+    deviceObject->propertySet("capture.memory_format", "ARGB");
+    if (rect.width() <= 0 || rect.height() <= 0) {
+        deviceObject->propertySet("capture.area", "");
+        deviceObject->propertySet("capture.frame_size", "screen");
+    } else {
+        const QString area =
+            QStringLiteral("%1,%2,%3,%4").arg(rect.left()).arg(rect.top()).arg(rect.right()).arg(rect.bottom());
+        const QSize size = currentOutputSize();
+        deviceObject->propertySet("capture.area", area);
+        deviceObject->propertySet("capture.frame_size", QStringLiteral("%1x%2").arg(size.width()).arg(size.height()));
+        qDebug() << "SET AREA:" << area << QStringLiteral("%1x%2").arg(rect.width()).arg(rect.height()) << screenIndex;
+    }
+    deviceObject->propertySet("capture.background_color", QStringLiteral("#07a0f2") + "(1)");
+}
+
+mf::MFFramePtr ScreenSource::getFrame()
+{
+    QMutexLocker lock(&queueMutex);
+    if (frameQueue.isEmpty())
+        return lastFrame ? lastFrame->copy() : nullptr;
+    mf::MFFramePtr frame = frameQueue.takeFirst();
+    lastFrame = frame->copy();
+    return frame;
+}
+
+int ScreenSource::queuedFrames()
+{
+    QMutexLocker lock(&queueMutex);
+    return frameQueue.size();
+}
+
+void ScreenSource::enqueue(const mf::MFFramePtr &frame)
+{
+    QMutexLocker lock(&queueMutex);
+    if (frameQueue.size() >= kQueueLimit)
+        frameQueue.clear(); // the mixer fell behind: keep the delay short
+    frameQueue.append(frame);
+}
+
+mf::MFFramePtr ScreenSource::captureWindow(quint64 window, const QSize &size, const mf::MFFormat &format)
+{
+    deviceObject->propertySet("capture.window_id", QString::number(window));
+    mf::MFFramePtr background = mf::MFFactory::create(format, kBackground);
+    mf::MFFramePtr picture;
+    if (!background || deviceObject->getFrame(mf::MFFormat(), -1, &picture) < 0 || !picture)
+        return nullptr;
+    const QRectF place = mf::MFFit::placement(picture->width(), picture->height(), size.width(), size.height());
+    if (!background->overlay(*picture, place.x(), place.y(), place.width(), place.height(), 1.0, QString()))
+        return nullptr;
+    return background;
+}
+
+void ScreenSource::run()
+{
+    active = true;
+    running = true;
+    if (!deviceObject)
+        return;
+    mf::MFFormat format;
+    while (running) {
+        const QSize size = currentOutputSize();
+        format.width = size.width();
+        format.height = size.height();
+        mf::MFFramePtr frame;
+        if (const quint64 window = windowHandle) {
+            frame = captureWindow(window, size, format);
+        } else {
+            deviceObject->propertySet("capture.window_id", "0");
+            if (deviceObject->getFrame(format, -1, &frame) < 0)
+                frame = nullptr;
+        }
+        if (!frame) {
+            qDebug() << "read screen frame FALSE: ";
+            continue;
+        }
+        enqueue(frame);
+    }
+}

@@ -1,0 +1,54 @@
+#pragma once
+#include "media/DeviceSelection.h"
+#include "media/engine/MFFrame.h"
+
+#include <QList>
+#include <QMutex>
+#include <QRect>
+#include <QSize>
+#include <QThread>
+
+#include <atomic>
+
+// Captures a display, an area of it or one window into a short queue from
+// which the mixer takes a frame per turn without waiting.
+class ScreenSource : public QThread
+{
+    Q_OBJECT
+public:
+    static constexpr int kQueueLimit = 11;
+
+    explicit ScreenSource(QObject *parent = nullptr);
+    ~ScreenSource() override;
+
+    void start(const QSize &outputSize);
+    void stop();
+    void setArea(int screenIndex, const QRect &rect);
+    // A queued frame, else a copy of the last one handed out, else null.
+    mf::MFFramePtr getFrame();
+
+    bool isActive() const { return active; }
+    MFDevicePtr device() const { return deviceObject; }
+    QSize currentOutputSize() const;
+    int queuedFrames();
+    // Adds a captured frame as the capture loop does (bound included).
+    void enqueue(const mf::MFFramePtr &frame);
+
+public slots:
+    void setHandle(quint64 handle);
+
+protected:
+    void run() override;
+
+private:
+    mf::MFFramePtr captureWindow(quint64 window, const QSize &size, const mf::MFFormat &format);
+
+    std::atomic<bool> active{false};
+    MFDevicePtr deviceObject;
+    std::atomic<quint64> outputSize; // width << 32 | height, one value for both
+    std::atomic<bool> running{false};
+    QMutex queueMutex;
+    QList<mf::MFFramePtr> frameQueue;
+    std::atomic<quint64> windowHandle{0};
+    mf::MFFramePtr lastFrame;
+};

@@ -1,0 +1,241 @@
+#include "media/SourceMenus.h"
+
+#include "media/Mixer.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDebug>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QSettings>
+
+namespace {
+
+const QString kDisplayPrefix = QStringLiteral("CAPTURE_DISPLAY#");
+const QString kAreaData = QStringLiteral("CAPTURE_SCREEN");
+const QString kScreenDevice = QStringLiteral("Desktop Screen Capture");
+
+QRect noCrop()
+{
+    QRect r;
+    r.setCoords(0, 0, 0, 0);
+    return r;
+}
+
+} // namespace
+
+SourceMenus::SourceMenus(QMenu *videoMenu, QMenu *screenMenu, QMenu *windowsMenu, QMenu *audioMenu,
+                         QSettings *settings, Mixer *mixer, QCheckBox *chkSystemAudio, QObject *parent)
+    : QObject(parent), m_videoMenu(videoMenu), m_screenMenu(screenMenu), m_windowsMenu(windowsMenu),
+      m_audioMenu(audioMenu), m_settings(settings), m_mixer(mixer), m_chkSystemAudio(chkSystemAudio),
+      m_cropRect(noCrop())
+{
+}
+
+QAction *SourceMenus::addEntry(QMenu *menu, const QString &text, const QVariant &data)
+{
+    auto *action = new QAction(text, menu);
+    action->setCheckable(true);
+    if (data.isValid())
+        action->setData(data);
+    menu->addAction(action);
+    return action;
+}
+
+void SourceMenus::clearEntries(QMenu *menu)
+{
+    // clear() deletes the entries the menu owns; a submenu's own action
+    // belongs to the submenu and survives.
+    menu->clear();
+}
+
+void SourceMenus::rebuildVideoMenu()
+{
+    QStringList devices;
+    Mixer::enumerateDevices("VIDEO", devices);
+    clearEntries(m_videoMenu);
+    if (devices.isEmpty())
+        addEntry(m_videoMenu, tr("Desktop"), kDisplayPrefix + "0");
+    for (const QString &name : devices)
+        addEntry(m_videoMenu, name);
+
+    const QString stored = m_settings->value("VSOURCE").toString();
+    for (QAction *action : m_videoMenu->actions())
+        if (action->text() == stored)
+            return videoSourceChanged(action);
+    if (!m_videoMenu->actions().isEmpty())
+        videoSourceChanged(m_videoMenu->actions().first());
+}
+
+void SourceMenus::videoSourceChanged(QAction *action)
+{
+    if (!action)
+        return;
+    m_settings->setValue("VSOURCE", action->text());
+    if (action->data().toString().startsWith(kDisplayPrefix))
+        m_mixer->setVideoDevice(kScreenDevice);
+    else
+        m_mixer->setVideoDevice(action->text());
+}
+
+void SourceMenus::rebuildAudioMenu()
+{
+    QStringList devices;
+    Mixer::enumerateDevices("AUDIO", devices);
+    clearEntries(m_audioMenu);
+    for (const QString &name : devices)
+        addEntry(m_audioMenu, name);
+
+    const QString stored = m_settings->value("ASOURCE").toString();
+    for (QAction *action : m_audioMenu->actions())
+        if (action->text() == stored)
+            return audioSourceChanged(action);
+    if (!m_audioMenu->actions().isEmpty())
+        audioSourceChanged(m_audioMenu->actions().first());
+}
+
+void SourceMenus::audioSourceChanged(QAction *action)
+{
+    if (!action)
+        return;
+    QString name = action->data().toString();
+    if (name.isEmpty())
+        name = action->text();
+    m_settings->setValue("ASOURCE", name);
+    m_mixer->setAudioDevice(name);
+    m_mixer->setSystemSound(m_chkSystemAudio && m_chkSystemAudio->isChecked());
+}
+
+void SourceMenus::systemAudioChanged(int state)
+{
+    qDebug() << "-- on_chkSystemAudio_stateChanged";
+    m_mixer->setSystemSound(state == Qt::Checked);
+}
+
+void SourceMenus::rebuildScreenMenu()
+{
+    clearEntries(m_screenMenu);
+    const int displays = QGuiApplication::screens().size();
+    if (displays <= 1) {
+        addEntry(m_screenMenu, "Desktop", kDisplayPrefix + "0");
+    } else {
+        for (int i = 0; i < displays; ++i)
+            addEntry(m_screenMenu, "Desktop" + QStringLiteral(" #") + QString::number(i),
+                     kDisplayPrefix + QString::number(i));
+    }
+    addEntry(m_screenMenu, tr("-- select area --"), kAreaData);
+    m_screenMenu->addSeparator();
+    m_screenMenu->addMenu(m_windowsMenu);
+
+    QString saved = m_settings->value("SCREEN").toString();
+    const auto entries = m_screenMenu->actions();
+    if (saved.isEmpty() && !entries.isEmpty())
+        saved = entries.first()->text();
+    for (QAction *action : entries) {
+        if (action->parent() == m_screenMenu && !action->isSeparator() && action->text() == saved)
+            return screenSourceChanged(action);
+    }
+    const quint64 handle = m_settings->value("WHANDLE", 0).toULongLong();
+    for (QAction *action : m_windowsMenu->actions()) {
+        if (action->text() != saved || action->data().toULongLong() != handle)
+            continue;
+        screenSourceChanged(action);
+        const QRect crop = m_settings->value("CROP_RECT", QRect()).toRect();
+        if (!crop.isNull() && crop != noCrop()) {
+            m_cropRect = crop;
+            m_settings->setValue("CROP_RECT", m_cropRect);
+            emit changeCropRect(m_cropRect);
+        }
+        return;
+    }
+}
+
+void SourceMenus::screenSourceChanged(QAction *action)
+{
+    if (!action)
+        return;
+    bool same = m_settings->value("SCREEN").toString() == action->text();
+    m_settings->setValue("SCREEN", action->text());
+    if (action->parent() == m_screenMenu) {
+        int index = -1;
+        QString d = action->data().toString();
+        if (d == kAreaData) {
+            d = kScreenDevice;
+            if (m_frame.show)
+                m_frame.show();
+        } else {
+            if (m_frame.hide)
+                m_frame.hide();
+            m_mixer->setArea(-1, QRect());
+            if (d.startsWith(kDisplayPrefix)) {
+                index = d.mid(kDisplayPrefix.size()).toInt();
+                d = kScreenDevice;
+            }
+        }
+        m_mixer->setScreenDevice(d, index);
+        if (index == -1)
+            m_mixer->setArea(-1, m_frame.capturedRect ? m_frame.capturedRect() : QRect());
+        emit handleChanged(0);
+    } else if (action->parent() == m_windowsMenu) {
+        chooseWindow(action, same);
+    }
+    if (!same)
+        resetCrop();
+}
+
+void SourceMenus::chooseWindow(QAction *action, bool &same)
+{
+    if (m_frame.isVisible && m_frame.isVisible()) {
+        if (m_frame.hide)
+            m_frame.hide();
+        m_mixer->setArea(-1, QRect());
+    }
+    const quint64 handle = action->data().toULongLong();
+    same = same && handle == m_settings->value("WHANDLE", 0).toULongLong();
+    m_settings->setValue("WHANDLE", handle);
+    if (m_restoreWindow)
+        m_restoreWindow(handle);
+    emit handleChanged(handle);
+}
+
+void SourceMenus::resetCrop()
+{
+    m_cropRect.setCoords(0, 0, 0, 0);
+    m_settings->setValue("CROP_RECT", m_cropRect);
+    emit changeCropRect(m_cropRect);
+}
+
+void SourceMenus::checkByText(QMenu *menu, const QString &stored)
+{
+    const auto actions = menu->actions();
+    for (QAction *action : actions)
+        action->setChecked(action->text() == stored);
+    if (stored.isEmpty() && !actions.isEmpty())
+        actions.first()->setChecked(true);
+}
+
+void SourceMenus::videoMenuShowed() { checkByText(m_videoMenu, m_settings->value("VSOURCE").toString()); }
+
+void SourceMenus::audioMenuShowed() { checkByText(m_audioMenu, m_settings->value("ASOURCE").toString()); }
+
+bool SourceMenus::fillWindowsMenu()
+{
+    return m_fillWindows ? m_fillWindows() : false;
+}
+
+void SourceMenus::screenMenuShowed()
+{
+    const bool windowChecked = fillWindowsMenu();
+    const QString stored = m_settings->value("SCREEN").toString();
+    bool anyChecked = false;
+    QList<QAction *> entries;
+    for (QAction *action : m_screenMenu->actions()) {
+        if (action->parent() != m_screenMenu || action->isSeparator())
+            continue;
+        entries.append(action);
+        action->setChecked(action->text() == stored);
+        anyChecked = anyChecked || action->isChecked();
+    }
+    if ((stored.isEmpty() || (!windowChecked && !anyChecked)) && !entries.isEmpty())
+        entries.first()->setChecked(true);
+}

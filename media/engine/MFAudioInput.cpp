@@ -1,0 +1,85 @@
+#include "media/engine/MFAudioInput.h"
+
+#include <QDebug>
+
+#include <pulse/error.h>
+#include <pulse/simple.h>
+
+#include <chrono>
+#include <memory>
+
+namespace mf {
+
+namespace {
+
+struct SimpleDeleter { void operator()(pa_simple *s) const { pa_simple_free(s); } };
+
+// More than this much waiting sound means the reader fell behind; the oldest goes.
+constexpr int kMaxBufferedMs = 300;
+
+} // namespace
+
+MFAudioInput::MFAudioInput(const QString &sourceName, const MFAudioFormat &format)
+    : m_sourceName(sourceName), m_format(format)
+{
+    if (m_format.channels <= 0 || m_format.sampleRate <= 0)
+        m_format = {2, 44100, 16};
+    m_thread = std::thread(&MFAudioInput::record, this);
+}
+
+MFAudioInput::~MFAudioInput()
+{
+    m_running = false;
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void MFAudioInput::record()
+{
+    pa_sample_spec spec{};
+    spec.format = PA_SAMPLE_S16LE;
+    spec.rate = uint32_t(m_format.sampleRate);
+    spec.channels = uint8_t(m_format.channels);
+    const int chunkSamples = m_format.sampleRate / 100; // 10 ms
+    const size_t chunkBytes = size_t(chunkSamples) * size_t(m_format.channels) * 2;
+    pa_buffer_attr attr;
+    attr.maxlength = uint32_t(-1);
+    attr.tlength = uint32_t(-1);
+    attr.prebuf = uint32_t(-1);
+    attr.minreq = uint32_t(-1);
+    attr.fragsize = uint32_t(chunkBytes);
+
+    const QByteArray source = m_sourceName.toUtf8();
+    int error = 0;
+    std::unique_ptr<pa_simple, SimpleDeleter> stream(
+        pa_simple_new(nullptr, "Orvanta", PA_STREAM_RECORD, source.constData(), "capture", &spec, nullptr,
+                      &attr, &error));
+    if (!stream) {
+        qWarning() << "MFAudioInput: cannot record from" << m_sourceName << pa_strerror(error);
+        return;
+    }
+    std::vector<int16_t> chunk(size_t(chunkSamples) * size_t(m_format.channels));
+    const size_t maxBuffered = size_t(m_format.sampleRate) * kMaxBufferedMs / 1000 * size_t(m_format.channels);
+    while (m_running) {
+        if (pa_simple_read(stream.get(), chunk.data(), chunkBytes, &error) < 0) {
+            qWarning() << "MFAudioInput: recording from" << m_sourceName << "failed:" << pa_strerror(error);
+            return;
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_buffer.insert(m_buffer.end(), chunk.begin(), chunk.end());
+        if (m_buffer.size() > maxBuffered)
+            m_buffer.erase(m_buffer.begin(), m_buffer.begin() + long(m_buffer.size() - maxBuffered));
+    }
+}
+
+std::vector<int16_t> MFAudioInput::take(int samples)
+{
+    std::vector<int16_t> out(size_t(qMax(0, samples)) * size_t(m_format.channels), 0);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const size_t n = std::min(out.size(), m_buffer.size());
+    std::copy(m_buffer.begin(), m_buffer.begin() + long(n), out.begin());
+    m_buffer.erase(m_buffer.begin(), m_buffer.begin() + long(n));
+    return out;
+}
+
+} // namespace mf

@@ -1,0 +1,218 @@
+// Needs the test environment's X display and sound server (scripts/test-env.sh).
+#include "media/engine/MFDevice.h"
+#include "media/engine/MFTestPatternSource.h"
+
+#include <QDateTime>
+#include <QProcess>
+#include <QTemporaryFile>
+#include <QWidget>
+#include <QtTest>
+
+#include <cmath>
+
+using namespace mf;
+
+namespace {
+
+bool select(MFDevice &device, int type, const QString &name)
+{
+    int count = 0;
+    if (device.deviceGetCount(type, &count) < 0)
+        return false;
+    for (int i = 0; i < count; ++i) {
+        QString n;
+        device.deviceGetName(type, i, &n);
+        if (n == name)
+            return device.deviceSet(type, i, "") >= 0;
+    }
+    return false;
+}
+
+MFFormat cameraFormat(int w, int h)
+{
+    MFFormat f;
+    f.width = w;
+    f.height = h;
+    f.aspectX = 16;
+    f.aspectY = 9;
+    f.rate = 25.0;
+    f.audio = {2, 44100, 16};
+    return f;
+}
+
+MFFramePtr next(MFDevice &device, const MFFormat &fmt)
+{
+    MFFramePtr frame;
+    for (int i = 0; i < 10 && !frame; ++i)
+        device.getFrame(fmt, -1, &frame);
+    return frame;
+}
+
+QWidget *paintedWindow(const QRect &geometry, const QColor &color)
+{
+    auto *w = new QWidget(nullptr, Qt::FramelessWindowHint);
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, color);
+    w->setPalette(pal);
+    w->setAutoFillBackground(true);
+    w->setGeometry(geometry);
+    w->show();
+    return w;
+}
+
+} // namespace
+
+class TestMFDevice : public QObject
+{
+    Q_OBJECT
+private slots:
+    void videoListEndsWithBuiltInDevices()
+    {
+        MFDevice device;
+        int count = 0;
+        QCOMPARE(device.deviceGetCount(eMFDT_Video, &count), MF_OK);
+        QVERIFY(count >= 2);
+        QString last, beforeLast;
+        QCOMPARE(device.deviceGetName(eMFDT_Video, count - 1, &last), MF_OK);
+        QCOMPARE(device.deviceGetName(eMFDT_Video, count - 2, &beforeLast), MF_OK);
+        QCOMPARE(beforeLast, QString("Test Pattern"));
+        QCOMPARE(last, QString("Desktop Screen Capture"));
+        QVERIFY(device.deviceGetName(eMFDT_Video, count, &last) < 0);
+        QVERIFY(device.deviceGetCount(7, &count) < 0);
+        QVERIFY(MFDevice::deviceNames(eMFDT_VideoAudio).contains("<No Audio>"));
+    }
+
+    void testPatternCarriesTimeAndTone()
+    {
+        MFDevice device;
+        QVERIFY(select(device, eMFDT_Video, "Test Pattern"));
+        const MFFormat fmt = cameraFormat(1280, 720);
+        MFFramePtr frame = next(device, fmt);
+        QVERIFY(frame);
+        QCOMPARE(frame->format().width, 1280);
+        QCOMPARE(frame->format().rate, 25.0);
+        QCOMPARE(frame->audioSampleCount(), 1764);
+        // A 1 kHz sine at a quarter of full scale: -15 dB.
+        QVERIFY2(qAbs(frame->format().audioLevel + 15.05f) < 0.5f, qPrintable(QString::number(frame->format().audioLevel)));
+
+        quint32 low = 0;
+        QVERIFY(MFTestPatternSource::decodeTime(frame->image(), frame->image().rect(), &low));
+        const qint64 decoded = MFTestPatternSource::expandTime(low, QDateTime::currentMSecsSinceEpoch());
+        QCOMPARE(decoded, frame->timestampUs() / 1000);
+        // Still readable from a small inset.
+        const QImage small = frame->image().scaled(299, 168, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        QVERIFY(MFTestPatternSource::decodeTime(small, small.rect(), &low));
+        QCOMPARE(MFTestPatternSource::expandTime(low, decoded), decoded);
+
+        // Moving: consecutive pictures differ.
+        MFFramePtr second = next(device, fmt);
+        QVERIFY(second && second->image() != frame->image());
+
+        QVERIFY(select(device, eMFDT_VideoAudio, "<No Audio>"));
+        MFFramePtr quiet = next(device, fmt);
+        QCOMPARE(quiet->format().audioLevel, -100.f);
+        QCOMPARE(quiet->audioSampleCount(), 1764);
+    }
+
+    void nothingSelectedFailsWithoutSpinning()
+    {
+        MFDevice device;
+        MFFramePtr frame;
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(device.getFrame(cameraFormat(64, 36), -1, &frame) < 0);
+        QVERIFY(!frame);
+        QVERIFY(t.elapsed() >= 30);
+    }
+
+    void screenCaptureOfPaintedWindows()
+    {
+        if (qgetenv("DISPLAY").isEmpty())
+            QSKIP("needs the test environment's X display");
+        std::unique_ptr<QWidget> red(paintedWindow(QRect(100, 100, 400, 300), Qt::red));
+        std::unique_ptr<QWidget> green(paintedWindow(QRect(700, 200, 200, 100), Qt::green));
+        QVERIFY(QTest::qWaitForWindowExposed(red.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(green.get()));
+        QTest::qWait(200);
+
+        MFDevice device;
+        QVERIFY(select(device, eMFDT_Video, "Desktop Screen Capture"));
+        device.propertySet("capture.highlight_mouse", "hide");
+        device.propertySet("capture.screen_index", "-1");
+        device.propertySet("capture.area", "");
+        device.propertySet("capture.frame_size", "screen");
+        device.propertySet("capture.background_color", "#07a0f2(1)");
+        MFFormat fmt;
+        MFFramePtr frame = next(device, fmt);
+        QVERIFY(frame);
+        QCOMPARE(frame->image().size(), QSize(1920, 1080));
+        QCOMPARE(frame->image().pixel(150, 150), qRgb(255, 0, 0));
+        QCOMPARE(frame->image().pixel(799, 249), qRgb(0, 255, 0));
+
+        // An area of the display: left, top, right, bottom inclusive.
+        device.propertySet("capture.area", "700,200,899,299");
+        frame = next(device, fmt);
+        QVERIFY(frame);
+        QCOMPARE(frame->image().size(), QSize(200, 100));
+        QCOMPARE(frame->image().pixel(0, 0), qRgb(0, 255, 0));
+        QCOMPARE(frame->image().pixel(199, 99), qRgb(0, 255, 0));
+
+        // Asked for another size: fitted with the aspect kept on the background.
+        frame = next(device, cameraFormat(400, 400));
+        QVERIFY(frame);
+        QCOMPARE(frame->image().pixel(200, 200), qRgb(0, 255, 0));
+        QCOMPARE(frame->image().pixel(200, 10), qRgb(0x07, 0xa0, 0xf2));
+
+        // One window by its id.
+        device.propertySet("capture.window_id", QString::number(red->winId()));
+        frame = next(device, fmt);
+        QVERIFY(frame);
+        QCOMPARE(frame->image().size(), QSize(400, 300));
+        QCOMPARE(frame->image().pixel(0, 0), qRgb(255, 0, 0));
+        QCOMPARE(frame->image().pixel(399, 299), qRgb(255, 0, 0));
+    }
+
+    void soundServerSourcesAndLoopback()
+    {
+        if (qgetenv("ORVANTA_PULSE").isEmpty())
+            QSKIP("needs the test environment's sound server");
+        const QStringList inputs = MFDevice::deviceNames(eMFDT_Audio);
+        QVERIFY2(inputs.contains("PC Sounds (Loopback)"), qPrintable(inputs.join("|")));
+        QCOMPARE(inputs.first(), QString("<None>"));
+        const QStringList second = MFDevice::deviceNames(eMFDT_Audio2);
+        QCOMPARE(second.mid(0, 2), QStringList({"<No External Audio>", "PC Sounds (Loopback)"}));
+
+        MFDevice device;
+        QVERIFY(select(device, eMFDT_Video, "Test Pattern"));
+        QVERIFY(select(device, eMFDT_VideoAudio, "<No Audio>"));
+        QVERIFY(select(device, eMFDT_Audio2, "PC Sounds (Loopback)"));
+        const MFFormat fmt = cameraFormat(160, 90);
+        float quiet = 0;
+        for (int i = 0; i < 10; ++i)
+            quiet = next(device, fmt)->format().audioLevel;
+        QVERIFY2(quiet < -19.f, qPrintable(QString::number(quiet)));
+
+        // A tone played into the null sink comes back through its monitor.
+        QTemporaryFile raw;
+        QVERIFY(raw.open());
+        QByteArray tone(44100 * 4 * 3, 0);
+        auto *s = reinterpret_cast<int16_t *>(tone.data());
+        for (int i = 0; i < 44100 * 3; ++i)
+            s[2 * i] = s[2 * i + 1] = int16_t(16000 * std::sin(2 * M_PI * 440 * i / 44100.0));
+        raw.write(tone);
+        raw.flush();
+        QProcess player;
+        player.start("pacat", {"--playback", "--format=s16le", "--rate=44100", "--channels=2", "--raw",
+                               raw.fileName()});
+        QVERIFY(player.waitForStarted(5000));
+        float loud = -100;
+        for (int i = 0; i < 50 && loud < -19.f; ++i)
+            loud = std::max(loud, next(device, fmt)->format().audioLevel);
+        player.kill();
+        player.waitForFinished(5000);
+        QVERIFY2(loud > -19.f, qPrintable(QString::number(loud)));
+    }
+};
+
+QTEST_MAIN(TestMFDevice)
+#include "tst_MFDevice.moc"

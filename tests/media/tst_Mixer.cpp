@@ -1,0 +1,233 @@
+// Runs on the test environment's X display (scripts/test-env.sh): the camera
+// is the built-in test pattern, the screen is the Xvfb display.
+#include "media/Mixer.h"
+#include "media/ScreenSource.h"
+
+#include <QLabel>
+#include <QProcess>
+#include <QTemporaryFile>
+
+#include <cmath>
+#include <QMutex>
+#include <QWidget>
+#include <QtTest>
+
+namespace {
+
+// Stands where the writer goes: keeps what the mixer hands it.
+class Collector : public mf::MFFrameSink
+{
+public:
+    int put(const mf::MFFramePtr &frame, int) override
+    {
+        QMutexLocker lock(&mutex);
+        frames.append(frame);
+        return 0;
+    }
+    mf::MFFramePtr latest()
+    {
+        QMutexLocker lock(&mutex);
+        return frames.isEmpty() ? nullptr : frames.last();
+    }
+    int count()
+    {
+        QMutexLocker lock(&mutex);
+        return frames.size();
+    }
+    void clear()
+    {
+        QMutexLocker lock(&mutex);
+        frames.clear();
+    }
+    QMutex mutex;
+    QList<mf::MFFramePtr> frames;
+};
+
+const QRgb kBlue = qRgb(0x07, 0xa0, 0xf2);
+const QRgb kYellowBar = qRgb(192, 192, 0);
+
+bool near(QRgb a, QRgb b, int tolerance = 10)
+{
+    return qAbs(qRed(a) - qRed(b)) <= tolerance && qAbs(qGreen(a) - qGreen(b)) <= tolerance
+           && qAbs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
+QString rgb(QRgb c) { return QString("(%1,%2,%3)").arg(qRed(c)).arg(qGreen(c)).arg(qBlue(c)); }
+
+} // namespace
+
+class TestMixer : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QWidget> redWindow;
+    std::shared_ptr<Collector> sink = std::make_shared<Collector>();
+
+    // A frame composed after the settings of the caller took effect.
+    mf::MFFramePtr settledFrame()
+    {
+        QTest::qWait(500);
+        sink->clear();
+        for (int i = 0; i < 100 && sink->count() < 3; ++i)
+            QTest::qWait(20);
+        return sink->latest();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (QGuiApplication::platformName() != "xcb")
+            QSKIP("needs the test environment's X display");
+        // A red window over the left quarter of the 1920x1080 display, on black.
+        redWindow.reset(new QWidget(nullptr, Qt::FramelessWindowHint));
+        QPalette pal = redWindow->palette();
+        pal.setColor(QPalette::Window, Qt::red);
+        redWindow->setPalette(pal);
+        redWindow->setAutoFillBackground(true);
+        redWindow->setGeometry(0, 0, 480, 1080);
+        redWindow->show();
+        QVERIFY(QTest::qWaitForWindowExposed(redWindow.get()));
+    }
+
+    void layoutsAndCrop()
+    {
+        QLabel previewLabel;
+        previewLabel.resize(320, 180);
+        previewLabel.show();
+        Mixer mixer;
+        QVERIFY(mixer.setVideoDevice("Test Pattern"));
+        mixer.setAudioDevice("NO_AUDIO");
+        mixer.setActiveWriter(sink);
+        mixer.setWriting(true);
+        mixer.setArea(-1, QRect());
+        mixer.layout = 10;
+        QVERIFY(mixer.start(previewLabel.winId(), 10, QSize(1280, 720)));
+
+        // Layout 10: the camera fills the frame.
+        mf::MFFramePtr out = settledFrame();
+        QVERIFY(out);
+        QCOMPARE(out->image().size(), QSize(1280, 720));
+        QVERIFY2(near(out->image().pixel(240, 240), kYellowBar), qPrintable(rgb(out->image().pixel(240, 240))));
+        QCOMPARE(out->audioSampleCount(), 1764); // the device's sound interval (silent here)
+        // The local preview shows the same mix.
+        QTRY_VERIFY_WITH_TIMEOUT(near(previewLabel.grab().toImage().pixel(60, 60), kYellowBar), 5000);
+
+        // Layout 20: the screen (1920x1080 scaled to 1280x720); the red window covers x < 320.
+        mixer.layout = 20;
+        out = settledFrame();
+        QCOMPARE(out->image().pixel(100, 360), qRgb(255, 0, 0));
+        QCOMPARE(out->image().pixel(800, 360), qRgb(0, 0, 0));
+
+        // Layout 30: the screen with the camera inset 199x112 at (42, 574.4).
+        mixer.layout = 30;
+        out = settledFrame();
+        QCOMPARE(out->image().pixel(800, 360), qRgb(0, 0, 0));
+        QCOMPARE(out->image().pixel(20, 600), qRgb(255, 0, 0)); // left of the inset: screen
+        QVERIFY2(near(out->image().pixel(42 + 37, 574 + 40), kYellowBar), qPrintable(rgb(out->image().pixel(79, 614))));
+        QCOMPARE(out->image().pixel(42 + 199 + 2, 600), qRgb(255, 0, 0)); // right of the inset: screen again
+        QVERIFY(!near(out->image().pixel(100, 573), kYellowBar));
+
+        // Crop 400x300 of the screen frame: scaled to 960x720 at x = 160 on the background.
+        mixer.layout = 20;
+        mixer.cropRectChanged(QRect(120, 0, 400, 300)); // x 120..319 red, 320..519 black
+        out = settledFrame();
+        QCOMPARE(out->image().pixel(80, 360), kBlue);
+        QCOMPARE(out->image().pixel(1200, 360), kBlue);
+        QCOMPARE(out->image().pixel(170, 360), qRgb(255, 0, 0));
+        QCOMPARE(out->image().pixel(630, 360), qRgb(255, 0, 0));
+        QCOMPARE(out->image().pixel(660, 360), qRgb(0, 0, 0));
+
+        // The 1x1 rectangle at the origin means no crop.
+        QRect none;
+        none.setCoords(0, 0, 0, 0);
+        mixer.cropRectChanged(none);
+        out = settledFrame();
+        QCOMPARE(out->image().pixel(80, 360), qRgb(255, 0, 0));
+
+        // Writing off: nothing more reaches the writer, the preview goes on.
+        mixer.setWriting(false);
+        QTest::qWait(200);
+        sink->clear();
+        QTest::qWait(300);
+        QCOMPARE(sink->count(), 0);
+
+        QVERIFY(mixer.stopAndWait(5000));
+        QVERIFY(!mixer.isRunning());
+    }
+
+    void twoFramesCanvas()
+    {
+        Mixer mixer;
+        QVERIFY(mixer.setVideoDevice("Test Pattern"));
+        mixer.setActiveWriter(sink);
+        mixer.setWriting(true);
+        mixer.setArea(-1, QRect());
+        QVERIFY(mixer.start(0, 20, QSize(1920, 1080)));
+        mf::MFFramePtr out = settledFrame();
+        QVERIFY(out);
+        QCOMPARE(out->image().size(), QSize(3840, 1080));
+        QCOMPARE(out->format().aspectX, 32);
+        QVERIFY(near(out->image().pixel(360, 360), kYellowBar)); // camera on the left
+        QCOMPARE(out->image().pixel(1920 + 100, 500), qRgb(255, 0, 0)); // screen on the right
+        QCOMPARE(out->image().pixel(1920 + 1000, 500), qRgb(0, 0, 0));
+        QCOMPARE(out->audioSampleCount(), 1764);
+        QVERIFY(mixer.stopAndWait(5000));
+
+        // Restart in one-picture mode with another size.
+        QVERIFY(mixer.start(0, 10, QSize(960, 540)));
+        out = settledFrame();
+        QCOMPARE(out->image().size(), QSize(960, 540));
+        QVERIFY(mixer.stopAndWait(5000));
+    }
+
+    void levelOfTheDeviceSound()
+    {
+        Mixer mixer;
+        QVERIFY(mixer.setVideoDevice("Test Pattern"));
+        // The test pattern's own tone is a quarter of full scale (-15 dB).
+        setMFDevice(mixer.device(), mf::eMFDT_VideoAudio, "Test Pattern Tone");
+        QVERIFY(mixer.start(0, 10, QSize(320, 180)));
+        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel > -19.f, 5000);
+        setMFDevice(mixer.device(), mf::eMFDT_VideoAudio, "<No Audio>");
+        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel < -19.f, 5000);
+        QVERIFY(mixer.stopAndWait(5000));
+    }
+
+    void systemSoundThroughTheSoundServer()
+    {
+        if (qgetenv("ORVANTA_PULSE").isEmpty())
+            QSKIP("needs the test environment's sound server");
+        Mixer mixer;
+        QVERIFY(mixer.setVideoDevice("Test Pattern"));
+        mixer.setAudioDevice("NO_AUDIO");
+        mixer.setSystemSound(true);
+        QVERIFY(mixer.start(0, 10, QSize(320, 180)));
+        // Silence in the sink keeps the level low.
+        QTest::qWait(1500);
+        QVERIFY2(mixer.audioLevel < -19.f, qPrintable(QString::number(mixer.audioLevel)));
+
+        // A tone played into the null sink comes back as system sound.
+        QTemporaryFile raw;
+        QVERIFY(raw.open());
+        QByteArray tone(44100 * 4 * 4, 0);
+        auto *s = reinterpret_cast<int16_t *>(tone.data());
+        for (int i = 0; i < 44100 * 4; ++i)
+            s[2 * i] = s[2 * i + 1] = int16_t(16000 * std::sin(2 * M_PI * 440 * i / 44100.0));
+        raw.write(tone);
+        raw.flush();
+        QProcess player;
+        player.start("pacat", {"--playback", "--format=s16le", "--rate=44100", "--channels=2", "--raw", raw.fileName()});
+        QVERIFY(player.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel > -19.f, 4000);
+        player.kill();
+        player.waitForFinished(5000);
+
+        // Unticked: the sound server's output no longer reaches the mix.
+        mixer.setSystemSound(false);
+        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel < -19.f, 4000);
+        QVERIFY(mixer.stopAndWait(5000));
+    }
+};
+
+QTEST_MAIN(TestMixer)
+#include "tst_Mixer.moc"

@@ -1,0 +1,159 @@
+// Runs on the test environment's X display (scripts/test-env.sh).
+#include "media/ScreenSource.h"
+#include "media/engine/MFFactory.h"
+#include "media/engine/MFFit.h"
+
+#include <QWidget>
+#include <QtTest>
+
+namespace {
+
+QWidget *paintedWindow(const QRect &geometry, const QColor &color)
+{
+    auto *w = new QWidget(nullptr, Qt::FramelessWindowHint);
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, color);
+    w->setPalette(pal);
+    w->setAutoFillBackground(true);
+    w->setGeometry(geometry);
+    w->show();
+    return w;
+}
+
+// The first frame captured after `after` queued frames were thrown away.
+mf::MFFramePtr freshFrame(ScreenSource &source)
+{
+    QTest::qWait(300); // let a capture with the new settings arrive
+    while (source.queuedFrames() > 0)
+        source.getFrame();
+    for (int i = 0; i < 100 && source.queuedFrames() == 0; ++i)
+        QTest::qWait(20);
+    return source.queuedFrames() ? source.getFrame() : nullptr;
+}
+
+const QRgb kBlue = qRgb(0x07, 0xa0, 0xf2);
+
+bool near(QRgb a, QRgb b)
+{
+    return qAbs(qRed(a) - qRed(b)) < 8 && qAbs(qGreen(a) - qGreen(b)) < 8 && qAbs(qBlue(a) - qBlue(b)) < 8;
+}
+
+} // namespace
+
+class TestScreenSource : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (QGuiApplication::platformName() != "xcb")
+            QSKIP("needs the test environment's X display");
+    }
+
+    void areaPropertyTexts()
+    {
+        ScreenSource source;
+        auto device = source.device();
+        QCOMPARE(device->deviceSelected(mf::eMFDT_Video), QString("Desktop Screen Capture"));
+        QCOMPARE(device->deviceSelected(mf::eMFDT_VideoAudio), QString("<No Audio>"));
+        QCOMPARE(device->propertyGet("capture.show_clicks"), QString("false"));
+        QCOMPARE(device->propertyGet("capture.fps_limit"), QString("25"));
+
+        source.setArea(-1, QRect());
+        QCOMPARE(device->propertyGet("capture.screen_index"), QString("-1"));
+        QCOMPARE(device->propertyGet("capture.area"), QString(""));
+        QCOMPARE(device->propertyGet("capture.frame_size"), QString("screen"));
+        QCOMPARE(device->propertyGet("capture.memory_format"), QString("ARGB"));
+        QCOMPARE(device->propertyGet("capture.highlight_mouse"), QString("hide"));
+        QCOMPARE(device->propertyGet("capture.background_color"), QString("#07a0f2(1)"));
+
+        source.setArea(1, QRect(100, 50, 640, 360));
+        QCOMPARE(device->propertyGet("capture.screen_index"), QString("1"));
+        QCOMPARE(device->propertyGet("capture.area"), QString("100,50,739,409"));
+        QCOMPARE(device->propertyGet("capture.frame_size"), QString("1280x720"));
+    }
+
+    void queueBoundAndFirstFrame()
+    {
+        ScreenSource source;
+        QVERIFY(!source.getFrame()); // nothing captured yet
+        mf::MFFormat f;
+        f.width = 4;
+        f.height = 4;
+        for (int i = 0; i < ScreenSource::kQueueLimit; ++i)
+            source.enqueue(mf::MFFactory::create(f));
+        QCOMPARE(source.queuedFrames(), 11);
+        source.enqueue(mf::MFFactory::create(f, "solid_color='#ff0000'"));
+        QCOMPARE(source.queuedFrames(), 1);
+        auto taken = source.getFrame();
+        QCOMPARE(taken->image().pixel(0, 0), qRgb(255, 0, 0));
+        // Empty queue: a copy of the last frame, not the same object.
+        auto again = source.getFrame();
+        QVERIFY(again && again != taken);
+        QCOMPARE(again->image().pixel(0, 0), qRgb(255, 0, 0));
+    }
+
+    void capturesDisplayAreaAndWindow()
+    {
+        std::unique_ptr<QWidget> red(paintedWindow(QRect(0, 0, 960, 540), Qt::red));
+        std::unique_ptr<QWidget> green(paintedWindow(QRect(1000, 600, 200, 100), Qt::green));
+        std::unique_ptr<QWidget> wide(paintedWindow(QRect(1300, 100, 500, 250), Qt::yellow));
+        QVERIFY(QTest::qWaitForWindowExposed(green.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(wide.get()));
+
+        ScreenSource source;
+        source.setArea(-1, QRect());
+        source.start(QSize(1280, 720));
+        // The whole 1920x1080 display scaled to the output.
+        mf::MFFramePtr frame = freshFrame(source);
+        QVERIFY(frame);
+        QCOMPARE(frame->image().size(), QSize(1280, 720));
+        QVERIFY(source.isActive());
+        QCOMPARE(frame->image().pixel(320, 180), qRgb(255, 0, 0));
+        QCOMPARE(frame->image().pixel(733, 433), qRgb(0, 255, 0));
+
+        // An area: the green window alone, scaled up to the output.
+        source.setArea(-1, QRect(1000, 600, 200, 100));
+        frame = freshFrame(source);
+        QVERIFY(frame);
+        QCOMPARE(frame->image().pixel(640, 360), qRgb(0, 255, 0));
+        // 200x100 in 1280x720 keeps 2:1: 1280x640 at y = 40 on the background.
+        QVERIFY(near(frame->image().pixel(640, 20), kBlue));
+        QCOMPARE(frame->image().pixel(640, 45), qRgb(0, 255, 0));
+
+        // One window: 500x250 is 2:1 as well, so it also lands at y = 40.
+        source.setHandle(wide->winId());
+        frame = freshFrame(source);
+        QVERIFY(frame);
+        QCOMPARE(frame->image().size(), QSize(1280, 720));
+        QCOMPARE(frame->image().pixel(640, 360), qRgb(255, 255, 0));
+        QCOMPARE(frame->image().pixel(640, 20), kBlue);
+        QCOMPARE(frame->image().pixel(640, 700), kBlue);
+        QCOMPARE(frame->image().pixel(2, 45), qRgb(255, 255, 0));
+
+        source.setHandle(0);
+        source.setArea(-1, QRect());
+        frame = freshFrame(source);
+        QCOMPARE(frame->image().pixel(320, 180), qRgb(255, 0, 0));
+
+        source.stop();
+        QVERIFY(source.wait(3000));
+        QVERIFY(!source.isActive());
+        // Restart after stop captures again.
+        source.start(QSize(960, 540));
+        frame = freshFrame(source);
+        QVERIFY(frame);
+        QCOMPARE(frame->image().size(), QSize(960, 540));
+    }
+
+    void windowFitArithmetic()
+    {
+        const QRectF r = mf::MFFit::placement(1000, 500, 1280, 720);
+        QCOMPARE(r.toRect(), QRect(0, 40, 1280, 640));
+        const QRectF c = mf::MFFit::placement(400, 300, 1280, 720);
+        QCOMPARE(c.toRect(), QRect(160, 0, 960, 720));
+    }
+};
+
+QTEST_MAIN(TestScreenSource)
+#include "tst_ScreenSource.moc"

@@ -1,0 +1,219 @@
+#include "media/Mixer.h"
+#include "media/ScreenSource.h"
+#include "media/SourceMenus.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QMenu>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QStringList texts(QMenu *menu)
+{
+    QStringList out;
+    for (QAction *a : menu->actions())
+        out << (a->isSeparator() ? QString("---") : a->text());
+    return out;
+}
+
+QAction *entry(QMenu *menu, const QString &text)
+{
+    for (QAction *a : menu->actions())
+        if (a->text() == text)
+            return a;
+    return nullptr;
+}
+
+QStringList checkedTexts(QMenu *menu)
+{
+    QStringList out;
+    for (QAction *a : menu->actions())
+        if (a->isChecked())
+            out << a->text();
+    return out;
+}
+
+} // namespace
+
+class TestSourceMenus : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<Mixer> mixer;
+    std::unique_ptr<QWidget> window;
+    QMenu *videoMenu = nullptr, *screenMenu = nullptr, *windowsMenu = nullptr, *audioMenu = nullptr;
+    QCheckBox *chkSystemAudio = nullptr;
+    bool frameShown = false;
+    std::unique_ptr<SourceMenus> menus;
+
+    void build()
+    {
+        window.reset(new QWidget);
+        videoMenu = new QMenu(window.get());
+        screenMenu = new QMenu(window.get());
+        windowsMenu = new QMenu("Active windows", window.get());
+        audioMenu = new QMenu(window.get());
+        chkSystemAudio = new QCheckBox("Add System sound", window.get());
+        mixer.reset(new Mixer);
+        menus.reset(new SourceMenus(videoMenu, screenMenu, windowsMenu, audioMenu, settings.get(), mixer.get(),
+                                    chkSystemAudio));
+        frameShown = false;
+        SourceMenus::CaptureFrame frame;
+        frame.isVisible = [this] { return frameShown; };
+        frame.show = [this] { frameShown = true; };
+        frame.hide = [this] { frameShown = false; };
+        frame.capturedRect = [] { return QRect(105, 105, 630, 350); };
+        menus->setCaptureFrame(frame);
+    }
+
+private slots:
+    void init()
+    {
+        settings.reset(new QSettings(dir.filePath("test.ini"), QSettings::IniFormat));
+        settings->clear();
+        build();
+    }
+
+    void videoMenuListsTestPatternAndRestores()
+    {
+        menus->rebuildVideoMenu();
+        QVERIFY(texts(videoMenu).contains("Test Pattern"));
+        QVERIFY(!texts(videoMenu).contains("Desktop Screen Capture"));
+        // Nothing stored: the first entry is chosen and stored.
+        QCOMPARE(settings->value("VSOURCE").toString(), texts(videoMenu).first());
+
+        settings->setValue("VSOURCE", "Test Pattern");
+        build();
+        menus->rebuildVideoMenu();
+        QCOMPARE(mixer->device()->deviceSelected(mf::eMFDT_Video), QString("Test Pattern"));
+        menus->videoMenuShowed();
+        QCOMPARE(checkedTexts(videoMenu), QStringList{"Test Pattern"});
+
+        // A different letter case is another name: back to the first entry.
+        settings->setValue("VSOURCE", "test pattern");
+        build();
+        menus->rebuildVideoMenu();
+        QCOMPARE(settings->value("VSOURCE").toString(), texts(videoMenu).first());
+
+        // Rebuilding does not pile up entries.
+        const int n = videoMenu->actions().size();
+        menus->rebuildVideoMenu();
+        QCOMPARE(videoMenu->actions().size(), n);
+    }
+
+    void screenMenuEntriesAndChoices()
+    {
+        QSignalSpy handles(menus.get(), &SourceMenus::handleChanged);
+        QSignalSpy crops(menus.get(), &SourceMenus::changeCropRect);
+        menus->rebuildScreenMenu();
+        QCOMPARE(texts(screenMenu), QStringList({"Desktop", "-- select area --", "---", "Active windows"}));
+        QCOMPARE(entry(screenMenu, "Desktop")->data().toString(), QString("CAPTURE_DISPLAY#0"));
+        // Nothing stored: "Desktop" is chosen, a new choice, so the crop is reset.
+        QCOMPARE(settings->value("SCREEN").toString(), QString("Desktop"));
+        QCOMPARE(handles.size(), 1);
+        QCOMPARE(handles.last().at(0).toULongLong(), quint64(0));
+        QCOMPARE(crops.size(), 1);
+        auto device = mixer->screenSource()->device();
+        QCOMPARE(device->propertyGet("capture.screen_index"), QString("0"));
+        QCOMPARE(device->propertyGet("capture.area"), QString(""));
+
+        // The area entry shows the frame and captures its rectangle.
+        menus->screenSourceChanged(entry(screenMenu, "-- select area --"));
+        QVERIFY(frameShown);
+        QCOMPARE(device->propertyGet("capture.screen_index"), QString("-1"));
+        QCOMPARE(device->propertyGet("capture.area"), QString("105,105,734,454"));
+        QCOMPARE(crops.size(), 2);
+
+        // The same entry again keeps the crop.
+        menus->setCropRect(QRect(1, 2, 300, 200));
+        settings->setValue("CROP_RECT", QRect(1, 2, 300, 200));
+        menus->screenSourceChanged(entry(screenMenu, "-- select area --"));
+        QCOMPARE(crops.size(), 2);
+        QCOMPARE(settings->value("CROP_RECT").toRect(), QRect(1, 2, 300, 200));
+
+        // Back to the display: frame hidden, area cleared, crop reset.
+        menus->screenSourceChanged(entry(screenMenu, "Desktop"));
+        QVERIFY(!frameShown);
+        QCOMPARE(device->propertyGet("capture.area"), QString(""));
+        QCOMPARE(crops.size(), 3);
+        QRect none;
+        none.setCoords(0, 0, 0, 0);
+        QCOMPARE(crops.last().at(0).toRect(), none);
+        QCOMPARE(settings->value("CROP_RECT").toRect(), none);
+
+        menus->screenMenuShowed();
+        QCOMPARE(checkedTexts(screenMenu), QStringList{"Desktop"});
+    }
+
+    void windowEntriesAndTheirRestore()
+    {
+        menus->rebuildScreenMenu();
+        auto *win = new QAction("Editor", windowsMenu);
+        win->setData(quint64(0x4200007));
+        win->setCheckable(true);
+        windowsMenu->addAction(win);
+        QSignalSpy handles(menus.get(), &SourceMenus::handleChanged);
+        QSignalSpy crops(menus.get(), &SourceMenus::changeCropRect);
+        quint64 restored = 0;
+        menus->setWindowRestorer([&](quint64 h) { restored = h; });
+        frameShown = true;
+        menus->screenSourceChanged(win);
+        QVERIFY(!frameShown);
+        QCOMPARE(restored, quint64(0x4200007));
+        QCOMPARE(handles.last().at(0).toULongLong(), quint64(0x4200007));
+        QCOMPARE(settings->value("WHANDLE").toULongLong(), quint64(0x4200007));
+        QCOMPARE(settings->value("SCREEN").toString(), QString("Editor"));
+        QCOMPARE(crops.size(), 1);
+
+        // Restored at the next start with its crop, when title and handle match.
+        settings->setValue("CROP_RECT", QRect(10, 10, 400, 300));
+        build();
+        menus->setWindowListFiller([this] {
+            auto *w = new QAction("Editor", windowsMenu);
+            w->setData(quint64(0x4200007));
+            windowsMenu->addAction(w);
+            return true;
+        });
+        menus->screenMenuShowed(); // fills the window list
+        QSignalSpy crops2(menus.get(), &SourceMenus::changeCropRect);
+        QSignalSpy handles2(menus.get(), &SourceMenus::handleChanged);
+        menus->rebuildScreenMenu();
+        QCOMPARE(handles2.size(), 1);
+        QCOMPARE(handles2.last().at(0).toULongLong(), quint64(0x4200007));
+        QCOMPARE(crops2.size(), 1);
+        QCOMPARE(menus->cropRect(), QRect(10, 10, 400, 300));
+    }
+
+    void audioMenuAndSystemSound()
+    {
+        menus->rebuildAudioMenu();
+        if (qgetenv("ORVANTA_PULSE").isEmpty()) {
+            QVERIFY(audioMenu->actions().isEmpty()); // no sound server, no entries
+            QVERIFY(settings->value("ASOURCE").toString().isEmpty());
+            return;
+        }
+        QVERIFY(texts(audioMenu).contains("PC Sounds (Loopback)"));
+        QVERIFY(!texts(audioMenu).contains("<None>"));
+        QCOMPARE(settings->value("ASOURCE").toString(), texts(audioMenu).first());
+
+        settings->setValue("ASOURCE", "PC Sounds (Loopback)");
+        chkSystemAudio->setChecked(true);
+        menus->rebuildAudioMenu();
+        QCOMPARE(mixer->device()->deviceSelected(mf::eMFDT_Audio), QString("PC Sounds (Loopback)"));
+        QCOMPARE(mixer->device()->deviceSelected(mf::eMFDT_Audio2), QString("PC Sounds (Loopback)"));
+        menus->audioMenuShowed();
+        QCOMPARE(checkedTexts(audioMenu), QStringList{"PC Sounds (Loopback)"});
+
+        menus->systemAudioChanged(Qt::Unchecked);
+        QCOMPARE(mixer->device()->deviceSelected(mf::eMFDT_Audio2), QString("<No External Audio>"));
+    }
+};
+
+QTEST_MAIN(TestSourceMenus)
+#include "tst_SourceMenus.moc"
