@@ -152,7 +152,8 @@ void SpeedTest::onProgressTick()
     progressBar->setValue(ThreadTest::kTotalBytes - m_worker->remaining());
     if (m_worker->errorCount() >= ThreadTest::kMaxErrors) {
         m_progressTimer.stop();
-        showResult(m_worker->elapsed(), m_worker->errorCount());
+        // The elapsed time is only valid once the worker has stored it.
+        showResult(m_worker->hasResult() ? m_worker->elapsed() : 0, m_worker->errorCount());
     } else if (m_worker->remaining() <= 0 && m_worker->hasResult()) {
         progressBar->setValue(ThreadTest::kTotalBytes);
         showResult(m_worker->elapsed(), m_worker->errorCount());

@@ -41,8 +41,14 @@ void ThreadTest::sendData(int socket)
     timer.start();
     const QByteArray message(kMessageSize, '\0');
     while (m_remaining > 0) {
-        if (!waitForSendBufferRoom(socket))
+        const Room room = waitForSendBufferRoom(socket);
+        if (room == Room::Stopped)
             return;
+        if (room == Room::Stalled) {
+            if (++m_errorCount >= kMaxErrors)
+                break;
+            continue;
+        }
         const int sent = srt_send(socket, message.constData(), kMessageSize);
         if (sent == SRT_ERROR) {
             if (++m_errorCount >= kMaxErrors)
@@ -61,19 +67,24 @@ void ThreadTest::sendData(int socket)
     m_hasResult.store(true, std::memory_order_release);
 }
 
-// Polls until libsrt's send buffer holds less than the limit. Gives up (false)
-// on a stop request or when the connection is gone, so the wait always ends.
-bool ThreadTest::waitForSendBufferRoom(int socket)
+// Polls until libsrt's send buffer holds less than the limit. The wait always
+// ends: on a stop request, when the connection is gone (the send then fails
+// and is counted), or after kStallMs without room.
+ThreadTest::Room ThreadTest::waitForSendBufferRoom(int socket)
 {
+    QElapsedTimer waiting;
+    waiting.start();
     for (;;) {
         if (m_stop)
-            return false;
+            return Room::Stopped;
         size_t blocks = 0;
         size_t bytes = 0;
         if (srt_getsndbuffer(socket, &blocks, &bytes) == SRT_ERROR || bytes < size_t(kSendBufferLimit))
-            return true;
+            return Room::Available;
         if (srt_getsockstate(socket) != SRTS_CONNECTED)
-            return true;  // the send fails and is counted as an error
+            return Room::Available;
+        if (waiting.elapsed() >= kStallMs)
+            return Room::Stalled;
         QThread::usleep(1);
     }
 }

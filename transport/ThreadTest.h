@@ -9,7 +9,9 @@
 // The speed-test worker: connects with the "#speedtest" stream ID and pushes
 // 10 MiB in 1316-byte messages, keeping libsrt's send buffer short. The
 // dialog polls the atomic counters; elapsed time and statistics are valid
-// once hasResult() is true. A stop request is honoured before the next send.
+// once hasResult() is true. A stop request is honoured before the next send,
+// and a connection that stops taking data ends the run through the error
+// count instead of holding the worker forever.
 class ThreadTest : public QThread
 {
     Q_OBJECT
@@ -28,6 +30,8 @@ public:
     static constexpr int kMessageSize = 1316;
     static constexpr int kMaxErrors = 20;
     static constexpr int kSendBufferLimit = 65000;
+    // A send buffer that does not drain for this long counts as a failed send.
+    static constexpr int kStallMs = 1000;
 
 signals:
     // Emitted from the worker thread when the connection could not be made.
@@ -37,8 +41,9 @@ protected:
     void run() override;
 
 private:
+    enum class Room { Available, Stalled, Stopped };
     void sendData(int socket);
-    bool waitForSendBufferRoom(int socket);
+    Room waitForSendBufferRoom(int socket);
 
     QString m_host;
     int m_port;

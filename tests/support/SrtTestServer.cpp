@@ -28,7 +28,7 @@ bool waitUntil(Condition condition, int timeoutMs)
 }
 }
 
-SrtTestServer::SrtTestServer(bool dropCallers) : m_dropCallers(dropCallers) {}
+SrtTestServer::SrtTestServer(Mode mode) : m_mode(mode) {}
 
 SrtTestServer::~SrtTestServer()
 {
@@ -53,6 +53,12 @@ bool SrtTestServer::listen()
     const int no = 0;
     srt_setsockflag(m_listener, SRTO_RCVSYN, &no, sizeof no);
     srt_setsockflag(m_listener, SRTO_RCVLATENCY, &no, sizeof no);
+    if (m_mode == NeverRead) {
+        const int smallBuffer = 64 * 1500;
+        const int smallWindow = 64;
+        srt_setsockflag(m_listener, SRTO_FC, &smallWindow, sizeof smallWindow);
+        srt_setsockflag(m_listener, SRTO_RCVBUF, &smallBuffer, sizeof smallBuffer);
+    }
     if (srt_bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == SRT_ERROR
         || srt_listen(m_listener, 8) == SRT_ERROR)
         return false;
@@ -87,8 +93,12 @@ void SrtTestServer::serve()
                     m_streamIds.append(QString::fromUtf8(id, idSize));
                 }
                 ++m_accepted;
-                if (m_dropCallers) {
+                if (m_mode == DropCallers) {
                     srt_close(caller);
+                    continue;
+                }
+                if (m_mode == NeverRead) {
+                    callers.push_back(caller);
                     continue;
                 }
                 const int events = SRT_EPOLL_IN | SRT_EPOLL_ERR;

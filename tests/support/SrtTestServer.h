@@ -9,12 +9,14 @@
 
 // An SRT listener inside the test process on a free loopback port, for
 // checks that need every message as it was sent (sizes, bytes). Accepts any
-// number of callers and records what they send; with dropCallers set it
-// closes each caller right after accepting it.
+// number of callers and records what they send (Record), closes each caller
+// right after accepting it (DropCallers), or accepts and never reads
+// (NeverRead, with a small receive buffer: the callers' data backs up).
 class SrtTestServer
 {
 public:
-    explicit SrtTestServer(bool dropCallers = false);
+    enum Mode { Record, DropCallers, NeverRead };
+    explicit SrtTestServer(Mode mode = Record);
     ~SrtTestServer();
     SrtTestServer(const SrtTestServer &) = delete;
     SrtTestServer &operator=(const SrtTestServer &) = delete;
@@ -32,7 +34,7 @@ public:
 private:
     void serve();
 
-    bool m_dropCallers;
+    Mode m_mode;
     int m_listener = -1;
     int m_epoll = -1;
     quint16 m_port = 0;

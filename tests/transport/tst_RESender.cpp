@@ -132,7 +132,7 @@ private slots:
 
     void sixthFailedSendStopsForwarding()
     {
-        SrtTestServer server(true);
+        SrtTestServer server(SrtTestServer::DropCallers);
         QVERIFY(server.listen());
         MessageCapture log;
         RESender relay(nullptr);
@@ -172,6 +172,30 @@ private slots:
         QCOMPARE(log.count("RESender STOP"), 1);
         QCOMPARE(log.count("RETRANSMIT STOPPED"), 1);
         QCOMPARE(log.count("RESender SUCCESS"), 0);
+    }
+
+    void connectionCompletedAfterStopIsClosed()
+    {
+        StudioProcess studio;
+        QVERIFY2(studio.start(), studio.output().constData());
+        // 400 ms each way: the SRT handshake takes well over a second.
+        const quint16 proxyPort = freeLoopbackPort();
+        QProcess proxy;
+        proxy.start(ORVANTA_UDP_IMPAIR, {"--listen", QString("127.0.0.1:%1").arg(proxyPort), "--server",
+                                          QString("127.0.0.1:%1").arg(studio.srtPort()), "--delay", "400",
+                                          "--lifetime", "60"});
+        QVERIFY(proxy.waitForReadyRead(kConnectWaitMs));
+        MessageCapture log;
+        RESender relay(nullptr);
+        relay.startRelay("127.0.0.1", proxyPort, "late", 120);
+        QVERIFY(QTest::qWaitFor([&] { return relay.listenPort >= 1; }, kConnectWaitMs));
+        relay.stopRelay();
+        QVERIFY(relay.wait(kConnectWaitMs));
+        QCOMPARE(log.count("CONNECT: SUCCESS"), 1);
+        // The connection made after the stop was closed when the thread ended.
+        QVERIFY(!studio.waitForStream("late", "media", 0, kConnectWaitMs, false).isEmpty());
+        proxy.terminate();
+        QVERIFY(proxy.waitForFinished(kConnectWaitMs));
     }
 
     void stopWhileWaitingForEncoder()

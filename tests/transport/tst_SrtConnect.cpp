@@ -22,19 +22,23 @@ private slots:
         QTest::addColumn<QString>("host");
         QTest::addColumn<bool>("closedPort");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("host name") << "localhost" << false << "init_pton FAILED";
-        QTest::newRow("IPv6 literal") << "::1" << false << "init_pton FAILED";
-        QTest::newRow("empty host") << "" << false << "init_pton FAILED";
-        QTest::newRow("closed port") << "127.0.0.1" << true << "SRT CONNECT FAILED";
+        QTest::addColumn<QString>("streamId");
+        QTest::newRow("host name") << "localhost" << false << "init_pton FAILED" << "abc";
+        QTest::newRow("IPv6 literal") << "::1" << false << "init_pton FAILED" << "abc";
+        QTest::newRow("empty host") << "" << false << "init_pton FAILED" << "abc";
+        QTest::newRow("closed port") << "127.0.0.1" << true << "SRT CONNECT FAILED" << "abc";
+        // libsrt takes stream IDs of at most 512 bytes.
+        QTest::newRow("stream ID too long") << "127.0.0.1" << true << "set streamid FAILED" << QString(600, 'x');
     }
     void failureTexts()
     {
         QFETCH(QString, host);
         QFETCH(bool, closedPort);
         QFETCH(QString, expected);
+        QFETCH(QString, streamId);
         int socket = 12345;
         const quint16 port = closedPort ? freeLoopbackPort() : 9;
-        QCOMPARE(srtConnect(&socket, host, port, "abc", 120), expected);
+        QCOMPARE(srtConnect(&socket, host, port, streamId, 120), expected);
         QCOMPARE(socket, -1);
     }
 

@@ -21,6 +21,7 @@ constexpr int kArrowMessageSize = 1316;
 constexpr int kArrowCounterOffset = 1312;
 constexpr int kListenBacklog = 64;
 constexpr int kRecordBuffer = 1 << 16;
+constexpr int kReceiveWindowPackets = 100000;
 
 void printLine(const QString &line)
 {
@@ -94,6 +95,14 @@ bool SrtHub::open(QString *error)
     srt_setsockflag(m_listener, SRTO_RCVLATENCY, &no, sizeof no);
     srt_setsockflag(m_listener, SRTO_RCVSYN, &no, sizeof no);
     srt_setsockflag(m_listener, SRTO_SNDSYN, &no, sizeof no);
+    // Room for the whole latency window of a caller sending as fast as it can
+    // (a speed test on loopback): with a full receive buffer, libsrt stalls
+    // live connections whose messages span two packets (the client's MSS of
+    // 1052 splits each 1316-byte message).
+    const int flowWindow = kReceiveWindowPackets;
+    const int receiveBuffer = kReceiveWindowPackets * 1000;
+    srt_setsockflag(m_listener, SRTO_FC, &flowWindow, sizeof flowWindow);
+    srt_setsockflag(m_listener, SRTO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     if (srt_bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == SRT_ERROR
         || srt_listen(m_listener, kListenBacklog) == SRT_ERROR) {
         *error = QString::fromLocal8Bit(srt_getlasterror_str());
@@ -162,21 +171,9 @@ void SrtHub::addConnection(int socket, const QString &peer)
     Connection connection;
     connection.socket = socket;
     connection.route = route;
-    if (route.kind == StreamRoute::Media) {
-        const QString path = QDir(m_settings.recordDir).filePath(route.recordFileName());
-        connection.record.reset(std::fopen(QFile::encodeName(path).constData(), "wb"));
-        if (connection.record)
-            std::setvbuf(connection.record.get(), nullptr, _IOFBF, kRecordBuffer);
-        else
-            printLine(QStringLiteral("cannot write %1").arg(path));
-    }
-    StudioStatus::Stream entry;
-    entry.id = printable(route.id);
-    entry.kind = StreamRoute::kindName(route.kind);
-    entry.streamId = printable(streamId);
-    entry.peer = peer;
-    entry.latency = intOption(socket, SRTO_RCVLATENCY);
-    entry.mss = intOption(socket, SRTO_MSS);
+    if (route.kind == StreamRoute::Media)
+        connection.record = openRecord(route);
+    const StudioStatus::Stream entry = describe(socket, route, streamId, peer);
     connection.statusKey = m_status->addStream(entry);
 
     const int events = SRT_EPOLL_IN | SRT_EPOLL_ERR;
@@ -188,6 +185,30 @@ void SrtHub::addConnection(int socket, const QString &peer)
     if (route.kind == StreamRoute::Feedback)
         m_looper.restartClock();
     m_connections.emplace(socket, std::move(connection));
+}
+
+std::unique_ptr<FILE, SrtHub::FileCloser> SrtHub::openRecord(const StreamRoute &route) const
+{
+    const QString path = QDir(m_settings.recordDir).filePath(route.recordFileName());
+    std::unique_ptr<FILE, FileCloser> record(std::fopen(QFile::encodeName(path).constData(), "wb"));
+    if (record)
+        std::setvbuf(record.get(), nullptr, _IOFBF, kRecordBuffer);
+    else
+        printLine(QStringLiteral("cannot write %1").arg(path));
+    return record;
+}
+
+StudioStatus::Stream SrtHub::describe(int socket, const StreamRoute &route, const QString &streamId,
+                                      const QString &peer)
+{
+    StudioStatus::Stream entry;
+    entry.id = printable(route.id);
+    entry.kind = StreamRoute::kindName(route.kind);
+    entry.streamId = printable(streamId);
+    entry.peer = peer;
+    entry.latency = intOption(socket, SRTO_RCVLATENCY);
+    entry.mss = intOption(socket, SRTO_MSS);
+    return entry;
 }
 
 bool SrtHub::hasActiveMedia(const QString &id) const

@@ -1,5 +1,6 @@
 #pragma once
 #include "StreamRoute.h"
+#include "StudioStatus.h"
 #include "TsLooper.h"
 
 #include <QElapsedTimer>
@@ -10,8 +11,6 @@
 #include <cstdio>
 #include <map>
 #include <memory>
-
-class StudioStatus;
 
 // The studio's SRT side: one live-mode listener, every caller on one epoll
 // set, routed by stream ID (media recorded and echoed to "#feedbackplay"
@@ -52,6 +51,9 @@ private:
 
     void acceptCallers();
     void addConnection(int socket, const QString &peer);
+    std::unique_ptr<FILE, FileCloser> openRecord(const StreamRoute &route) const;
+    static StudioStatus::Stream describe(int socket, const StreamRoute &route, const QString &streamId,
+                                         const QString &peer);
     bool hasActiveMedia(const QString &id) const;
     void receiveFrom(Connection &connection);
     void receiveFromAll();
