@@ -9,6 +9,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <srt/srt.h>
+
 namespace {
 constexpr int kWaitMs = 10000;
 
@@ -35,6 +37,9 @@ class TestArrowSender : public QObject
 {
     Q_OBJECT
 private slots:
+    // Stops libsrt's threads before the process's static destructors run.
+    void cleanupTestCase() { srt_cleanup(); }
+
     void commandsOnTheWire_data()
     {
         QTest::addColumn<QList<bool>>("clicks");  // true = left

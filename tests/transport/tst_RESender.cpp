@@ -12,6 +12,8 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <srt/srt.h>
+
 namespace {
 constexpr int kConnectWaitMs = 10000;
 
@@ -84,6 +86,9 @@ class TestRESender : public QObject
 {
     Q_OBJECT
 private slots:
+    // Stops libsrt's threads before the process's static destructors run.
+    void cleanupTestCase() { srt_cleanup(); }
+
     void tenMegabytesArriveIdenticalAndInOrder()
     {
         StudioProcess studio;
@@ -258,7 +263,7 @@ private slots:
         // About 8 Mbit/s, a broadcast's rate, for two seconds.
         const QByteArray sent = randomBytes(1316 * 1520, 6);
         QVERIFY2(streamPaced(encoder, sent, 1316 * 19, studio, "lossy"),
-                 qPrintable(QJsonDocument(studio.status()).toJson()));
+                 qPrintable(QJsonDocument(studio.status()).toJson() + log.lines().join('\n')));
         stopAndWait(relay);
         QVERIFY(readFile(studio.recordFile("lossy")).left(sent.size()) == sent);
 

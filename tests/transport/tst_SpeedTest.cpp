@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <srt/srt.h>
+
 namespace {
 constexpr int kRunWaitMs = 60000;
 
@@ -59,6 +61,9 @@ class TestSpeedTest : public QObject
 {
     Q_OBJECT
 private slots:
+    // Stops libsrt's threads before the process's static destructors run.
+    void cleanupTestCase() { srt_cleanup(); }
+
     void dialogLayoutAndTexts()
     {
         QWidget window;

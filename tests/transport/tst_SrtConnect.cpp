@@ -11,6 +11,9 @@ class TestSrtConnect : public QObject
 {
     Q_OBJECT
 private slots:
+    // Stops libsrt's threads before the process's static destructors run.
+    void cleanupTestCase() { srt_cleanup(); }
+
     void initTestCase()
     {
         startSrtLibrary();

@@ -69,6 +69,9 @@ class TestStudio : public QObject
 {
     Q_OBJECT
 private slots:
+    // Stops libsrt's threads before the process's static destructors run.
+    void cleanupTestCase() { srt_cleanup(); }
+
     void initTestCase() { startSrtLibrary(); }
 
     void defaultLookupManifestAndErrors()
@@ -173,7 +176,8 @@ private slots:
         QVERIFY(first.isValid());
         QVERIFY(!studio.waitForStream("twice", "media").isEmpty());
         SrtSocket second = connectTo(studio, "twice");
-        QVERIFY(QTest::qWaitFor([&] { return studio.status().value("rejected").toInt() == 1; }, kWaitMs));
+        QVERIFY2(QTest::qWaitFor([&] { return studio.status().value("rejected").toInt() == 1; }, kWaitMs),
+                 studio.output().constData());
     }
 
     void feedbackEchoesTheMediaStream()
