@@ -4,6 +4,8 @@
 // (x11grab + testsrc2 + scaled overlay, 25 fps, to -f null) in the same run.
 //   bench_media_live [seconds=60] [memory_seconds=300]
 #include "media/Mixer.h"
+#include "media/ScreenSource.h"
+#include "media/engine/MFPicturePool.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -91,13 +93,20 @@ int main(int argc, char **argv)
     const double ourCpu = (cpuSeconds(RUSAGE_SELF) - cpu0) / wall;
     const double rssFirst = residentMB();
     std::printf("ours:   %.2f frames/s delivered (goal >= 24.8), %.3f CPU s/s over %.0f s\n", fps, ourCpu, wall);
-    std::printf("memory: %.1f MB resident after %d s\n", rssFirst, seconds);
+    std::printf("memory: %.1f MB resident after %d s (%.1f MB of it pictures kept for reuse)\n", rssFirst, seconds,
+                mf::MFPicturePool::idleBytes() / 1048576.0);
     std::fflush(stdout);
     if (memorySeconds > seconds) {
-        spin((memorySeconds - seconds) * 1000);
+        for (int t = seconds; t < memorySeconds; t += 20) {
+            spin(qMin(20, memorySeconds - t) * 1000);
+            if (qEnvironmentVariableIsSet("BENCH_MEDIA_TRACE"))
+                std::printf("  %3d s: %.1f MB resident, %.1f MB pictures kept, %d screen frames queued\n",
+                            qMin(t + 20, memorySeconds), residentMB(), mf::MFPicturePool::idleBytes() / 1048576.0,
+                            mixer.screenSource()->queuedFrames());
+        }
         const double rssLast = residentMB();
-        std::printf("memory: %.1f MB resident after %d s, difference %.1f MB (goal < 5)\n", rssLast, memorySeconds,
-                    rssLast - rssFirst);
+        std::printf("memory: %.1f MB resident after %d s (%.1f MB kept for reuse), difference %.1f MB (goal < 5)\n",
+                    rssLast, memorySeconds, mf::MFPicturePool::idleBytes() / 1048576.0, rssLast - rssFirst);
     }
     mixer.stopAndWait(5000);
 

@@ -1,11 +1,12 @@
 // Benchmarks of the writer and the reader, each against the ffmpeg command
 // line doing the same job in the same run.
-//   bench_playback writer CODEC WIDTH HEIGHT SECONDS KBPS
+//   bench_playback writer CODEC WIDTH HEIGHT SECONDS KBPS [camera|noisy]
 //   bench_playback player STUDIO_BINARY TS_FILE SECONDS
 #include "media/EncoderConfig.h"
 #include "media/engine/MFFactory.h"
 #include "media/engine/MFPreview.h"
 #include "media/engine/MFReader.h"
+#include "media/engine/MFTestPatternSource.h"
 #include "media/engine/MFWriter.h"
 
 #include <QApplication>
@@ -59,8 +60,17 @@ double threadCpu()
     return t.tv_sec + t.tv_nsec / 1e9;
 }
 
-// Colour bars, a moving box and a running clock, like a test camera.
-QImage patternPicture(int width, int height, int index)
+// The built-in Test Pattern camera's picture of frame `index`.
+QImage cameraPicture(int width, int height, int index)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    mf::MFTestPatternSource::draw(image, index, qint64(index) * 40);
+    return image;
+}
+
+// Colour bars, a moving box, a running clock and sensor-like noise: detail
+// enough that every encoder needs its full rate.
+QImage noisyPicture(int width, int height, int index)
 {
     QImage image(width, height, QImage::Format_RGB32);
     const QColor bars[] = {Qt::white, Qt::yellow, Qt::cyan, Qt::green, Qt::magenta, Qt::red, Qt::blue, Qt::black};
@@ -192,7 +202,7 @@ QStringList ffmpegCodecArguments(const QString &codec, int kbps)
     return {};
 }
 
-int benchWriter(const QString &codec, int width, int height, int secs, int kbps)
+int benchWriter(const QString &codec, int width, int height, int secs, int kbps, bool noisy)
 {
     QTemporaryDir dir;
     const int cycle = 25;
@@ -200,7 +210,7 @@ int benchWriter(const QString &codec, int width, int height, int secs, int kbps)
     QFile raw(dir.filePath("cycle.raw"));
     raw.open(QIODevice::WriteOnly);
     for (int i = 0; i < cycle; ++i) {
-        const QImage picture = patternPicture(width, height, i);
+        const QImage picture = noisy ? noisyPicture(width, height, i) : cameraPicture(width, height, i);
         raw.write(reinterpret_cast<const char *>(picture.constBits()), picture.sizeInBytes());
         frames.push_back(mf::MFFactory::fromImage(picture));
     }
@@ -250,8 +260,8 @@ int benchWriter(const QString &codec, int width, int height, int secs, int kbps)
                         .arg(cpu / ffmpegCpu, 0, 'f', 2)
                         .arg(videoKbps(dir.filePath("ffmpeg.ts"), secs), 0, 'f', 0);
     }
-    std::printf("writer %-11s %4dx%-4d %d kbit/s: %.3f s CPU/s, dropped %llu of %d, rate %.0f kbit/s (%+.1f %%); %s\n",
-                qPrintable(codec), width, height, kbps, cpu / secs, (unsigned long long)dropped, total, rate,
+    std::printf("writer %-11s %-6s %4dx%-4d %d kbit/s: %.3f s CPU/s, dropped %llu of %d, rate %.0f kbit/s (%+.1f %%); %s\n",
+                qPrintable(codec), noisy ? "noisy" : "camera", width, height, kbps, cpu / secs, (unsigned long long)dropped, total, rate,
                 (rate / kbps - 1) * 100, qPrintable(reference));
     std::fflush(stdout);
     return 0;
@@ -335,10 +345,11 @@ int main(int argc, char **argv)
     if (argc >= 7 && QString(argv[1]) == "writer") {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QGuiApplication app(argc, argv);  // fonts for the pattern
-        return benchWriter(argv[2], atoi(argv[3]), atoi(argv[4]), atoi(argv[5]), atoi(argv[6]));
+        return benchWriter(argv[2], atoi(argv[3]), atoi(argv[4]), atoi(argv[5]), atoi(argv[6]),
+                           argc > 7 && QString(argv[7]) == "noisy");
     }
     if (argc >= 5 && QString(argv[1]) == "player")
         return benchPlayer(argc, argv, argv[2], argv[3], atoi(argv[4]));
-    std::fprintf(stderr, "usage: bench_playback writer CODEC W H SECONDS KBPS | player STUDIO TS SECONDS\n");
+    std::fprintf(stderr, "usage: bench_playback writer CODEC W H SECONDS KBPS [camera|noisy] | player STUDIO TS SECONDS\n");
     return 2;
 }

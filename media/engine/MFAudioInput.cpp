@@ -36,10 +36,10 @@ MFAudioInput::~MFAudioInput()
 
 void MFAudioInput::record()
 {
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_S16LE;
-    spec.rate = uint32_t(m_format.sampleRate);
-    spec.channels = uint8_t(m_format.channels);
+    pa_sample_spec sampleSpec{};
+    sampleSpec.format = PA_SAMPLE_S16LE;
+    sampleSpec.rate = uint32_t(m_format.sampleRate);
+    sampleSpec.channels = uint8_t(m_format.channels);
     const int chunkSamples = m_format.sampleRate / 100; // 10 ms
     const size_t chunkBytes = size_t(chunkSamples) * size_t(m_format.channels) * 2;
     pa_buffer_attr attr;
@@ -52,7 +52,7 @@ void MFAudioInput::record()
     const QByteArray source = m_sourceName.toUtf8();
     int error = 0;
     std::unique_ptr<pa_simple, SimpleDeleter> stream(
-        pa_simple_new(nullptr, "Orvanta", PA_STREAM_RECORD, source.constData(), "capture", &spec, nullptr,
+        pa_simple_new(nullptr, "Orvanta", PA_STREAM_RECORD, source.constData(), "capture", &sampleSpec, nullptr,
                       &attr, &error));
     if (!stream) {
         qWarning() << "MFAudioInput: cannot record from" << m_sourceName << pa_strerror(error);

@@ -58,14 +58,15 @@ QString displayName()
     return d.isEmpty() ? QStringLiteral(":0") : QString::fromLocal8Bit(d);
 }
 
+struct DisplayCloser { void operator()(Display *d) const { XCloseDisplay(d); } };
+
 QRect rootRect(const QString &display)
 {
-    Display *dpy = XOpenDisplay(display.toLocal8Bit().constData());
+    std::unique_ptr<Display, DisplayCloser> dpy(XOpenDisplay(display.toLocal8Bit().constData()));
     if (!dpy)
         return {};
-    const QRect r(0, 0, DisplayWidth(dpy, DefaultScreen(dpy)), DisplayHeight(dpy, DefaultScreen(dpy)));
-    XCloseDisplay(dpy);
-    return r;
+    const int screen = DefaultScreen(dpy.get());
+    return QRect(0, 0, DisplayWidth(dpy.get(), screen), DisplayHeight(dpy.get(), screen));
 }
 
 QRect parseArea(const QString &text)

@@ -1,5 +1,7 @@
 #include "media/engine/MFPicturePool.h"
 
+#include <sys/mman.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -11,11 +13,50 @@ namespace mf {
 
 namespace {
 
-constexpr size_t kMaxIdlePerSize = 8;
-constexpr size_t kMaxIdleBytes = size_t(256) << 20;
+constexpr size_t kMaxIdlePerSize = 4;
+constexpr size_t kMaxIdleBytes = size_t(96) << 20;
 
-struct BufferDeleter { void operator()(uchar *p) const { std::free(p); } };
-using Buffer = std::unique_ptr<uchar, BufferDeleter>;
+// Picture memory is mapped directly rather than taken from the heap: a
+// returned buffer goes straight back to the system instead of leaving
+// multi-megabyte holes in malloc's arenas, so the resident size follows
+// what is really in use.
+class Buffer
+{
+public:
+    Buffer() = default;
+    explicit Buffer(size_t bytes) : m_bytes(bytes)
+    {
+        void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        m_data = p == MAP_FAILED ? nullptr : static_cast<uchar *>(p);
+    }
+    Buffer(uchar *data, size_t bytes) : m_data(data), m_bytes(bytes) {}
+    Buffer(Buffer &&other) noexcept : m_data(other.m_data), m_bytes(other.m_bytes) { other.m_data = nullptr; }
+    Buffer &operator=(Buffer &&other) noexcept
+    {
+        std::swap(m_data, other.m_data);
+        std::swap(m_bytes, other.m_bytes);
+        return *this;
+    }
+    Buffer(const Buffer &) = delete;
+    Buffer &operator=(const Buffer &) = delete;
+    ~Buffer()
+    {
+        if (m_data)
+            munmap(m_data, m_bytes);
+    }
+    uchar *get() const { return m_data; }
+    uchar *release()
+    {
+        uchar *p = m_data;
+        m_data = nullptr;
+        return p;
+    }
+    explicit operator bool() const { return m_data != nullptr; }
+
+private:
+    uchar *m_data = nullptr;
+    size_t m_bytes = 0;
+};
 
 class Pool
 {
@@ -32,12 +73,12 @@ public:
                 return b;
             }
         }
-        return Buffer(static_cast<uchar *>(std::aligned_alloc(64, (bytes + 63) / 64 * 64)));
+        return Buffer(bytes);
     }
 
     void give(uchar *p, size_t bytes)
     {
-        Buffer b(p);
+        Buffer b(p, bytes);
         std::lock_guard<std::mutex> lock(m_mutex);
         auto &list = m_idle[bytes];
         if (list.size() >= kMaxIdlePerSize || m_idleBytes + bytes > kMaxIdleBytes)

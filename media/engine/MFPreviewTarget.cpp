@@ -39,6 +39,7 @@ MFPreviewTarget::MFPreviewTarget() = default;
 
 MFPreviewTarget::~MFPreviewTarget()
 {
+    stopAudio();
     if (m_widget)
         m_widget->removeEventFilter(this);
 }
@@ -136,7 +137,7 @@ void MFPreviewTarget::startAudio()
         qDebug() << "MFPreview: no sound output, frames play silently";
         return;
     }
-    m_audioOutput = new QAudioOutput(device, soundFormat(), this);
+    m_audioOutput = std::make_unique<QAudioOutput>(device, soundFormat());
     m_audioOutput->setBufferSize(44100 * 4 / 5); // 200 ms
     m_audioDevice = m_audioOutput->start();
     if (!m_audioDevice) {
@@ -150,9 +151,8 @@ void MFPreviewTarget::stopAudio()
     if (!m_audioOutput)
         return;
     m_audioOutput->stop();
-    delete m_audioOutput;
-    m_audioOutput = nullptr;
     m_audioDevice = nullptr;
+    m_audioOutput.reset();
     QMutexLocker lock(&m_mutex);
     m_pendingSound.clear();
 }

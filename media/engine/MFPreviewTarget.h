@@ -53,8 +53,8 @@ private:
     std::atomic<bool> m_audio{false};
 
     QPointer<QWidget> m_widget;
-    QAudioOutput *m_audioOutput = nullptr; // child of this object
-    QIODevice *m_audioDevice = nullptr;    // owned by m_audioOutput
+    std::unique_ptr<QAudioOutput> m_audioOutput;
+    QIODevice *m_audioDevice = nullptr; // owned by m_audioOutput
 };
 
 } // namespace mf

@@ -7,7 +7,6 @@
 #include <QDebug>
 #include <arpa/inet.h>
 #include <cstring>
-#include <mutex>
 #include <netdb.h>
 
 namespace mf {

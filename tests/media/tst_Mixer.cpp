@@ -9,7 +9,10 @@
 
 #include <cmath>
 #include <QMutex>
+#include <QElapsedTimer>
 #include <QWidget>
+
+#include <functional>
 #include <QtTest>
 
 namespace {
@@ -63,14 +66,21 @@ class TestMixer : public QObject
     std::unique_ptr<QWidget> redWindow;
     std::shared_ptr<Collector> sink = std::make_shared<Collector>();
 
-    // A frame composed after the settings of the caller took effect.
-    mf::MFFramePtr settledFrame()
+    // The first mixed frame that shows what `ready` looks for: a change
+    // reaches the mix loop at its next turn, and the screen a little later.
+    // Null when none shows up within five seconds.
+    mf::MFFramePtr frameWhere(const std::function<bool(const QImage &)> &ready)
     {
-        QTest::qWait(500);
         sink->clear();
-        for (int i = 0; i < 100 && sink->count() < 3; ++i)
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 5000) {
+            mf::MFFramePtr frame = sink->latest();
+            if (frame && ready(frame->image()))
+                return frame;
             QTest::qWait(20);
-        return sink->latest();
+        }
+        return nullptr;
     }
 
 private slots:
@@ -104,7 +114,7 @@ private slots:
         QVERIFY(mixer.start(previewLabel.winId(), 10, QSize(1280, 720)));
 
         // Layout 10: the camera fills the frame.
-        mf::MFFramePtr out = settledFrame();
+        mf::MFFramePtr out = frameWhere([](const QImage &i) { return near(i.pixel(240, 240), kYellowBar); });
         QVERIFY(out);
         QCOMPARE(out->image().size(), QSize(1280, 720));
         QVERIFY2(near(out->image().pixel(240, 240), kYellowBar), qPrintable(rgb(out->image().pixel(240, 240))));
@@ -114,13 +124,14 @@ private slots:
 
         // Layout 20: the screen (1920x1080 scaled to 1280x720); the red window covers x < 320.
         mixer.layout = 20;
-        out = settledFrame();
-        QCOMPARE(out->image().pixel(100, 360), qRgb(255, 0, 0));
+        out = frameWhere([](const QImage &i) { return i.pixel(100, 360) == qRgb(255, 0, 0); });
+        QVERIFY(out);
         QCOMPARE(out->image().pixel(800, 360), qRgb(0, 0, 0));
 
         // Layout 30: the screen with the camera inset 199x112 at (42, 574.4).
         mixer.layout = 30;
-        out = settledFrame();
+        out = frameWhere([](const QImage &i) { return near(i.pixel(79, 614), kYellowBar); });
+        QVERIFY(out);
         QCOMPARE(out->image().pixel(800, 360), qRgb(0, 0, 0));
         QCOMPARE(out->image().pixel(20, 600), qRgb(255, 0, 0)); // left of the inset: screen
         QVERIFY2(near(out->image().pixel(42 + 37, 574 + 40), kYellowBar), qPrintable(rgb(out->image().pixel(79, 614))));
@@ -130,7 +141,8 @@ private slots:
         // Crop 400x300 of the screen frame: scaled to 960x720 at x = 160 on the background.
         mixer.layout = 20;
         mixer.cropRectChanged(QRect(120, 0, 400, 300)); // x 120..319 red, 320..519 black
-        out = settledFrame();
+        out = frameWhere([](const QImage &i) { return i.pixel(80, 360) == kBlue; });
+        QVERIFY(out);
         QCOMPARE(out->image().pixel(80, 360), kBlue);
         QCOMPARE(out->image().pixel(1200, 360), kBlue);
         QCOMPARE(out->image().pixel(170, 360), qRgb(255, 0, 0));
@@ -141,7 +153,8 @@ private slots:
         QRect none;
         none.setCoords(0, 0, 0, 0);
         mixer.cropRectChanged(none);
-        out = settledFrame();
+        out = frameWhere([](const QImage &i) { return i.pixel(80, 360) == qRgb(255, 0, 0); });
+        QVERIFY(out);
         QCOMPARE(out->image().pixel(80, 360), qRgb(255, 0, 0));
 
         // Writing off: nothing more reaches the writer, the preview goes on.
@@ -163,7 +176,9 @@ private slots:
         mixer.setWriting(true);
         mixer.setArea(-1, QRect());
         QVERIFY(mixer.start(0, 20, QSize(1920, 1080)));
-        mf::MFFramePtr out = settledFrame();
+        mf::MFFramePtr out = frameWhere([](const QImage &i) {
+            return i.size() == QSize(3840, 1080) && i.pixel(1920 + 100, 500) == qRgb(255, 0, 0);
+        });
         QVERIFY(out);
         QCOMPARE(out->image().size(), QSize(3840, 1080));
         QCOMPARE(out->format().aspectX, 32);
@@ -175,7 +190,8 @@ private slots:
 
         // Restart in one-picture mode with another size.
         QVERIFY(mixer.start(0, 10, QSize(960, 540)));
-        out = settledFrame();
+        out = frameWhere([](const QImage &i) { return i.size() == QSize(960, 540); });
+        QVERIFY(out);
         QCOMPARE(out->image().size(), QSize(960, 540));
         QVERIFY(mixer.stopAndWait(5000));
     }

@@ -3,7 +3,10 @@
 #include "media/engine/MFFactory.h"
 #include "media/engine/MFFit.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
+
+#include <functional>
 #include <QtTest>
 
 namespace {
@@ -20,15 +23,22 @@ QWidget *paintedWindow(const QRect &geometry, const QColor &color)
     return w;
 }
 
-// The first frame captured after `after` queued frames were thrown away.
-mf::MFFramePtr freshFrame(ScreenSource &source)
+// The first captured frame that shows what `ready` looks for: settings
+// reach the capture thread at its next turn, so a frame or two of the old
+// settings may still come. Null when none shows up within five seconds.
+mf::MFFramePtr frameWhere(ScreenSource &source, const std::function<bool(const QImage &)> &ready)
 {
-    QTest::qWait(300); // let a capture with the new settings arrive
-    while (source.queuedFrames() > 0)
-        source.getFrame();
-    for (int i = 0; i < 100 && source.queuedFrames() == 0; ++i)
-        QTest::qWait(20);
-    return source.queuedFrames() ? source.getFrame() : nullptr;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 5000) {
+        if (source.queuedFrames() > 0) {
+            mf::MFFramePtr frame = source.getFrame();
+            if (frame && ready(frame->image()))
+                return frame;
+        }
+        QTest::qWait(10);
+    }
+    return nullptr;
 }
 
 const QRgb kBlue = qRgb(0x07, 0xa0, 0xf2);
@@ -105,7 +115,7 @@ private slots:
         source.setArea(-1, QRect());
         source.start(QSize(1280, 720));
         // The whole 1920x1080 display scaled to the output.
-        mf::MFFramePtr frame = freshFrame(source);
+        mf::MFFramePtr frame = frameWhere(source, [](const QImage &i) { return i.pixel(733, 433) == qRgb(0, 255, 0); });
         QVERIFY(frame);
         QCOMPARE(frame->image().size(), QSize(1280, 720));
         QVERIFY(source.isActive());
@@ -114,7 +124,7 @@ private slots:
 
         // An area: the green window alone, scaled up to the output.
         source.setArea(-1, QRect(1000, 600, 200, 100));
-        frame = freshFrame(source);
+        frame = frameWhere(source, [](const QImage &i) { return i.pixel(640, 360) == qRgb(0, 255, 0); });
         QVERIFY(frame);
         QCOMPARE(frame->image().pixel(640, 360), qRgb(0, 255, 0));
         // 200x100 in 1280x720 keeps 2:1: 1280x640 at y = 40 on the background.
@@ -123,7 +133,7 @@ private slots:
 
         // One window: 500x250 is 2:1 as well, so it also lands at y = 40.
         source.setHandle(wide->winId());
-        frame = freshFrame(source);
+        frame = frameWhere(source, [](const QImage &i) { return i.pixel(640, 360) == qRgb(255, 255, 0); });
         QVERIFY(frame);
         QCOMPARE(frame->image().size(), QSize(1280, 720));
         QCOMPARE(frame->image().pixel(640, 360), qRgb(255, 255, 0));
@@ -133,15 +143,16 @@ private slots:
 
         source.setHandle(0);
         source.setArea(-1, QRect());
-        frame = freshFrame(source);
-        QCOMPARE(frame->image().pixel(320, 180), qRgb(255, 0, 0));
+        frame = frameWhere(source, [](const QImage &i) { return i.pixel(320, 180) == qRgb(255, 0, 0); });
+        QVERIFY(frame);
+        QCOMPARE(frame->image().pixel(733, 433), qRgb(0, 255, 0));
 
         source.stop();
         QVERIFY(source.wait(3000));
         QVERIFY(!source.isActive());
         // Restart after stop captures again.
         source.start(QSize(960, 540));
-        frame = freshFrame(source);
+        frame = frameWhere(source, [](const QImage &i) { return i.size() == QSize(960, 540); });
         QVERIFY(frame);
         QCOMPARE(frame->image().size(), QSize(960, 540));
     }

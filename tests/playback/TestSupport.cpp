@@ -1,5 +1,4 @@
 #include "TestSupport.h"
-#include "transport/SrtLibrary.h"
 
 #include "media/engine/MFFactory.h"
 
@@ -181,7 +180,7 @@ QJsonObject StudioServer::status() const
 
 SilentSrtServer::SilentSrtServer()
 {
-    startSrtLibrary();
+    srt_startup();  // balanced by the srt_cleanup() of the destructor
     m_listener = srt_create_socket();
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -205,6 +204,7 @@ SilentSrtServer::~SilentSrtServer()
     for (int caller : m_callers)
         srt_close(caller);
     srt_close(m_listener);
+    srt_cleanup();
 }
 
 void SilentSrtServer::run()

@@ -84,6 +84,7 @@ private:
 // A loopback port free for both UDP and TCP right now.
 int freePort();
 
+
 // ffprobe -show_streams -show_format (and -count_frames) as JSON.
 QJsonObject probe(const QString &file, bool countFrames = false);
 QJsonObject streamOfType(const QJsonObject &probed, const QString &type);

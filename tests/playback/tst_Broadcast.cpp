@@ -86,7 +86,8 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     TestBroadcast test;
-    return QTest::qExec(&test, argc, argv);
+    const int status = QTest::qExec(&test, argc, argv);
+    return status;
 }
 
 #include "tst_Broadcast.moc"

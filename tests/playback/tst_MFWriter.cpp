@@ -77,7 +77,7 @@ void TestMFWriter::softwareCodecs_data()
     QTest::addColumn<QString>("codecName");
     QTest::addColumn<QString>("profile");
     QTest::newRow("libx264") << "libx264" << "h264" << "Main";
-    QTest::newRow("libopenh264") << "libopenh264" << "h264" << "";
+    QTest::newRow("libopenh264") << "libopenh264" << "h264" << "Main";
     QTest::newRow("mpeg2video") << "mpeg2video" << "mpeg2video" << "Main";
 }
 

@@ -1,7 +1,7 @@
 #include "SrtTestServer.h"
-#include "transport/SrtLibrary.h"
 
 #include "FreePorts.h"
+#include "transport/SrtLibrary.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
