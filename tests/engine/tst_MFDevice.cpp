@@ -1,6 +1,7 @@
 // Needs the test environment's X display and sound server (scripts/test-env.sh).
 #include "media/engine/MFDevice.h"
 #include "media/engine/MFTestPatternSource.h"
+#include "tests/support/PaintedWindow.h"
 
 #include <QDateTime>
 #include <QProcess>
@@ -46,18 +47,6 @@ MFFramePtr next(MFDevice &device, const MFFormat &fmt)
     for (int i = 0; i < 10 && !frame; ++i)
         device.getFrame(fmt, -1, &frame);
     return frame;
-}
-
-QWidget *paintedWindow(const QRect &geometry, const QColor &color)
-{
-    auto *w = new QWidget(nullptr, Qt::FramelessWindowHint);
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::Window, color);
-    w->setPalette(pal);
-    w->setAutoFillBackground(true);
-    w->setGeometry(geometry);
-    w->show();
-    return w;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "media/ScreenSource.h"
 #include "media/engine/MFFactory.h"
 #include "media/engine/MFFit.h"
+#include "tests/support/PaintedWindow.h"
 
 #include <QElapsedTimer>
 #include <QWidget>
@@ -10,18 +11,6 @@
 #include <QtTest>
 
 namespace {
-
-QWidget *paintedWindow(const QRect &geometry, const QColor &color)
-{
-    auto *w = new QWidget(nullptr, Qt::FramelessWindowHint);
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::Window, color);
-    w->setPalette(pal);
-    w->setAutoFillBackground(true);
-    w->setGeometry(geometry);
-    w->show();
-    return w;
-}
 
 // The first captured frame that shows what `ready` looks for: settings
 // reach the capture thread at its next turn, so a frame or two of the old
