@@ -74,12 +74,6 @@ MediaReport collectMediaReport()
     return report;
 }
 
-QString temporaryFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::TempLocation)
-           + QStringLiteral("/orvanta");
-}
-
 void setFixedSizeRange(QWidget *widget, const QSize &size)
 {
     widget->setMinimumSize(size);
@@ -206,11 +200,9 @@ void MainWindow::constructForm()
 
 void MainWindow::prepareTemporaryFolder()
 {
-    // The feedback player shows splash.png while its stream connects. A file
-    // left by an earlier run is kept (QFile::copy does not overwrite).
-    const QString folder = temporaryFolder();
-    QDir().mkpath(folder);
-    QFile::copy(QStringLiteral(":/splash"), folder + QStringLiteral("/splash.png"));
+    // The feedback player shows splash.png while its stream connects; a file
+    // left by an earlier run is kept.
+    PlayerWorker::prepareSplashFile();
 }
 
 void MainWindow::addStatusLabels()
@@ -392,7 +384,7 @@ void MainWindow::saveSettings()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    QDir folder(temporaryFolder());
+    QDir folder(PlayerWorker::splashFolder());
     if (folder.exists())
         folder.removeRecursively();
     // The capture frame window is hidden here.
