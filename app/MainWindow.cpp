@@ -35,7 +35,6 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QThread>
 
 #include <algorithm>
