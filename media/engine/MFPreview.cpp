@@ -18,11 +18,18 @@ MFPreview::MFPreview()
 
 MFPreview::~MFPreview()
 {
-    if (m_target) {
-        m_target->setFrame(nullptr);
-        QMetaObject::invokeMethod(m_target, "attachTo", Qt::QueuedConnection, Q_ARG(quint64, 0));
-        m_target->deleteLater();
+    if (!m_target)
+        return;
+    m_target->setFrame(nullptr);
+    if (QThread::currentThread() == m_target->thread()) {
+        // Gone at once, sound output included: a deferred delete may never run
+        // when this is the last preview before the application ends.
+        m_target->attachTo(0);
+        delete m_target.data();
+        return;
     }
+    QMetaObject::invokeMethod(m_target, "attachTo", Qt::QueuedConnection, Q_ARG(quint64, 0));
+    m_target->deleteLater();
 }
 
 bool MFPreview::enable(bool audio, bool video)
