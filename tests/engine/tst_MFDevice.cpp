@@ -2,6 +2,7 @@
 #include "media/engine/MFDevice.h"
 #include "media/engine/MFTestPatternSource.h"
 #include "tests/support/PaintedWindow.h"
+#include "tests/support/SinkTone.h"
 
 #include <QDateTime>
 #include <QProcess>
@@ -182,23 +183,12 @@ private slots:
         QVERIFY2(quiet < -19.f, qPrintable(QString::number(quiet)));
 
         // A tone played into the null sink comes back through its monitor.
-        QTemporaryFile raw;
-        QVERIFY(raw.open());
-        QByteArray tone(44100 * 4 * 3, 0);
-        auto *s = reinterpret_cast<int16_t *>(tone.data());
-        for (int i = 0; i < 44100 * 3; ++i)
-            s[2 * i] = s[2 * i + 1] = int16_t(16000 * std::sin(2 * M_PI * 440 * i / 44100.0));
-        raw.write(tone);
-        raw.flush();
-        QProcess player;
-        player.start("pacat", {"--playback", "--format=s16le", "--rate=44100", "--channels=2", "--raw",
-                               raw.fileName()});
-        QVERIFY(player.waitForStarted(5000));
+        SinkTone tone(3);
+        QVERIFY(tone.started());
         float loud = -100;
         for (int i = 0; i < 50 && loud < -19.f; ++i)
             loud = std::max(loud, next(device, fmt)->format().audioLevel);
-        player.kill();
-        player.waitForFinished(5000);
+        tone.stop();
         QVERIFY2(loud > -19.f, qPrintable(QString::number(loud)));
     }
 };

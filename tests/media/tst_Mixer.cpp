@@ -2,6 +2,7 @@
 // is the built-in test pattern, the screen is the Xvfb display.
 #include "media/Mixer.h"
 #include "media/ScreenSource.h"
+#include "tests/support/SinkTone.h"
 
 #include <QLabel>
 #include <QProcess>
@@ -223,20 +224,10 @@ private slots:
         QVERIFY2(mixer.audioLevel < -19.f, qPrintable(QString::number(mixer.audioLevel)));
 
         // A tone played into the null sink comes back as system sound.
-        QTemporaryFile raw;
-        QVERIFY(raw.open());
-        QByteArray tone(44100 * 4 * 4, 0);
-        auto *s = reinterpret_cast<int16_t *>(tone.data());
-        for (int i = 0; i < 44100 * 4; ++i)
-            s[2 * i] = s[2 * i + 1] = int16_t(16000 * std::sin(2 * M_PI * 440 * i / 44100.0));
-        raw.write(tone);
-        raw.flush();
-        QProcess player;
-        player.start("pacat", {"--playback", "--format=s16le", "--rate=44100", "--channels=2", "--raw", raw.fileName()});
-        QVERIFY(player.waitForStarted(5000));
+        SinkTone tone(4);
+        QVERIFY(tone.started());
         QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel > -19.f, 4000);
-        player.kill();
-        player.waitForFinished(5000);
+        tone.stop();
 
         // Unticked: the sound server's output no longer reaches the mix.
         mixer.setSystemSound(false);

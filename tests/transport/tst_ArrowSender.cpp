@@ -37,8 +37,6 @@ class TestArrowSender : public QObject
 {
     Q_OBJECT
 private slots:
-    // Stops libsrt's threads before the process's static destructors run.
-
     void commandsOnTheWire_data()
     {
         QTest::addColumn<QList<bool>>("clicks");  // true = left

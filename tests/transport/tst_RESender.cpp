@@ -86,8 +86,6 @@ class TestRESender : public QObject
 {
     Q_OBJECT
 private slots:
-    // Stops libsrt's threads before the process's static destructors run.
-
     void tenMegabytesArriveIdenticalAndInOrder()
     {
         StudioProcess studio;

@@ -61,8 +61,6 @@ class TestSpeedTest : public QObject
 {
     Q_OBJECT
 private slots:
-    // Stops libsrt's threads before the process's static destructors run.
-
     void dialogLayoutAndTexts()
     {
         QWidget window;

@@ -11,8 +11,6 @@ class TestSrtConnect : public QObject
 {
     Q_OBJECT
 private slots:
-    // Stops libsrt's threads before the process's static destructors run.
-
     void initTestCase()
     {
         startSrtLibrary();

@@ -69,8 +69,6 @@ class TestStudio : public QObject
 {
     Q_OBJECT
 private slots:
-    // Stops libsrt's threads before the process's static destructors run.
-
     void initTestCase() { startSrtLibrary(); }
 
     void defaultLookupManifestAndErrors()
