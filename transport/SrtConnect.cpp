@@ -13,7 +13,12 @@
 #include <mutex>
 
 namespace {
-constexpr int kMss = 1052;
+// A 1316-byte message (seven transport packets) plus the 44 bytes of IPv4,
+// UDP and SRT headers: every message travels in one datagram. A message split
+// over two packets is lost whole when libsrt drops one half too late, and the
+// receiver then stalls for good. 1360 stays below the usual 1500-byte MTU,
+// which leaves room for tunnel and VPN headers.
+constexpr int kMss = 1360;
 
 void setIntOption(SRTSOCKET socket, SRT_SOCKOPT option, const char *name, int value)
 {

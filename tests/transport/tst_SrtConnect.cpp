@@ -66,7 +66,7 @@ private slots:
         QVERIFY2(!seen.isEmpty(), studio.output().constData());
         QCOMPARE(seen.value("streamid").toString(), QString("cam#1#speedtest"));
         QCOMPARE(seen.value("latency").toInt(), 333);
-        QCOMPARE(seen.value("mss").toInt(), 1052);
+        QCOMPARE(seen.value("mss").toInt(), 1360);
         QVERIFY(seen.value("connected").toBool());
 
         srt_close(socket);
