@@ -15,6 +15,33 @@ namespace {
 constexpr int kEncoderWaitMs = 30000;
 // The encoder wait is sliced so that a stop request ends it promptly.
 constexpr int kEncoderWaitSliceMs = 50;
+// libsrt's receiver paces its repeated loss reports by its smoothed
+// round-trip estimate, which starts at 100 ms and moves towards the real
+// value by one acknowledgement at a time, i.e. only while data flows. Until
+// it has settled, a packet lost twice misses a 120 ms latency window. So the
+// connection carries stuffing for this long before the encoder may connect.
+constexpr int kWarmUpMs = 500;
+// Short enough that the receiver acknowledges every 10 ms tick.
+constexpr int kStuffingIntervalMs = 10;
+// The server plays a message out at its send time plus the latency, as seen
+// through the one-way delay and its clock estimate: close a little later.
+constexpr int kPlayOutMarginMs = 100;
+
+// Seven MPEG-TS null packets (PID 0x1FFF): every transport stream reader
+// skips them, so they can travel in the stream without changing it.
+QByteArray stuffingMessage()
+{
+    QByteArray message;
+    for (int i = 0; i < 7; ++i) {
+        QByteArray packet(188, char(0xFF));
+        packet[0] = char(0x47);
+        packet[1] = char(0x1F);
+        packet[2] = char(0xFF);
+        packet[3] = char(0x10);
+        message += packet;
+    }
+    return message;
+}
 constexpr unsigned long kShutdownWaitMs = 10000;
 }
 
@@ -40,15 +67,17 @@ bool RESender::startRelay(QString host, int port, QString streamId, int latency)
     m_port = port;
     m_streamId = streamId;
     m_latency = latency;
-    m_stop = false;
+    m_stopRequested = false;
+    m_discard = false;
     start(QThread::InheritPriority);
     return true;
 }
 
+// The thread itself closes the SRT socket once the tail is delivered; the
+// caller does not wait for that.
 void RESender::stopRelay()
 {
-    m_stop = true;
-    closeSrtSocket();
+    m_stopRequested = true;
     exit(0);
     logLine(QStringLiteral("RESender STOP"));
 }
@@ -69,49 +98,127 @@ void RESender::run()
         logLine(QStringLiteral("*** RESender LISTEN FAILED: ") + server.errorString());
         return;
     }
-    listenPort = server.serverPort();
-    logLine(QStringLiteral("RESender LISTEN PORT:") + QString::number(listenPort));
+    const int port = server.serverPort();
+    logLine(QStringLiteral("RESender LISTEN PORT:") + QString::number(port));
 
     m_errorCount = 0;
     logLine(QStringLiteral("Connect to SRT ") + m_host + ":" + QString::number(m_port) + "  streamid: " + m_streamId);
     int socket = SRT_INVALID_SOCK;
     const QString failure = srtConnect(&socket, m_host, quint16(m_port), m_streamId, m_latency);
     m_srtSocket = socket;
-    if (m_stop)  // stopRelay() ran while connecting and found no socket to close
+    if (m_stopRequested)  // stopped while connecting: nothing to deliver
         closeSrtSocket();
     logLine(failure.isEmpty() ? QStringLiteral("CONNECT: SUCCESS") : QStringLiteral("CONNECT FAILED: ") + failure);
+    warmUp();
+    // The port is handed out only now, so the encoder's data never waits
+    // behind the warm-up and leaves in one burst.
+    listenPort = port;
 
+    QTcpSocket *encoder = nullptr;
     if (waitForEncoder(server)) {
         logLine(QStringLiteral("RESender SUCCESS"));
-        QTcpSocket *encoder = server.nextPendingConnection();
+        encoder = server.nextPendingConnection();
         relayBuffer.clear();
         connect(encoder, &QTcpSocket::readyRead, encoder, [this, encoder] { forwardReceived(encoder); },
                 Qt::DirectConnection);
-    } else if (!m_stop) {
+    } else if (!m_stopRequested) {
         logLine(QStringLiteral("RESender FAILED TIMEOUT 101"));
     }
 
-    exec();
+    exec();  // returns at once when stopRelay() came before it
+    if (encoder) {
+        forwardUntilEncoderCloses(encoder);
+        waitForDelivery();
+    }
     qDebug() << "RETRANSMIT STOPPED";
     server.close();
     closeSrtSocket();
+}
+
+// On Stop the encoder has normally closed its side already, but the end of
+// its stream may still sit unread in the local socket: read it to the end.
+void RESender::forwardUntilEncoderCloses(QTcpSocket *socket)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!m_discard && socket->state() == QAbstractSocket::ConnectedState
+           && waited.elapsed() < kEncoderCloseWaitMs) {
+        socket->waitForReadyRead(int(kEncoderCloseWaitMs - waited.elapsed()));
+        forwardReceived(socket);
+    }
+    forwardReceived(socket);
+}
+
+// Closing a live SRT socket throws away whatever the server has not yet
+// acknowledged, and the server drops what it has not yet played out. So wait
+// until the send buffer is empty and the last message has had the latency to
+// reach the server's reader, bounded by the latency plus a grace period.
+// A receiver learns of a lost packet only from a later one, and libsrt does
+// not resend unacknowledged packets by itself while the receiver sends loss
+// reports: when the end of the stream stays unacknowledged, stuffing behind
+// it reveals the loss.
+void RESender::waitForDelivery()
+{
+    const int socket = m_srtSocket;
+    if (socket == SRT_INVALID_SOCK || m_discard)
+        return;
+    // The latency both sides agreed on, which may exceed the one asked for.
+    int latencyMs = m_latency;
+    int size = sizeof latencyMs;
+    srt_getsockflag(socket, SRTO_PEERLATENCY, &latencyMs, &size);
+    const qint64 limitMs = qMax(latencyMs, 0) + kDrainGraceMs;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < limitMs && srt_getsockstate(socket) == SRTS_CONNECTED) {
+        size_t blocks = 0;
+        size_t bytes = 0;
+        const bool drained = srt_getsndbuffer(socket, &blocks, &bytes) == SRT_ERROR || bytes == 0;
+        const bool playedOut = !m_lastSend.isValid() || m_lastSend.elapsed() >= latencyMs + kPlayOutMarginMs;
+        if (drained && playedOut)
+            return;
+        if (!drained)
+            sendStuffingIfDue();
+        QThread::msleep(5);
+    }
+    if (waited.elapsed() >= limitMs)
+        logLine(QStringLiteral("*** RESender: the server did not acknowledge the end of the stream in time"));
 }
 
 bool RESender::waitForEncoder(QTcpServer &server)
 {
     QElapsedTimer waited;
     waited.start();
-    while (!m_stop && waited.elapsed() < kEncoderWaitMs) {
+    while (!m_stopRequested && waited.elapsed() < kEncoderWaitMs) {
         if (server.waitForNewConnection(kEncoderWaitSliceMs))
             return true;
     }
     return false;
 }
 
+void RESender::warmUp()
+{
+    QElapsedTimer warming;
+    warming.start();
+    while (!m_stopRequested && m_srtSocket != SRT_INVALID_SOCK && warming.elapsed() < kWarmUpMs) {
+        sendStuffingIfDue();
+        QThread::msleep(1);
+    }
+}
+
+void RESender::sendStuffingIfDue()
+{
+    if (m_srtSocket == SRT_INVALID_SOCK || m_discard)
+        return;
+    if (m_lastSend.isValid() && m_lastSend.elapsed() < kStuffingIntervalMs)
+        return;
+    static const QByteArray stuffing = stuffingMessage();
+    sendMessage(stuffing.constData(), stuffing.size());
+}
+
 void RESender::forwardReceived(QTcpSocket *socket)
 {
     relayBuffer.append(socket->readAll());
-    if (m_stop) {
+    if (m_discard) {
         relayBuffer.clear();
         return;
     }
@@ -135,7 +242,10 @@ void RESender::forwardReceived(QTcpSocket *socket)
 
 bool RESender::sendMessage(const char *data, int size)
 {
-    return srt_send(m_srtSocket, data, size) != SRT_ERROR;
+    if (srt_send(m_srtSocket, data, size) == SRT_ERROR)
+        return false;
+    m_lastSend.start();
+    return true;
 }
 
 void RESender::countSendError()
@@ -145,7 +255,7 @@ void RESender::countSendError()
     if (m_errorCount > kMaxSendErrors) {
         logLine(QStringLiteral("*** SRT PACKET SEND ERROR (5 times).  STOP."));
         relayBuffer.clear();
-        m_stop = true;
+        m_discard = true;
         emit srtError();
     }
 }

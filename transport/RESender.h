@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 #include <QThread>
 
@@ -10,7 +11,13 @@ class QTcpSocket;
 // The stream relay: listens on 127.0.0.1 (port chosen by the system) for the
 // encoder's TCP connection and forwards every received byte to the SRT media
 // connection in 1316-byte messages. One relay serves one broadcast; it is
-// started once and stopped with stopRelay().
+// started once and stopped with stopRelay(). Before the encoder's first byte
+// and behind its last one the relay may send MPEG-TS null packets, which
+// readers skip, to keep libsrt's loss recovery working at the edges of the
+// stream (see the .cpp). A stop delivers the tail: what
+// the encoder sent until it closed its connection still goes out, and the
+// SRT socket closes only once the server has acknowledged it and had the
+// latency window to play it out (both waits bounded).
 class RESender : public QThread
 {
     Q_OBJECT
@@ -23,11 +30,16 @@ public:
     bool startRelay(QString host, int port, QString streamId, int latency);
     void stopRelay();
 
-    // Local TCP port to hand to the encoder; 0 until the relay is listening.
+    // Local TCP port to hand to the encoder; 0 until the relay is listening
+    // and its SRT connection is ready for data (or failed).
     std::atomic<int> listenPort{0};
 
     static constexpr int kMessageSize = 1316;
     static constexpr int kMaxSendErrors = 5;
+    // How long a stop waits for the encoder to close its connection.
+    static constexpr int kEncoderCloseWaitMs = 1000;
+    // How long a stop waits beyond the latency for the server's acknowledgements.
+    static constexpr int kDrainGraceMs = 1000;
 
 signals:
     void srtError();
@@ -38,6 +50,10 @@ protected:
 private:
     bool waitForEncoder(class QTcpServer &server);
     void forwardReceived(QTcpSocket *socket);
+    void forwardUntilEncoderCloses(QTcpSocket *socket);
+    void waitForDelivery();
+    void warmUp();
+    void sendStuffingIfDue();
     bool sendMessage(const char *data, int size);
     void countSendError();
     void closeSrtSocket();
@@ -49,6 +65,10 @@ private:
     int m_latency = 0;
     QByteArray relayBuffer;
     std::atomic<int> m_srtSocket{-1};
-    std::atomic<bool> m_stop{false};
+    // Set by stopRelay(): no more waiting for the encoder, end after the tail.
+    std::atomic<bool> m_stopRequested{false};
+    // Set by the error rule: received bytes are thrown away.
+    std::atomic<bool> m_discard{false};
     int m_errorCount = 0;
+    QElapsedTimer m_lastSend;
 };

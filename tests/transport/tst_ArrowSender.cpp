@@ -1,6 +1,7 @@
 #include "transport/ArrowSender.h"
 
 #include "tests/support/FreePorts.h"
+#include "tests/support/LossyPath.h"
 #include "tests/support/MessageCapture.h"
 #include "tests/support/SrtTestServer.h"
 #include "tests/support/StudioProcess.h"
@@ -119,6 +120,36 @@ private slots:
         }
         QCOMPARE(seen, (QStringList{"desk 2 left", "desk 3 right", "desk 5 right", "desk 6 left"}));
         QVERIFY(studio.output().contains("arrow \"desk\" 5 right"));
+    }
+
+    // Ten copies of every command: through 5 % loss each command still
+    // registers, once, in order.
+    void commandsSurviveLoss()
+    {
+        StudioProcess studio;
+        QVERIFY2(studio.start(), studio.output().constData());
+        LossyPath path(studio.srtPort(), "0.05");
+        QVERIFY(path.ready());
+        ArrowSender sender;
+        QVERIFY(sender.connectControl("127.0.0.1", path.port(), "lossy"));
+        QList<qint32> sent;
+        for (int i = 0; i < 100; ++i) {
+            sender.arrowClicked(i % 3 != 0);
+            sent << sender.commandCounter();
+            QTest::qWait(10);
+        }
+        QList<qint32> registered;
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         registered.clear();
+                         for (const QJsonValue &arrow : studio.status().value("arrows").toArray())
+                             registered << arrow.toObject().value("counter").toInt();
+                         return registered.size() >= sent.size();
+                     },
+                     kWaitMs),
+                 qPrintable(QString("%1 of %2 commands registered").arg(registered.size()).arg(sent.size())));
+        QCOMPARE(registered, sent);
+        QVERIFY(path.lostToServer() > 0);
     }
 };
 
