@@ -33,8 +33,9 @@ public:
     // configuration: "key='value'" pairs such as
     // "format='mpegts' video::codec='libx264' video::b='1024K'".
     bool open(const QString &url, const QString &configuration);
-    // Ends the stream cleanly: queued frames are encoded, the trailer written.
-    // Waits for a put in progress; puts after it fail.
+    // Ends the stream cleanly: queued frames are encoded, the pictures carried
+    // on up to the last frame put (the sound reaches that far), the trailer
+    // written. Waits for a put in progress; puts after it fail.
     void close();
     bool isOpen() const { return m_open; }
 
