@@ -68,15 +68,25 @@ bool FFmpegVideoEncoder::open(const QString &encoderName, const VideoEncoderSett
 
     AVDictionary *rawOptions = nullptr;
     applyProfile(encoderName, settings.profile, &rawOptions);
+    // A picture sent as AV_PICTURE_TYPE_I must become an IDR picture: the
+    // stream's groups are placed by stream time, not by the encoder's count.
+    // The groups are fixed: no extra key frames where the encoder sees a
+    // scene change (x264 finds one every few frames in a noisy picture).
     if (encoderName == QLatin1String("libx264")) {
         av_dict_set(&rawOptions, "preset", "veryfast", 0);
         av_dict_set(&rawOptions, "tune", "zerolatency", 0);
+        av_dict_set(&rawOptions, "forced-idr", "1", 0);
+        av_dict_set(&rawOptions, "sc_threshold", "0", 0);  // x264: 0 switches scene cuts off
+    } else if (encoderName == QLatin1String("mpeg2video")) {
+        av_dict_set(&rawOptions, "sc_threshold", "1000000000", 0);  // any score above it starts a group
     } else if (encoderName.endsWith(QLatin1String("_nvenc"))) {
         av_dict_set(&rawOptions, "zerolatency", "1", 0);
         av_dict_set(&rawOptions, "rc-lookahead", "0", 0);
+        av_dict_set(&rawOptions, "forced-idr", "1", 0);
     } else if (encoderName.endsWith(QLatin1String("_qsv"))) {
         av_dict_set(&rawOptions, "look_ahead", "0", 0);
         av_dict_set(&rawOptions, "async_depth", "1", 0);
+        av_dict_set(&rawOptions, "forced_idr", "1", 0);
     }
     std::unique_ptr<AVDictionary *, void (*)(AVDictionary **)> options(&rawOptions, av_dict_free);
 

@@ -21,6 +21,25 @@ qint64 monotonicMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+bool hasSound(const MFFrame &frame)
+{
+    const MFAudioFormat &audio = frame.format().audio;
+    return frame.audioData() && frame.audioSampleCount() > 0 && audio.channels > 0 && audio.sampleRate > 0;
+}
+
+StreamEncoder::Sound silence(int sampleCount)
+{
+    return StreamEncoder::Sound{nullptr, sampleCount, StreamEncoder::kChannels, StreamEncoder::kSampleRate};
+}
+
+// Samples, at the stream's rate, that stand for the frame's time.
+int soundLength(const MFFrame &frame)
+{
+    if (!hasSound(frame))
+        return StreamEncoder::kSampleRate / StreamEncoder::kFrameRate;
+    return int(qint64(frame.audioSampleCount()) * StreamEncoder::kSampleRate / frame.format().audio.sampleRate);
+}
+
 } // namespace
 
 MFWriter::MFWriter() = default;
@@ -55,6 +74,9 @@ bool MFWriter::open(const QString &url, const QString &configuration)
         m_nextIndex = 0;
         m_dropped = 0;
         m_queued = 0;
+        m_bytesWritten = 0;
+        m_framesEncoded = 0;
+        m_framesRepeated = 0;
         m_outputFailed = false;
         m_open = true;
     }
@@ -71,13 +93,7 @@ int MFWriter::put(const MFFramePtr &frame, int /*timeoutMs*/)
         return -1;
     const qint64 index = m_nextIndex++;
     if (int(m_queue.size()) >= kQueueLength) {
-        // The picture is lost but its sound is not: the stream's sound stays
-        // continuous and in step with the frame count.
-        std::vector<int16_t> &later = m_queue.back().laterSound;
-        const int16_t *samples = frame->audioData();
-        const size_t count = size_t(frame->audioSampleCount()) * size_t(qMax(frame->format().audio.channels, 0));
-        if (samples && later.size() + count <= kMaxLaterSamples)
-            later.insert(later.end(), samples, samples + count);
+        keepSound(m_queue.back(), *frame);
         ++m_dropped;
         return 1;
     }
@@ -104,25 +120,59 @@ bool MFWriter::takeItem(Item &item)
     return true;
 }
 
+// The picture is lost but its time is not: its sound (or silence as long)
+// follows the sound of the queued frame, so the stream's sound stays
+// continuous and in step with the frame count. Sound kept while the encoder
+// is stalled is bounded; beyond that, and for sound in another format, the
+// stream gets silence of the same length.
+void MFWriter::keepSound(Item &item, const MFFrame &dropped)
+{
+    const MFAudioFormat &format = item.frame->format().audio;
+    const MFAudioFormat &own = dropped.format().audio;
+    const bool sameFormat = hasSound(*item.frame) && own.channels == format.channels
+        && own.sampleRate == format.sampleRate;
+    const size_t count = size_t(dropped.audioSampleCount()) * size_t(qMax(own.channels, 0));
+    std::vector<int16_t> &later = item.laterSound;
+    if (hasSound(dropped) && sameFormat && item.laterSilence == 0 && later.size() + count <= kMaxLaterSamples) {
+        later.insert(later.end(), dropped.audioData(), dropped.audioData() + count);
+        return;
+    }
+    item.laterSilence += soundLength(dropped);
+}
+
 void MFWriter::encodeItem(const Item &item)
 {
+    const MFFrame &frame = *item.frame;
+    const MFAudioFormat &audio = frame.format().audio;
     std::vector<StreamEncoder::Sound> sound;
-    const MFAudioFormat &audio = item.frame->format().audio;
-    if (item.frame->audioData() && item.frame->audioSampleCount() > 0)
-        sound.push_back({item.frame->audioData(), item.frame->audioSampleCount(), audio.channels, audio.sampleRate});
-    if (!item.laterSound.empty() && audio.channels > 0)
+    if (hasSound(frame))
+        sound.push_back({frame.audioData(), frame.audioSampleCount(), audio.channels, audio.sampleRate});
+    else
+        sound.push_back(silence(soundLength(frame)));
+    if (!item.laterSound.empty())
         sound.push_back({item.laterSound.data(), int(item.laterSound.size()) / audio.channels, audio.channels,
                          audio.sampleRate});
-    if (!m_encoder->writeFrame(item.index, item.frame->image(), sound))
+    if (item.laterSilence > 0)
+        sound.push_back(silence(item.laterSilence));
+    if (!m_encoder->writeFrame(item.index, frame.image(), sound))
         m_outputFailed = true;
+}
+
+void MFWriter::updateCounters()
+{
+    m_bytesWritten = quint64(m_encoder->bytesWritten());
+    m_framesEncoded = quint64(m_encoder->videoPacketsWritten());
+    m_framesRepeated = quint64(m_encoder->repeatedPictures());
 }
 
 void MFWriter::encodeLoop()
 {
     Item item;
     while (takeItem(item)) {
-        if (!m_outputFailed)
+        if (!m_outputFailed) {
             encodeItem(item);
+            updateCounters();
+        }
         item = Item();
     }
 }
@@ -130,6 +180,7 @@ void MFWriter::encodeLoop()
 void MFWriter::close()
 {
     std::lock_guard<std::mutex> closeLock(m_closeMutex);
+    qint64 endIndex = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_open)
@@ -137,14 +188,17 @@ void MFWriter::close()
         m_closing = true;
         m_open = false;
         m_abortAtMs = monotonicMs() + kCloseGraceMs;
+        endIndex = m_nextIndex;
         m_wake.notify_all();
     }
     if (m_thread.joinable())
         m_thread.join();
-    if (!m_encoder->finish())
+    if (!m_encoder->finish(endIndex))
         qWarning() << "MFWriter: the stream did not end cleanly";
+    updateCounters();
     if (m_dropped > 0)
-        qDebug() << "MFWriter: dropped" << quint64(m_dropped) << "of" << quint64(m_nextIndex) << "frames";
+        qDebug() << "MFWriter: dropped" << quint64(m_dropped) << "of" << endIndex << "frames, repeated"
+                 << quint64(m_framesRepeated) << "pictures in their place";
     m_encoder.reset();
 }
 

@@ -18,7 +18,9 @@ class StreamEncoder;
 // Encodes the frames put into it as an MPEG transport stream and writes it to
 // a URL (tcp://127.0.0.1:PORT for the relay). Encoding runs on a thread of its
 // own behind a short queue, so a put never waits for the encoder: a frame that
-// does not fit is dropped and counted, its sound kept for the next one.
+// does not fit is dropped and counted, its sound kept for the next one. Every
+// put, dropped or not, is one frame interval of stream time; the encoder
+// repeats the last picture where pictures were dropped.
 class MFWriter : public MFFrameSink
 {
 public:
@@ -31,8 +33,9 @@ public:
     // configuration: "key='value'" pairs such as
     // "format='mpegts' video::codec='libx264' video::b='1024K'".
     bool open(const QString &url, const QString &configuration);
-    // Ends the stream cleanly: queued frames are encoded, the trailer written.
-    // Waits for a put in progress; puts after it fail.
+    // Ends the stream cleanly: queued frames are encoded, the pictures carried
+    // on up to the last frame put (the sound reaches that far), the trailer
+    // written. Waits for a put in progress; puts after it fail.
     void close();
     bool isOpen() const { return m_open; }
 
@@ -41,6 +44,11 @@ public:
 
     quint64 droppedFrames() const { return m_dropped; }
     quint64 queuedFrames() const { return m_queued; }
+    // What went out so far, final after close(): bytes written to the URL,
+    // pictures in the stream and, among them, repeats of a previous picture.
+    quint64 bytesWritten() const { return m_bytesWritten; }
+    quint64 framesEncoded() const { return m_framesEncoded; }
+    quint64 framesRepeated() const { return m_framesRepeated; }
     // Frames waiting for the encoder.
     int pendingFrames() const;
 
@@ -52,12 +60,16 @@ private:
     {
         MFFramePtr frame;
         qint64 index = 0;
-        // Sound of the frames dropped after this one, in the frame's format.
+        // Sound of the frames dropped after this one, in the frame's format,
+        // then as many samples (at the stream's rate) of silence.
         std::vector<int16_t> laterSound;
+        int laterSilence = 0;
     };
+    static void keepSound(Item &item, const MFFrame &dropped);
     void encodeLoop();
     bool takeItem(Item &item);
     void encodeItem(const Item &item);
+    void updateCounters();
 
     std::unique_ptr<StreamEncoder> m_encoder;
     std::thread m_thread;
@@ -70,6 +82,9 @@ private:
     std::atomic<bool> m_outputFailed{false};
     std::atomic<quint64> m_dropped{0};
     std::atomic<quint64> m_queued{0};
+    std::atomic<quint64> m_bytesWritten{0};
+    std::atomic<quint64> m_framesEncoded{0};
+    std::atomic<quint64> m_framesRepeated{0};
     std::atomic<qint64> m_abortAtMs{0};  // monotonic ms; 0 = no deadline
     std::mutex m_closeMutex;
 };

@@ -38,6 +38,8 @@ bool OpenH264Encoder::initialize(bool mainProfile)
     // Skipping holds the rate on busy pictures but loses most frames of a
     // moving picture; a live feed keeps every frame and lets the rate peak.
     param.bEnableFrameSkip = false;
+    // Groups of pictures are fixed; key frames come only where they are due.
+    param.bEnableSceneChangeDetect = false;
     param.iMultipleThreadIdc = 1;
     param.iTemporalLayerNum = 1;
     param.iSpatialLayerNum = 1;
@@ -99,6 +101,8 @@ bool OpenH264Encoder::encode(const AVFrame *frame, std::vector<AVPacketPtr> &pac
         picture.pData[plane] = frame->data[plane];
     }
     picture.uiTimeStamp = (long long)(frame->pts * 1000 / m_settings.frameRate);
+    if (frame->pict_type == AV_PICTURE_TYPE_I && m_encoder->ForceIntraFrame(true) != cmResultSuccess)
+        return false;
 
     SFrameBSInfo info;
     std::memset(&info, 0, sizeof info);

@@ -137,7 +137,14 @@ bool StreamEncoder::start(const QSize &pictureSize)
         return false;
     if (m_config.hasAudio() && !addAudioStream())
         return false;
-    const int result = avformat_write_header(m_output.get(), nullptr);
+    // Without a fixed mux rate the muxer puts PCRs only into packets of the
+    // PCR stream (the video), by default at most every second picture. One
+    // frame interval makes every picture carry one, so the PCR spacing is the
+    // picture spacing, which the repeats keep within two frame intervals.
+    AVDictionary *rawOptions = nullptr;
+    av_dict_set_int(&rawOptions, "pcr_period", 1000 / kFrameRate, 0);
+    std::unique_ptr<AVDictionary *, void (*)(AVDictionary **)> options(&rawOptions, av_dict_free);
+    const int result = avformat_write_header(m_output.get(), &rawOptions);
     if (result < 0) {
         qWarning() << "MFWriter: cannot write the stream header" << ffmpegError(result);
         return false;
@@ -162,7 +169,7 @@ bool StreamEncoder::writeFrame(qint64 frameIndex, const QImage &picture,
     if (m_audio) {
         int samples = 0;
         for (const Sound &part : sound) {
-            if (part.samples && part.sampleCount > 0 && part.channels > 0 && part.sampleRate > 0) {
+            if (part.sampleCount > 0 && part.channels > 0 && part.sampleRate > 0) {
                 ok = queueSound(part) && ok;
                 samples += part.sampleCount;
             }
@@ -179,6 +186,14 @@ bool StreamEncoder::writeFrame(qint64 frameIndex, const QImage &picture,
 
 bool StreamEncoder::encodePicture(qint64 frameIndex, const QImage &picture)
 {
+    // The gap is filled with the previous picture, before it is replaced.
+    if (!fillVideoGap(frameIndex))
+        return false;
+    return convertPicture(picture) && encodeVideoFrame(frameIndex);
+}
+
+bool StreamEncoder::convertPicture(const QImage &picture)
+{
     const QImage rgb = picture.format() == QImage::Format_RGB32 || picture.format() == QImage::Format_ARGB32
         ? picture : picture.convertToFormat(QImage::Format_RGB32);
     AVFrame *frame = m_videoFrame.get();
@@ -190,7 +205,49 @@ bool StreamEncoder::encodePicture(qint64 frameIndex, const QImage &picture)
     const uint8_t *src[1] = {rgb.constBits()};
     const int srcStride[1] = {int(rgb.bytesPerLine())};
     sws_scale(m_scaler.get(), src, srcStride, 0, rgb.height(), frame->data, frame->linesize);
+    return true;
+}
+
+// Repeats the last picture (already converted: a repeat costs only its
+// encoding, mostly skipped blocks) into the indices before nextIndex.
+bool StreamEncoder::fillVideoGap(qint64 nextIndex)
+{
+    if (m_lastVideoIndex < 0)
+        return true;  // nothing to repeat yet
+    for (qint64 index = nextRepeatIndex(nextIndex); index >= 0; index = nextRepeatIndex(nextIndex)) {
+        if (!encodeVideoFrame(index))
+            return false;
+        ++m_repeatedPictures;
+    }
+    return true;
+}
+
+// The index of the next repeat needed before nextIndex, or -1: a group's
+// first index if one falls into the gap, else the farthest index that keeps
+// the picture step.
+qint64 StreamEncoder::nextRepeatIndex(qint64 nextIndex) const
+{
+    qint64 index = m_lastVideoIndex + kMaxPictureStep;
+    const int group = m_config.gopSize;
+    if (group > 0)
+        index = qMin(index, (m_lastVideoIndex / group + 1) * group);
+    return index < nextIndex ? index : -1;
+}
+
+bool StreamEncoder::startsGroup(qint64 frameIndex) const
+{
+    if (m_lastVideoIndex < 0)
+        return true;
+    const int group = m_config.gopSize;
+    return group > 0 && frameIndex / group != m_lastVideoIndex / group;
+}
+
+bool StreamEncoder::encodeVideoFrame(qint64 frameIndex)
+{
+    AVFrame *frame = m_videoFrame.get();
     frame->pts = frameIndex;
+    frame->pict_type = startsGroup(frameIndex) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    m_lastVideoIndex = frameIndex;
     std::vector<AVPacketPtr> packets;
     const bool encoded = m_video->encode(frame, packets);
     return writePackets(packets, m_videoStream, m_video->timeBase()) && encoded;
@@ -198,6 +255,8 @@ bool StreamEncoder::encodePicture(qint64 frameIndex, const QImage &picture)
 
 bool StreamEncoder::queueSound(const Sound &sound)
 {
+    if (!sound.samples)
+        return queueSilence(int(qint64(sound.sampleCount) * kSampleRate / sound.sampleRate));
     if (!m_resampler || sound.channels != m_resamplerChannels || sound.sampleRate != m_resamplerRate) {
         AVChannelLayout inLayout, outLayout;
         av_channel_layout_default(&inLayout, sound.channels);
@@ -279,26 +338,42 @@ bool StreamEncoder::writePackets(std::vector<AVPacketPtr> &packets, AVStream *st
     for (AVPacketPtr &packet : packets) {
         packet->stream_index = stream->index;
         av_packet_rescale_ts(packet.get(), timeBase, stream->time_base);
-        if (stream == m_videoStream)
-            ++m_videoPackets;
+        const bool video = stream == m_videoStream;
         const int result = av_interleaved_write_frame(m_output.get(), packet.get());
+        noteBytesWritten();
         if (result < 0) {
             qWarning() << "MFWriter: write failed" << ffmpegError(result);
             m_failed = true;
             return false;
         }
+        if (video)
+            ++m_videoPackets;
     }
     packets.clear();
     return true;
 }
 
-bool StreamEncoder::finish()
+// Counts what reached the output: the muxer flushes after every packet, and
+// the I/O context counts only what its write call accepted.
+void StreamEncoder::noteBytesWritten()
+{
+    if (m_output && m_output->pb)
+        m_bytesWritten = m_output->pb->bytes_written;
+}
+
+bool StreamEncoder::finish(qint64 endIndex)
 {
     if (!m_output)
         return false;
     bool ok = !m_failed;
     if (m_started && !m_failed) {
         if (m_video) {
+            // The pictures reach as far as the sound: up to the last index.
+            ok = fillVideoGap(endIndex) && ok;
+            if (ok && m_lastVideoIndex >= 0 && m_lastVideoIndex < endIndex - 1) {
+                ok = encodeVideoFrame(endIndex - 1) && ok;
+                ++m_repeatedPictures;
+            }
             std::vector<AVPacketPtr> packets;
             ok = m_video->encode(nullptr, packets) && ok;
             ok = writePackets(packets, m_videoStream, m_video->timeBase()) && ok;
@@ -313,6 +388,10 @@ bool StreamEncoder::finish()
             ok = false;
         }
     }
+    // Whatever the muxer still buffers goes out (or fails) now, counted.
+    if (m_output->pb)
+        avio_flush(m_output->pb);
+    noteBytesWritten();
     m_output.reset();
     m_video.reset();
     m_audio.reset();

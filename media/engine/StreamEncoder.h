@@ -13,6 +13,13 @@ namespace mf {
 // stream written to a libavformat URL. Timestamps come from the frame index
 // (video) and from the number of samples encoded (sound), so both stay in
 // step as long as every frame brings its share of sound.
+//
+// The frame index is the stream's clock, also when the caller skips indices
+// (pictures it dropped): the last picture is encoded again into such a gap, so
+// pictures, and with them the PCRs that ride on the video, stay at most two
+// frame intervals apart, and every group of pictures starts with a key frame
+// at its place in stream time (index 0, g, 2g, ...) rather than after g
+// encoded pictures.
 // Not thread-safe: one thread drives it.
 class StreamEncoder
 {
@@ -31,25 +38,40 @@ public:
               std::function<bool()> interrupt = {});
     bool isOpen() const { return bool(m_output); }
 
+    // Pictures never lie further apart in stream time than this many frames.
+    static constexpr int kMaxPictureStep = 2;
+
     struct Sound
     {
-        const int16_t *samples = nullptr;
+        const int16_t *samples = nullptr;  // null: silence
         int sampleCount = 0;  // per channel
         int channels = 0;
         int sampleRate = 0;
     };
-    // picture may be null for a frame that carries only sound.
+    // picture may be null for a frame that carries only sound. Indices rise;
+    // a frame without sound parts advances the sound by one frame of silence.
     bool writeFrame(qint64 frameIndex, const QImage &picture, const std::vector<Sound> &sound);
-    // Drains the encoders and writes the trailer; the output is closed after.
-    bool finish();
+    // Brings the video up to endIndex (the index after the last frame), drains
+    // the encoders and writes the trailer; the output is closed after.
+    bool finish(qint64 endIndex);
 
+    // Pictures in the stream, repeats included.
     qint64 videoPacketsWritten() const { return m_videoPackets; }
+    qint64 repeatedPictures() const { return m_repeatedPictures; }
+    // Bytes handed to the output (the socket), also after finish().
+    qint64 bytesWritten() const { return m_bytesWritten; }
 
 private:
     bool start(const QSize &pictureSize);
     bool addVideoStream(const QSize &size);
     bool addAudioStream();
     bool encodePicture(qint64 frameIndex, const QImage &picture);
+    bool convertPicture(const QImage &picture);
+    bool fillVideoGap(qint64 nextIndex);
+    qint64 nextRepeatIndex(qint64 nextIndex) const;
+    bool startsGroup(qint64 frameIndex) const;
+    bool encodeVideoFrame(qint64 frameIndex);
+    void noteBytesWritten();
     bool queueSound(const Sound &sound);
     bool queueSilence(int sampleCount);
     bool encodeQueuedSound(bool flush);
@@ -67,8 +89,11 @@ private:
     std::unique_ptr<VideoEncoder> m_video;
     AVStream *m_videoStream = nullptr;
     SwsContextPtr m_scaler;
-    AVFramePtr m_videoFrame;
+    AVFramePtr m_videoFrame;  // the last picture, converted; repeats reuse it
+    qint64 m_lastVideoIndex = -1;
     qint64 m_videoPackets = 0;
+    qint64 m_repeatedPictures = 0;
+    qint64 m_bytesWritten = 0;
 
     AVCodecContextPtr m_audio;
     AVStream *m_audioStream = nullptr;

@@ -26,7 +26,9 @@ public:
     virtual AVPixelFormat inputFormat() const = 0;
     virtual AVRational timeBase() const = 0;
     virtual void fillParameters(AVCodecParameters *par) const = 0;
-    // frame == nullptr drains the encoder. Returns false on a failure.
+    // frame == nullptr drains the encoder. A frame whose pict_type is
+    // AV_PICTURE_TYPE_I becomes a key frame the stream can be entered at
+    // (an IDR picture for H.264 and HEVC). Returns false on a failure.
     virtual bool encode(const AVFrame *frame, std::vector<AVPacketPtr> &packets) = 0;
 };
 

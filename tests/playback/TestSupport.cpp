@@ -264,4 +264,16 @@ QJsonObject streamOfType(const QJsonObject &probed, const QString &type)
     return {};
 }
 
+QString decodeErrors(const QString &file)
+{
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), {"-v", "error", "-nostdin", "-i", file, "-f", "null", "-"});
+    if (!ffmpeg.waitForFinished(120000))
+        return QStringLiteral("ffmpeg did not finish");
+    const QString errors = QString::fromUtf8(ffmpeg.readAllStandardError()).trimmed();
+    if (ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0)
+        return QStringLiteral("ffmpeg failed (%1): %2").arg(ffmpeg.exitCode()).arg(errors);
+    return errors;
+}
+
 } // namespace testsupport

@@ -88,5 +88,8 @@ int freePort();
 // ffprobe -show_streams -show_format (and -count_frames) as JSON.
 QJsonObject probe(const QString &file, bool countFrames = false);
 QJsonObject streamOfType(const QJsonObject &probed, const QString &type);
+// What the ffmpeg program reports while decoding every stream of the file;
+// empty when all of it decodes cleanly.
+QString decodeErrors(const QString &file);
 
 } // namespace testsupport

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "tests/support/TsChecker.h"
 #include "media/EncoderConfig.h"
 #include "media/engine/MFWriter.h"
 
@@ -9,6 +10,42 @@
 #include <QtTest>
 
 using namespace testsupport;
+
+namespace {
+
+constexpr qint64 kTicksPerFrame = 90000 / 25;
+
+// What came out of one writer run.
+struct Recording
+{
+    QByteArray data;
+    quint64 dropped = 0;
+    quint64 queued = 0;
+    quint64 encoded = 0;
+    quint64 repeated = 0;
+    quint64 bytesWritten = 0;
+};
+
+// Frame indices (from the stream's first picture) of the key frames.
+QVector<qint64> keyFrameIndices(const TsChecker &checker)
+{
+    QVector<qint64> indices;
+    if (checker.videoPts().isEmpty())
+        return indices;
+    for (qint64 pts : checker.keyFramePts())
+        indices.append((pts - checker.videoPts().first()) / kTicksPerFrame);
+    return indices;
+}
+
+QString describe(const QVector<qint64> &values)
+{
+    QStringList texts;
+    for (qint64 value : values)
+        texts << QString::number(value);
+    return texts.join(QLatin1Char(' '));
+}
+
+} // namespace
 
 class TestMFWriter : public QObject
 {
@@ -21,13 +58,20 @@ private slots:
     void audioOnly();
     void x264HoldsItsRate();
     void putNeverWaitsForTheEncoder();
+    void droppingWriterKeepsTheClock_data();
+    void droppingWriterKeepsTheClock();
+    void longStallKeepsSoundInStep();
     void putsFailWhenNotOpen();
     void openFailsWithoutListener();
     void availableCodecs();
 
 private:
-    // Feeds count frames, letting the encoder keep up, and returns the bytes received.
-    QByteArray encode(const QString &configuration, int width, int height, int count, quint64 *dropped = nullptr);
+    // Feeds count frames, letting the encoder keep up.
+    Recording encode(const QString &configuration, int width, int height, int count);
+    // Puts burst frames at once, far faster than the encoder takes them, then
+    // waits until it caught up; bursts times. The queue overflows each time.
+    Recording encodeInBursts(const QString &configuration, int width, int height, int bursts, int burst);
+    Recording finish(mf::MFWriter &writer, TcpReceiver &receiver);
     QString save(const QByteArray &data, const QString &name);
 
     QTemporaryDir m_dir;
@@ -41,7 +85,7 @@ void TestMFWriter::initTestCase()
     QVERIFY2(which.waitForFinished(10000), "ffprobe is needed");
 }
 
-QByteArray TestMFWriter::encode(const QString &configuration, int width, int height, int count, quint64 *dropped)
+Recording TestMFWriter::encode(const QString &configuration, int width, int height, int count)
 {
     TcpReceiver receiver;
     mf::MFWriter writer;
@@ -55,11 +99,44 @@ QByteArray TestMFWriter::encode(const QString &configuration, int width, int hei
         if (writer.put(patternFrame(width, height, i), 40) < 0)
             return {};
     }
+    return finish(writer, receiver);
+}
+
+Recording TestMFWriter::encodeInBursts(const QString &configuration, int width, int height, int bursts, int burst)
+{
+    TcpReceiver receiver;
+    mf::MFWriter writer;
+    if (!writer.open(EncoderConfig::writerTarget(receiver.port()), configuration))
+        return {};
+    int index = 0;
+    for (int b = 0; b < bursts; ++b) {
+        std::vector<mf::MFFramePtr> frames;
+        for (int i = 0; i < burst; ++i)
+            frames.push_back(patternFrame(width, height, index++));
+        for (const mf::MFFramePtr &frame : frames) {
+            if (writer.put(frame, 0) < 0)
+                return {};
+        }
+        QElapsedTimer wait;
+        wait.start();
+        while (writer.pendingFrames() > 0 && wait.elapsed() < 30000)
+            QThread::msleep(5);
+    }
+    return finish(writer, receiver);
+}
+
+Recording TestMFWriter::finish(mf::MFWriter &writer, TcpReceiver &receiver)
+{
     writer.close();
-    if (dropped)
-        *dropped = writer.droppedFrames();
-    receiver.waitClosed(10000);
-    return receiver.data();
+    Recording recording;
+    recording.dropped = writer.droppedFrames();
+    recording.queued = writer.queuedFrames();
+    recording.encoded = writer.framesEncoded();
+    recording.repeated = writer.framesRepeated();
+    recording.bytesWritten = writer.bytesWritten();
+    if (receiver.waitClosed(10000))
+        recording.data = receiver.data();
+    return recording;
 }
 
 QString TestMFWriter::save(const QByteArray &data, const QString &name)
@@ -86,13 +163,22 @@ void TestMFWriter::softwareCodecs()
     QFETCH(QString, codec);
     QFETCH(QString, codecName);
     QFETCH(QString, profile);
-    const int frames = 30;
-    quint64 dropped = 99;
-    const QByteArray data = encode(EncoderConfig::writerConfiguration(1024, 128, codec), 960, 540, frames, &dropped);
+    const int frames = 110;
+    const Recording recording = encode(EncoderConfig::writerConfiguration(1024, 128, codec), 960, 540, frames);
+    const QByteArray &data = recording.data;
     QVERIFY(!data.isEmpty());
-    QCOMPARE(dropped, quint64(0));
+    QCOMPARE(recording.dropped, quint64(0));
+    QCOMPARE(recording.encoded, quint64(frames));
+    QCOMPARE(recording.repeated, quint64(0));
+    QCOMPARE(recording.bytesWritten, quint64(data.size()));
     QCOMPARE(uchar(data.at(0)), uchar(0x47));  // TS sync byte
     QCOMPARE(data.size() % 188, 0);
+
+    const TsChecker checker(data);
+    QVERIFY2(checker.syncErrors() == 0 && checker.continuityErrors() == 0, qPrintable(checker.summary()));
+    QVERIFY2(checker.largestPcrGapMs() <= 100, qPrintable(checker.summary()));
+    // A key frame every 50 frames (the configured group), no more.
+    QCOMPARE(describe(keyFrameIndices(checker)), QStringLiteral("0 50 100"));
 
     const QJsonObject probed = probe(save(data, codec + ".ts"), true);
     QCOMPARE(probed.value("format").toObject().value("format_name").toString(), QStringLiteral("mpegts"));
@@ -116,7 +202,7 @@ void TestMFWriter::softwareCodecs()
 
 void TestMFWriter::audioOnly()
 {
-    const QByteArray data = encode(EncoderConfig::writerConfiguration(0, 128, "libx264"), 320, 240, 50);
+    const QByteArray data = encode(EncoderConfig::writerConfiguration(0, 128, "libx264"), 320, 240, 50).data;
     QVERIFY(!data.isEmpty());
     const QJsonObject probed = probe(save(data, "audio.ts"));
     QCOMPARE(probed.value("streams").toArray().size(), 1);
@@ -130,7 +216,7 @@ void TestMFWriter::audioOnly()
 void TestMFWriter::x264HoldsItsRate()
 {
     const int frames = 250;  // 10 s
-    const QByteArray data = encode(EncoderConfig::writerConfiguration(1024, 0, "libx264"), 960, 540, frames);
+    const QByteArray data = encode(EncoderConfig::writerConfiguration(1024, 0, "libx264"), 960, 540, frames).data;
     QVERIFY(!data.isEmpty());
     QProcess ffprobe;
     ffprobe.start("ffprobe", {"-v", "error", "-select_streams", "v", "-show_entries", "packet=size",
@@ -167,6 +253,84 @@ void TestMFWriter::putNeverWaitsForTheEncoder()
     const QJsonObject probed = probe(save(receiver.data(), "burst.ts"));
     const double audioEnd = streamOfType(probed, "audio").value("duration").toString().toDouble();
     QVERIFY2(qAbs(audioEnd - frames / 25.0) < 0.1, qPrintable(QString::number(audioEnd)));
+}
+
+void TestMFWriter::droppingWriterKeepsTheClock_data()
+{
+    QTest::addColumn<QString>("codec");
+    QTest::newRow("libx264") << "libx264";
+    QTest::newRow("libopenh264") << "libopenh264";
+    QTest::newRow("mpeg2video") << "mpeg2video";
+}
+
+void TestMFWriter::droppingWriterKeepsTheClock()
+{
+    QFETCH(QString, codec);
+    const int bursts = 15;
+    const int burst = 20;
+    const int frames = bursts * burst;
+    const Recording recording = encodeInBursts(EncoderConfig::writerConfiguration(1024, 128, codec), 960, 540,
+                                               bursts, burst);
+    QVERIFY(!recording.data.isEmpty());
+    QVERIFY(recording.dropped > 0);
+    QCOMPARE(recording.dropped + recording.queued, quint64(frames));
+    QCOMPARE(recording.encoded, recording.queued + recording.repeated);
+    QCOMPARE(recording.bytesWritten, quint64(recording.data.size()));
+
+    // Pictures, and the PCRs on them, keep coming through the gaps; every
+    // group of 50 frames of stream time starts with a key frame.
+    const TsChecker checker(recording.data);
+    qInfo("%s: %llu of %d frames dropped, %llu repeats: %s", qPrintable(codec), recording.dropped, frames,
+          recording.repeated, qPrintable(checker.summary()));
+    QCOMPARE(checker.syncErrors(), 0);
+    QCOMPARE(checker.trailingBytes(), 0);
+    QVERIFY2(checker.continuityErrors() == 0, qPrintable(checker.summary()));
+    QVERIFY2(checker.largestPcrGapMs() <= 100, qPrintable(checker.summary()));
+    QVERIFY2(checker.largestVideoGapMs() <= 80, qPrintable(checker.summary()));
+    QVERIFY2(checker.largestKeyFrameSpacingMs() <= 2000, qPrintable(checker.summary()));
+    QVector<qint64> groups;
+    for (qint64 group = 0; group < frames; group += 50)
+        groups.append(group);
+    QCOMPARE(describe(keyFrameIndices(checker)), describe(groups));
+    QCOMPARE(qint64(checker.videoPts().size()), qint64(recording.encoded));
+    QCOMPARE((checker.videoPts().last() - checker.videoPts().first()) / kTicksPerFrame, qint64(frames - 1));
+
+    const QString file = save(recording.data, codec + "-dropping.ts");
+    QCOMPARE(decodeErrors(file), QString());
+    const QJsonObject probed = probe(file, true);
+    const QJsonObject video = streamOfType(probed, "video");
+    const QJsonObject audio = streamOfType(probed, "audio");
+    QCOMPARE(video.value("nb_read_frames").toString().toULongLong(), recording.encoded);
+    const double videoEnd = video.value("duration").toString().toDouble();
+    const double audioEnd = audio.value("duration").toString().toDouble();
+    QVERIFY2(qAbs(videoEnd - frames / 25.0) < 0.01, qPrintable(QString::number(videoEnd)));
+    QVERIFY2(qAbs(videoEnd - audioEnd) < 0.08, qPrintable(QString("video %1 s, audio %2 s").arg(videoEnd).arg(audioEnd)));
+}
+
+void TestMFWriter::longStallKeepsSoundInStep()
+{
+    // Far more frames than the writer keeps sound for while it is behind:
+    // what it cannot keep becomes silence, so the sound still spans all of them.
+    TcpReceiver receiver;
+    mf::MFWriter writer;
+    QVERIFY(writer.open(EncoderConfig::writerTarget(receiver.port()),
+                        EncoderConfig::writerConfiguration(512, 128, "libx264")));
+    std::vector<mf::MFFramePtr> frames;
+    for (int i = 0; i < 10; ++i)
+        frames.push_back(patternFrame(320, 240, i));
+    const int count = 250;
+    for (int i = 0; i < count; ++i)
+        QVERIFY(writer.put(frames[size_t(i) % frames.size()], 0) >= 0);
+    const Recording recording = finish(writer, receiver);
+    QVERIFY(recording.dropped > 0);
+    const QString file = save(recording.data, "stall.ts");
+    QCOMPARE(decodeErrors(file), QString());
+    const QJsonObject probed = probe(file, true);
+    const double videoEnd = streamOfType(probed, "video").value("duration").toString().toDouble();
+    const double audioEnd = streamOfType(probed, "audio").value("duration").toString().toDouble();
+    QVERIFY2(qAbs(videoEnd - count / 25.0) < 0.01, qPrintable(QString::number(videoEnd)));
+    QVERIFY2(qAbs(audioEnd - count / 25.0) < 0.08, qPrintable(QString::number(audioEnd)));
+    QVERIFY2(TsChecker(recording.data).largestPcrGapMs() <= 100, qPrintable(TsChecker(recording.data).summary()));
 }
 
 void TestMFWriter::putsFailWhenNotOpen()
