@@ -9,20 +9,28 @@ SendPacer::SendPacer(int latencyMs)
 
 void SendPacer::noteAcknowledged(qint64 nowUs, qint64 acknowledgedBytes)
 {
-    // The newest sample moves on until it is a spacing past the one before.
-    const size_t count = m_samples.size();
-    if (count >= 2 && m_samples.back().timeUs - m_samples[count - 2].timeUs < kSampleSpacingUs)
-        m_samples.back() = {nowUs, acknowledgedBytes};
-    else
-        m_samples.push_back({nowUs, acknowledgedBytes});
-    while (m_samples.size() > 1 && m_samples[1].timeUs <= nowUs - m_periodUs)
-        m_samples.pop_front();
+    if (!m_started) {
+        m_started = true;
+        m_periodStartUs = nowUs;
+        m_periodStartBytes = acknowledgedBytes;
+    }
+    // Periods without a note in them count as acknowledging nothing.
+    while (nowUs - m_periodStartUs >= m_periodUs)
+        closePeriod(acknowledgedBytes);
+    m_acknowledgedBytes = acknowledgedBytes;
+}
+
+void SendPacer::closePeriod(qint64 acknowledgedBytes)
+{
+    m_periods[m_next] = acknowledgedBytes - m_periodStartBytes;
+    m_next = (m_next + 1) % m_periods.size();
+    m_periodStartUs += m_periodUs;
+    m_periodStartBytes = acknowledgedBytes;
 }
 
 qint64 SendPacer::window() const
 {
-    if (m_samples.empty())
-        return kMinWindow;
-    const qint64 recent = m_samples.back().bytes - m_samples.front().bytes;
-    return std::clamp(2 * recent, kMinWindow, kMaxWindow);
+    const qint64 best = std::max(*std::max_element(m_periods.begin(), m_periods.end()),
+                                 m_acknowledgedBytes - m_periodStartBytes);
+    return std::clamp(2 * best, kMinWindow, kMaxWindow);
 }

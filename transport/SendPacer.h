@@ -1,18 +1,19 @@
 #pragma once
 #include <QtGlobal>
 
-#include <deque>
+#include <array>
 
 // How much unacknowledged data a live SRT sender may keep in libsrt's send
-// buffer: twice what the receiver acknowledged during the last period, within
-// fixed bounds.
+// buffer: twice the most the receiver acknowledged in one period lately,
+// within fixed bounds.
 //
 // On a path slower than the sender this holds the queue in front of the
 // slowest link to about two periods, with the period an eighth of the latency:
 // a lost message is then reported and resent well within the latency (SRT's
 // rule of thumb is a latency of four round trips), so what the receiver
 // acknowledges it also hands on. Where the path keeps up, the window doubles
-// each period up to its maximum. Starting small keeps the first burst from
+// each period up to its maximum. Taking the best of the last few periods rides
+// out a short stall of either end; starting small keeps the first burst from
 // flooding a slow path.
 class SendPacer
 {
@@ -33,15 +34,17 @@ public:
     static constexpr int kLatencyShare = 8;
     // Two of the receiver's 10 ms acknowledgement periods.
     static constexpr int kMinPeriodMs = 20;
+    static constexpr int kRememberedPeriods = 4;
 
 private:
-    struct Sample {
-        qint64 timeUs;
-        qint64 bytes;
-    };
-    static constexpr qint64 kSampleSpacingUs = 1000;
+    void closePeriod(qint64 acknowledgedBytes);
 
     qint64 m_periodUs;
-    // The oldest sample is the newest one at least a period old.
-    std::deque<Sample> m_samples;
+    bool m_started = false;
+    qint64 m_periodStartUs = 0;
+    qint64 m_periodStartBytes = 0;
+    qint64 m_acknowledgedBytes = 0;
+    // Bytes acknowledged in each of the last periods, the newest at m_next - 1.
+    std::array<qint64, kRememberedPeriods> m_periods{};
+    size_t m_next = 0;
 };

@@ -122,10 +122,17 @@ void SpeedTest::startRun()
 {
     progressBar->setValue(0);
     label->setText(QStringLiteral("Sending data, please wait..."));
+    // An earlier run's connection, still open for its last data, makes way.
+    for (ThreadTest *earlier : findChildren<ThreadTest *>(QString(), Qt::FindDirectChildrenOnly))
+        earlier->requestStop();
     ThreadTest *worker = new ThreadTest(m_host, m_port, m_streamId, m_latency, this);
     m_worker = worker;
-    // The results are read here, on the GUI thread, before the worker goes.
-    connect(worker, &QThread::finished, this, [this, worker] { onWorkerFinished(worker); }, Qt::QueuedConnection);
+    // resultReady is queued before finished, so the worker is read before it goes.
+    connect(worker, &ThreadTest::resultReady, this, [this, worker = QPointer<ThreadTest>(worker)] {
+        if (worker)
+            onWorkerResult(worker);
+    });
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     worker->start(QThread::HighPriority);
     m_progressTimer.start();
 }
@@ -151,14 +158,13 @@ void SpeedTest::onProgressTick()
     progressBar->setValue(ThreadTest::kTotalBytes - m_worker->remaining());
 }
 
-void SpeedTest::onWorkerFinished(ThreadTest *worker)
+void SpeedTest::onWorkerResult(ThreadTest *worker)
 {
-    if (worker == m_worker) {
-        m_progressTimer.stop();
-        showOutcome(*worker);
-        m_worker = nullptr;
-    }
-    worker->deleteLater();
+    if (worker != m_worker)
+        return;
+    m_progressTimer.stop();
+    showOutcome(*worker);
+    m_worker = nullptr;
 }
 
 void SpeedTest::showOutcome(const ThreadTest &worker)

@@ -52,7 +52,7 @@ private:
     void setupUi();
     void startRun();
     void stopRun();
-    void onWorkerFinished(ThreadTest *worker);
+    void onWorkerResult(ThreadTest *worker);
     void showOutcome(const ThreadTest &worker);
     void stopWorkers();
     QWidget *messageParent();
@@ -68,8 +68,9 @@ private:
     int m_port = 0;
     QString m_streamId;
     int m_latency = 0;
-    // The current run's worker; stopped runs' workers stay children of the
-    // dialog until they have finished.
+    // The current run's worker. Workers are children of the dialog until they
+    // have finished: a stopped one winding down, a finished run's one keeping
+    // its connection open for the server to read the last data.
     QPointer<ThreadTest> m_worker;
     QTimer m_progressTimer;
 };

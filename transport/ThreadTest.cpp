@@ -61,9 +61,9 @@ void ThreadTest::run()
     }
     m_agreedLatency = agreedLatency(socket.get());
     const Outcome outcome = sendData(socket.get());
+    finish(outcome);
     if (outcome == Outcome::Completed)
         waitForDelivery();
-    finish(outcome);
 }
 
 // The latency both ends agreed on; the receiver holds every message that long.
@@ -103,7 +103,7 @@ ThreadTest::Outcome ThreadTest::sendData(int socket)
         }
     }
     if (outcome == Outcome::Completed) {
-        const Wait drained = waitForSendBufferDrained(socket);
+        const Wait drained = waitForSendBufferDrained(socket, message);
         if (drained == Wait::Stopped)
             return Outcome::Stopped;
         if (drained == Wait::TimedOut)
@@ -131,13 +131,37 @@ ThreadTest::Wait ThreadTest::waitForSendBufferRoom(int socket, SendPacer &pacer,
         m_agreedLatency + kAckGraceMs);
 }
 
-ThreadTest::Wait ThreadTest::waitForSendBufferDrained(int socket)
+// A lost last message goes unnoticed: the receiver learns of a loss from the
+// message after it. When acknowledgements stop short of the end, one more
+// message shows the receiver the gap (or brings a lost acknowledgement again).
+ThreadTest::Wait ThreadTest::waitForSendBufferDrained(int socket, const QByteArray &message)
 {
+    const qint64 probeAfterMs = std::max(m_agreedLatency / kLatencyShareBeforeTailProbe, kMinTailProbeMs);
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
+    size_t unacknowledged = sendBuffer(socket).messages;
     const auto drained = [socket] {
         const SendBuffer buffer = sendBuffer(socket);
         return buffer.spanMs != SRT_ERROR && buffer.messages == 0;
     };
-    const Wait wait = waitFor([&] { return drained() || !isConnected(socket); }, m_agreedLatency + kAckGraceMs);
+    const Wait wait = waitFor(
+        [&] {
+            const SendBuffer buffer = sendBuffer(socket);
+            if (buffer.spanMs == SRT_ERROR || buffer.messages == 0 || !isConnected(socket))
+                return true;
+            if (buffer.messages != unacknowledged) {
+                unacknowledged = buffer.messages;
+                sinceProgress.restart();
+            } else if (sinceProgress.elapsed() >= probeAfterMs) {
+                if (srt_send(socket, message.constData(), kMessageSize) == kMessageSize) {
+                    m_queuedBytes += kMessageSize;
+                    ++unacknowledged;
+                }
+                sinceProgress.restart();
+            }
+            return false;
+        },
+        m_agreedLatency + kAckGraceMs);
     if (wait == Wait::Done && !drained())
         return Wait::TimedOut;
     return wait;
@@ -174,11 +198,12 @@ void ThreadTest::storeStatistics(int socket)
         std::max<qint64>(0, m_queuedBytes - unacknowledged - qint64(statistics.pktSndDropTotal) * kMessageSize);
     m_statistics = statistics;
     qDebug() << "-- acknowledged bytes" << m_acknowledgedBytes << "in" << m_elapsed << "ms, latency"
-             << m_agreedLatency;
+             << m_agreedLatency << "unacknowledged messages" << buffer.messages << "lost" << statistics.pktSndLossTotal
+             << "resent" << statistics.pktRetransTotal << "dropped" << statistics.pktSndDropTotal;
 }
 
-// Closing the connection makes the server discard what it still holds, and it
-// holds each message for the latency: wait that long before closing.
+// The server holds each message for the latency before its reader can take it;
+// closing the connection discards what has not been read.
 void ThreadTest::waitForDelivery()
 {
     QElapsedTimer waiting;
@@ -190,4 +215,6 @@ void ThreadTest::waitForDelivery()
 void ThreadTest::finish(Outcome outcome)
 {
     m_outcome.store(outcome, std::memory_order_release);
+    if (outcome != Outcome::Stopped)
+        emit resultReady();
 }

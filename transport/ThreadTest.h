@@ -11,13 +11,14 @@ class SendPacer;
 
 // The speed-test worker: connects with the "#speedtest" stream ID and pushes
 // 10 MiB in 1316-byte messages. It measures what the server acknowledged:
-// the clock stops once libsrt's send buffer has drained, and the socket stays
-// open until the server has handed on what it still holds.
+// the clock stops once libsrt's send buffer has drained. Its results are
+// valid from resultReady() on; after a completed run the worker keeps the
+// connection open a while longer, as closing it makes the server discard what
+// it has not yet read.
 //
-// The dialog polls remaining() and errorCount() while the run lasts; every
-// other result is valid once the thread has finished. Every wait checks the
-// stop request, so the thread ends soon after requestStop() (at the latest
-// when libsrt gives up connecting).
+// The dialog polls remaining() and errorCount() while the run lasts. Every
+// wait checks the stop request, so the thread ends soon after requestStop()
+// (at the latest when libsrt gives up connecting).
 class ThreadTest : public QThread
 {
     Q_OBJECT
@@ -50,9 +51,19 @@ public:
     // How long beyond the latency the server may take to acknowledge data
     // before the run counts as failed.
     static constexpr int kAckGraceMs = 2000;
-    // Time beyond the latency that the server gets to hand on the data it
-    // still holds when everything has been acknowledged.
-    static constexpr int kDeliveryMarginMs = 300;
+    // Acknowledgements that stop short of the end for this share of the
+    // latency (and at least as long as the last acknowledgement may take when
+    // nothing is lost) make the worker send one more message.
+    static constexpr int kLatencyShareBeforeTailProbe = 4;
+    static constexpr int kMinTailProbeMs = 40;
+    // Time beyond the latency that the server gets to read the data it still
+    // holds when everything has been acknowledged.
+    static constexpr int kDeliveryMarginMs = 2000;
+
+signals:
+    // Emitted from the worker thread once the outcome and the results are
+    // stored, unless the run was stopped.
+    void resultReady();
 
 protected:
     void run() override;
@@ -61,7 +72,7 @@ private:
     enum class Wait { Done, TimedOut, Stopped };
     Outcome sendData(int socket);
     Wait waitForSendBufferRoom(int socket, SendPacer &pacer, const QElapsedTimer &timer);
-    Wait waitForSendBufferDrained(int socket);
+    Wait waitForSendBufferDrained(int socket, const QByteArray &message);
     template <typename Condition>
     Wait waitFor(Condition condition, int timeoutMs);
     void storeStatistics(int socket);

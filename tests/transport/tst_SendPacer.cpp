@@ -84,15 +84,40 @@ private slots:
         }
     }
 
+    void shortStallKeepsTheWindow()
+    {
+        SendPacer pacer(120);
+        qint64 acknowledged = 0;
+        QCOMPARE(windowAfter(pacer, 0, 100000, 20e6 / 8, &acknowledged), 100000);
+        // Nothing acknowledged for three periods: a busy moment at either end.
+        for (qint64 now = 100000; now <= 160000; now += 100)
+            pacer.noteAcknowledged(now, acknowledged);
+        QCOMPARE(pacer.window(), 100000);
+    }
+
     void stalledAcknowledgementsShrinkTheWindow()
     {
         SendPacer pacer(120);
         qint64 acknowledged = 0;
         QCOMPARE(windowAfter(pacer, 0, 30000, 100e6, &acknowledged), SendPacer::kMaxWindow);
-        // Nothing more acknowledged for a period and a bit.
-        for (qint64 now = 30000; now <= 51000; now += 100)
+        // Nothing more acknowledged for as many periods as are remembered.
+        for (qint64 now = 30000; now <= 30000 + SendPacer::kRememberedPeriods * 20000 + 20000; now += 100)
             pacer.noteAcknowledged(now, acknowledged);
         QCOMPARE(pacer.window(), SendPacer::kMinWindow);
+    }
+
+    // A slower path takes over within the remembered periods.
+    void slowerPathShrinksTheWindow()
+    {
+        SendPacer pacer(120);
+        qint64 acknowledged = 0;
+        windowAfter(pacer, 0, 100000, 40e6 / 8, &acknowledged);
+        qint64 now = 100000;
+        for (; now <= 300000; now += 100) {
+            acknowledged += 4e6 / 8 / 10000;
+            pacer.noteAcknowledged(now, acknowledged);
+        }
+        QVERIFY2(pacer.window() <= 2 * 20000 * 4e6 / 8 / 1e6 + 2000, qPrintable(QString::number(pacer.window())));
     }
 };
 
