@@ -596,6 +596,47 @@ private slots:
         QVERIFY2(run.elapsed() >= 2120, qPrintable(QString::number(run.elapsed())));
     }
 
+    void serverGoingAwayCountsFailedSends()
+    {
+        StudioProcess studio;
+        QVERIFY2(studio.start(), studio.output().constData());
+        RateLimit limit(studio.srtPort(), kRateLimitKbs);
+        QVERIFY(limit.isReady());
+        SpeedTest dialog;
+        dialog.prepareTest("127.0.0.1", limit.port(), "deserted", 120);
+        dialog.show();
+        runButton(dialog)->click();
+        QVERIFY(!studio.waitForStream("deserted", "speedtest", 1000000, kRunWaitMs).isEmpty());
+        // The server closes its connections as it goes: the sends fail at once.
+        QVERIFY(studio.stop());
+        QVERIFY(QTest::qWaitFor([&] { return !runButton(dialog)->isChecked(); }, kRunWaitMs));
+        QCOMPARE(label(dialog)->text(), QString("Test failed, count errors:20"));
+    }
+
+    // The worker reports and ends while the window is too busy to notice:
+    // the result still shows.
+    void resultShowsAfterABusySpell()
+    {
+        StudioProcess studio;
+        QVERIFY2(studio.start(), studio.output().constData());
+        SpeedTest dialog;
+        dialog.prepareTest("127.0.0.1", studio.srtPort(), "busy", 120);
+        dialog.show();
+        runButton(dialog)->click();
+        // No events are handled meanwhile: the worker's signals wait in the queue.
+        QDeadlineTimer deadline(kRunWaitMs);
+        while (!deadline.hasExpired()) {
+            const QJsonObject seen = StudioProcess::findStream(studio.status(), "busy", "speedtest");
+            if (!seen.isEmpty() && !seen.value("connected").toBool())
+                break;
+            QThread::msleep(50);
+        }
+        QVERIFY(!deadline.hasExpired());
+        QVERIFY(runButton(dialog)->isChecked());
+        QVERIFY(QTest::qWaitFor([&] { return !runButton(dialog)->isChecked(); }, kRunWaitMs));
+        QVERIFY2(parseResult(label(dialog)->text()).valid, qPrintable(label(dialog)->text()));
+    }
+
     void failedConnectionIsShown()
     {
         SpeedTest dialog;
