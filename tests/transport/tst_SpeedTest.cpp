@@ -2,33 +2,24 @@
 #include "transport/ThreadTest.h"
 
 #include "tests/support/FreePorts.h"
+#include "tests/support/ListenerProcess.h"
 #include "tests/support/MessageCapture.h"
 #include "tests/support/SrtTestServer.h"
+#include "tests/support/StudioArrivals.h"
 #include "tests/support/StudioProcess.h"
+#include "tests/support/UdpByteCounter.h"
+#include "tests/support/UdpImpairProcess.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTimer>
-#include <QUdpSocket>
 #include <QtTest>
 
-#include <srt/srt.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <chrono>
 #include <memory>
-#include <thread>
 
 namespace {
 constexpr int kRunWaitMs = 60000;
@@ -39,6 +30,9 @@ constexpr double kTolerance = 0.10;
 // A rate that every listener here keeps up with: the path, not the listener,
 // sets the pace, and a run lasts about two seconds.
 constexpr int kRateLimitKbs = 40000;
+// Live SRT gives up on a message it cannot repair within the latency, so a
+// lossy path may keep a few from the receiver.
+constexpr double kShareArrivingThroughLoss = 0.99;
 
 // Closes the next modal window (rejecting it) and remembers what it showed.
 struct ModalCloser {
@@ -107,165 +101,6 @@ QString figures(const Result &result, double receiverKbs)
         .arg(receiverKbs, 0, 'f', 0);
 }
 
-qint64 steadyNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-// Counts what a listener forwards to a loopback UDP port, with the times of
-// the first and the last datagram: the receiving side's view of a run.
-class UdpByteCounter
-{
-public:
-    UdpByteCounter()
-    {
-        m_port = freeLoopbackPort();
-        m_socket = ::socket(AF_INET, SOCK_DGRAM, 0);
-        // Room for a burst while this thread is not scheduled.
-        const int bufferSize = 4 << 20;
-        ::setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
-        const timeval pollInterval{0, 50000};
-        ::setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, &pollInterval, sizeof pollInterval);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(m_port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        m_bound = ::bind(m_socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
-        m_thread = std::thread([this] { receive(); });
-    }
-    ~UdpByteCounter()
-    {
-        m_stop = true;
-        m_thread.join();
-        ::close(m_socket);
-    }
-    bool isBound() const { return m_bound; }
-    quint16 port() const { return m_port; }
-    qint64 bytes() const { return m_bytes; }
-    double kbitsPerSecond() const
-    {
-        const qint64 spanNs = m_lastNs - m_firstNs;
-        return spanNs > 0 ? m_bytes * 8.0 / 1000.0 / (spanNs / 1e9) : 0.0;
-    }
-    bool waitForBytes(qint64 count, int timeoutMs) const
-    {
-        return QTest::qWaitFor([&] { return m_bytes >= count; }, timeoutMs);
-    }
-
-private:
-    void receive()
-    {
-        char datagram[65536];
-        while (!m_stop) {
-            const ssize_t size = ::recv(m_socket, datagram, sizeof datagram, 0);
-            if (size <= 0)
-                continue;
-            const qint64 now = steadyNs();
-            if (m_bytes == 0)
-                m_firstNs = now;
-            m_lastNs = now;
-            m_bytes += size;
-        }
-    }
-
-    quint16 m_port = 0;
-    int m_socket = -1;
-    bool m_bound = false;
-    std::atomic<bool> m_stop{false};
-    std::atomic<qint64> m_bytes{0};
-    std::atomic<qint64> m_firstNs{0};
-    std::atomic<qint64> m_lastNs{0};
-    std::thread m_thread;
-};
-
-// Follows a studio stream's byte count from a thread of its own and notes
-// when the first bytes and when the last bytes arrived: the rate between the
-// two is the studio's view of a run.
-class StudioArrivals
-{
-public:
-    StudioArrivals(const StudioProcess &studio, const QString &id) : m_studio(studio), m_id(id)
-    {
-        m_thread = std::thread([this] { follow(); });
-    }
-    ~StudioArrivals()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
-    bool waitForBytes(qint64 count, int timeoutMs) const
-    {
-        return QTest::qWaitFor([&] { return m_bytes >= count; }, timeoutMs);
-    }
-    qint64 bytes() const { return m_bytes; }
-    double kbitsPerSecond() const
-    {
-        const qint64 spanNs = m_lastNs - m_firstNs;
-        return spanNs > 0 ? (m_bytes - m_firstBytes) * 8.0 / 1000.0 / (spanNs / 1e9) : 0.0;
-    }
-
-private:
-    void follow()
-    {
-        while (!m_stop) {
-            const QJsonObject status = QJsonDocument::fromJson(m_studio.httpGet("/status", nullptr, 1000)).object();
-            const qint64 bytes = qint64(StudioProcess::findStream(status, m_id, "speedtest").value("bytes").toDouble());
-            const qint64 now = steadyNs();
-            if (bytes > 0 && m_firstNs < 0) {
-                m_firstBytes = bytes;
-                m_firstNs = now;
-            }
-            if (bytes > m_bytes) {
-                m_lastNs = now;
-                m_bytes = bytes;
-            }
-        }
-    }
-
-    const StudioProcess &m_studio;
-    const QString m_id;
-    std::atomic<bool> m_stop{false};
-    std::atomic<qint64> m_bytes{0};
-    std::atomic<qint64> m_firstBytes{0};
-    std::atomic<qint64> m_firstNs{-1};
-    std::atomic<qint64> m_lastNs{-1};
-    std::thread m_thread;
-};
-
-// A listener program (srt-live-transmit, ffmpeg) as a child process; ready
-// once its SRT port is taken.
-class ListenerProcess
-{
-public:
-    ListenerProcess(const QString &program, const QStringList &arguments, quint16 srtPort)
-    {
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(QStandardPaths::findExecutable(program), arguments);
-        m_ready = m_process.waitForStarted(kListenerWaitMs)
-                  && QTest::qWaitFor([&] { return !udpPortIsFree(srtPort); }, kListenerWaitMs);
-    }
-    ~ListenerProcess()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(kListenerWaitMs);
-        }
-    }
-    bool isReady() const { return m_ready && m_process.state() == QProcess::Running; }
-    QByteArray output() { return m_process.readAll(); }
-
-private:
-    static bool udpPortIsFree(quint16 port)
-    {
-        QUdpSocket probe;
-        return probe.bind(QHostAddress::LocalHost, port);
-    }
-
-    QProcess m_process;
-    bool m_ready = false;
-};
-
 QPushButton *runButton(SpeedTest &dialog)
 {
     return dialog.findChild<QPushButton *>("cmdRun");
@@ -289,35 +124,6 @@ Result runToEnd(SpeedTest &dialog, const QString &host, quint16 port, const QStr
     return result;
 }
 
-// orvanta-udp-impair between the dialog and a listener, limiting the rate.
-class RateLimit
-{
-public:
-    RateLimit(quint16 serverPort, int kbitsPerSecond, double loss = 0) : m_port(freeLoopbackPort())
-    {
-        m_proxy.start(ORVANTA_UDP_IMPAIR, {"--listen", QString("127.0.0.1:%1").arg(m_port), "--server",
-                                            QString("127.0.0.1:%1").arg(serverPort), "--rate",
-                                            QString::number(kbitsPerSecond), "--loss", QString::number(loss),
-                                            "--lifetime", "60"});
-        m_ready = m_proxy.waitForReadyRead(kListenerWaitMs);
-    }
-    ~RateLimit()
-    {
-        m_proxy.terminate();
-        if (!m_proxy.waitForFinished(kListenerWaitMs)) {
-            m_proxy.kill();
-            m_proxy.waitForFinished(kListenerWaitMs);
-        }
-    }
-    bool isReady() const { return m_ready; }
-    quint16 port() const { return m_port; }
-
-private:
-    quint16 m_port;
-    QProcess m_proxy;
-    bool m_ready = false;
-};
-
 // Through a limited path: the figure is what the receiver saw, and the limit
 // when the path carried it (a proxy short of processor time carries less).
 void checkLimitedRun(const Result &result, double receiverKbs, int limitKbs)
@@ -328,21 +134,6 @@ void checkLimitedRun(const Result &result, double receiverKbs, int limitKbs)
         QVERIFY2(within(result.speedKbs, limitKbs, kTolerance), qPrintable(figures(result, receiverKbs)));
     else
         qWarning() << "the path carried" << receiverKbs << "of" << limitKbs << "kbit/s";
-}
-
-// Live SRT gives up on a message it cannot repair within the latency, so a
-// lossy path may keep a few from the receiver.
-constexpr double kShareArrivingThroughLoss = 0.99;
-
-// The arguments that make a listener program forward what it receives to a
-// UDP port, one datagram per message as soon as it has it.
-QStringList forwardingArguments(const QString &program, quint16 srtPort, quint16 udpPort)
-{
-    const QString source = QString("srt://127.0.0.1:%1?mode=listener").arg(srtPort);
-    if (program == "ffmpeg")
-        return {"-nostdin", "-hide_banner", "-loglevel", "error", "-f", "data", "-i", source, "-map", "0", "-c",
-                "copy", "-f", "data", QString("udp://127.0.0.1:%1?pkt_size=1316").arg(udpPort)};
-    return {"-a:no", "-q", source, QString("udp://127.0.0.1:%1").arg(udpPort)};
 }
 }
 
@@ -462,7 +253,7 @@ private slots:
         QFETCH(double, loss);
         StudioProcess studio;
         QVERIFY2(studio.start(), studio.output().constData());
-        RateLimit limit(studio.srtPort(), kRateLimitKbs, loss);
+        UdpImpairProcess limit(studio.srtPort(), kRateLimitKbs, loss);
         QVERIFY(limit.isReady());
         StudioArrivals arrivals(studio, "limited");
         SpeedTest dialog;
@@ -498,11 +289,11 @@ private slots:
         UdpByteCounter counter;
         QVERIFY(counter.isBound());
         const quint16 srtPort = freeLoopbackPort();
-        ListenerProcess listener(program, forwardingArguments(program, srtPort, counter.port()), srtPort);
+        ListenerProcess listener(program, ListenerProcess::forwardingArguments(program, srtPort, counter.port()), srtPort);
         QVERIFY2(listener.isReady(), listener.output().constData());
-        std::unique_ptr<RateLimit> limit;
+        std::unique_ptr<UdpImpairProcess> limit;
         if (limitKbs > 0) {
-            limit = std::make_unique<RateLimit>(srtPort, limitKbs);
+            limit = std::make_unique<UdpImpairProcess>(srtPort, limitKbs);
             QVERIFY(limit->isReady());
         }
         SpeedTest dialog;
@@ -600,7 +391,7 @@ private slots:
     {
         StudioProcess studio;
         QVERIFY2(studio.start(), studio.output().constData());
-        RateLimit limit(studio.srtPort(), kRateLimitKbs);
+        UdpImpairProcess limit(studio.srtPort(), kRateLimitKbs);
         QVERIFY(limit.isReady());
         SpeedTest dialog;
         dialog.prepareTest("127.0.0.1", limit.port(), "deserted", 120);
