@@ -76,32 +76,16 @@ int ThreadTest::agreedLatency(int socket) const
     return latency;
 }
 
+// The clock runs from the first message until the server has acknowledged
+// the last one.
 ThreadTest::Outcome ThreadTest::sendData(int socket)
 {
     qDebug() << "-- sendData";
     QElapsedTimer timer;
     timer.start();
-    SendPacer pacer(m_agreedLatency);
     const QByteArray message(kMessageSize, '\0');
     m_queuedBytes = 0;
-    Outcome outcome = Outcome::Completed;
-    while (m_remaining > 0 && outcome == Outcome::Completed) {
-        const Wait room = waitForSendBufferRoom(socket, pacer, timer);
-        if (room == Wait::Stopped)
-            return Outcome::Stopped;
-        if (room == Wait::TimedOut) {
-            outcome = Outcome::NotAcknowledged;
-            break;
-        }
-        const int sent = srt_send(socket, message.constData(), kMessageSize);
-        if (sent == SRT_ERROR) {
-            if (++m_errorCount >= kMaxErrors)
-                outcome = Outcome::SendErrors;
-        } else {
-            m_remaining -= sent;
-            m_queuedBytes += sent;
-        }
-    }
+    Outcome outcome = sendMessages(socket, message, timer);
     if (outcome == Outcome::Completed) {
         const Wait drained = waitForSendBufferDrained(socket, message);
         if (drained == Wait::Stopped)
@@ -109,9 +93,31 @@ ThreadTest::Outcome ThreadTest::sendData(int socket)
         if (drained == Wait::TimedOut)
             outcome = Outcome::NotAcknowledged;
     }
+    if (outcome == Outcome::Stopped)
+        return outcome;
     m_elapsed = timer.elapsed();
     storeStatistics(socket);
     return outcome;
+}
+
+ThreadTest::Outcome ThreadTest::sendMessages(int socket, const QByteArray &message, const QElapsedTimer &timer)
+{
+    SendPacer pacer(m_agreedLatency);
+    while (m_remaining > 0) {
+        const Wait room = waitForSendBufferRoom(socket, pacer, timer);
+        if (room == Wait::Stopped)
+            return Outcome::Stopped;
+        if (room == Wait::TimedOut)
+            return Outcome::NotAcknowledged;
+        const int sent = srt_send(socket, message.constData(), kMessageSize);
+        if (sent != SRT_ERROR) {
+            m_remaining -= sent;
+            m_queuedBytes += sent;
+        } else if (++m_errorCount >= kMaxErrors) {
+            return Outcome::SendErrors;
+        }
+    }
+    return Outcome::Completed;
 }
 
 // libsrt keeps each message in its send buffer until the server acknowledges

@@ -71,6 +71,7 @@ protected:
 private:
     enum class Wait { Done, TimedOut, Stopped };
     Outcome sendData(int socket);
+    Outcome sendMessages(int socket, const QByteArray &message, const QElapsedTimer &timer);
     Wait waitForSendBufferRoom(int socket, SendPacer &pacer, const QElapsedTimer &timer);
     Wait waitForSendBufferDrained(int socket, const QByteArray &message);
     template <typename Condition>
