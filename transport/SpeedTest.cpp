@@ -12,11 +12,8 @@
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
-namespace {
-constexpr unsigned long kWorkerShutdownWaitMs = 10000;
-}
-
 const char *const SpeedTest::kStyleSheet = "SpeedTest{background-color: #050F15;}";
+const char *const SpeedTest::kNotAcknowledgedText = "Test failed: the server stopped acknowledging data.";
 
 SpeedTest::SpeedTest(QWidget *parent) : QDialog(parent)
 {
@@ -29,14 +26,18 @@ SpeedTest::SpeedTest(QWidget *parent) : QDialog(parent)
 SpeedTest::~SpeedTest()
 {
     m_progressTimer.stop();
-    for (const QPointer<ThreadTest> &worker : qAsConst(m_startedWorkers)) {
-        if (worker)
-            worker->requestStop();
-    }
-    for (const QPointer<ThreadTest> &worker : qAsConst(m_startedWorkers)) {
-        if (worker)
-            worker->wait(kWorkerShutdownWaitMs);
-    }
+    stopWorkers();
+}
+
+// Workers of stopped runs may still be winding down; all are told at once and
+// then awaited, so none is destroyed while it runs.
+void SpeedTest::stopWorkers()
+{
+    const QList<ThreadTest *> workers = findChildren<ThreadTest *>(QString(), Qt::FindDirectChildrenOnly);
+    for (ThreadTest *worker : workers)
+        worker->requestStop();
+    for (ThreadTest *worker : workers)
+        worker->wait();
 }
 
 void SpeedTest::setupUi()
@@ -121,23 +122,28 @@ void SpeedTest::startRun()
 {
     progressBar->setValue(0);
     label->setText(QStringLiteral("Sending data, please wait..."));
-    m_worker = new ThreadTest(m_host, m_port, m_streamId, m_latency);
-    m_startedWorkers.append(m_worker);
-    connect(m_worker, &QThread::finished, m_worker, &QObject::deleteLater);
-    connect(m_worker, &ThreadTest::connectFailed, this, &SpeedTest::onWorkerConnectFailed, Qt::QueuedConnection);
-    m_worker->start(QThread::HighPriority);
+    // An earlier run's connection, still open for its last data, makes way.
+    for (ThreadTest *earlier : findChildren<ThreadTest *>(QString(), Qt::FindDirectChildrenOnly))
+        earlier->requestStop();
+    ThreadTest *worker = new ThreadTest(m_host, m_port, m_streamId, m_latency, this);
+    m_worker = worker;
+    // resultReady is queued before finished, so the worker is read before it goes.
+    connect(worker, &ThreadTest::resultReady, this, [this, worker = QPointer<ThreadTest>(worker)] {
+        if (worker)
+            onWorkerResult(worker);
+    });
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start(QThread::HighPriority);
     m_progressTimer.start();
 }
 
 // The worker is told to stop and left to end on its own (it checks the request
-// before every send); nothing it does afterwards reaches the dialog.
+// in every wait); nothing it does afterwards reaches the dialog.
 void SpeedTest::stopRun()
 {
     m_progressTimer.stop();
-    if (m_worker) {
+    if (m_worker)
         m_worker->requestStop();
-        disconnect(m_worker, nullptr, this, nullptr);
-    }
     m_worker = nullptr;
     label->setText(QStringLiteral("Test stopped."));
     progressBar->setValue(0);
@@ -150,23 +156,37 @@ void SpeedTest::onProgressTick()
         return;
     }
     progressBar->setValue(ThreadTest::kTotalBytes - m_worker->remaining());
-    if (m_worker->errorCount() >= ThreadTest::kMaxErrors) {
-        m_progressTimer.stop();
-        // The elapsed time is only valid once the worker has stored it.
-        showResult(m_worker->hasResult() ? m_worker->elapsed() : 0, m_worker->errorCount());
-    } else if (m_worker->remaining() <= 0 && m_worker->hasResult()) {
-        progressBar->setValue(ThreadTest::kTotalBytes);
-        showResult(m_worker->elapsed(), m_worker->errorCount());
-        m_progressTimer.stop();
-    }
 }
 
-void SpeedTest::onWorkerConnectFailed(const QString &failure)
+void SpeedTest::onWorkerResult(ThreadTest *worker)
 {
-    if (sender() != m_worker)
+    if (worker != m_worker)
         return;
     m_progressTimer.stop();
-    label->setText(QStringLiteral("Connection failed: ") + failure);
+    showOutcome(*worker);
+    m_worker = nullptr;
+}
+
+void SpeedTest::showOutcome(const ThreadTest &worker)
+{
+    switch (worker.outcome()) {
+    case ThreadTest::Outcome::ConnectFailed:
+        label->setText(QStringLiteral("Connection failed: ") + worker.connectFailure());
+        break;
+    case ThreadTest::Outcome::NotAcknowledged:
+        label->setText(QString::fromLatin1(kNotAcknowledgedText));
+        break;
+    case ThreadTest::Outcome::Completed:
+        progressBar->setValue(ThreadTest::kTotalBytes);
+        showResult(worker.elapsed(), worker.errorCount());
+        return;
+    case ThreadTest::Outcome::SendErrors:
+        showResult(worker.elapsed(), worker.errorCount());
+        return;
+    case ThreadTest::Outcome::Running:
+    case ThreadTest::Outcome::Stopped:
+        break;
+    }
     cmdRun->setChecked(false);
 }
 
@@ -176,18 +196,22 @@ void SpeedTest::showResult(qint64 elapsedMs, int errorCount)
         label->setText(QStringLiteral("Test failed, count errors:") + QString::number(errorCount));
     } else if (m_worker && m_worker->statistics().pktSentTotal > 0) {
         const SRT_TRACEBSTATS &statistics = m_worker->statistics();
-        label->setText(resultText(elapsedMs, statistics.pktSentTotal, statistics.pktSndLossTotal,
-                                  statistics.pktSndDropTotal));
+        label->setText(resultText(elapsedMs, m_worker->acknowledgedBytes(), statistics.pktSentTotal,
+                                  statistics.pktSndLossTotal, statistics.pktSndDropTotal));
     }
     cmdRun->setChecked(false);
 }
 
-QString SpeedTest::resultText(qint64 elapsedMs, qint64 sentPackets, int lostPackets, int droppedPackets)
+// The speed is what the server acknowledged, in kilobits per second; lost
+// packets count every transmission that was reported lost, retransmissions
+// included, so both percentages relate to all packets sent.
+QString SpeedTest::resultText(qint64 elapsedMs, qint64 acknowledgedBytes, qint64 sentPackets, int lostPackets,
+                              int droppedPackets)
 {
     const double seconds = elapsedMs / 1000.0;
     // An instant transfer would divide by zero; count it as one millisecond.
     const double divisor = elapsedMs > 0 ? seconds : 0.001;
-    const int speedKbs = int(83886.0 / divisor);
+    const int speedKbs = int(acknowledgedBytes * 8 / 1000.0 / divisor);
     const int lostPercent = int(lostPackets * 100.0 / sentPackets);
     const int droppedPercent = int(droppedPackets * 100.0 / sentPackets);
     return QStringLiteral("Speed: ") + QString::number(speedKbs) + QStringLiteral(" Kbs ( we sent ") + "10"

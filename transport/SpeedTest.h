@@ -1,6 +1,5 @@
 #pragma once
 #include <QDialog>
-#include <QList>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
@@ -29,10 +28,14 @@ public:
     int openFor(const QString &serverField, const QString &streamId, int latency);
 
     bool prepareTest(QString host, int port, QString streamId, int latency);
+    // Shows the current run's result; the run's worker must have finished.
     void showResult(qint64 elapsedMs, int errorCount);
 
-    // The result label's text for a transfer of the full 10 MiB.
-    static QString resultText(qint64 elapsedMs, qint64 sentPackets, int lostPackets, int droppedPackets);
+    // The result label's text for a run of 10 MiB of which the server
+    // acknowledged acknowledgedBytes in elapsedMs.
+    static QString resultText(qint64 elapsedMs, qint64 acknowledgedBytes, qint64 sentPackets, int lostPackets,
+                              int droppedPackets);
+    static const char *const kNotAcknowledgedText;
 
     QString host() const { return m_host; }
     int port() const { return m_port; }
@@ -44,12 +47,14 @@ public:
 private slots:
     void on_cmdRun_clicked();
     void onProgressTick();
-    void onWorkerConnectFailed(const QString &failure);
 
 private:
     void setupUi();
     void startRun();
     void stopRun();
+    void onWorkerResult(ThreadTest *worker);
+    void showOutcome(const ThreadTest &worker);
+    void stopWorkers();
     QWidget *messageParent();
 
     QVBoxLayout *verticalLayout = nullptr;
@@ -63,7 +68,9 @@ private:
     int m_port = 0;
     QString m_streamId;
     int m_latency = 0;
+    // The current run's worker. Workers are children of the dialog until they
+    // have finished: a stopped one winding down, a finished run's one keeping
+    // its connection open for the server to read the last data.
     QPointer<ThreadTest> m_worker;
-    QList<QPointer<ThreadTest>> m_startedWorkers;
     QTimer m_progressTimer;
 };

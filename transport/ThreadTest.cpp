@@ -1,20 +1,47 @@
 #include "transport/ThreadTest.h"
 
+#include "transport/SendPacer.h"
 #include "transport/SrtConnect.h"
 #include "transport/SrtSocket.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
 
+#include <algorithm>
+
+namespace {
+constexpr unsigned long kPollSleepUs = 1;
+constexpr unsigned long kDeliveryPollMs = 10;
+
+struct SendBuffer {
+    int spanMs = SRT_ERROR;  // time between the oldest and the newest message held
+    size_t messages = 0;
+    size_t bytes = 0;
+};
+
+SendBuffer sendBuffer(int socket)
+{
+    SendBuffer buffer;
+    buffer.spanMs = srt_getsndbuffer(socket, &buffer.messages, &buffer.bytes);
+    return buffer;
+}
+
+bool isConnected(int socket)
+{
+    return srt_getsockstate(socket) == SRTS_CONNECTED;
+}
+}
+
 ThreadTest::ThreadTest(QString host, int port, QString streamId, int latency, QObject *parent)
     : QThread(parent), m_host(host), m_port(port), m_streamId(streamId), m_latency(latency)
 {
 }
 
+// Every wait of the worker checks the stop request, so this returns soon.
 ThreadTest::~ThreadTest()
 {
     requestStop();
-    wait(10000);
+    wait();
 }
 
 void ThreadTest::run()
@@ -28,63 +55,172 @@ void ThreadTest::run()
     SrtSocket socket(rawSocket);
     qDebug() << "end connect" << failure;
     if (!failure.isEmpty()) {
-        emit connectFailed(failure);
+        m_connectFailure = failure;
+        finish(Outcome::ConnectFailed);
         return;
     }
-    sendData(socket.get());
+    m_agreedLatency = agreedLatency(socket.get());
+    const Outcome outcome = sendData(socket.get());
+    finish(outcome);
+    if (outcome == Outcome::Completed)
+        waitForDelivery();
 }
 
-void ThreadTest::sendData(int socket)
+// The latency both ends agreed on; the receiver holds every message that long.
+int ThreadTest::agreedLatency(int socket) const
+{
+    int latency = 0;
+    int size = sizeof latency;
+    if (srt_getsockflag(socket, SRTO_PEERLATENCY, &latency, &size) == SRT_ERROR)
+        return m_latency;
+    return latency;
+}
+
+// The clock runs from the first message until the server has acknowledged
+// the last one.
+ThreadTest::Outcome ThreadTest::sendData(int socket)
 {
     qDebug() << "-- sendData";
     QElapsedTimer timer;
     timer.start();
     const QByteArray message(kMessageSize, '\0');
-    while (m_remaining > 0) {
-        const Room room = waitForSendBufferRoom(socket);
-        if (room == Room::Stopped)
-            return;
-        if (room == Room::Stalled) {
-            if (++m_errorCount >= kMaxErrors)
-                break;
-            continue;
-        }
-        const int sent = srt_send(socket, message.constData(), kMessageSize);
-        if (sent == SRT_ERROR) {
-            if (++m_errorCount >= kMaxErrors)
-                break;
-        } else {
-            m_remaining -= sent;
-        }
+    m_queuedBytes = 0;
+    Outcome outcome = sendMessages(socket, message, timer);
+    if (outcome == Outcome::Completed) {
+        const Wait drained = waitForSendBufferDrained(socket, message);
+        if (drained == Wait::Stopped)
+            return Outcome::Stopped;
+        if (drained == Wait::TimedOut)
+            outcome = Outcome::NotAcknowledged;
     }
-    SRT_TRACEBSTATS statistics{};
-    srt_bstats(socket, &statistics, 1);
-    qDebug() << "-- SRT stat OK" << statistics.msTimeStamp << statistics.pktSentTotal << statistics.pktSent
-             << statistics.pktSndDrop << statistics.pktSndLoss << statistics.mbpsSendRate
-             << statistics.mbpsBandwidth;
-    m_statistics = statistics;
+    if (outcome == Outcome::Stopped)
+        return outcome;
     m_elapsed = timer.elapsed();
-    m_hasResult.store(true, std::memory_order_release);
+    storeStatistics(socket);
+    return outcome;
 }
 
-// Polls until libsrt's send buffer holds less than the limit. The wait always
-// ends: on a stop request, when the connection is gone (the send then fails
-// and is counted), or after kStallMs without room.
-ThreadTest::Room ThreadTest::waitForSendBufferRoom(int socket)
+ThreadTest::Outcome ThreadTest::sendMessages(int socket, const QByteArray &message, const QElapsedTimer &timer)
+{
+    SendPacer pacer(m_agreedLatency);
+    while (m_remaining > 0) {
+        const Wait room = waitForSendBufferRoom(socket, pacer, timer);
+        if (room == Wait::Stopped)
+            return Outcome::Stopped;
+        if (room == Wait::TimedOut)
+            return Outcome::NotAcknowledged;
+        const int sent = srt_send(socket, message.constData(), kMessageSize);
+        if (sent != SRT_ERROR) {
+            m_remaining -= sent;
+            m_queuedBytes += sent;
+        } else if (++m_errorCount >= kMaxErrors) {
+            return Outcome::SendErrors;
+        }
+    }
+    return Outcome::Completed;
+}
+
+// libsrt keeps each message in its send buffer until the server acknowledges
+// it, so the buffer's fill is the data in flight; the pacer sets how much
+// that may be.
+ThreadTest::Wait ThreadTest::waitForSendBufferRoom(int socket, SendPacer &pacer, const QElapsedTimer &timer)
+{
+    return waitFor(
+        [&] {
+            const SendBuffer buffer = sendBuffer(socket);
+            // Without a connection the next send fails and is counted.
+            if (buffer.spanMs == SRT_ERROR || !isConnected(socket))
+                return true;
+            pacer.noteAcknowledged(timer.nsecsElapsed() / 1000, m_queuedBytes - qint64(buffer.bytes));
+            return qint64(buffer.bytes) < pacer.window();
+        },
+        m_agreedLatency + kAckGraceMs);
+}
+
+// A lost last message goes unnoticed: the receiver learns of a loss from the
+// message after it. When acknowledgements stop short of the end, one more
+// message shows the receiver the gap (or brings a lost acknowledgement again).
+ThreadTest::Wait ThreadTest::waitForSendBufferDrained(int socket, const QByteArray &message)
+{
+    const qint64 probeAfterMs = std::max(m_agreedLatency / kLatencyShareBeforeTailProbe, kMinTailProbeMs);
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
+    size_t unacknowledged = sendBuffer(socket).messages;
+    const auto drained = [socket] {
+        const SendBuffer buffer = sendBuffer(socket);
+        return buffer.spanMs != SRT_ERROR && buffer.messages == 0;
+    };
+    const Wait wait = waitFor(
+        [&] {
+            const SendBuffer buffer = sendBuffer(socket);
+            if (buffer.spanMs == SRT_ERROR || buffer.messages == 0 || !isConnected(socket))
+                return true;
+            if (buffer.messages != unacknowledged) {
+                unacknowledged = buffer.messages;
+                sinceProgress.restart();
+            } else if (sinceProgress.elapsed() >= probeAfterMs) {
+                if (srt_send(socket, message.constData(), kMessageSize) == kMessageSize) {
+                    m_queuedBytes += kMessageSize;
+                    ++unacknowledged;
+                }
+                sinceProgress.restart();
+            }
+            return false;
+        },
+        m_agreedLatency + kAckGraceMs);
+    if (wait == Wait::Done && !drained())
+        return Wait::TimedOut;
+    return wait;
+}
+
+template <typename Condition>
+ThreadTest::Wait ThreadTest::waitFor(Condition condition, int timeoutMs)
 {
     QElapsedTimer waiting;
     waiting.start();
     for (;;) {
         if (m_stop)
-            return Room::Stopped;
-        size_t blocks = 0;
-        size_t bytes = 0;
-        if (srt_getsndbuffer(socket, &blocks, &bytes) == SRT_ERROR || bytes < size_t(kSendBufferLimit))
-            return Room::Available;
-        if (srt_getsockstate(socket) != SRTS_CONNECTED)
-            return Room::Available;
-        if (waiting.elapsed() >= kStallMs)
-            return Room::Stalled;
-        QThread::usleep(1);
+            return Wait::Stopped;
+        if (condition())
+            return Wait::Done;
+        if (waiting.elapsed() >= timeoutMs)
+            return Wait::TimedOut;
+        QThread::usleep(kPollSleepUs);
     }
+}
+
+// Messages leave the send buffer when acknowledged or when libsrt drops them
+// as too late; each message is one packet, so drops count whole messages.
+void ThreadTest::storeStatistics(int socket)
+{
+    SRT_TRACEBSTATS statistics{};
+    srt_bstats(socket, &statistics, 1);
+    qDebug() << "-- SRT stat OK" << statistics.msTimeStamp << statistics.pktSentTotal << statistics.pktSent
+             << statistics.pktSndDrop << statistics.pktSndLoss << statistics.mbpsSendRate
+             << statistics.mbpsBandwidth;
+    const SendBuffer buffer = sendBuffer(socket);
+    const qint64 unacknowledged = buffer.spanMs == SRT_ERROR ? 0 : qint64(buffer.bytes);
+    m_acknowledgedBytes =
+        std::max<qint64>(0, m_queuedBytes - unacknowledged - qint64(statistics.pktSndDropTotal) * kMessageSize);
+    m_statistics = statistics;
+    qDebug() << "-- acknowledged bytes" << m_acknowledgedBytes << "in" << m_elapsed << "ms, latency"
+             << m_agreedLatency << "unacknowledged messages" << buffer.messages << "lost" << statistics.pktSndLossTotal
+             << "resent" << statistics.pktRetransTotal << "dropped" << statistics.pktSndDropTotal;
+}
+
+// The server holds each message for the latency before its reader can take it;
+// closing the connection discards what has not been read.
+void ThreadTest::waitForDelivery()
+{
+    QElapsedTimer waiting;
+    waiting.start();
+    while (!m_stop && waiting.elapsed() < m_agreedLatency + kDeliveryMarginMs)
+        QThread::msleep(kDeliveryPollMs);
+}
+
+void ThreadTest::finish(Outcome outcome)
+{
+    m_outcome.store(outcome, std::memory_order_release);
+    if (outcome != Outcome::Stopped)
+        emit resultReady();
 }

@@ -6,53 +6,93 @@
 
 #include <atomic>
 
+class QElapsedTimer;
+class SendPacer;
+
 // The speed-test worker: connects with the "#speedtest" stream ID and pushes
-// 10 MiB in 1316-byte messages, keeping libsrt's send buffer short. The
-// dialog polls the atomic counters; elapsed time and statistics are valid
-// once hasResult() is true. A stop request is honoured before the next send,
-// and a connection that stops taking data ends the run through the error
-// count instead of holding the worker forever.
+// 10 MiB in 1316-byte messages. It measures what the server acknowledged:
+// the clock stops once libsrt's send buffer has drained. Its results are
+// valid from resultReady() on; after a completed run the worker keeps the
+// connection open a while longer, as closing it makes the server discard what
+// it has not yet read.
+//
+// The dialog polls remaining() and errorCount() while the run lasts. Every
+// wait checks the stop request, so the thread ends soon after requestStop()
+// (at the latest when libsrt gives up connecting).
 class ThreadTest : public QThread
 {
     Q_OBJECT
 public:
+    enum class Outcome {
+        Running,
+        ConnectFailed,    // connectFailure() says why
+        Stopped,          // requestStop() ended the run
+        SendErrors,       // kMaxErrors sends failed
+        NotAcknowledged,  // the server stopped acknowledging data
+        Completed,
+    };
+
     ThreadTest(QString host, int port, QString streamId, int latency, QObject *parent = nullptr);
     ~ThreadTest() override;
 
     void requestStop() { m_stop = true; }
     int errorCount() const { return m_errorCount; }
     int remaining() const { return m_remaining; }
-    bool hasResult() const { return m_hasResult.load(std::memory_order_acquire); }
+
+    Outcome outcome() const { return m_outcome.load(std::memory_order_acquire); }
+    QString connectFailure() const { return m_connectFailure; }
     qint64 elapsed() const { return m_elapsed; }
+    qint64 acknowledgedBytes() const { return m_acknowledgedBytes; }
     const SRT_TRACEBSTATS &statistics() const { return m_statistics; }
 
     static constexpr int kTotalBytes = 10485760;
     static constexpr int kMessageSize = 1316;
     static constexpr int kMaxErrors = 20;
-    static constexpr int kSendBufferLimit = 65000;
-    // A send buffer that does not drain for this long counts as a failed send.
-    static constexpr int kStallMs = 1000;
+    // How long beyond the latency the server may take to acknowledge data
+    // before the run counts as failed.
+    static constexpr int kAckGraceMs = 2000;
+    // Acknowledgements that stop short of the end for this share of the
+    // latency (and at least as long as the last acknowledgement may take when
+    // nothing is lost) make the worker send one more message.
+    static constexpr int kLatencyShareBeforeTailProbe = 4;
+    static constexpr int kMinTailProbeMs = 40;
+    // Time beyond the latency that the server gets to read the data it still
+    // holds when everything has been acknowledged.
+    static constexpr int kDeliveryMarginMs = 2000;
 
 signals:
-    // Emitted from the worker thread when the connection could not be made.
-    void connectFailed(QString failure);
+    // Emitted from the worker thread once the outcome and the results are
+    // stored, unless the run was stopped.
+    void resultReady();
 
 protected:
     void run() override;
 
 private:
-    enum class Room { Available, Stalled, Stopped };
-    void sendData(int socket);
-    Room waitForSendBufferRoom(int socket);
+    enum class Wait { Done, TimedOut, Stopped };
+    Outcome sendData(int socket);
+    Outcome sendMessages(int socket, const QByteArray &message, const QElapsedTimer &timer);
+    Wait waitForSendBufferRoom(int socket, SendPacer &pacer, const QElapsedTimer &timer);
+    Wait waitForSendBufferDrained(int socket, const QByteArray &message);
+    template <typename Condition>
+    Wait waitFor(Condition condition, int timeoutMs);
+    void storeStatistics(int socket);
+    void waitForDelivery();
+    int agreedLatency(int socket) const;
+    void finish(Outcome outcome);
 
     QString m_host;
     int m_port;
     QString m_streamId;
     int m_latency;
+    int m_agreedLatency = 0;
+    qint64 m_queuedBytes = 0;
     std::atomic<int> m_errorCount{0};
     std::atomic<int> m_remaining{kTotalBytes};
     std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_hasResult{false};
+    std::atomic<Outcome> m_outcome{Outcome::Running};
+    QString m_connectFailure;
     qint64 m_elapsed = 0;
+    qint64 m_acknowledgedBytes = 0;
     SRT_TRACEBSTATS m_statistics{};
 };
