@@ -3,8 +3,10 @@
 #include "media/engine/MFReader.h"
 #include "media/engine/MFWriter.h"
 #include "transport/RESender.h"
+#include "tests/support/TsChecker.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,7 +20,71 @@ class TestBroadcast : public QObject
 
 private slots:
     void writerThroughRelayToStudioAndBack();
+    void stopRecordsEveryByteToTheLastFrame();
 };
+
+namespace {
+const QByteArray kNullPacket = QByteArray::fromHex("471fff10") + QByteArray(184, char(0xFF));
+
+// The relay may put null packets ahead of and behind the encoder's stream.
+QByteArray withoutStuffing(QByteArray stream)
+{
+    while (stream.startsWith(kNullPacket))
+        stream.remove(0, kNullPacket.size());
+    while (stream.endsWith(kNullPacket))
+        stream.chop(kNullPacket.size());
+    return stream;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+}
+
+// Stop as the window does it: the writer closes, the relay is told to stop
+// at once. The recording holds every byte the writer wrote and every frame.
+void TestBroadcast::stopRecordsEveryByteToTheLastFrame()
+{
+    QTemporaryDir records;
+    QVERIFY(records.isValid());
+    StudioServer studio("echo", 0, records.path());
+    QVERIFY(studio.isRunning());
+    RESender relay(nullptr);
+    relay.startRelay("127.0.0.1", studio.srtPort(), "tail", 120);
+    QTRY_VERIFY_WITH_TIMEOUT(relay.listenPort != 0, 10000);
+    std::shared_ptr<mf::MFWriter> writer = EncoderConfig::createWriter(1024, 128, relay.listenPort, "libx264");
+    QVERIFY(writer && writer->isOpen());
+
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 60; ++i) {
+        while (clock.elapsed() < i * 40)
+            QThread::msleep(2);
+        QVERIFY(writer->put(patternFrame(640, 360, i), 40) >= 0);
+    }
+    writer->close();
+    relay.stopRelay();
+    QVERIFY(relay.wait(10000));
+
+    const QString recording = records.filePath("tail.ts");
+    QByteArray recorded;
+    QElapsedTimer flushed;  // the studio writes a closed stream out at once, a live one periodically
+    flushed.start();
+    do {
+        QTest::qWait(100);
+        recorded = withoutStuffing(readFile(recording));
+    } while (quint64(recorded.size()) < writer->bytesWritten() && flushed.elapsed() < 5000);
+    QCOMPARE(quint64(recorded.size()), writer->bytesWritten());
+
+    const TsChecker checker(recorded);
+    QVERIFY2(checker.continuityErrors() == 0 && checker.syncErrors() == 0, qPrintable(checker.summary()));
+    QCOMPARE(quint64(checker.videoPts().size()), writer->framesEncoded());
+    const QJsonObject video = streamOfType(probe(recording, true), "video");
+    QCOMPARE(quint64(video.value("nb_read_frames").toString().toInt()), writer->framesEncoded());
+    QVERIFY(writer->framesEncoded() >= 60);
+}
 
 void TestBroadcast::writerThroughRelayToStudioAndBack()
 {
@@ -58,7 +124,6 @@ void TestBroadcast::writerThroughRelayToStudioAndBack()
             ++echoed;
     }
     feedback.close();
-    QTest::qWait(500);  // what the relay still holds reaches the studio
     relay.stopRelay();
     QVERIFY(relay.wait(5000));
     QVERIFY2(echoed > 0, "no picture came back from the studio");
