@@ -112,9 +112,12 @@ bool SrtHub::open(QString *error)
         return false;
     }
     m_listener = srt_create_socket();
+    // The caller gate decides who gets in; libsrt's backlog, checked before
+    // the gate, must never be what turns a caller away (with a vaguer reason).
+    const int backlog = 2 * m_settings.maxCallers;
     if (!configureListener()
         || srt_bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == SRT_ERROR
-        || srt_listen(m_listener, m_settings.maxCallers) == SRT_ERROR) {
+        || srt_listen(m_listener, backlog) == SRT_ERROR) {
         *error = QString::fromLocal8Bit(srt_getlasterror_str());
         return false;
     }
