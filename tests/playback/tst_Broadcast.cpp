@@ -130,7 +130,7 @@ void TestBroadcast::writerThroughRelayToStudioAndBack()
     QCOMPARE(writer->droppedFrames(), quint64(0));
 
     // The studio recorded what the relay forwarded: a complete transport stream.
-    const QString recording = records.filePath("field_7.ts");
+    const QString recording = records.filePath("field%237.ts");
     QJsonObject probed, video;
     QElapsedTimer flushed;  // the studio flushes its recordings periodically
     flushed.start();

@@ -3,6 +3,7 @@
 #include "FreePorts.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QJsonArray>
@@ -30,9 +31,30 @@ QString StudioProcess::binaryPath()
     return QStringLiteral(ORVANTA_BINARY_DIR "/tools/orvanta-studio/orvanta-studio");
 }
 
+// The studio's naming, as its README describes it: bytes outside
+// [A-Za-z0-9-_.] and a leading '.' as %XX; a stem longer than 200 characters
+// keeps its first 160 (no %XX cut in two), then '~' and the first 16 bytes of
+// the ID's SHA-256 in hex.
+QString StudioProcess::recordFileName(const QByteArray &id)
+{
+    QByteArray stem;
+    for (const char c : id) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'
+                           || c == '_' || (c == '.' && !stem.isEmpty());
+        stem += plain ? QByteArray(1, c) : '%' + QByteArray(1, c).toHex().toUpper();
+    }
+    if (stem.size() > 200) {
+        int keep = 160;
+        while (stem.lastIndexOf('%', keep - 1) > keep - 3)
+            keep = int(stem.lastIndexOf('%', keep - 1));
+        stem = stem.left(keep) + '~' + QCryptographicHash::hash(id, QCryptographicHash::Sha256).left(16).toHex();
+    }
+    return QString::fromLatin1(stem) + QStringLiteral(".ts");
+}
+
 QString StudioProcess::recordFile(const QString &id) const
 {
-    return QDir(m_recordDir.path()).filePath(id + QStringLiteral(".ts"));
+    return QDir(m_recordDir.path()).filePath(recordFileName(id.toUtf8()));
 }
 
 bool StudioProcess::start(int timeoutMs)

@@ -31,7 +31,9 @@ public:
     quint16 srtPort() const { return m_srtPort; }
     quint16 httpPort() const { return m_httpPort; }
     QString recordDir() const { return m_recordDir.path(); }
+    // Where the media stream of this ID is recorded ("demo" -> DIR/demo.ts).
     QString recordFile(const QString &id) const;
+    static QString recordFileName(const QByteArray &id);
     QByteArray output();  // what the server printed so far
 
     // One blocking HTTP/1.0 GET on the server; statusCode -1 when no answer.

@@ -13,10 +13,122 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <srt/access_control.h>
 #include <srt/srt.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 constexpr int kWaitMs = 10000;
+constexpr int kMessage = 1316;
+
+struct CallerOptions {
+    int latency = 120;
+    int mss = 1360;               // 0: libsrt's default
+    int receiveBufferPackets = 0;  // 0: libsrt's default
+    int connectTimeoutMs = 3000;
+};
+
+// A libsrt caller with the stream ID as raw bytes; when the studio turns it
+// away, *rejectReason tells why (srt_getrejectreason).
+SrtSocket dial(quint16 port, const QByteArray &streamId, int *rejectReason = nullptr,
+               const CallerOptions &options = CallerOptions())
+{
+    SrtSocket socket(srt_create_socket());
+    const auto set = [&](SRT_SOCKOPT option, int value) { srt_setsockflag(socket.get(), option, &value, sizeof value); };
+    srt_setsockflag(socket.get(), SRTO_STREAMID, streamId.constData(), streamId.size());
+    set(SRTO_PEERLATENCY, options.latency);
+    set(SRTO_CONNTIMEO, options.connectTimeoutMs);
+    if (options.mss > 0)
+        set(SRTO_MSS, options.mss);
+    if (options.receiveBufferPackets > 0) {
+        set(SRTO_FC, qMax(32, options.receiveBufferPackets));
+        set(SRTO_RCVBUF, options.receiveBufferPackets * (1360 - 28));
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    if (rejectReason)
+        *rejectReason = 0;
+    if (srt_connect(socket.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) == SRT_ERROR) {
+        if (rejectReason)
+            *rejectReason = srt_getrejectreason(socket.get());
+        return SrtSocket();
+    }
+    const int timeoutMs = 5000;
+    srt_setsockflag(socket.get(), SRTO_RCVTIMEO, &timeoutMs, sizeof timeoutMs);
+    return socket;
+}
+
+// Messages of 1316 bytes, each telling its stream (tag) and number apart.
+QByteArray messages(char tag, int count)
+{
+    QByteArray bytes;
+    for (int i = 0; i < count; ++i) {
+        QByteArray message(kMessage, tag);
+        message.replace(0, 8, QByteArray::number(i).rightJustified(8, '0'));
+        bytes += message;
+    }
+    return bytes;
+}
+
+bool sendAll(const SrtSocket &socket, const QByteArray &bytes)
+{
+    for (int at = 0; at < bytes.size(); at += kMessage) {
+        if (srt_send(socket.get(), bytes.constData() + at, kMessage) != kMessage)
+            return false;
+    }
+    return true;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+qint64 number(const QJsonObject &stream, const char *key)
+{
+    return qint64(stream.value(QLatin1String(key)).toDouble());
+}
+
+int connectedCount(const QJsonObject &status)
+{
+    int count = 0;
+    for (const QJsonValue &stream : status.value("streams").toArray())
+        count += stream.toObject().value("connected").toBool() ? 1 : 0;
+    return count;
+}
+
+// A two-second MPEG-2 clip made by ffmpeg in which only the first packet with
+// a PCR keeps it; the later ones become stuffing.
+QByteArray singlePcrClip(const QString &path)
+{
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25", "-t", "2", "-c:v",
+                            "mpeg2video", "-b:v", "800k", "-f", "mpegts", path});
+    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0)
+        return QByteArray();
+    QByteArray ts = readFile(path);
+    int pcrs = 0;
+    for (int offset = 0; offset + 188 <= ts.size(); offset += 188) {
+        const auto *p = reinterpret_cast<const uchar *>(ts.constData()) + offset;
+        if (!(p[0] == 0x47 && (p[3] & 0x20) && p[4] >= 7 && (p[5] & 0x10)) || ++pcrs == 1)
+            continue;
+        ts[offset + 5] = char(p[5] & ~0x10);
+        for (int i = 6; i < 12; ++i)
+            ts[offset + i] = char(0xFF);
+    }
+    QFile file(path);
+    if (pcrs < 2 || !file.open(QIODevice::WriteOnly) || file.write(ts) != ts.size())
+        return QByteArray();
+    return ts;
+}
 
 QJsonObject jsonOf(const QByteArray &body)
 {
@@ -126,10 +238,13 @@ private slots:
         process.start(StudioProcess::binaryPath(), {"--help"});
         QVERIFY(process.waitForFinished(kWaitMs));
         const QString help = process.readAllStandardOutput();
-        for (const char *option : {"--srt", "--http", "--record", "--feedback", "--number", "--manifest"})
+        for (const char *option : {"--srt", "--http", "--record", "--feedback", "--number", "--manifest", "--max-callers"})
             QVERIFY2(help.contains(option), option);
         QCOMPARE(process.exitCode(), 0);
         process.start(StudioProcess::binaryPath(), {"--srt", "example.com:9000"});
+        QVERIFY(process.waitForFinished(kWaitMs));
+        QVERIFY(process.exitCode() != 0);
+        process.start(StudioProcess::binaryPath(), {"--max-callers", "0"});
         QVERIFY(process.waitForFinished(kWaitMs));
         QVERIFY(process.exitCode() != 0);
     }
@@ -153,28 +268,126 @@ private slots:
         QVERIFY(!studio.waitForStream("after-garbage", "media").isEmpty());
     }
 
-    void recordsUnderSanitisedNames()
+    void recordsUnderSafeNames()
     {
         StudioProcess studio;
         QVERIFY2(studio.start(), studio.output().constData());
-        const QByteArray payload(1316, 'x');
+        const QByteArray payload(kMessage, 'x');
         {
-            SrtSocket evil = connectTo(studio, "../../escape\x01me");
+            SrtSocket evil = dial(studio.srtPort(), "../../escape\x01me");
             QVERIFY(evil.isValid());
             QCOMPARE(srt_send(evil.get(), payload.constData(), payload.size()), payload.size());
-            QVERIFY(!studio.waitForStream("../../escape?me", "media", payload.size(), kWaitMs).isEmpty());
+            const QJsonObject seen = studio.waitForStream("../../escape?me", "media", payload.size(), kWaitMs);
+            QCOMPARE(seen.value("record").toString(), QString("%2E.%2F..%2Fescape%01me.ts"));
         }
         const QStringList files = QDir(studio.recordDir()).entryList(QDir::Files);
-        QCOMPARE(files, QStringList{"_._.._escape_me.ts"});
+        QCOMPARE(files, QStringList{"%2E.%2F..%2Fescape%01me.ts"});
+        QCOMPARE(readFile(studio.recordFile("../../escape\x01me")), payload);
         QVERIFY(!QFile::exists(QDir(studio.recordDir()).filePath("../../escape\x01me.ts")));
+    }
 
-        // A second media caller with an ID already streaming is turned away.
-        SrtSocket first = connectTo(studio, "twice");
+    // The second media caller of an ID is refused during its handshake.
+    void secondMediaCallerOfAnIdIsRefused()
+    {
+        StudioProcess studio;
+        QVERIFY2(studio.start(), studio.output().constData());
+        SrtSocket first = dial(studio.srtPort(), "twice");
         QVERIFY(first.isValid());
-        QVERIFY(!studio.waitForStream("twice", "media").isEmpty());
-        SrtSocket second = connectTo(studio, "twice");
-        QVERIFY2(QTest::qWaitFor([&] { return studio.status().value("rejected").toInt() == 1; }, kWaitMs),
-                 studio.output().constData());
+        int reason = 0;
+        SrtSocket second = dial(studio.srtPort(), "twice", &reason);
+        QVERIFY(!second.isValid());
+        QCOMPARE(reason, SRT_REJX_CONFLICT);
+        QCOMPARE(studio.status().value("rejected").toInt(), 1);
+        SrtSocket viewer = dial(studio.srtPort(), "twice#feedbackplay");  // other kinds of the ID are welcome
+        QVERIFY(viewer.isValid());
+    }
+
+    // "a/b" and "a_b" stream at once, each into its own file.
+    void collidingIdsRecordApart()
+    {
+        StudioProcess studio;
+        QVERIFY2(studio.start(), studio.output().constData());
+        SrtSocket slash = dial(studio.srtPort(), "a/b");
+        SrtSocket underscore = dial(studio.srtPort(), "a_b");
+        QVERIFY(slash.isValid() && underscore.isValid());
+        const QByteArray slashBytes = messages('S', 200);
+        const QByteArray underscoreBytes = messages('U', 200);
+        for (int at = 0; at < slashBytes.size(); at += kMessage) {
+            QCOMPARE(srt_send(slash.get(), slashBytes.constData() + at, kMessage), kMessage);
+            QCOMPARE(srt_send(underscore.get(), underscoreBytes.constData() + at, kMessage), kMessage);
+        }
+        QVERIFY(!studio.waitForStream("a/b", "media", slashBytes.size()).isEmpty());
+        QVERIFY(!studio.waitForStream("a_b", "media", underscoreBytes.size()).isEmpty());
+        QCOMPARE(QDir(studio.recordDir()).entryList(QDir::Files), (QStringList{"a%2Fb.ts", "a_b.ts"}));
+        QVERIFY(QTest::qWaitFor([&] { return readFile(studio.recordFile("a/b")) == slashBytes; }, kWaitMs));
+        QVERIFY(QTest::qWaitFor([&] { return readFile(studio.recordFile("a_b")) == underscoreBytes; }, kWaitMs));
+    }
+
+    // libsrt's longest stream ID (512 bytes) arrives whole: in "/status" and
+    // in the recording's name, cut with a hash as the README says.
+    void longestStreamIdIsReadWhole()
+    {
+        StudioProcess studio;
+        QVERIFY2(studio.start(), studio.output().constData());
+        QByteArray id = "long/";
+        while (id.size() < 512)
+            id += QByteArray::number(id.size() % 10);
+        SrtSocket caller = dial(studio.srtPort(), id);
+        QVERIFY(caller.isValid());
+        const QByteArray sent = messages('L', 20);
+        QVERIFY(sendAll(caller, sent));
+        const QJsonObject seen = studio.waitForStream(QString::fromLatin1(id), "media", sent.size());
+        QVERIFY2(!seen.isEmpty(), studio.output().constData());
+        QCOMPARE(seen.value("streamid").toString(), QString::fromLatin1(id));
+        const QString name = seen.value("record").toString();
+        QCOMPARE(name, StudioProcess::recordFileName(id));
+        QVERIFY2(name.startsWith("long%2F5678901234") && name.contains('~') && name.size() < 255, qPrintable(name));
+        QVERIFY(QTest::qWaitFor([&] { return readFile(studio.recordFile(QString::fromLatin1(id))) == sent; }, kWaitMs));
+    }
+
+    // A caller that comes back with its ID continues its recording.
+    void reconnectingCallerContinuesItsRecording()
+    {
+        StudioProcess studio;
+        QVERIFY2(studio.start(), studio.output().constData());
+        const QByteArray first = messages('1', 100);
+        const QByteArray second = messages('2', 100);
+        {
+            SrtSocket caller = dial(studio.srtPort(), "again");
+            QVERIFY(caller.isValid() && sendAll(caller, first));
+            QVERIFY(!studio.waitForStream("again", "media", first.size()).isEmpty());
+        }
+        QVERIFY(!studio.waitForStream("again", "media", 0, kWaitMs, 0).isEmpty());
+        SrtSocket caller = dial(studio.srtPort(), "again");
+        QVERIFY(caller.isValid() && sendAll(caller, second));
+        QVERIFY(!studio.waitForStream("again", "media", second.size(), kWaitMs, 1).isEmpty());
+        QVERIFY2(QTest::qWaitFor([&] { return readFile(studio.recordFile("again")) == first + second; }, kWaitMs),
+                 qPrintable(QString::number(readFile(studio.recordFile("again")).size())));
+        QCOMPARE(QDir(studio.recordDir()).entryList(QDir::Files), QStringList{"again.ts"});
+    }
+
+    // Callers beyond --max-callers are refused with the overload reason; a
+    // place is free again once a caller leaves.
+    void callerCapRefusesWithOverload()
+    {
+        StudioProcess studio({"--max-callers", "3"});
+        QVERIFY2(studio.start(), studio.output().constData());
+        SrtSocket media = dial(studio.srtPort(), "cap");
+        SrtSocket control = dial(studio.srtPort(), "cap#control");
+        SrtSocket feedback = dial(studio.srtPort(), "cap#feedbackplay");
+        QVERIFY(media.isValid() && control.isValid() && feedback.isValid());
+        int reason = 0;
+        SrtSocket over = dial(studio.srtPort(), "other", &reason);
+        QVERIFY(!over.isValid());
+        QCOMPARE(reason, SRT_REJX_OVERLOAD);
+        QCOMPARE(studio.status().value("rejected").toInt(), 1);
+        QVERIFY(studio.output().contains("too many callers"));
+
+        media.reset();
+        QVERIFY(!studio.waitForStream("cap", "media", 0, kWaitMs, 0).isEmpty());
+        SrtSocket after = dial(studio.srtPort(), "other", &reason);
+        QVERIFY2(after.isValid(), qPrintable(QString::number(reason)));
+        QVERIFY(!studio.waitForStream("other", "media", 0, kWaitMs, 1).isEmpty());
     }
 
     void feedbackEchoesTheMediaStream()
@@ -220,26 +433,155 @@ private slots:
         QCOMPARE(received.mid(clipBytes.size(), 188), clipBytes.left(188));  // then from the start again
     }
 
-    void slowFeedbackReceiverIsBounded()
+    // The studio's own sends go one message per packet, also to a caller that
+    // asks for libsrt's default MSS of 1500.
+    void feedbackTravelsOneMessagePerPacket()
     {
         StudioProcess studio;
         QVERIFY2(studio.start(), studio.output().constData());
-        SrtSocket sleeper = connectTo(studio, "busy#feedbackplay");  // never reads
+        CallerOptions defaults;
+        defaults.mss = 0;
+        SrtSocket viewer = dial(studio.srtPort(), "mss#feedbackplay", nullptr, defaults);
+        QVERIFY(viewer.isValid());
+        QCOMPARE(studio.waitForStream("mss", "feedback").value("mss").toInt(), 1360);
+        SrtSocket media = dial(studio.srtPort(), "mss");
+        const QByteArray sent = messages('m', 100);
+        QVERIFY(sendAll(media, sent));
+        QCOMPARE(receive(viewer, sent.size()), sent);
+        SRT_TRACEBSTATS stats{};
+        QCOMPARE(srt_bstats(viewer.get(), &stats, 0), 0);
+        QCOMPARE(stats.pktRecvTotal, 100);
+    }
+
+    // A feedback receiver that reads nothing: what the studio could not
+    // deliver to it is counted, and the count grows with what was sent.
+    void feedbackReaderThatReadsNothingCountsDrops()
+    {
+        StudioProcess studio;
+        QVERIFY2(studio.start(), studio.output().constData());
+        CallerOptions tiny;
+        tiny.receiveBufferPackets = 32;
+        SrtSocket sleeper = dial(studio.srtPort(), "busy#feedbackplay", nullptr, tiny);  // never reads
+        QVERIFY(sleeper.isValid());
         QVERIFY(!studio.waitForStream("busy", "feedback").isEmpty());
-        SrtSocket media = connectTo(studio, "busy");
-        const QByteArray message(1316, 'm');
+        SrtSocket media = dial(studio.srtPort(), "busy");
+        const QByteArray batch = messages('d', 400);
+        qint64 sentToMedia = 0;
         QJsonObject feedback;
-        for (int round = 0; round < 400 && feedback.value("dropped_bytes").toDouble() <= 0; ++round) {
-            for (int i = 0; i < 500; ++i)
-                srt_send(media.get(), message.constData(), message.size());
-            QTest::qWait(5);
-            if (round % 20 == 19)
+        // libsrt drops what waited too long as more comes, so the stream goes
+        // on (a message every 50 ms) while the count is awaited.
+        const auto droppedReaches = [&](qint64 bytes) {
+            QDeadlineTimer deadline(kWaitMs);
+            while (!deadline.hasExpired()) {
                 feedback = StudioProcess::findStream(studio.status(), "busy", "feedback");
+                if (number(feedback, "dropped_bytes") >= bytes)
+                    return true;
+                if (srt_send(media.get(), batch.constData(), kMessage) == kMessage)
+                    sentToMedia += kMessage;
+                QTest::qWait(50);
+            }
+            return false;
+        };
+        QVERIFY(sendAll(media, batch));
+        sentToMedia += batch.size();
+        // All but what fits the receiver's 32-packet buffer is lost.
+        QVERIFY2(droppedReaches(batch.size() - 64 * kMessage), qPrintable(QJsonDocument(feedback).toJson()));
+        const qint64 firstDropped = number(feedback, "dropped_bytes");
+        QVERIFY(sendAll(media, batch));
+        sentToMedia += batch.size();
+        QVERIFY2(droppedReaches(firstDropped + batch.size()), qPrintable(QJsonDocument(feedback).toJson()));
+        qInfo("dropped %lld of %lld bytes sent to a receiver that reads nothing", number(feedback, "dropped_bytes"),
+              sentToMedia);
+        QVERIFY(number(feedback, "dropped_bytes") <= sentToMedia);
+        QCOMPARE(number(feedback, "dropped_bytes") % kMessage, 0);
+    }
+
+    // A feedback file with a single PCR goes at its byte rate, as received by
+    // an independent receiver (srt-live-transmit); meanwhile the studio takes
+    // new callers, and SIGTERM ends it within a second.
+    void singlePcrFeedbackFileIsPaced()
+    {
+        QTemporaryDir dir;
+        const QString clipPath = dir.filePath("one-pcr.ts");
+        const QByteArray clip = singlePcrClip(clipPath);
+        QVERIFY(!clip.isEmpty());
+        const double fileBytesPerSecond = clip.size() / 2.0;  // two seconds of pictures
+
+        StudioProcess studio({"--feedback", clipPath});
+        QVERIFY2(studio.start(), studio.output().constData());
+        QProcess receiver;
+        receiver.start("srt-live-transmit",
+                       {"-q", "-a:no", QStringLiteral("srt://127.0.0.1:%1?streamid=pace#feedbackplay").arg(studio.srtPort()),
+                        "file://con"});
+        QVERIFY(receiver.waitForStarted(kWaitMs));
+        QByteArray received;
+        QDeadlineTimer firstBytes(kWaitMs);
+        while (received.isEmpty() && !firstBytes.hasExpired()) {
+            receiver.waitForReadyRead(100);
+            received += receiver.readAllStandardOutput();
         }
-        QVERIFY2(feedback.value("dropped_bytes").toDouble() > 0, qPrintable(QJsonDocument(feedback).toJson()));
-        int code = 0;
-        studio.httpGet("/status", &code);
-        QCOMPARE(code, 200);
+        QVERIFY2(!received.isEmpty(), studio.output().constData());
+        QElapsedTimer clock;
+        clock.start();
+        const qint64 atStart = received.size();
+        while (clock.elapsed() < 3000) {
+            receiver.waitForReadyRead(50);
+            received += receiver.readAllStandardOutput();
+        }
+        const double seconds = clock.elapsed() / 1000.0;
+        const double bytesPerSecond = (received.size() - atStart) / seconds;
+        qInfo("received %.0f bytes/s, the file holds %.0f bytes/s", bytesPerSecond, fileBytesPerSecond);
+        QVERIFY2(bytesPerSecond <= fileBytesPerSecond * 1.2, qPrintable(QString::number(bytesPerSecond)));
+        QVERIFY2(bytesPerSecond >= fileBytesPerSecond * 0.3, qPrintable(QString::number(bytesPerSecond)));
+        QCOMPARE(received.left(188), clip.left(188));
+
+        SrtSocket newcomer = dial(studio.srtPort(), "newcomer");
+        QVERIFY(newcomer.isValid());
+        QVERIFY(!studio.waitForStream("newcomer", "media").isEmpty());
+        QElapsedTimer stopping;
+        stopping.start();
+        QVERIFY2(studio.stop(), studio.output().constData());
+        qInfo("stopped %lld ms after SIGTERM while pumping", stopping.elapsed());
+        QVERIFY(stopping.elapsed() < 1000);
+        receiver.kill();
+        receiver.waitForFinished(kWaitMs);
+    }
+
+    // SIGTERM with the caller cap full and more callers knocking.
+    void stopsWithinASecondWithManyCallers()
+    {
+        StudioProcess studio;
+        QVERIFY2(studio.start(), studio.output().constData());
+        std::vector<SrtSocket> callers;
+        const QByteArray message(kMessage, 'c');
+        for (int i = 0; i < 64; ++i) {
+            callers.push_back(dial(studio.srtPort(), "many" + QByteArray::number(i)));
+            QVERIFY(callers.back().isValid());
+            srt_send(callers.back().get(), message.constData(), message.size());
+        }
+        QVERIFY(QTest::qWaitFor([&] { return connectedCount(studio.status()) == 64; }, kWaitMs));
+        std::atomic<bool> done{false};
+        std::atomic<int> refused{0};
+        std::thread knocking([&] {
+            CallerOptions quick;
+            quick.connectTimeoutMs = 500;
+            while (!done) {
+                int reason = 0;
+                if (!dial(studio.srtPort(), "late#control", &reason, quick).isValid() && reason == SRT_REJX_OVERLOAD)
+                    ++refused;
+            }
+        });
+        QVERIFY(QTest::qWaitFor([&] { return refused > 0; }, kWaitMs));
+        QElapsedTimer stopping;
+        stopping.start();
+        const bool clean = studio.stop();
+        const qint64 stopMs = stopping.elapsed();
+        done = true;
+        knocking.join();
+        qInfo("stopped %lld ms after SIGTERM with 64 callers and more knocking", stopMs);
+        QVERIFY2(clean, studio.output().constData());
+        QVERIFY(stopMs < 1000);
+        QVERIFY(studio.output().contains("orvanta-studio: stopped"));
     }
 };
 

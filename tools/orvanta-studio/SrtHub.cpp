@@ -3,10 +3,12 @@
 #include "StudioStatus.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QtEndian>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <srt/access_control.h>
 #include <srt/srt.h>
 
 #include <syslog.h>
@@ -15,13 +17,22 @@
 #include <vector>
 
 namespace {
-constexpr int kMaxStreamId = 512;
+constexpr int kMaxStreamId = 512;  // libsrt's limit for a stream ID
 constexpr int kMaxMessage = 1500;
 constexpr int kArrowMessageSize = 1316;
 constexpr int kArrowCounterOffset = 1312;
-constexpr int kListenBacklog = 64;
 constexpr int kRecordBuffer = 1 << 16;
-constexpr int kReceiveWindowPackets = 100000;
+// IPv4 + UDP + SRT data header, which libsrt counts in its byte figures.
+constexpr int kPacketHeaderBytes = 20 + 8 + 16;
+constexpr int kMss = 1316 + kPacketHeaderBytes;
+constexpr int kBufferPackets = 16384;
+constexpr int kIdleWaitMs = 20;
+// Per round, so that one busy caller or a fast feedback file cannot keep the
+// loop from the others and from a stop request.
+constexpr int kMaxMessagesPerRead = 256;
+constexpr int kMaxChunksPerRound = 64;
+constexpr qint64 kFeedbackReportMs = 200;
+constexpr qint64 kSweepMs = 1000;
 
 void printLine(const QString &line)
 {
@@ -37,27 +48,35 @@ int intOption(int socket, SRT_SOCKOPT option)
     return value;
 }
 
-QString peerText(const sockaddr_storage &peer)
+void setIntOption(int socket, SRT_SOCKOPT option, int value)
 {
-    if (peer.ss_family != AF_INET)
+    srt_setsockflag(socket, option, &value, sizeof value);
+}
+
+QString peerText(const sockaddr *peer)
+{
+    if (!peer || peer->sa_family != AF_INET)
         return QString();
-    const auto &in = reinterpret_cast<const sockaddr_in &>(peer);
+    const auto *in = reinterpret_cast<const sockaddr_in *>(peer);
     char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &in.sin_addr, text, sizeof text);
-    return QString::fromLatin1(text) + ':' + QString::number(ntohs(in.sin_port));
+    inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+    return QString::fromLatin1(text) + ':' + QString::number(ntohs(in->sin_port));
 }
 
-// Control characters would garble the console and the JSON readers' view.
-QString printable(const QString &text)
+// libsrt copies the ID with its terminating NUL and refuses a buffer without
+// room for it, so an ID of the full 512 bytes needs 513. The ID ends at the
+// first NUL, as it does for the handshake callback.
+QByteArray streamIdOf(int socket, bool *ok)
 {
-    QString clean;
-    for (const QChar c : text)
-        clean += c.isPrint() ? c : QChar('?');
-    return clean;
+    char bytes[kMaxStreamId + 1] = {};
+    int size = sizeof bytes;
+    *ok = srt_getsockflag(socket, SRTO_STREAMID, bytes, &size) != SRT_ERROR && size >= 0 && size <= kMaxStreamId;
+    return *ok ? QByteArray(bytes, int(qstrnlen(bytes, uint(size)))) : QByteArray();
 }
 }
 
-SrtHub::SrtHub(const Settings &settings, StudioStatus *status) : m_settings(settings), m_status(status)
+SrtHub::SrtHub(const Settings &settings, StudioStatus *status)
+    : m_settings(settings), m_status(status), m_gate(settings.maxCallers)
 {
     m_clock.start();
 }
@@ -78,9 +97,12 @@ bool SrtHub::open(QString *error)
     srt_startup();
     // "No pending connection" and the like are normal here, not worth a line each.
     srt_setloglevel(LOG_CRIT);
-    if (!m_settings.feedbackFile.isEmpty() && !m_looper.open(m_settings.feedbackFile)) {
-        *error = QStringLiteral("cannot read feedback file ") + m_settings.feedbackFile;
-        return false;
+    if (!m_settings.feedbackFile.isEmpty()) {
+        if (!m_looper.open(m_settings.feedbackFile)) {
+            *error = QStringLiteral("cannot read feedback file ") + m_settings.feedbackFile;
+            return false;
+        }
+        printLine(QStringLiteral("feedback file %1: %2").arg(m_settings.feedbackFile, m_looper.describe()));
     }
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -90,21 +112,12 @@ bool SrtHub::open(QString *error)
         return false;
     }
     m_listener = srt_create_socket();
-    const int no = 0;
-    // Latency 0 on our side: each connection then runs at the latency its caller asked for.
-    srt_setsockflag(m_listener, SRTO_RCVLATENCY, &no, sizeof no);
-    srt_setsockflag(m_listener, SRTO_RCVSYN, &no, sizeof no);
-    srt_setsockflag(m_listener, SRTO_SNDSYN, &no, sizeof no);
-    // Room for the whole latency window of a caller sending as fast as it can
-    // (a speed test on loopback): with a full receive buffer, libsrt stalls
-    // live connections whose messages span two packets (the client's MSS of
-    // 1052 splits each 1316-byte message).
-    const int flowWindow = kReceiveWindowPackets;
-    const int receiveBuffer = kReceiveWindowPackets * 1000;
-    srt_setsockflag(m_listener, SRTO_FC, &flowWindow, sizeof flowWindow);
-    srt_setsockflag(m_listener, SRTO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    if (srt_bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == SRT_ERROR
-        || srt_listen(m_listener, kListenBacklog) == SRT_ERROR) {
+    // The caller gate decides who gets in; libsrt's backlog, checked before
+    // the gate, must never be what turns a caller away (with a vaguer reason).
+    const int backlog = 2 * m_settings.maxCallers;
+    if (!configureListener()
+        || srt_bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == SRT_ERROR
+        || srt_listen(m_listener, backlog) == SRT_ERROR) {
         *error = QString::fromLocal8Bit(srt_getlasterror_str());
         return false;
     }
@@ -115,12 +128,59 @@ bool SrtHub::open(QString *error)
     return true;
 }
 
+// Accepted sockets inherit these settings.
+bool SrtHub::configureListener()
+{
+    // Latency 0 on our side: each connection then runs at the latency its caller asked for.
+    setIntOption(m_listener, SRTO_RCVLATENCY, 0);
+    setIntOption(m_listener, SRTO_RCVSYN, 0);
+    setIntOption(m_listener, SRTO_SNDSYN, 0);
+    // 1316 bytes of payload plus 44 of headers: every 1316-byte message sent
+    // to a feedback caller travels in one packet, so a late or lost packet
+    // costs one message and never leaves half a message that libsrt's receiver
+    // may wait for. A connection takes the smaller MSS of its two ends, and
+    // 1360 stays below the usual 1500, leaving room for tunnels.
+    setIntOption(m_listener, SRTO_MSS, kMss);
+    // Per caller, a receive buffer and flow window of 16,384 packets (about
+    // 21.8 MB of payload). A live connection holds each packet for its
+    // latency, so the buffer must take rate x latency: the client's most
+    // (100 Mbit/s at 1000 ms, about 9,500 packets), a whole 10 MiB speed test
+    // at any rate (7,968 messages), and several hundred Mbit/s at 120 ms
+    // (800 Mbit/s keep about 9,100 packets waiting). A caller that fills the
+    // buffer anyway stalls for good: libsrt 1.5.1 does not reopen the flow
+    // window. The bookkeeping costs about 0.75 MB per caller, the packet
+    // memory only what waits, so memory grows with the callers present (at
+    // most --max-callers) and is returned when they leave.
+    setIntOption(m_listener, SRTO_FC, kBufferPackets);
+    setIntOption(m_listener, SRTO_RCVBUF, kBufferPackets * (kMss - 28));
+    return srt_listen_callback(m_listener, &SrtHub::onCallerHandshake, this) != SRT_ERROR;
+}
+
+int SrtHub::onCallerHandshake(void *hub, int socket, int, const sockaddr *peer, const char *streamId)
+{
+    return static_cast<SrtHub *>(hub)->screenCaller(socket, peer, streamId);
+}
+
+// Runs in libsrt's listener thread while the caller's handshake is under way:
+// a refused caller's connect fails with the reason (srt_getrejectreason).
+int SrtHub::screenCaller(int socket, const sockaddr *peer, const char *streamId)
+{
+    const QByteArray id(streamId ? streamId : "");
+    const int reason = m_gate.admit(socket, StreamRoute::parse(id));
+    if (reason == 0)
+        return 0;
+    srt_setrejectreason(socket, reason);
+    m_status->countRejected();
+    printLine(QStringLiteral("rejected caller %1 with stream ID \"%2\": %3")
+                  .arg(peerText(peer), StreamRoute::printable(id), QLatin1String(CallerGate::reasonText(reason))));
+    return -1;
+}
+
 void SrtHub::run()
 {
     std::vector<SRT_EPOLL_EVENT> ready(64);
     while (!m_stop) {
-        const int waitMs = m_looper.isOpen() ? 2 : 20;
-        const int count = srt_epoll_uwait(m_epoll, ready.data(), int(ready.size()), waitMs);
+        const int count = srt_epoll_uwait(m_epoll, ready.data(), int(ready.size()), roundWaitMs());
         for (int i = 0; i < count; ++i) {
             const SRT_EPOLL_EVENT &event = ready[size_t(i)];
             if (event.fd == m_listener) {
@@ -138,8 +198,19 @@ void SrtHub::run()
         receiveFromAll();
         pumpFeedbackFile();
         flushRecords();
+        doPeriodicWork();
     }
     closeAll();
+}
+
+// Until the feedback file's next chunk is due, or a short idle wait.
+int SrtHub::roundWaitMs()
+{
+    if (!m_looper.isOpen() || !hasFeedbackReceiver())
+        return kIdleWaitMs;
+    const qint64 now = nowUs();
+    const qint64 waitUs = m_looper.nextDueUs(now) - now;
+    return int(qBound<qint64>(0, (waitUs + 999) / 1000, kIdleWaitMs));
 }
 
 void SrtHub::acceptCallers()
@@ -150,19 +221,21 @@ void SrtHub::acceptCallers()
         const int socket = srt_accept(m_listener, reinterpret_cast<sockaddr *>(&peer), &size);
         if (socket == SRT_INVALID_SOCK)
             return;
-        addConnection(socket, peerText(peer));
+        addConnection(socket, peerText(reinterpret_cast<const sockaddr *>(&peer)));
     }
 }
 
 void SrtHub::addConnection(int socket, const QString &peer)
 {
-    char idBytes[kMaxStreamId + 1] = {};
-    int idSize = kMaxStreamId;
-    srt_getsockflag(socket, SRTO_STREAMID, idBytes, &idSize);
-    const QString streamId = QString::fromUtf8(idBytes, qBound(0, idSize, kMaxStreamId));
+    bool readable = false;
+    const QByteArray streamId = streamIdOf(socket, &readable);
     const StreamRoute route = StreamRoute::parse(streamId);
-    if (!route.isValid() || (route.kind == StreamRoute::Media && hasActiveMedia(route.id))) {
-        printLine(QStringLiteral("rejected caller %1 with stream ID \"%2\"").arg(peer, printable(streamId)));
+    // Normally admitted during the handshake already; this only catches a
+    // caller whose place was given up while it waited to be accepted.
+    const int reason = readable ? m_gate.admit(socket, route) : SRT_REJX_BAD_REQUEST;
+    if (reason != 0) {
+        printLine(QStringLiteral("rejected caller %1 with stream ID \"%2\": %3")
+                      .arg(peer, StreamRoute::printable(streamId), QLatin1String(CallerGate::reasonText(reason))));
         m_status->countRejected();
         srt_close(socket);
         return;
@@ -182,42 +255,39 @@ void SrtHub::addConnection(int socket, const QString &peer)
                   .arg(entry.kind, entry.id, peer)
                   .arg(entry.latency)
                   .arg(entry.mss));
-    if (route.kind == StreamRoute::Feedback)
-        m_looper.restartClock();
     m_connections.emplace(socket, std::move(connection));
 }
 
+// A caller that comes back with its ID continues its recording: appending
+// never destroys what an earlier connection (or an earlier run) recorded.
 std::unique_ptr<FILE, SrtHub::FileCloser> SrtHub::openRecord(const StreamRoute &route) const
 {
     const QString path = QDir(m_settings.recordDir).filePath(route.recordFileName());
-    std::unique_ptr<FILE, FileCloser> record(std::fopen(QFile::encodeName(path).constData(), "wb"));
-    if (record)
-        std::setvbuf(record.get(), nullptr, _IOFBF, kRecordBuffer);
-    else
+    const qint64 earlier = QFileInfo(path).size();
+    std::unique_ptr<FILE, FileCloser> record(std::fopen(QFile::encodeName(path).constData(), "ab"));
+    if (!record) {
         printLine(QStringLiteral("cannot write %1").arg(path));
+        return record;
+    }
+    std::setvbuf(record.get(), nullptr, _IOFBF, kRecordBuffer);
+    if (earlier > 0)
+        printLine(QStringLiteral("recording continues %1 after %2 bytes").arg(path).arg(earlier));
     return record;
 }
 
-StudioStatus::Stream SrtHub::describe(int socket, const StreamRoute &route, const QString &streamId,
+StudioStatus::Stream SrtHub::describe(int socket, const StreamRoute &route, const QByteArray &streamId,
                                       const QString &peer)
 {
     StudioStatus::Stream entry;
-    entry.id = printable(route.id);
+    entry.id = route.displayId();
     entry.kind = StreamRoute::kindName(route.kind);
-    entry.streamId = printable(streamId);
+    entry.streamId = StreamRoute::printable(streamId);
     entry.peer = peer;
     entry.latency = intOption(socket, SRTO_RCVLATENCY);
     entry.mss = intOption(socket, SRTO_MSS);
+    if (route.kind == StreamRoute::Media)
+        entry.record = route.recordFileName();
     return entry;
-}
-
-bool SrtHub::hasActiveMedia(const QString &id) const
-{
-    for (const auto &entry : m_connections) {
-        if (entry.second.route.kind == StreamRoute::Media && entry.second.route.id == id)
-            return true;
-    }
-    return false;
 }
 
 void SrtHub::receiveFrom(Connection &connection)
@@ -226,7 +296,7 @@ void SrtHub::receiveFrom(Connection &connection)
     qint64 bytes = 0;
     qint64 messages = 0;
     const int socket = connection.socket;
-    for (;;) {
+    for (int i = 0; i < kMaxMessagesPerRead; ++i) {
         const int size = srt_recvmsg(socket, buffer, sizeof buffer);
         if (size == SRT_ERROR) {
             const bool drained = srt_getlasterror(nullptr) == SRT_EASYNCRCV;
@@ -290,26 +360,36 @@ void SrtHub::decodeArrow(Connection &connection, const char *data, int size)
         return;
     connection.haveCounter = true;
     connection.lastCounter = counter;
-    m_status->addArrow(connection.route.id, counter);
+    m_status->addArrow(connection.route.displayId(), counter);
     printLine(QStringLiteral("arrow \"%1\" %2 %3")
-                  .arg(printable(connection.route.id))
+                  .arg(connection.route.displayId())
                   .arg(counter)
                   .arg((counter & 1) ? QStringLiteral("right") : QStringLiteral("left")));
 }
 
+bool SrtHub::hasFeedbackReceiver() const
+{
+    for (const auto &entry : m_connections) {
+        if (entry.second.route.kind == StreamRoute::Feedback)
+            return true;
+    }
+    return false;
+}
+
 // Sends to every feedback caller of the ID (all of them when id is null).
-// A receiver that cannot keep up loses the message: libsrt's send buffer is
-// the only queue, so memory stays bounded; the loss is counted.
-void SrtHub::sendToFeedback(const QString *id, const char *data, int size)
+// A receiver that cannot keep up loses messages: libsrt's send buffer is the
+// only queue, so memory stays bounded; what libsrt refuses here and what it
+// drops later as too late are counted (reportFeedback).
+void SrtHub::sendToFeedback(const QByteArray *id, const char *data, int size)
 {
     for (auto &entry : m_connections) {
         Connection &receiver = entry.second;
         if (receiver.route.kind != StreamRoute::Feedback || (id && receiver.route.id != *id))
             continue;
         if (srt_sendmsg2(receiver.socket, data, size, nullptr) == SRT_ERROR)
-            m_status->addDropped(receiver.statusKey, size);
+            receiver.failedSendBytes += size;
         else
-            m_status->addReceived(receiver.statusKey, 0, 0, nowMs());
+            receiver.sentBytes += size;
     }
 }
 
@@ -317,14 +397,59 @@ void SrtHub::pumpFeedbackFile()
 {
     if (!m_looper.isOpen())
         return;
-    bool anyReceiver = false;
-    for (const auto &entry : m_connections)
-        anyReceiver = anyReceiver || entry.second.route.kind == StreamRoute::Feedback;
-    if (!anyReceiver)
+    if (!hasFeedbackReceiver()) {
+        m_looper.pause();
         return;
-    const qint64 nowUs = m_clock.nsecsElapsed() / 1000;
-    for (QByteArray chunk = m_looper.takeDue(nowUs); !chunk.isEmpty(); chunk = m_looper.takeDue(nowUs))
+    }
+    const qint64 now = nowUs();
+    for (int i = 0; i < kMaxChunksPerRound; ++i) {
+        const QByteArray chunk = m_looper.takeDue(now);
+        if (chunk.isEmpty())
+            break;
         sendToFeedback(nullptr, chunk.constData(), chunk.size());
+    }
+}
+
+void SrtHub::doPeriodicWork()
+{
+    const qint64 now = nowMs();
+    if (now >= m_nextFeedbackReportMs) {
+        for (const auto &entry : m_connections) {
+            if (entry.second.route.kind == StreamRoute::Feedback)
+                reportFeedback(entry.second, false);
+        }
+        m_nextFeedbackReportMs = now + kFeedbackReportMs;
+    }
+    if (now >= m_nextSweepMs) {
+        releaseVanishedCallers();
+        m_nextSweepMs = now + kSweepMs;
+    }
+}
+
+// Not delivered: what libsrt refused to take, what its sender dropped as too
+// late (a receiver that does not read makes it drop), and, when the
+// connection closes, what still waits in its send buffer.
+void SrtHub::reportFeedback(const Connection &connection, bool closing)
+{
+    qint64 lost = connection.failedSendBytes;
+    SRT_TRACEBSTATS stats{};
+    if (srt_bstats(connection.socket, &stats, 0) != SRT_ERROR)
+        lost += qMax<qint64>(0, qint64(stats.byteSndDropTotal) - qint64(stats.pktSndDropTotal) * kPacketHeaderBytes);
+    size_t blocks = 0;
+    size_t waiting = 0;
+    if (closing && srt_getsndbuffer(connection.socket, &blocks, &waiting) != SRT_ERROR)
+        lost += qint64(waiting);
+    m_status->setSent(connection.statusKey, connection.sentBytes, lost);
+}
+
+// Callers admitted during their handshake that broke before the hub accepted
+// them give their place back.
+void SrtHub::releaseVanishedCallers()
+{
+    for (const int socket : m_gate.admittedSockets()) {
+        if (m_connections.count(socket) == 0 && srt_getsockstate(socket) >= SRTS_BROKEN)
+            m_gate.release(socket);
+    }
 }
 
 void SrtHub::closeConnection(int socket)
@@ -332,18 +457,31 @@ void SrtHub::closeConnection(int socket)
     auto it = m_connections.find(socket);
     if (it == m_connections.end())
         return;
+    if (it->second.route.kind == StreamRoute::Feedback)
+        reportFeedback(it->second, true);
     srt_epoll_remove_usock(m_epoll, socket);
     srt_close(socket);
+    m_gate.release(socket);
     m_status->setDisconnected(it->second.statusKey);
-    const StudioStatus::Stream seen = m_status->stream(it->second.statusKey);
+    printClosed(m_status->stream(it->second.statusKey));
+    m_connections.erase(it);
+}
+
+void SrtHub::printClosed(const StudioStatus::Stream &seen)
+{
+    if (seen.kind == StreamRoute::kindName(StreamRoute::Feedback)) {
+        printLine(QStringLiteral("closed feedback \"%1\": %2 bytes sent, %3 bytes dropped")
+                      .arg(seen.id)
+                      .arg(seen.sentBytes)
+                      .arg(seen.droppedBytes));
+        return;
+    }
     const qint64 spanMs = seen.lastMs - seen.firstMs;
-    printLine(QStringLiteral("closed %1 \"%2\": %3 bytes in %4 messages, %5 Mbit/s, %6 bytes dropped")
+    printLine(QStringLiteral("closed %1 \"%2\": %3 bytes in %4 messages, %5 Mbit/s")
                   .arg(seen.kind, seen.id)
                   .arg(seen.bytes)
                   .arg(seen.messages)
-                  .arg(spanMs > 0 ? seen.bytes * 8.0 / spanMs / 1000.0 : 0.0, 0, 'f', 2)
-                  .arg(seen.droppedBytes));
-    m_connections.erase(it);
+                  .arg(spanMs > 0 ? seen.bytes * 8.0 / spanMs / 1000.0 : 0.0, 0, 'f', 2));
 }
 
 void SrtHub::closeAll()

@@ -1,4 +1,5 @@
 #pragma once
+#include "CallerGate.h"
 #include "StreamRoute.h"
 #include "StudioStatus.h"
 #include "TsLooper.h"
@@ -12,10 +13,14 @@
 #include <map>
 #include <memory>
 
+struct sockaddr;
+
 // The studio's SRT side: one live-mode listener, every caller on one epoll
 // set, routed by stream ID (media recorded and echoed to "#feedbackplay"
 // callers of the same ID, "#control" decoded into arrow commands,
-// "#speedtest" counted and discarded). Runs in its own thread.
+// "#speedtest" counted and discarded). Callers are screened during their
+// handshake (CallerGate). Runs in its own thread; every round of its loop is
+// short, so a stop request is seen within milliseconds.
 class SrtHub : public QThread
 {
 public:
@@ -24,6 +29,7 @@ public:
         quint16 port = 0;
         QString recordDir;
         QString feedbackFile;  // empty: echo the media stream
+        int maxCallers = 64;
     };
 
     SrtHub(const Settings &settings, StudioStatus *status);
@@ -47,27 +53,39 @@ private:
         std::unique_ptr<FILE, FileCloser> record;
         qint32 lastCounter = 0;
         bool haveCounter = false;
+        qint64 sentBytes = 0;          // feedback: handed to libsrt
+        qint64 failedSendBytes = 0;    // feedback: libsrt would not take them
     };
 
+    static int onCallerHandshake(void *hub, int socket, int hsVersion, const sockaddr *peer, const char *streamId);
+    int screenCaller(int socket, const sockaddr *peer, const char *streamId);
+    bool configureListener();
     void acceptCallers();
     void addConnection(int socket, const QString &peer);
     std::unique_ptr<FILE, FileCloser> openRecord(const StreamRoute &route) const;
-    static StudioStatus::Stream describe(int socket, const StreamRoute &route, const QString &streamId,
+    static StudioStatus::Stream describe(int socket, const StreamRoute &route, const QByteArray &streamId,
                                          const QString &peer);
-    bool hasActiveMedia(const QString &id) const;
+    int roundWaitMs();
     void receiveFrom(Connection &connection);
     void receiveFromAll();
     void handleMessage(Connection &connection, const char *data, int size);
     void decodeArrow(Connection &connection, const char *data, int size);
-    void sendToFeedback(const QString *id, const char *data, int size);
+    bool hasFeedbackReceiver() const;
+    void sendToFeedback(const QByteArray *id, const char *data, int size);
     void pumpFeedbackFile();
+    void doPeriodicWork();
+    void reportFeedback(const Connection &connection, bool closing);
+    void releaseVanishedCallers();
     void closeConnection(int socket);
+    static void printClosed(const StudioStatus::Stream &seen);
     void closeAll();
     void flushRecords();
     qint64 nowMs() const { return m_clock.elapsed(); }
+    qint64 nowUs() const { return m_clock.nsecsElapsed() / 1000; }
 
     Settings m_settings;
     StudioStatus *m_status;
+    CallerGate m_gate;
     int m_listener = -1;
     int m_epoll = -1;
     std::map<int, Connection> m_connections;
@@ -75,4 +93,6 @@ private:
     std::atomic<bool> m_stop{false};
     QElapsedTimer m_clock;
     bool m_recordsDirty = false;
+    qint64 m_nextFeedbackReportMs = 0;
+    qint64 m_nextSweepMs = 0;
 };

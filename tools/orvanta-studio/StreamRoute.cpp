@@ -1,7 +1,12 @@
 #include "StreamRoute.h"
 
+#include <QCryptographicHash>
+
 namespace {
-constexpr int kMaxFileStem = 120;
+// Far below the usual 255-byte limit for a file name, with room for the hash.
+constexpr int kMaxEncodedStem = 200;
+constexpr int kKeptStem = 160;
+constexpr int kHashBytes = 16;
 
 struct Suffix {
     const char *text;
@@ -12,16 +17,37 @@ const Suffix kSuffixes[] = {
     {"#control", StreamRoute::Control},
     {"#speedtest", StreamRoute::SpeedTest},
 };
+
+// Percent-encodes everything but letters, digits, '-', '_' and '.' ('~' too,
+// which Qt would leave alone), and a leading '.', so no name is hidden or
+// names the folder itself or its parent.
+QByteArray encodeStem(const QByteArray &id)
+{
+    QByteArray stem = id.toPercentEncoding(QByteArray(), "~");
+    if (stem.startsWith('.'))
+        stem.replace(0, 1, "%2E");
+    return stem;
 }
 
-StreamRoute StreamRoute::parse(const QString &streamId)
+// Cuts a stem without splitting a %XX triple.
+QByteArray cutStem(const QByteArray &stem, int length)
+{
+    int cut = length;
+    for (int i = qMax(0, length - 2); i < length; ++i) {
+        if (stem.at(i) == '%')
+            cut = i;
+    }
+    return stem.left(cut);
+}
+}
+
+StreamRoute StreamRoute::parse(const QByteArray &streamId)
 {
     StreamRoute route;
     route.id = streamId;
     for (const Suffix &suffix : kSuffixes) {
-        const QString text = QString::fromLatin1(suffix.text);
-        if (streamId.endsWith(text)) {
-            route.id = streamId.left(streamId.size() - text.size());
+        if (streamId.endsWith(suffix.text)) {
+            route.id = streamId.left(streamId.size() - int(qstrlen(suffix.text)));
             route.kind = suffix.kind;
             break;
         }
@@ -40,14 +66,22 @@ QString StreamRoute::kindName(Kind kind)
     return QString();
 }
 
+QString StreamRoute::printable(const QByteArray &bytes)
+{
+    QString clean = QString::fromUtf8(bytes);
+    for (QChar &c : clean) {
+        if (!c.isPrint())
+            c = QChar('?');
+    }
+    return clean;
+}
+
 QString StreamRoute::recordFileName() const
 {
-    QString stem;
-    for (const QChar c : id) {
-        const bool safe = (c.unicode() < 128 && c.isLetterOrNumber()) || c == '-' || c == '_' || c == '.';
-        stem += safe ? c : QChar('_');
+    QByteArray stem = encodeStem(id);
+    if (stem.size() > kMaxEncodedStem) {
+        const QByteArray hash = QCryptographicHash::hash(id, QCryptographicHash::Sha256).left(kHashBytes).toHex();
+        stem = cutStem(stem, kKeptStem) + '~' + hash;
     }
-    if (stem.startsWith('.'))
-        stem[0] = '_';
-    return stem.left(kMaxFileStem) + QStringLiteral(".ts");
+    return QString::fromLatin1(stem) + QStringLiteral(".ts");
 }

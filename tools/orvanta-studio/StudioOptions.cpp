@@ -3,6 +3,8 @@
 #include <QCommandLineParser>
 #include <QHostAddress>
 
+#include <srt/access_control.h>
+
 #include <cstdio>
 
 namespace {
@@ -43,7 +45,8 @@ bool StudioOptions::parse(const QStringList &arguments, QString *error)
     parser.addHelpOption();
     parser.addOption({"srt", "SRT listener address (default 127.0.0.1:9000).", "HOST:PORT"});
     parser.addOption({"http", "HTTP address (default 127.0.0.1:8080).", "HOST:PORT"});
-    parser.addOption({"record", "Folder for the recorded media streams, <ID>.ts (default ./studio-recordings).", "DIR"});
+    parser.addOption({"record", "Folder for the recorded media streams, one file per stream ID, e.g. demo.ts (default "
+                      "./studio-recordings).", "DIR"});
     parser.addOption({"feedback",
                       "What \"ID#feedbackplay\" callers receive: 'echo' (the ID's media stream as it arrives, "
                       "the default) or an MPEG-TS file played in a loop at its own pace.",
@@ -52,6 +55,12 @@ bool StudioOptions::parse(const QStringList &arguments, QString *error)
                       "Number lookup entry (repeatable); dashes in numbers are ignored. Without any, the table "
                       "holds 123456789=orvanta://127.0.0.1:9000/demo/2048/128/HD.",
                       "NUMBER=LINK"});
+    parser.addOption({"max-callers",
+                      QStringLiteral("Callers connected at once (default %1); more are turned away with "
+                                     "SRT reject reason %2 (overload).")
+                          .arg(kDefaultMaxCallers)
+                          .arg(SRT_REJX_OVERLOAD),
+                      "N"});
     parser.addOption({"manifest", "File served as /downloads/orvanta_win.json (default: build 22, no update).", "FILE"});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
@@ -79,6 +88,14 @@ bool StudioOptions::parse(const QStringList &arguments, QString *error)
     if (parser.isSet("feedback"))
         feedback = parser.value("feedback");
     manifestFile = parser.value("manifest");
+    if (parser.isSet("max-callers")) {
+        bool ok = false;
+        maxCallers = parser.value("max-callers").toInt(&ok);
+        if (!ok || maxCallers < 1 || maxCallers > kMostMaxCallers) {
+            *error = QStringLiteral("--max-callers needs a number from 1 to %1").arg(kMostMaxCallers);
+            return false;
+        }
+    }
     for (const QString &entry : parser.values("number")) {
         const int equals = entry.indexOf('=');
         if (equals <= 0 || digitsOf(entry.left(equals)).isEmpty()) {

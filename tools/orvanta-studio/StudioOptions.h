@@ -19,7 +19,13 @@ public:
     QString feedback = QStringLiteral("echo");
     QMap<QString, QString> numbers;  // digits only -> link
     QString manifestFile;
+    int maxCallers = kDefaultMaxCallers;
     bool helpShown = false;
 
     static QString digitsOf(const QString &number);
+
+    // A client holds three connections while it streams (media, feedback,
+    // arrows), so the default serves about twenty at once.
+    static constexpr int kDefaultMaxCallers = 64;
+    static constexpr int kMostMaxCallers = 10000;
 };

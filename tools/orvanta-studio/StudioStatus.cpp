@@ -36,12 +36,14 @@ void StudioStatus::addReceived(int key, qint64 bytes, qint64 messages, qint64 no
     it->second.lastMs = nowMs;
 }
 
-void StudioStatus::addDropped(int key, qint64 bytes)
+void StudioStatus::setSent(int key, qint64 sentBytes, qint64 droppedBytes)
 {
     QMutexLocker lock(&m_mutex);
     auto it = m_streams.find(key);
-    if (it != m_streams.end())
-        it->second.droppedBytes += bytes;
+    if (it == m_streams.end())
+        return;
+    it->second.sentBytes = sentBytes;
+    it->second.droppedBytes = droppedBytes;
 }
 
 void StudioStatus::setDisconnected(int key)
@@ -89,7 +91,9 @@ QByteArray StudioStatus::toJson() const
             {"connected", s.connected},
             {"bytes", double(s.bytes)},
             {"messages", double(s.messages)},
+            {"sent_bytes", double(s.sentBytes)},
             {"dropped_bytes", double(s.droppedBytes)},
+            {"record", s.record},
             {"latency", s.latency},
             {"mss", s.mss},
             {"mbps", spanMs > 0 ? s.bytes * 8.0 / spanMs / 1000.0 : 0.0},

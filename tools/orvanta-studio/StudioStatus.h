@@ -16,19 +16,22 @@ public:
         QString kind;
         QString streamId;
         QString peer;
+        QString record;  // media: the recording's file name in the record folder
         int latency = 0;
         int mss = 0;
         bool connected = true;
         qint64 bytes = 0;
         qint64 messages = 0;
-        qint64 droppedBytes = 0;
+        qint64 sentBytes = 0;     // feedback: handed to libsrt for the receiver
+        qint64 droppedBytes = 0;  // feedback: not delivered to the receiver
         qint64 firstMs = -1;
         qint64 lastMs = -1;
     };
 
     int addStream(const Stream &stream);
     void addReceived(int key, qint64 bytes, qint64 messages, qint64 nowMs);
-    void addDropped(int key, qint64 bytes);
+    // Feedback totals so far (they replace the earlier ones).
+    void setSent(int key, qint64 sentBytes, qint64 droppedBytes);
     void setDisconnected(int key);
     Stream stream(int key) const;
     void addArrow(const QString &id, qint32 counter);

@@ -3,65 +3,53 @@
 namespace {
 constexpr int kPacket = 188;
 constexpr int kChunk = 7 * kPacket;
-constexpr qint64 kMaxPcrStepUs = 10 * 1000 * 1000;
-// Pace for files without clock references: one chunk every 2 ms (about 5 Mbit/s).
-constexpr qint64 kFallbackStepUs = 2000;
-
-// The packet's program clock reference in microseconds, or -1.
-qint64 pcrMicroseconds(const uchar *p)
-{
-    const bool hasAdaptation = p[0] == 0x47 && (p[3] & 0x20) && p[4] >= 7;
-    if (!hasAdaptation || !(p[5] & 0x10))
-        return -1;
-    const qint64 base = (qint64(p[6]) << 25) | (qint64(p[7]) << 17) | (qint64(p[8]) << 9) | (qint64(p[9]) << 1)
-                        | (p[10] >> 7);
-    return base * 100 / 9;
-}
+// Behind by more than this (the server was busy), the file goes on from where
+// it is instead of catching up in a burst.
+constexpr qint64 kMaxLagUs = 250 * 1000;
 }
 
 bool TsLooper::open(const QString &path)
 {
     m_file.setFileName(path);
-    return m_file.open(QIODevice::ReadOnly) && m_file.size() >= kPacket;
+    if (!m_file.open(QIODevice::ReadOnly) || !m_timing.scan(&m_file)) {
+        m_file.close();
+        return false;
+    }
+    return true;
 }
 
-QByteArray TsLooper::readChunk()
+void TsLooper::loadNextChunk()
 {
-    QByteArray chunk = m_file.read(kChunk);
-    if (chunk.size() < kPacket) {
+    m_pendingOffset = m_file.pos();
+    m_pending = m_file.read(kChunk);
+    if (m_pending.size() < kPacket) {
         m_file.seek(0);
-        m_haveBase = false;  // the clock starts again with the file
-        chunk = m_file.read(kChunk);
+        m_loopStartUs += m_timing.durationUs();
+        m_pendingOffset = 0;
+        m_pending = m_file.read(kChunk);
     }
-    return chunk;
 }
 
-qint64 TsLooper::dueTimeOf(const QByteArray &chunk, qint64 nowUs)
+qint64 TsLooper::dueUs(qint64 nowUs)
 {
-    qint64 pcr = -1;
-    for (int offset = 0; pcr < 0 && offset + kPacket <= chunk.size(); offset += kPacket)
-        pcr = pcrMicroseconds(reinterpret_cast<const uchar *>(chunk.constData()) + offset);
-    if (pcr < 0)
-        return m_fileHasPcr ? m_lastDueUs : qMax(nowUs, m_lastDueUs + kFallbackStepUs);
-    m_fileHasPcr = true;
-    if (!m_haveBase || pcr < m_basePcrUs || pcr - m_basePcrUs > kMaxPcrStepUs + (nowUs - m_baseTimeUs)) {
-        m_haveBase = true;
-        m_basePcrUs = pcr;
-        m_baseTimeUs = nowUs;
+    if (m_pending.isEmpty())
+        loadNextChunk();
+    const qint64 offsetUs = m_timing.timeAtUs(m_pendingOffset);
+    if (!m_clockSet || nowUs - (m_loopStartUs + offsetUs) > kMaxLagUs) {
+        m_loopStartUs = nowUs - offsetUs;
+        m_clockSet = true;
     }
-    return m_baseTimeUs + (pcr - m_basePcrUs);
+    return m_loopStartUs + offsetUs;
+}
+
+qint64 TsLooper::nextDueUs(qint64 nowUs)
+{
+    return isOpen() ? dueUs(nowUs) : nowUs;
 }
 
 QByteArray TsLooper::takeDue(qint64 nowUs)
 {
-    if (!isOpen())
-        return QByteArray();
-    if (m_pending.isEmpty()) {
-        m_pending = readChunk();
-        m_pendingDueUs = dueTimeOf(m_pending, nowUs);
-        m_lastDueUs = m_pendingDueUs;
-    }
-    if (m_pending.isEmpty() || nowUs < m_pendingDueUs)
+    if (!isOpen() || nowUs < dueUs(nowUs))
         return QByteArray();
     QByteArray due;
     due.swap(m_pending);

@@ -71,7 +71,8 @@ int main(int argc, char *argv[])
     } srtLibrary;
     StudioStatus status;
     SrtHub::Settings settings{options.srtHost, options.srtPort, options.recordDir,
-                              options.feedback == QLatin1String("echo") ? QString() : options.feedback};
+                              options.feedback == QLatin1String("echo") ? QString() : options.feedback,
+                              options.maxCallers};
     SrtHub hub(settings, &status);
     if (!hub.open(&error))
         return fail("SRT listener on " + options.srtHost + ':' + QString::number(options.srtPort) + ": " + error);
