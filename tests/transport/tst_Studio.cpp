@@ -4,6 +4,7 @@
 #include "tests/support/StudioProcess.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -368,6 +369,27 @@ private slots:
 
     // Callers beyond --max-callers are refused with the overload reason; a
     // place is free again once a caller leaves.
+    // The reported rate spans the first to the last byte, not idle time after.
+    void rateCoversTheDataOnly()
+    {
+        StudioProcess studio;
+        QVERIFY2(studio.start(), studio.output().constData());
+        SrtSocket media = connectTo(studio, "steady");
+        QVERIFY(media.isValid());
+        const QByteArray message(1316, 'r');
+        QElapsedTimer sending;
+        sending.start();
+        for (int i = 0; i < 50; ++i) {
+            QCOMPARE(srt_send(media.get(), message.constData(), message.size()), message.size());
+            QThread::msleep(10);
+        }
+        const double expectedMbps = 50 * 1316 * 8 / (sending.elapsed() * 1000.0);
+        QVERIFY(!studio.waitForStream("steady", "media", 50 * 1316).isEmpty());
+        QTest::qWait(1500);
+        const double mbps = StudioProcess::findStream(studio.status(), "steady", "media").value("mbps").toDouble();
+        QVERIFY2(mbps > expectedMbps * 0.6, qPrintable(QString("%1 Mbit/s, sent at %2").arg(mbps).arg(expectedMbps)));
+    }
+
     void callerCapRefusesWithOverload()
     {
         StudioProcess studio({"--max-callers", "3"});

@@ -27,7 +27,9 @@ void StudioStatus::addReceived(int key, qint64 bytes, qint64 messages, qint64 no
 {
     QMutexLocker lock(&m_mutex);
     auto it = m_streams.find(key);
-    if (it == m_streams.end())
+    // An empty read says nothing about when data flowed: the rate spans
+    // the first to the last byte, not the connection's life.
+    if (it == m_streams.end() || bytes <= 0)
         return;
     it->second.bytes += bytes;
     it->second.messages += messages;
