@@ -1,5 +1,7 @@
 #include "app/MainWindow.h"
 
+#include "OrvantaVersion.h"
+
 #include "app/DeploymentSettings.h"
 #include "app/DistributiveExporter.h"
 #include "app/LinkSharing.h"
@@ -50,8 +52,6 @@ constexpr int kLayoutScreen = 20;
 constexpr int kLayoutMix = 30;
 constexpr int kAdvancedFormHeight = 135;
 constexpr int kLinkFieldCount = 6;
-const char *const kVersion = "1.0";
-constexpr int kBuildNumber = 22;
 constexpr float kLoudLevelDb = -19.0f;
 constexpr int kMuteHoldMs = 600;
 constexpr int kRelayWaitStepMs = 500;
@@ -207,8 +207,8 @@ void MainWindow::prepareTemporaryFolder()
 void MainWindow::addStatusLabels()
 {
     auto *version = new QLabel(QStringLiteral(" ver %1 (build %2)")
-                                   .arg(QLatin1String(kVersion))
-                                   .arg(kBuildNumber),
+                                   .arg(QLatin1String(ORVANTA_VERSION))
+                                   .arg(ORVANTA_BUILD_NUMBER),
                                this);
     ui->statusbar->addWidget(version, 0);
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include "OrvantaVersion.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -13,7 +15,7 @@ class UpdateChecker : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int kOwnBuild = 22;
+    static constexpr int kOwnBuild = ORVANTA_BUILD_NUMBER;
     static constexpr int kTimeoutMs = 30000;
 
     struct Manifest

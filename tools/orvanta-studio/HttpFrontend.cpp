@@ -1,5 +1,7 @@
 #include "HttpFrontend.h"
 
+#include "OrvantaVersion.h"
+
 #include "StudioOptions.h"
 #include "StudioStatus.h"
 
@@ -105,7 +107,7 @@ HttpFrontend::Reply HttpFrontend::lookupNumber(const QString &number) const
 HttpFrontend::Reply HttpFrontend::manifest() const
 {
     if (m_manifestFile.isEmpty())
-        return {200, json({{"build", 22}, {"msg", ""}, {"url", ""}})};
+        return {200, json({{"build", ORVANTA_BUILD_NUMBER}, {"msg", ""}, {"url", ""}})};
     QFile file(m_manifestFile);
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxManifestBytes)
         return {500, json({{"error", "manifest not readable"}})};

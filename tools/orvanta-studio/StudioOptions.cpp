@@ -1,5 +1,7 @@
 #include "StudioOptions.h"
 
+#include "OrvantaVersion.h"
+
 #include <QCommandLineParser>
 #include <QHostAddress>
 
@@ -61,7 +63,10 @@ bool StudioOptions::parse(const QStringList &arguments, QString *error)
                           .arg(kDefaultMaxCallers)
                           .arg(SRT_REJX_OVERLOAD),
                       "N"});
-    parser.addOption({"manifest", "File served as /downloads/orvanta_win.json (default: build 22, no update).", "FILE"});
+    parser.addOption({"manifest",
+                      QStringLiteral("File served as /downloads/orvanta_win.json (default: build %1, no update).")
+                          .arg(ORVANTA_BUILD_NUMBER),
+                      "FILE"});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
