@@ -1,5 +1,5 @@
 #pragma once
-#include "transport/SrtSocket.h"
+#include "transport/srt/SrtSocket.h"
 
 #include <QByteArray>
 #include <QObject>

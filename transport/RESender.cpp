@@ -2,6 +2,7 @@
 
 #include "diagnostics/LogLine.h"
 #include "transport/SrtConnect.h"
+#include "transport/srt/SrtLibrary.h"
 
 #include <QDebug>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 
 #include "transport/SendPacer.h"
 #include "transport/SrtConnect.h"
-#include "transport/SrtSocket.h"
+#include "transport/srt/SrtSocket.h"
 
 #include <QDebug>
 #include <QElapsedTimer>

@@ -7,7 +7,8 @@
 //       an SRT listener, against a direct SRT send: median and 99th percentile.
 #include "transport/RESender.h"
 #include "transport/SrtConnect.h"
-#include "transport/SrtSocket.h"
+#include "transport/srt/SrtLibrary.h"
+#include "transport/srt/SrtSocket.h"
 
 #include "tests/support/FreePorts.h"
 #include "tests/support/StudioProcess.h"

@@ -1,6 +1,6 @@
 #pragma once
 #include "MFFrame.h"
-#include "SrtCallerUrl.h"
+#include "transport/srt/SrtCallerUrl.h"
 
 #include <QImage>
 #include <QString>
@@ -57,7 +57,6 @@ private:
     };
 
     void run();
-    bool connectOnce(SrtInput &input);
     void deliver(Decoded decoded);
     bool waitStopFor(int ms);
 

@@ -1,33 +1,14 @@
 #include "SrtInput.h"
 
-#include "transport/SrtLibrary.h"
+#include "transport/srt/ResolveHost.h"
+#include "transport/srt/SrtCaller.h"
 
 #include <srt/srt.h>
 
 #include <QDebug>
-#include <arpa/inet.h>
 #include <cstring>
-#include <netdb.h>
 
 namespace mf {
-
-namespace {
-
-bool resolveIPv4(const QString &host, int port, sockaddr_in *address)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo *found = nullptr;
-    if (getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found) != 0 || !found)
-        return false;
-    std::memcpy(address, found->ai_addr, sizeof *address);
-    freeaddrinfo(found);
-    address->sin_port = htons(uint16_t(port));
-    return true;
-}
-
-} // namespace
 
 SrtInput::SrtInput(const std::atomic<bool> &stop) : m_stop(stop), m_message(2048) {}
 
@@ -38,29 +19,22 @@ SrtInput::~SrtInput()
 
 bool SrtInput::connect(const SrtCallerUrl &url, int connectTimeoutMs)
 {
-    startSrtLibrary();
     close();
-    sockaddr_in address{};
-    if (!resolveIPv4(url.host, url.port, &address)) {
+    const QString address = resolveHost(url.host);
+    if (address.isEmpty()) {
         qWarning() << "MFReader: cannot resolve" << url.host;
         return false;
     }
-    m_socket = srt_create_socket();
-    if (m_socket == SRT_INVALID_SOCK)
-        return false;
-    const SRT_TRANSTYPE live = SRTT_LIVE;
-    srt_setsockflag(m_socket, SRTO_TRANSTYPE, &live, sizeof live);
-    const QByteArray streamId = url.streamId.toUtf8();
-    if (!streamId.isEmpty())
-        srt_setsockflag(m_socket, SRTO_STREAMID, streamId.constData(), streamId.size());
+    SrtCaller caller;
+    caller.streamId = url.streamId.toUtf8();
     if (url.latencyMs >= 0)
-        srt_setsockflag(m_socket, SRTO_LATENCY, &url.latencyMs, sizeof url.latencyMs);
-    srt_setsockflag(m_socket, SRTO_CONNTIMEO, &connectTimeoutMs, sizeof connectTimeoutMs);
-    const int pollMs = kPollMs;
-    srt_setsockflag(m_socket, SRTO_RCVTIMEO, &pollMs, sizeof pollMs);
-    if (srt_connect(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address) == SRT_ERROR) {
-        qDebug() << "MFReader: connect failed:" << srt_getlasterror_str();
-        close();
+        caller.latencyMs = url.latencyMs;
+    caller.connectTimeoutMs = connectTimeoutMs;
+    caller.receiveTimeoutMs = kPollMs;
+    QString reason;
+    const QString failure = caller.connect(address, quint16(url.port), &m_socket, &reason);
+    if (!failure.isEmpty()) {
+        qDebug() << "MFReader: connect failed:" << qPrintable(reason);
         return false;
     }
     return true;
@@ -69,9 +43,9 @@ bool SrtInput::connect(const SrtCallerUrl &url, int connectTimeoutMs)
 int SrtInput::read(uint8_t *buffer, int size)
 {
     while (m_messageOffset >= m_messageSize) {
-        if (m_stop || m_socket < 0)
+        if (m_stop || !m_socket.isValid())
             return 0;
-        const int received = srt_recvmsg(m_socket, m_message.data(), int(m_message.size()));
+        const int received = srt_recvmsg(m_socket.get(), m_message.data(), int(m_message.size()));
         if (received == SRT_ERROR) {
             if (srt_getlasterror(nullptr) == SRT_ETIMEOUT)
                 continue;
@@ -90,9 +64,7 @@ int SrtInput::read(uint8_t *buffer, int size)
 
 void SrtInput::close()
 {
-    if (m_socket >= 0)
-        srt_close(m_socket);
-    m_socket = -1;
+    m_socket.reset();
     m_messageOffset = m_messageSize = 0;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-#include "SrtCallerUrl.h"
+#include "transport/srt/SrtCallerUrl.h"
+#include "transport/srt/SrtSocket.h"
 
 #include <atomic>
 #include <vector>
@@ -26,7 +27,7 @@ public:
 
 private:
     const std::atomic<bool> &m_stop;
-    int m_socket = -1;
+    SrtSocket m_socket;
     std::vector<char> m_message;
     int m_messageOffset = 0;
     int m_messageSize = 0;

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "media/engine/MFFactory.h"
+#include "transport/srt/SrtLibrary.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -180,19 +181,20 @@ QJsonObject StudioServer::status() const
 
 SilentSrtServer::SilentSrtServer()
 {
-    srt_startup();  // balanced by the srt_cleanup() of the destructor
-    m_listener = srt_create_socket();
+    startSrtLibrary();
+    m_listener.reset(srt_create_socket());
+    const int listener = m_listener.get();
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const int timeoutMs = 50;
-    srt_setsockflag(m_listener, SRTO_RCVTIMEO, &timeoutMs, sizeof timeoutMs);
+    srt_setsockflag(listener, SRTO_RCVTIMEO, &timeoutMs, sizeof timeoutMs);
     const bool blocking = false;
-    srt_setsockflag(m_listener, SRTO_RCVSYN, &blocking, sizeof blocking);
-    srt_bind(m_listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    srt_listen(m_listener, 4);
+    srt_setsockflag(listener, SRTO_RCVSYN, &blocking, sizeof blocking);
+    srt_bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    srt_listen(listener, 4);
     int len = sizeof addr;
-    srt_getsockname(m_listener, reinterpret_cast<sockaddr *>(&addr), &len);
+    srt_getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len);
     m_port = ntohs(addr.sin_port);
     m_thread = std::thread(&SilentSrtServer::run, this);
 }
@@ -201,10 +203,6 @@ SilentSrtServer::~SilentSrtServer()
 {
     m_stop = true;
     m_thread.join();
-    for (int caller : m_callers)
-        srt_close(caller);
-    srt_close(m_listener);
-    srt_cleanup();
 }
 
 void SilentSrtServer::run()
@@ -212,18 +210,18 @@ void SilentSrtServer::run()
     while (!m_stop) {
         sockaddr_in peer{};
         int len = sizeof peer;
-        const int caller = srt_accept(m_listener, reinterpret_cast<sockaddr *>(&peer), &len);
-        if (caller == SRT_INVALID_SOCK) {
+        SrtSocket caller(srt_accept(m_listener.get(), reinterpret_cast<sockaddr *>(&peer), &len));
+        if (!caller.isValid()) {
             QThread::msleep(20);
             continue;
         }
         char id[600] = {};
         int idLength = sizeof id;
-        srt_getsockflag(caller, SRTO_STREAMID, id, &idLength);
+        srt_getsockflag(caller.get(), SRTO_STREAMID, id, &idLength);
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_callers.empty())
             m_streamId = QString::fromUtf8(id, idLength);
-        m_callers.push_back(caller);
+        m_callers.push_back(std::move(caller));
     }
 }
 

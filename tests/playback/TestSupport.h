@@ -2,6 +2,7 @@
 // Helpers of the playback tests: a moving picture with a tone, a loopback TCP
 // receiver standing in for the relay, and ffprobe.
 #include "media/engine/MFFrame.h"
+#include "transport/srt/SrtSocket.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -72,12 +73,12 @@ public:
 
 private:
     void run();
-    int m_listener = -1;
+    SrtSocket m_listener;
     int m_port = 0;
     std::atomic<bool> m_stop{false};
     mutable std::mutex m_mutex;
     QString m_streamId;
-    std::vector<int> m_callers;
+    std::vector<SrtSocket> m_callers;
     std::thread m_thread;
 };
 

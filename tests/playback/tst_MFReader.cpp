@@ -15,8 +15,6 @@ class TestMFReader : public QObject
 
 private slots:
     void initTestCase();
-    void urls_data();
-    void urls();
     void splashThenPictures_data();
     void splashThenPictures();
     void streamIdArrivesIntact();
@@ -57,41 +55,6 @@ QString TestMFReader::feedbackOptions() const
 {
     return QString("network.low_delay=true network.buffer_max=2 network.open_async=true "
                    "network.show_attempts=false network.open_image='%1'").arg(m_splash);
-}
-
-void TestMFReader::urls_data()
-{
-    QTest::addColumn<QString>("url");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<int>("port");
-    QTest::addColumn<QString>("streamId");
-    QTest::newRow("feedback") << "srt://10.0.0.5:9000?mode=caller&streamid=user42#feedbackplay" << true
-                              << "10.0.0.5" << 9000 << "user42#feedbackplay";
-    QTest::newRow("odd characters") << "srt://studio.example:1234?mode=caller&streamid=a&b=c?d #x#feedbackplay"
-                                    << true << "studio.example" << 1234 << "a&b=c?d #x#feedbackplay";
-    QTest::newRow("empty id") << "srt://127.0.0.1:1?mode=caller&streamid=" << true << "127.0.0.1" << 1 << "";
-    QTest::newRow("no query") << "srt://127.0.0.1:5000" << true << "127.0.0.1" << 5000 << "";
-    QTest::newRow("listener") << "srt://127.0.0.1:5000?mode=listener" << false << "" << 0 << "";
-    QTest::newRow("no port") << "srt://127.0.0.1?mode=caller" << false << "" << 0 << "";
-    QTest::newRow("bad port") << "srt://127.0.0.1:70000?mode=caller" << false << "" << 0 << "";
-    QTest::newRow("other scheme") << "udp://127.0.0.1:5000" << false << "" << 0 << "";
-}
-
-void TestMFReader::urls()
-{
-    QFETCH(QString, url);
-    QFETCH(bool, valid);
-    mf::SrtCallerUrl parsed;
-    QCOMPARE(mf::SrtCallerUrl::parse(url, &parsed), valid);
-    if (!valid)
-        return;
-    QFETCH(QString, host);
-    QFETCH(int, port);
-    QFETCH(QString, streamId);
-    QCOMPARE(parsed.host, host);
-    QCOMPARE(parsed.port, port);
-    QCOMPARE(parsed.streamId, streamId);
 }
 
 void TestMFReader::splashThenPictures_data()

@@ -1,7 +1,7 @@
 #include "SrtTestServer.h"
 
 #include "FreePorts.h"
-#include "transport/SrtLibrary.h"
+#include "transport/srt/SrtLibrary.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -36,8 +36,7 @@ SrtTestServer::~SrtTestServer()
     m_stop = true;
     if (m_thread.joinable())
         m_thread.join();
-    if (m_listener != -1)
-        srt_close(m_listener);
+    m_listener.reset();
     if (m_epoll != -1)
         srt_epoll_release(m_epoll);
 }
@@ -50,61 +49,58 @@ bool SrtTestServer::listen()
     address.sin_family = AF_INET;
     address.sin_port = htons(m_port);
     inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    m_listener = srt_create_socket();
+    m_listener.reset(srt_create_socket());
+    const int listener = m_listener.get();
     const int no = 0;
-    srt_setsockflag(m_listener, SRTO_RCVSYN, &no, sizeof no);
-    srt_setsockflag(m_listener, SRTO_RCVLATENCY, &no, sizeof no);
+    srt_setsockflag(listener, SRTO_RCVSYN, &no, sizeof no);
+    srt_setsockflag(listener, SRTO_RCVLATENCY, &no, sizeof no);
     if (m_mode == NeverRead) {
         const int smallBuffer = 64 * 1500;
         const int smallWindow = 64;
-        srt_setsockflag(m_listener, SRTO_FC, &smallWindow, sizeof smallWindow);
-        srt_setsockflag(m_listener, SRTO_RCVBUF, &smallBuffer, sizeof smallBuffer);
+        srt_setsockflag(listener, SRTO_FC, &smallWindow, sizeof smallWindow);
+        srt_setsockflag(listener, SRTO_RCVBUF, &smallBuffer, sizeof smallBuffer);
     }
-    if (srt_bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == SRT_ERROR
-        || srt_listen(m_listener, 8) == SRT_ERROR)
+    if (srt_bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == SRT_ERROR
+        || srt_listen(listener, 8) == SRT_ERROR)
         return false;
     m_epoll = srt_epoll_create();
     srt_epoll_set(m_epoll, SRT_EPOLL_ENABLE_EMPTY);
     const int events = SRT_EPOLL_IN | SRT_EPOLL_ERR;
-    srt_epoll_add_usock(m_epoll, m_listener, &events);
+    srt_epoll_add_usock(m_epoll, listener, &events);
     m_thread = std::thread([this] { serve(); });
     return true;
 }
 
 void SrtTestServer::serve()
 {
-    std::vector<int> callers;
+    std::vector<SrtSocket> callers;
     SRT_EPOLL_EVENT ready[16];
     char buffer[1500];
     while (!m_stop) {
         const int count = srt_epoll_uwait(m_epoll, ready, 16, 20);
         for (int i = 0; i < count; ++i) {
             const int socket = ready[i].fd;
-            if (socket == m_listener) {
+            if (socket == m_listener.get()) {
                 sockaddr_storage peer{};
                 int size = sizeof peer;
-                const int caller = srt_accept(m_listener, reinterpret_cast<sockaddr *>(&peer), &size);
-                if (caller == SRT_INVALID_SOCK)
+                SrtSocket caller(srt_accept(socket, reinterpret_cast<sockaddr *>(&peer), &size));
+                if (!caller.isValid())
                     continue;
                 char id[513] = {};
                 int idSize = 512;
-                srt_getsockflag(caller, SRTO_STREAMID, id, &idSize);
+                srt_getsockflag(caller.get(), SRTO_STREAMID, id, &idSize);
                 {
                     QMutexLocker lock(&m_mutex);
                     m_streamIds.append(QString::fromUtf8(id, idSize));
                 }
                 ++m_accepted;
-                if (m_mode == DropCallers) {
-                    srt_close(caller);
+                if (m_mode == DropCallers)
                     continue;
+                if (m_mode == Record) {
+                    const int events = SRT_EPOLL_IN | SRT_EPOLL_ERR;
+                    srt_epoll_add_usock(m_epoll, caller.get(), &events);
                 }
-                if (m_mode == NeverRead) {
-                    callers.push_back(caller);
-                    continue;
-                }
-                const int events = SRT_EPOLL_IN | SRT_EPOLL_ERR;
-                srt_epoll_add_usock(m_epoll, caller, &events);
-                callers.push_back(caller);
+                callers.push_back(std::move(caller));
                 continue;
             }
             for (;;) {
@@ -119,8 +115,6 @@ void SrtTestServer::serve()
             }
         }
     }
-    for (int caller : callers)
-        srt_close(caller);
 }
 
 QList<QByteArray> SrtTestServer::messages() const

@@ -1,4 +1,6 @@
 #pragma once
+#include "transport/srt/SrtSocket.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMutex>
@@ -35,7 +37,7 @@ private:
     void serve();
 
     Mode m_mode;
-    int m_listener = -1;
+    SrtSocket m_listener;
     int m_epoll = -1;
     quint16 m_port = 0;
     std::atomic<bool> m_stop{false};

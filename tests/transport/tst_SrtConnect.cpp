@@ -1,4 +1,6 @@
 #include "transport/SrtConnect.h"
+#include "transport/srt/SrtCallerUrl.h"
+#include "transport/srt/SrtLibrary.h"
 
 #include "tests/support/FreePorts.h"
 #include "tests/support/StudioProcess.h"
@@ -51,6 +53,60 @@ private slots:
         QCOMPARE(resolveHost("localhost"), QString("127.0.0.1"));
         int socket = 0;
         QCOMPARE(srtConnect(&socket, resolveHost(""), 9000, "abc", 0), QString("init_pton FAILED"));
+    }
+
+    void callerUrls_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("streamId");
+        QTest::addColumn<int>("latency");
+        QTest::newRow("feedback") << "srt://10.0.0.5:9000?mode=caller&streamid=user42#feedbackplay" << true
+                                  << "10.0.0.5" << 9000 << "user42#feedbackplay" << -1;
+        QTest::newRow("odd characters") << "srt://studio.example:1234?mode=caller&streamid=a&b=c?d #x#feedbackplay"
+                                        << true << "studio.example" << 1234 << "a&b=c?d #x#feedbackplay" << -1;
+        QTest::newRow("ID holding a stream ID") << "srt://h:1?mode=caller&latency=200&streamid=a#1&streamid=b#control"
+                                                << true << "h" << 1 << "a#1&streamid=b#control" << 200;
+        QTest::newRow("empty id") << "srt://127.0.0.1:1?mode=caller&streamid=" << true << "127.0.0.1" << 1 << "" << -1;
+        QTest::newRow("no query") << "srt://127.0.0.1:5000" << true << "127.0.0.1" << 5000 << "" << -1;
+        QTest::newRow("listener") << "srt://127.0.0.1:5000?mode=listener" << false << "" << 0 << "" << -1;
+        QTest::newRow("no port") << "srt://127.0.0.1?mode=caller" << false << "" << 0 << "" << -1;
+        QTest::newRow("bad port") << "srt://127.0.0.1:70000?mode=caller" << false << "" << 0 << "" << -1;
+        QTest::newRow("other scheme") << "udp://127.0.0.1:5000" << false << "" << 0 << "" << -1;
+    }
+    void callerUrls()
+    {
+        QFETCH(QString, url);
+        QFETCH(bool, valid);
+        SrtCallerUrl parsed;
+        QCOMPARE(SrtCallerUrl::parse(url, &parsed), valid);
+        if (!valid)
+            return;
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QFETCH(QString, streamId);
+        QFETCH(int, latency);
+        QCOMPARE(parsed.host, host);
+        QCOMPARE(parsed.port, port);
+        QCOMPARE(parsed.streamId, streamId);
+        QCOMPARE(parsed.latencyMs, latency);
+        // What is built from the parts reads back as the same parts.
+        SrtCallerUrl again;
+        QVERIFY(SrtCallerUrl::parse(parsed.toString(), &again));
+        QCOMPARE(again.host, host);
+        QCOMPARE(again.port, port);
+        QCOMPARE(again.streamId, streamId);
+        QCOMPARE(again.latencyMs, latency);
+    }
+    void callerUrlText()
+    {
+        SrtCallerUrl url;
+        url.host = "10.0.0.5";
+        url.port = 9000;
+        url.streamId = "user42#feedbackplay";
+        QCOMPARE(url.toString(), QString("srt://10.0.0.5:9000?mode=caller&streamid=user42#feedbackplay"));
     }
 
     void serverSeesStreamIdLatencyAndSegmentSize()

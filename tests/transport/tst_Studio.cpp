@@ -1,5 +1,6 @@
 #include "transport/SrtConnect.h"
-#include "transport/SrtSocket.h"
+#include "transport/srt/SrtLibrary.h"
+#include "transport/srt/SrtSocket.h"
 
 #include "tests/support/StudioProcess.h"
 

@@ -1,6 +1,7 @@
 #include "SrtHub.h"
 
 #include "StudioStatus.h"
+#include "transport/srt/SrtLibrary.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -86,15 +87,14 @@ SrtHub::~SrtHub()
     requestStop();
     wait(5000);
     closeAll();
-    if (m_listener != -1)
-        srt_close(m_listener);
+    m_listener.reset();
     if (m_epoll != -1)
         srt_epoll_release(m_epoll);
 }
 
 bool SrtHub::open(QString *error)
 {
-    srt_startup();
+    startSrtLibrary();
     // "No pending connection" and the like are normal here, not worth a line each.
     srt_setloglevel(LOG_CRIT);
     if (!m_settings.feedbackFile.isEmpty()) {
@@ -111,20 +111,20 @@ bool SrtHub::open(QString *error)
         *error = QStringLiteral("not an IPv4 address: ") + m_settings.host;
         return false;
     }
-    m_listener = srt_create_socket();
+    m_listener.reset(srt_create_socket());
     // The caller gate decides who gets in; libsrt's backlog, checked before
     // the gate, must never be what turns a caller away (with a vaguer reason).
     const int backlog = 2 * m_settings.maxCallers;
     if (!configureListener()
-        || srt_bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == SRT_ERROR
-        || srt_listen(m_listener, backlog) == SRT_ERROR) {
+        || srt_bind(m_listener.get(), reinterpret_cast<sockaddr *>(&address), sizeof address) == SRT_ERROR
+        || srt_listen(m_listener.get(), backlog) == SRT_ERROR) {
         *error = QString::fromLocal8Bit(srt_getlasterror_str());
         return false;
     }
     m_epoll = srt_epoll_create();
     srt_epoll_set(m_epoll, SRT_EPOLL_ENABLE_EMPTY);
     const int events = SRT_EPOLL_IN | SRT_EPOLL_ERR;
-    srt_epoll_add_usock(m_epoll, m_listener, &events);
+    srt_epoll_add_usock(m_epoll, m_listener.get(), &events);
     return true;
 }
 
@@ -132,15 +132,15 @@ bool SrtHub::open(QString *error)
 bool SrtHub::configureListener()
 {
     // Latency 0 on our side: each connection then runs at the latency its caller asked for.
-    setIntOption(m_listener, SRTO_RCVLATENCY, 0);
-    setIntOption(m_listener, SRTO_RCVSYN, 0);
-    setIntOption(m_listener, SRTO_SNDSYN, 0);
+    setIntOption(m_listener.get(), SRTO_RCVLATENCY, 0);
+    setIntOption(m_listener.get(), SRTO_RCVSYN, 0);
+    setIntOption(m_listener.get(), SRTO_SNDSYN, 0);
     // 1316 bytes of payload plus 44 of headers: every 1316-byte message sent
     // to a feedback caller travels in one packet, so a late or lost packet
     // costs one message and never leaves half a message that libsrt's receiver
     // may wait for. A connection takes the smaller MSS of its two ends, and
     // 1360 stays below the usual 1500, leaving room for tunnels.
-    setIntOption(m_listener, SRTO_MSS, kMss);
+    setIntOption(m_listener.get(), SRTO_MSS, kMss);
     // Per caller, a receive buffer and flow window of 16,384 packets (about
     // 21.8 MB of payload). A live connection holds each packet for its
     // latency, so the buffer must take rate x latency: the client's most
@@ -151,9 +151,9 @@ bool SrtHub::configureListener()
     // window. The bookkeeping costs about 0.75 MB per caller, the packet
     // memory only what waits, so memory grows with the callers present (at
     // most --max-callers) and is returned when they leave.
-    setIntOption(m_listener, SRTO_FC, kBufferPackets);
-    setIntOption(m_listener, SRTO_RCVBUF, kBufferPackets * (kMss - 28));
-    return srt_listen_callback(m_listener, &SrtHub::onCallerHandshake, this) != SRT_ERROR;
+    setIntOption(m_listener.get(), SRTO_FC, kBufferPackets);
+    setIntOption(m_listener.get(), SRTO_RCVBUF, kBufferPackets * (kMss - 28));
+    return srt_listen_callback(m_listener.get(), &SrtHub::onCallerHandshake, this) != SRT_ERROR;
 }
 
 int SrtHub::onCallerHandshake(void *hub, int socket, int, const sockaddr *peer, const char *streamId)
@@ -183,7 +183,7 @@ void SrtHub::run()
         const int count = srt_epoll_uwait(m_epoll, ready.data(), int(ready.size()), roundWaitMs());
         for (int i = 0; i < count; ++i) {
             const SRT_EPOLL_EVENT &event = ready[size_t(i)];
-            if (event.fd == m_listener) {
+            if (event.fd == m_listener.get()) {
                 acceptCallers();
                 continue;
             }
@@ -218,15 +218,16 @@ void SrtHub::acceptCallers()
     for (;;) {
         sockaddr_storage peer{};
         int size = sizeof peer;
-        const int socket = srt_accept(m_listener, reinterpret_cast<sockaddr *>(&peer), &size);
-        if (socket == SRT_INVALID_SOCK)
+        SrtSocket socket(srt_accept(m_listener.get(), reinterpret_cast<sockaddr *>(&peer), &size));
+        if (!socket.isValid())
             return;
-        addConnection(socket, peerText(reinterpret_cast<const sockaddr *>(&peer)));
+        addConnection(std::move(socket), peerText(reinterpret_cast<const sockaddr *>(&peer)));
     }
 }
 
-void SrtHub::addConnection(int socket, const QString &peer)
+void SrtHub::addConnection(SrtSocket accepted, const QString &peer)
 {
+    const int socket = accepted.get();
     bool readable = false;
     const QByteArray streamId = streamIdOf(socket, &readable);
     const StreamRoute route = StreamRoute::parse(streamId);
@@ -237,12 +238,11 @@ void SrtHub::addConnection(int socket, const QString &peer)
         printLine(QStringLiteral("rejected caller %1 with stream ID \"%2\": %3")
                       .arg(peer, StreamRoute::printable(streamId), QLatin1String(CallerGate::reasonText(reason))));
         m_status->countRejected();
-        srt_close(socket);
         return;
     }
 
     Connection connection;
-    connection.socket = socket;
+    connection.socket = std::move(accepted);
     connection.route = route;
     if (route.kind == StreamRoute::Media)
         connection.record = openRecord(route);
@@ -295,7 +295,7 @@ void SrtHub::receiveFrom(Connection &connection)
     char buffer[kMaxMessage];
     qint64 bytes = 0;
     qint64 messages = 0;
-    const int socket = connection.socket;
+    const int socket = connection.socket.get();
     for (int i = 0; i < kMaxMessagesPerRead; ++i) {
         const int size = srt_recvmsg(socket, buffer, sizeof buffer);
         if (size == SRT_ERROR) {
@@ -386,7 +386,7 @@ void SrtHub::sendToFeedback(const QByteArray *id, const char *data, int size)
         Connection &receiver = entry.second;
         if (receiver.route.kind != StreamRoute::Feedback || (id && receiver.route.id != *id))
             continue;
-        if (srt_sendmsg2(receiver.socket, data, size, nullptr) == SRT_ERROR)
+        if (srt_sendmsg2(receiver.socket.get(), data, size, nullptr) == SRT_ERROR)
             receiver.failedSendBytes += size;
         else
             receiver.sentBytes += size;
@@ -433,11 +433,11 @@ void SrtHub::reportFeedback(const Connection &connection, bool closing)
 {
     qint64 lost = connection.failedSendBytes;
     SRT_TRACEBSTATS stats{};
-    if (srt_bstats(connection.socket, &stats, 0) != SRT_ERROR)
+    if (srt_bstats(connection.socket.get(), &stats, 0) != SRT_ERROR)
         lost += qMax<qint64>(0, qint64(stats.byteSndDropTotal) - qint64(stats.pktSndDropTotal) * kPacketHeaderBytes);
     size_t blocks = 0;
     size_t waiting = 0;
-    if (closing && srt_getsndbuffer(connection.socket, &blocks, &waiting) != SRT_ERROR)
+    if (closing && srt_getsndbuffer(connection.socket.get(), &blocks, &waiting) != SRT_ERROR)
         lost += qint64(waiting);
     m_status->setSent(connection.statusKey, connection.sentBytes, lost);
 }
@@ -460,7 +460,7 @@ void SrtHub::closeConnection(int socket)
     if (it->second.route.kind == StreamRoute::Feedback)
         reportFeedback(it->second, true);
     srt_epoll_remove_usock(m_epoll, socket);
-    srt_close(socket);
+    it->second.socket.reset();
     m_gate.release(socket);
     m_status->setDisconnected(it->second.statusKey);
     printClosed(m_status->stream(it->second.statusKey));

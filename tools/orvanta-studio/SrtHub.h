@@ -3,6 +3,7 @@
 #include "StreamRoute.h"
 #include "StudioStatus.h"
 #include "TsLooper.h"
+#include "transport/srt/SrtSocket.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -47,7 +48,7 @@ private:
         void operator()(FILE *file) const { std::fclose(file); }
     };
     struct Connection {
-        int socket = -1;
+        SrtSocket socket;
         StreamRoute route;
         int statusKey = 0;
         std::unique_ptr<FILE, FileCloser> record;
@@ -61,7 +62,7 @@ private:
     int screenCaller(int socket, const sockaddr *peer, const char *streamId);
     bool configureListener();
     void acceptCallers();
-    void addConnection(int socket, const QString &peer);
+    void addConnection(SrtSocket accepted, const QString &peer);
     std::unique_ptr<FILE, FileCloser> openRecord(const StreamRoute &route) const;
     static StudioStatus::Stream describe(int socket, const StreamRoute &route, const QByteArray &streamId,
                                          const QString &peer);
@@ -86,7 +87,7 @@ private:
     Settings m_settings;
     StudioStatus *m_status;
     CallerGate m_gate;
-    int m_listener = -1;
+    SrtSocket m_listener;
     int m_epoll = -1;
     std::map<int, Connection> m_connections;
     TsLooper m_looper;

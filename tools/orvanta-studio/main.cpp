@@ -8,8 +8,6 @@
 #include <QDir>
 #include <QSocketNotifier>
 
-#include <srt/srt.h>
-
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
@@ -64,11 +62,6 @@ int main(int argc, char *argv[])
     if (!installQuitOnSignals(app))
         return fail("cannot install signal handlers");
 
-    // Declared before the hub, so libsrt is shut down after the hub's sockets
-    // are closed and before static destructors run.
-    struct SrtLibrary {
-        ~SrtLibrary() { srt_cleanup(); }
-    } srtLibrary;
     StudioStatus status;
     SrtHub::Settings settings{options.srtHost, options.srtPort, options.recordDir,
                               options.feedback == QLatin1String("echo") ? QString() : options.feedback,

@@ -1,8 +1,6 @@
 #pragma once
 #include <QString>
 
-namespace mf {
-
 // "srt://host:port?mode=caller&streamid=ID": the stream ID is taken as it
 // stands up to the end of the URL, so it may hold any character, '#', '&' and
 // '?' included (the program appends "#feedbackplay" and similar suffixes).
@@ -15,6 +13,6 @@ struct SrtCallerUrl
     int latencyMs = -1;  // "latency=" in milliseconds; -1 = libsrt default
 
     static bool parse(const QString &url, SrtCallerUrl *result);
+    // The URL that parse() reads back as this one; the stream ID comes last.
+    QString toString() const;
 };
-
-} // namespace mf

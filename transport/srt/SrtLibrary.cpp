@@ -1,13 +1,11 @@
-#pragma once
+#include "transport/srt/SrtLibrary.h"
+
 #include <srt/srt.h>
 
 #include <cstdlib>
 #include <mutex>
 
-// Starts libsrt once for the whole process, from any thread, any number of
-// times. Header-only so that the media engine shares the one start without
-// linking the transport library.
-inline void startSrtLibrary()
+void startSrtLibrary()
 {
     static std::once_flag started;
     std::call_once(started, [] {

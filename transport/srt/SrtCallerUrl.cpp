@@ -1,8 +1,6 @@
-#include "SrtCallerUrl.h"
+#include "transport/srt/SrtCallerUrl.h"
 
 #include <QStringList>
-
-namespace mf {
 
 bool SrtCallerUrl::parse(const QString &url, SrtCallerUrl *result)
 {
@@ -42,4 +40,10 @@ bool SrtCallerUrl::parse(const QString &url, SrtCallerUrl *result)
     return true;
 }
 
-} // namespace mf
+QString SrtCallerUrl::toString() const
+{
+    QString url = QStringLiteral("srt://%1:%2?mode=caller").arg(host, QString::number(port));
+    if (latencyMs >= 0)
+        url += QStringLiteral("&latency=%1").arg(latencyMs);
+    return url + QStringLiteral("&streamid=") + streamId;
+}

@@ -1,4 +1,4 @@
-#include "transport/SrtSocket.h"
+#include "transport/srt/SrtSocket.h"
 
 #include <srt/srt.h>
 
