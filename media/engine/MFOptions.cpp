@@ -8,6 +8,14 @@ namespace mf {
 QMap<QString, QString> MFOptions::parse(const QString &text)
 {
     QMap<QString, QString> result;
+    for (const auto &pair : pairs(text))
+        result.insert(pair.first, pair.second);
+    return result;
+}
+
+QList<QPair<QString, QString>> MFOptions::pairs(const QString &text)
+{
+    QList<QPair<QString, QString>> result;
     static const QRegularExpression item(
         QStringLiteral(R"re(([\w.:\-]+)\s*=\s*(?:'([^']*)'|"([^"]*)"|(\S*)))re"));
     auto it = item.globalMatch(text);
@@ -16,7 +24,7 @@ QMap<QString, QString> MFOptions::parse(const QString &text)
         QString value = m.captured(2);
         if (m.capturedStart(2) < 0)
             value = m.capturedStart(3) >= 0 ? m.captured(3) : m.captured(4);
-        result.insert(m.captured(1), value);
+        result.append({m.captured(1), value});
     }
     return result;
 }

@@ -1,7 +1,10 @@
 #include "WriterConfiguration.h"
 
+#include "MFOptions.h"
+
 #include <QDebug>
-#include <QRegularExpression>
+
+#include <limits>
 
 namespace mf {
 
@@ -18,7 +21,7 @@ qint64 WriterConfiguration::parseRate(const QString &value)
     }
     bool ok = false;
     const qint64 number = digits.toLongLong(&ok);
-    if (!ok || number < 0)
+    if (!ok || number < 0 || number > std::numeric_limits<qint64>::max() / factor)
         return -1;
     return number * factor;
 }
@@ -41,12 +44,9 @@ bool setRate(qint64 &field, const QString &key, const QString &value)
 WriterConfiguration WriterConfiguration::parse(const QString &text)
 {
     WriterConfiguration config;
-    static const QRegularExpression pair(QStringLiteral("([A-Za-z0-9_.:]+)\\s*=\\s*'([^']*)'"));
-    auto it = pair.globalMatch(text);
-    while (it.hasNext()) {
-        const auto match = it.next();
-        const QString key = match.captured(1);
-        const QString value = match.captured(2);
+    for (const auto &pair : MFOptions::pairs(text)) {
+        const QString &key = pair.first;
+        const QString &value = pair.second;
         if (key == QLatin1String("format")) {
             config.format = value;
         } else if (key == QLatin1String("play_while_rec")) {

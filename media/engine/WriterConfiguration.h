@@ -21,9 +21,12 @@ struct WriterConfiguration
     bool hasVideo() const { return !videoCodec.isEmpty() && videoCodec != QLatin1String("null"); }
     bool hasAudio() const { return !audioCodec.isEmpty() && audioCodec != QLatin1String("null"); }
 
-    // Unknown keys and values that do not parse are logged and skipped.
+    // Read with MFOptions. Unknown keys and values that do not parse are
+    // logged and skipped: the setting keeps its default.
     static WriterConfiguration parse(const QString &text);
-    // "1024K" -> 1024000, "2M" -> 2000000, "96000" -> 96000; -1 when not a rate.
+    // "1024K" -> 1024000, "2M" -> 2000000, "96000" -> 96000; -1 when not a
+    // rate, negative, or more bit/s than a qint64 holds (a rate key with such
+    // a value is skipped, so the encoder keeps its own rate).
     static qint64 parseRate(const QString &value);
 };
 

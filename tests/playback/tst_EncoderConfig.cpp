@@ -94,6 +94,14 @@ void TestEncoderConfig::unknownKeysAreIgnored()
     QCOMPARE(mf::WriterConfiguration::parseRate("2M"), qint64(2000000));
     QCOMPARE(mf::WriterConfiguration::parseRate("96000"), qint64(96000));
     QCOMPARE(mf::WriterConfiguration::parseRate("-1K"), qint64(-1));
+
+    // Beyond what a qint64 holds: the key is skipped, the encoder keeps its rate.
+    QCOMPARE(mf::WriterConfiguration::parseRate("9223372036854775K"), qint64(9223372036854775000));
+    QCOMPARE(mf::WriterConfiguration::parseRate("9223372036854776K"), qint64(-1));
+    QCOMPARE(mf::WriterConfiguration::parseRate("9223372036855M"), qint64(-1));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ignoring.*video::b.*9223372036854775807K"));
+    const auto huge = mf::WriterConfiguration::parse("video::codec='libx264' video::b='9223372036854775807K'");
+    QCOMPARE(huge.videoBitRate, qint64(0));
 }
 
 using Rows = QList<QPair<QString, QString>>;
