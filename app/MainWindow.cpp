@@ -12,18 +12,18 @@
 #include "app/TNumberEdit.h"
 #include "app/UiMainWindow.h"
 #include "diagnostics/LogLine.h"
-#include "diagnostics/LogsDlg.h"
+#include "app/LogsDlg.h"
 #include "diagnostics/SystemReport.h"
 #include "media/EncoderConfig.h"
 #include "media/Mixer.h"
 #include "media/PlayerWorker.h"
-#include "media/SourceMenus.h"
-#include "media/TImageWidget.h"
+#include "app/SourceMenus.h"
+#include "app/TImageWidget.h"
 #include "media/engine/MFCatalog.h"
 #include "media/engine/MFWriter.h"
 #include "transport/ArrowSender.h"
 #include "transport/RESender.h"
-#include "transport/SpeedTest.h"
+#include "app/SpeedTest.h"
 #include "transport/SrtConnect.h"
 
 #include <QCloseEvent>
@@ -307,7 +307,7 @@ QString MainWindow::updateUrl() const
 
 void MainWindow::loadSettings(const QString &link)
 {
-    EncoderConfig::fillEncoderList(ui->cmbEncs, mf::MFWriter::availableVideoCodecs());
+    fillEncoderList();
     ui->cmbABR->clear();
     ui->cmbABR->addItems({QStringLiteral("64"), QStringLiteral("128"), QStringLiteral("256")});
 
@@ -328,6 +328,13 @@ void MainWindow::loadSettings(const QString &link)
 
     if (!link.isEmpty())
         applyLink(link);
+}
+
+void MainWindow::fillEncoderList()
+{
+    ui->cmbEncs->clear();
+    for (const EncoderConfig::Encoder &row : EncoderConfig::offeredEncoders(mf::MFWriter::availableVideoCodecs()))
+        ui->cmbEncs->addItem(row.text, row.codec);
 }
 
 void MainWindow::applyLink(const QString &link)

@@ -2,7 +2,7 @@
 
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
-#include "media/TImageWidget.h"
+#include "app/TImageWidget.h"
 
 #include <QCoreApplication>
 #include <QIcon>

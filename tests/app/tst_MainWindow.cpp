@@ -3,7 +3,7 @@
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
 #include "app/UiMainWindow.h"
-#include "media/TImageWidget.h"
+#include "app/TImageWidget.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,6 +1,6 @@
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
-#include "media/TImageWidget.h"
+#include "app/TImageWidget.h"
 
 #include <QApplication>
 #include <QPainter>

@@ -1,5 +1,5 @@
 #include "app/CpuLoad.h"
-#include "diagnostics/LogsDlg.h"
+#include "app/LogsDlg.h"
 #include "diagnostics/SystemReport.h"
 
 #include <QApplication>

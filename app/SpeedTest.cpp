@@ -1,4 +1,4 @@
-#include "transport/SpeedTest.h"
+#include "app/SpeedTest.h"
 
 #include "diagnostics/LogLine.h"
 #include "transport/SrtConnect.h"

@@ -1,4 +1,4 @@
-#include "diagnostics/LogsDlg.h"
+#include "app/LogsDlg.h"
 
 #include "diagnostics/LogLine.h"
 #include "diagnostics/SystemReport.h"

@@ -1,6 +1,6 @@
 #include "media/Mixer.h"
 #include "media/ScreenSource.h"
-#include "media/SourceMenus.h"
+#include "app/SourceMenus.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "transport/SpeedTest.h"
+#include "app/SpeedTest.h"
 #include "transport/ThreadTest.h"
 
 #include "tests/support/FreePorts.h"
