@@ -7,6 +7,7 @@
 #include "app/LinkSharing.h"
 #include "app/NumberLookup.h"
 #include "app/UpdateChecker.h"
+#include "app/ServerField.h"
 #include "app/SettingsKeys.h"
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
@@ -448,26 +449,23 @@ void MainWindow::toggleStreaming()
 
 bool MainWindow::startStreaming()
 {
-    const QString server = ui->txtURL->text().toLower().remove(QStringLiteral("srt://"));
-    const QStringList parts = server.split(QLatin1Char(':'), Qt::KeepEmptyParts);
-    if (parts.size() < 2) {
-        QMessageBox::warning(this, QStringLiteral("Warning"),
-                             QStringLiteral("Incorrect SRT Server. Please enter host and port."),
+    const ServerField server(ui->txtURL->text());
+    if (!server.hasPort()) {
+        QMessageBox::warning(this, QStringLiteral("Warning"), QLatin1String(ServerField::kIncorrectText),
                              QMessageBox::Ok);
         return false;
     }
     streaming = true;
     const QString streamId = ui->txtStreamID->text();
-    const QString feedbackUrl = QStringLiteral("srt://") + server
+    const QString feedbackUrl = QStringLiteral("srt://") + server.text()
                                 + QStringLiteral("?mode=caller&streamid=") + streamId.trimmed()
                                 + QStringLiteral("#feedbackplay");
     player->startPlay(feedbackUrl, ui->lblStudioPreview->winId());
 
-    const QString host = parts.at(0);
-    const QString address = resolveHost(host);
-    logLine(QStringLiteral("STREAM TO SERVER : ") + host + QStringLiteral("(resolved to ") + address
+    const QString address = resolveHost(server.host());
+    logLine(QStringLiteral("STREAM TO SERVER : ") + server.host() + QStringLiteral("(resolved to ") + address
             + QStringLiteral(")"));
-    const int port = parts.at(1).toInt();
+    const int port = server.port();
     if (player->connectControl(address, port, streamId)) {
         ui->leftArrow->show();
         ui->rightArrow->show();

@@ -1,5 +1,6 @@
 #include "app/SpeedTest.h"
 
+#include "app/ServerField.h"
 #include "diagnostics/LogLine.h"
 #include "transport/SrtConnect.h"
 #include "transport/ThreadTest.h"
@@ -87,17 +88,14 @@ int SpeedTest::openFor(const QString &serverField, const QString &streamId, int 
         QMessageBox::warning(messageParent(), QStringLiteral("Warning"), QStringLiteral("Please enter streamid."));
         return -1;
     }
-    const QStringList parts = serverField.toLower().remove(QStringLiteral("srt://")).split(':', Qt::KeepEmptyParts);
-    if (parts.size() < 2) {
-        QMessageBox::warning(messageParent(), QStringLiteral("Warning"),
-                             QStringLiteral("Incorrect SRT Server. Please enter host and port."));
+    const ServerField server(serverField);
+    if (!server.hasPort()) {
+        QMessageBox::warning(messageParent(), QStringLiteral("Warning"), QLatin1String(ServerField::kIncorrectText));
         return -1;
     }
-    const QString host = parts.at(0);
-    const int port = parts.at(1).toInt();
-    const QString resolved = resolveHost(host);
-    logLine(QStringLiteral("SPEED TEST TO SERVER : ") + host + "(resolved to " + resolved + ")");
-    prepareTest(resolved, port, streamId, latency);
+    const QString resolved = resolveHost(server.host());
+    logLine(QStringLiteral("SPEED TEST TO SERVER : ") + server.host() + "(resolved to " + resolved + ")");
+    prepareTest(resolved, server.port(), streamId, latency);
     return exec();
 }
 
