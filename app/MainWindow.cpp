@@ -1,5 +1,7 @@
 #include "app/MainWindow.h"
 
+#include "ui_MainWindow.h"
+
 #include "OrvantaVersion.h"
 
 #include "app/DeploymentSettings.h"
@@ -11,7 +13,6 @@
 #include "app/SettingsKeys.h"
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
-#include "app/UiMainWindow.h"
 #include "diagnostics/LogLine.h"
 #include "app/LogsDlg.h"
 #include "diagnostics/SystemReport.h"
