@@ -1,29 +1,31 @@
 #include "app/MainWindow.h"
 
+#include "ui_MainWindow.h"
+
 #include "OrvantaVersion.h"
 
 #include "app/DeploymentSettings.h"
 #include "app/DistributiveExporter.h"
 #include "app/LinkSharing.h"
+#include "app/LogsDlg.h"
 #include "app/NumberLookup.h"
-#include "app/UpdateChecker.h"
+#include "app/ServerField.h"
 #include "app/SettingsKeys.h"
+#include "app/SourceMenus.h"
+#include "app/SpeedTest.h"
+#include "app/TImageWidget.h"
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
-#include "app/UiMainWindow.h"
+#include "app/UpdateChecker.h"
 #include "diagnostics/LogLine.h"
-#include "diagnostics/LogsDlg.h"
 #include "diagnostics/SystemReport.h"
 #include "media/EncoderConfig.h"
 #include "media/Mixer.h"
 #include "media/PlayerWorker.h"
-#include "media/SourceMenus.h"
-#include "media/TImageWidget.h"
 #include "media/engine/MFCatalog.h"
 #include "media/engine/MFWriter.h"
 #include "transport/ArrowSender.h"
 #include "transport/RESender.h"
-#include "transport/SpeedTest.h"
 #include "transport/SrtConnect.h"
 
 #include <QCloseEvent>
@@ -307,7 +309,7 @@ QString MainWindow::updateUrl() const
 
 void MainWindow::loadSettings(const QString &link)
 {
-    EncoderConfig::fillEncoderList(ui->cmbEncs, mf::MFWriter::availableVideoCodecs());
+    fillEncoderList();
     ui->cmbABR->clear();
     ui->cmbABR->addItems({QStringLiteral("64"), QStringLiteral("128"), QStringLiteral("256")});
 
@@ -328,6 +330,13 @@ void MainWindow::loadSettings(const QString &link)
 
     if (!link.isEmpty())
         applyLink(link);
+}
+
+void MainWindow::fillEncoderList()
+{
+    ui->cmbEncs->clear();
+    for (const EncoderConfig::Encoder &row : EncoderConfig::offeredEncoders(mf::MFWriter::availableVideoCodecs()))
+        ui->cmbEncs->addItem(row.text, row.codec);
 }
 
 void MainWindow::applyLink(const QString &link)
@@ -441,26 +450,23 @@ void MainWindow::toggleStreaming()
 
 bool MainWindow::startStreaming()
 {
-    const QString server = ui->txtURL->text().toLower().remove(QStringLiteral("srt://"));
-    const QStringList parts = server.split(QLatin1Char(':'), Qt::KeepEmptyParts);
-    if (parts.size() < 2) {
-        QMessageBox::warning(this, QStringLiteral("Warning"),
-                             QStringLiteral("Incorrect SRT Server. Please enter host and port."),
+    const ServerField server(ui->txtURL->text());
+    if (!server.hasPort()) {
+        QMessageBox::warning(this, QStringLiteral("Warning"), QLatin1String(ServerField::kIncorrectText),
                              QMessageBox::Ok);
         return false;
     }
     streaming = true;
     const QString streamId = ui->txtStreamID->text();
-    const QString feedbackUrl = QStringLiteral("srt://") + server
+    const QString feedbackUrl = QStringLiteral("srt://") + server.text()
                                 + QStringLiteral("?mode=caller&streamid=") + streamId.trimmed()
                                 + QStringLiteral("#feedbackplay");
     player->startPlay(feedbackUrl, ui->lblStudioPreview->winId());
 
-    const QString host = parts.at(0);
-    const QString address = resolveHost(host);
-    logLine(QStringLiteral("STREAM TO SERVER : ") + host + QStringLiteral("(resolved to ") + address
+    const QString address = resolveHost(server.host());
+    logLine(QStringLiteral("STREAM TO SERVER : ") + server.host() + QStringLiteral("(resolved to ") + address
             + QStringLiteral(")"));
-    const int port = parts.at(1).toInt();
+    const int port = server.port();
     if (player->connectControl(address, port, streamId)) {
         ui->leftArrow->show();
         ui->rightArrow->show();

@@ -110,6 +110,8 @@ private:
     void createSourceMenus();
     void prepareArrowButtons();
     void applyModeSetting();
+    // The encoders this machine offers, the writer's codec as item data.
+    void fillEncoderList();
     void applyLink(const QString &link);
     static bool isLink(const QString &text);
     void showSource(int layout);

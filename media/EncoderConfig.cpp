@@ -1,9 +1,8 @@
-#include "EncoderConfig.h"
+#include "media/EncoderConfig.h"
 
 #include "diagnostics/LogLine.h"
 #include "media/engine/MFWriter.h"
 
-#include <QComboBox>
 #include <QDebug>
 #include <new>
 
@@ -33,13 +32,6 @@ QVector<EncoderConfig::Encoder> EncoderConfig::offeredEncoders(const QStringList
             offered.append(row);
     }
     return offered;
-}
-
-void EncoderConfig::fillEncoderList(QComboBox *combo, const QStringList &available)
-{
-    combo->clear();
-    for (const Encoder &row : offeredEncoders(available))
-        combo->addItem(row.text, row.codec);
 }
 
 QString EncoderConfig::writerConfiguration(int videoKbps, int audioKbps, const QString &codec)

@@ -4,8 +4,6 @@
 #include <QVector>
 #include <memory>
 
-class QComboBox;
-
 namespace mf { class MFWriter; }
 
 // The encoders the user can choose from and the writer configuration built
@@ -26,8 +24,6 @@ public:
     // The rows whose identifier is in available (whole, case-sensitive), in
     // table order.
     static QVector<Encoder> offeredEncoders(const QStringList &available);
-    // Empties the combo box and appends the offered rows.
-    static void fillEncoderList(QComboBox *combo, const QStringList &available);
 
     static QString writerConfiguration(int videoKbps, int audioKbps, const QString &codec);
     static QString writerTarget(int port);

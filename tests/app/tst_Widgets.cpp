@@ -1,6 +1,6 @@
+#include "app/TImageWidget.h"
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
-#include "media/TImageWidget.h"
 
 #include <QApplication>
 #include <QPainter>

@@ -1,5 +1,5 @@
 #include "app/CpuLoad.h"
-#include "diagnostics/LogsDlg.h"
+#include "app/LogsDlg.h"
 #include "diagnostics/SystemReport.h"
 
 #include <QApplication>
@@ -184,6 +184,12 @@ private slots:
         QCOMPARE(text->document()->blockCount(), 1 + SystemReport::systemReport().count('\n') + 1);
 
         dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        // The text fills the window above a Close button at its left.
+        QCOMPARE(close->x(), text->x());
+        QVERIFY(text->geometry().bottom() < close->y());
+        QVERIFY(text->width() > dialog.width() - 30);
+        QVERIFY(text->height() > dialog.height() - close->height() - 40);
         close->click();
         QVERIFY(!dialog.isVisible());
         dialog.show();

@@ -4,7 +4,7 @@
 #include "app/MainWindow.h"
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
-#include "app/UiMainWindow.h"
+#include "ui_MainWindow.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,7 +1,6 @@
 #include "media/EncoderConfig.h"
 #include "media/engine/WriterConfiguration.h"
 
-#include <QComboBox>
 #include <QtTest>
 
 class TestEncoderConfig : public QObject
@@ -16,7 +15,6 @@ private slots:
     void unknownKeysAreIgnored();
     void offeredRows_data();
     void offeredRows();
-    void comboBoxFilled();
 };
 
 void TestEncoderConfig::configurationTexts_data()
@@ -135,22 +133,6 @@ void TestEncoderConfig::offeredRows()
         rows.append({row.text, row.codec});
     QCOMPARE(rows, expected);
     QCOMPARE(EncoderConfig::encoderTable().size(), 10);
-}
-
-void TestEncoderConfig::comboBoxFilled()
-{
-    QComboBox combo;
-    combo.addItem("stale", "stale");
-    EncoderConfig::fillEncoderList(&combo, {"mpeg2video", "libx264"});
-    QCOMPARE(combo.count(), 2);
-    QCOMPARE(combo.itemText(0), QStringLiteral("x264 (Software)"));
-    QCOMPARE(combo.itemData(0, Qt::UserRole).toString(), QStringLiteral("libx264"));
-    QCOMPARE(combo.itemText(1), QStringLiteral("mpeg-2"));
-    QCOMPARE(combo.itemData(1, Qt::UserRole).toString(), QStringLiteral("mpeg2video"));
-
-    EncoderConfig::fillEncoderList(&combo, {});
-    QCOMPARE(combo.count(), 0);
-    QVERIFY(combo.currentData().toString().isEmpty());
 }
 
 int main(int argc, char **argv)

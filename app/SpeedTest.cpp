@@ -1,23 +1,22 @@
-#include "transport/SpeedTest.h"
+#include "app/SpeedTest.h"
 
+#include "ui_SpeedTest.h"
+
+#include "app/ServerField.h"
 #include "diagnostics/LogLine.h"
 #include "transport/SrtConnect.h"
 #include "transport/ThreadTest.h"
 
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QMessageBox>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSpacerItem>
-#include <QVBoxLayout>
 
 const char *const SpeedTest::kStyleSheet = "SpeedTest{background-color: #050F15;}";
 const char *const SpeedTest::kNotAcknowledgedText = "Test failed: the server stopped acknowledging data.";
 
-SpeedTest::SpeedTest(QWidget *parent) : QDialog(parent)
+SpeedTest::SpeedTest(QWidget *parent)
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::SpeedTest>())
 {
-    setupUi();
+    ui->setupUi(this);
     setStyleSheet(QString::fromLatin1(kStyleSheet));
     m_progressTimer.setInterval(1);
     connect(&m_progressTimer, &QTimer::timeout, this, &SpeedTest::onProgressTick);
@@ -40,42 +39,6 @@ void SpeedTest::stopWorkers()
         worker->wait();
 }
 
-void SpeedTest::setupUi()
-{
-    setObjectName(QStringLiteral("SpeedTest"));
-    resize(448, 163);
-    verticalLayout = new QVBoxLayout(this);
-    verticalLayout->setObjectName(QStringLiteral("verticalLayout"));
-    label = new QLabel(this);
-    label->setObjectName(QStringLiteral("label"));
-    label->setScaledContents(true);
-    label->setAlignment(Qt::AlignCenter);
-    verticalLayout->addWidget(label);
-    progressBar = new QProgressBar(this);
-    progressBar->setObjectName(QStringLiteral("progressBar"));
-    progressBar->setMaximumSize(QSize(16777215, 10));
-    progressBar->setMaximum(ThreadTest::kTotalBytes);
-    progressBar->setValue(0);
-    progressBar->setTextVisible(false);
-    verticalLayout->addWidget(progressBar);
-    horizontalLayout = new QHBoxLayout();
-    horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
-    horizontalSpacer = new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum);
-    horizontalLayout->addItem(horizontalSpacer);
-    cmdRun = new QPushButton(this);
-    cmdRun->setObjectName(QStringLiteral("cmdRun"));
-    cmdRun->setCheckable(true);
-    horizontalLayout->addWidget(cmdRun);
-    verticalLayout->addLayout(horizontalLayout);
-
-    setWindowTitle(QStringLiteral("Speed test"));
-    label->setText(QStringLiteral(
-        "<html><head/><body><p>It works with <span style=\" font-weight:600;\">Calderis 1.3.3 (and above)</span>"
-        " ONLY </p><p>(we will send 10 Mb for test bandwidth)</p></body></html>"));
-    cmdRun->setText(QStringLiteral("Start"));
-    QMetaObject::connectSlotsByName(this);
-}
-
 QWidget *SpeedTest::messageParent()
 {
     return parentWidget() ? parentWidget() : this;
@@ -87,17 +50,14 @@ int SpeedTest::openFor(const QString &serverField, const QString &streamId, int 
         QMessageBox::warning(messageParent(), QStringLiteral("Warning"), QStringLiteral("Please enter streamid."));
         return -1;
     }
-    const QStringList parts = serverField.toLower().remove(QStringLiteral("srt://")).split(':', Qt::KeepEmptyParts);
-    if (parts.size() < 2) {
-        QMessageBox::warning(messageParent(), QStringLiteral("Warning"),
-                             QStringLiteral("Incorrect SRT Server. Please enter host and port."));
+    const ServerField server(serverField);
+    if (!server.hasPort()) {
+        QMessageBox::warning(messageParent(), QStringLiteral("Warning"), QLatin1String(ServerField::kIncorrectText));
         return -1;
     }
-    const QString host = parts.at(0);
-    const int port = parts.at(1).toInt();
-    const QString resolved = resolveHost(host);
-    logLine(QStringLiteral("SPEED TEST TO SERVER : ") + host + "(resolved to " + resolved + ")");
-    prepareTest(resolved, port, streamId, latency);
+    const QString resolved = resolveHost(server.host());
+    logLine(QStringLiteral("SPEED TEST TO SERVER : ") + server.host() + "(resolved to " + resolved + ")");
+    prepareTest(resolved, server.port(), streamId, latency);
     return exec();
 }
 
@@ -112,7 +72,7 @@ bool SpeedTest::prepareTest(QString host, int port, QString streamId, int latenc
 
 void SpeedTest::on_cmdRun_clicked()
 {
-    if (cmdRun->isChecked())
+    if (ui->cmdRun->isChecked())
         startRun();
     else
         stopRun();
@@ -120,8 +80,8 @@ void SpeedTest::on_cmdRun_clicked()
 
 void SpeedTest::startRun()
 {
-    progressBar->setValue(0);
-    label->setText(QStringLiteral("Sending data, please wait..."));
+    ui->progressBar->setValue(0);
+    ui->label->setText(QStringLiteral("Sending data, please wait..."));
     // An earlier run's connection, still open for its last data, makes way.
     for (ThreadTest *earlier : findChildren<ThreadTest *>(QString(), Qt::FindDirectChildrenOnly))
         earlier->requestStop();
@@ -145,8 +105,8 @@ void SpeedTest::stopRun()
     if (m_worker)
         m_worker->requestStop();
     m_worker = nullptr;
-    label->setText(QStringLiteral("Test stopped."));
-    progressBar->setValue(0);
+    ui->label->setText(QStringLiteral("Test stopped."));
+    ui->progressBar->setValue(0);
 }
 
 void SpeedTest::onProgressTick()
@@ -155,7 +115,7 @@ void SpeedTest::onProgressTick()
         m_progressTimer.stop();
         return;
     }
-    progressBar->setValue(ThreadTest::kTotalBytes - m_worker->remaining());
+    ui->progressBar->setValue(ThreadTest::kTotalBytes - m_worker->remaining());
 }
 
 void SpeedTest::onWorkerResult(ThreadTest *worker)
@@ -171,13 +131,13 @@ void SpeedTest::showOutcome(const ThreadTest &worker)
 {
     switch (worker.outcome()) {
     case ThreadTest::Outcome::ConnectFailed:
-        label->setText(QStringLiteral("Connection failed: ") + worker.connectFailure());
+        ui->label->setText(QStringLiteral("Connection failed: ") + worker.connectFailure());
         break;
     case ThreadTest::Outcome::NotAcknowledged:
-        label->setText(QString::fromLatin1(kNotAcknowledgedText));
+        ui->label->setText(QString::fromLatin1(kNotAcknowledgedText));
         break;
     case ThreadTest::Outcome::Completed:
-        progressBar->setValue(ThreadTest::kTotalBytes);
+        ui->progressBar->setValue(ThreadTest::kTotalBytes);
         showResult(worker.elapsed(), worker.errorCount());
         return;
     case ThreadTest::Outcome::SendErrors:
@@ -187,19 +147,19 @@ void SpeedTest::showOutcome(const ThreadTest &worker)
     case ThreadTest::Outcome::Stopped:
         break;
     }
-    cmdRun->setChecked(false);
+    ui->cmdRun->setChecked(false);
 }
 
 void SpeedTest::showResult(qint64 elapsedMs, int errorCount)
 {
     if (errorCount >= ThreadTest::kMaxErrors) {
-        label->setText(QStringLiteral("Test failed, count errors:") + QString::number(errorCount));
+        ui->label->setText(QStringLiteral("Test failed, count errors:") + QString::number(errorCount));
     } else if (m_worker && m_worker->statistics().pktSentTotal > 0) {
         const SRT_TRACEBSTATS &statistics = m_worker->statistics();
-        label->setText(resultText(elapsedMs, m_worker->acknowledgedBytes(), statistics.pktSentTotal,
+        ui->label->setText(resultText(elapsedMs, m_worker->acknowledgedBytes(), statistics.pktSentTotal,
                                   statistics.pktSndLossTotal, statistics.pktSndDropTotal));
     }
-    cmdRun->setChecked(false);
+    ui->cmdRun->setChecked(false);
 }
 
 // The speed is what the server acknowledged, in kilobits per second; lost

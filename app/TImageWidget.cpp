@@ -1,4 +1,4 @@
-#include "media/TImageWidget.h"
+#include "app/TImageWidget.h"
 
 #include <QPainter>
 #include <QPixmap>

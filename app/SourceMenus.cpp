@@ -1,5 +1,6 @@
-#include "media/SourceMenus.h"
+#include "app/SourceMenus.h"
 
+#include "app/SettingsKeys.h"
 #include "media/Mixer.h"
 
 #include <QAction>
@@ -59,7 +60,7 @@ void SourceMenus::rebuildVideoMenu()
     for (const QString &name : devices)
         addEntry(m_videoMenu, name);
 
-    const QString stored = m_settings->value("VSOURCE").toString();
+    const QString stored = m_settings->value(SettingsKeys::VideoSource).toString();
     for (QAction *action : m_videoMenu->actions())
         if (action->text() == stored)
             return videoSourceChanged(action);
@@ -71,7 +72,7 @@ void SourceMenus::videoSourceChanged(QAction *action)
 {
     if (!action)
         return;
-    m_settings->setValue("VSOURCE", action->text());
+    m_settings->setValue(SettingsKeys::VideoSource, action->text());
     if (action->data().toString().startsWith(kDisplayPrefix))
         m_mixer->setVideoDevice(kScreenDevice);
     else
@@ -86,7 +87,7 @@ void SourceMenus::rebuildAudioMenu()
     for (const QString &name : devices)
         addEntry(m_audioMenu, name);
 
-    const QString stored = m_settings->value("ASOURCE").toString();
+    const QString stored = m_settings->value(SettingsKeys::AudioSource).toString();
     for (QAction *action : m_audioMenu->actions())
         if (action->text() == stored)
             return audioSourceChanged(action);
@@ -101,7 +102,7 @@ void SourceMenus::audioSourceChanged(QAction *action)
     QString name = action->data().toString();
     if (name.isEmpty())
         name = action->text();
-    m_settings->setValue("ASOURCE", name);
+    m_settings->setValue(SettingsKeys::AudioSource, name);
     m_mixer->setAudioDevice(name);
     m_mixer->setSystemSound(m_chkSystemAudio && m_chkSystemAudio->isChecked());
 }
@@ -127,7 +128,7 @@ void SourceMenus::rebuildScreenMenu()
     m_screenMenu->addSeparator();
     m_screenMenu->addMenu(m_windowsMenu);
 
-    QString saved = m_settings->value("SCREEN").toString();
+    QString saved = m_settings->value(SettingsKeys::Screen).toString();
     const auto entries = m_screenMenu->actions();
     if (saved.isEmpty() && !entries.isEmpty())
         saved = entries.first()->text();
@@ -135,15 +136,15 @@ void SourceMenus::rebuildScreenMenu()
         if (action->parent() == m_screenMenu && !action->isSeparator() && action->text() == saved)
             return screenSourceChanged(action);
     }
-    const quint64 handle = m_settings->value("WHANDLE", 0).toULongLong();
+    const quint64 handle = m_settings->value(SettingsKeys::WindowHandle, 0).toULongLong();
     for (QAction *action : m_windowsMenu->actions()) {
         if (action->text() != saved || action->data().toULongLong() != handle)
             continue;
         screenSourceChanged(action);
-        const QRect crop = m_settings->value("CROP_RECT", QRect()).toRect();
+        const QRect crop = m_settings->value(SettingsKeys::CropRect, QRect()).toRect();
         if (!crop.isNull() && crop != noCrop()) {
             m_cropRect = crop;
-            m_settings->setValue("CROP_RECT", m_cropRect);
+            m_settings->setValue(SettingsKeys::CropRect, m_cropRect);
             emit changeCropRect(m_cropRect);
         }
         return;
@@ -154,8 +155,8 @@ void SourceMenus::screenSourceChanged(QAction *action)
 {
     if (!action)
         return;
-    bool same = m_settings->value("SCREEN").toString() == action->text();
-    m_settings->setValue("SCREEN", action->text());
+    bool same = m_settings->value(SettingsKeys::Screen).toString() == action->text();
+    m_settings->setValue(SettingsKeys::Screen, action->text());
     if (action->parent() == m_screenMenu) {
         int index = -1;
         QString d = action->data().toString();
@@ -191,8 +192,8 @@ void SourceMenus::chooseWindow(QAction *action, bool &same)
         m_mixer->setArea(-1, QRect());
     }
     const quint64 handle = action->data().toULongLong();
-    same = same && handle == m_settings->value("WHANDLE", 0).toULongLong();
-    m_settings->setValue("WHANDLE", handle);
+    same = same && handle == m_settings->value(SettingsKeys::WindowHandle, 0).toULongLong();
+    m_settings->setValue(SettingsKeys::WindowHandle, handle);
     if (m_restoreWindow)
         m_restoreWindow(handle);
     emit handleChanged(handle);
@@ -201,7 +202,7 @@ void SourceMenus::chooseWindow(QAction *action, bool &same)
 void SourceMenus::resetCrop()
 {
     m_cropRect.setCoords(0, 0, 0, 0);
-    m_settings->setValue("CROP_RECT", m_cropRect);
+    m_settings->setValue(SettingsKeys::CropRect, m_cropRect);
     emit changeCropRect(m_cropRect);
 }
 
@@ -214,9 +215,15 @@ void SourceMenus::checkByText(QMenu *menu, const QString &stored)
         actions.first()->setChecked(true);
 }
 
-void SourceMenus::videoMenuShowed() { checkByText(m_videoMenu, m_settings->value("VSOURCE").toString()); }
+void SourceMenus::videoMenuShowed()
+{
+    checkByText(m_videoMenu, m_settings->value(SettingsKeys::VideoSource).toString());
+}
 
-void SourceMenus::audioMenuShowed() { checkByText(m_audioMenu, m_settings->value("ASOURCE").toString()); }
+void SourceMenus::audioMenuShowed()
+{
+    checkByText(m_audioMenu, m_settings->value(SettingsKeys::AudioSource).toString());
+}
 
 bool SourceMenus::fillWindowsMenu()
 {
@@ -226,7 +233,7 @@ bool SourceMenus::fillWindowsMenu()
 void SourceMenus::screenMenuShowed()
 {
     const bool windowChecked = fillWindowsMenu();
-    const QString stored = m_settings->value("SCREEN").toString();
+    const QString stored = m_settings->value(SettingsKeys::Screen).toString();
     bool anyChecked = false;
     QList<QAction *> entries;
     for (QAction *action : m_screenMenu->actions()) {

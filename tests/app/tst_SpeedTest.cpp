@@ -1,4 +1,4 @@
-#include "transport/SpeedTest.h"
+#include "app/SpeedTest.h"
 #include "transport/ThreadTest.h"
 
 #include "tests/support/FreePorts.h"
@@ -165,8 +165,18 @@ private slots:
         QCOMPARE(progress->value(), 0);
         QVERIFY(!progress->isTextVisible());
         QCOMPARE(progress->maximumHeight(), 10);
+        QCOMPARE(progress->maximum(), int(ThreadTest::kTotalBytes));
         QVERIFY(runButton(dialog)->isCheckable());
         QCOMPARE(runButton(dialog)->text(), QString("Start"));
+
+        // Top to bottom: the text, the bar across the dialog, Start at the right.
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(label(dialog)->geometry().bottom() < progress->y());
+        QVERIFY(progress->geometry().bottom() < runButton(dialog)->y());
+        QCOMPARE(progress->width(), label(dialog)->width());
+        QCOMPARE(runButton(dialog)->geometry().right(), progress->geometry().right());
+        QVERIFY(progress->width() > dialog.width() - 30);
     }
 
     void resultTextLayout()

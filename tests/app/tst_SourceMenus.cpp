@@ -1,6 +1,6 @@
+#include "app/SourceMenus.h"
 #include "media/Mixer.h"
 #include "media/ScreenSource.h"
-#include "media/SourceMenus.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -4,13 +4,13 @@
 #include <QString>
 #include <QTimer>
 
-class QHBoxLayout;
-class QLabel;
-class QProgressBar;
-class QPushButton;
-class QSpacerItem;
-class QVBoxLayout;
+#include <memory>
+
 class ThreadTest;
+
+namespace Ui {
+class SpeedTest;
+}
 
 // The SRT upload speed test dialog. The main window creates it once (as its
 // parent) and its "Speed Test" menu handler calls openFor() with the form's
@@ -49,7 +49,6 @@ private slots:
     void onProgressTick();
 
 private:
-    void setupUi();
     void startRun();
     void stopRun();
     void onWorkerResult(ThreadTest *worker);
@@ -57,12 +56,7 @@ private:
     void stopWorkers();
     QWidget *messageParent();
 
-    QVBoxLayout *verticalLayout = nullptr;
-    QLabel *label = nullptr;
-    QProgressBar *progressBar = nullptr;
-    QHBoxLayout *horizontalLayout = nullptr;
-    QSpacerItem *horizontalSpacer = nullptr;
-    QPushButton *cmdRun = nullptr;
+    std::unique_ptr<Ui::SpeedTest> ui;
 
     QString m_host;
     int m_port = 0;

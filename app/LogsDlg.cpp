@@ -1,0 +1,28 @@
+#include "app/LogsDlg.h"
+
+#include "ui_LogsDlg.h"
+
+#include "diagnostics/LogLine.h"
+#include "diagnostics/SystemReport.h"
+
+LogsDlg::LogsDlg(QWidget *parent)
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::LogsDlg>())
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    ui->plainTextEdit->appendPlainText("--- System Info ---");
+    ui->plainTextEdit->appendPlainText(SystemReport::systemReport());
+}
+
+LogsDlg::~LogsDlg() = default;
+
+void LogsDlg::logLine(const QString &message) const
+{
+    ::logLine(message);
+}
+
+void LogsDlg::on_pushButton_clicked()
+{
+    close();
+}
