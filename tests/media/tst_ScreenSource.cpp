@@ -1,7 +1,6 @@
 // Runs on the test environment's X display (scripts/test-env.sh).
 #include "media/ScreenSource.h"
 #include "media/engine/MFFactory.h"
-#include "media/engine/MFFit.h"
 #include "tests/support/PaintedWindow.h"
 
 #include <QElapsedTimer>
@@ -144,14 +143,6 @@ private slots:
         frame = frameWhere(source, [](const QImage &i) { return i.size() == QSize(960, 540); });
         QVERIFY(frame);
         QCOMPARE(frame->image().size(), QSize(960, 540));
-    }
-
-    void windowFitArithmetic()
-    {
-        const QRectF r = mf::MFFit::placement(1000, 500, 1280, 720);
-        QCOMPARE(r.toRect(), QRect(0, 40, 1280, 640));
-        const QRectF c = mf::MFFit::placement(400, 300, 1280, 720);
-        QCOMPARE(c.toRect(), QRect(160, 0, 960, 720));
     }
 };
 

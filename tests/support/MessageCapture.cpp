@@ -1,11 +1,12 @@
 #include "MessageCapture.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QThread>
+#include <QtTest>
+
+#include <mutex>
 
 namespace {
-QMutex capturedMutex;
+// std::mutex rather than QMutex: thread sanitizer builds see it.
+std::mutex capturedMutex;
 QStringList captured;
 QtMessageHandler previousHandler = nullptr;
 }
@@ -24,7 +25,7 @@ MessageCapture::~MessageCapture()
 void MessageCapture::handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     {
-        QMutexLocker lock(&capturedMutex);
+        std::lock_guard<std::mutex> lock(capturedMutex);
         captured.append(message);
     }
     // Warnings and worse still reach the test log.
@@ -34,7 +35,7 @@ void MessageCapture::handle(QtMsgType type, const QMessageLogContext &context, c
 
 QStringList MessageCapture::lines() const
 {
-    QMutexLocker lock(&capturedMutex);
+    std::lock_guard<std::mutex> lock(capturedMutex);
     return captured;
 }
 
@@ -48,18 +49,11 @@ int MessageCapture::count(const QString &text) const
 
 bool MessageCapture::waitFor(const QString &text, int timeoutMs) const
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (count(text) == 0) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
+    return QTest::qWaitFor([&] { return count(text) > 0; }, timeoutMs);
 }
 
 void MessageCapture::clear()
 {
-    QMutexLocker lock(&capturedMutex);
+    std::lock_guard<std::mutex> lock(capturedMutex);
     captured.clear();
 }

@@ -2,16 +2,13 @@
 
 #include "StudioProcess.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QJsonDocument>
-#include <QThread>
+#include <QtTest>
 
 #include <chrono>
 
 namespace {
 constexpr int kStatusTimeoutMs = 1000;
-constexpr int kPollMs = 5;
 
 qint64 steadyNs()
 {
@@ -31,22 +28,22 @@ StudioArrivals::~StudioArrivals()
     m_thread.join();
 }
 
+qint64 StudioArrivals::bytes() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bytes;
+}
+
 double StudioArrivals::kbitsPerSecond() const
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     const qint64 spanNs = m_lastNs - m_firstNs;
     return spanNs > 0 ? (m_bytes - m_firstBytes) * 8.0 / 1000.0 / (spanNs / 1e9) : 0.0;
 }
 
 bool StudioArrivals::waitForBytes(qint64 count, int timeoutMs) const
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (m_bytes < count) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, kPollMs);
-        QThread::msleep(kPollMs);
-    }
-    return true;
+    return QTest::qWaitFor([&] { return bytes() >= count; }, timeoutMs);
 }
 
 // Asks as often as the server answers: the times are as exact as one request.
@@ -56,15 +53,19 @@ void StudioArrivals::follow()
         const QByteArray reply = m_studio.httpGet(QStringLiteral("/status"), nullptr, kStatusTimeoutMs);
         const QJsonObject stream =
             StudioProcess::findStream(QJsonDocument::fromJson(reply).object(), m_id, QStringLiteral("speedtest"));
-        const qint64 bytes = qint64(stream.value(QStringLiteral("bytes")).toDouble());
-        const qint64 now = steadyNs();
-        if (bytes > 0 && m_firstNs < 0) {
-            m_firstBytes = bytes;
-            m_firstNs = now;
-        }
-        if (bytes > m_bytes) {
-            m_lastNs = now;
-            m_bytes = bytes;
-        }
+        note(qint64(stream.value(QStringLiteral("bytes")).toDouble()), steadyNs());
+    }
+}
+
+void StudioArrivals::note(qint64 bytes, qint64 nowNs)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (bytes > 0 && m_firstNs < 0) {
+        m_firstBytes = bytes;
+        m_firstNs = nowNs;
+    }
+    if (bytes > m_bytes) {
+        m_lastNs = nowNs;
+        m_bytes = bytes;
     }
 }

@@ -2,6 +2,7 @@
 #include <QString>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 class StudioProcess;
@@ -17,7 +18,7 @@ public:
     StudioArrivals(const StudioArrivals &) = delete;
     StudioArrivals &operator=(const StudioArrivals &) = delete;
 
-    qint64 bytes() const { return m_bytes; }
+    qint64 bytes() const;
     // Bytes after the first seen over the time from then to the last change.
     double kbitsPerSecond() const;
     // Waits (running the event loop) until at least count bytes arrived.
@@ -25,13 +26,15 @@ public:
 
 private:
     void follow();
+    void note(qint64 bytes, qint64 nowNs);
 
     const StudioProcess &m_studio;
     const QString m_id;
     std::atomic<bool> m_stop{false};
-    std::atomic<qint64> m_bytes{0};
-    std::atomic<qint64> m_firstBytes{0};
-    std::atomic<qint64> m_firstNs{-1};
-    std::atomic<qint64> m_lastNs{-1};
+    mutable std::mutex m_mutex;  // the figures below change together
+    qint64 m_bytes = 0;
+    qint64 m_firstBytes = 0;
+    qint64 m_firstNs = -1;
+    qint64 m_lastNs = -1;
     std::thread m_thread;
 };

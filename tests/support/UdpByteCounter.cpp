@@ -1,10 +1,6 @@
 #include "UdpByteCounter.h"
 
-#include "FreePorts.h"
-
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QThread>
+#include <QtTest>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -17,7 +13,6 @@ namespace {
 // Room for a burst while the receiving thread is not scheduled.
 constexpr int kReceiveBufferBytes = 4 << 20;
 constexpr int kStopCheckUs = 50000;
-constexpr int kPollMs = 5;
 
 qint64 steadyNs()
 {
@@ -26,7 +21,7 @@ qint64 steadyNs()
 }
 }
 
-UdpByteCounter::UdpByteCounter() : m_port(freeLoopbackPort())
+UdpByteCounter::UdpByteCounter()
 {
     m_socket = ::socket(AF_INET, SOCK_DGRAM, 0);
     ::setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
@@ -34,9 +29,11 @@ UdpByteCounter::UdpByteCounter() : m_port(freeLoopbackPort())
     ::setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, &stopCheck, sizeof stopCheck);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(m_port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    m_bound = ::bind(m_socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    socklen_t size = sizeof address;
+    m_bound = ::bind(m_socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0
+              && ::getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &size) == 0;
+    m_port = ntohs(address.sin_port);
     m_thread = std::thread([this] { receive(); });
 }
 
@@ -47,22 +44,22 @@ UdpByteCounter::~UdpByteCounter()
     ::close(m_socket);
 }
 
+qint64 UdpByteCounter::bytes() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bytes;
+}
+
 double UdpByteCounter::kbitsPerSecond() const
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     const qint64 spanNs = m_lastNs - m_firstNs;
     return spanNs > 0 ? m_bytes * 8.0 / 1000.0 / (spanNs / 1e9) : 0.0;
 }
 
 bool UdpByteCounter::waitForBytes(qint64 count, int timeoutMs) const
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (m_bytes < count) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, kPollMs);
-        QThread::msleep(kPollMs);
-    }
-    return true;
+    return QTest::qWaitFor([&] { return bytes() >= count; }, timeoutMs);
 }
 
 void UdpByteCounter::receive()
@@ -73,6 +70,7 @@ void UdpByteCounter::receive()
         if (size <= 0)
             continue;
         const qint64 now = steadyNs();
+        std::lock_guard<std::mutex> lock(m_mutex);
         if (m_bytes == 0)
             m_firstNs = now;
         m_lastNs = now;

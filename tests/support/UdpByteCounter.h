@@ -2,11 +2,13 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
-// Receives datagrams on a free loopback UDP port in a thread of its own and
-// counts their bytes, with the times of the first and the last one: the
-// receiving side's view of a transfer that a listener program forwards here.
+// Receives datagrams on a loopback UDP port of the system's choosing, in a
+// thread of its own, and counts their bytes, with the times of the first and
+// the last one: the receiving side's view of a transfer that a listener
+// program forwards here.
 class UdpByteCounter
 {
 public:
@@ -17,7 +19,7 @@ public:
 
     bool isBound() const { return m_bound; }
     quint16 port() const { return m_port; }
-    qint64 bytes() const { return m_bytes; }
+    qint64 bytes() const;
     // Bytes over the time from the first to the last datagram.
     double kbitsPerSecond() const;
     // Waits (running the event loop) until at least count bytes arrived.
@@ -30,8 +32,9 @@ private:
     int m_socket = -1;
     bool m_bound = false;
     std::atomic<bool> m_stop{false};
-    std::atomic<qint64> m_bytes{0};
-    std::atomic<qint64> m_firstNs{0};
-    std::atomic<qint64> m_lastNs{0};
+    mutable std::mutex m_mutex;  // the three figures change together
+    qint64 m_bytes = 0;
+    qint64 m_firstNs = 0;
+    qint64 m_lastNs = 0;
     std::thread m_thread;
 };

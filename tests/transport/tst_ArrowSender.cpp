@@ -97,7 +97,7 @@ private slots:
     void failedConnectLeavesChannelClosed()
     {
         ArrowSender sender;
-        QVERIFY(!sender.connectControl("127.0.0.1", freeLoopbackPort(), "nobody"));
+        QVERIFY(!sender.connectControl("127.0.0.1", freeLoopbackPort(), "nobody"));  // nobody listens there
         QVERIFY(!sender.isConnected());
         QVERIFY(!sender.connectControl("not-an-address", 9000, "nobody"));
     }

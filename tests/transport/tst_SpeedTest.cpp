@@ -295,9 +295,9 @@ private slots:
         QFETCH(int, limitKbs);
         UdpByteCounter counter;
         QVERIFY(counter.isBound());
-        const quint16 srtPort = freeLoopbackPort();
-        ListenerProcess listener(program, ListenerProcess::forwardingArguments(program, srtPort, counter.port()), srtPort);
+        ListenerProcess listener(program, counter.port());
         QVERIFY2(listener.isReady(), listener.output().constData());
+        const quint16 srtPort = listener.srtPort();
         std::unique_ptr<LossyPath> limit;
         if (limitKbs > 0) {
             limit = std::make_unique<LossyPath>(srtPort, "0", rateLimit(limitKbs));
@@ -438,7 +438,7 @@ private slots:
     void failedConnectionIsShown()
     {
         SpeedTest dialog;
-        dialog.prepareTest("127.0.0.1", freeLoopbackPort(), "lonely", 120);
+        dialog.prepareTest("127.0.0.1", freeLoopbackPort(), "lonely", 120);  // nobody listens there
         dialog.show();
         runButton(dialog)->click();
         QVERIFY(QTest::qWaitFor([&] { return !runButton(dialog)->isChecked(); }, 20000));

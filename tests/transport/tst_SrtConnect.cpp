@@ -39,7 +39,7 @@ private slots:
         QFETCH(QString, expected);
         QFETCH(QString, streamId);
         int socket = 12345;
-        const quint16 port = closedPort ? freeLoopbackPort() : 9;
+        const quint16 port = closedPort ? freeLoopbackPort() : 9;  // nobody listens there
         QCOMPARE(srtConnect(&socket, host, port, streamId, 120), expected);
         QCOMPARE(socket, -1);
     }
