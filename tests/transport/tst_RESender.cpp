@@ -180,11 +180,12 @@ private slots:
         QVERIFY(connectEncoder(relay, encoder, log));
         QVERIFY(server.waitForCallers(1, kConnectWaitMs));
 
-        // One full message per write, so that each arrives in its own handler call.
+        // One full message per write, so that each arrives in its own handler
+        // call. Each failed send writes one line: the relay's only count of them.
         const QByteArray message = randomBytes(1316, 3);
         for (int i = 0; i < 200 && log.count("error send") < 6; ++i) {
-            QVERIFY(writeAll(encoder, message));
             const int before = log.count("error send");
+            QVERIFY(writeAll(encoder, message));
             (void)QTest::qWaitFor([&] { return log.count("error send") > before; }, 50);
         }
         QCOMPARE(log.count("error send"), 6);
@@ -204,6 +205,7 @@ private slots:
         MessageCapture log;
         RESender relay(nullptr);
         relay.startRelay("127.0.0.1", freeLoopbackPort(), "nobody", 120);  // nobody listens there
+        // The log line is the only sign that the relay is connecting.
         QVERIFY(log.waitFor("Connect to SRT", kConnectWaitMs));
         relay.stopRelay();
         QVERIFY(relay.wait(kConnectWaitMs));

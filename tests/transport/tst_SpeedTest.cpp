@@ -148,23 +148,19 @@ class TestSpeedTest : public QObject
 {
     Q_OBJECT
 private slots:
-    void dialogLayoutAndTexts()
+    // What the user sees before a run.
+    void dialogTexts()
     {
         QWidget window;
         SpeedTest dialog(&window);
         QCOMPARE(dialog.windowTitle(), QString("Speed test"));
         QCOMPARE(dialog.size(), QSize(448, 163));
-        QCOMPARE(dialog.styleSheet(), QString("SpeedTest{background-color: #050F15;}"));
         QCOMPARE(label(dialog)->text(),
                  QString("<html><head/><body><p>It works with <span style=\" font-weight:600;\">Calderis 1.3.3 (and "
                          "above)</span> ONLY </p><p>(we will send 10 Mb for test bandwidth)</p></body></html>"));
-        QVERIFY(label(dialog)->hasScaledContents());
-        QCOMPARE(label(dialog)->alignment(), Qt::AlignCenter);
         auto *progress = dialog.findChild<QProgressBar *>("progressBar");
         QCOMPARE(progress->maximum(), 10485760);
         QCOMPARE(progress->value(), 0);
-        QVERIFY(!progress->isTextVisible());
-        QCOMPARE(progress->maximumHeight(), 10);
         QVERIFY(runButton(dialog)->isCheckable());
         QCOMPARE(runButton(dialog)->text(), QString("Start"));
     }
