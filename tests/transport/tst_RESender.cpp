@@ -104,8 +104,8 @@ private slots:
         // 700 transport packets every 25 ms, about 42 Mbit/s, more than any broadcast.
         QTest::newRow("10 MB, no loss") << QString() << 10 * 1024 * 1024 << 188 * 700;
         // About 8 Mbit/s, a broadcast's rate, for three seconds.
-        QTest::newRow("2 % loss") << "0.02" << 1316 * 2280 << 1316 * 19;
-        QTest::newRow("5 % loss") << "0.05" << 1316 * 2280 << 1316 * 19;
+        QTest::newRow("2 %") << "0.02" << 1316 * 2280 << 1316 * 19;
+        QTest::newRow("5 %") << "0.05" << 1316 * 2280 << 1316 * 19;
     }
     void everyByteArrivesThroughStop()
     {
