@@ -245,7 +245,11 @@ private slots:
         QVERIFY(!studio.waitForStream("after-garbage", "media").isEmpty());
     }
 
-    void recordsUnderSafeNames()
+    // Each media stream records into a file of its own whose name stays in
+    // the record folder: an ID that climbs out, "a/b" and "a_b" streaming at
+    // once, and libsrt's longest stream ID (512 bytes), which arrives whole
+    // and names its file cut with a hash, as the README says.
+    void recordingsGetSafeDistinctNames()
     {
         StudioProcess studio;
         QVERIFY2(studio.start(), studio.output().constData());
@@ -257,17 +261,9 @@ private slots:
             const QJsonObject seen = studio.waitForStream("../../escape?me", "media", payload.size(), kWaitMs);
             QCOMPARE(seen.value("record").toString(), QString("%2E.%2F..%2Fescape%01me.ts"));
         }
-        const QStringList files = QDir(studio.recordDir()).entryList(QDir::Files);
-        QCOMPARE(files, QStringList{"%2E.%2F..%2Fescape%01me.ts"});
-        QCOMPARE(readFile(studio.recordFile("../../escape?me")), payload);
+        QCOMPARE(studio.recording("../../escape?me"), payload);
         QVERIFY(!QFile::exists(QDir(studio.recordDir()).filePath("../../escape\x01me.ts")));
-    }
 
-    // "a/b" and "a_b" stream at once, each into its own file.
-    void collidingIdsRecordApart()
-    {
-        StudioProcess studio;
-        QVERIFY2(studio.start(), studio.output().constData());
         SrtSocket slash = dial(studio.srtPort(), "a/b");
         SrtSocket underscore = dial(studio.srtPort(), "a_b");
         QVERIFY(slash.isValid() && underscore.isValid());
@@ -277,19 +273,7 @@ private slots:
             QCOMPARE(srt_send(slash.get(), slashBytes.constData() + at, kMessage), kMessage);
             QCOMPARE(srt_send(underscore.get(), underscoreBytes.constData() + at, kMessage), kMessage);
         }
-        QVERIFY(!studio.waitForStream("a/b", "media", slashBytes.size()).isEmpty());
-        QVERIFY(!studio.waitForStream("a_b", "media", underscoreBytes.size()).isEmpty());
-        QCOMPARE(QDir(studio.recordDir()).entryList(QDir::Files), (QStringList{"a%2Fb.ts", "a_b.ts"}));
-        QVERIFY(QTest::qWaitFor([&] { return readFile(studio.recordFile("a/b")) == slashBytes; }, kWaitMs));
-        QVERIFY(QTest::qWaitFor([&] { return readFile(studio.recordFile("a_b")) == underscoreBytes; }, kWaitMs));
-    }
 
-    // libsrt's longest stream ID (512 bytes) arrives whole: in "/status" and
-    // in the recording's name, cut with a hash as the README says.
-    void longestStreamIdIsReadWhole()
-    {
-        StudioProcess studio;
-        QVERIFY2(studio.start(), studio.output().constData());
         QByteArray id = "long/";
         while (id.size() < 512)
             id += QByteArray::number(id.size() % 10);
@@ -304,7 +288,15 @@ private slots:
         QVERIFY2(name.startsWith("long%2F5678901234") && name.contains('~') && name.endsWith(".ts")
                      && name.size() < 255,
                  qPrintable(name));
-        QVERIFY(QTest::qWaitFor([&] { return readFile(studio.recordFile(QString::fromLatin1(id))) == sent; }, kWaitMs));
+
+        slash.reset();
+        underscore.reset();
+        caller.reset();
+        QCOMPARE(studio.recording("a/b"), slashBytes);
+        QCOMPARE(studio.recording("a_b"), underscoreBytes);
+        QCOMPARE(studio.recording(QString::fromLatin1(id)), sent);
+        QCOMPARE(QDir(studio.recordDir()).entryList(QDir::Files),
+                 (QStringList{"%2E.%2F..%2Fescape%01me.ts", "a%2Fb.ts", "a_b.ts", name}));
     }
 
     // A caller that comes back with its ID continues its recording.
@@ -381,23 +373,27 @@ private slots:
         QVERIFY(!studio.waitForStream("other", "media", 0, kWaitMs, 1).isEmpty());
     }
 
+    // The media stream goes to the feedback callers of its ID only, one
+    // message per packet, also to a caller that asks for libsrt's default
+    // MSS of 1500.
     void feedbackEchoesTheMediaStream()
     {
         StudioProcess studio;
         QVERIFY2(studio.start(), studio.output().constData());
-        SrtSocket viewer = connectTo(studio, "loop#feedbackplay");
+        CallerOptions defaults;
+        defaults.mss = 0;
+        SrtSocket viewer = dial(studio.srtPort(), "loop#feedbackplay", nullptr, defaults);
         SrtSocket other = connectTo(studio, "elsewhere#feedbackplay");
         QVERIFY(viewer.isValid() && other.isValid());
-        QVERIFY(!studio.waitForStream("loop", "feedback").isEmpty());
+        QCOMPARE(studio.waitForStream("loop", "feedback").value("mss").toInt(), 1360);
         QVERIFY(!studio.waitForStream("elsewhere", "feedback").isEmpty());
         SrtSocket media = connectTo(studio, "loop");
-        QByteArray sent;
-        for (int i = 0; i < 50; ++i) {
-            const QByteArray message(1316, char(i));
-            sent += message;
-            QCOMPARE(srt_send(media.get(), message.constData(), message.size()), message.size());
-        }
+        const QByteArray sent = messages('m', 100);
+        QVERIFY(sendAll(media, sent));
         QCOMPARE(receive(viewer, sent.size()), sent);
+        SRT_TRACEBSTATS stats{};
+        QCOMPARE(srt_bstats(viewer.get(), &stats, 0), 0);
+        QCOMPARE(stats.pktRecvTotal, 100);
         const int quickMs = 300;
         srt_setsockflag(other.get(), SRTO_RCVTIMEO, &quickMs, sizeof quickMs);
         QVERIFY(receive(other, 1).isEmpty());  // another user's feedback gets nothing
@@ -418,26 +414,6 @@ private slots:
         const QByteArray received = receive(viewer, clipBytes.size() + 1316);
         QCOMPARE(received.left(clipBytes.size()), clipBytes);
         QCOMPARE(received.mid(clipBytes.size(), 188), clipBytes.left(188));  // then from the start again
-    }
-
-    // The studio's own sends go one message per packet, also to a caller that
-    // asks for libsrt's default MSS of 1500.
-    void feedbackTravelsOneMessagePerPacket()
-    {
-        StudioProcess studio;
-        QVERIFY2(studio.start(), studio.output().constData());
-        CallerOptions defaults;
-        defaults.mss = 0;
-        SrtSocket viewer = dial(studio.srtPort(), "mss#feedbackplay", nullptr, defaults);
-        QVERIFY(viewer.isValid());
-        QCOMPARE(studio.waitForStream("mss", "feedback").value("mss").toInt(), 1360);
-        SrtSocket media = dial(studio.srtPort(), "mss");
-        const QByteArray sent = messages('m', 100);
-        QVERIFY(sendAll(media, sent));
-        QCOMPARE(receive(viewer, sent.size()), sent);
-        SRT_TRACEBSTATS stats{};
-        QCOMPARE(srt_bstats(viewer.get(), &stats, 0), 0);
-        QCOMPARE(stats.pktRecvTotal, 100);
     }
 
     // A feedback receiver that reads nothing: what the studio could not
