@@ -245,10 +245,7 @@ private slots:
             QVERIFY2(listener->isReady(), listener->output().constData());
             port = listener->srtPort();
         }
-        const auto arrived = [&] { return arrivals ? arrivals->bytes() : counter.bytes(); };
-        const auto waitForBytes = [&](qint64 bytes, int timeoutMs) {
-            return arrivals ? arrivals->waitForBytes(bytes, timeoutMs) : counter.waitForBytes(bytes, timeoutMs);
-        };
+        const ByteArrivals &seen = arrivals ? arrivals->arrivals() : counter.arrivals();
         std::unique_ptr<LossyPath> limit;
         if (limitKbs > 0) {
             limit = std::make_unique<LossyPath>(port, QString::number(loss), rateLimit(limitKbs));
@@ -275,10 +272,10 @@ private slots:
         // Every message reached the receiver; through a proxy (short of
         // processor time, or losing on purpose) a few may come too late.
         const qint64 expected = limit ? qint64(kFullRunBytes * kShareArrivingThroughLoss) : kFullRunBytes;
-        QVERIFY2(waitForBytes(expected, kListenerWaitMs), qPrintable(QString::number(arrived())));
-        (void)waitForBytes(kFullRunBytes, ThreadTest::kDeliveryMarginMs);  // the last bytes in, if any are under way
-        const double receiverKbs = arrivals ? arrivals->kbitsPerSecond() : counter.kbitsPerSecond();
-        qInfo("%s, %lld bytes", qPrintable(figures(result, receiverKbs)), arrived());
+        QVERIFY2(seen.waitForBytes(expected, kListenerWaitMs), qPrintable(QString::number(seen.bytes())));
+        (void)seen.waitForBytes(kFullRunBytes, ThreadTest::kDeliveryMarginMs);  // the last bytes, if under way
+        const double receiverKbs = seen.kbitsPerSecond();
+        qInfo("%s, %lld bytes", qPrintable(figures(result, receiverKbs)), seen.bytes());
         if (limit)
             checkLimitedRun(result, receiverKbs, limitKbs);
     }
