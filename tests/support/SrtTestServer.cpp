@@ -82,7 +82,7 @@ void SrtTestServer::accept()
     srt_getsockflag(caller.get(), SRTO_STREAMID, id, &idSize);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_streamIds.append(QString::fromUtf8(id, idSize));
+        m_streamIds.push_back(QString::fromUtf8(id, idSize));
     }
     ++m_accepted;
     if (m_mode == DropCallers)
@@ -105,20 +105,20 @@ void SrtTestServer::receiveFrom(int socket)
             return;
         }
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_messages.append(QByteArray(buffer, size));
+        m_messages.emplace_back(buffer, size);
     }
 }
 
 QList<QByteArray> SrtTestServer::messages() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_messages;
+    return QList<QByteArray>(m_messages.begin(), m_messages.end());
 }
 
 QStringList SrtTestServer::streamIds() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_streamIds;
+    return QStringList(m_streamIds.begin(), m_streamIds.end());
 }
 
 bool SrtTestServer::waitForMessages(int count, int timeoutMs) const

@@ -49,7 +49,10 @@ private:
     std::atomic<int> m_accepted{0};
     std::thread m_thread;
     std::vector<SrtSocket> m_callers;  // the serving thread's own
+    // Kept in containers of the standard library and handed out as copies:
+    // a Qt container shared with the test's thread would be copied on its
+    // next append inside Qt, where thread sanitizer cannot follow.
     mutable std::mutex m_mutex;
-    QList<QByteArray> m_messages;
-    QStringList m_streamIds;
+    std::vector<QByteArray> m_messages;
+    std::vector<QString> m_streamIds;
 };

@@ -77,8 +77,10 @@ bool TcpReceiver::waitClosed(int timeoutMs)
     return m_closedChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_closed; });
 }
 
+// A copy of its own: the receiving thread's next append must not find the
+// buffer shared (Qt would copy it where thread sanitizer cannot follow).
 QByteArray TcpReceiver::data() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_data;
+    return QByteArray(m_data.constData(), m_data.size());
 }
