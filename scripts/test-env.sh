@@ -37,7 +37,7 @@ orvanta_env_start() {
     ORVANTA_ENV_PIDS+=($!)
     local line=""
     for _ in $(seq 100); do
-      line=$(grep -m1 '^orvanta-studio: SRT ' "$log") && break
+      line=$(grep -m1 '^orvanta-studio: SRT ' "$log" 2>/dev/null) && break
       kill -0 "${ORVANTA_ENV_PIDS[-1]}" 2>/dev/null || break
       sleep 0.1
     done
