@@ -13,7 +13,7 @@ for _ in $(seq "$loops"); do (while :; do :; done) & busy+=($!); done
 trap 'kill "${busy[@]}" 2>/dev/null || true' EXIT
 passed=0
 for run in $(seq "$runs"); do
-  if ORVANTA_LOSS_SEED=$((run * 7919)) "$test" "mediaSurvivesLoss:$loss" >"/tmp/loss-soak-$$.log" 2>&1; then
+  if ORVANTA_LOSS_SEED=$((run * 7919)) "$test" "everyByteArrivesThroughStop:$loss" >"/tmp/loss-soak-$$.log" 2>&1; then
     passed=$((passed + 1))
   else
     echo "run $run (seed $((run * 7919))) failed:"; grep -E "FAIL|recorded" "/tmp/loss-soak-$$.log" | head -3

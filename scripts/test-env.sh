@@ -28,33 +28,25 @@ orvanta_env_start() {
     export ORVANTA_PULSE=1
   fi
 
-  # The studio server on free loopback ports (several runs may share a machine).
+  # The studio server on loopback ports of the system's choosing (several runs
+  # may share a machine); its start line names them.
   local studio="$build_dir/tools/orvanta-studio/orvanta-studio"
   if [ -x "$studio" ]; then
-    local ports; ports=$(orvanta_free_ports)
-    export ORVANTA_STUDIO_SRT=127.0.0.1:${ports% *} ORVANTA_STUDIO_HTTP=127.0.0.1:${ports#* }
-    "$studio" --srt $ORVANTA_STUDIO_SRT --http $ORVANTA_STUDIO_HTTP \
-      --record "$ORVANTA_ENV_DIR/recordings" >"$ORVANTA_ENV_DIR/studio.log" 2>&1 &
+    local log="$ORVANTA_ENV_DIR/studio.log"
+    "$studio" --srt 127.0.0.1:0 --http 127.0.0.1:0 --record "$ORVANTA_ENV_DIR/recordings" >"$log" 2>&1 &
     ORVANTA_ENV_PIDS+=($!)
-    sleep 0.5
+    local line=""
+    for _ in $(seq 100); do
+      line=$(grep -m1 '^orvanta-studio: SRT ' "$log" 2>/dev/null) && break
+      kill -0 "${ORVANTA_ENV_PIDS[-1]}" 2>/dev/null || break
+      sleep 0.1
+    done
+    if [[ $line =~ SRT\ ([0-9.]+:[0-9]+),\ HTTP\ ([0-9.]+:[0-9]+) ]]; then
+      export ORVANTA_STUDIO_SRT=${BASH_REMATCH[1]} ORVANTA_STUDIO_HTTP=${BASH_REMATCH[2]}
+    else
+      echo "warning: the studio server did not start: $(cat "$log")" >&2
+    fi
   fi
-}
-
-# Prints two loopback port numbers that are free for both UDP and TCP.
-orvanta_free_ports() {
-  python3 - <<'PY'
-import socket
-found = []
-while len(found) < 2:
-    t = socket.socket(); t.bind(("127.0.0.1", 0)); port = t.getsockname()[1]
-    u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    try:
-        u.bind(("127.0.0.1", port)); found.append(port)
-    except OSError:
-        pass
-    u.close(); t.close()
-print(*found)
-PY
 }
 
 orvanta_env_stop() {

@@ -117,20 +117,6 @@ QLabel *label(SpeedTest &dialog)
     return dialog.findChild<QLabel *>("label");
 }
 
-// One run in a shown dialog, to its end.
-Result runToEnd(SpeedTest &dialog, const QString &host, quint16 port, const QString &streamId, int latency = 120)
-{
-    dialog.prepareTest(host, port, streamId, latency);
-    dialog.show();
-    runButton(dialog)->click();
-    if (!QTest::qWaitFor([&] { return !runButton(dialog)->isChecked(); }, kRunWaitMs))
-        return Result();
-    const Result result = parseResult(label(dialog)->text());
-    if (!result.valid)
-        qWarning() << "result text:" << label(dialog)->text();
-    return result;
-}
-
 // Through a limited path: the figure is what the receiver saw, and the limit
 // when the path carried it (a proxy short of processor time carries less).
 void checkLimitedRun(const Result &result, double receiverKbs, int limitKbs)
@@ -148,23 +134,20 @@ class TestSpeedTest : public QObject
 {
     Q_OBJECT
 private slots:
-    void dialogLayoutAndTexts()
+    // What the user sees before a run.
+    void dialogTexts()
     {
         QWidget window;
         SpeedTest dialog(&window);
         QCOMPARE(dialog.windowTitle(), QString("Speed test"));
         QCOMPARE(dialog.size(), QSize(448, 163));
-        QCOMPARE(dialog.styleSheet(), QString("SpeedTest{background-color: #050F15;}"));
         QCOMPARE(label(dialog)->text(),
                  QString("<html><head/><body><p>It works with <span style=\" font-weight:600;\">Calderis 1.3.3 (and "
                          "above)</span> ONLY </p><p>(we will send 10 Mb for test bandwidth)</p></body></html>"));
-        QVERIFY(label(dialog)->hasScaledContents());
-        QCOMPARE(label(dialog)->alignment(), Qt::AlignCenter);
         auto *progress = dialog.findChild<QProgressBar *>("progressBar");
         QCOMPARE(progress->maximum(), 10485760);
         QCOMPARE(progress->value(), 0);
         QVERIFY(!progress->isTextVisible());
-        QCOMPARE(progress->maximumHeight(), 10);
         QCOMPARE(progress->maximum(), int(ThreadTest::kTotalBytes));
         QVERIFY(runButton(dialog)->isCheckable());
         QCOMPARE(runButton(dialog)->text(), QString("Start"));
@@ -233,100 +216,79 @@ private slots:
         QCOMPARE(log.count("SPEED TEST TO SERVER : localhost(resolved to 127.0.0.1)"), 1);
     }
 
-    void wholeRunAgainstStudio()
+    // A run to its end against the studio (its "/status") or an independent
+    // listener program with libsrt's default buffers (its UDP output),
+    // straight over loopback or through a rate-limited, maybe lossy, path:
+    // every message arrives, and through a limited path the figure is what
+    // the receiver saw. Straight over loopback a run lasts about 0.15 s:
+    // there the figure is printed, not compared, as the receiver's view then
+    // depends on how fast the listener program itself reads, and the last
+    // acknowledgement comes up to one of libsrt's 10 ms acknowledgement
+    // periods after the last arrival.
+    void runMeasuresWhatArrives_data()
     {
+        QTest::addColumn<QString>("receiver");
+        QTest::addColumn<int>("limitKbs");
+        QTest::addColumn<double>("loss");
+        for (const char *receiver : {"studio", "srt-live-transmit", "ffmpeg"}) {
+            QTest::addRow("%s", receiver) << receiver << 0 << 0.0;
+            QTest::addRow("%s, rate limit", receiver) << receiver << kRateLimitKbs << 0.0;
+        }
+        QTest::newRow("studio, rate limit, 5 % loss") << "studio" << kRateLimitKbs << 0.05;
+    }
+    void runMeasuresWhatArrives()
+    {
+        QFETCH(QString, receiver);
+        QFETCH(int, limitKbs);
+        QFETCH(double, loss);
         StudioProcess studio;
-        QVERIFY2(studio.start(), studio.output().constData());
-        StudioArrivals arrivals(studio, "speedy");
+        std::unique_ptr<StudioArrivals> arrivals;
+        UdpByteCounter counter;
+        std::unique_ptr<ListenerProcess> listener;
+        quint16 port = 0;
+        if (receiver == "studio") {
+            QVERIFY2(studio.start(), studio.output().constData());
+            arrivals = std::make_unique<StudioArrivals>(studio, "measured");
+            port = studio.srtPort();
+        } else {
+            QVERIFY(counter.isBound());
+            listener = std::make_unique<ListenerProcess>(receiver, counter.port());
+            QVERIFY2(listener->isReady(), listener->output().constData());
+            port = listener->srtPort();
+        }
+        const ByteArrivals &seen = arrivals ? arrivals->arrivals() : counter.arrivals();
+        std::unique_ptr<LossyPath> limit;
+        if (limitKbs > 0) {
+            limit = std::make_unique<LossyPath>(port, QString::number(loss), rateLimit(limitKbs));
+            QVERIFY(limit->ready());
+            port = limit->port();
+        }
+
         SpeedTest dialog;
-        dialog.prepareTest("127.0.0.1", studio.srtPort(), "speedy", 120);
+        dialog.prepareTest("127.0.0.1", port, "measured", 120);
         dialog.show();
         runButton(dialog)->click();
         QVERIFY(runButton(dialog)->isChecked());
         QCOMPARE(label(dialog)->text(), QString("Sending data, please wait..."));
         QVERIFY2(QTest::qWaitFor([&] { return !runButton(dialog)->isChecked(); }, kRunWaitMs),
-                 qPrintable(QString::number(dialog.findChild<QProgressBar *>("progressBar")->value()) + " "
-                            + QJsonDocument(studio.status()).toJson()));
-
+                 qPrintable(QString::number(dialog.findChild<QProgressBar *>("progressBar")->value())));
         const Result result = parseResult(label(dialog)->text());
         QVERIFY2(result.valid, qPrintable(label(dialog)->text()));
         QVERIFY(result.sentPackets >= 7968);
-        QCOMPARE(result.droppedPackets, 0);
-        QCOMPARE(result.speedKbs, int(kFullRunBytes * 8 / 1000.0 / result.seconds));
         QCOMPARE(dialog.findChild<QProgressBar *>("progressBar")->value(), 10485760);
-        // Every message reached the server.
-        QVERIFY2(arrivals.waitForBytes(kFullRunBytes, kListenerWaitMs), qPrintable(QString::number(arrivals.bytes())));
-        qInfo().noquote() << "studio, loopback:" << figures(result, arrivals.kbitsPerSecond());
-    }
-
-    void figureFollowsARateLimit_data()
-    {
-        QTest::addColumn<double>("loss");
-        QTest::newRow("no loss") << 0.0;
-        QTest::newRow("5 % loss") << 0.05;
-    }
-    void figureFollowsARateLimit()
-    {
-        QFETCH(double, loss);
-        StudioProcess studio;
-        QVERIFY2(studio.start(), studio.output().constData());
-        LossyPath limit(studio.srtPort(), QString::number(loss), rateLimit(kRateLimitKbs));
-        QVERIFY(limit.ready());
-        StudioArrivals arrivals(studio, "limited");
-        SpeedTest dialog;
-        const Result result = runToEnd(dialog, "127.0.0.1", limit.port(), "limited");
-        QVERIFY2(result.valid, qPrintable(label(dialog)->text()));
-        const qint64 expected = loss > 0 ? qint64(kFullRunBytes * kShareArrivingThroughLoss) : kFullRunBytes;
-        QVERIFY2(arrivals.waitForBytes(expected, kListenerWaitMs), qPrintable(QString::number(arrivals.bytes())));
-        // The last bytes in, if any are still under way.
-        arrivals.waitForBytes(kFullRunBytes, ThreadTest::kDeliveryMarginMs);
-        qInfo().noquote() << "studio, limit" << kRateLimitKbs << "kbit/s, loss" << loss << ":"
-                          << figures(result, arrivals.kbitsPerSecond()) << "," << arrivals.bytes() << "bytes";
-        checkLimitedRun(result, arrivals.kbitsPerSecond(), kRateLimitKbs);
-    }
-
-    // srt-live-transmit and ffmpeg with libsrt's default buffers. Straight
-    // over loopback a run lasts about 0.15 s: there the figure is printed,
-    // not compared, as the receiver's view then depends on how fast the
-    // listener program itself reads, and the last acknowledgement comes up to
-    // one of libsrt's 10 ms acknowledgement periods after the last arrival.
-    void independentListener_data()
-    {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<int>("limitKbs");
-        QTest::newRow("srt-live-transmit") << "srt-live-transmit" << 0;
-        QTest::newRow("srt-live-transmit, rate limit") << "srt-live-transmit" << kRateLimitKbs;
-        QTest::newRow("ffmpeg") << "ffmpeg" << 0;
-        QTest::newRow("ffmpeg, rate limit") << "ffmpeg" << kRateLimitKbs;
-    }
-    void independentListener()
-    {
-        QFETCH(QString, program);
-        QFETCH(int, limitKbs);
-        UdpByteCounter counter;
-        QVERIFY(counter.isBound());
-        const quint16 srtPort = freeLoopbackPort();
-        ListenerProcess listener(program, ListenerProcess::forwardingArguments(program, srtPort, counter.port()), srtPort);
-        QVERIFY2(listener.isReady(), listener.output().constData());
-        std::unique_ptr<LossyPath> limit;
-        if (limitKbs > 0) {
-            limit = std::make_unique<LossyPath>(srtPort, "0", rateLimit(limitKbs));
-            QVERIFY(limit->ready());
+        if (loss == 0) {
+            QCOMPARE(result.droppedPackets, 0);
+            QCOMPARE(result.speedKbs, int(kFullRunBytes * 8 / 1000.0 / result.seconds));
         }
-        SpeedTest dialog;
-        const Result result = runToEnd(dialog, "127.0.0.1", limit ? limit->port() : srtPort, "independent");
-        QVERIFY2(result.valid, qPrintable(label(dialog)->text()));
-        QVERIFY(result.sentPackets >= 7968);
-        QCOMPARE(result.droppedPackets, 0);
-        // Every message reached the listener's output; a proxy short of
-        // processor time may lose a few, which may then come too late.
+        // Every message reached the receiver; through a proxy (short of
+        // processor time, or losing on purpose) a few may come too late.
         const qint64 expected = limit ? qint64(kFullRunBytes * kShareArrivingThroughLoss) : kFullRunBytes;
-        QVERIFY2(counter.waitForBytes(expected, kListenerWaitMs), qPrintable(QString::number(counter.bytes())));
-        counter.waitForBytes(kFullRunBytes, ThreadTest::kDeliveryMarginMs);
-        qInfo().noquote() << program << (limit ? QString("limit %1 kbit/s:").arg(limitKbs) : QString("loopback:"))
-                          << figures(result, counter.kbitsPerSecond());
+        QVERIFY2(seen.waitForBytes(expected, kListenerWaitMs), qPrintable(QString::number(seen.bytes())));
+        (void)seen.waitForBytes(kFullRunBytes, ThreadTest::kDeliveryMarginMs);  // the last bytes, if under way
+        const double receiverKbs = seen.kbitsPerSecond();
+        qInfo("%s, %lld bytes", qPrintable(figures(result, receiverKbs)), seen.bytes());
         if (limit)
-            checkLimitedRun(result, counter.kbitsPerSecond(), limitKbs);
+            checkLimitedRun(result, receiverKbs, limitKbs);
     }
 
     // As the program runs it: a modal dialog, started by a click, closed once
@@ -448,7 +410,7 @@ private slots:
     void failedConnectionIsShown()
     {
         SpeedTest dialog;
-        dialog.prepareTest("127.0.0.1", freeLoopbackPort(), "lonely", 120);
+        dialog.prepareTest("127.0.0.1", freeLoopbackPort(), "lonely", 120);  // nobody listens there
         dialog.show();
         runButton(dialog)->click();
         QVERIFY(QTest::qWaitFor([&] { return !runButton(dialog)->isChecked(); }, 20000));

@@ -123,7 +123,6 @@ private slots:
         std::unique_ptr<QWidget> green(paintedWindow(QRect(700, 200, 200, 100), Qt::green));
         QVERIFY(QTest::qWaitForWindowExposed(red.get()));
         QVERIFY(QTest::qWaitForWindowExposed(green.get()));
-        QTest::qWait(200);
 
         MFDevice device;
         QVERIFY(select(device, eMFDT_Video, "Desktop Screen Capture"));
@@ -133,7 +132,12 @@ private slots:
         device.propertySet("capture.frame_size", "screen");
         device.propertySet("capture.background_color", "#07a0f2(1)");
         MFFormat fmt;
-        MFFramePtr frame = next(device, fmt);
+        MFFramePtr frame;
+        // Exposed windows may still be on their way to the screen.
+        (void)QTest::qWaitFor([&] {
+            frame = next(device, fmt);
+            return frame && frame->image().pixel(799, 249) == qRgb(0, 255, 0);
+        }, 5000);
         QVERIFY(frame);
         QCOMPARE(frame->image().size(), QSize(1920, 1080));
         QCOMPARE(frame->image().pixel(150, 150), qRgb(255, 0, 0));

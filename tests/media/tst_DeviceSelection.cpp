@@ -81,20 +81,6 @@ private slots:
         QVERIFY(!list.contains("<None>"));
         QVERIFY(!list.contains("Test Pattern"));
     }
-
-    void placementArithmetic()
-    {
-        const QRectF inset = Mixer::insetRect(QSize(1280, 720), 1280, 720);
-        QCOMPARE(inset.x(), 42.0);
-        QVERIFY(qAbs(inset.y() - 574.4) < 1e-9);
-        QCOMPARE(inset.width(), 199.0);
-        QCOMPARE(inset.height(), 112.0);
-        QRect none;
-        none.setCoords(0, 0, 0, 0);
-        QVERIFY(!Mixer::cropApplies(none));
-        QVERIFY(!Mixer::cropApplies(QRect()));
-        QVERIFY(Mixer::cropApplies(QRect(0, 0, 2, 2)));
-    }
 };
 
 QTEST_MAIN(TestDeviceSelection)

@@ -1,13 +1,12 @@
-#include "TestSupport.h"
 #include "media/engine/MFReader.h"
+#include "tests/support/FfmpegPrograms.h"
+#include "tests/support/FreePorts.h"
+#include "tests/support/SrtTestServer.h"
+#include "tests/support/StudioProcess.h"
 
 #include <QElapsedTimer>
-#include <QJsonArray>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
-
-using namespace testsupport;
 
 class TestMFReader : public QObject
 {
@@ -17,7 +16,6 @@ private slots:
     void initTestCase();
     void splashThenPictures_data();
     void splashThenPictures();
-    void streamIdArrivesIntact();
     void silentServerReturnsWithinASecond();
     void synchronousOpenFailsWithoutServer();
 
@@ -41,14 +39,10 @@ void TestMFReader::initTestCase()
 QString TestMFReader::makeStream(const QString &videoCodec, const QString &name)
 {
     const QString path = m_dir.filePath(name);
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=640x360:rate=25",
-                            "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000", "-t", "4",
-                            "-c:v", videoCodec, "-g", "25", "-bf", "0", "-pix_fmt", "yuv420p",
-                            "-c:a", "aac", "-f", "mpegts", path});
-    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0)
-        return QString();
-    return path;
+    const QByteArray clip = makeClip(path, {"-f", "lavfi", "-i", "testsrc=size=640x360:rate=25", "-f", "lavfi", "-i",
+                                            "sine=frequency=440:sample_rate=48000", "-t", "4", "-c:v", videoCodec, "-g",
+                                            "25", "-bf", "0", "-pix_fmt", "yuv420p", "-c:a", "aac", "-f", "mpegts"});
+    return clip.isEmpty() ? QString() : path;
 }
 
 QString TestMFReader::feedbackOptions() const
@@ -71,8 +65,9 @@ void TestMFReader::splashThenPictures()
     const QString stream = makeStream(codec, codec + ".ts");
     QVERIFY(!stream.isEmpty());
 
-    // The splash comes out while there is no server yet.
-    const int port = freePort();
+    // The splash comes out while there is no server yet: the port is picked
+    // before the studio exists, and the studio then binds it.
+    const quint16 port = freeLoopbackPort();
     mf::MFReader reader;
     const QString streamId = "tester#1 &x=?#feedbackplay";
     QVERIFY(reader.open(QString("srt://127.0.0.1:%1?mode=caller&streamid=%2").arg(port).arg(streamId),
@@ -84,8 +79,9 @@ void TestMFReader::splashThenPictures()
     }
     QVERIFY(!reader.hasPicture());
 
-    StudioServer studio(stream, port);
-    QVERIFY(studio.isRunning());
+    StudioProcess studio({"--feedback", stream});
+    studio.setSrtPort(port);
+    QVERIFY2(studio.start(), studio.output().constData());
     int splashFrames = 0;
     int pictures = 0;
     int soundSamples = 0;
@@ -116,10 +112,8 @@ void TestMFReader::splashThenPictures()
     QVERIFY(soundSamples > 44100 / 2);
 
     // The server saw the stream ID as sent.
-    bool found = false;
-    for (const auto &value : studio.status().value("streams").toArray())
-        found = found || value.toObject().value("streamid").toString() == streamId;
-    QVERIFY(found);
+    QCOMPARE(StudioProcess::findStream(studio.status(), "tester#1 &x=?", "feedback").value("streamid").toString(),
+             streamId);
 
     QElapsedTimer closing;
     closing.start();
@@ -128,23 +122,17 @@ void TestMFReader::splashThenPictures()
     Q_UNUSED(splashFrames);
 }
 
-void TestMFReader::streamIdArrivesIntact()
+// A server that sends nothing; it sees the stream ID as sent, any character included.
+void TestMFReader::silentServerReturnsWithinASecond()
 {
-    SilentSrtServer server;
+    SrtTestServer server;
+    QVERIFY(server.listen());
     const QString streamId = QString::fromUtf8("Zoë#7&a=b?c d#feedbackplay");
     mf::MFReader reader;
     QVERIFY(reader.open(QString("srt://127.0.0.1:%1?mode=caller&streamid=%2").arg(server.port()).arg(streamId),
-                        feedbackOptions()));
-    QCOMPARE(server.waitForStreamId(5000), streamId);
-}
-
-void TestMFReader::silentServerReturnsWithinASecond()
-{
-    SilentSrtServer server;
-    mf::MFReader reader;
-    QVERIFY(reader.open(QString("srt://127.0.0.1:%1?mode=caller&streamid=quiet#feedbackplay").arg(server.port()),
                         "network.open_async=true"));
-    QVERIFY(!server.waitForStreamId(5000).isNull());
+    QVERIFY(server.waitForCallers(1, 5000));
+    QCOMPARE(server.streamIds(), QStringList{streamId});
     // Without a splash picture nothing comes out, and each read gives up.
     for (int i = 0; i < 2; ++i) {
         QElapsedTimer timer;
@@ -161,11 +149,7 @@ void TestMFReader::silentServerReturnsWithinASecond()
 
 void TestMFReader::synchronousOpenFailsWithoutServer()
 {
-    int port = 0;
-    {
-        SilentSrtServer gone;
-        port = gone.port();
-    }
+    const quint16 port = freeLoopbackPort();  // nobody listens there
     mf::MFReader reader;
     QVERIFY(!reader.open(QString("srt://127.0.0.1:%1?mode=caller&streamid=x").arg(port), "network.open_async=false"));
     QVERIFY(!reader.open("http://127.0.0.1:1/", ""));

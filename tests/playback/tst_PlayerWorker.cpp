@@ -1,27 +1,22 @@
-#include "TestSupport.h"
 #include "media/PlayerWorker.h"
 #include "media/engine/MFPreview.h"
+#include "tests/support/FfmpegPrograms.h"
+#include "tests/support/MessageCapture.h"
+#include "tests/support/SrtTestServer.h"
+#include "tests/support/StudioProcess.h"
 #include "transport/ArrowSender.h"
 
 #include <QApplication>
 #include <QJsonArray>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <QtTest>
 
-using namespace testsupport;
-
 namespace {
 
-QStringList g_muteLines;
-QtMessageHandler g_previousHandler = nullptr;
-
-void collectMuteLines(QtMsgType type, const QMessageLogContext &context, const QString &message)
+QStringList muteLines(const MessageCapture &log)
 {
-    if (message.contains("MUTE"))
-        g_muteLines << message;
-    g_previousHandler(type, context, message);
+    return log.lines().filter("MUTE");
 }
 
 QString url(int port, const QString &streamId)
@@ -44,9 +39,7 @@ class TestPlayerWorker : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
-    void muteLines();
-    void stopEndsASilentRun();
+    void silentRun();
     void playsIntoTheWindowAndRestartsQuickly();
     void windowBeforeFirstStartIsIgnored();
     void controlChannelPassThrough();
@@ -61,59 +54,43 @@ void TestPlayerWorker::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     m_stream = m_dir.filePath("feedback.ts");
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=640x360:rate=25",
-                            "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100", "-t", "3",
-                            "-c:v", "libx264", "-g", "25", "-bf", "0", "-pix_fmt", "yuv420p",
-                            "-c:a", "aac", "-f", "mpegts", m_stream});
-    QVERIFY(ffmpeg.waitForFinished(60000));
-    QCOMPARE(ffmpeg.exitCode(), 0);
-    g_previousHandler = qInstallMessageHandler(collectMuteLines);
+    QVERIFY(!makeClip(m_stream, {"-f", "lavfi", "-i", "testsrc=size=640x360:rate=25", "-f", "lavfi", "-i",
+                                 "sine=frequency=440:sample_rate=44100", "-t", "3", "-c:v", "libx264", "-g", "25",
+                                 "-bf", "0", "-pix_fmt", "yuv420p", "-c:a", "aac", "-f", "mpegts"})
+                 .isEmpty());
 }
 
-void TestPlayerWorker::cleanupTestCase()
+// Against a server that sends nothing: mute lines only while playing, and a
+// stop ends the run although a read is pending.
+void TestPlayerWorker::silentRun()
 {
-    qInstallMessageHandler(g_previousHandler);
-}
-
-void TestPlayerWorker::muteLines()
-{
-    SilentSrtServer server;
+    SrtTestServer server;
+    QVERIFY(server.listen());
+    MessageCapture log;
     PlayerWorker player;
-    g_muteLines.clear();
     player.setMute(true);  // not playing: nothing happens
-    QVERIFY(g_muteLines.isEmpty());
+    QVERIFY(muteLines(log).isEmpty());
 
-    player.startPlay(url(server.port(), "mute"), 0);
+    player.startPlay(url(server.port(), "quiet"), 0);
     QTRY_VERIFY_WITH_TIMEOUT(player.isPlaying(), 5000);
+    QVERIFY(server.waitForCallers(1, 5000));
     QVERIFY(!player.isMuted());  // the earlier mute did not carry over
     player.setMute(true);
     player.setMute(true);
     player.setMute(false);
     player.setMute(false);
     player.setMute(true);
-    QCOMPARE(g_muteLines, (QStringList{"-- MUTE ON -- ", "-- MUTE OFF -- ", "-- MUTE ON -- "}));
+    QCOMPARE(muteLines(log), (QStringList{"-- MUTE ON -- ", "-- MUTE OFF -- ", "-- MUTE ON -- "}));
     QVERIFY(player.isMuted());
 
-    player.stopPlay();
-    QVERIFY(player.wait(5000));
-    g_muteLines.clear();
-    player.setMute(false);  // stopped: nothing happens
-    QVERIFY(g_muteLines.isEmpty());
-}
-
-void TestPlayerWorker::stopEndsASilentRun()
-{
-    SilentSrtServer server;
-    PlayerWorker player;
-    player.startPlay(url(server.port(), "quiet"), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(player.isPlaying(), 5000);
-    QVERIFY(!server.waitForStreamId(5000).isEmpty());
     player.stopPlay();
     // The pending read gives up after at most a second.
     QVERIFY(player.wait(2500));
     QVERIFY(!player.isPlaying());
     QVERIFY(!player.currentPreview());
+    log.clear();
+    player.setMute(false);  // stopped: nothing happens
+    QVERIFY(muteLines(log).isEmpty());
 
     // A stop right after the start is not lost while the stream opens.
     player.startPlay(url(server.port(), "quiet"), 0);
@@ -124,8 +101,8 @@ void TestPlayerWorker::stopEndsASilentRun()
 
 void TestPlayerWorker::playsIntoTheWindowAndRestartsQuickly()
 {
-    StudioServer studio(m_stream);
-    QVERIFY(studio.isRunning());
+    StudioProcess studio({"--feedback", m_stream});
+    QVERIFY2(studio.start(), studio.output().constData());
     QWidget first, second;
     first.resize(320, 180);
     second.resize(160, 90);
@@ -161,8 +138,8 @@ void TestPlayerWorker::windowBeforeFirstStartIsIgnored()
 
 void TestPlayerWorker::controlChannelPassThrough()
 {
-    StudioServer studio(m_stream);
-    QVERIFY(studio.isRunning());
+    StudioProcess studio;
+    QVERIFY2(studio.start(), studio.output().constData());
     PlayerWorker player;
     QVERIFY(!player.connectControl("127.0.0.1", studio.srtPort(), "pilot"));
     QVERIFY(!player.isControlConnected());
@@ -175,16 +152,11 @@ void TestPlayerWorker::controlChannelPassThrough()
     QVERIFY(player.isControlConnected());
     sender->arrowClicked(true);
 
-    bool sawControl = false;
-    for (int attempt = 0; attempt < 50 && !sawControl; ++attempt) {
-        const QJsonObject status = studio.status();
-        for (const auto &value : status.value("arrows").toArray())
-            sawControl = sawControl || (value.toObject().value("id").toString() == "pilot"
-                                        && value.toObject().value("counter").toInt() == 2);
-        if (!sawControl)
-            QTest::qWait(100);
-    }
-    QVERIFY(sawControl);
+    QVERIFY(!studio.waitForStream("pilot", "control", 10 * ArrowSender::kMessageSize).isEmpty());
+    const QJsonArray arrows = studio.status().value("arrows").toArray();
+    QCOMPARE(arrows.size(), 1);
+    QCOMPARE(arrows.at(0).toObject().value("id").toString(), QString("pilot"));
+    QCOMPARE(arrows.at(0).toObject().value("counter").toInt(), 2);
     player.closeControl();
     QVERIFY(!player.isControlConnected());
 }

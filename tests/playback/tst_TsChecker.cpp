@@ -1,6 +1,6 @@
+#include "tests/support/FfmpegPrograms.h"
 #include "tests/support/TsChecker.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -43,20 +43,9 @@ void TestTsChecker::initTestCase()
 
 QByteArray TestTsChecker::makeStream(const QString &name, const QStringList &videoArgs, const QStringList &muxArgs)
 {
-    const QString path = m_dir.filePath(name);
-    QStringList args{"-v", "error", "-y",
-                     "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25",
-                     "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100",
-                     "-t", "6"};
-    args << videoArgs << QStringList{"-c:a", "aac", "-f", "mpegts"} << muxArgs << path;
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), args);
-    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0) {
-        qWarning() << ffmpeg.readAllStandardError();
-        return {};
-    }
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QStringList inputs{"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25", "-f", "lavfi", "-i",
+                             "sine=frequency=440:sample_rate=44100", "-t", "6"};
+    return makeClip(m_dir.filePath(name), inputs + videoArgs + QStringList{"-c:a", "aac", "-f", "mpegts"} + muxArgs);
 }
 
 QByteArray TestTsChecker::cleanStream()

@@ -4,23 +4,15 @@
 #include <QTcpServer>
 #include <QUdpSocket>
 
-QList<quint16> freeLoopbackPorts(int count)
+quint16 freeLoopbackPort()
 {
-    QList<quint16> ports;
-    for (int attempt = 0; ports.size() < count && attempt < 100; ++attempt) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
         QTcpServer tcp;
         if (!tcp.listen(QHostAddress::LocalHost, 0))
             continue;
-        const quint16 port = tcp.serverPort();
         QUdpSocket udp;
-        if (!ports.contains(port) && udp.bind(QHostAddress::LocalHost, port))
-            ports.append(port);
+        if (udp.bind(QHostAddress::LocalHost, tcp.serverPort()))
+            return tcp.serverPort();
     }
-    return ports;
-}
-
-quint16 freeLoopbackPort()
-{
-    const QList<quint16> ports = freeLoopbackPorts(1);
-    return ports.isEmpty() ? 0 : ports.first();
+    return 0;
 }

@@ -1,8 +1,9 @@
 #pragma once
-#include <QList>
 #include <QtGlobal>
 
-// Loopback port numbers that were free for both TCP and UDP a moment ago
-// (SRT uses UDP, HTTP and the relay TCP). Distinct within one call.
-QList<quint16> freeLoopbackPorts(int count);
+// A loopback port number that was free for both TCP and UDP a moment ago.
+// Only for where nothing can bind port 0 and say what it got: a port that
+// must stay closed (a refused or unanswered connection), a port dialled
+// before its server exists, and listener programs that do not report their
+// port (ListenerProcess). Everything else binds port 0.
 quint16 freeLoopbackPort();

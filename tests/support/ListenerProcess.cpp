@@ -1,42 +1,82 @@
 #include "ListenerProcess.h"
 
-#include <QCoreApplication>
+#include "FreePorts.h"
+
 #include <QDeadlineTimer>
-#include <QHostAddress>
+#include <QDir>
+#include <QFile>
 #include <QStandardPaths>
-#include <QThread>
-#include <QUdpSocket>
+
+#include <unistd.h>
 
 namespace {
 constexpr int kStartTimeoutMs = 10000;
+constexpr int kAttempts = 3;
 constexpr int kPollMs = 20;
 
-bool udpPortIsFree(quint16 port)
+// The UDP sockets bound to this port on any local address, as "socket:[INODE]",
+// the way /proc/PID/fd names them.
+QList<QByteArray> udpSockets(quint16 port)
 {
-    QUdpSocket probe;
-    return probe.bind(QHostAddress::LocalHost, port);
-}
-
-bool waitUntilTaken(quint16 port, const QProcess &process)
-{
-    QDeadlineTimer deadline(kStartTimeoutMs);
-    while (udpPortIsFree(port)) {
-        if (deadline.hasExpired() || process.state() != QProcess::Running)
-            return false;
-        QThread::msleep(kPollMs);
+    QList<QByteArray> sockets;
+    QFile table(QStringLiteral("/proc/net/udp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return sockets;
+    const QByteArray local = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (const QByteArray &line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 9 && fields.at(1).endsWith(local))
+            sockets << "socket:[" + fields.at(9) + ']';
     }
-    return true;
+    return sockets;
+}
+
+bool processHoldsOneOf(qint64 pid, const QList<QByteArray> &sockets)
+{
+    const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QString &name : descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        char target[64] = {};
+        const ssize_t size = ::readlink(QFile::encodeName(descriptors.filePath(name)).constData(), target,
+                                        sizeof target - 1);
+        if (size > 0 && sockets.contains(QByteArray(target, int(size))))
+            return true;
+    }
+    return false;
 }
 }
 
-ListenerProcess::ListenerProcess(const QString &program, const QStringList &arguments, quint16 srtPort)
+ListenerProcess::ListenerProcess(const QString &program, quint16 udpPort) : m_program(program), m_udpPort(udpPort)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start(QStandardPaths::findExecutable(program), arguments);
-    m_ready = m_process.waitForStarted(kStartTimeoutMs) && waitUntilTaken(srtPort, m_process);
+    for (int attempt = 0; attempt < kAttempts && !m_ready; ++attempt)
+        m_ready = startOn(freeLoopbackPort());
 }
 
 ListenerProcess::~ListenerProcess()
+{
+    end();
+}
+
+bool ListenerProcess::startOn(quint16 srtPort)
+{
+    end();
+    m_srtPort = srtPort;
+    m_process.start(QStandardPaths::findExecutable(m_program), arguments());
+    return m_process.waitForStarted(kStartTimeoutMs) && waitUntilBound();
+}
+
+bool ListenerProcess::waitUntilBound()
+{
+    QDeadlineTimer deadline(kStartTimeoutMs);
+    while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
+        if (processHoldsOneOf(m_process.processId(), udpSockets(m_srtPort)))
+            return true;
+        m_process.waitForFinished(kPollMs);
+    }
+    return false;
+}
+
+void ListenerProcess::end()
 {
     if (m_process.state() != QProcess::NotRunning) {
         m_process.kill();
@@ -44,11 +84,12 @@ ListenerProcess::~ListenerProcess()
     }
 }
 
-QStringList ListenerProcess::forwardingArguments(const QString &program, quint16 srtPort, quint16 udpPort)
+QStringList ListenerProcess::arguments() const
 {
-    const QString source = QStringLiteral("srt://127.0.0.1:%1?mode=listener").arg(srtPort);
-    if (program == QLatin1String("ffmpeg"))
+    const QString source = QStringLiteral("srt://127.0.0.1:%1?mode=listener").arg(m_srtPort);
+    const QString target = QStringLiteral("udp://127.0.0.1:%1").arg(m_udpPort);
+    if (m_program == QLatin1String("ffmpeg"))
         return {"-nostdin", "-hide_banner", "-loglevel", "error", "-f", "data", "-i", source, "-map", "0", "-c",
-                "copy", "-f", "data", QStringLiteral("udp://127.0.0.1:%1?pkt_size=1316").arg(udpPort)};
-    return {"-a:no", "-q", source, QStringLiteral("udp://127.0.0.1:%1").arg(udpPort)};
+                "copy", "-f", "data", target + QStringLiteral("?pkt_size=1316")};
+    return {"-a:no", "-q", source, target};
 }

@@ -1,27 +1,37 @@
 #pragma once
 #include <QByteArray>
 #include <QProcess>
-#include <QStringList>
+#include <QString>
 
-// An independent SRT listener program (srt-live-transmit, ffmpeg) as a child
-// process for one test; ready once its SRT port on 127.0.0.1 is taken. The
-// destructor ends it if it still runs.
+// An independent SRT listener program (srt-live-transmit or ffmpeg) as a
+// child process for one test, forwarding each message it receives to a UDP
+// port on 127.0.0.1 as soon as it has it. The destructor ends it.
+//
+// Neither program can bind port 0 and say which port it got, so the SRT port
+// is picked free beforehand. Should another process take it first, the
+// program fails to bind and ends, and another port is tried; the listener is
+// ready once its own process holds the port.
 class ListenerProcess
 {
 public:
-    ListenerProcess(const QString &program, const QStringList &arguments, quint16 srtPort);
+    ListenerProcess(const QString &program, quint16 udpPort);
     ~ListenerProcess();
     ListenerProcess(const ListenerProcess &) = delete;
     ListenerProcess &operator=(const ListenerProcess &) = delete;
 
     bool isReady() const { return m_ready && m_process.state() == QProcess::Running; }
+    quint16 srtPort() const { return m_srtPort; }
     QByteArray output() { return m_process.readAll(); }
 
-    // Arguments that make srt-live-transmit or ffmpeg listen on srtPort and
-    // forward each message to udpPort on 127.0.0.1 as soon as it has it.
-    static QStringList forwardingArguments(const QString &program, quint16 srtPort, quint16 udpPort);
-
 private:
+    bool startOn(quint16 srtPort);
+    bool waitUntilBound();
+    void end();
+    QStringList arguments() const;
+
+    QString m_program;
+    quint16 m_udpPort = 0;
+    quint16 m_srtPort = 0;
     QProcess m_process;
     bool m_ready = false;
 };

@@ -1,7 +1,6 @@
 #include "LossyPath.h"
 
-#include "FreePorts.h"
-
+#include <QDeadlineTimer>
 #include <QRegularExpression>
 
 namespace {
@@ -9,10 +8,9 @@ constexpr int kWaitMs = 10000;
 }
 
 LossyPath::LossyPath(quint16 serverPort, const QString &loss, const QStringList &extraArguments)
-    : m_port(freeLoopbackPort())
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start(binaryPath(), QStringList{"--listen", QStringLiteral("127.0.0.1:%1").arg(m_port), "--server",
+    m_process.start(binaryPath(), QStringList{"--listen", "127.0.0.1:0", "--server",
                                               QStringLiteral("127.0.0.1:%1").arg(serverPort), "--loss", loss,
                                               "--delay", "5", "--seed",
                                               qEnvironmentVariable("ORVANTA_LOSS_SEED", "11"), "--lifetime", "120"}
@@ -36,14 +34,24 @@ QString LossyPath::binaryPath()
 
 bool LossyPath::ready()
 {
-    return m_process.waitForReadyRead(kWaitMs);
+    static const QRegularExpression readyLine("ready on [0-9.]+:(\\d+)\n");
+    QDeadlineTimer deadline(kWaitMs);
+    while (m_port == 0 && !deadline.hasExpired() && m_process.state() != QProcess::NotRunning) {
+        m_process.waitForReadyRead(50);
+        m_output += m_process.readAll();
+        const QRegularExpressionMatch match = readyLine.match(QString::fromUtf8(m_output));
+        if (match.hasMatch())
+            m_port = quint16(match.captured(1).toUInt());
+    }
+    return m_port != 0;
 }
 
 int LossyPath::lostToServer()
 {
     m_process.terminate();
     m_process.waitForFinished(kWaitMs);
+    m_output += m_process.readAll();
     const QRegularExpressionMatch match =
-        QRegularExpression("to server: forwarded \\d+, lost (\\d+)").match(m_process.readAll());
+        QRegularExpression("to server: forwarded \\d+, lost (\\d+)").match(QString::fromUtf8(m_output));
     return match.hasMatch() ? match.captured(1).toInt() : -1;
 }

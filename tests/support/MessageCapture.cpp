@@ -1,12 +1,16 @@
 #include "MessageCapture.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QThread>
+#include <QtTest>
+
+#include <mutex>
+#include <vector>
 
 namespace {
-QMutex capturedMutex;
-QStringList captured;
+// std::mutex rather than QMutex, and lines handed out as copies of a
+// standard container rather than a shared Qt one: thread sanitizer builds
+// see every hand-over.
+std::mutex capturedMutex;
+std::vector<QString> captured;
 QtMessageHandler previousHandler = nullptr;
 }
 
@@ -24,8 +28,8 @@ MessageCapture::~MessageCapture()
 void MessageCapture::handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     {
-        QMutexLocker lock(&capturedMutex);
-        captured.append(message);
+        std::lock_guard<std::mutex> lock(capturedMutex);
+        captured.push_back(message);
     }
     // Warnings and worse still reach the test log.
     if (type != QtDebugMsg && type != QtInfoMsg && previousHandler)
@@ -34,8 +38,8 @@ void MessageCapture::handle(QtMsgType type, const QMessageLogContext &context, c
 
 QStringList MessageCapture::lines() const
 {
-    QMutexLocker lock(&capturedMutex);
-    return captured;
+    std::lock_guard<std::mutex> lock(capturedMutex);
+    return QStringList(captured.begin(), captured.end());
 }
 
 int MessageCapture::count(const QString &text) const
@@ -48,18 +52,11 @@ int MessageCapture::count(const QString &text) const
 
 bool MessageCapture::waitFor(const QString &text, int timeoutMs) const
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (count(text) == 0) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
+    return QTest::qWaitFor([&] { return count(text) > 0; }, timeoutMs);
 }
 
 void MessageCapture::clear()
 {
-    QMutexLocker lock(&capturedMutex);
+    std::lock_guard<std::mutex> lock(capturedMutex);
     captured.clear();
 }

@@ -1,9 +1,10 @@
 #pragma once
-#include <QMutex>
 #include <QStringList>
 
 // Collects everything written to the Qt debug stream (any thread) while it
-// lives; at most one capture at a time.
+// lives; at most one capture at a time. For checking the log lines a
+// component is meant to write; to wait for something to happen, prefer its
+// signals, counters or state where it has any.
 class MessageCapture
 {
 public:

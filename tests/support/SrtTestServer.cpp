@@ -1,31 +1,17 @@
 #include "SrtTestServer.h"
 
-#include "FreePorts.h"
 #include "transport/srt/SrtLibrary.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QStringList>
-#include <QThread>
+#include <QtTest>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <srt/srt.h>
 
-#include <vector>
-
 namespace {
-template<typename Condition>
-bool waitUntil(Condition condition, int timeoutMs)
+void setFlag(int socket, SRT_SOCKOPT option, int value)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
+    srt_setsockflag(socket, option, &value, sizeof value);
 }
 }
 
@@ -36,6 +22,7 @@ SrtTestServer::~SrtTestServer()
     m_stop = true;
     if (m_thread.joinable())
         m_thread.join();
+    m_callers.clear();
     m_listener.reset();
     if (m_epoll != -1)
         srt_epoll_release(m_epoll);
@@ -44,25 +31,23 @@ SrtTestServer::~SrtTestServer()
 bool SrtTestServer::listen()
 {
     startSrtLibrary();
-    m_port = freeLoopbackPort();
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(m_port);
-    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     m_listener.reset(srt_create_socket());
     const int listener = m_listener.get();
-    const int no = 0;
-    srt_setsockflag(listener, SRTO_RCVSYN, &no, sizeof no);
-    srt_setsockflag(listener, SRTO_RCVLATENCY, &no, sizeof no);
+    setFlag(listener, SRTO_RCVSYN, 0);
+    setFlag(listener, SRTO_RCVLATENCY, 0);
     if (m_mode == NeverRead) {
-        const int smallBuffer = 64 * 1500;
-        const int smallWindow = 64;
-        srt_setsockflag(listener, SRTO_FC, &smallWindow, sizeof smallWindow);
-        srt_setsockflag(listener, SRTO_RCVBUF, &smallBuffer, sizeof smallBuffer);
+        setFlag(listener, SRTO_FC, 64);
+        setFlag(listener, SRTO_RCVBUF, 64 * 1500);
     }
+    int size = sizeof address;
     if (srt_bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == SRT_ERROR
-        || srt_listen(listener, 8) == SRT_ERROR)
+        || srt_listen(listener, 8) == SRT_ERROR
+        || srt_getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) == SRT_ERROR)
         return false;
+    m_port = ntohs(address.sin_port);
     m_epoll = srt_epoll_create();
     srt_epoll_set(m_epoll, SRT_EPOLL_ENABLE_EMPTY);
     const int events = SRT_EPOLL_IN | SRT_EPOLL_ERR;
@@ -73,68 +58,75 @@ bool SrtTestServer::listen()
 
 void SrtTestServer::serve()
 {
-    std::vector<SrtSocket> callers;
     SRT_EPOLL_EVENT ready[16];
-    char buffer[1500];
     while (!m_stop) {
         const int count = srt_epoll_uwait(m_epoll, ready, 16, 20);
         for (int i = 0; i < count; ++i) {
-            const int socket = ready[i].fd;
-            if (socket == m_listener.get()) {
-                sockaddr_storage peer{};
-                int size = sizeof peer;
-                SrtSocket caller(srt_accept(socket, reinterpret_cast<sockaddr *>(&peer), &size));
-                if (!caller.isValid())
-                    continue;
-                char id[513] = {};
-                int idSize = 512;
-                srt_getsockflag(caller.get(), SRTO_STREAMID, id, &idSize);
-                {
-                    QMutexLocker lock(&m_mutex);
-                    m_streamIds.append(QString::fromUtf8(id, idSize));
-                }
-                ++m_accepted;
-                if (m_mode == DropCallers)
-                    continue;
-                if (m_mode == Record) {
-                    const int events = SRT_EPOLL_IN | SRT_EPOLL_ERR;
-                    srt_epoll_add_usock(m_epoll, caller.get(), &events);
-                }
-                callers.push_back(std::move(caller));
-                continue;
-            }
-            for (;;) {
-                const int size = srt_recvmsg(socket, buffer, sizeof buffer);
-                if (size <= 0) {
-                    if (srt_getlasterror(nullptr) != SRT_EASYNCRCV)
-                        srt_epoll_remove_usock(m_epoll, socket);
-                    break;
-                }
-                QMutexLocker lock(&m_mutex);
-                m_messages.append(QByteArray(buffer, size));
-            }
+            if (ready[i].fd == m_listener.get())
+                accept();
+            else
+                receiveFrom(ready[i].fd);
         }
+    }
+}
+
+void SrtTestServer::accept()
+{
+    sockaddr_storage peer{};
+    int size = sizeof peer;
+    SrtSocket caller(srt_accept(m_listener.get(), reinterpret_cast<sockaddr *>(&peer), &size));
+    if (!caller.isValid())
+        return;
+    char id[513] = {};
+    int idSize = 512;
+    srt_getsockflag(caller.get(), SRTO_STREAMID, id, &idSize);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_streamIds.push_back(QString::fromUtf8(id, idSize));
+    }
+    ++m_accepted;
+    if (m_mode == DropCallers)
+        return;
+    if (m_mode == Record) {
+        const int events = SRT_EPOLL_IN | SRT_EPOLL_ERR;
+        srt_epoll_add_usock(m_epoll, caller.get(), &events);
+    }
+    m_callers.push_back(std::move(caller));
+}
+
+void SrtTestServer::receiveFrom(int socket)
+{
+    char buffer[1500];
+    for (;;) {
+        const int size = srt_recvmsg(socket, buffer, sizeof buffer);
+        if (size <= 0) {
+            if (srt_getlasterror(nullptr) != SRT_EASYNCRCV)
+                srt_epoll_remove_usock(m_epoll, socket);
+            return;
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_messages.emplace_back(buffer, size);
     }
 }
 
 QList<QByteArray> SrtTestServer::messages() const
 {
-    QMutexLocker lock(&m_mutex);
-    return m_messages;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return QList<QByteArray>(m_messages.begin(), m_messages.end());
 }
 
 QStringList SrtTestServer::streamIds() const
 {
-    QMutexLocker lock(&m_mutex);
-    return m_streamIds;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return QStringList(m_streamIds.begin(), m_streamIds.end());
 }
 
 bool SrtTestServer::waitForMessages(int count, int timeoutMs) const
 {
-    return waitUntil([&] { return messages().size() >= count; }, timeoutMs);
+    return QTest::qWaitFor([&] { return messages().size() >= count; }, timeoutMs);
 }
 
 bool SrtTestServer::waitForCallers(int count, int timeoutMs) const
 {
-    return waitUntil([&] { return m_accepted >= count; }, timeoutMs);
+    return QTest::qWaitFor([&] { return m_accepted >= count; }, timeoutMs);
 }

@@ -3,16 +3,19 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QMutex>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
+#include <vector>
 
-// An SRT listener inside the test process on a free loopback port, for
-// checks that need every message as it was sent (sizes, bytes). Accepts any
-// number of callers and records what they send (Record), closes each caller
-// right after accepting it (DropCallers), or accepts and never reads
+// An SRT listener inside the test process on a loopback port of the system's
+// choosing, for checks that need every message as it was sent (sizes,
+// bytes) or a server that sends nothing. Accepts any number of callers and
+// notes their stream IDs; records what they send (Record), closes each
+// caller right after accepting it (DropCallers), or accepts and never reads
 // (NeverRead, with a small receive buffer: the callers' data backs up).
 class SrtTestServer
 {
@@ -27,14 +30,16 @@ public:
     quint16 port() const { return m_port; }
 
     QList<QByteArray> messages() const;
-    QStringList streamIds() const;
+    QStringList streamIds() const;  // of every caller accepted, in order
     int acceptedCount() const { return m_accepted; }
-    // Waits (running the event loop) until at least count messages arrived.
+    // Wait (running the event loop) until at least count messages or callers arrived.
     bool waitForMessages(int count, int timeoutMs) const;
     bool waitForCallers(int count, int timeoutMs) const;
 
 private:
     void serve();
+    void accept();
+    void receiveFrom(int socket);
 
     Mode m_mode;
     SrtSocket m_listener;
@@ -43,7 +48,11 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_accepted{0};
     std::thread m_thread;
-    mutable QMutex m_mutex;
-    QList<QByteArray> m_messages;
-    QStringList m_streamIds;
+    std::vector<SrtSocket> m_callers;  // the serving thread's own
+    // Kept in containers of the standard library and handed out as copies:
+    // a Qt container shared with the test's thread would be copied on its
+    // next append inside Qt, where thread sanitizer cannot follow.
+    mutable std::mutex m_mutex;
+    std::vector<QByteArray> m_messages;
+    std::vector<QString> m_streamIds;
 };

@@ -1,4 +1,6 @@
 #pragma once
+#include "ByteArrivals.h"
+
 #include <QString>
 
 #include <atomic>
@@ -7,8 +9,7 @@
 class StudioProcess;
 
 // Follows the byte count of one "#speedtest" stream in the studio's /status
-// from a thread of its own and notes when the first bytes and when the last
-// bytes arrived: the studio's view of a transfer.
+// from a thread of its own: the studio's view of a transfer.
 class StudioArrivals
 {
 public:
@@ -17,21 +18,14 @@ public:
     StudioArrivals(const StudioArrivals &) = delete;
     StudioArrivals &operator=(const StudioArrivals &) = delete;
 
-    qint64 bytes() const { return m_bytes; }
-    // Bytes after the first seen over the time from then to the last change.
-    double kbitsPerSecond() const;
-    // Waits (running the event loop) until at least count bytes arrived.
-    bool waitForBytes(qint64 count, int timeoutMs) const;
+    const ByteArrivals &arrivals() const { return m_arrivals; }
 
 private:
     void follow();
 
     const StudioProcess &m_studio;
     const QString m_id;
+    ByteArrivals m_arrivals;
     std::atomic<bool> m_stop{false};
-    std::atomic<qint64> m_bytes{0};
-    std::atomic<qint64> m_firstBytes{0};
-    std::atomic<qint64> m_firstNs{-1};
-    std::atomic<qint64> m_lastNs{-1};
     std::thread m_thread;
 };

@@ -1,18 +1,17 @@
 #include "StudioProcess.h"
 
-#include "FreePorts.h"
-
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QThread>
 
 namespace {
-constexpr int kStartAttempts = 3;
 constexpr int kPollMs = 50;
 }
 
@@ -31,58 +30,49 @@ QString StudioProcess::binaryPath()
     return QStringLiteral(ORVANTA_BINARY_DIR "/tools/orvanta-studio/orvanta-studio");
 }
 
-// The studio's naming, as its README describes it: bytes outside
-// [A-Za-z0-9-_.] and a leading '.' as %XX; a stem longer than 200 characters
-// keeps its first 160 (no %XX cut in two), then '~' and the first 16 bytes of
-// the ID's SHA-256 in hex.
-QString StudioProcess::recordFileName(const QByteArray &id)
-{
-    QByteArray stem;
-    for (const char c : id) {
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'
-                           || c == '_' || (c == '.' && !stem.isEmpty());
-        stem += plain ? QByteArray(1, c) : '%' + QByteArray(1, c).toHex().toUpper();
-    }
-    if (stem.size() > 200) {
-        int keep = 160;
-        while (stem.lastIndexOf('%', keep - 1) > keep - 3)
-            keep = int(stem.lastIndexOf('%', keep - 1));
-        stem = stem.left(keep) + '~' + QCryptographicHash::hash(id, QCryptographicHash::Sha256).left(16).toHex();
-    }
-    return QString::fromLatin1(stem) + QStringLiteral(".ts");
-}
-
 QString StudioProcess::recordFile(const QString &id) const
 {
-    return QDir(m_recordDir.path()).filePath(recordFileName(id.toUtf8()));
+    const QString name = findStream(status(), id, QStringLiteral("media")).value("record").toString();
+    return name.isEmpty() ? QString() : QDir(m_recordDir.path()).filePath(name);
+}
+
+QByteArray StudioProcess::recording(const QString &id, int timeoutMs) const
+{
+    QDeadlineTimer deadline(timeoutMs);
+    const QJsonObject closed = waitForStream(id, QStringLiteral("media"), 0, timeoutMs, 0);
+    const QString path = QDir(m_recordDir.path()).filePath(closed.value("record").toString());
+    const qint64 bytes = qint64(closed.value("bytes").toDouble());
+    // The studio may show the stream closed a moment before the file is.
+    while (!closed.isEmpty() && QFileInfo(path).size() < bytes && !deadline.hasExpired())
+        QThread::msleep(kPollMs);
+    QFile file(path);
+    return !closed.isEmpty() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool StudioProcess::start(int timeoutMs)
 {
-    // A port found free may be taken by a parallel test before the server binds it: try again.
-    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-        const QList<quint16> ports = freeLoopbackPorts(2);
-        if (ports.size() < 2)
-            return false;
-        m_srtPort = ports.at(0);
-        m_httpPort = ports.at(1);
-        QStringList arguments{"--srt", QStringLiteral("127.0.0.1:%1").arg(m_srtPort), "--http",
-                              QStringLiteral("127.0.0.1:%1").arg(m_httpPort), "--record", m_recordDir.path()};
-        m_process.start(binaryPath(), arguments + m_extraArguments);
-        if (!m_process.waitForStarted(timeoutMs))
-            return false;
-        QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
-            int code = -1;
-            httpGet(QStringLiteral("/status"), &code, 1000);
-            if (code == 200)
-                return true;
-            m_process.waitForFinished(kPollMs);
+    const QStringList arguments{"--srt", QStringLiteral("%1:%2").arg(host()).arg(m_srtPort),
+                                "--http", host() + QStringLiteral(":0"), "--record", m_recordDir.path()};
+    m_process.start(binaryPath(), arguments + m_extraArguments);
+    return m_process.waitForStarted(timeoutMs) && readStartLine(timeoutMs);
+}
+
+// "orvanta-studio: SRT 127.0.0.1:41234, HTTP 127.0.0.1:41235, ...", printed once both ports are bound.
+bool StudioProcess::readStartLine(int timeoutMs)
+{
+    static const QRegularExpression startLine("orvanta-studio: SRT [0-9.]+:(\\d+), HTTP [0-9.]+:(\\d+)");
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
+        m_process.waitForReadyRead(kPollMs);
+        m_output += m_process.readAll();
+        const QRegularExpressionMatch match = startLine.match(QString::fromUtf8(m_output));
+        if (match.hasMatch()) {
+            m_srtPort = quint16(match.captured(1).toUInt());
+            m_httpPort = quint16(match.captured(2).toUInt());
+            return true;
         }
-        output();
-        if (m_process.state() == QProcess::Running)
-            return false;
     }
+    output();
     return false;
 }
 
@@ -109,28 +99,30 @@ QByteArray StudioProcess::output()
     return m_output;
 }
 
-QByteArray StudioProcess::httpGet(const QString &path, int *statusCode, int timeoutMs) const
+QByteArray StudioProcess::rawHttp(const QByteArray &request, int timeoutMs) const
 {
-    if (statusCode)
-        *statusCode = -1;
     QTcpSocket socket;
     socket.connectToHost(host(), m_httpPort);
     if (!socket.waitForConnected(timeoutMs))
         return QByteArray();
-    socket.write("GET " + path.toUtf8() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    socket.write(request);
     QByteArray response;
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState) {
         socket.waitForReadyRead(kPollMs);
         response += socket.readAll();
     }
-    response += socket.readAll();
+    return response + socket.readAll();
+}
+
+QByteArray StudioProcess::httpGet(const QString &path, int *statusCode, int timeoutMs) const
+{
+    const QByteArray response =
+        rawHttp("GET " + path.toUtf8() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n", timeoutMs);
     const int headerEnd = response.indexOf("\r\n\r\n");
-    if (headerEnd < 0)
-        return QByteArray();
     if (statusCode)
-        *statusCode = response.mid(9, 3).toInt();
-    return response.mid(headerEnd + 4);
+        *statusCode = headerEnd < 0 ? -1 : response.mid(9, 3).toInt();
+    return headerEnd < 0 ? QByteArray() : response.mid(headerEnd + 4);
 }
 
 QJsonObject StudioProcess::status() const

@@ -4,10 +4,11 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-// Runs build/tools/orvanta-studio/orvanta-studio as a child process on free
-// loopback ports with a temporary record folder, for one test:
+// Runs build/tools/orvanta-studio/orvanta-studio as a child process for one
+// test, with a temporary record folder. The studio binds ports of the
+// system's choosing and names them in its start line, which start() reads:
 //
-//     StudioProcess studio;
+//     StudioProcess studio({"--feedback", clip});   // any further options
 //     QVERIFY2(studio.start(), qPrintable(studio.output()));
 //     ... connect to 127.0.0.1:studio.srtPort() ...
 //     QJsonObject s = StudioProcess::findStream(studio.status(), "abc", "media");
@@ -21,7 +22,10 @@ public:
     StudioProcess(const StudioProcess &) = delete;
     StudioProcess &operator=(const StudioProcess &) = delete;
 
-    // Starts the server and waits until "/status" answers.
+    // Only for a client that dials before the studio exists: the SRT port to
+    // bind instead of one of the system's choosing.
+    void setSrtPort(quint16 port) { m_srtPort = port; }
+    // Starts the server and waits for its start line.
     bool start(int timeoutMs = 10000);
     // SIGTERM, then waits for a clean exit (kills after timeoutMs). Returns
     // true when the server ended by itself with exit code 0.
@@ -31,12 +35,18 @@ public:
     quint16 srtPort() const { return m_srtPort; }
     quint16 httpPort() const { return m_httpPort; }
     QString recordDir() const { return m_recordDir.path(); }
-    // Where the media stream of this ID is recorded ("demo" -> DIR/demo.ts).
+    // The recording of this ID's media stream, as "/status" names it; empty
+    // while the studio shows no such stream.
     QString recordFile(const QString &id) const;
-    static QString recordFileName(const QByteArray &id);
+    // Waits until the ID's media stream is closed and its recording holds
+    // every byte the studio counted for it; returns the recording (what it
+    // holds at the deadline).
+    QByteArray recording(const QString &id, int timeoutMs = 10000) const;
     QByteArray output();  // what the server printed so far
 
-    // One blocking HTTP/1.0 GET on the server; statusCode -1 when no answer.
+    // Sends the request as it is on the HTTP port; the whole response.
+    QByteArray rawHttp(const QByteArray &request, int timeoutMs = 3000) const;
+    // One HTTP/1.0 GET; the body, statusCode -1 when no answer.
     QByteArray httpGet(const QString &path, int *statusCode = nullptr, int timeoutMs = 3000) const;
     QJsonObject status() const;
     // Polls "/status" until the stream with this id and kind exists and
@@ -49,6 +59,8 @@ public:
     static QString binaryPath();
 
 private:
+    bool readStartLine(int timeoutMs);
+
     QStringList m_extraArguments;
     QTemporaryDir m_recordDir;
     QProcess m_process;

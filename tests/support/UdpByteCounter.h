@@ -1,12 +1,12 @@
 #pragma once
-#include <QtGlobal>
+#include "ByteArrivals.h"
 
 #include <atomic>
 #include <thread>
 
-// Receives datagrams on a free loopback UDP port in a thread of its own and
-// counts their bytes, with the times of the first and the last one: the
-// receiving side's view of a transfer that a listener program forwards here.
+// Receives datagrams on a loopback UDP port of the system's choosing, in a
+// thread of its own, and counts their bytes: the receiving side's view of a
+// transfer that a listener program forwards here.
 class UdpByteCounter
 {
 public:
@@ -17,11 +17,7 @@ public:
 
     bool isBound() const { return m_bound; }
     quint16 port() const { return m_port; }
-    qint64 bytes() const { return m_bytes; }
-    // Bytes over the time from the first to the last datagram.
-    double kbitsPerSecond() const;
-    // Waits (running the event loop) until at least count bytes arrived.
-    bool waitForBytes(qint64 count, int timeoutMs) const;
+    const ByteArrivals &arrivals() const { return m_arrivals; }
 
 private:
     void receive();
@@ -29,9 +25,7 @@ private:
     quint16 m_port = 0;
     int m_socket = -1;
     bool m_bound = false;
+    ByteArrivals m_arrivals;
     std::atomic<bool> m_stop{false};
-    std::atomic<qint64> m_bytes{0};
-    std::atomic<qint64> m_firstNs{0};
-    std::atomic<qint64> m_lastNs{0};
     std::thread m_thread;
 };

@@ -3,7 +3,6 @@
 #include <QtTest>
 
 namespace {
-constexpr qint64 kMessage = 1316;
 
 // Feeds the pacer a receiver that acknowledges at a steady rate, noting as
 // often as the speed-test worker polls (every 100 us), and returns the window.
@@ -27,7 +26,6 @@ private slots:
         QCOMPARE(pacer.window(), SendPacer::kMinWindow);
         pacer.noteAcknowledged(0, 0);
         QCOMPARE(pacer.window(), SendPacer::kMinWindow);
-        QCOMPARE(SendPacer::kMinWindow, 8 * kMessage);
     }
 
     void periodIsAnEighthOfTheLatencyAndAtLeastTwoAckPeriods()
@@ -64,7 +62,6 @@ private slots:
         SendPacer pacer(120);
         qint64 acknowledged = 0;
         QCOMPARE(windowAfter(pacer, 0, 30000, 100e6, &acknowledged), SendPacer::kMaxWindow);
-        QCOMPARE(SendPacer::kMaxWindow, 262144);
     }
 
     // Each period may double the window: what is in flight is acknowledged

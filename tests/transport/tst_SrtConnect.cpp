@@ -39,7 +39,7 @@ private slots:
         QFETCH(QString, expected);
         QFETCH(QString, streamId);
         int socket = 12345;
-        const quint16 port = closedPort ? freeLoopbackPort() : 9;
+        const quint16 port = closedPort ? freeLoopbackPort() : 9;  // nobody listens there
         QCOMPARE(srtConnect(&socket, host, port, streamId, 120), expected);
         QCOMPARE(socket, -1);
     }
@@ -92,6 +92,8 @@ private slots:
         QCOMPARE(parsed.port, port);
         QCOMPARE(parsed.streamId, streamId);
         QCOMPARE(parsed.latencyMs, latency);
+        if (QTest::currentDataTag() == QLatin1String("feedback"))
+            QCOMPARE(parsed.toString(), url);  // as the program builds it
         // What is built from the parts reads back as the same parts.
         SrtCallerUrl again;
         QVERIFY(SrtCallerUrl::parse(parsed.toString(), &again));
@@ -100,15 +102,6 @@ private slots:
         QCOMPARE(again.streamId, streamId);
         QCOMPARE(again.latencyMs, latency);
     }
-    void callerUrlText()
-    {
-        SrtCallerUrl url;
-        url.host = "10.0.0.5";
-        url.port = 9000;
-        url.streamId = "user42#feedbackplay";
-        QCOMPARE(url.toString(), QString("srt://10.0.0.5:9000?mode=caller&streamid=user42#feedbackplay"));
-    }
-
     void serverSeesStreamIdLatencyAndSegmentSize()
     {
         StudioProcess studio;

@@ -2,7 +2,10 @@
 #include "transport/srt/SrtLibrary.h"
 #include "transport/srt/SrtSocket.h"
 
+#include "tests/support/FfmpegPrograms.h"
 #include "tests/support/StudioProcess.h"
+#include "tests/support/TsChecker.h"
+#include "tests/support/TsEdits.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -10,7 +13,6 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QTcpSocket>
 #include <QUdpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -111,25 +113,13 @@ int connectedCount(const QJsonObject &status)
 // a PCR keeps it; the later ones become stuffing.
 QByteArray singlePcrClip(const QString &path)
 {
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25", "-t", "2", "-c:v",
-                            "mpeg2video", "-b:v", "800k", "-f", "mpegts", path});
-    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0)
-        return QByteArray();
-    QByteArray ts = readFile(path);
-    int pcrs = 0;
-    for (int offset = 0; offset + 188 <= ts.size(); offset += 188) {
-        const auto *p = reinterpret_cast<const uchar *>(ts.constData()) + offset;
-        if (!(p[0] == 0x47 && (p[3] & 0x20) && p[4] >= 7 && (p[5] & 0x10)) || ++pcrs == 1)
-            continue;
-        ts[offset + 5] = char(p[5] & ~0x10);
-        for (int i = 6; i < 12; ++i)
-            ts[offset + i] = char(0xFF);
-    }
+    const QByteArray clip = makeClip(path, {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25", "-t", "2", "-c:v",
+                                            "mpeg2video", "-b:v", "800k", "-f", "mpegts"});
+    const QByteArray edited = keepFirstPcrs(clip, 1);
     QFile file(path);
-    if (pcrs < 2 || !file.open(QIODevice::WriteOnly) || file.write(ts) != ts.size())
+    if (TsChecker(clip).pcrCount() < 2 || !file.open(QIODevice::WriteOnly) || file.write(edited) != edited.size())
         return QByteArray();
-    return ts;
+    return edited;
 }
 
 QJsonObject jsonOf(const QByteArray &body)
@@ -162,21 +152,6 @@ QByteArray receive(const SrtSocket &socket, int bytes)
     return received;
 }
 
-QByteArray rawHttp(quint16 port, const QByteArray &request)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(kWaitMs))
-        return QByteArray();
-    socket.write(request);
-    QByteArray response;
-    QDeadlineTimer deadline(kWaitMs);
-    while (!deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState) {
-        socket.waitForReadyRead(50);
-        response += socket.readAll();
-    }
-    return response + socket.readAll();
-}
 }
 
 class TestStudio : public QObject
@@ -207,9 +182,9 @@ private slots:
         QCOMPARE(code, 404);
 
         // Garbage gets an error answer, and the server keeps serving.
-        QVERIFY(rawHttp(studio.httpPort(), "\x01\x02 garbage\r\n\r\n").startsWith("HTTP/1.0 400"));
-        QVERIFY(rawHttp(studio.httpPort(), "GET /" + QByteArray(20000, 'a')).startsWith("HTTP/1.0 400"));
-        QVERIFY(rawHttp(studio.httpPort(), "POST /status HTTP/1.1\r\n\r\n").startsWith("HTTP/1.0 405"));
+        QVERIFY(studio.rawHttp("\x01\x02 garbage\r\n\r\n", kWaitMs).startsWith("HTTP/1.0 400"));
+        QVERIFY(studio.rawHttp("GET /" + QByteArray(20000, 'a'), kWaitMs).startsWith("HTTP/1.0 400"));
+        QVERIFY(studio.rawHttp("POST /status HTTP/1.1\r\n\r\n", kWaitMs).startsWith("HTTP/1.0 405"));
         studio.httpGet("/status", &code);
         QCOMPARE(code, 200);
         QVERIFY2(studio.stop(), studio.output().constData());  // SIGTERM ends it cleanly
@@ -270,7 +245,11 @@ private slots:
         QVERIFY(!studio.waitForStream("after-garbage", "media").isEmpty());
     }
 
-    void recordsUnderSafeNames()
+    // Each media stream records into a file of its own whose name stays in
+    // the record folder: an ID that climbs out, "a/b" and "a_b" streaming at
+    // once, and libsrt's longest stream ID (512 bytes), which arrives whole
+    // and names its file cut with a hash, as the README says.
+    void recordingsGetSafeDistinctNames()
     {
         StudioProcess studio;
         QVERIFY2(studio.start(), studio.output().constData());
@@ -282,33 +261,9 @@ private slots:
             const QJsonObject seen = studio.waitForStream("../../escape?me", "media", payload.size(), kWaitMs);
             QCOMPARE(seen.value("record").toString(), QString("%2E.%2F..%2Fescape%01me.ts"));
         }
-        const QStringList files = QDir(studio.recordDir()).entryList(QDir::Files);
-        QCOMPARE(files, QStringList{"%2E.%2F..%2Fescape%01me.ts"});
-        QCOMPARE(readFile(studio.recordFile("../../escape\x01me")), payload);
+        QCOMPARE(studio.recording("../../escape?me"), payload);
         QVERIFY(!QFile::exists(QDir(studio.recordDir()).filePath("../../escape\x01me.ts")));
-    }
 
-    // The second media caller of an ID is refused during its handshake.
-    void secondMediaCallerOfAnIdIsRefused()
-    {
-        StudioProcess studio;
-        QVERIFY2(studio.start(), studio.output().constData());
-        SrtSocket first = dial(studio.srtPort(), "twice");
-        QVERIFY(first.isValid());
-        int reason = 0;
-        SrtSocket second = dial(studio.srtPort(), "twice", &reason);
-        QVERIFY(!second.isValid());
-        QCOMPARE(reason, SRT_REJX_CONFLICT);
-        QCOMPARE(studio.status().value("rejected").toInt(), 1);
-        SrtSocket viewer = dial(studio.srtPort(), "twice#feedbackplay");  // other kinds of the ID are welcome
-        QVERIFY(viewer.isValid());
-    }
-
-    // "a/b" and "a_b" stream at once, each into its own file.
-    void collidingIdsRecordApart()
-    {
-        StudioProcess studio;
-        QVERIFY2(studio.start(), studio.output().constData());
         SrtSocket slash = dial(studio.srtPort(), "a/b");
         SrtSocket underscore = dial(studio.srtPort(), "a_b");
         QVERIFY(slash.isValid() && underscore.isValid());
@@ -318,19 +273,7 @@ private slots:
             QCOMPARE(srt_send(slash.get(), slashBytes.constData() + at, kMessage), kMessage);
             QCOMPARE(srt_send(underscore.get(), underscoreBytes.constData() + at, kMessage), kMessage);
         }
-        QVERIFY(!studio.waitForStream("a/b", "media", slashBytes.size()).isEmpty());
-        QVERIFY(!studio.waitForStream("a_b", "media", underscoreBytes.size()).isEmpty());
-        QCOMPARE(QDir(studio.recordDir()).entryList(QDir::Files), (QStringList{"a%2Fb.ts", "a_b.ts"}));
-        QVERIFY(QTest::qWaitFor([&] { return readFile(studio.recordFile("a/b")) == slashBytes; }, kWaitMs));
-        QVERIFY(QTest::qWaitFor([&] { return readFile(studio.recordFile("a_b")) == underscoreBytes; }, kWaitMs));
-    }
 
-    // libsrt's longest stream ID (512 bytes) arrives whole: in "/status" and
-    // in the recording's name, cut with a hash as the README says.
-    void longestStreamIdIsReadWhole()
-    {
-        StudioProcess studio;
-        QVERIFY2(studio.start(), studio.output().constData());
         QByteArray id = "long/";
         while (id.size() < 512)
             id += QByteArray::number(id.size() % 10);
@@ -342,9 +285,18 @@ private slots:
         QVERIFY2(!seen.isEmpty(), studio.output().constData());
         QCOMPARE(seen.value("streamid").toString(), QString::fromLatin1(id));
         const QString name = seen.value("record").toString();
-        QCOMPARE(name, StudioProcess::recordFileName(id));
-        QVERIFY2(name.startsWith("long%2F5678901234") && name.contains('~') && name.size() < 255, qPrintable(name));
-        QVERIFY(QTest::qWaitFor([&] { return readFile(studio.recordFile(QString::fromLatin1(id))) == sent; }, kWaitMs));
+        QVERIFY2(name.startsWith("long%2F5678901234") && name.contains('~') && name.endsWith(".ts")
+                     && name.size() < 255,
+                 qPrintable(name));
+
+        slash.reset();
+        underscore.reset();
+        caller.reset();
+        QCOMPARE(studio.recording("a/b"), slashBytes);
+        QCOMPARE(studio.recording("a_b"), underscoreBytes);
+        QCOMPARE(studio.recording(QString::fromLatin1(id)), sent);
+        QCOMPARE(QDir(studio.recordDir()).entryList(QDir::Files),
+                 (QStringList{"%2E.%2F..%2Fescape%01me.ts", "a%2Fb.ts", "a_b.ts", name}));
     }
 
     // A caller that comes back with its ID continues its recording.
@@ -368,8 +320,6 @@ private slots:
         QCOMPARE(QDir(studio.recordDir()).entryList(QDir::Files), QStringList{"again.ts"});
     }
 
-    // Callers beyond --max-callers are refused with the overload reason; a
-    // place is free again once a caller leaves.
     // The reported rate spans the first to the last byte, not idle time after.
     void rateCoversTheDataOnly()
     {
@@ -391,19 +341,29 @@ private slots:
         QVERIFY2(mbps > expectedMbps * 0.6, qPrintable(QString("%1 Mbit/s, sent at %2").arg(mbps).arg(expectedMbps)));
     }
 
-    void callerCapRefusesWithOverload()
+    // Callers are screened during their handshake: a second media caller of
+    // an ID is refused as a conflict, callers beyond --max-callers with the
+    // overload reason; a place is free again once a caller leaves.
+    void callersAreRefusedWithTheirReason()
     {
         StudioProcess studio({"--max-callers", "3"});
         QVERIFY2(studio.start(), studio.output().constData());
         SrtSocket media = dial(studio.srtPort(), "cap");
+        QVERIFY(media.isValid());
+        int reason = 0;
+        SrtSocket twice = dial(studio.srtPort(), "cap", &reason);
+        QVERIFY(!twice.isValid());
+        QCOMPARE(reason, SRT_REJX_CONFLICT);
+        QCOMPARE(studio.status().value("rejected").toInt(), 1);
+        // Other kinds of the ID are welcome.
         SrtSocket control = dial(studio.srtPort(), "cap#control");
         SrtSocket feedback = dial(studio.srtPort(), "cap#feedbackplay");
-        QVERIFY(media.isValid() && control.isValid() && feedback.isValid());
-        int reason = 0;
+        QVERIFY(control.isValid() && feedback.isValid());
+
         SrtSocket over = dial(studio.srtPort(), "other", &reason);
         QVERIFY(!over.isValid());
         QCOMPARE(reason, SRT_REJX_OVERLOAD);
-        QCOMPARE(studio.status().value("rejected").toInt(), 1);
+        QCOMPARE(studio.status().value("rejected").toInt(), 2);
         QVERIFY(studio.output().contains("too many callers"));
 
         media.reset();
@@ -413,23 +373,27 @@ private slots:
         QVERIFY(!studio.waitForStream("other", "media", 0, kWaitMs, 1).isEmpty());
     }
 
+    // The media stream goes to the feedback callers of its ID only, one
+    // message per packet, also to a caller that asks for libsrt's default
+    // MSS of 1500.
     void feedbackEchoesTheMediaStream()
     {
         StudioProcess studio;
         QVERIFY2(studio.start(), studio.output().constData());
-        SrtSocket viewer = connectTo(studio, "loop#feedbackplay");
+        CallerOptions defaults;
+        defaults.mss = 0;
+        SrtSocket viewer = dial(studio.srtPort(), "loop#feedbackplay", nullptr, defaults);
         SrtSocket other = connectTo(studio, "elsewhere#feedbackplay");
         QVERIFY(viewer.isValid() && other.isValid());
-        QVERIFY(!studio.waitForStream("loop", "feedback").isEmpty());
+        QCOMPARE(studio.waitForStream("loop", "feedback").value("mss").toInt(), 1360);
         QVERIFY(!studio.waitForStream("elsewhere", "feedback").isEmpty());
         SrtSocket media = connectTo(studio, "loop");
-        QByteArray sent;
-        for (int i = 0; i < 50; ++i) {
-            const QByteArray message(1316, char(i));
-            sent += message;
-            QCOMPARE(srt_send(media.get(), message.constData(), message.size()), message.size());
-        }
+        const QByteArray sent = messages('m', 100);
+        QVERIFY(sendAll(media, sent));
         QCOMPARE(receive(viewer, sent.size()), sent);
+        SRT_TRACEBSTATS stats{};
+        QCOMPARE(srt_bstats(viewer.get(), &stats, 0), 0);
+        QCOMPARE(stats.pktRecvTotal, 100);
         const int quickMs = 300;
         srt_setsockflag(other.get(), SRTO_RCVTIMEO, &quickMs, sizeof quickMs);
         QVERIFY(receive(other, 1).isEmpty());  // another user's feedback gets nothing
@@ -439,13 +403,9 @@ private slots:
     {
         QTemporaryDir dir;
         const QString clip = dir.filePath("clip.ts");
-        QProcess ffmpeg;
-        ffmpeg.start("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc=size=160x120:rate=25", "-t", "1",
-                                "-c:v", "mpeg2video", "-b:v", "300k", "-f", "mpegts", clip});
-        QVERIFY(ffmpeg.waitForFinished(30000));
-        QFile file(clip);
-        QVERIFY(file.open(QIODevice::ReadOnly) && file.size() > 0);
-        const QByteArray clipBytes = file.readAll();
+        const QByteArray clipBytes = makeClip(clip, {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25", "-t", "1",
+                                                     "-c:v", "mpeg2video", "-b:v", "300k", "-f", "mpegts"});
+        QVERIFY(!clipBytes.isEmpty());
 
         StudioProcess studio({"--feedback", clip});
         QVERIFY2(studio.start(), studio.output().constData());
@@ -454,26 +414,6 @@ private slots:
         const QByteArray received = receive(viewer, clipBytes.size() + 1316);
         QCOMPARE(received.left(clipBytes.size()), clipBytes);
         QCOMPARE(received.mid(clipBytes.size(), 188), clipBytes.left(188));  // then from the start again
-    }
-
-    // The studio's own sends go one message per packet, also to a caller that
-    // asks for libsrt's default MSS of 1500.
-    void feedbackTravelsOneMessagePerPacket()
-    {
-        StudioProcess studio;
-        QVERIFY2(studio.start(), studio.output().constData());
-        CallerOptions defaults;
-        defaults.mss = 0;
-        SrtSocket viewer = dial(studio.srtPort(), "mss#feedbackplay", nullptr, defaults);
-        QVERIFY(viewer.isValid());
-        QCOMPARE(studio.waitForStream("mss", "feedback").value("mss").toInt(), 1360);
-        SrtSocket media = dial(studio.srtPort(), "mss");
-        const QByteArray sent = messages('m', 100);
-        QVERIFY(sendAll(media, sent));
-        QCOMPARE(receive(viewer, sent.size()), sent);
-        SRT_TRACEBSTATS stats{};
-        QCOMPARE(srt_bstats(viewer.get(), &stats, 0), 0);
-        QCOMPARE(stats.pktRecvTotal, 100);
     }
 
     // A feedback receiver that reads nothing: what the studio could not

@@ -17,6 +17,7 @@ class HttpFrontend : public QObject
 public:
     HttpFrontend(StudioStatus *status, QMap<QString, QString> numbers, QString manifestFile, QObject *parent = nullptr);
     bool listen(const QString &host, quint16 port, QString *error);
+    quint16 port() const { return m_server.serverPort(); }
 
 private:
     struct Reply {

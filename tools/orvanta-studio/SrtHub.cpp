@@ -128,6 +128,15 @@ bool SrtHub::open(QString *error)
     return true;
 }
 
+quint16 SrtHub::port() const
+{
+    sockaddr_in address{};
+    int size = sizeof address;
+    if (srt_getsockname(m_listener.get(), reinterpret_cast<sockaddr *>(&address), &size) == SRT_ERROR)
+        return 0;
+    return ntohs(address.sin_port);
+}
+
 // Accepted sockets inherit these settings.
 bool SrtHub::configureListener()
 {

@@ -38,6 +38,8 @@ public:
 
     // Binds and listens; on failure returns false with a reason in *error.
     bool open(QString *error);
+    // The port the listener is bound to (the system's choice when asked for 0).
+    quint16 port() const;
     void requestStop() { m_stop = true; }
 
 protected:

@@ -45,8 +45,9 @@ bool StudioOptions::parse(const QStringList &arguments, QString *error)
         "to \"#feedbackplay\" callers, decodes \"#control\" arrow commands and swallows \"#speedtest\" data, and\n"
         "an HTTP port with the number lookup, the update manifest and \"/status\" (JSON).");
     parser.addHelpOption();
-    parser.addOption({"srt", "SRT listener address (default 127.0.0.1:9000).", "HOST:PORT"});
-    parser.addOption({"http", "HTTP address (default 127.0.0.1:8080).", "HOST:PORT"});
+    parser.addOption({"srt", "SRT listener address (default 127.0.0.1:9000); port 0 takes a free port, which the "
+                      "start line shows.", "HOST:PORT"});
+    parser.addOption({"http", "HTTP address (default 127.0.0.1:8080); port 0 as for --srt.", "HOST:PORT"});
     parser.addOption({"record", "Folder for the recorded media streams, one file per stream ID, e.g. demo.ts (default "
                       "./studio-recordings).", "DIR"});
     parser.addOption({"feedback",

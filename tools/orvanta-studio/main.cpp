@@ -74,8 +74,9 @@ int main(int argc, char *argv[])
         return fail("HTTP on " + options.httpHost + ':' + QString::number(options.httpPort) + ": " + error);
 
     hub.start();
+    // The ports as bound, so that a caller who asked for port 0 learns which.
     std::printf("orvanta-studio: SRT %s:%u, HTTP %s:%u, recording to %s, feedback %s\n", qPrintable(options.srtHost),
-                options.srtPort, qPrintable(options.httpHost), options.httpPort,
+                hub.port(), qPrintable(options.httpHost), http.port(),
                 qPrintable(QDir(options.recordDir).absolutePath()), qPrintable(options.feedback));
     std::fflush(stdout);
     const int result = app.exec();

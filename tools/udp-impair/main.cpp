@@ -26,7 +26,8 @@ int64_t nowNs()
         .count();
 }
 
-bool parseLoopback(const std::string &text, sockaddr_in *address)
+// Port 0 only where anyPort is set (the listening side: the system picks one).
+bool parseLoopback(const std::string &text, sockaddr_in *address, bool anyPort = false)
 {
     const size_t colon = text.rfind(':');
     if (colon == std::string::npos)
@@ -34,7 +35,7 @@ bool parseLoopback(const std::string &text, sockaddr_in *address)
     *address = sockaddr_in{};
     address->sin_family = AF_INET;
     const int port = std::atoi(text.c_str() + colon + 1);
-    if (port <= 0 || port > 65535 || inet_pton(AF_INET, text.substr(0, colon).c_str(), &address->sin_addr) != 1)
+    if (port < (anyPort ? 0 : 1) || port > 65535 || inet_pton(AF_INET, text.substr(0, colon).c_str(), &address->sin_addr) != 1)
         return false;
     address->sin_port = htons(uint16_t(port));
     // Only loopback: the proxy must never send anywhere else.
@@ -48,8 +49,9 @@ void usage()
               "Forwards UDP datagrams between the first client that sends to --listen and --server, both ways,\n"
               "losing RATIO (0..1) of them at random, delaying each by MS milliseconds and limiting each\n"
               "direction to KBIT/S (0 = unlimited). At most DATAGRAMS (default 10000) wait per direction;\n"
-              "more are dropped. Loopback addresses only. Ends on SIGINT/SIGTERM or after --lifetime\n"
-              "seconds (default 3600) and prints its counters.");
+              "more are dropped. Loopback addresses only. --listen with port 0 takes a free port; the\n"
+              "line \"orvanta-udp-impair: ready on HOST:PORT\" tells which. Ends on SIGINT/SIGTERM or\n"
+              "after --lifetime seconds (default 3600) and prints its counters.");
 }
 
 struct Options {
@@ -71,7 +73,7 @@ bool parseOptions(int argc, char **argv, Options *options)
             return false;
         const std::string value = argv[++i];
         if (name == "--listen")
-            haveListen = parseLoopback(value, &options->listen);
+            haveListen = parseLoopback(value, &options->listen, true);
         else if (name == "--server")
             haveServer = parseLoopback(value, &options->server);
         else if (name == "--loss")
@@ -111,6 +113,18 @@ void flush(ImpairedLink &link, int fd, const sockaddr_in &to)
     }
 }
 
+// The address as bound, so that a caller who asked for port 0 learns which.
+void printReady(int fd)
+{
+    sockaddr_in bound{};
+    socklen_t size = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &size);
+    char host[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &bound.sin_addr, host, sizeof host);
+    std::printf("orvanta-udp-impair: ready on %s:%u\n", host, unsigned(ntohs(bound.sin_port)));
+    std::fflush(stdout);
+}
+
 void printCounters(const char *direction, const ImpairedLink &link)
 {
     const ImpairedLink::Counters &c = link.counters();
@@ -143,8 +157,7 @@ int main(int argc, char **argv)
     sockaddr_in client{};
     bool haveClient = false;
     const int64_t endNs = nowNs() + int64_t(options.lifetimeSeconds) * 1000000000;
-    std::printf("orvanta-udp-impair: ready\n");
-    std::fflush(stdout);
+    printReady(clientSide);
 
     char buffer[65536];
     while (!stopRequested && nowNs() < endNs) {

@@ -1,0 +1,19 @@
+#pragma once
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+// What tests do with the ffmpeg and ffprobe programs: make clips, look into
+// files, decode them. Each call is bounded in time.
+
+// Runs "ffmpeg -v error -y ARGUMENTS PATH" (inputs such as a lavfi test
+// source, codec and muxer options) and returns the file's bytes; empty when
+// ffmpeg failed.
+QByteArray makeClip(const QString &path, const QStringList &arguments);
+// ffprobe -show_streams -show_format (and -count_frames) as JSON.
+QJsonObject probe(const QString &file, bool countFrames = false);
+QJsonObject streamOfType(const QJsonObject &probed, const QString &type);
+// What the ffmpeg program reports while decoding every stream of the file;
+// empty when all of it decodes cleanly.
+QString decodeErrors(const QString &file);

@@ -1,0 +1,45 @@
+#include "PatternFrame.h"
+
+#include "media/engine/MFFactory.h"
+
+#include <QPainter>
+#include <QRandomGenerator>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+QImage movingPicture(int width, int height, int index)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(QColor::fromHsv((index * 3) % 360, 200, 200));
+    QPainter painter(&image);
+    painter.fillRect(QRect((index * 8) % width, height / 4, width / 5, height / 2), Qt::white);
+    painter.setPen(Qt::black);
+    painter.setFont(QFont(QStringLiteral("Sans"), height / 10));
+    painter.drawText(image.rect(), Qt::AlignCenter, QString::number(index));
+    painter.end();
+    // Noise in a band keeps the encoder busy at every bit rate.
+    QRandomGenerator random(quint32(index + 1));
+    for (int y = 0; y < height / 6; ++y) {
+        auto *row = reinterpret_cast<quint32 *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            row[x] = random.generate() | 0xff000000u;
+    }
+    return image;
+}
+}
+
+mf::MFFramePtr patternFrame(int width, int height, int index)
+{
+    mf::MFFramePtr frame = mf::MFFactory::fromImage(movingPicture(width, height, index));
+    const int samples = 1764;
+    std::vector<int16_t> tone(samples * 2);
+    for (int i = 0; i < samples; ++i) {
+        const double t = double(index * samples + i) / 44100.0;
+        const auto value = int16_t(8000 * std::sin(2 * M_PI * 440 * t));
+        tone[size_t(2 * i)] = tone[size_t(2 * i + 1)] = value;
+    }
+    frame->setAudio(mf::MFAudioFormat{2, 44100, 16}, samples, tone.data());
+    return frame;
+}
