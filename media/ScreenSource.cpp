@@ -46,6 +46,10 @@ void ScreenSource::start(const QSize &size)
     // QThread::start a no-op and leave capture off; let it end first.
     if (isRunning() && !running)
         wait(3000);
+    // Switched on here rather than by the thread: a stop() right after this
+    // start must not be undone by a thread that gets going only later.
+    active = true;
+    running = true;
     if (!isRunning()) {
         HappensBefore::acquire(this); // the last turn's writes come before the next one
         QThread::start(QThread::InheritPriority);
@@ -122,8 +126,6 @@ mf::MFFramePtr ScreenSource::captureWindow(quint64 window, const QSize &size, co
 
 void ScreenSource::run()
 {
-    active = true;
-    running = true;
     if (deviceObject)
         captureLoop();
     HappensBefore::release(this);
