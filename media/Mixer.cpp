@@ -1,5 +1,6 @@
 #include "media/Mixer.h"
 
+#include "diagnostics/HappensBefore.h"
 #include "media/EncoderConfig.h"
 #include "media/ScreenSource.h"
 #include "media/engine/MFFactory.h"
@@ -41,14 +42,14 @@ Mixer::Mixer(QObject *parent) : QThread(parent)
 Mixer::~Mixer()
 {
     stopAndWait(5000);
-    QMutexLocker lock(&m_sinkMutex);
+    std::lock_guard<std::mutex> lock(m_sinkMutex);
     m_preview.reset();
     m_activeWriter.reset();
 }
 
 bool Mixer::start(quint64 window, int mode, const QSize &size)
 {
-    if (isRunning()) {
+    if (!hasEnded()) {
         // The previous loop did not end in time (see stopAndWait): it keeps its
         // mode and size, which it is still reading, and just goes on running.
         qWarning() << "-- mixer still running; keeping mode" << m_mode << "and size" << m_outputSize;
@@ -75,18 +76,27 @@ void Mixer::stop()
 
 bool Mixer::stopAndWait(int timeoutMs)
 {
-    if (!isRunning())
+    if (hasEnded())
         return true;
     stop();
     QElapsedTimer clock;
     clock.start();
-    while (isRunning()) {
+    while (!hasEnded()) {
         if (clock.elapsed() >= timeoutMs) {
             qWarning() << "-- mixer thread did not end within" << timeoutMs << "ms; going on";
             return false;
         }
         QThread::msleep(100);
     }
+    return true;
+}
+
+// Qt tells that the loop is over; what the loop wrote is ours from then on.
+bool Mixer::hasEnded() const
+{
+    if (isRunning())
+        return false;
+    HappensBefore::acquire(this);
     return true;
 }
 
@@ -100,7 +110,7 @@ bool Mixer::restart(quint64 window, bool twoFrames, const QSize &size, int timeo
 
 void Mixer::setPreviewWindow(quint64 handle)
 {
-    QMutexLocker lock(&m_sinkMutex);
+    std::lock_guard<std::mutex> lock(m_sinkMutex);
     if (m_preview)
         m_preview->attach(handle);
     m_previewWindow = handle;
@@ -114,7 +124,7 @@ void Mixer::setArea(int screenIndex, const QRect &rect)
 
 void Mixer::setActiveWriter(std::shared_ptr<mf::MFFrameSink> writer)
 {
-    QMutexLocker lock(&m_sinkMutex);
+    std::lock_guard<std::mutex> lock(m_sinkMutex);
     m_activeWriter = std::move(writer);
 }
 
@@ -133,19 +143,19 @@ void Mixer::stopWriter()
 
 std::shared_ptr<mf::MFFrameSink> Mixer::activeWriter() const
 {
-    QMutexLocker lock(&m_sinkMutex);
+    std::lock_guard<std::mutex> lock(m_sinkMutex);
     return m_activeWriter;
 }
 
 void Mixer::cropRectChanged(QRect rect)
 {
-    QMutexLocker lock(&m_cropMutex);
+    std::lock_guard<std::mutex> lock(m_cropMutex);
     m_cropRect = rect;
 }
 
 QRect Mixer::cropRect() const
 {
-    QMutexLocker lock(&m_cropMutex);
+    std::lock_guard<std::mutex> lock(m_cropMutex);
     return m_cropRect;
 }
 
@@ -239,6 +249,7 @@ void Mixer::run()
     else
         run_simple_mix();
     qDebug() << "-- stop mixer loop";
+    HappensBefore::release(this);
 }
 
 bool Mixer::beginLoop()
@@ -261,7 +272,7 @@ bool Mixer::beginLoop()
     preview->enable(false, true);
     // Under the lock, so that a setPreviewWindow from the GUI thread either
     // comes before (and is read here) or after (and re-attaches this preview).
-    QMutexLocker lock(&m_sinkMutex);
+    std::lock_guard<std::mutex> lock(m_sinkMutex);
     preview->attach(m_previewWindow);
     m_preview = preview;
     m_levelCounter = 0;
@@ -270,7 +281,7 @@ bool Mixer::beginLoop()
 
 void Mixer::endLoop()
 {
-    QMutexLocker lock(&m_sinkMutex);
+    std::lock_guard<std::mutex> lock(m_sinkMutex);
     m_preview.reset();
 }
 
@@ -297,7 +308,7 @@ void Mixer::show(const mf::MFFramePtr &frame, int timeoutMs, const char *failure
 {
     std::shared_ptr<mf::MFPreview> preview;
     {
-        QMutexLocker lock(&m_sinkMutex);
+        std::lock_guard<std::mutex> lock(m_sinkMutex);
         preview = m_preview;
     }
     if (preview && preview->put(frame, timeoutMs) < 0 && failure)

@@ -3,7 +3,6 @@
 #include "media/engine/MFFrame.h"
 #include "media/engine/MFFrameSink.h"
 
-#include <QMutex>
 #include <QRect>
 #include <QRectF>
 #include <QSize>
@@ -12,6 +11,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace mf {
 class MFPreview;
@@ -87,6 +87,7 @@ protected:
     void run() override;
 
 private:
+    bool hasEnded() const;
     bool beginLoop();
     void endLoop();
     void run_simple_mix();
@@ -105,11 +106,11 @@ private:
     std::atomic<quint64> m_previewWindow{0};
     QSize m_outputSize{1280, 720};
     std::unique_ptr<ScreenSource> m_screenSource;
-    mutable QMutex m_sinkMutex; // guards m_activeWriter and m_preview
+    mutable std::mutex m_sinkMutex; // guards m_activeWriter and m_preview
     std::shared_ptr<mf::MFFrameSink> m_activeWriter;
     std::shared_ptr<mf::MFPreview> m_preview;
     std::atomic<bool> writing{false};
-    mutable QMutex m_cropMutex; // the crop rectangle is read and written as a whole
+    mutable std::mutex m_cropMutex; // the crop rectangle is read and written as a whole
     QRect m_cropRect;
     QObject *m_logTarget = nullptr;
     int m_levelCounter = 0;

@@ -1,5 +1,6 @@
 #include "PlayerWorker.h"
 
+#include "diagnostics/HappensBefore.h"
 #include "media/engine/MFPreview.h"
 #include "media/engine/MFReader.h"
 #include "transport/ArrowSender.h"
@@ -17,7 +18,9 @@ PlayerWorker::~PlayerWorker()
     stopPlay();
     if (!wait(kRestartWaitMs))
         qWarning() << "PlayerWorker: the play thread did not end";
-    QMutexLocker lock(&m_mutex);
+    else
+        HappensBefore::acquire(this);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_preview.reset();
     m_url.clear();
 }
@@ -56,8 +59,9 @@ void PlayerWorker::startPlay(const QString &url, quint64 window)
         qWarning() << "PlayerWorker: the previous run did not end; not restarted";
         return;
     }
+    HappensBefore::acquire(this);
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_url = url;
     }
     m_window = window;
@@ -69,7 +73,7 @@ void PlayerWorker::stopPlay()
 {
     m_stopRequested = true;
     m_playing = false;
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_url.clear();
 }
 
@@ -117,11 +121,17 @@ bool PlayerWorker::isControlConnected() const
 
 std::shared_ptr<mf::MFPreview> PlayerWorker::currentPreview() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_preview;
 }
 
 void PlayerWorker::run()
+{
+    play();
+    HappensBefore::release(this);
+}
+
+void PlayerWorker::play()
 {
     qDebug() << "PlayerWorker2 run" << QThread::currentThread();
     std::unique_ptr<mf::MFReader> reader;
@@ -138,7 +148,7 @@ void PlayerWorker::run()
     preview->attach(m_window);
     QString url;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_preview = preview;
         url = m_url;
     }
@@ -158,7 +168,7 @@ void PlayerWorker::run()
             qDebug() << "-- FAILED READ FRAME";
         if (!m_playing || m_stopRequested) {
             reader->close();
-            QMutexLocker lock(&m_mutex);
+            std::lock_guard<std::mutex> lock(m_mutex);
             m_preview.reset();
             break;
         }

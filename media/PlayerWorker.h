@@ -1,9 +1,9 @@
 #pragma once
-#include <QMutex>
 #include <QString>
 #include <QThread>
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 class ArrowSender;
 namespace mf { class MFPreview; }
@@ -49,6 +49,7 @@ protected:
     void run() override;
 
 private:
+    void play();
 
     QString m_url;
     std::shared_ptr<mf::MFPreview> m_preview;
@@ -57,5 +58,5 @@ private:
     std::atomic<bool> m_muted{false};
     std::atomic<bool> m_stopRequested{false};
     std::unique_ptr<ArrowSender> m_arrowSender;
-    mutable QMutex m_mutex;  // guards m_url and m_preview
+    mutable std::mutex m_mutex;  // guards m_url and m_preview
 };

@@ -1,5 +1,6 @@
 #include "media/ScreenSource.h"
 
+#include "diagnostics/HappensBefore.h"
 #include "media/engine/MFFactory.h"
 #include "media/engine/MFFit.h"
 
@@ -34,6 +35,8 @@ ScreenSource::~ScreenSource()
     // A capture turn lasts one frame interval; don't leave the thread behind.
     if (!wait(3000))
         qWarning() << "ScreenSource: capture thread still running at destruction";
+    else
+        HappensBefore::acquire(this);
 }
 
 void ScreenSource::start(const QSize &size)
@@ -43,8 +46,14 @@ void ScreenSource::start(const QSize &size)
     // QThread::start a no-op and leave capture off; let it end first.
     if (isRunning() && !running)
         wait(3000);
-    if (!isRunning())
+    // Switched on here rather than by the thread: a stop() right after this
+    // start must not be undone by a thread that gets going only later.
+    active = true;
+    running = true;
+    if (!isRunning()) {
+        HappensBefore::acquire(this); // the last turn's writes come before the next one
         QThread::start(QThread::InheritPriority);
+    }
 }
 
 void ScreenSource::stop()
@@ -80,7 +89,7 @@ void ScreenSource::setArea(int screenIndex, const QRect &rect)
 
 mf::MFFramePtr ScreenSource::getFrame()
 {
-    QMutexLocker lock(&queueMutex);
+    std::lock_guard<std::mutex> lock(queueMutex);
     if (frameQueue.isEmpty())
         return lastFrame ? lastFrame->copy() : nullptr;
     mf::MFFramePtr frame = frameQueue.takeFirst();
@@ -90,13 +99,13 @@ mf::MFFramePtr ScreenSource::getFrame()
 
 int ScreenSource::queuedFrames()
 {
-    QMutexLocker lock(&queueMutex);
+    std::lock_guard<std::mutex> lock(queueMutex);
     return frameQueue.size();
 }
 
 void ScreenSource::enqueue(const mf::MFFramePtr &frame)
 {
-    QMutexLocker lock(&queueMutex);
+    std::lock_guard<std::mutex> lock(queueMutex);
     if (frameQueue.size() >= kQueueLimit)
         frameQueue.clear(); // the mixer fell behind: keep the delay short
     frameQueue.append(frame);
@@ -117,10 +126,13 @@ mf::MFFramePtr ScreenSource::captureWindow(quint64 window, const QSize &size, co
 
 void ScreenSource::run()
 {
-    active = true;
-    running = true;
-    if (!deviceObject)
-        return;
+    if (deviceObject)
+        captureLoop();
+    HappensBefore::release(this);
+}
+
+void ScreenSource::captureLoop()
+{
     mf::MFFormat format;
     while (running) {
         const QSize size = currentOutputSize();

@@ -3,12 +3,12 @@
 #include "media/engine/MFFrame.h"
 
 #include <QList>
-#include <QMutex>
 #include <QRect>
 #include <QSize>
 #include <QThread>
 
 #include <atomic>
+#include <mutex>
 
 // Captures a display, an area of it or one window into a short queue from
 // which the mixer takes a frame per turn without waiting.
@@ -41,13 +41,14 @@ protected:
     void run() override;
 
 private:
+    void captureLoop();
     mf::MFFramePtr captureWindow(quint64 window, const QSize &size, const mf::MFFormat &format);
 
     std::atomic<bool> active{false};
     MFDevicePtr deviceObject;
     std::atomic<quint64> outputSize; // width << 32 | height, one value for both
     std::atomic<bool> running{false};
-    QMutex queueMutex;
+    std::mutex queueMutex;
     QList<mf::MFFramePtr> frameQueue;
     std::atomic<quint64> windowHandle{0};
     mf::MFFramePtr lastFrame;

@@ -1,5 +1,6 @@
 #include "transport/RESender.h"
 
+#include "diagnostics/HappensBefore.h"
 #include "diagnostics/LogLine.h"
 #include "transport/SrtConnect.h"
 #include "transport/srt/SrtLibrary.h"
@@ -58,6 +59,7 @@ RESender::~RESender()
         if (!wait(kShutdownWaitMs))
             qWarning() << "*** RESender thread did not end in time";
     }
+    HappensBefore::acquire(this);
     closeSrtSocket();
 }
 
@@ -91,6 +93,12 @@ void RESender::closeSrtSocket()
 }
 
 void RESender::run()
+{
+    relay();
+    HappensBefore::release(this);
+}
+
+void RESender::relay()
 {
     setPriority(QThread::TimeCriticalPriority);
 

@@ -48,6 +48,7 @@ protected:
     void run() override;
 
 private:
+    void relay();
     bool waitForEncoder(class QTcpServer &server);
     void forwardReceived(QTcpSocket *socket);
     void forwardUntilEncoderCloses(QTcpSocket *socket);

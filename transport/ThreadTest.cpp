@@ -1,5 +1,6 @@
 #include "transport/ThreadTest.h"
 
+#include "diagnostics/HappensBefore.h"
 #include "transport/SendPacer.h"
 #include "transport/SrtConnect.h"
 #include "transport/srt/SrtSocket.h"
@@ -42,9 +43,16 @@ ThreadTest::~ThreadTest()
 {
     requestStop();
     wait();
+    HappensBefore::acquire(this);
 }
 
 void ThreadTest::run()
+{
+    measure();
+    HappensBefore::release(this);
+}
+
+void ThreadTest::measure()
 {
     m_errorCount = 0;
     m_elapsed = 0;

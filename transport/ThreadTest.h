@@ -70,6 +70,7 @@ protected:
 
 private:
     enum class Wait { Done, TimedOut, Stopped };
+    void measure();
     Outcome sendData(int socket);
     Outcome sendMessages(int socket, const QByteArray &message, const QElapsedTimer &timer);
     Wait waitForSendBufferRoom(int socket, SendPacer &pacer, const QElapsedTimer &timer);

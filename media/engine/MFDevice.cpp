@@ -31,7 +31,7 @@ namespace {
 
 // Display geometries, taken on the GUI thread (the only place Qt allows it)
 // and read by capture threads.
-QMutex screensMutex;
+std::mutex screensMutex;
 QList<QRect> screensSnapshot;
 
 void snapshotScreensIfGuiThread()
@@ -42,13 +42,13 @@ void snapshotScreensIfGuiThread()
     QList<QRect> rects;
     for (QScreen *screen : QGuiApplication::screens())
         rects.append(screen->geometry());
-    QMutexLocker lock(&screensMutex);
+    std::lock_guard<std::mutex> lock(screensMutex);
     screensSnapshot = rects;
 }
 
 QList<QRect> screens()
 {
-    QMutexLocker lock(&screensMutex);
+    std::lock_guard<std::mutex> lock(screensMutex);
     return screensSnapshot;
 }
 
@@ -179,7 +179,7 @@ QStringList MFDevice::listDevices(int type)
         }
         pulseNames.insert(kLoopback, QStringLiteral("@DEFAULT_MONITOR@"));
         {
-            QMutexLocker lock(&m_mutex);
+            std::lock_guard<std::mutex> lock(m_mutex);
             m_pulseNames = pulseNames;
         }
         if (type == eMFDT_Audio)
@@ -199,7 +199,7 @@ int MFDevice::deviceGetCount(int type, int *count)
     if (!count || type < eMFDT_Video || type > eMFDT_Audio2)
         return MF_E_INVALIDARG;
     const QStringList names = listDevices(type);
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_lists[type] = names;
     *count = names.size();
     return MF_OK;
@@ -207,7 +207,7 @@ int MFDevice::deviceGetCount(int type, int *count)
 
 int MFDevice::deviceGetName(int type, int index, QString *name)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const QStringList list = m_lists.value(type);
     if (!name || index < 0 || index >= list.size())
         return MF_E_INVALIDARG;
@@ -220,14 +220,14 @@ int MFDevice::deviceSet(int type, int index, const QString &options)
     Q_UNUSED(options)
     bool listed;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         listed = m_lists.contains(type);
     }
     if (!listed) {
         int count = 0;
         deviceGetCount(type, &count);
     }
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const QStringList list = m_lists.value(type);
     if (index < 0 || index >= list.size())
         return MF_E_INVALIDARG;
@@ -238,7 +238,7 @@ int MFDevice::deviceSet(int type, int index, const QString &options)
 
 QString MFDevice::deviceSelected(int type) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_selected.value(type);
 }
 
@@ -248,7 +248,7 @@ int MFDevice::propertySet(const QString &name, const QString &value)
         return MF_E_INVALIDARG;
     if (name == QLatin1String("capture.screen_index"))
         snapshotScreensIfGuiThread();
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_properties.value(name) != value || !m_properties.contains(name)) {
         m_properties[name] = value;
         ++m_version;
@@ -258,7 +258,7 @@ int MFDevice::propertySet(const QString &name, const QString &value)
 
 QString MFDevice::propertyGet(const QString &name) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_properties.value(name);
 }
 
@@ -285,7 +285,7 @@ std::unique_ptr<MFAudioInput> MFDevice::makeAudioInput(const QString &name, cons
 {
     QString source;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         source = m_pulseNames.value(name);
     }
     if (source.isEmpty() || fmt.channels <= 0)
@@ -298,7 +298,7 @@ void MFDevice::applyPendingConfig()
     QMap<int, QString> selected;
     QMap<QString, QString> props;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         if (m_version == m_appliedVersion)
             return;
         m_appliedVersion = m_version;
@@ -311,7 +311,7 @@ void MFDevice::applyPendingConfig()
     if (video != m_videoName || (screen && props != m_videoProps)) {
         std::unique_ptr<MFVideoSource> fresh = makeVideoSource(video, props);
         {
-            QMutexLocker lock(&m_mutex);
+            std::lock_guard<std::mutex> lock(m_mutex);
             m_activeVideo = fresh.get();
         }
         m_video = std::move(fresh); // the old source goes here, on the reading thread
@@ -380,7 +380,7 @@ int MFDevice::getFrame(const MFFormat &format, int timeoutMs, MFFramePtr *frame)
 
 void MFDevice::interrupt()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (MFVideoSource *source = m_activeVideo.load())
         source->interrupt();
 }

@@ -2,12 +2,12 @@
 #include "media/engine/MFFrame.h"
 
 #include <QMap>
-#include <QMutex>
 #include <QRect>
 #include <QStringList>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace mf {
 
@@ -77,7 +77,7 @@ private:
     std::vector<int16_t> soundFor(int samples, const MFAudioFormat &fmt);
     QStringList listDevices(int type);
 
-    mutable QMutex m_mutex; // guards everything below up to the reader's state
+    mutable std::mutex m_mutex; // guards everything below up to the reader's state
     QMap<int, QStringList> m_lists;
     QMap<int, QString> m_selected;
     QMap<QString, QString> m_properties;

@@ -47,7 +47,7 @@ MFPreviewTarget::~MFPreviewTarget()
 void MFPreviewTarget::setFrame(const MFFramePtr &frame)
 {
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_frame = frame;
         if (frame && m_audio && frame->audioSampleCount() > 0)
             queueSound(*frame);
@@ -58,7 +58,7 @@ void MFPreviewTarget::setFrame(const MFFramePtr &frame)
 
 MFFramePtr MFPreviewTarget::frame() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_frame;
 }
 
@@ -153,7 +153,7 @@ void MFPreviewTarget::stopAudio()
     m_audioOutput->stop();
     m_audioDevice = nullptr;
     m_audioOutput.reset();
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_pendingSound.clear();
 }
 
@@ -172,7 +172,7 @@ void MFPreviewTarget::feedSound()
 {
     if (!m_audioDevice || !m_audioOutput)
         return;
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const int room = m_audioOutput->bytesFree() & ~3;
     const int n = qMin(room, int(m_pendingSound.size()));
     if (n <= 0)

@@ -1,13 +1,13 @@
 #pragma once
 #include "media/engine/MFFrame.h"
 
-#include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 class QAudioOutput;
 class QIODevice;
@@ -45,7 +45,7 @@ private:
     void queueSound(const MFFrame &frame);
     void feedSound();
 
-    mutable QMutex m_mutex; // guards m_frame and m_pendingSound
+    mutable std::mutex m_mutex; // guards m_frame and m_pendingSound
     MFFramePtr m_frame;
     QByteArray m_pendingSound;
     std::atomic<bool> m_refreshQueued{false};
