@@ -9,7 +9,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QMutex>
+#include <mutex>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -84,11 +84,11 @@ void TestMainWindow::init()
 
 namespace {
 // The mixer thread logs while the window is built.
-QMutex g_messagesLock;
+std::mutex g_messagesLock;
 QStringList g_messages;
 void collectMessage(QtMsgType, const QMessageLogContext &, const QString &message)
 {
-    QMutexLocker lock(&g_messagesLock);
+    std::lock_guard<std::mutex> lock(g_messagesLock);
     g_messages.append(message);
 }
 
@@ -118,7 +118,7 @@ void TestMainWindow::formConnectsByNameAndOrdersItsPages()
     qInstallMessageHandler(previous);
     // A renamed object or signal leaves its on_<object>_<signal> slot unconnected,
     // and connectSlotsByName says so.
-    QMutexLocker lock(&g_messagesLock);
+    std::unique_lock<std::mutex> lock(g_messagesLock);
     const QStringList unconnected = g_messages.filter("connectSlotsByName");
     g_messages.clear();
     lock.unlock();

@@ -6,7 +6,7 @@ int CallerGate::admit(int socket, const StreamRoute &route)
 {
     if (!route.isValid())
         return SRT_REJX_BAD_REQUEST;
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_admitted.count(socket) != 0)
         return 0;
     if (int(m_admitted.size()) >= m_maxCallers)
@@ -21,13 +21,13 @@ int CallerGate::admit(int socket, const StreamRoute &route)
 
 void CallerGate::release(int socket)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_admitted.erase(socket);
 }
 
 std::vector<int> CallerGate::admittedSockets() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<int> sockets;
     sockets.reserve(m_admitted.size());
     for (const auto &entry : m_admitted)
@@ -37,7 +37,7 @@ std::vector<int> CallerGate::admittedSockets() const
 
 int CallerGate::count() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return int(m_admitted.size());
 }
 

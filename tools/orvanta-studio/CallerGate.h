@@ -1,7 +1,7 @@
 #pragma once
 #include "StreamRoute.h"
 
-#include <QMutex>
+#include <mutex>
 
 #include <map>
 #include <vector>
@@ -27,6 +27,6 @@ public:
 
 private:
     const int m_maxCallers;
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     std::map<int, StreamRoute> m_admitted;
 };

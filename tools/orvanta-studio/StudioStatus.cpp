@@ -6,7 +6,7 @@
 
 int StudioStatus::addStream(const Stream &stream)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const int key = m_nextKey++;
     m_streams[key] = stream;
     trimHistory();
@@ -25,7 +25,7 @@ void StudioStatus::trimHistory()
 
 void StudioStatus::addReceived(int key, qint64 bytes, qint64 messages, qint64 nowMs)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_streams.find(key);
     // An empty read says nothing about when data flowed: the rate spans
     // the first to the last byte, not the connection's life.
@@ -40,7 +40,7 @@ void StudioStatus::addReceived(int key, qint64 bytes, qint64 messages, qint64 no
 
 void StudioStatus::setSent(int key, qint64 sentBytes, qint64 droppedBytes)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_streams.find(key);
     if (it == m_streams.end())
         return;
@@ -50,7 +50,7 @@ void StudioStatus::setSent(int key, qint64 sentBytes, qint64 droppedBytes)
 
 void StudioStatus::setDisconnected(int key)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_streams.find(key);
     if (it != m_streams.end())
         it->second.connected = false;
@@ -59,14 +59,14 @@ void StudioStatus::setDisconnected(int key)
 
 StudioStatus::Stream StudioStatus::stream(int key) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_streams.find(key);
     return it == m_streams.end() ? Stream() : it->second;
 }
 
 void StudioStatus::addArrow(const QString &id, qint32 counter)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_arrows.push_back({id, counter});
     while (m_arrows.size() > kMaxArrows)
         m_arrows.pop_front();
@@ -74,13 +74,13 @@ void StudioStatus::addArrow(const QString &id, qint32 counter)
 
 void StudioStatus::countRejected()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     ++m_rejected;
 }
 
 QByteArray StudioStatus::toJson() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     QJsonArray streams;
     for (const auto &entry : m_streams) {
         const Stream &s = entry.second;

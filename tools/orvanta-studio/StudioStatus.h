@@ -1,6 +1,6 @@
 #pragma once
 #include <QByteArray>
-#include <QMutex>
+#include <mutex>
 #include <QString>
 
 #include <deque>
@@ -48,7 +48,7 @@ private:
     };
     void trimHistory();
 
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     std::map<int, Stream> m_streams;
     std::deque<Arrow> m_arrows;
     int m_nextKey = 1;
