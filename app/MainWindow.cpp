@@ -6,6 +6,7 @@
 
 #include "app/DeploymentSettings.h"
 #include "app/DistributiveExporter.h"
+#include "app/InstanceFolder.h"
 #include "app/LinkSharing.h"
 #include "app/LogsDlg.h"
 #include "app/NumberLookup.h"
@@ -130,6 +131,7 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     prepareTemporaryFolder();
 
     player = new PlayerWorker();
+    player->setSplashPath(splashPath);
     updateChecker = new UpdateChecker(settings, this, this);
     updateChecker->check(updateUrl());
 
@@ -201,9 +203,11 @@ void MainWindow::constructForm()
 
 void MainWindow::prepareTemporaryFolder()
 {
-    // The feedback player shows splash.png while its stream connects; a file
-    // left by an earlier run is kept.
-    PlayerWorker::prepareSplashFile();
+    // The feedback player shows splash.png while its stream connects. Each
+    // instance has a folder of its own, so nothing another user or another
+    // instance put in a shared place is written to or removed.
+    temporaryFolder = std::make_unique<InstanceFolder>();
+    splashPath = temporaryFolder->addCopy(QStringLiteral(":/splash"), QStringLiteral("splash.png"));
 }
 
 void MainWindow::addStatusLabels()
@@ -296,6 +300,11 @@ void MainWindow::applyModeSetting()
 }
 
 // ---------------------------------------------------------------- settings
+
+QString MainWindow::temporaryFolderPath() const
+{
+    return temporaryFolder->path();
+}
 
 QString MainWindow::lookupOrigin() const
 {
@@ -392,9 +401,7 @@ void MainWindow::saveSettings()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    QDir folder(PlayerWorker::splashFolder());
-    if (folder.exists())
-        folder.removeRecursively();
+    temporaryFolder->remove();
     // The capture frame window is hidden here.
     saveSettings();
     // Written at once: the process may end right after the event loop returns.
