@@ -2,9 +2,9 @@
 # fuzz.sh [SECONDS [TARGET...]]: builds the libFuzzer targets of the parsers
 # that read outside input (fuzz/) with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer, and runs each for SECONDS (default 300),
-# starting from the corpus in fuzz/corpus/. New inputs go to
-# build-fuzz/corpus/, crashing inputs to build-fuzz/artifacts/. Exits
-# non-zero when a target finds a fault.
+# starting from the corpus in fuzz/corpus/ with the words in fuzz/dict/.
+# New inputs go to build-fuzz/corpus/, crashing inputs to
+# build-fuzz/artifacts/. Exits non-zero when a target finds a fault.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-300}
@@ -26,7 +26,7 @@ for target in "${targets[@]}"; do
   # One worker: the machine is shared with the other test steps.
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "build-fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
-      -print_final_stats=1 -artifact_prefix="build-fuzz/artifacts/$target-" \
+      -print_final_stats=1 -artifact_prefix="build-fuzz/artifacts/$target-" -dict="fuzz/dict/$target.dict" \
       "$work" "fuzz/corpus/$target" >"$log" 2>&1 || rc=$?
   grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true
   [ "$rc" -eq 0 ] || tail -n 60 "$log"
