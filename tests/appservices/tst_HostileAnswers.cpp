@@ -100,20 +100,13 @@ class TestHostileAnswers : public QObject
         checker.setTimeout(kShortTimeoutMs);
         QSignalSpy checked(&checker, &UpdateChecker::checked);
         UpdateResult result;
-        // The format is read while the box is up; the watcher then closes it.
-        QTimer formatReader;
-        connect(&formatReader, &QTimer::timeout, [&] {
-            for (QWidget *widget : QApplication::topLevelWidgets())
-                if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
-                    result.textFormat = int(box->textFormat());
-        });
-        formatReader.start(1);
         BoxWatcher watcher("Remind Later");
         checker.check(manifestUrl);
         result.checked = QTest::qWaitFor([&] { return !checked.isEmpty(); }, kWaitMs);
         watcher.stop();
         result.boxSeen = watcher.seen;
         result.text = watcher.text;
+        result.textFormat = watcher.textFormat;
         return result;
     }
 
