@@ -6,6 +6,7 @@
 
 #include "app/DeploymentSettings.h"
 #include "app/DistributiveExporter.h"
+#include "app/InstanceFolder.h"
 #include "app/LinkSharing.h"
 #include "app/LogsDlg.h"
 #include "app/NumberLookup.h"
@@ -13,6 +14,7 @@
 #include "app/SettingsKeys.h"
 #include "app/SourceMenus.h"
 #include "app/SpeedTest.h"
+#include "app/StreamLink.h"
 #include "app/TImageWidget.h"
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
@@ -53,7 +55,6 @@ constexpr int kLayoutCamera = 10;
 constexpr int kLayoutScreen = 20;
 constexpr int kLayoutMix = 30;
 constexpr int kAdvancedFormHeight = 135;
-constexpr int kLinkFieldCount = 6;
 constexpr float kLoudLevelDb = -19.0f;
 constexpr int kMuteHoldMs = 600;
 constexpr int kRelayWaitStepMs = 500;
@@ -130,6 +131,7 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     prepareTemporaryFolder();
 
     player = new PlayerWorker();
+    player->setSplashPath(splashPath);
     updateChecker = new UpdateChecker(settings, this, this);
     updateChecker->check(updateUrl());
 
@@ -201,9 +203,11 @@ void MainWindow::constructForm()
 
 void MainWindow::prepareTemporaryFolder()
 {
-    // The feedback player shows splash.png while its stream connects; a file
-    // left by an earlier run is kept.
-    PlayerWorker::prepareSplashFile();
+    // The feedback player shows splash.png while its stream connects. Each
+    // instance has a folder of its own, so nothing another user or another
+    // instance put in a shared place is written to or removed.
+    temporaryFolder = std::make_unique<InstanceFolder>();
+    splashPath = temporaryFolder->addCopy(QStringLiteral(":/splash"), QStringLiteral("splash.png"));
 }
 
 void MainWindow::addStatusLabels()
@@ -297,6 +301,11 @@ void MainWindow::applyModeSetting()
 
 // ---------------------------------------------------------------- settings
 
+QString MainWindow::temporaryFolderPath() const
+{
+    return temporaryFolder->path();
+}
+
 QString MainWindow::lookupOrigin() const
 {
     return DeploymentSettings::lookupOrigin(*settings);
@@ -341,31 +350,27 @@ void MainWindow::fillEncoderList()
 
 void MainWindow::applyLink(const QString &link)
 {
-    if (!isLink(link)) {
+    const StreamLink parsed(link);
+    if (!parsed.isLink()) {
         qDebug() << "-- link without \"://\" ignored";
         return;
     }
-    const int schemeEnd = link.indexOf(QLatin1String("://"));
-    const QStringList fields = link.mid(schemeEnd + 3).split(QLatin1Char('/'));
-    auto field = [&fields](int index) {
-        return index < fields.size() ? fields.at(index) : QString();
-    };
-    if (!field(0).isEmpty())
-        ui->txtURL->setText(field(0));
-    if (!field(1).isEmpty())
-        ui->txtStreamID->setText(field(1));
-    if (!field(2).isEmpty())
-        ui->spbVBR->setValue(field(2).toInt());
-    if (!field(3).isEmpty())
-        ui->cmbABR->setCurrentText(field(3));
-    if (!field(4).isEmpty())
-        ui->cmbFrames->setCurrentText(field(4));
-    ui->chkCombined->setChecked(field(kLinkFieldCount - 1).toUpper() == QLatin1String("DBL"));
+    if (!parsed.field(StreamLink::Server).isEmpty())
+        ui->txtURL->setText(parsed.field(StreamLink::Server));
+    if (!parsed.field(StreamLink::StreamId).isEmpty())
+        ui->txtStreamID->setText(parsed.field(StreamLink::StreamId));
+    if (!parsed.field(StreamLink::VideoBitRate).isEmpty())
+        ui->spbVBR->setValue(parsed.field(StreamLink::VideoBitRate).toInt());
+    if (!parsed.field(StreamLink::AudioBitRate).isEmpty())
+        ui->cmbABR->setCurrentText(parsed.field(StreamLink::AudioBitRate));
+    if (!parsed.field(StreamLink::FrameName).isEmpty())
+        ui->cmbFrames->setCurrentText(parsed.field(StreamLink::FrameName));
+    ui->chkCombined->setChecked(parsed.twoFrames());
 }
 
 bool MainWindow::isLink(const QString &text)
 {
-    return text.contains(QLatin1String("://"));
+    return StreamLink(text).isLink();
 }
 
 void MainWindow::saveSettings()
@@ -392,9 +397,7 @@ void MainWindow::saveSettings()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    QDir folder(PlayerWorker::splashFolder());
-    if (folder.exists())
-        folder.removeRecursively();
+    temporaryFolder->remove();
     // The capture frame window is hidden here.
     saveSettings();
     // Written at once: the process may end right after the event loop returns.

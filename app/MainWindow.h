@@ -4,9 +4,12 @@
 #include <QString>
 #include <QTimer>
 
+#include <memory>
+
 #include "app/CpuLoad.h"
 #include "app/LinkFields.h"
 
+class InstanceFolder;
 class LogsDlg;
 class NumberLookup;
 class UpdateChecker;
@@ -51,6 +54,8 @@ public:
     LinkFields linkFields() const;
 
     QSettings *settingsStore() const { return settings; }
+    // This instance's own temporary folder (removed at close).
+    QString temporaryFolderPath() const;
     QString lookupOrigin() const;
     QString updateUrl() const;
 
@@ -147,4 +152,6 @@ private:
     QMenu *audioMenu = nullptr;
     QRect cropRect;
     SourceMenus *sourceMenus = nullptr;
+    std::unique_ptr<InstanceFolder> temporaryFolder;
+    QString splashPath;
 };

@@ -1,11 +1,13 @@
 #pragma once
+#include "app/BoundedGet.h"
+#include "app/LookupAnswer.h"
+
 #include <QByteArray>
 #include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
-class QNetworkAccessManager;
 class QWidget;
 
 // Turns a nine-digit number into a link through the lookup service.
@@ -15,14 +17,10 @@ class NumberLookup : public QObject
 {
     Q_OBJECT
 public:
-    struct Outcome
-    {
-        bool ok = false;
-        QString url;          // when ok
-        QString errorMessage; // otherwise
-    };
+    using Outcome = LookupAnswer;
 
-    static constexpr int kTimeoutMs = 30000;
+    // For the whole request, however slowly the answer arrives.
+    static constexpr int kTimeoutMs = BoundedGet::kTimeoutMs;
 
     explicit NumberLookup(QWidget *boxParent, QObject *parent = nullptr);
 
@@ -32,6 +30,8 @@ public:
     // otherwise sends the request (or, without an origin, reports that no
     // answer came) and returns true.
     bool request(const QString &origin, const QString &number);
+    // The time the whole request may take; kTimeoutMs unless changed.
+    void setTimeout(int milliseconds) { timeoutMs = milliseconds; }
 
     static QString requestUrl(const QString &origin, const QString &number);
     static Outcome evaluate(int httpStatus, QNetworkReply::NetworkError error,
@@ -41,11 +41,10 @@ signals:
     void replyFinished();
     void linkReceived(const QString &url);
 
-private slots:
-    void onReplyFinished();
-
 private:
+    void onReplyFinished(const BoundedGet::Result &result);
     void finish(const Outcome &outcome);
 
     QPointer<QWidget> boxParent;
+    int timeoutMs = kTimeoutMs;
 };

@@ -1,14 +1,10 @@
 #include "app/UpdateChecker.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
+#include "diagnostics/LogLine.h"
+
 #include <QMessageBox>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPushButton>
 #include <QSettings>
-#include <QUrl>
 
 UpdateChecker::UpdateChecker(QSettings *settings, QWidget *boxParent, QObject *parent)
     : QObject(parent)
@@ -17,26 +13,14 @@ UpdateChecker::UpdateChecker(QSettings *settings, QWidget *boxParent, QObject *p
 {
 }
 
-void UpdateChecker::check(const QString &manifestUrl)
+void UpdateChecker::check(const QString &url)
 {
-    if (manifestUrl.isEmpty())
+    if (url.isEmpty())
         return;
-    auto *manager = new QNetworkAccessManager(this);
-    connect(manager, &QNetworkAccessManager::finished, this, &UpdateChecker::handleReply);
-    QNetworkRequest request{QUrl(manifestUrl)};
-    request.setTransferTimeout(kTimeoutMs);
-    manager->get(request);
-}
-
-UpdateChecker::Manifest UpdateChecker::parseManifest(const QByteArray &body)
-{
-    const QJsonObject object = QJsonDocument::fromJson(body).object();
-    return {object.value("build").toInt(0), object.value("msg").toString(), object.value("url").toString()};
-}
-
-QString UpdateChecker::offerText(const Manifest &manifest)
-{
-    return manifest.msg + QString("    <a href='%1' style='color:white;'>Download</a>").arg(manifest.url);
+    manifestUrl = QUrl(url);
+    // Parented to this object, it deletes itself once it has answered.
+    auto *get = new BoundedGet(manifestUrl, this, timeoutMs);
+    connect(get, &BoundedGet::finished, this, &UpdateChecker::handleReply);
 }
 
 bool UpdateChecker::shouldOffer(const Manifest &manifest) const
@@ -44,22 +28,26 @@ bool UpdateChecker::shouldOffer(const Manifest &manifest) const
     return manifest.build > kOwnBuild && settings->value("SKIP_UPDATE", 0).toInt() != manifest.build;
 }
 
-void UpdateChecker::handleReply(QNetworkReply *reply)
+void UpdateChecker::handleReply(const BoundedGet::Result &result)
 {
-    // Failed checks are dropped too, so no manager outlives its only request.
-    reply->deleteLater();
-    reply->manager()->deleteLater();
-    if (reply->error() == QNetworkReply::NoError) {
-        const Manifest manifest = parseManifest(reply->readAll());
+    if (result.error == QNetworkReply::NoError) {
+        const Manifest manifest = parseManifest(result.body);
         if (shouldOffer(manifest))
             offer(manifest);
+    } else if (result.tooLarge || result.timedOut) {
+        logLine(QStringLiteral("update manifest ignored: ") + result.errorString);
     }
     emit checked();
 }
 
 void UpdateChecker::offer(const Manifest &manifest)
 {
-    QMessageBox box(QMessageBox::Information, "Update Info", offerText(manifest), QMessageBox::NoButton, boxParent);
+    if (!manifest.hasDownloadLink(manifestUrl))
+        logLine(QStringLiteral("update offer without a download link: the link is no web address"));
+    QMessageBox box(QMessageBox::Information, "Update Info", manifest.offerText(manifestUrl), QMessageBox::NoButton,
+                    boxParent);
+    // Escaped by offerText, so the manifest's own markup shows as text.
+    box.setTextFormat(Qt::RichText);
     QPushButton *skip = box.addButton("Skip this update", QMessageBox::YesRole);
     QPushButton *later = box.addButton("Remind Later", QMessageBox::NoRole);
     box.setDefaultButton(later);

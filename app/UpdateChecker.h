@@ -1,11 +1,14 @@
 #pragma once
 #include "OrvantaVersion.h"
 
+#include "app/BoundedGet.h"
+#include "app/UpdateManifest.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 
-class QNetworkReply;
 class QSettings;
 class QWidget;
 
@@ -16,34 +19,30 @@ class UpdateChecker : public QObject
     Q_OBJECT
 public:
     static constexpr int kOwnBuild = ORVANTA_BUILD_NUMBER;
-    static constexpr int kTimeoutMs = 30000;
+    // For the whole request, however slowly the manifest arrives.
+    static constexpr int kTimeoutMs = BoundedGet::kTimeoutMs;
 
-    struct Manifest
-    {
-        int build = 0;
-        QString msg;
-        QString url;
-    };
+    using Manifest = UpdateManifest;
 
     UpdateChecker(QSettings *settings, QWidget *boxParent, QObject *parent = nullptr);
 
     // An empty URL skips the check.
     void check(const QString &manifestUrl);
+    void setTimeout(int milliseconds) { timeoutMs = milliseconds; }
 
-    static Manifest parseManifest(const QByteArray &body);
-    static QString offerText(const Manifest &manifest);
+    static Manifest parseManifest(const QByteArray &body) { return UpdateManifest::parse(body); }
     bool shouldOffer(const Manifest &manifest) const;
 
 signals:
     // After every handled reply, whatever its outcome.
     void checked();
 
-private slots:
-    void handleReply(QNetworkReply *reply);
-
 private:
+    void handleReply(const BoundedGet::Result &result);
     void offer(const Manifest &manifest);
 
     QSettings *settings;
     QPointer<QWidget> boxParent;
+    QUrl manifestUrl;
+    int timeoutMs = kTimeoutMs;
 };

@@ -6,9 +6,6 @@
 #include "transport/ArrowSender.h"
 
 #include <QDebug>
-#include <QDir>
-#include <QFile>
-#include <QStandardPaths>
 #include <new>
 
 PlayerWorker::PlayerWorker(QObject *parent) : QThread(parent) {}
@@ -25,25 +22,19 @@ PlayerWorker::~PlayerWorker()
     m_url.clear();
 }
 
-QString PlayerWorker::splashFolder()
+void PlayerWorker::setSplashPath(const QString &path)
 {
-    return QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QStringLiteral("/orvanta");
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_splashPath = path;
 }
 
-QString PlayerWorker::splashPath()
+QString PlayerWorker::splashPath() const
 {
-    return splashFolder() + QStringLiteral("/splash.png");
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_splashPath;
 }
 
-void PlayerWorker::prepareSplashFile()
-{
-    QDir folder(splashFolder());
-    if (!folder.exists())
-        folder.mkpath(QStringLiteral("."));
-    QFile::copy(QStringLiteral(":/splash"), splashPath());
-}
-
-QString PlayerWorker::readerOptions()
+QString PlayerWorker::readerOptions() const
 {
     return QStringLiteral("network.low_delay=true network.buffer_max=2 network.open_async=true "
                           "network.show_attempts=false network.open_image='%1'")

@@ -36,14 +36,12 @@ public:
     // The preview of the current run, if any.
     std::shared_ptr<mf::MFPreview> currentPreview() const;
 
-    // Where the waiting picture lives while the program runs.
-    static QString splashFolder();
-    static QString splashPath();
-    // Creates the folder and copies the ":/splash" resource there unless a
-    // file is already in place.
-    static void prepareSplashFile();
+    // The picture shown while the stream connects (a file of the program's
+    // own temporary folder); empty for none. Taken at the next startPlay.
+    void setSplashPath(const QString &path);
+    QString splashPath() const;
 
-    static QString readerOptions();
+    QString readerOptions() const;
 
 protected:
     void run() override;
@@ -52,11 +50,12 @@ private:
     void play();
 
     QString m_url;
+    QString m_splashPath;
     std::shared_ptr<mf::MFPreview> m_preview;
     std::atomic<quint64> m_window{0};
     std::atomic<bool> m_playing{false};
     std::atomic<bool> m_muted{false};
     std::atomic<bool> m_stopRequested{false};
     std::unique_ptr<ArrowSender> m_arrowSender;
-    mutable std::mutex m_mutex;  // guards m_url and m_preview
+    mutable std::mutex m_mutex;  // guards m_url, m_splashPath and m_preview
 };

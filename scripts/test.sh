@@ -3,7 +3,8 @@
 # address/undefined-behaviour sanitizer build and a thread sanitizer build of
 # the suites that run code on threads of its own; starts Xvfb, a sound server
 # and the studio server; runs every test in the first two builds and those
-# suites in the third; stops what it started. Exits non-zero on any failure.
+# suites in the third; runs the parsers' fuzz targets for a short time; stops
+# what it started. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -76,6 +77,7 @@ status=0
 step "tests (release build)" release_tests || status=1
 step "tests (address and undefined behaviour sanitizers, leaks)" asan_tests || status=1
 step "tests (thread sanitizer)" tsan_tests || status=1
+step "fuzz targets (clang, address and undefined behaviour sanitizers, 20 s each)" bash scripts/fuzz.sh 20 || status=1
 
 echo "== time per step =="
 printf '%s\n' "${timings[@]}"

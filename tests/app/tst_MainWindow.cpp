@@ -38,7 +38,8 @@ private slots:
     void linkFields();
     void linkArgumentStartsAtOnce();
     void closeWritesIniAndRemovesTemporaryFolder();
-    void earlierSplashFileIsKept();
+    void plantedLinkInSharedTemporaryFolderIsLeftAlone();
+    void twoWindowsKeepTheirOwnFolders();
     void deploymentValuesDefaultAndOverride();
     void serverWithoutPortWarns();
     void formSwitchAndPreviewClicks();
@@ -79,7 +80,6 @@ void TestMainWindow::init()
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
     settings.clear();
     settings.sync();
-    QDir(g_tempHome + "/orvanta").removeRecursively();
 }
 
 namespace {
@@ -514,13 +514,14 @@ void TestMainWindow::closeWritesIniAndRemovesTemporaryFolder()
 {
     QVERIFY(!QFile::exists(iniPath()) || QFileInfo(iniPath()).size() == 0);
     auto window = makeWindow();
-    const QString folder = g_tempHome + "/orvanta";
+    const QString folder = window->temporaryFolderPath();
+    QCOMPARE(QFileInfo(folder).dir().path(), QDir(g_tempHome).path());
+    // Mode 0700: the owner's three rights, none for group and others.
+    const QFileDevice::Permissions owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    QCOMPARE(QFileInfo(folder).permissions() & owner, owner);
+    QCOMPARE(int(QFileInfo(folder).permissions() & 0x0077), 0);
     QVERIFY(QFile::exists(folder + "/splash.png"));
     QCOMPARE(QImage(folder + "/splash.png").size(), QSize(1280, 720));
-    QFile extra(folder + "/left-over.bin");
-    QVERIFY(extra.open(QIODevice::WriteOnly));
-    extra.write("x");
-    extra.close();
 
     window->form()->txtURL->setText("close.example:1234");
     window->show();
@@ -536,17 +537,44 @@ void TestMainWindow::closeWritesIniAndRemovesTemporaryFolder()
     QVERIFY(!QFileInfo::exists(folder));
 }
 
-void TestMainWindow::earlierSplashFileIsKept()
+void TestMainWindow::plantedLinkInSharedTemporaryFolderIsLeftAlone()
 {
-    const QString folder = g_tempHome + "/orvanta";
-    QVERIFY(QDir().mkpath(folder));
-    QFile old(folder + "/splash.png");
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("left by an earlier run");
-    old.close();
-    auto window = makeWindow();
-    QVERIFY(old.open(QIODevice::ReadOnly));
-    QCOMPARE(old.readAll(), QByteArray("left by an earlier run"));
+    // Another user's link where a shared folder name would be, pointing at
+    // files that user wants deleted or overwritten.
+    QTemporaryDir victim;
+    QFile precious(victim.filePath("splash.png"));
+    QVERIFY(precious.open(QIODevice::WriteOnly));
+    precious.write("not the program's");
+    precious.close();
+    const QString planted = g_tempHome + "/orvanta";
+    QVERIFY(QFile::link(victim.path(), planted));
+    {
+        auto window = makeWindow();
+        QVERIFY(!window->temporaryFolderPath().startsWith(planted + "/"));
+        QVERIFY(window->close());
+    }
+    QVERIFY(QFileInfo(planted).isSymLink());
+    QVERIFY(precious.open(QIODevice::ReadOnly));
+    QCOMPARE(precious.readAll(), QByteArray("not the program's"));
+    QCOMPARE(QDir(victim.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"splash.png"});
+    QVERIFY(QFile::remove(planted));
+}
+
+void TestMainWindow::twoWindowsKeepTheirOwnFolders()
+{
+    auto first = makeWindow();
+    auto second = makeWindow();
+    const QString firstFolder = first->temporaryFolderPath();
+    const QString secondFolder = second->temporaryFolderPath();
+    QVERIFY(firstFolder != secondFolder);
+    QVERIFY(first->close());
+    QVERIFY(!QFileInfo::exists(firstFolder));
+    // Closing one leaves the other's picture for its player.
+    QCOMPARE(QImage(secondFolder + "/splash.png").size(), QSize(1280, 720));
+    first.reset();
+    QVERIFY(QFileInfo::exists(secondFolder + "/splash.png"));
+    QVERIFY(second->close());
+    QVERIFY(!QFileInfo::exists(secondFolder));
 }
 
 void TestMainWindow::deploymentValuesDefaultAndOverride()
@@ -716,6 +744,8 @@ int main(int argc, char *argv[])
     QDir().mkpath(g_tempHome);
     qputenv("XDG_CONFIG_HOME", g_configHome.toLocal8Bit());
     qputenv("TMPDIR", g_tempHome.toLocal8Bit());
+    // The program's folder then goes to TMPDIR, where the tests look.
+    qunsetenv("XDG_RUNTIME_DIR");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

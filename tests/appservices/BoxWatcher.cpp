@@ -23,6 +23,7 @@ void BoxWatcher::poll()
         seen = true;
         title = box->windowTitle();
         text = box->text();
+        textFormat = int(box->textFormat());
         icon = box->icon();
         parent = box->parentWidget();
         standardButtons = int(box->standardButtons());

@@ -17,6 +17,7 @@ public:
     bool seen = false;
     QString title;
     QString text;
+    int textFormat = -1;
     int icon = 0;
     QStringList buttons;
     int standardButtons = 0;

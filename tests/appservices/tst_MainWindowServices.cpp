@@ -1,6 +1,7 @@
 #include "BoxWatcher.h"
 #include "HttpStub.h"
 
+#include "app/LookupAnswer.h"
 #include "app/MainWindow.h"
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
@@ -60,33 +61,56 @@ private slots:
     {
         configure("{\"build\":22}");
         server.setReply("/api/srt/get_url/123-456-789", 200,
-                        "{\"url\":\"srt://studio/cam7/3000/256/SD/DBL\"}");
+                        "{\"url\":\"srt://127.0.0.1:9/cam7/3000/256/SD/DBL\"}");
         MainWindow window(QString{});
         Ui::MainWindow *ui = window.form();
         ui->numberEdit->setText("123-456-789");
-        // The link has no port, so starting stops at the server check's warning.
-        BoxWatcher watcher;
         ui->startBtn_1->click();
         QCOMPARE(ui->startBtn_1->text(), QString("Wait..."));
         QVERIFY(!ui->startBtn_1->isEnabled());
         QVERIFY(!ui->modeLbl->isEnabled());
         QCOMPARE(window.settingsStore()->value("NUMBER").toString(), QString("123-456-789"));
-        QVERIFY(QTest::qWaitFor([&] { return watcher.seen; }, kWaitMs));
-        QCOMPARE(watcher.title, QString("Warning"));
-        QCOMPARE(ui->txtURL->text(), QString("studio"));
+        QVERIFY(QTest::qWaitFor([&] { return ui->stackedWidget->currentIndex() == MainWindow::PreviewPage; },
+                                kWaitMs));
+        QCOMPARE(ui->txtURL->text(), QString("127.0.0.1:9"));
         QCOMPARE(ui->txtStreamID->text(), QString("cam7"));
         QCOMPARE(ui->startBtn_1->text(), QString("Start"));
         QVERIFY(ui->startBtn_1->isEnabled());
         QVERIFY(ui->modeLbl->isEnabled());
         QVERIFY(server.requestedPaths().contains("/api/srt/get_url/123-456-789"));
+        window.toggleStreaming();
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
 
         // The form's fields as a shared link.
-        QCOMPARE(window.buildLink(), QString("studio/cam7/%1/%2/%3%4")
+        QCOMPARE(window.buildLink(), QString("127.0.0.1:9/cam7/%1/%2/%3%4")
                                          .arg(ui->spbVBR->value())
                                          .arg(ui->cmbABR->currentText(), ui->cmbFrames->currentText(),
                                               ui->chkCombined->isChecked() ? "/DBL" : ""));
         ui->actionCopy_Link->trigger();
         QCOMPARE(QApplication::clipboard()->text(), "orvanta://" + window.buildLink());
+    }
+
+    void lookupWithUnusableLinkStartsNothing()
+    {
+        configure("{\"build\":22}");
+        QSettings stored(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
+        stored.setValue("URL", "127.0.0.1:9");
+        stored.setValue("STREAMID", "saved");
+        stored.sync();
+        server.setReply("/api/srt/get_url/123-456-789", 200, "{\"url\":\"file:///etc/passwd\"}");
+        MainWindow window(QString{});
+        Ui::MainWindow *ui = window.form();
+        ui->numberEdit->setText("123-456-789");
+        BoxWatcher watcher;
+        ui->startBtn_1->click();
+        QVERIFY(QTest::qWaitFor([&] { return watcher.seen; }, kWaitMs));
+        QCOMPARE(watcher.title, QString("Error"));
+        QCOMPARE(watcher.text, QString(LookupAnswer::kUnusableLink));
+        QCOMPARE(ui->txtURL->text(), QString("127.0.0.1:9"));
+        QCOMPARE(ui->txtStreamID->text(), QString("saved"));
+        QTest::qWait(50);
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        QCOMPARE(ui->startBtn_1->text(), QString("Start"));
     }
 
     void logsAndCpuLabel()

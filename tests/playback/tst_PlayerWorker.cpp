@@ -163,28 +163,13 @@ void TestPlayerWorker::controlChannelPassThrough()
 
 void TestPlayerWorker::splashFile()
 {
-    QTemporaryDir temp;
-    const QByteArray oldTemp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", temp.path().toUtf8());
-    QCOMPARE(PlayerWorker::splashPath(), temp.path() + "/orvanta/splash.png");
-    PlayerWorker::prepareSplashFile();
-    QVERIFY(QFileInfo(temp.path() + "/orvanta").isDir());
-    // A file left behind (after a crash) is kept.
-    QFile stale(PlayerWorker::splashPath());
-    QVERIFY(stale.open(QIODevice::WriteOnly));
-    stale.write("old");
-    stale.close();
-    PlayerWorker::prepareSplashFile();
-    QVERIFY(stale.open(QIODevice::ReadOnly));
-    QCOMPARE(stale.readAll(), QByteArray("old"));
-    if (oldTemp.isEmpty())
-        qunsetenv("TMPDIR");
-    else
-        qputenv("TMPDIR", oldTemp);
-
-    QVERIFY(PlayerWorker::splashPath().endsWith("/orvanta/splash.png"));
-    QVERIFY(PlayerWorker::readerOptions().endsWith("network.open_image='" + PlayerWorker::splashPath() + "'"));
-    QVERIFY(PlayerWorker::readerOptions().startsWith(
+    PlayerWorker player;
+    QCOMPARE(player.splashPath(), QString());
+    QVERIFY(player.readerOptions().endsWith("network.open_image=''"));
+    player.setSplashPath("/run/user/1000/orvanta-Ab12Cd/splash.png");
+    QCOMPARE(player.splashPath(), QString("/run/user/1000/orvanta-Ab12Cd/splash.png"));
+    QVERIFY(player.readerOptions().endsWith("network.open_image='/run/user/1000/orvanta-Ab12Cd/splash.png'"));
+    QVERIFY(player.readerOptions().startsWith(
         "network.low_delay=true network.buffer_max=2 network.open_async=true network.show_attempts=false "));
 }
 
