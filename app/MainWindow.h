@@ -4,10 +4,14 @@
 #include <QString>
 #include <QTimer>
 
+#include <memory>
+
 #include "app/CpuLoad.h"
 #include "app/LinkFields.h"
 
+class BroadcastSession;
 class LogsDlg;
+class QLabel;
 class NumberLookup;
 class UpdateChecker;
 class Mixer;
@@ -15,7 +19,6 @@ class PlayerWorker;
 class QAction;
 class QMenu;
 class QSettings;
-class RESender;
 class SourceMenus;
 class SpeedTest;
 
@@ -122,8 +125,9 @@ private:
     void layoutPreviewPage();
     quint64 mixerPreviewWindow() const;
     bool startStreaming();
-    bool waitForRelayPort();
     void stopStreaming();
+    void createSession();
+    void showSessionStatus(const QString &text, bool warning);
 
     LogsDlg *logsDlg = nullptr;
     Ui::MainWindow *ui = nullptr;
@@ -133,7 +137,8 @@ private:
     bool mixerStarted = false;
     // WCapture captureFrame;  -- the capture frame window, held by value
     bool streaming = false;
-    RESender *relay = nullptr;
+    std::unique_ptr<BroadcastSession> session;
+    QLabel *sessionLabel = nullptr;
     QSettings *settings = nullptr;
     SpeedTest *speedTest = nullptr;
     PlayerWorker *player = nullptr;
