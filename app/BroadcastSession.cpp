@@ -1,5 +1,6 @@
 #include "app/BroadcastSession.h"
 
+#include "diagnostics/HappensBefore.h"
 #include "diagnostics/LogLine.h"
 #include "media/PlayerWorker.h"
 #include "transport/ArrowSender.h"
@@ -42,6 +43,7 @@ BroadcastSession::~BroadcastSession()
     // closes whatever is still open, after its thread has ended.
     m_thread.quit();
     m_thread.wait();
+    HappensBefore::acquire(m_worker.get());
     m_worker.reset();
 }
 
@@ -98,11 +100,21 @@ void BroadcastSession::post(std::function<void(BroadcastWorker *)> job)
 {
     ++m_pendingJobs;
     BroadcastWorker *worker = m_worker.get();
+    // Qt's queue orders the two threads; the thread sanitizer is told so.
+    HappensBefore::release(this);
     QMetaObject::invokeMethod(
         worker,
         [this, worker, job] {
+            HappensBefore::acquire(this);
             job(worker);
-            QMetaObject::invokeMethod(this, [this] { --m_pendingJobs; }, Qt::QueuedConnection);
+            HappensBefore::release(worker);
+            QMetaObject::invokeMethod(
+                this,
+                [this, worker] {
+                    HappensBefore::acquire(worker);
+                    --m_pendingJobs;
+                },
+                Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
 }
@@ -122,6 +134,7 @@ void BroadcastSession::closeLink()
 
 void BroadcastSession::onOpened(int attempt, int controlSocket)
 {
+    HappensBefore::acquire(m_worker.get());
     SrtSocket control(controlSocket);
     if (attempt != m_attempt || !isActive())
         return;  // stale: the link is closed by the job queued behind it
@@ -145,6 +158,7 @@ void BroadcastSession::onOpened(int attempt, int controlSocket)
 
 void BroadcastSession::onOpenFailed(int attempt, const QString &reason)
 {
+    HappensBefore::acquire(m_worker.get());
     if (attempt != m_attempt || !isActive() || reason.isEmpty())
         return;
     if (m_hasBeenLive) {
@@ -159,6 +173,7 @@ void BroadcastSession::onOpenFailed(int attempt, const QString &reason)
 
 void BroadcastSession::onBroken(int attempt, const QString &reason)
 {
+    HappensBefore::acquire(m_worker.get());
     if (attempt != m_attempt || m_state != State::Live)
         return;
     logLine(QStringLiteral("*** BROADCAST INTERRUPTED: ") + reason);
@@ -242,6 +257,7 @@ void BroadcastSession::sampleHealth()
 
 void BroadcastSession::onHealth(int attempt, const LinkHealth &health)
 {
+    HappensBefore::acquire(m_worker.get());
     if (attempt != m_attempt || m_state != State::Live)
         return;
     const bool warning = health.isWarning(m_framesDroppedBefore);

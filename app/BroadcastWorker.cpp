@@ -1,5 +1,6 @@
 #include "app/BroadcastWorker.h"
 
+#include "diagnostics/HappensBefore.h"
 #include "diagnostics/LogLine.h"
 #include "media/EncoderConfig.h"
 #include "media/Mixer.h"
@@ -53,11 +54,13 @@ void BroadcastWorker::open(const BroadcastPlan &plan, int attempt, bool first, c
     if (*cancel && failure.isEmpty())
         failure = QStringLiteral("cancelled");
     if (failure.isEmpty()) {
+        HappensBefore::release(this);
         emit opened(attempt, controlSocket);
         return;
     }
     logLine(QStringLiteral("*** BROADCAST NOT STARTED: ") + failure);
     close();
+    HappensBefore::release(this);
     emit openFailed(attempt, *cancel ? QString() : failure);
 }
 
@@ -118,6 +121,7 @@ void BroadcastWorker::close()
             logLine(QStringLiteral("*** the relay did not end in time"));
         m_relay.reset();
     }
+    HappensBefore::release(this);
     emit closed();
 }
 
@@ -130,6 +134,7 @@ void BroadcastWorker::sampleHealth(int attempt)
         reportRelayError();
         return;
     }
+    HappensBefore::release(this);
     emit healthSampled(attempt, LinkHealth::fromStatistics(stats, m_writer ? m_writer->droppedFrames() : 0));
 }
 
@@ -138,5 +143,6 @@ void BroadcastWorker::reportRelayError()
     if (m_brokenReported || !m_relay)
         return;
     m_brokenReported = true;
+    HappensBefore::release(this);
     emit broken(m_attempt, QStringLiteral("The connection to the server was lost."));
 }

@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
+#include <QStatusBar>
 #include <QStackedWidget>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -31,10 +33,14 @@
 #include <signal.h>
 
 namespace {
+// What the heartbeat catches is a blocking call on the GUI thread: a connect
+// time-out (3 s), the relay's port poll (500 ms steps), a thread wait. The
+// limit leaves room for a loaded machine descheduling the thread; the
+// benchmark (bench/app) measures the real figure.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kStallLimitMs = 300;  // the sanitizers slow every step down
+constexpr int kStallLimitMs = 500;  // the sanitizers slow every step down
 #else
-constexpr int kStallLimitMs = 100;
+constexpr int kStallLimitMs = 250;
 #endif
 constexpr int kWaitMs = 15000;
 using State = BroadcastSession::State;
@@ -93,6 +99,8 @@ private slots:
     void frozenServerIsSurvived();
     void windowShowsTheCauseAndReturnsToTheForm();
     void windowRefusesAPortOutOfRange();
+    void enterOnAnIncompleteNumberAnswers();
+    void generatedLinkIsConfirmedInTheStatusLine();
 
 private:
     BroadcastPlan plan(quint16 port, const QString &streamId, const QString &host = "127.0.0.1") const;
@@ -423,6 +431,37 @@ void TestBroadcastSession::windowRefusesAPortOutOfRange()
     QCOMPARE(status->text(), QString("The server port must be a number from 1 to 65535."));
     QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
     QVERIFY(ui->stopBtn->isHidden());
+}
+
+void TestBroadcastSession::enterOnAnIncompleteNumberAnswers()
+{
+    MainWindow window(QString{});
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    Ui::MainWindow *ui = window.form();
+    ui->numberEdit->setFocus();
+    ui->numberEdit->setText("1234");
+    QString seen;
+    QTimer closer;
+    closer.setInterval(20);
+    connect(&closer, &QTimer::timeout, this, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            seen = box->text();
+            box->close();
+        }
+    });
+    closer.start();
+    QTest::keyClick(ui->numberEdit, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(seen, QString("Invalid number."), kWaitMs);
+    closer.stop();
+    QCOMPARE(ui->startBtn_1->text(), QString("Start"));
+}
+
+void TestBroadcastSession::generatedLinkIsConfirmedInTheStatusLine()
+{
+    MainWindow window(QString{});
+    window.form()->actionCopy_Link->trigger();
+    QCOMPARE(window.statusBar()->currentMessage(), QString("Link copied"));
 }
 
 int main(int argc, char **argv)
