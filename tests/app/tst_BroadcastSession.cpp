@@ -93,6 +93,7 @@ private slots:
     void unresolvableHostShowsTheCause();
     void secondCallerSeesTheRejectReason();
     void unknownCodecIsNoBroadcast();
+    void serverForOneCallerIsNoLiveBroadcastWithArrows();
     void liveShowsHealthAndStopsPromptly();
     void stopWhileConnectingEndsAtOnce();
     void studioRestartReconnectsWithKeyFrame();
@@ -249,6 +250,32 @@ void TestBroadcastSession::unknownCodecIsNoBroadcast()
     QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, kWaitMs);
     QCOMPARE(session.statusText(), QString("The encoder could not be opened (no-such-codec)."));
     QCOMPARE(started.count(), 0);
+    waitUntilWound(session, kWaitMs);
+    checkHeartbeat();
+}
+
+// The control and the media connection compete for the only place: the
+// broadcast is either refused with the reason or live without arrows, never
+// shown live while its media connection failed.
+void TestBroadcastSession::serverForOneCallerIsNoLiveBroadcastWithArrows()
+{
+    StudioProcess studio({"--max-callers", "1"});
+    QVERIFY2(studio.start(), studio.output().constData());
+    FramePump pump(*mixer);
+    BroadcastSession session(mixer.get(), player.get(), nullptr);
+    QSignalSpy arrows(&session, &BroadcastSession::arrowsAvailable);
+    heartbeat->restart();
+    session.start(plan(studio.srtPort(), "single"), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(session.state() == State::Failed || session.state() == State::Live, kWaitMs);
+    if (session.state() == State::Failed) {
+        QVERIFY2(session.statusText().contains("too many callers"), qPrintable(session.statusText()));
+        QVERIFY(arrows.isEmpty() || !arrows.last().at(0).toBool());
+    } else {
+        QVERIFY(arrows.isEmpty());
+        QVERIFY(!player->isControlConnected());
+        QVERIFY(!studio.waitForStream("single", "media", 10000, kWaitMs).isEmpty());
+        session.stop();
+    }
     waitUntilWound(session, kWaitMs);
     checkHeartbeat();
 }
