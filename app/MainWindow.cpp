@@ -7,6 +7,7 @@
 #include "app/BroadcastPlan.h"
 #include "app/BroadcastSession.h"
 #include "app/DeploymentSettings.h"
+#include "app/DeviceRegistry.h"
 #include "app/DistributiveExporter.h"
 #include "app/LinkSharing.h"
 #include "app/LogsDlg.h"
@@ -258,6 +259,16 @@ void MainWindow::createSourceMenus()
     sourceMenus = new SourceMenus(videoMenu, screenMenu, windowsMenu, audioMenu, settings, mixer,
                                   ui->chkSystemAudio, this);
     sourceMenus->setCropRect(cropRect);
+    // The devices are looked up off the GUI thread; the menus fill once they are known.
+    deviceRegistry = new DeviceRegistry(this);
+    sourceMenus->setDeviceRegistry(deviceRegistry);
+    connect(deviceRegistry, &DeviceRegistry::updated, sourceMenus, [this] {
+        sourceMenus->rebuildVideoMenu();
+        sourceMenus->rebuildAudioMenu();
+    });
+    connect(videoMenu, &QMenu::aboutToShow, deviceRegistry, &DeviceRegistry::refresh);
+    connect(audioMenu, &QMenu::aboutToShow, deviceRegistry, &DeviceRegistry::refresh);
+    deviceRegistry->refresh();
     connect(sourceMenus, &SourceMenus::handleChanged, this, &MainWindow::handleChanged);
     connect(sourceMenus, &SourceMenus::changeCropRect, this, [this](QRect rect) {
         cropRect = rect;

@@ -10,6 +10,7 @@
 #include "app/LinkFields.h"
 
 class BroadcastSession;
+class DeviceRegistry;
 class LogsDlg;
 class QLabel;
 class NumberLookup;
@@ -152,4 +153,5 @@ private:
     QMenu *audioMenu = nullptr;
     QRect cropRect;
     SourceMenus *sourceMenus = nullptr;
+    DeviceRegistry *deviceRegistry = nullptr;
 };
