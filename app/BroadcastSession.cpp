@@ -19,6 +19,7 @@ constexpr int kFeedbackRetries = 50;
 BroadcastSession::BroadcastSession(Mixer *mixer, PlayerWorker *player, QObject *logTarget, QObject *parent)
     : QObject(parent), m_mixer(mixer), m_player(player)
 {
+    qRegisterMetaType<BroadcastSession::State>("BroadcastSession::State");
     m_thread.setObjectName(QStringLiteral("broadcast session"));
     // Owned here and deleted after the thread ended; a parent would tie it to this thread.
     m_worker = std::make_unique<BroadcastWorker>(mixer, logTarget);
