@@ -4,7 +4,10 @@
 
 #include "OrvantaVersion.h"
 
+#include "app/BroadcastPlan.h"
+#include "app/BroadcastSession.h"
 #include "app/DeploymentSettings.h"
+#include "app/DeviceRegistry.h"
 #include "app/DistributiveExporter.h"
 #include "app/InstanceFolder.h"
 #include "app/LinkSharing.h"
@@ -27,7 +30,6 @@
 #include "media/engine/MFCatalog.h"
 #include "media/engine/MFWriter.h"
 #include "transport/ArrowSender.h"
-#include "transport/RESender.h"
 #include "transport/SrtConnect.h"
 
 #include <QCloseEvent>
@@ -57,10 +59,7 @@ constexpr int kLayoutMix = 30;
 constexpr int kAdvancedFormHeight = 135;
 constexpr float kLoudLevelDb = -19.0f;
 constexpr int kMuteHoldMs = 600;
-constexpr int kRelayWaitStepMs = 500;
-// A relay that has not listened after this long will not: the broadcast is
-// rolled back instead of leaving the window waiting for good.
-constexpr int kRelayWaitLimitMs = 10000;
+constexpr int kStatusMessageMs = 5000;
 
 // The codec and device sections of the system report.
 MediaReport collectMediaReport()
@@ -137,6 +136,7 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
 
     ui->chkSystemAudio->setVisible(false);
     addStatusLabels();
+    createSession();
 
     mixerStarted = true;
     startMixer(0);
@@ -166,7 +166,7 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
 
     ui->connectionStack->setCurrentIndex(SimplePage);
     connect(ui->modeLbl, &TLabel::clicked, this, &MainWindow::switchConnectionPage);
-    connect(ui->numberEdit, &QLineEdit::returnPressed, this, &MainWindow::orvaLinkRequest);
+    connect(ui->numberEdit, &TNumberEdit::enterPressed, this, &MainWindow::orvaLinkRequest);
     numberLookup = new NumberLookup(this, this);
     connect(numberLookup, &NumberLookup::replyFinished, this, &MainWindow::orvaReplyRecieved);
     connect(numberLookup, &NumberLookup::linkReceived, this, [this](const QString &url) {
@@ -188,6 +188,8 @@ MainWindow::~MainWindow()
     // they run in; a thread still running at exit would crash it.
     if (streaming)
         stopStreaming();
+    // The session's thread uses the mixer and the player: it ends first.
+    session.reset();
     delete player;
     delete mixer;
     delete logsDlg;
@@ -261,6 +263,16 @@ void MainWindow::createSourceMenus()
     sourceMenus = new SourceMenus(videoMenu, screenMenu, windowsMenu, audioMenu, settings, mixer,
                                   ui->chkSystemAudio, this);
     sourceMenus->setCropRect(cropRect);
+    // The devices are looked up off the GUI thread; the menus fill once they are known.
+    deviceRegistry = new DeviceRegistry(this);
+    sourceMenus->setDeviceRegistry(deviceRegistry);
+    connect(deviceRegistry, &DeviceRegistry::updated, sourceMenus, [this] {
+        sourceMenus->rebuildVideoMenu();
+        sourceMenus->rebuildAudioMenu();
+    });
+    connect(videoMenu, &QMenu::aboutToShow, deviceRegistry, &DeviceRegistry::refresh);
+    connect(audioMenu, &QMenu::aboutToShow, deviceRegistry, &DeviceRegistry::refresh);
+    deviceRegistry->refresh();
     connect(sourceMenus, &SourceMenus::handleChanged, this, &MainWindow::handleChanged);
     connect(sourceMenus, &SourceMenus::changeCropRect, this, [this](QRect rect) {
         cropRect = rect;
@@ -459,69 +471,56 @@ bool MainWindow::startStreaming()
                              QMessageBox::Ok);
         return false;
     }
-    streaming = true;
-    const QString streamId = ui->txtStreamID->text();
-    const QString feedbackUrl = QStringLiteral("srt://") + server.text()
-                                + QStringLiteral("?mode=caller&streamid=") + streamId.trimmed()
-                                + QStringLiteral("#feedbackplay");
-    player->startPlay(feedbackUrl, ui->lblStudioPreview->winId());
-
-    const QString address = resolveHost(server.host());
-    logLine(QStringLiteral("STREAM TO SERVER : ") + server.host() + QStringLiteral("(resolved to ") + address
-            + QStringLiteral(")"));
-    const int port = server.port();
-    if (player->connectControl(address, port, streamId)) {
-        ui->leftArrow->show();
-        ui->rightArrow->show();
-    }
-
-    relay = new RESender(logsDlg, nullptr);
-    relay->startRelay(address, port, streamId, ui->spbLatency->value());
-    if (!waitForRelayPort()) {
-        logLine(QStringLiteral("*** the local relay did not start listening"));
-        stopStreaming();
-        QMessageBox::critical(this, QStringLiteral("Error"),
-                              QStringLiteral("The stream could not be started."), QMessageBox::Ok);
+    BroadcastPlan plan = BroadcastPlan::fromFields(server, ui->txtStreamID->text());
+    plan.latencyMs = ui->spbLatency->value();
+    plan.videoKbps = ui->spbVBR->value();
+    plan.audioKbps = ui->cmbABR->currentText().toInt();
+    plan.codec = ui->cmbEncs->currentData().toString();
+    const QString problem = plan.problem();
+    if (!problem.isEmpty()) {
+        showSessionStatus(problem, true);
         return false;
     }
-    mixer->startWriter(ui->spbVBR->value(), ui->cmbABR->currentText().toInt(), relay->listenPort,
-                       ui->cmbEncs->currentData().toString());
-    saveSettings();
+    streaming = true;
+    session->start(plan, ui->lblStudioPreview->winId());
     finishPageStep();
-    return true;
-}
-
-bool MainWindow::waitForRelayPort()
-{
-    for (int waited = 0; relay->listenPort <= 0; waited += kRelayWaitStepMs) {
-        // A relay whose thread ended without a port could not listen.
-        if (waited >= kRelayWaitLimitMs || relay->isFinished())
-            return false;
-        QThread::msleep(kRelayWaitStepMs);
-    }
     return true;
 }
 
 void MainWindow::stopStreaming()
 {
-    mixer->stopWriter();
     streaming = false;
-    player->closeControl();
+    session->stop();
     ui->leftArrow->hide();
     ui->rightArrow->hide();
-    if (relay) {
-        relay->stopRelay();
-        // The finished thread deletes its relay; a new one comes with the next
-        // Start. Until then the window holds it, so that closing the window
-        // waits for a relay that is still ending.
-        relay->setParent(this);
-        connect(relay, &QThread::finished, relay, &QObject::deleteLater);
-        if (relay->isFinished())
-            relay->deleteLater();
-        relay = nullptr;
-    }
-    player->stopPlay();
     finishPageStep();
+}
+
+void MainWindow::createSession()
+{
+    session = std::make_unique<BroadcastSession>(mixer, player, logsDlg);
+    sessionLabel = new QLabel(this);
+    sessionLabel->setObjectName(QStringLiteral("sessionStatus"));
+    ui->statusbar->addWidget(sessionLabel, 1);
+    connect(session.get(), &BroadcastSession::statusChanged, this, &MainWindow::showSessionStatus);
+    connect(session.get(), &BroadcastSession::arrowsAvailable, this, [this](bool available) {
+        ui->leftArrow->setVisible(available);
+        ui->rightArrow->setVisible(available);
+    });
+    connect(session.get(), &BroadcastSession::started, this, &MainWindow::saveSettings);
+    // A Start that did not get through returns to the form, its cause in the status line.
+    connect(session.get(), &BroadcastSession::failed, this, [this] {
+        streaming = false;
+        ui->leftArrow->hide();
+        ui->rightArrow->hide();
+        finishPageStep();
+    });
+}
+
+void MainWindow::showSessionStatus(const QString &text, bool warning)
+{
+    sessionLabel->setText(text);
+    sessionLabel->setStyleSheet(warning ? QStringLiteral("color: #d03020;") : QString());
 }
 
 void MainWindow::finishPageStep()
@@ -799,17 +798,23 @@ void MainWindow::on_actionSpeed_Test_triggered()
 
 void MainWindow::on_actionLogs_triggered()
 {
+    // The main window stays on top: without this the log viewer opens behind it.
     logsDlg->show();
+    logsDlg->raise();
+    logsDlg->activateWindow();
 }
 
 void MainWindow::on_actionDistr_triggered()
 {
-    DistributiveExporter(this, QCoreApplication::applicationDirPath()).run(buildLink());
+    // The exported start script must carry a link the program accepts as one.
+    DistributiveExporter(this, QCoreApplication::applicationDirPath()).run(LinkSharing::shareableLink(buildLink()));
 }
 
 void MainWindow::on_actionCopy_Link_triggered()
 {
     LinkSharing::copyToClipboard(buildLink());
+    // The tray notice is invisible without a system tray.
+    statusBar()->showMessage(QStringLiteral("Link copied"), kStatusMessageMs);
 }
 
 LinkFields MainWindow::linkFields() const

@@ -10,7 +10,10 @@
 #include "app/LinkFields.h"
 
 class InstanceFolder;
+class BroadcastSession;
+class DeviceRegistry;
 class LogsDlg;
+class QLabel;
 class NumberLookup;
 class UpdateChecker;
 class Mixer;
@@ -18,7 +21,6 @@ class PlayerWorker;
 class QAction;
 class QMenu;
 class QSettings;
-class RESender;
 class SourceMenus;
 class SpeedTest;
 
@@ -127,8 +129,9 @@ private:
     void layoutPreviewPage();
     quint64 mixerPreviewWindow() const;
     bool startStreaming();
-    bool waitForRelayPort();
     void stopStreaming();
+    void createSession();
+    void showSessionStatus(const QString &text, bool warning);
 
     LogsDlg *logsDlg = nullptr;
     Ui::MainWindow *ui = nullptr;
@@ -138,7 +141,8 @@ private:
     bool mixerStarted = false;
     // WCapture captureFrame;  -- the capture frame window, held by value
     bool streaming = false;
-    RESender *relay = nullptr;
+    std::unique_ptr<BroadcastSession> session;
+    QLabel *sessionLabel = nullptr;
     QSettings *settings = nullptr;
     SpeedTest *speedTest = nullptr;
     PlayerWorker *player = nullptr;
@@ -154,4 +158,5 @@ private:
     SourceMenus *sourceMenus = nullptr;
     std::unique_ptr<InstanceFolder> temporaryFolder;
     QString splashPath;
+    DeviceRegistry *deviceRegistry = nullptr;
 };

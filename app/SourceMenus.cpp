@@ -1,5 +1,6 @@
 #include "app/SourceMenus.h"
 
+#include "app/DeviceRegistry.h"
 #include "app/SettingsKeys.h"
 #include "media/Mixer.h"
 
@@ -53,7 +54,12 @@ void SourceMenus::clearEntries(QMenu *menu)
 void SourceMenus::rebuildVideoMenu()
 {
     QStringList devices;
-    Mixer::enumerateDevices("VIDEO", devices);
+    if (m_registry && !m_registry->isFilled())
+        return;
+    if (m_registry)
+        devices = m_registry->videoDevices();
+    else
+        Mixer::enumerateDevices("VIDEO", devices);
     clearEntries(m_videoMenu);
     if (devices.isEmpty())
         addEntry(m_videoMenu, tr("Desktop"), kDisplayPrefix + "0");
@@ -82,7 +88,12 @@ void SourceMenus::videoSourceChanged(QAction *action)
 void SourceMenus::rebuildAudioMenu()
 {
     QStringList devices;
-    Mixer::enumerateDevices("AUDIO", devices);
+    if (m_registry && !m_registry->isFilled())
+        return;
+    if (m_registry)
+        devices = m_registry->audioDevices();
+    else
+        Mixer::enumerateDevices("AUDIO", devices);
     clearEntries(m_audioMenu);
     for (const QString &name : devices)
         addEntry(m_audioMenu, name);

@@ -9,6 +9,7 @@ class QAction;
 class QCheckBox;
 class QMenu;
 class QSettings;
+class DeviceRegistry;
 class Mixer;
 
 // The video, screen and audio source menus: fills them from the devices,
@@ -35,6 +36,11 @@ public:
     void setWindowListFiller(std::function<bool()> fill) { m_fillWindows = std::move(fill); }
     // Brings a minimised window back before it is captured.
     void setWindowRestorer(std::function<void(quint64)> restore) { m_restoreWindow = std::move(restore); }
+
+    // With a registry the video and audio menus take its lists (and stay as
+    // they are until its first look-up is done) instead of looking the
+    // devices up themselves.
+    void setDeviceRegistry(DeviceRegistry *registry) { m_registry = registry; }
 
     QRect cropRect() const { return m_cropRect; }
     void setCropRect(const QRect &rect) { m_cropRect = rect; }
@@ -75,4 +81,5 @@ private:
     std::function<bool()> m_fillWindows;
     std::function<void(quint64)> m_restoreWindow;
     QRect m_cropRect;
+    DeviceRegistry *m_registry = nullptr;
 };

@@ -14,6 +14,13 @@ TNumberEdit::TNumberEdit(QWidget *parent)
 {
 }
 
+void TNumberEdit::keyPressEvent(QKeyEvent *event)
+{
+    QLineEdit::keyPressEvent(event);
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        emit enterPressed();
+}
+
 void TNumberEdit::keyReleaseEvent(QKeyEvent *event)
 {
     QLineEdit::keyReleaseEvent(event);

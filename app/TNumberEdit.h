@@ -8,7 +8,13 @@ class TNumberEdit : public QLineEdit
 public:
     explicit TNumberEdit(QWidget *parent = nullptr);
 
+signals:
+    // Return or Enter, also while the number is incomplete (returnPressed
+    // stays silent then, because of the input mask).
+    void enterPressed();
+
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
 };

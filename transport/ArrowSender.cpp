@@ -20,14 +20,29 @@ ArrowSender::~ArrowSender()
 
 bool ArrowSender::connectControl(QString host, int port, QString streamId)
 {
+    adoptControl(openControl(host, port, streamId));
+    return m_connected;
+}
+
+SrtSocket ArrowSender::openControl(const QString &host, int port, QString streamId, const std::atomic<bool> *cancel,
+                                   QString *failure)
+{
     streamId += QStringLiteral("#control");
     qDebug() << "=[ARROWS:]= start connect" << host << port << streamId << 0;
     int socket = SrtSocket::kInvalid;
-    const QString failure = srtConnect(&socket, host, quint16(port), streamId, 0);
-    m_socket.reset(socket);
-    m_connected = failure.isEmpty();
-    qDebug() << "=[ARROWS:]= end connect" << failure << socket;
-    return m_connected;
+    QString reason;
+    const QString result = srtConnect(&socket, host, quint16(port), streamId, 0, cancel, &reason);
+    qDebug() << "=[ARROWS:]= end connect" << result << socket;
+    if (failure)
+        *failure = reason.isEmpty() ? result : reason;
+    return SrtSocket(socket);
+}
+
+void ArrowSender::adoptControl(SrtSocket socket)
+{
+    m_connected = false;
+    m_socket = std::move(socket);
+    m_connected = m_socket.isValid();
 }
 
 void ArrowSender::closeControl()

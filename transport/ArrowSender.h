@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+
 // Sends left/right arrow commands over the "#control" SRT connection. Each
 // command carries a counter whose parity gives the direction (even = left,
 // odd = right) and is sent as ten identical 1316-byte messages.
@@ -16,6 +18,13 @@ public:
     ~ArrowSender() override;
 
     bool connectControl(QString host, int port, QString streamId);
+    // The blocking half of connectControl, for any thread: opens the
+    // "#control" connection (empty socket and *failure set when it fails;
+    // cancel as for srtConnect).
+    static SrtSocket openControl(const QString &host, int port, QString streamId,
+                                 const std::atomic<bool> *cancel = nullptr, QString *failure = nullptr);
+    // Takes over a connection that openControl made, on the sender's thread.
+    void adoptControl(SrtSocket socket);
     void closeControl();
     bool isConnected() const { return m_connected; }
     qint32 commandCounter() const { return m_commandCounter; }
@@ -32,7 +41,7 @@ public slots:
     void arrowClicked(bool isLeftClicked);
 
 private:
-    bool m_connected = false;
+    std::atomic<bool> m_connected{false};
     SrtSocket m_socket;
     qint32 m_commandCounter = 0;
 };

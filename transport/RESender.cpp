@@ -72,6 +72,7 @@ bool RESender::startRelay(QString host, int port, QString streamId, int latency)
     m_latency = latency;
     m_stopRequested = false;
     m_discard = false;
+    m_srtConnected = false;
     start(QThread::InheritPriority);
     return true;
 }
@@ -83,6 +84,28 @@ void RESender::stopRelay()
     m_stopRequested = true;
     exit(0);
     logLine(QStringLiteral("RESender STOP"));
+}
+
+QString RESender::connectFailure() const
+{
+    std::lock_guard<std::mutex> lock(m_failureMutex);
+    return m_connectFailure;
+}
+
+bool RESender::hasFailed() const
+{
+    if (m_discard)
+        return true;
+    const int socket = m_srtSocket;
+    return socket != SRT_INVALID_SOCK && srt_getsockstate(socket) >= SRTS_BROKEN;
+}
+
+bool RESender::takeStatistics(CBytePerfMon *stats)
+{
+    const int socket = m_srtSocket;
+    if (socket == SRT_INVALID_SOCK)
+        return false;
+    return srt_bstats(socket, stats, 1) != SRT_ERROR;
 }
 
 void RESender::closeSrtSocket()
@@ -113,11 +136,18 @@ void RESender::relay()
     m_errorCount = 0;
     logLine(QStringLiteral("Connect to SRT ") + m_host + ":" + QString::number(m_port) + "  streamid: " + m_streamId);
     int socket = SRT_INVALID_SOCK;
-    const QString failure = srtConnect(&socket, m_host, quint16(m_port), m_streamId, m_latency);
+    QString reason;
+    const QString failure =
+        srtConnect(&socket, m_host, quint16(m_port), m_streamId, m_latency, &m_stopRequested, &reason);
     m_srtSocket = socket;
     if (m_stopRequested)  // stopped while connecting: nothing to deliver
         closeSrtSocket();
     logLine(failure.isEmpty() ? QStringLiteral("CONNECT: SUCCESS") : QStringLiteral("CONNECT FAILED: ") + failure);
+    {
+        std::lock_guard<std::mutex> lock(m_failureMutex);
+        m_connectFailure = failure.isEmpty() ? QString() : (reason.isEmpty() ? failure : reason);
+    }
+    m_srtConnected = failure.isEmpty();
     warmUp();
     // The port is handed out only now, so the encoder's data never waits
     // behind the warm-up and leaves in one burst.

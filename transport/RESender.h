@@ -5,8 +5,10 @@
 #include <QThread>
 
 #include <atomic>
+#include <mutex>
 
 class QTcpSocket;
+struct CBytePerfMon;
 
 // The stream relay: listens on 127.0.0.1 (port chosen by the system) for the
 // encoder's TCP connection and forwards every received byte to the SRT media
@@ -33,6 +35,17 @@ public:
     // Local TCP port to hand to the encoder; 0 until the relay is listening
     // and its SRT connection is ready for data (or failed).
     std::atomic<int> listenPort{0};
+
+    // Valid once listenPort is set: whether the SRT media connection came up
+    // and, when not, why (libsrt's reason, a listener's refusal included).
+    bool isSrtConnected() const { return m_srtConnected; }
+    QString connectFailure() const;
+    // Whether the error rule has ended the connection (srtError was sent) or
+    // libsrt reports the media connection broken.
+    bool hasFailed() const;
+    // libsrt's statistics of the media connection since the last call
+    // (srt_bstats with clearing); false while there is no connection.
+    bool takeStatistics(CBytePerfMon *stats);
 
     static constexpr int kMessageSize = 1316;
     static constexpr int kMaxSendErrors = 5;
@@ -66,6 +79,9 @@ private:
     int m_latency = 0;
     QByteArray relayBuffer;
     std::atomic<int> m_srtSocket{-1};
+    std::atomic<bool> m_srtConnected{false};
+    mutable std::mutex m_failureMutex;  // guards m_connectFailure
+    QString m_connectFailure;
     // Set by stopRelay(): no more waiting for the encoder, end after the tail.
     std::atomic<bool> m_stopRequested{false};
     // Set by the error rule: received bytes are thrown away.

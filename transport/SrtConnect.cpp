@@ -11,15 +11,17 @@ namespace {
 constexpr int kMss = 1360;
 }
 
-QString srtConnect(int *socket, QString host, quint16 port, QString streamId, int peerLatency)
+QString srtConnect(int *socket, QString host, quint16 port, QString streamId, int peerLatency,
+                   const std::atomic<bool> *cancel, QString *reason)
 {
     *socket = SrtSocket::kInvalid;
     SrtCaller caller;
     caller.streamId = streamId.toLocal8Bit();
     caller.peerLatencyMs = peerLatency;
     caller.mss = kMss;
+    caller.cancel = cancel;
     SrtSocket connected;
-    const QString failure = caller.connect(host, port, &connected);
+    const QString failure = caller.connect(host, port, &connected, reason);
     *socket = connected.release();
     return failure;
 }

@@ -31,6 +31,8 @@ public:
     // true when the server ended by itself with exit code 0.
     bool stop(int timeoutMs = 5000);
 
+    // The server's process, e.g. to freeze it with SIGSTOP as a dead network would.
+    qint64 processId() const { return m_process.processId(); }
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 srtPort() const { return m_srtPort; }
     quint16 httpPort() const { return m_httpPort; }

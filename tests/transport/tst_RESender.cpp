@@ -216,7 +216,9 @@ private slots:
         QCOMPARE(log.count("RESender SUCCESS"), 0);
     }
 
-    void connectionCompletedAfterStopIsClosed()
+    // A stop during the handshake cancels the connect instead of waiting for
+    // it; a handshake that got through first is closed when the thread ends.
+    void connectionUnderWayAtStopIsCancelledOrClosed()
     {
         StudioProcess studio;
         QVERIFY2(studio.start(), studio.output().constData());
@@ -230,9 +232,11 @@ private slots:
         QVERIFY(log.waitFor("Connect to SRT", kConnectWaitMs));
         relay.stopRelay();
         QVERIFY(relay.wait(kConnectWaitMs));
-        QCOMPARE(log.count("CONNECT: SUCCESS"), 1);
-        // The connection made after the stop was closed when the thread ended.
-        QVERIFY(!studio.waitForStream("late", "media", 0, kConnectWaitMs, false).isEmpty());
+        const int cancelled = log.count("CONNECT FAILED: SRT CONNECT CANCELLED");
+        QCOMPARE(cancelled + log.count("CONNECT: SUCCESS"), 1);
+        QVERIFY(!relay.isSrtConnected() || cancelled == 0);
+        if (!StudioProcess::findStream(studio.status(), "late", "media").isEmpty())
+            QVERIFY(!studio.waitForStream("late", "media", 0, kConnectWaitMs, false).isEmpty());
     }
 
     void stopWhileWaitingForEncoder()

@@ -3,9 +3,11 @@
 #include "transport/srt/SrtLibrary.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <srt/access_control.h>
 #include <srt/srt.h>
 
 namespace {
@@ -24,6 +26,92 @@ QString failure(const char *text, QString *reason)
         *reason = QString::fromLocal8Bit(srt_getlasterror_str());
     return QString::fromLatin1(text);
 }
+
+// A cancellable connect looks at its flag this often.
+constexpr int kCancelSliceMs = 50;
+// Longer than libsrt's connect time-out, which ends every connect first.
+constexpr int kCancellableLimitMs = 60000;
+
+void setBoolOption(SRTSOCKET socket, SRT_SOCKOPT option, bool value)
+{
+    const int flag = value ? 1 : 0;
+    srt_setsockopt(socket, 0, option, &flag, sizeof flag);
+}
+
+// The reason of a failed connect: the listener's refusal when it refused,
+// else libsrt's error text.
+QString connectFailure(SRTSOCKET socket, const char *text, QString *reason)
+{
+    const int rejectReason = srt_getrejectreason(socket);
+    const QString refusal = SrtCaller::rejectText(rejectReason);
+    QString result = failure(text, reason);
+    if (!reason)
+        return result;
+    if (!refusal.isEmpty())
+        *reason = refusal;
+    else if (rejectReason == SRT_REJ_TIMEOUT)
+        *reason = QStringLiteral("connection timed out (no answer from the server)");
+    return result;
+}
+}
+
+QString SrtCaller::rejectText(int rejectReason)
+{
+    switch (rejectReason) {
+    case SRT_REJ_UNKNOWN:
+    case SRT_REJ_TIMEOUT:
+    case SRT_REJ_SYSTEM:
+    case SRT_REJ_CLOSE:
+        return QString();
+    case SRT_REJX_BAD_REQUEST: return QStringLiteral("rejected by the server: bad request (stream ID)");
+    case SRT_REJX_UNAUTHORIZED: return QStringLiteral("rejected by the server: unauthorized");
+    case SRT_REJX_OVERLOAD: return QStringLiteral("rejected by the server: too many callers");
+    case SRT_REJX_FORBIDDEN: return QStringLiteral("rejected by the server: forbidden");
+    case SRT_REJX_NOTFOUND: return QStringLiteral("rejected by the server: stream not found");
+    case SRT_REJX_CONFLICT: return QStringLiteral("rejected by the server: this ID is already streaming");
+    default:
+        break;
+    }
+    if (rejectReason >= SRT_REJC_PREDEFINED)
+        return QStringLiteral("rejected by the server (code %1)").arg(rejectReason);
+    return QStringLiteral("rejected: ") + QString::fromLocal8Bit(srt_rejectreason_str(rejectReason));
+}
+
+// Non-blocking connect, watched in slices; the socket is made blocking again
+// once connected, as its users expect.
+bool SrtCaller::connectCancellable(int socket, const void *address, int addressSize) const
+{
+    setBoolOption(socket, SRTO_RCVSYN, false);
+    if (srt_connect(socket, static_cast<const sockaddr *>(address), addressSize) == SRT_ERROR
+        && srt_getsockstate(socket) != SRTS_CONNECTING)
+        return false;
+    const int epoll = srt_epoll_create();
+    int events = SRT_EPOLL_OUT | SRT_EPOLL_ERR;
+    srt_epoll_add_usock(epoll, socket, &events);
+    QElapsedTimer waited;
+    waited.start();
+    bool connected = false;
+    for (;;) {
+        const SRT_SOCKSTATUS state = srt_getsockstate(socket);
+        if (state == SRTS_CONNECTED) {
+            connected = true;
+            break;
+        }
+        if (state != SRTS_CONNECTING && state != SRTS_OPENED)
+            break;
+        if (cancel->load() || waited.elapsed() > kCancellableLimitMs)
+            break;
+        SRTSOCKET readable[1];
+        int readableCount = 1;
+        SRTSOCKET writable[1];
+        int writableCount = 1;
+        srt_epoll_wait(epoll, readable, &readableCount, writable, &writableCount, kCancelSliceMs, nullptr, nullptr,
+                       nullptr, nullptr);
+    }
+    srt_epoll_release(epoll);
+    if (connected)
+        setBoolOption(socket, SRTO_RCVSYN, true);
+    return connected;
 }
 
 QString SrtCaller::connect(const QString &address, quint16 port, SrtSocket *socket, QString *reason) const
@@ -54,8 +142,15 @@ QString SrtCaller::connect(const QString &address, quint16 port, SrtSocket *sock
     setIntOption(candidate.get(), SRTO_CONNTIMEO, "SRTO_CONNTIMEO", connectTimeoutMs);
     setIntOption(candidate.get(), SRTO_RCVTIMEO, "SRTO_RCVTIMEO", receiveTimeoutMs);
 
-    if (srt_connect(candidate.get(), reinterpret_cast<const sockaddr *>(&ipv4), sizeof ipv4) == SRT_ERROR)
-        return failure("SRT CONNECT FAILED", reason);
+    if (cancel) {
+        if (!connectCancellable(candidate.get(), &ipv4, sizeof ipv4)) {
+            if (cancel->load())
+                return failure("SRT CONNECT CANCELLED", reason);
+            return connectFailure(candidate.get(), "SRT CONNECT FAILED", reason);
+        }
+    } else if (srt_connect(candidate.get(), reinterpret_cast<const sockaddr *>(&ipv4), sizeof ipv4) == SRT_ERROR) {
+        return connectFailure(candidate.get(), "SRT CONNECT FAILED", reason);
+    }
 
     *socket = std::move(candidate);
     return QString();

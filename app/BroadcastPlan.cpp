@@ -1,0 +1,26 @@
+#include "app/BroadcastPlan.h"
+
+#include "app/ServerField.h"
+
+BroadcastPlan BroadcastPlan::fromFields(const ServerField &server, const QString &streamId)
+{
+    BroadcastPlan plan;
+    plan.host = server.host();
+    plan.port = server.port();
+    plan.streamId = streamId;
+    plan.feedbackUrl = QStringLiteral("srt://") + server.text() + QStringLiteral("?mode=caller&streamid=")
+                       + streamId.trimmed() + QStringLiteral("#feedbackplay");
+    return plan;
+}
+
+QString BroadcastPlan::problem() const
+{
+    if (host.trimmed().isEmpty())
+        return QStringLiteral("No server host given.");
+    if (port < 1 || port > 65535)
+        return QStringLiteral("The server port must be a number from 1 to 65535.");
+    const int longest = kMaxStreamIdBytes - kLongestSuffixBytes;
+    if (streamId.toLocal8Bit().size() > longest)
+        return QStringLiteral("The stream ID is too long (at most %1 characters).").arg(longest);
+    return QString();
+}

@@ -1,0 +1,29 @@
+#pragma once
+#include <QString>
+
+class ServerField;
+
+// What one broadcast needs, taken from the form when Start is pressed: where
+// to (host as typed, port), under which stream ID, and the encoder choices.
+struct BroadcastPlan
+{
+    QString host;
+    int port = 0;
+    QString streamId;  // as typed; trimmed only in the feedback URL
+    QString feedbackUrl;
+    int latencyMs = 120;
+    int videoKbps = 0;
+    int audioKbps = 0;
+    QString codec;
+
+    // libsrt refuses stream IDs longer than this (SRTO_STREAMID).
+    static constexpr int kMaxStreamIdBytes = 512;
+    // The longest suffix the program appends to the stream ID ("#feedbackplay").
+    static constexpr int kLongestSuffixBytes = 13;
+
+    // The plan for the server field and stream ID as the user typed them.
+    static BroadcastPlan fromFields(const ServerField &server, const QString &streamId);
+
+    // Why this plan cannot start, in words for the user; empty when it can.
+    QString problem() const;
+};

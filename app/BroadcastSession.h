@@ -1,0 +1,101 @@
+#pragma once
+#include "app/BroadcastPlan.h"
+#include "app/BroadcastWorker.h"
+#include "app/LinkHealth.h"
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class Mixer;
+class PlayerWorker;
+
+// One broadcast from Start to Stop, as a state machine the window only shows:
+// Idle -> Connecting -> Live -> Reconnecting -> Live ... -> Stopped, or
+// Connecting -> Failed when the first attempt does not get through. Every
+// step that can block runs on the session's thread (BroadcastWorker); here,
+// on the GUI thread, only the feedback player, the arrows and the texts are
+// handled. Once live, a broken media connection is retried with growing
+// pauses (1, 2, 4, 8, then every 10 s) until it comes back or Stop is pressed;
+// each new connection gets a fresh writer, so its stream begins with a key
+// frame.
+class BroadcastSession : public QObject
+{
+    Q_OBJECT
+public:
+    enum class State { Idle, Connecting, Live, Reconnecting, Stopped, Failed };
+    Q_ENUM(State)
+
+    static constexpr int kHealthPeriodMs = 1000;
+
+    BroadcastSession(Mixer *mixer, PlayerWorker *player, QObject *logTarget, QObject *parent = nullptr);
+    ~BroadcastSession() override;
+
+    // Starts the feedback player into feedbackWindow and the first attempt.
+    void start(const BroadcastPlan &plan, quint64 feedbackWindow);
+    // Ends the broadcast at once for the user; what is open is closed on the
+    // session's thread (the stream's tail still goes out).
+    void stop();
+
+    State state() const { return m_state; }
+    bool isActive() const;
+    // The line the window shows for the current state.
+    QString statusText() const { return m_statusText; }
+    // Whether work is still running on the session's thread.
+    bool isWinding() const { return m_pendingJobs > 0; }
+
+    // Seconds before reconnect attempt number `attempt` (0 = first).
+    static int reconnectDelaySeconds(int attempt);
+
+signals:
+    void stateChanged(BroadcastSession::State state);
+    // warning: the text is shown in the warning colour.
+    void statusChanged(const QString &text, bool warning);
+    void arrowsAvailable(bool available);
+    // The first connection of this broadcast is up.
+    void started();
+    // The first attempt did not get through; the broadcast is over.
+    void failed(const QString &reason);
+
+private:
+    void setState(State state, const QString &text, bool warning = false);
+    void beginAttempt();
+    void post(std::function<void(BroadcastWorker *)> job);
+    void cancelAttempt();
+    void closeLink();
+    void onOpened(int attempt, int controlSocket);
+    void onOpenFailed(int attempt, const QString &reason);
+    void onBroken(int attempt, const QString &reason);
+    void onHealth(int attempt, const LinkHealth &health);
+    void scheduleReconnect(const QString &reason);
+    void countDown();
+    void showCountDown();
+    void startFeedback(quint64 window);
+    void stopFeedback();
+    void startFeedbackWhenFree(quint64 window, int round, int triesLeft);
+    void sampleHealth();
+
+    Mixer *m_mixer = nullptr;
+    PlayerWorker *m_player = nullptr;
+    QThread m_thread;
+    std::unique_ptr<BroadcastWorker> m_worker;  // lives on m_thread, deleted after it ended
+    BroadcastPlan m_plan;
+    quint64 m_feedbackWindow = 0;
+    State m_state = State::Idle;
+    QString m_statusText;
+    int m_attempt = 0;
+    BroadcastWorker::CancelFlag m_cancel;
+    bool m_hasBeenLive = false;
+    int m_retry = 0;
+    int m_secondsLeft = 0;
+    QString m_breakReason;
+    int m_pendingJobs = 0;
+    int m_feedbackRound = 0;
+    quint64 m_framesDroppedBefore = 0;
+    QTimer m_retryTimer;
+    QTimer m_healthTimer;
+};

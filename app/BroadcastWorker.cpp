@@ -1,0 +1,148 @@
+#include "app/BroadcastWorker.h"
+
+#include "diagnostics/HappensBefore.h"
+#include "diagnostics/LogLine.h"
+#include "media/EncoderConfig.h"
+#include "media/Mixer.h"
+#include "media/engine/MFWriter.h"
+#include "transport/ArrowSender.h"
+#include "transport/RESender.h"
+#include "transport/srt/ResolveHost.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <srt/srt.h>
+
+namespace {
+constexpr int kRelayPortStepMs = 10;
+// Bounds the wait for a relay that delivers its tail; the relay's own waits
+// end well before.
+constexpr unsigned long kRelayEndWaitMs = 10000;
+
+QString serverText(const BroadcastPlan &plan)
+{
+    return plan.host + QLatin1Char(':') + QString::number(plan.port);
+}
+}
+
+BroadcastWorker::BroadcastWorker(Mixer *mixer, QObject *logTarget) : m_mixer(mixer), m_logTarget(logTarget)
+{
+    qRegisterMetaType<LinkHealth>("LinkHealth");
+}
+
+BroadcastWorker::~BroadcastWorker()
+{
+    close();
+}
+
+void BroadcastWorker::open(const BroadcastPlan &plan, int attempt, bool first, const CancelFlag &cancel)
+{
+    m_attempt = attempt;
+    m_brokenReported = false;
+    const QString address = resolveHost(plan.host);
+    if (first) {
+        logLine(QStringLiteral("STREAM TO SERVER : ") + plan.host + QStringLiteral("(resolved to ") + address
+                + QStringLiteral(")"));
+    }
+    QString failure;
+    int controlSocket = -1;
+    if (address.isEmpty())
+        failure = QStringLiteral("Server not found: ") + plan.host;
+    else
+        failure = openLink(plan, address, cancel, &controlSocket);
+    if (*cancel && failure.isEmpty())
+        failure = QStringLiteral("cancelled");
+    if (failure.isEmpty()) {
+        HappensBefore::release(this);
+        emit opened(attempt, controlSocket);
+        return;
+    }
+    logLine(QStringLiteral("*** BROADCAST NOT STARTED: ") + failure);
+    close();
+    HappensBefore::release(this);
+    emit openFailed(attempt, *cancel ? QString() : failure);
+}
+
+QString BroadcastWorker::openLink(const BroadcastPlan &plan, const QString &address, const CancelFlag &cancel,
+                                  int *controlSocket)
+{
+    // The relay connects on its own thread while the control connection is
+    // made here: an unreachable server costs one connect time-out, not two.
+    m_relay = std::make_unique<RESender>(m_logTarget, nullptr);
+    connect(m_relay.get(), &RESender::srtError, this, &BroadcastWorker::reportRelayError);
+    m_relay->startRelay(address, plan.port, plan.streamId, plan.latencyMs);
+    QString controlFailure;
+    SrtSocket control = ArrowSender::openControl(address, plan.port, plan.streamId, cancel.get(), &controlFailure);
+    if (!control.isValid() && !*cancel)
+        logLine(QStringLiteral("*** control connection failed: ") + controlFailure);
+    if (!waitForRelayPort(cancel))
+        return *cancel ? QString() : QStringLiteral("The local relay did not start.");
+    if (!m_relay->isSrtConnected()) {
+        return QStringLiteral("Cannot connect to %1: %2").arg(serverText(plan), m_relay->connectFailure());
+    }
+
+    m_writer = EncoderConfig::createWriter(plan.videoKbps, plan.audioKbps, m_relay->listenPort, plan.codec);
+    if (!m_writer || !m_writer->isOpen())
+        return QStringLiteral("The encoder could not be opened (%1).").arg(plan.codec);
+    if (*cancel)
+        return QString();
+    m_mixer->setActiveWriter(m_writer);
+    m_mixer->setWriting(true);
+    *controlSocket = control.release();
+    return QString();
+}
+
+bool BroadcastWorker::waitForRelayPort(const CancelFlag &cancel)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (m_relay->listenPort <= 0) {
+        // A relay whose thread ended without a port could not listen.
+        if (*cancel || m_relay->isFinished() || waited.elapsed() > kRelayPortWaitMs)
+            return false;
+        QThread::msleep(kRelayPortStepMs);
+    }
+    return true;
+}
+
+void BroadcastWorker::close()
+{
+    if (m_writer) {
+        m_mixer->setWriting(false);
+        m_writer->close();
+        if (m_mixer->activeWriter() == m_writer)
+            m_mixer->setActiveWriter(nullptr);
+        m_writer.reset();
+    }
+    if (m_relay) {
+        m_relay->stopRelay();
+        if (!m_relay->wait(kRelayEndWaitMs))
+            logLine(QStringLiteral("*** the relay did not end in time"));
+        m_relay.reset();
+    }
+    HappensBefore::release(this);
+    emit closed();
+}
+
+void BroadcastWorker::sampleHealth(int attempt)
+{
+    if (attempt != m_attempt || !m_relay || m_brokenReported)
+        return;
+    CBytePerfMon stats{};
+    if (m_relay->hasFailed() || m_relay->isFinished() || !m_relay->takeStatistics(&stats)) {
+        reportRelayError();
+        return;
+    }
+    HappensBefore::release(this);
+    emit healthSampled(attempt, LinkHealth::fromStatistics(stats, m_writer ? m_writer->droppedFrames() : 0));
+}
+
+void BroadcastWorker::reportRelayError()
+{
+    if (m_brokenReported || !m_relay)
+        return;
+    m_brokenReported = true;
+    HappensBefore::release(this);
+    emit broken(m_attempt, QStringLiteral("The connection to the server was lost."));
+}

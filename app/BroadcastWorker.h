@@ -1,0 +1,63 @@
+#pragma once
+#include "app/BroadcastPlan.h"
+#include "app/LinkHealth.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+
+class Mixer;
+class RESender;
+namespace mf {
+class MFWriter;
+}
+
+// The blocking half of a broadcast session, on the session's own thread: one
+// attempt at a time resolves the host, opens the control connection, starts
+// the relay and waits for its SRT connection and local port, opens the writer
+// towards it and hands that to the mixer; close() undoes it. Every wait ends
+// soon after the attempt's cancel flag turns true. Results go out as signals
+// tagged with the attempt's number, so the session can drop stale ones.
+class BroadcastWorker : public QObject
+{
+    Q_OBJECT
+public:
+    using CancelFlag = std::shared_ptr<std::atomic<bool>>;
+
+    // How long an attempt waits for the relay's local port.
+    static constexpr int kRelayPortWaitMs = 10000;
+
+    BroadcastWorker(Mixer *mixer, QObject *logTarget);
+    ~BroadcastWorker() override;
+
+    // The first attempt writes the "STREAM TO SERVER" log line.
+    void open(const BroadcastPlan &plan, int attempt, bool first, const CancelFlag &cancel);
+    // Writing off, the writer closed (the stream's tail goes out), the relay
+    // stopped and waited for. Emits closed().
+    void close();
+    // libsrt's figures since the last sample; reports a broken link too.
+    void sampleHealth(int attempt);
+
+signals:
+    // controlSocket: the "#control" connection for the arrows, -1 without one.
+    void opened(int attempt, int controlSocket);
+    // reason is empty when the attempt was cancelled.
+    void openFailed(int attempt, const QString &reason);
+    void broken(int attempt, const QString &reason);
+    void healthSampled(int attempt, const LinkHealth &health);
+    void closed();
+
+private:
+    QString openLink(const BroadcastPlan &plan, const QString &address, const CancelFlag &cancel, int *controlSocket);
+    bool waitForRelayPort(const CancelFlag &cancel);
+    void reportRelayError();
+
+    Mixer *m_mixer = nullptr;
+    QObject *m_logTarget = nullptr;
+    std::unique_ptr<RESender> m_relay;
+    std::shared_ptr<mf::MFWriter> m_writer;
+    int m_attempt = 0;
+    bool m_brokenReported = false;
+};

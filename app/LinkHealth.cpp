@@ -1,0 +1,40 @@
+#include "app/LinkHealth.h"
+
+#include <srt/srt.h>
+
+namespace {
+double percentOf(qint64 part, qint64 whole)
+{
+    return whole > 0 ? 100.0 * double(part) / double(whole) : 0.0;
+}
+}
+
+LinkHealth LinkHealth::fromStatistics(const CBytePerfMon &stats, quint64 framesDropped)
+{
+    LinkHealth health;
+    health.sendKbps = stats.mbpsSendRate * 1000.0;
+    health.rttMs = stats.msRTT;
+    health.packetsSent = stats.pktSent;
+    health.lossPercent = percentOf(stats.pktSndLoss, stats.pktSent);
+    health.retransmitPercent = percentOf(stats.pktRetrans, stats.pktSent);
+    health.packetsDropped = stats.pktSndDrop;
+    health.framesDropped = framesDropped;
+    return health;
+}
+
+bool LinkHealth::isWarning(quint64 framesDroppedBefore) const
+{
+    return lossPercent > kLossWarningPercent || rttMs > kRttWarningMs || packetsDropped > 0
+           || framesDropped > framesDroppedBefore;
+}
+
+QString LinkHealth::text() const
+{
+    return QStringLiteral("Live: %1 kbit/s, RTT %2 ms, loss %3 %, retransmitted %4 %, dropped %5 packets, %6 frames")
+        .arg(qRound(sendKbps))
+        .arg(qRound(rttMs))
+        .arg(lossPercent, 0, 'f', 1)
+        .arg(retransmitPercent, 0, 'f', 1)
+        .arg(packetsDropped)
+        .arg(framesDropped);
+}

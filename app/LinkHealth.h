@@ -1,0 +1,32 @@
+#pragma once
+#include <QMetaType>
+#include <QString>
+#include <QtGlobal>
+
+struct CBytePerfMon;
+
+// The state of the media connection over the last interval, as the status
+// line shows it while broadcasting: from libsrt's sender statistics and the
+// writer's count of frames it had to drop.
+struct LinkHealth
+{
+    double sendKbps = 0;
+    double rttMs = 0;
+    double lossPercent = 0;           // packets reported lost by the receiver
+    double retransmitPercent = 0;     // packets sent again
+    qint64 packetsSent = 0;           // in the interval, retransmissions included
+    qint64 packetsDropped = 0;        // given up by the sender as too late
+    quint64 framesDropped = 0;        // by the writer since the broadcast began
+
+    // Beyond these the status line turns to its warning colour.
+    static constexpr double kLossWarningPercent = 5.0;
+    static constexpr double kRttWarningMs = 500.0;
+
+    // Figures of one interval of srt_bstats (taken with clearing).
+    static LinkHealth fromStatistics(const CBytePerfMon &stats, quint64 framesDropped);
+
+    bool isWarning(quint64 framesDroppedBefore) const;
+    QString text() const;
+};
+
+Q_DECLARE_METATYPE(LinkHealth)

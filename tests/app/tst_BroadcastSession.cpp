@@ -1,0 +1,514 @@
+#include "app/BroadcastPlan.h"
+#include "app/MainWindow.h"
+#include "app/BroadcastSession.h"
+#include "app/ServerField.h"
+#include "media/Mixer.h"
+#include "media/PlayerWorker.h"
+#include "tests/support/FfmpegPrograms.h"
+#include "tests/support/FreePorts.h"
+#include "tests/support/GuiHeartbeat.h"
+#include "tests/support/PatternFrame.h"
+#include "tests/support/StudioProcess.h"
+#include "tests/support/TsChecker.h"
+#include "transport/ArrowSender.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QStackedWidget>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "ui_MainWindow.h"
+
+#include <atomic>
+#include <csignal>
+#include <thread>
+
+#include <signal.h>
+
+namespace {
+// What the heartbeat catches is a blocking call on the GUI thread: a connect
+// time-out (3 s), the relay's port poll (500 ms steps), a thread wait. The
+// limit leaves room for a loaded machine descheduling the thread; the
+// benchmark (bench/app) measures the real figure.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kStallLimitMs = 500;  // the sanitizers slow every step down
+#else
+constexpr int kStallLimitMs = 250;
+#endif
+constexpr int kWaitMs = 15000;
+using State = BroadcastSession::State;
+
+// Puts a moving picture into the mixer's active writer at 25 frames a second
+// from a thread of its own, as the mix loop does while writing is on.
+class FramePump
+{
+public:
+    explicit FramePump(Mixer &mixer) : m_mixer(mixer), m_thread([this] { run(); }) {}
+    ~FramePump()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    void run()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; !m_stop; ++i) {
+            while (!m_stop && clock.elapsed() < i * 40)
+                QThread::msleep(2);
+            const std::shared_ptr<mf::MFFrameSink> writer = m_mixer.activeWriter();
+            if (writer && m_mixer.isWriting())
+                writer->put(patternFrame(640, 360, i), 0);
+        }
+    }
+
+    Mixer &m_mixer;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+}
+
+// The broadcast session on loopback against the studio server, a closed port
+// and a name that does not resolve. A heartbeat on the GUI thread checks in
+// every case that nothing the session does blocks it.
+class TestBroadcastSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void planRefusesUnusablePortsAndLongStreamIds();
+    void reconnectPausesGrow();
+    void closedPortShowsTheCauseAndEnds();
+    void unresolvableHostShowsTheCause();
+    void secondCallerSeesTheRejectReason();
+    void unknownCodecIsNoBroadcast();
+    void serverForOneCallerIsNoLiveBroadcastWithArrows();
+    void liveShowsHealthAndStopsPromptly();
+    void stopWhileConnectingEndsAtOnce();
+    void studioRestartReconnectsWithKeyFrame();
+    void frozenServerIsSurvived();
+    void windowShowsTheCauseAndReturnsToTheForm();
+    void windowRefusesAPortOutOfRange();
+    void enterOnAnIncompleteNumberAnswers();
+    void generatedLinkIsConfirmedInTheStatusLine();
+
+private:
+    BroadcastPlan plan(quint16 port, const QString &streamId, const QString &host = "127.0.0.1") const;
+    void checkHeartbeat();
+    void waitUntilWound(BroadcastSession &session, int timeoutMs, Mixer *sessionMixer = nullptr);
+
+    std::unique_ptr<Mixer> mixer;
+    std::unique_ptr<PlayerWorker> player;
+    std::unique_ptr<GuiHeartbeat> heartbeat;
+};
+
+void TestBroadcastSession::init()
+{
+    mixer = std::make_unique<Mixer>();
+    player = std::make_unique<PlayerWorker>();
+    player->arrowSender();
+    heartbeat = std::make_unique<GuiHeartbeat>();
+}
+
+void TestBroadcastSession::cleanup()
+{
+    heartbeat.reset();
+    player.reset();
+    mixer.reset();
+}
+
+BroadcastPlan TestBroadcastSession::plan(quint16 port, const QString &streamId, const QString &host) const
+{
+    BroadcastPlan plan = BroadcastPlan::fromFields(ServerField(host + ":" + QString::number(port)), streamId);
+    plan.latencyMs = 120;
+    plan.videoKbps = 1024;
+    plan.audioKbps = 128;
+    plan.codec = "libx264";
+    return plan;
+}
+
+void TestBroadcastSession::checkHeartbeat()
+{
+    const qint64 stall = heartbeat->longestStallMs();
+    QVERIFY2(stall <= kStallLimitMs, qPrintable(QString("the GUI thread stalled for %1 ms").arg(stall)));
+}
+
+void TestBroadcastSession::waitUntilWound(BroadcastSession &session, int timeoutMs, Mixer *sessionMixer)
+{
+    if (!sessionMixer)
+        sessionMixer = mixer.get();
+    QTRY_VERIFY_WITH_TIMEOUT(!session.isWinding(), timeoutMs);
+    QVERIFY(!sessionMixer->isWriting());
+    QVERIFY(!sessionMixer->activeWriter());
+}
+
+void TestBroadcastSession::planRefusesUnusablePortsAndLongStreamIds()
+{
+    QVERIFY(plan(9000, "abc").problem().isEmpty());
+    QVERIFY(plan(65535, "abc").problem().isEmpty());
+    const QString portText = "The server port must be a number from 1 to 65535.";
+    QCOMPARE(BroadcastPlan::fromFields(ServerField("host:74876"), "a").problem(), portText);
+    QCOMPARE(BroadcastPlan::fromFields(ServerField("host:-5"), "a").problem(), portText);
+    QCOMPARE(BroadcastPlan::fromFields(ServerField("host:abc"), "a").problem(), portText);
+    QCOMPARE(BroadcastPlan::fromFields(ServerField("[::1]:9000"), "a").problem(), portText);
+    QCOMPARE(BroadcastPlan::fromFields(ServerField(":9000"), "a").problem(), QString("No server host given."));
+    QVERIFY(plan(9000, QString(499, 'x')).problem().isEmpty());
+    QCOMPARE(plan(9000, QString(500, 'x')).problem(),
+             QString("The stream ID is too long (at most 499 characters)."));
+    // Counted in bytes, as libsrt counts them.
+    QVERIFY(!plan(9000, QString(250, QChar(0x00e9))).problem().isEmpty());
+}
+
+void TestBroadcastSession::reconnectPausesGrow()
+{
+    const QList<int> expected = {1, 2, 4, 8, 10, 10, 10};
+    for (int attempt = 0; attempt < expected.size(); ++attempt)
+        QCOMPARE(BroadcastSession::reconnectDelaySeconds(attempt), expected.at(attempt));
+}
+
+void TestBroadcastSession::closedPortShowsTheCauseAndEnds()
+{
+    BroadcastSession session(mixer.get(), player.get(), nullptr);
+    QSignalSpy failed(&session, &BroadcastSession::failed);
+    QElapsedTimer clock;
+    clock.start();
+    heartbeat->restart();
+    session.start(plan(freeLoopbackPort(), "closed"), 0);
+    QCOMPARE(session.state(), State::Connecting);
+    QCOMPARE(session.statusText(), QString("Connecting..."));
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, kWaitMs);
+    qInfo() << "cause shown after" << clock.elapsed() << "ms:" << session.statusText();
+    QCOMPARE(session.state(), State::Failed);
+    QVERIFY2(session.statusText().startsWith("Cannot connect to 127.0.0.1:"), qPrintable(session.statusText()));
+    QVERIFY2(session.statusText().contains("timed out"), qPrintable(session.statusText()));
+    waitUntilWound(session, kWaitMs);
+    QVERIFY(!player->isControlConnected());
+    checkHeartbeat();
+}
+
+void TestBroadcastSession::unresolvableHostShowsTheCause()
+{
+    BroadcastSession session(mixer.get(), player.get(), nullptr);
+    QSignalSpy failed(&session, &BroadcastSession::failed);
+    heartbeat->restart();
+    session.start(plan(9000, "nowhere", "no-such-host.invalid"), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, kWaitMs);
+    QCOMPARE(session.statusText(), QString("Server not found: no-such-host.invalid"));
+    QCOMPARE(session.state(), State::Failed);
+    waitUntilWound(session, kWaitMs);
+    checkHeartbeat();
+}
+
+void TestBroadcastSession::secondCallerSeesTheRejectReason()
+{
+    StudioProcess studio;
+    QVERIFY2(studio.start(), studio.output().constData());
+    FramePump pump(*mixer);
+    BroadcastSession first(mixer.get(), player.get(), nullptr);
+    heartbeat->restart();
+    first.start(plan(studio.srtPort(), "twice"), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(first.state(), State::Live, kWaitMs);
+
+    Mixer otherMixer;
+    PlayerWorker otherPlayer;
+    otherPlayer.arrowSender();
+    BroadcastSession second(&otherMixer, &otherPlayer, nullptr);
+    QSignalSpy failed(&second, &BroadcastSession::failed);
+    heartbeat->restart();
+    second.start(plan(studio.srtPort(), "twice"), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, kWaitMs);
+    QVERIFY2(second.statusText().contains("this ID is already streaming"), qPrintable(second.statusText()));
+    QCOMPARE(first.state(), State::Live);
+    waitUntilWound(second, kWaitMs, &otherMixer);
+    first.stop();
+    waitUntilWound(first, kWaitMs);
+    checkHeartbeat();
+}
+
+void TestBroadcastSession::unknownCodecIsNoBroadcast()
+{
+    StudioProcess studio;
+    QVERIFY2(studio.start(), studio.output().constData());
+    BroadcastSession session(mixer.get(), player.get(), nullptr);
+    QSignalSpy failed(&session, &BroadcastSession::failed);
+    QSignalSpy started(&session, &BroadcastSession::started);
+    BroadcastPlan broken = plan(studio.srtPort(), "nocodec");
+    broken.codec = "no-such-codec";
+    heartbeat->restart();
+    session.start(broken, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, kWaitMs);
+    QCOMPARE(session.statusText(), QString("The encoder could not be opened (no-such-codec)."));
+    QCOMPARE(started.count(), 0);
+    waitUntilWound(session, kWaitMs);
+    checkHeartbeat();
+}
+
+// The control and the media connection compete for the only place: the
+// broadcast is either refused with the reason or live without arrows, never
+// shown live while its media connection failed.
+void TestBroadcastSession::serverForOneCallerIsNoLiveBroadcastWithArrows()
+{
+    StudioProcess studio({"--max-callers", "1"});
+    QVERIFY2(studio.start(), studio.output().constData());
+    FramePump pump(*mixer);
+    BroadcastSession session(mixer.get(), player.get(), nullptr);
+    QSignalSpy arrows(&session, &BroadcastSession::arrowsAvailable);
+    heartbeat->restart();
+    session.start(plan(studio.srtPort(), "single"), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(session.state() == State::Failed || session.state() == State::Live, kWaitMs);
+    if (session.state() == State::Failed) {
+        QVERIFY2(session.statusText().contains("too many callers"), qPrintable(session.statusText()));
+        QVERIFY(arrows.isEmpty() || !arrows.last().at(0).toBool());
+    } else {
+        QVERIFY(arrows.isEmpty());
+        QVERIFY(!player->isControlConnected());
+        QVERIFY(!studio.waitForStream("single", "media", 10000, kWaitMs).isEmpty());
+        session.stop();
+    }
+    waitUntilWound(session, kWaitMs);
+    checkHeartbeat();
+}
+
+void TestBroadcastSession::liveShowsHealthAndStopsPromptly()
+{
+    StudioProcess studio;
+    QVERIFY2(studio.start(), studio.output().constData());
+    FramePump pump(*mixer);
+    BroadcastSession session(mixer.get(), player.get(), nullptr);
+    QSignalSpy arrows(&session, &BroadcastSession::arrowsAvailable);
+    QSignalSpy states(&session, &BroadcastSession::stateChanged);
+    heartbeat->restart();
+    session.start(plan(studio.srtPort(), "healthy"), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(session.state(), State::Live, kWaitMs);
+    // A loaded machine may see a reconnect on the way; the arrows end up shown.
+    if (arrows.count() != 1)
+        qInfo() << "arrows" << arrows << "states" << states;
+    QVERIFY(!arrows.isEmpty());
+    QCOMPARE(arrows.last().at(0).toBool(), true);
+    QVERIFY(player->isControlConnected());
+
+    // The arrows reach the studio over the adopted control connection.
+    player->arrowSender()->arrowClicked(false);
+    QTRY_VERIFY_WITH_TIMEOUT(studio.output().contains("arrow \"healthy\" 1 right"), kWaitMs);
+
+    QTRY_VERIFY_WITH_TIMEOUT(session.statusText().startsWith("Live: "), kWaitMs);
+    const QJsonObject media = studio.waitForStream("healthy", "media", 100000, kWaitMs);
+    QVERIFY(!media.isEmpty());
+    // Two samples later the rate has settled; it is what the studio receives.
+    QSignalSpy status(&session, &BroadcastSession::statusChanged);
+    QTRY_VERIFY_WITH_TIMEOUT(status.count() >= 2, kWaitMs);
+    const QString text = session.statusText();
+    const QRegularExpressionMatch rate = QRegularExpression("Live: (\\d+) kbit/s").match(text);
+    QVERIFY2(rate.hasMatch(), qPrintable(text));
+    const double studioKbps = StudioProcess::findStream(studio.status(), "healthy", "media").value("mbps").toDouble() * 1000;
+    qInfo() << text << "studio:" << studioKbps << "kbit/s";
+    QVERIFY2(rate.captured(1).toInt() > 100, qPrintable(text));
+    QVERIFY2(text.contains("loss 0.0 %"), qPrintable(text));
+
+    QElapsedTimer clock;
+    clock.start();
+    session.stop();
+    QCOMPARE(session.state(), State::Stopped);
+    QVERIFY(clock.elapsed() < 1000);
+    QVERIFY(!player->isControlConnected());
+    waitUntilWound(session, kWaitMs);
+    qInfo() << "everything ended" << clock.elapsed() << "ms after Stop";
+    QTRY_VERIFY_WITH_TIMEOUT(!player->isRunning(), kWaitMs);
+    checkHeartbeat();
+}
+
+void TestBroadcastSession::stopWhileConnectingEndsAtOnce()
+{
+    BroadcastSession session(mixer.get(), player.get(), nullptr);
+    heartbeat->restart();
+    session.start(plan(freeLoopbackPort(), "hurry"), 0);
+    QTest::qWait(300);
+    QCOMPARE(session.state(), State::Connecting);
+    QElapsedTimer clock;
+    clock.start();
+    session.stop();
+    QCOMPARE(session.state(), State::Stopped);
+    waitUntilWound(session, 1000);
+    qInfo() << "connect attempt ended" << clock.elapsed() << "ms after Stop";
+    checkHeartbeat();
+}
+
+void TestBroadcastSession::studioRestartReconnectsWithKeyFrame()
+{
+    auto studio = std::make_unique<StudioProcess>();
+    QVERIFY2(studio->start(), studio->output().constData());
+    const quint16 port = studio->srtPort();
+    FramePump pump(*mixer);
+    BroadcastSession session(mixer.get(), player.get(), nullptr);
+    heartbeat->restart();
+    session.start(plan(port, "again"), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(session.state(), State::Live, kWaitMs);
+    QVERIFY(!studio->waitForStream("again", "media", 50000, kWaitMs).isEmpty());
+
+    checkHeartbeat();
+    QElapsedTimer clock;
+    clock.start();
+    // Stopping and starting the studio blocks this thread; the heartbeat
+    // counts only what the session does.
+    // Whether the studio's own exit was clean is not the client's business.
+    studio->stop();
+    studio.reset();
+    heartbeat->restart();
+    QTRY_COMPARE_WITH_TIMEOUT(session.state(), State::Reconnecting, 2000);
+    qInfo() << "reconnecting" << clock.elapsed() << "ms after the studio ended:" << session.statusText();
+    QVERIFY2(session.statusText().contains("Reconnecting in "), qPrintable(session.statusText()));
+    QVERIFY(!player->isControlConnected());
+
+    QTest::qWait(1500);
+    checkHeartbeat();
+    StudioProcess restarted;
+    restarted.setSrtPort(port);
+    QVERIFY2(restarted.start(), restarted.output().constData());
+    heartbeat->restart();
+    clock.restart();
+    QTRY_COMPARE_WITH_TIMEOUT(session.state(), State::Live, 5000 * 3);
+    qInfo() << "live again" << clock.elapsed() << "ms after the studio returned";
+    QTRY_VERIFY_WITH_TIMEOUT(player->isControlConnected(), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(player->isPlaying(), kWaitMs);
+    checkHeartbeat();
+    player->arrowSender()->arrowClicked(true);
+    QTRY_VERIFY_WITH_TIMEOUT(restarted.output().contains("arrow \"again\""), kWaitMs);
+    QVERIFY(!restarted.waitForStream("again", "media", 200000, kWaitMs).isEmpty());
+
+    heartbeat->restart();
+    session.stop();
+    waitUntilWound(session, kWaitMs);
+    checkHeartbeat();
+    // The server's new recording begins with a key frame and decodes.
+    const QByteArray recorded = restarted.recording("again");
+    const TsChecker checker(recorded);
+    QVERIFY2(!checker.videoPts().isEmpty() && !checker.keyFramePts().isEmpty(), qPrintable(checker.summary()));
+    QCOMPARE(checker.keyFramePts().first(), checker.videoPts().first());
+    const QString file = restarted.recordFile("again");
+    QVERIFY2(decodeErrors(file).isEmpty(), qPrintable(decodeErrors(file)));
+}
+
+// Three seconds without a single datagram getting through either way: the
+// server's process stands still. The broadcast carries on afterwards, by
+// recovery or by a reconnect, and the status line showed the trouble.
+void TestBroadcastSession::frozenServerIsSurvived()
+{
+    StudioProcess studio;
+    QVERIFY2(studio.start(), studio.output().constData());
+    FramePump pump(*mixer);
+    BroadcastSession session(mixer.get(), player.get(), nullptr);
+    bool warned = false;
+    QStringList texts;
+    connect(&session, &BroadcastSession::statusChanged, this, [&](const QString &text, bool warning) {
+        warned = warned || warning;
+        texts.append(text);
+    });
+    heartbeat->restart();
+    session.start(plan(studio.srtPort(), "frozen"), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(session.state(), State::Live, kWaitMs);
+    QVERIFY(!studio.waitForStream("frozen", "media", 50000, kWaitMs).isEmpty());
+
+    QCOMPARE(::kill(pid_t(studio.processId()), SIGSTOP), 0);
+    QTest::qWait(3000);
+    QCOMPARE(::kill(pid_t(studio.processId()), SIGCONT), 0);
+    const qint64 before = StudioProcess::findStream(studio.status(), "frozen", "media").value("bytes").toVariant().toLongLong();
+    QTRY_COMPARE_WITH_TIMEOUT(session.state(), State::Live, kWaitMs * 2);
+    QTRY_VERIFY_WITH_TIMEOUT(StudioProcess::findStream(studio.status(), "frozen", "media").value("bytes").toVariant().toLongLong()
+                                 > before + 100000,
+                             kWaitMs * 2);
+    qInfo() << "status texts:" << texts;
+    QVERIFY2(warned, qPrintable(texts.join(" | ")));
+    session.stop();
+    waitUntilWound(session, kWaitMs);
+    checkHeartbeat();
+}
+
+void TestBroadcastSession::windowShowsTheCauseAndReturnsToTheForm()
+{
+    const quint16 closed = freeLoopbackPort();
+    MainWindow window(QString("orvanta://127.0.0.1:%1/win/1024/128/SD").arg(closed));
+    Ui::MainWindow *ui = window.form();
+    auto *status = window.findChild<QLabel *>("sessionStatus");
+    QVERIFY(status);
+    // Start was clicked while the window was built.
+    QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::PreviewPage));
+    QCOMPARE(status->text(), QString("Connecting..."));
+    heartbeat->restart();
+    QTRY_COMPARE_WITH_TIMEOUT(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage), kWaitMs);
+    QVERIFY2(status->text().startsWith("Cannot connect to 127.0.0.1:"), qPrintable(status->text()));
+    QVERIFY(ui->stopBtn->isHidden());
+    QVERIFY(ui->leftArrow->isHidden());
+    checkHeartbeat();
+}
+
+void TestBroadcastSession::windowRefusesAPortOutOfRange()
+{
+    MainWindow window(QString{});
+    Ui::MainWindow *ui = window.form();
+    auto *status = window.findChild<QLabel *>("sessionStatus");
+    QVERIFY(status);
+    ui->txtURL->setText("127.0.0.1:74876");
+    ui->cmdStart->click();
+    QCOMPARE(status->text(), QString("The server port must be a number from 1 to 65535."));
+    QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+    QVERIFY(ui->stopBtn->isHidden());
+}
+
+void TestBroadcastSession::enterOnAnIncompleteNumberAnswers()
+{
+    MainWindow window(QString{});
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    Ui::MainWindow *ui = window.form();
+    ui->numberEdit->setFocus();
+    ui->numberEdit->setText("1234");
+    QString seen;
+    QTimer closer;
+    closer.setInterval(20);
+    connect(&closer, &QTimer::timeout, this, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            seen = box->text();
+            box->close();
+        }
+    });
+    closer.start();
+    QTest::keyClick(ui->numberEdit, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(seen, QString("Invalid number."), kWaitMs);
+    closer.stop();
+    QCOMPARE(ui->startBtn_1->text(), QString("Start"));
+}
+
+void TestBroadcastSession::generatedLinkIsConfirmedInTheStatusLine()
+{
+    MainWindow window(QString{});
+    window.form()->actionCopy_Link->trigger();
+    QCOMPARE(window.statusBar()->currentMessage(), QString("Link copied"));
+}
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 1;
+    QDir().mkpath(home.filePath("config"));
+    QDir().mkpath(home.filePath("tmp"));
+    qputenv("XDG_CONFIG_HOME", home.filePath("config").toLocal8Bit());
+    qputenv("TMPDIR", home.filePath("tmp").toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TestBroadcastSession test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_BroadcastSession.moc"

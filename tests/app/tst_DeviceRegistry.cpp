@@ -1,0 +1,79 @@
+#include "app/DeviceRegistry.h"
+#include "app/MainWindow.h"
+#include "media/Mixer.h"
+#include "tests/support/GuiHeartbeat.h"
+
+#include "ui_MainWindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+constexpr int kWaitMs = 15000;
+// A device look-up on the GUI thread takes far longer than this.
+constexpr int kStallLimitMs = 250;
+}
+
+// The device registry looks the devices up off the GUI thread and tells only
+// about a list that changed.
+class TestDeviceRegistry : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void listsAreTheDevicesAndComeOffTheGuiThread()
+    {
+        QStringList video;
+        QStringList audio;
+        Mixer::enumerateDevices("VIDEO", video);
+        Mixer::enumerateDevices("AUDIO", audio);
+
+        GuiHeartbeat heartbeat;
+        DeviceRegistry registry;
+        QSignalSpy updated(&registry, &DeviceRegistry::updated);
+        QVERIFY(!registry.isFilled());
+        registry.refresh();
+        registry.refresh();  // runs after the first one
+        QTRY_COMPARE_WITH_TIMEOUT(updated.count(), 1, kWaitMs);
+        QVERIFY(registry.isFilled());
+        QCOMPARE(registry.videoDevices(), video);
+        QCOMPARE(registry.audioDevices(), audio);
+        QVERIFY2(heartbeat.longestStallMs() <= kStallLimitMs,
+                 qPrintable(QString("GUI thread stalled %1 ms").arg(heartbeat.longestStallMs())));
+
+        // The same devices again: nobody is told.
+        registry.refresh();
+        QTest::qWait(1000);
+        QCOMPARE(updated.count(), 1);
+    }
+
+    void windowMenusFillOnceTheDevicesAreKnown()
+    {
+        MainWindow window(QString{});
+        QMenu *videoMenu = window.form()->videoBtn->menu();
+        QVERIFY(videoMenu);
+        QTRY_VERIFY_WITH_TIMEOUT(!videoMenu->actions().isEmpty(), kWaitMs);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 1;
+    QDir().mkpath(home.filePath("config"));
+    QDir().mkpath(home.filePath("tmp"));
+    qputenv("XDG_CONFIG_HOME", home.filePath("config").toLocal8Bit());
+    qputenv("TMPDIR", home.filePath("tmp").toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TestDeviceRegistry test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_DeviceRegistry.moc"
