@@ -6,6 +6,7 @@
 
 #include "app/CpuLoad.h"
 #include "app/LinkFields.h"
+#include "overlay/WCapture.h"
 
 class LogsDlg;
 class NumberLookup;
@@ -108,6 +109,7 @@ private:
     void connectControls();
     void restoreWindow();
     void createSourceMenus();
+    void connectWindowPicker();
     void prepareArrowButtons();
     void applyModeSetting();
     // The encoders this machine offers, the writer's codec as item data.
@@ -131,7 +133,7 @@ private:
     QTimer vuTimer;
     qint32 muteHoldMs = 0;
     bool mixerStarted = false;
-    // WCapture captureFrame;  -- the capture frame window, held by value
+    WCapture captureFrame{false, nullptr}; // no parent: a top-level window, Close hidden
     bool streaming = false;
     RESender *relay = nullptr;
     QSettings *settings = nullptr;

@@ -3,6 +3,8 @@
 #include <QRect>
 #include <QVariant>
 
+#include "overlay/TAppController.h"
+
 #include <functional>
 
 class QAction;
@@ -36,6 +38,10 @@ public:
     // Brings a minimised window back before it is captured.
     void setWindowRestorer(std::function<void(quint64)> restore) { m_restoreWindow = std::move(restore); }
 
+    // Rebuilds windowsMenu from these windows; true when the stored choice is among them.
+    bool listWindows(const QList<WindowInfo> &windows);
+
+    // The crop band in the crop dialog's coordinates ("CROP_RECT").
     QRect cropRect() const { return m_cropRect; }
     void setCropRect(const QRect &rect) { m_cropRect = rect; }
 
@@ -54,6 +60,7 @@ public slots:
 
 signals:
     void handleChanged(quint64 handle);
+    // The crop in pixels of the screen picture, for the mixer.
     void changeCropRect(QRect rect);
 
 private:
@@ -63,6 +70,7 @@ private:
     bool fillWindowsMenu();
     void chooseWindow(QAction *action, bool &same);
     void resetCrop();
+    void restoreCrop();
 
     QMenu *m_videoMenu;
     QMenu *m_screenMenu;
