@@ -34,7 +34,10 @@ DrawingForm::DrawingForm(QCheckBox *pointerBox, QWidget *parent)
     ui->setupUi(this);
     setObjectName(QStringLiteral("DrawingForm"));
     resize(530, 530);
-    setWindowFlags(Qt::WindowStaysOnTopHint | Qt::WindowSystemMenuHint | Qt::FramelessWindowHint);
+    // Not framed by the window manager: a frame of its would take the clicks
+    // that this window's input shape lets through.
+    setWindowFlags(Qt::WindowStaysOnTopHint | Qt::WindowSystemMenuHint | Qt::FramelessWindowHint
+                   | Qt::X11BypassWindowManagerHint);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_MouseTracking);
 
@@ -68,8 +71,7 @@ void DrawingForm::setInputTransparent(bool transparent)
 {
     setAttribute(Qt::WA_TransparentForMouseEvents, transparent);
     setWindowFlag(Qt::WindowTransparentForInput, transparent);
-    if (shaped && takesInput())
-        grabTimer.start();
+    applyShape();
 }
 
 void DrawingForm::toggleDrawing()
@@ -214,13 +216,20 @@ void DrawingForm::hideEvent(QHideEvent *)
 
 // ---------------------------------------------------------------- shape
 
-void DrawingForm::followCompositor(bool composited)
+void DrawingForm::followCompositor(bool isComposited)
+{
+    composited = isComposited;
+    applyShape();
+    update();
+}
+
+// Shaped without a compositor: the window would paint opaque.
+void DrawingForm::applyShape()
 {
     shaped = !composited;
     updateShape();
     if (shaped && takesInput())
         grabTimer.start();
-    update();
 }
 
 void DrawingForm::addStrokeShape(const QRect &damaged)

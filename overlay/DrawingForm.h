@@ -39,6 +39,7 @@ public:
     bool isDrawing() const { return drawing; }
     bool isTransparentForInput() const { return testAttribute(Qt::WA_TransparentForMouseEvents); }
     bool isShaped() const { return shaped; }
+    bool isComposited() const { return composited; }
     const QImage &strokes() const { return image; }
     ResizeWidget *resizeHandle() const { return resizer.get(); }
 
@@ -62,7 +63,8 @@ private:
     void pointerStateChanged(int state);
     void handleClicked(bool pressed);
     void rebuildImage();
-    void followCompositor(bool composited);
+    void followCompositor(bool isComposited);
+    void applyShape();
     void updateShape();
     QRegion paintedBorder() const;
     void addStrokeShape(const QRect &damaged);
@@ -82,7 +84,8 @@ private:
     QCheckBox *pointerBox;
 
     CompositorWatch *compositor = nullptr;
-    bool shaped = false;
+    bool composited = false;
+    bool shaped = true;
     QRegion strokeShape;
     QRegion borderShape;
     QSize borderShapeSize;

@@ -18,11 +18,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Without RANDR, Qt and the window manager take the monitors from Xinerama.
 # A free display number; Xvfb itself refuses one that is taken, so try a few.
 disp=""
 for n in $(seq 150 400); do
   [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
-  Xvfb :$n +xinerama -screen 0 1600x900x24 -screen 1 1280x720x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
+  Xvfb :$n +xinerama -extension RANDR -screen 0 1600x900x24 -screen 1 1280x720x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
   xpid=$!
   for _ in $(seq 100); do
     [ -e /tmp/.X11-unix/X$n ] && break
