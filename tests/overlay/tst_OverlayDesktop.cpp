@@ -369,6 +369,27 @@ private slots:
     // Both monitors of this desktop lie at the origin, so the display under
     // the frame is the last of them; choosing another one in the selector is
     // undone by the main window.
+    // A compositing manager that starts or stops while the frame is shown.
+    void frameFollowsTheCompositor()
+    {
+        if (expectComposited)
+            QSKIP("runs where no compositing manager runs yet");
+        DrawingForm *frame = capture->frameWindow();
+        QVERIFY(frame->isVisible());
+        QVERIFY(frame->isShaped());
+        QProcess compositor;
+        compositor.start(QStringLiteral("xcompmgr"), QStringList());
+        QVERIFY(compositor.waitForStarted(kWaitMs));
+        QTRY_VERIFY_WITH_TIMEOUT(frame->isComposited(), kWaitMs);
+        QVERIFY(!frame->isShaped());
+        QVERIFY(frame->mask().isEmpty());
+        compositor.terminate();
+        QVERIFY(compositor.waitForFinished(kWaitMs));
+        QTRY_VERIFY_WITH_TIMEOUT(!frame->isComposited(), kWaitMs);
+        QVERIFY(frame->isShaped());
+        QVERIFY(!frame->mask().isEmpty());
+    }
+
     void displaySelectorFollowsTheDisplayUnderTheFrame()
     {
         QCOMPARE(capture->form()->cmbScreens->count(), 2);
