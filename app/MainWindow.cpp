@@ -29,6 +29,8 @@
 #include "media/PlayerWorker.h"
 #include "media/engine/MFCatalog.h"
 #include "media/engine/MFWriter.h"
+#include "overlay/TAppController.h"
+#include "overlay/TCropDlg.h"
 #include "transport/ArrowSender.h"
 #include "transport/SrtConnect.h"
 
@@ -94,7 +96,6 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     , vuTimer()
     , cropRect()
 {
-    // The capture frame window (no parent) plugs in here, with the overlay.
     mixerStarted = false;
 
     constructForm();
@@ -125,7 +126,7 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     applyModeSetting();
 
     mixer->setLogTarget(logsDlg);
-    // The capture frame's onNewPosition(QRect) is connected to captureFrameMoved here.
+    connect(&captureFrame, &WCapture::onNewPosition, this, &MainWindow::captureFrameMoved);
 
     prepareTemporaryFolder();
 
@@ -275,16 +276,32 @@ void MainWindow::createSourceMenus()
     deviceRegistry->refresh();
     connect(sourceMenus, &SourceMenus::handleChanged, this, &MainWindow::handleChanged);
     connect(sourceMenus, &SourceMenus::changeCropRect, this, [this](QRect rect) {
-        cropRect = rect;
+        cropRect = sourceMenus->cropRect();
         emit changeCropRect(rect);
     });
-    // The window list stays empty until windows can be picked.
+    connectWindowPicker();
     sourceMenus->rebuildVideoMenu();
     sourceMenus->rebuildScreenMenu();
     sourceMenus->rebuildAudioMenu();
     ui->videoBtn->setMenu(videoMenu);
     ui->screenBtn->setMenu(screenMenu);
     ui->audioBtn->setMenu(audioMenu);
+}
+
+void MainWindow::connectWindowPicker()
+{
+    SourceMenus::CaptureFrame frame;
+    frame.isVisible = [this] { return captureFrame.isVisible(); };
+    frame.show = [this] { captureFrame.showFrame(); };
+    frame.hide = [this] { captureFrame.hide(); };
+    frame.capturedRect = [this] { return captureFrame.captureRect(); };
+    sourceMenus->setCaptureFrame(frame);
+    sourceMenus->setWindowListFiller([this] { return sourceMenus->listWindows(TAppController().getWindows()); });
+    sourceMenus->setWindowRestorer([](quint64 handle) {
+        if (TAppController::isIconic(handle))
+            TAppController::restore(handle);
+    });
+    sourceMenus->listWindows(TAppController().getWindows());
 }
 
 void MainWindow::prepareArrowButtons()
@@ -410,7 +427,7 @@ void MainWindow::saveSettings()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     temporaryFolder->remove();
-    // The capture frame window is hidden here.
+    captureFrame.hide();
     saveSettings();
     // Written at once: the process may end right after the event loop returns.
     settings->sync();
@@ -568,7 +585,7 @@ void MainWindow::on_rbCamera_clicked(bool checked)
     ui->screenBtn->setEnabled(ui->chkCombined->isChecked());
     ui->cropBtn->setEnabled(ui->chkCombined->isChecked());
     showSource(kLayoutCamera);
-    // The capture frame window is hidden here.
+    captureFrame.hide();
 }
 
 void MainWindow::on_rbScreen_clicked(bool checked)
@@ -784,9 +801,10 @@ void MainWindow::captureFrameMoved(const QRect &rect)
     QRect area = rect;
     if (display.first != 0)
         area.translate(-display.second, 0);
-    // With the capture frame: when display.first equals its screenIndex,
-    // mixer->setArea(display.first, area); otherwise selectScreen(display.first).
-    Q_UNUSED(area);
+    if (display.first == captureFrame.screenIndex)
+        mixer->setArea(display.first, area);
+    else
+        captureFrame.selectScreen(display.first);
 }
 
 // ---------------------------------------------------------------- other parts
@@ -860,7 +878,34 @@ void MainWindow::audioMenuShowed()
 
 void MainWindow::cropBtnClicked()
 {
-    // Opens the crop dialog.
+    TCropDlg dialog(this);
+    // Frames reach the dialog only while it is open.
+    connect(mixer, &Mixer::frameChanged, &dialog, &TCropDlg::frameChanged);
+    dialog.setModal(true);
+    const QByteArray geometry = settings->value(SettingsKeys::CropDialogGeometry, QByteArray()).toByteArray();
+    if (!geometry.isEmpty())
+        dialog.restoreGeometry(geometry);
+    else
+        dialog.resize(QSize(int(screen()->geometry().width() / 1.5), int(screen()->geometry().height() / 1.5)));
+    if (Mixer::cropApplies(cropRect))
+        dialog.setRubberBandGeometry(cropRect);
+
+    const int result = dialog.exec();
+    if (result != TCropDlg::Reset && result != TCropDlg::Apply)
+        return;
+    settings->setValue(SettingsKeys::CropDialogGeometry, dialog.saveGeometry());
+    QRect sourceCrop;
+    sourceCrop.setCoords(0, 0, 0, 0);
+    cropRect = sourceCrop;
+    // Apply before any picture arrived has nothing to crop to: no crop.
+    if (result == TCropDlg::Apply && Mixer::cropApplies(dialog.sourceCropRect())) {
+        cropRect = dialog.rubberBandGeometry();
+        sourceCrop = dialog.sourceCropRect();
+    }
+    sourceMenus->setCropRect(cropRect);
+    settings->setValue(SettingsKeys::CropRect, cropRect);
+    settings->setValue(SettingsKeys::CropSourceRect, sourceCrop);
+    emit changeCropRect(sourceCrop);
 }
 
 void MainWindow::orvaLinkRequest()

@@ -8,6 +8,7 @@
 
 #include "app/CpuLoad.h"
 #include "app/LinkFields.h"
+#include "overlay/WCapture.h"
 
 class InstanceFolder;
 class BroadcastSession;
@@ -115,6 +116,7 @@ private:
     void connectControls();
     void restoreWindow();
     void createSourceMenus();
+    void connectWindowPicker();
     void prepareArrowButtons();
     void applyModeSetting();
     // The encoders this machine offers, the writer's codec as item data.
@@ -139,7 +141,7 @@ private:
     QTimer vuTimer;
     qint32 muteHoldMs = 0;
     bool mixerStarted = false;
-    // WCapture captureFrame;  -- the capture frame window, held by value
+    WCapture captureFrame{false, nullptr}; // no parent: a top-level window, Close hidden
     bool streaming = false;
     std::unique_ptr<BroadcastSession> session;
     QLabel *sessionLabel = nullptr;

@@ -22,6 +22,9 @@ inline const QString Screen = QStringLiteral("SCREEN");           // ""
 inline const QString WindowHandle = QStringLiteral("WHANDLE");    // 0 (quint64)
 inline const QString CropRect = QStringLiteral("CROP_RECT");      // QRect
 inline const QString CropDialogGeometry = QStringLiteral("CROP_DLG_GEOMETRY");
+// QRect: the crop in pixels of the screen picture, as the mixer takes it;
+// CROP_RECT holds the same band in the crop dialog's own coordinates.
+inline const QString CropSourceRect = QStringLiteral("CROP_SOURCE_RECT");
 inline const QString SkipUpdate = QStringLiteral("SKIP_UPDATE");  // 0
 inline const QString LookupOrigin = QStringLiteral("LOOKUP_ORIGIN");  // build default
 inline const QString UpdateUrl = QStringLiteral("UPDATE_URL");        // build default

@@ -152,12 +152,7 @@ void SourceMenus::rebuildScreenMenu()
         if (action->text() != saved || action->data().toULongLong() != handle)
             continue;
         screenSourceChanged(action);
-        const QRect crop = m_settings->value(SettingsKeys::CropRect, QRect()).toRect();
-        if (!crop.isNull() && crop != noCrop()) {
-            m_cropRect = crop;
-            m_settings->setValue(SettingsKeys::CropRect, m_cropRect);
-            emit changeCropRect(m_cropRect);
-        }
+        restoreCrop();
         return;
     }
 }
@@ -214,7 +209,34 @@ void SourceMenus::resetCrop()
 {
     m_cropRect.setCoords(0, 0, 0, 0);
     m_settings->setValue(SettingsKeys::CropRect, m_cropRect);
+    m_settings->setValue(SettingsKeys::CropSourceRect, m_cropRect);
     emit changeCropRect(m_cropRect);
+}
+
+void SourceMenus::restoreCrop()
+{
+    // The band ("CROP_RECT") is in the dialog's coordinates; the mixer is
+    // given the crop in picture pixels, stored beside it.
+    const QRect band = m_settings->value(SettingsKeys::CropRect, QRect()).toRect();
+    const QRect source = m_settings->value(SettingsKeys::CropSourceRect, QRect()).toRect();
+    if (band.isNull() || band == noCrop() || !Mixer::cropApplies(source))
+        return;
+    m_cropRect = band;
+    emit changeCropRect(source);
+}
+
+bool SourceMenus::listWindows(const QList<WindowInfo> &windows)
+{
+    clearEntries(m_windowsMenu);
+    const QString stored = m_settings->value(SettingsKeys::Screen).toString();
+    const quint64 storedHandle = m_settings->value(SettingsKeys::WindowHandle, 0).toULongLong();
+    bool anyChecked = false;
+    for (const WindowInfo &window : windows) {
+        QAction *action = addEntry(m_windowsMenu, window.title, QVariant::fromValue(window.handle));
+        action->setChecked(window.title == stored && window.handle == storedHandle);
+        anyChecked = anyChecked || action->isChecked();
+    }
+    return anyChecked;
 }
 
 void SourceMenus::checkByText(QMenu *menu, const QString &stored)

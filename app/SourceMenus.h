@@ -3,6 +3,8 @@
 #include <QRect>
 #include <QVariant>
 
+#include "overlay/TAppController.h"
+
 #include <functional>
 
 class QAction;
@@ -42,6 +44,10 @@ public:
     // devices up themselves.
     void setDeviceRegistry(DeviceRegistry *registry) { m_registry = registry; }
 
+    // Rebuilds windowsMenu from these windows; true when the stored choice is among them.
+    bool listWindows(const QList<WindowInfo> &windows);
+
+    // The crop band in the crop dialog's coordinates ("CROP_RECT").
     QRect cropRect() const { return m_cropRect; }
     void setCropRect(const QRect &rect) { m_cropRect = rect; }
 
@@ -60,6 +66,7 @@ public slots:
 
 signals:
     void handleChanged(quint64 handle);
+    // The crop in pixels of the screen picture, for the mixer.
     void changeCropRect(QRect rect);
 
 private:
@@ -69,6 +76,7 @@ private:
     bool fillWindowsMenu();
     void chooseWindow(QAction *action, bool &same);
     void resetCrop();
+    void restoreCrop();
 
     QMenu *m_videoMenu;
     QMenu *m_screenMenu;

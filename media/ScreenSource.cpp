@@ -134,6 +134,7 @@ void ScreenSource::run()
 void ScreenSource::captureLoop()
 {
     mf::MFFormat format;
+    quint64 lostWindow = 0; // the window whose loss was last reported
     while (running) {
         const QSize size = currentOutputSize();
         format.width = size.width();
@@ -141,6 +142,18 @@ void ScreenSource::captureLoop()
         mf::MFFramePtr frame;
         if (const quint64 window = windowHandle) {
             frame = captureWindow(window, size, format);
+            if (!frame) {
+                // Closed or unmapped: the mixer keeps showing the last
+                // picture; say so once, not at every attempt.
+                if (lostWindow != window)
+                    qDebug() << "read screen frame FALSE: window" << window << "cannot be captured";
+                lostWindow = window;
+                // An unmapped window opens but gives no picture; try again
+                // at the frame rate rather than at once.
+                QThread::msleep(40);
+                continue;
+            }
+            lostWindow = 0;
         } else {
             deviceObject->propertySet("capture.window_id", "0");
             if (deviceObject->getFrame(format, -1, &frame) < 0)

@@ -9,7 +9,7 @@ PKGS=(
   libsrt-gnutls-dev srt-tools
   libpulse-dev pulseaudio pulseaudio-utils
   libx11-dev libxext-dev libxfixes-dev
-  ffmpeg xvfb xauth x11-utils xdotool
+  ffmpeg xvfb xauth x11-utils xdotool openbox xcompmgr
   clang libclang-rt-dev
   python3
 )

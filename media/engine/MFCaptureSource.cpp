@@ -128,7 +128,9 @@ MFFramePtr MFCaptureSource::read(const QSize &target)
             continue;
         }
         if (rc < 0) {
-            qWarning() << "MFCaptureSource: read failed" << avError(rc);
+            // A window that is unmapped fails every read; say so once per streak.
+            if (m_failedReads++ % 100 == 0)
+                qWarning() << "MFCaptureSource: read failed" << avError(rc);
             close(); // reopened at the next read (a window may have changed size)
             return nullptr;
         }
@@ -142,6 +144,7 @@ MFFramePtr MFCaptureSource::read(const QSize &target)
             av_frame_unref(m_frame.get());
             if (frame)
                 frame->setTimestampUs(QDateTime::currentMSecsSinceEpoch() * 1000);
+            m_failedReads = 0;
             return frame;
         }
     }

@@ -62,6 +62,7 @@ private:
     std::unique_ptr<AVPacket, PacketDeleter> m_packet;
     int m_streamIndex = -1;
     int m_failedOpens = 0;
+    int m_failedReads = 0;
     std::atomic<bool> m_interrupted{false};
     MFImageConverter m_converter;
 };

@@ -151,13 +151,14 @@ private slots:
         QCOMPARE(checkedTexts(screenMenu), QStringList{"Desktop"});
     }
 
-    void windowEntriesAndTheirRestore()
+    // The window list itself comes from the desktop (tests/overlay); here,
+    // what a chosen window does to the settings and the crop.
+    void chosenWindowIsStoredAndItsCropResentInPicturePixels()
     {
         menus->rebuildScreenMenu();
-        auto *win = new QAction("Editor", windowsMenu);
-        win->setData(quint64(0x4200007));
-        win->setCheckable(true);
-        windowsMenu->addAction(win);
+        QVERIFY(!menus->listWindows({WindowInfo{0x4200007, "Editor"}}));
+        QAction *win = entry(windowsMenu, "Editor");
+        QVERIFY(win);
         QSignalSpy handles(menus.get(), &SourceMenus::handleChanged);
         QSignalSpy crops(menus.get(), &SourceMenus::changeCropRect);
         quint64 restored = 0;
@@ -171,23 +172,35 @@ private slots:
         QCOMPARE(settings->value("SCREEN").toString(), QString("Editor"));
         QCOMPARE(crops.size(), 1);
 
-        // Restored at the next start with its crop, when title and handle match.
+        // At the next start, with title and handle matching: the dialog's
+        // band comes back as it was, the mixer gets the picture-pixel crop.
         settings->setValue("CROP_RECT", QRect(10, 10, 400, 300));
+        settings->setValue("CROP_SOURCE_RECT", QRect(20, 20, 800, 600));
         build();
-        menus->setWindowListFiller([this] {
-            auto *w = new QAction("Editor", windowsMenu);
-            w->setData(quint64(0x4200007));
-            windowsMenu->addAction(w);
-            return true;
-        });
-        menus->screenMenuShowed(); // fills the window list
+        menus->setWindowListFiller([this] { return menus->listWindows({WindowInfo{0x4200007, "Editor"}}); });
+        menus->screenMenuShowed();
+        QVERIFY(entry(windowsMenu, "Editor")->isChecked());
         QSignalSpy crops2(menus.get(), &SourceMenus::changeCropRect);
         QSignalSpy handles2(menus.get(), &SourceMenus::handleChanged);
         menus->rebuildScreenMenu();
         QCOMPARE(handles2.size(), 1);
         QCOMPARE(handles2.last().at(0).toULongLong(), quint64(0x4200007));
         QCOMPARE(crops2.size(), 1);
+        QCOMPARE(crops2.last().at(0).toRect(), QRect(20, 20, 800, 600));
         QCOMPARE(menus->cropRect(), QRect(10, 10, 400, 300));
+
+        // A band stored without its picture-pixel crop (an older profile) is
+        // not sent: its coordinates are the dialog's, not the picture's.
+        settings->remove("CROP_SOURCE_RECT");
+        build();
+        menus->listWindows({WindowInfo{0x4200007, "Editor"}});
+        QSignalSpy crops3(menus.get(), &SourceMenus::changeCropRect);
+        menus->rebuildScreenMenu();
+        QCOMPARE(crops3.size(), 0);
+
+        // Another handle with the same title is not the stored window.
+        QVERIFY(!menus->listWindows({WindowInfo{0x4200008, "Editor"}, WindowInfo{0x99, "Other"}}));
+        QCOMPARE(texts(windowsMenu), QStringList({"Editor", "Other"}));
     }
 
     void audioMenuAndSystemSound()

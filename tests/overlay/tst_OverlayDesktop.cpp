@@ -1,0 +1,598 @@
+#include "app/MainWindow.h"
+#include "media/Mixer.h"
+#include "media/ScreenSource.h"
+#include "overlay/CompositorWatch.h"
+#include "overlay/DrawingForm.h"
+#include "overlay/ResizeWidget.h"
+#include "overlay/TAppController.h"
+#include "overlay/TCropDlg.h"
+#include "overlay/WCapture.h"
+#include "tests/support/MessageCapture.h"
+#include "tests/support/PaintedWindow.h"
+#include "tests/support/StudioProcess.h"
+#include "ui_MainWindow.h"
+#include "ui_WCapture.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QJsonObject>
+#include <QMenu>
+#include <QProcess>
+#include <QScreen>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <X11/Xlib.h>
+
+#include <memory>
+
+namespace {
+
+constexpr int kWaitMs = 20000;
+QString g_configHome;
+
+const QColor kPurple(200, 30, 230);
+const QColor kYellow(240, 220, 20);
+const QColor kGreen(20, 200, 60);
+const QColor kCyan(20, 220, 220);
+const QColor kBackground(0x07, 0xa0, 0xf2);
+
+bool near(const QColor &a, const QColor &b, int tolerance = 45)
+{
+    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
+           && qAbs(a.blue() - b.blue()) <= tolerance;
+}
+
+QString describe(const QImage &picture, const QPoint &at)
+{
+    if (!picture.valid(at))
+        return QStringLiteral("(%1,%2) outside %3x%4").arg(at.x()).arg(at.y()).arg(picture.width()).arg(picture.height());
+    return QStringLiteral("(%1,%2) is %3").arg(at.x()).arg(at.y()).arg(QColor(picture.pixel(at)).name());
+}
+
+bool colourAt(const QImage &picture, const QPoint &at, const QColor &expected)
+{
+    return picture.valid(at) && near(QColor(picture.pixel(at)), expected);
+}
+
+bool colourAnywhere(const QImage &picture, const QColor &colour)
+{
+    for (int y = 2; y < picture.height(); y += 8)
+        for (int x = 2; x < picture.width(); x += 8)
+            if (near(QColor(picture.pixel(x, y)), colour, 30))
+                return true;
+    return false;
+}
+
+bool run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(kWaitMs) && process.exitStatus() == QProcess::NormalExit
+           && process.exitCode() == 0;
+}
+
+bool xdotool(const QStringList &arguments)
+{
+    return run(QStringLiteral("xdotool"), arguments);
+}
+
+// The last picture of a recording, decoded by the ffmpeg program.
+QImage lastPicture(const QString &recording)
+{
+    const QString png = recording + ".last.png";
+    if (!run(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-i", recording, "-update", "1", png}))
+        return {};
+    return QImage(png).convertToFormat(QImage::Format_RGB32);
+}
+
+// Counts the left clicks that reach it.
+class ClickTarget : public QWidget
+{
+public:
+    int clicks = 0;
+    ClickTarget() : QWidget(nullptr, Qt::FramelessWindowHint)
+    {
+        QPalette pal = palette();
+        pal.setColor(QPalette::Window, kPurple);
+        setPalette(pal);
+        setAutoFillBackground(true);
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent *) override { ++clicks; }
+};
+
+// Counts the presses a window receives, without taking them.
+class PressCounter : public QObject
+{
+public:
+    int presses = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::MouseButtonPress)
+            ++presses;
+        return false;
+    }
+};
+
+QRect noCrop()
+{
+    QRect r;
+    r.setCoords(0, 0, 0, 0);
+    return r;
+}
+
+} // namespace
+
+// The capture overlay on a real desktop (openbox, two monitors; with or
+// without a compositing manager as the runner says), driven the way a user
+// does, and checked in what the studio server recorded.
+class TestOverlayDesktop : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<StudioProcess> studio;
+    std::unique_ptr<MainWindow> window;
+    Ui::MainWindow *ui = nullptr;
+    WCapture *capture = nullptr;
+    std::vector<std::unique_ptr<QWidget>> scene;
+    bool expectComposited = false;
+
+    QMenu *screenMenu() const { return ui->screenBtn->menu(); }
+
+    QAction *screenEntry(const QString &text)
+    {
+        emit screenMenu()->aboutToShow();
+        for (QAction *action : screenMenu()->actions())
+            if (action->text() == text)
+                return action;
+        return nullptr;
+    }
+
+    QMenu *windowsMenu()
+    {
+        for (QAction *action : screenMenu()->actions())
+            if (action->menu())
+                return action->menu();
+        return nullptr;
+    }
+
+    QAction *windowEntry(const QString &title, quint64 handle)
+    {
+        emit screenMenu()->aboutToShow();
+        QMenu *menu = windowsMenu();
+        if (!menu)
+            return nullptr;
+        for (QAction *action : menu->actions())
+            if (action->text() == title && action->data().toULongLong() == handle)
+                return action;
+        return nullptr;
+    }
+
+    void choose(QAction *action) { emit screenMenu()->triggered(action); }
+
+    QWidget *paint(const QRect &geometry, const QColor &colour, const QString &title = QString())
+    {
+        QWidget *w = paintedWindow(geometry, colour);
+        if (!title.isEmpty())
+            w->setWindowTitle(title);
+        scene.emplace_back(w);
+        if (!QTest::qWaitForWindowExposed(w))
+            qWarning() << "window not exposed" << geometry;
+        return w;
+    }
+
+    // Places the tool bar so that the frame's top-left corner is at
+    // topLeft, as a drag ending there does.
+    bool placeFrame(const QPoint &topLeft)
+    {
+        capture->move(topLeft - QPoint(0, 51));
+        if (!QTest::qWaitFor([&] { return capture->frameWindow()->pos() == topLeft; }, kWaitMs))
+            return false;
+        QTest::mouseRelease(capture, Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
+        return true;
+    }
+
+    // One broadcast to the studio under this stream ID; the last picture of
+    // its recording.
+    QImage broadcast(const QString &id)
+    {
+        ui->txtURL->setText(QStringLiteral("127.0.0.1:%1").arg(studio->srtPort()));
+        ui->txtStreamID->setText(id);
+        ui->cmdStart->click();
+        const bool arrived = QTest::qWaitFor(
+            [&] { return qint64(StudioProcess::findStream(studio->status(), id, "media").value("bytes").toDouble()) > 20000; },
+            kWaitMs);
+        // A few more seconds of pictures, so the last ones show the scene as
+        // it is now.
+        QElapsedTimer more;
+        more.start();
+        (void)QTest::qWaitFor([&] { return more.elapsed() > 2500; }, 10000);
+        ui->stopBtn->click();
+        if (!arrived) {
+            qWarning() << "no media arrived for" << id;
+            return {};
+        }
+        studio->recording(id, kWaitMs);
+        return lastPicture(studio->recordFile(id));
+    }
+
+    // Where a point of the captured area lands in a 960 x 540 picture into
+    // which an area of this size was fitted.
+    static QPoint inPicture(const QSize &area, const QPoint &p)
+    {
+        const double scale = qMin(960.0 / area.width(), 540.0 / area.height());
+        const double x0 = (960 - area.width() * scale) / 2;
+        const double y0 = (540 - area.height() * scale) / 2;
+        return QPoint(qRound(x0 + p.x() * scale), qRound(y0 + p.y() * scale));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QCOMPARE(QGuiApplication::platformName(), QString("xcb"));
+        expectComposited = qgetenv("ORVANTA_EXPECT_COMPOSITOR") == "1";
+        CompositorWatch watch;
+        QVERIFY2(QTest::qWaitFor([&] { return watch.check() == expectComposited; }, kWaitMs),
+                 "the compositing manager is not in the state the runner set up");
+        // Xvfb's Xinerama reports two monitors, both at the origin.
+        QCOMPARE(QGuiApplication::screens().size(), 2);
+
+        studio = std::make_unique<StudioProcess>();
+        QVERIFY2(studio->start(), studio->output().constData());
+
+        QSettings store(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
+        store.setValue("MODE", "SCREEN");
+        store.setValue("FRAME", "SD");
+        store.setValue("VSOURCE", "Test Pattern");
+        store.setValue("VBR", 2048);
+        store.setValue("SCREEN", "Desktop #0");
+        store.sync();
+
+        window = std::make_unique<MainWindow>(QString());
+        ui = window->form();
+        ui->connectionStack->setCurrentIndex(MainWindow::AdvancedPage);
+        // Bottom right of the first display, clear of every captured place.
+        window->move(970, 450);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *c = qobject_cast<WCapture *>(w))
+                capture = c;
+        QVERIFY(capture);
+        QVERIFY(!capture->isVisible());
+    }
+
+    void cleanupTestCase()
+    {
+        if (window)
+            window->close();
+        window.reset();
+        scene.clear();
+    }
+
+    void areaFrameCapturesTheWindowBeneathButNotItsBorder()
+    {
+        paint(QRect(100, 150, 700, 700), kPurple);
+        choose(screenEntry("-- select area --"));
+        QTRY_VERIFY_WITH_TIMEOUT(capture->frameWindow()->isVisible(), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(capture->frameWindow()->resizeHandle()->isVisible(), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(capture->frameWindow()->isComposited(), expectComposited, kWaitMs);
+        QCOMPARE(capture->frameWindow()->isShaped(), !expectComposited);
+        QVERIFY(placeFrame(QPoint(150, 200)));
+        QCOMPARE(capture->captureRect(), QRect(155, 205, 520, 520));
+
+        const QImage picture = broadcast("area");
+        QVERIFY(!picture.isNull());
+        QCOMPARE(picture.size(), QSize(960, 540));
+        const QSize area(520, 520);
+        QVERIFY2(colourAt(picture, inPicture(area, QPoint(260, 260)), kPurple), qPrintable(describe(picture, inPicture(area, QPoint(260, 260)))));
+        // Right inside each edge: the window, never the frame's blue border.
+        for (const QPoint &p : {QPoint(2, 260), QPoint(517, 260), QPoint(260, 2), QPoint(260, 517)}) {
+            const QPoint at = inPicture(area, p);
+            QVERIFY2(colourAt(picture, at, kPurple), qPrintable(describe(picture, at)));
+        }
+    }
+
+    void strokeIsRecordedAndClearRemovesIt()
+    {
+        DrawingForm *frame = capture->frameWindow();
+        capture->form()->drawButton->click();
+        QVERIFY(frame->isDrawing());
+        QVERIFY(!frame->isTransparentForInput());
+        QCOMPARE(frame->isShaped(), !expectComposited);
+        const QPoint from = frame->mapToGlobal(QPoint(100, 260));
+        const QPoint to = frame->mapToGlobal(QPoint(400, 260));
+        QVERIFY(xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())}));
+        if (frame->isShaped()) // the frame takes the pointer while it is over it
+            QTRY_COMPARE_WITH_TIMEOUT(QWidget::mouseGrabber(), static_cast<QWidget *>(frame), kWaitMs);
+        QVERIFY(xdotool({"mousedown", "1"}));
+        for (int x = from.x() + 30; x <= to.x(); x += 30)
+            QVERIFY(xdotool({"mousemove", QString::number(x), QString::number(from.y())}));
+        QVERIFY(xdotool({"mouseup", "1"}));
+        QTRY_VERIFY_WITH_TIMEOUT(QColor(frame->strokes().pixel(250, 260)) == QColor(Qt::red), kWaitMs);
+
+        const QSize area(520, 520);
+        const QImage drawn = broadcast("stroke");
+        const QPoint onStroke = inPicture(area, QPoint(250 - 5, 260 - 5));
+        QVERIFY2(colourAt(drawn, onStroke, QColor(255, 0, 0)), qPrintable(describe(drawn, onStroke)));
+        const QPoint offStroke = inPicture(area, QPoint(250 - 5, 300));
+        QVERIFY2(colourAt(drawn, offStroke, kPurple), qPrintable(describe(drawn, offStroke)));
+
+        capture->form()->clearButton->click();
+        const QImage cleared = broadcast("cleared");
+        QVERIFY2(colourAt(cleared, onStroke, kPurple), qPrintable(describe(cleared, onStroke)));
+        capture->form()->drawButton->click();
+        QVERIFY(!frame->isDrawing());
+        QVERIFY(frame->isTransparentForInput());
+    }
+
+    void clicksGoThroughUnlessPointerModeIsOn()
+    {
+        DrawingForm *frame = capture->frameWindow();
+        auto *target = new ClickTarget;
+        scene.emplace_back(target);
+        target->setGeometry(300, 400, 200, 100);
+        target->show();
+        QVERIFY(QTest::qWaitForWindowExposed(target));
+        frame->raise();
+        capture->raise();
+        QVERIFY(frame->frameGeometry().contains(QPoint(400, 450)));
+
+        QVERIFY(xdotool({"mousemove", "400", "450", "click", "1"}));
+        QTRY_COMPARE_WITH_TIMEOUT(target->clicks, 1, kWaitMs);
+
+        PressCounter counter;
+        frame->installEventFilter(&counter);
+        capture->form()->ckbPointer->setChecked(true);
+        QVERIFY(!frame->isTransparentForInput());
+        QTRY_VERIFY_WITH_TIMEOUT(frame->isVisible(), kWaitMs);
+        QVERIFY(xdotool({"mousemove", "410", "455"}));
+        if (frame->isShaped())
+            QTRY_COMPARE_WITH_TIMEOUT(QWidget::mouseGrabber(), static_cast<QWidget *>(frame), kWaitMs);
+        QVERIFY(xdotool({"click", "1"}));
+        QTRY_COMPARE_WITH_TIMEOUT(counter.presses, 1, kWaitMs);
+        QCOMPARE(target->clicks, 1);
+        frame->removeEventFilter(&counter);
+        capture->form()->ckbPointer->setChecked(false);
+        QVERIFY(frame->isTransparentForInput());
+        target->hide();
+    }
+
+    // Both monitors of this desktop lie at the origin, so the display under
+    // the frame is the last of them; choosing another one in the selector is
+    // undone by the main window.
+    // A compositing manager that starts or stops while the frame is shown.
+    void frameFollowsTheCompositor()
+    {
+        if (expectComposited)
+            QSKIP("runs where no compositing manager runs yet");
+        DrawingForm *frame = capture->frameWindow();
+        QVERIFY(frame->isVisible());
+        QVERIFY(frame->isShaped());
+        QProcess compositor;
+        compositor.start(QStringLiteral("xcompmgr"), QStringList());
+        QVERIFY(compositor.waitForStarted(kWaitMs));
+        QTRY_VERIFY_WITH_TIMEOUT(frame->isComposited(), kWaitMs);
+        QVERIFY(!frame->isShaped());
+        QVERIFY(frame->mask().isEmpty());
+        compositor.terminate();
+        QVERIFY(compositor.waitForFinished(kWaitMs));
+        QTRY_VERIFY_WITH_TIMEOUT(!frame->isComposited(), kWaitMs);
+        QVERIFY(frame->isShaped());
+        QVERIFY(!frame->mask().isEmpty());
+    }
+
+    void displaySelectorFollowsTheDisplayUnderTheFrame()
+    {
+        QCOMPARE(capture->form()->cmbScreens->count(), 2);
+        QVERIFY(!capture->form()->cmbScreens->isHidden());
+        QCOMPARE(capture->form()->cmbScreens->itemText(0), QString("Screen 0"));
+        QCOMPARE(capture->form()->cmbScreens->itemText(1), QString("Screen 1"));
+        QVERIFY(placeFrame(QPoint(150, 200)));
+        QList<int> lefts;
+        for (QScreen *screen : QGuiApplication::screens())
+            lefts << screen->geometry().left();
+        const int expected = MainWindow::displayOfRect(lefts, capture->captureRect()).first;
+        QTRY_COMPARE_WITH_TIMEOUT(capture->screenIndex, expected, kWaitMs);
+        capture->form()->cmbScreens->setCurrentIndex(expected == 0 ? 1 : 0);
+        QCOMPARE(capture->screenIndex, expected);
+        QCOMPARE(capture->form()->cmbScreens->currentIndex(), expected);
+    }
+
+    void cropApplyResetAndEscape()
+    {
+        paint(QRect(850, 150, 600, 600), kYellow);
+        choose(screenEntry("Desktop #0"));
+        QTRY_VERIFY_WITH_TIMEOUT(!capture->isVisible(), kWaitMs);
+        QVERIFY(!capture->frameWindow()->isVisible());
+
+        // Apply: the band over the purple window's part of the display.
+        QRect appliedBand;
+        QTimer::singleShot(0, this, [&] {
+            TCropDlg *dialog = nullptr;
+            QTRY_VERIFY_WITH_TIMEOUT((dialog = qobject_cast<TCropDlg *>(QApplication::activeModalWidget())), kWaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(dialog->snapshotSize() == QSize(960, 540), kWaitMs);
+            // The display (1600 x 900) comes as a 960 x 540 picture: the
+            // purple window's inner part is (120, 150)..(450, 480) of it.
+            const QRect picture = dialog->pictureRectangle();
+            const double s = double(picture.width()) / 960;
+            appliedBand = QRect(picture.x() + qRound(120 * s), picture.y() + qRound(150 * s), qRound(300 * s),
+                                qRound(300 * s));
+            dialog->setRubberBandGeometry(appliedBand);
+            dialog->findChild<QPushButton *>("applyBtn")->click();
+        });
+        ui->cropBtn->setEnabled(true);
+        ui->cropBtn->click();
+        QSettings store(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
+        QCOMPARE(store.value("CROP_RECT").toRect(), appliedBand);
+        const QRect sourceCrop = store.value("CROP_SOURCE_RECT").toRect();
+        QVERIFY2(qAbs(sourceCrop.x() - 120) <= 2 && qAbs(sourceCrop.width() - 300) <= 2,
+                 qPrintable(QStringLiteral("%1,%2 %3x%4").arg(sourceCrop.x()).arg(sourceCrop.y()).arg(sourceCrop.width()).arg(sourceCrop.height())));
+        const QImage cropped = broadcast("crop");
+        QVERIFY2(colourAt(cropped, QPoint(480, 270), kPurple), qPrintable(describe(cropped, QPoint(480, 270))));
+        QVERIFY(!colourAnywhere(cropped, kYellow));
+
+        // Escape: nothing stored, nothing sent.
+        QTimer::singleShot(0, this, [&] {
+            QWidget *dialog = nullptr;
+            QTRY_VERIFY_WITH_TIMEOUT((dialog = QApplication::activeModalWidget()), kWaitMs);
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        ui->cropBtn->click();
+        QCOMPARE(store.value("CROP_RECT").toRect(), appliedBand);
+        QCOMPARE(store.value("CROP_SOURCE_RECT").toRect(), sourceCrop);
+
+        // Reset: the whole display again.
+        QTimer::singleShot(0, this, [&] {
+            QWidget *dialog = nullptr;
+            QTRY_VERIFY_WITH_TIMEOUT((dialog = QApplication::activeModalWidget()), kWaitMs);
+            dialog->findChild<QPushButton *>("resetBtn")->click();
+        });
+        ui->cropBtn->click();
+        store.sync();
+        QCOMPARE(store.value("CROP_RECT").toRect(), noCrop());
+        const QImage whole = broadcast("reset");
+        const QPoint purple(qRound(450 * 0.6), qRound(500 * 0.6));
+        const QPoint yellow(qRound(1150 * 0.6), qRound(300 * 0.6));
+        QVERIFY2(colourAt(whole, purple, kPurple), qPrintable(describe(whole, purple)));
+        QVERIFY2(colourAt(whole, yellow, kYellow), qPrintable(describe(whole, yellow)));
+    }
+
+    void windowPickerListsRealWindows()
+    {
+        QWidget *titled = paint(QRect(20, 20, 120, 80), kGreen, "Picker Alpha");
+        QWidget *twin = paint(QRect(20, 120, 120, 80), kGreen, "Picker Alpha");
+        const QString longTitle = QString(300, QChar('L'));
+        QWidget *longOne = paint(QRect(20, 220, 120, 80), kGreen, longTitle);
+
+        // An untitled window of another client, straight through Xlib.
+        Display *other = XOpenDisplay(nullptr);
+        QVERIFY(other);
+        const Window untitled = XCreateSimpleWindow(other, DefaultRootWindow(other), 30, 320, 100, 60, 0, 0, 0);
+        XMapWindow(other, untitled);
+        XSync(other, False);
+
+        QList<WindowInfo> windows;
+        QVERIFY(QTest::qWaitFor([&] {
+            windows = TAppController().getWindows();
+            int alpha = 0;
+            for (const WindowInfo &w : windows)
+                alpha += w.title == "Picker Alpha" ? 1 : 0;
+            return alpha == 2;
+        }, kWaitMs));
+        QStringList titles;
+        QList<quint64> handles;
+        for (const WindowInfo &w : windows) {
+            titles << w.title;
+            handles << w.handle;
+        }
+        QVERIFY(handles.contains(quint64(titled->winId())));
+        QVERIFY(handles.contains(quint64(twin->winId())));
+        QVERIFY(titles.contains(longTitle.left(259)));
+        QVERIFY(handles.contains(quint64(longOne->winId())));
+        QVERIFY(!handles.contains(quint64(untitled)));
+        QVERIFY(titles.contains("Orvanta")); // the program's own main window is listed too
+
+        // Two entries of the same title; only the stored handle is checked.
+        QSettings store(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
+        QAction *first = windowEntry("Picker Alpha", titled->winId());
+        QVERIFY(first);
+        choose(first);
+        QCOMPARE(store.value("WHANDLE").toULongLong(), quint64(titled->winId()));
+        emit screenMenu()->aboutToShow();
+        int checked = 0;
+        for (QAction *a : windowsMenu()->actions())
+            checked += a->isChecked() ? 1 : 0;
+        QCOMPARE(checked, 1);
+        QVERIFY(windowEntry("Picker Alpha", titled->winId())->isChecked());
+        QVERIFY(!windowEntry("Picker Alpha", twin->winId())->isChecked());
+
+        // A window gone from the desktop leaves the list.
+        XDestroyWindow(other, untitled);
+        XCloseDisplay(other);
+        longOne->hide();
+        QTRY_VERIFY_WITH_TIMEOUT(!windowEntry(longTitle.left(259), longOne->winId()), kWaitMs);
+    }
+
+    void iconifiedWindowIsRestoredAndCapturedAlone()
+    {
+        QWidget *target = paint(QRect(300, 250, 400, 300), kCyan, "Orvanta Capture Target");
+        const quint64 handle = target->winId();
+        target->showMinimized();
+        QTRY_VERIFY_WITH_TIMEOUT(TAppController::isIconic(handle), kWaitMs);
+        QAction *entry = windowEntry("Orvanta Capture Target", handle);
+        QVERIFY2(entry, "an iconified window is offered");
+        choose(entry);
+        QTRY_VERIFY_WITH_TIMEOUT(!TAppController::isIconic(handle), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(target->isVisible(), kWaitMs);
+        QVERIFY(QTest::qWaitForWindowExposed(target));
+        target->raise();
+
+        const QImage picture = broadcast("window");
+        // 400 x 300 fitted into 960 x 540: 720 x 540 from x = 120.
+        QVERIFY2(colourAt(picture, QPoint(480, 270), kCyan), qPrintable(describe(picture, QPoint(480, 270))));
+        QVERIFY2(colourAt(picture, QPoint(130, 270), kCyan), qPrintable(describe(picture, QPoint(130, 270))));
+        QVERIFY2(colourAt(picture, QPoint(60, 270), kBackground), qPrintable(describe(picture, QPoint(60, 270))));
+        QVERIFY(!colourAnywhere(picture, kPurple));
+        QVERIFY(!colourAnywhere(picture, kYellow));
+    }
+
+    void capturedWindowThatClosesKeepsTheLastPicture()
+    {
+        QWidget *target = nullptr;
+        for (const auto &w : scene)
+            if (w->windowTitle() == "Orvanta Capture Target")
+                target = w.get();
+        QVERIFY(target);
+        const quint64 handle = target->winId();
+        MessageCapture log;
+        ui->txtURL->setText(QStringLiteral("127.0.0.1:%1").arg(studio->srtPort()));
+        ui->txtStreamID->setText("closed");
+        ui->cmdStart->click();
+        QVERIFY(QTest::qWaitFor(
+            [&] { return StudioProcess::findStream(studio->status(), "closed", "media").value("bytes").toDouble() > 20000; },
+            kWaitMs));
+        for (auto it = scene.begin(); it != scene.end(); ++it)
+            if (it->get() == target) {
+                scene.erase(it);
+                break;
+            }
+        QVERIFY(log.waitFor("cannot be captured", kWaitMs));
+        const qint64 before = qint64(StudioProcess::findStream(studio->status(), "closed", "media").value("bytes").toDouble());
+        // The broadcast goes on with the last picture.
+        QVERIFY(QTest::qWaitFor(
+            [&] { return qint64(StudioProcess::findStream(studio->status(), "closed", "media").value("bytes").toDouble()) > before + 2000; },
+            kWaitMs));
+        QCOMPARE(log.count("cannot be captured"), 1);
+        ui->stopBtn->click();
+        studio->recording("closed", kWaitMs);
+        const QImage picture = lastPicture(studio->recordFile("closed"));
+        QVERIFY2(colourAt(picture, QPoint(480, 270), kCyan), qPrintable(describe(picture, QPoint(480, 270))));
+        QVERIFY(!windowEntry("Orvanta Capture Target", handle));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 1;
+    g_configHome = home.filePath("config");
+    QDir().mkpath(g_configHome);
+    QDir().mkpath(home.filePath("tmp"));
+    qputenv("XDG_CONFIG_HOME", g_configHome.toLocal8Bit());
+    qputenv("TMPDIR", home.filePath("tmp").toLocal8Bit());
+    QApplication app(argc, argv);
+    TestOverlayDesktop test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_OverlayDesktop.moc"
