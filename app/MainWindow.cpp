@@ -54,6 +54,7 @@ constexpr int kLayoutScreen = 20;
 constexpr int kLayoutMix = 30;
 constexpr int kAdvancedFormHeight = 135;
 constexpr int kLinkFieldCount = 6;
+constexpr int kPassphraseField = 6;
 constexpr float kLoudLevelDb = -19.0f;
 constexpr int kMuteHoldMs = 600;
 constexpr int kRelayWaitStepMs = 500;
@@ -315,6 +316,7 @@ void MainWindow::loadSettings(const QString &link)
 
     ui->txtURL->setText(settings->value(SettingsKeys::Url).toString());
     ui->txtStreamID->setText(settings->value(SettingsKeys::StreamId).toString());
+    ui->txtPassphrase->setText(settings->value(SettingsKeys::Passphrase).toString());
     ui->spbVBR->setValue(settings->value(SettingsKeys::VideoBitRate).toInt());
     ui->cmbABR->setCurrentText(settings->value(SettingsKeys::AudioBitRate).toString());
     ui->cmbEncs->setCurrentText(settings->value(SettingsKeys::Encoder).toString());
@@ -361,6 +363,8 @@ void MainWindow::applyLink(const QString &link)
     if (!field(4).isEmpty())
         ui->cmbFrames->setCurrentText(field(4));
     ui->chkCombined->setChecked(field(kLinkFieldCount - 1).toUpper() == QLatin1String("DBL"));
+    // Like field 6, a link always decides: one without a passphrase connects unencrypted.
+    ui->txtPassphrase->setText(LinkSharing::passphraseFromField(field(kPassphraseField)));
 }
 
 bool MainWindow::isLink(const QString &text)
@@ -377,6 +381,7 @@ void MainWindow::saveSettings()
     settings->setValue(SettingsKeys::VideoBitRate, ui->spbVBR->value());
     settings->setValue(SettingsKeys::Url, ui->txtURL->text());
     settings->setValue(SettingsKeys::StreamId, ui->txtStreamID->text());
+    settings->setValue(SettingsKeys::Passphrase, ui->txtPassphrase->text());
     settings->setValue(SettingsKeys::Frame, ui->cmbFrames->currentText());
     if (ui->rbCamera->isChecked())
         settings->setValue(SettingsKeys::Mode, QStringLiteral("CAMERA"));
@@ -461,24 +466,33 @@ bool MainWindow::startStreaming()
     const QString feedbackUrl = QStringLiteral("srt://") + server.text()
                                 + QStringLiteral("?mode=caller&streamid=") + streamId.trimmed()
                                 + QStringLiteral("#feedbackplay");
-    player->startPlay(feedbackUrl, ui->lblStudioPreview->winId());
+    const QByteArray passphrase = ui->txtPassphrase->text().toUtf8();
+    player->startPlay(feedbackUrl, ui->lblStudioPreview->winId(), passphrase);
 
     const QString address = resolveHost(server.host());
     logLine(QStringLiteral("STREAM TO SERVER : ") + server.host() + QStringLiteral("(resolved to ") + address
             + QStringLiteral(")"));
     const int port = server.port();
-    if (player->connectControl(address, port, streamId)) {
+    if (player->connectControl(address, port, streamId, passphrase)) {
         ui->leftArrow->show();
         ui->rightArrow->show();
     }
 
     relay = new RESender(logsDlg, nullptr);
-    relay->startRelay(address, port, streamId, ui->spbLatency->value());
+    relay->startRelay(address, port, streamId, ui->spbLatency->value(), passphrase);
     if (!waitForRelayPort()) {
         logLine(QStringLiteral("*** the local relay did not start listening"));
         stopStreaming();
         QMessageBox::critical(this, QStringLiteral("Error"),
                               QStringLiteral("The stream could not be started."), QMessageBox::Ok);
+        return false;
+    }
+    // A refused connection (a wrong or missing passphrase) says why.
+    const QString refused = relay->connectFailure();
+    if (!refused.isEmpty()) {
+        stopStreaming();
+        QMessageBox::critical(this, QStringLiteral("Error"),
+                              QStringLiteral("The stream could not be started: ") + refused, QMessageBox::Ok);
         return false;
     }
     mixer->startWriter(ui->spbVBR->value(), ui->cmbABR->currentText().toInt(), relay->listenPort,
@@ -791,7 +805,8 @@ void MainWindow::captureFrameMoved(const QRect &rect)
 
 void MainWindow::on_actionSpeed_Test_triggered()
 {
-    speedTest->openFor(ui->txtURL->text(), ui->txtStreamID->text(), ui->spbLatency->value());
+    speedTest->openFor(ui->txtURL->text(), ui->txtStreamID->text(), ui->spbLatency->value(),
+                       ui->txtPassphrase->text().toUtf8());
 }
 
 void MainWindow::on_actionLogs_triggered()
@@ -801,18 +816,20 @@ void MainWindow::on_actionLogs_triggered()
 
 void MainWindow::on_actionDistr_triggered()
 {
-    DistributiveExporter(this, QCoreApplication::applicationDirPath()).run(buildLink());
+    DistributiveExporter(this, QCoreApplication::applicationDirPath())
+        .run(buildLink(), !ui->txtPassphrase->text().isEmpty());
 }
 
 void MainWindow::on_actionCopy_Link_triggered()
 {
-    LinkSharing::copyToClipboard(buildLink());
+    LinkSharing::copyToClipboard(buildLink(), !ui->txtPassphrase->text().isEmpty());
 }
 
 LinkFields MainWindow::linkFields() const
 {
-    return {ui->txtURL->text(),        ui->txtStreamID->text(),     ui->spbVBR->value(),
-            ui->cmbABR->currentText(), ui->cmbFrames->currentText(), ui->chkCombined->isChecked()};
+    return {ui->txtURL->text(),        ui->txtStreamID->text(),      ui->spbVBR->value(),
+            ui->cmbABR->currentText(), ui->cmbFrames->currentText(), ui->chkCombined->isChecked(),
+            ui->txtPassphrase->text()};
 }
 
 QString MainWindow::buildLink() const

@@ -10,6 +10,7 @@ PKGS=(
   libpulse-dev pulseaudio pulseaudio-utils
   libx11-dev libxext-dev libxfixes-dev
   ffmpeg xvfb xauth x11-utils xdotool
+  desktop-file-utils xdg-utils dpkg-dev file
   python3
 )
 missing=()

@@ -18,15 +18,17 @@ ArrowSender::~ArrowSender()
     closeControl();
 }
 
-bool ArrowSender::connectControl(QString host, int port, QString streamId)
+bool ArrowSender::connectControl(QString host, int port, QString streamId, const QByteArray &passphrase)
 {
     streamId += QStringLiteral("#control");
     qDebug() << "=[ARROWS:]= start connect" << host << port << streamId << 0;
     int socket = SrtSocket::kInvalid;
-    const QString failure = srtConnect(&socket, host, quint16(port), streamId, 0);
+    QString reason;
+    const QString failure = srtConnect(&socket, host, quint16(port), streamId, 0, passphrase, &reason);
     m_socket.reset(socket);
     m_connected = failure.isEmpty();
-    qDebug() << "=[ARROWS:]= end connect" << failure << socket;
+    m_connectFailure = failureWithReason(failure, reason);
+    qDebug() << "=[ARROWS:]= end connect" << m_connectFailure << socket;
     return m_connected;
 }
 

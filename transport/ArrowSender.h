@@ -15,7 +15,10 @@ public:
     explicit ArrowSender(QObject *parent = nullptr);
     ~ArrowSender() override;
 
-    bool connectControl(QString host, int port, QString streamId);
+    // A non-empty passphrase encrypts the connection.
+    bool connectControl(QString host, int port, QString streamId, const QByteArray &passphrase = QByteArray());
+    // Why the last connectControl() failed, with libsrt's reject reason; empty after success.
+    QString connectFailure() const { return m_connectFailure; }
     void closeControl();
     bool isConnected() const { return m_connected; }
     qint32 commandCounter() const { return m_commandCounter; }
@@ -33,6 +36,7 @@ public slots:
 
 private:
     bool m_connected = false;
+    QString m_connectFailure;
     SrtSocket m_socket;
     qint32 m_commandCounter = 0;
 };

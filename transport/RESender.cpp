@@ -63,9 +63,11 @@ RESender::~RESender()
     closeSrtSocket();
 }
 
-bool RESender::startRelay(QString host, int port, QString streamId, int latency)
+bool RESender::startRelay(QString host, int port, QString streamId, int latency, QByteArray passphrase)
 {
     listenPort = 0;
+    m_passphrase = passphrase;
+    m_connectFailure.clear();
     m_host = host;
     m_port = port;
     m_streamId = streamId;
@@ -113,11 +115,13 @@ void RESender::relay()
     m_errorCount = 0;
     logLine(QStringLiteral("Connect to SRT ") + m_host + ":" + QString::number(m_port) + "  streamid: " + m_streamId);
     int socket = SRT_INVALID_SOCK;
-    const QString failure = srtConnect(&socket, m_host, quint16(m_port), m_streamId, m_latency);
+    QString reason;
+    const QString failure = srtConnect(&socket, m_host, quint16(m_port), m_streamId, m_latency, m_passphrase, &reason);
     m_srtSocket = socket;
     if (m_stopRequested)  // stopped while connecting: nothing to deliver
         closeSrtSocket();
-    logLine(failure.isEmpty() ? QStringLiteral("CONNECT: SUCCESS") : QStringLiteral("CONNECT FAILED: ") + failure);
+    m_connectFailure = failureWithReason(failure, reason);
+    logLine(failure.isEmpty() ? QStringLiteral("CONNECT: SUCCESS") : QStringLiteral("CONNECT FAILED: ") + m_connectFailure);
     warmUp();
     // The port is handed out only now, so the encoder's data never waits
     // behind the warm-up and leaves in one burst.

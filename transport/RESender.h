@@ -27,8 +27,13 @@ public:
     explicit RESender(QObject *logTarget, QObject *parent = nullptr);
     ~RESender() override;
 
-    bool startRelay(QString host, int port, QString streamId, int latency);
+    // A non-empty passphrase encrypts the SRT connection.
+    bool startRelay(QString host, int port, QString streamId, int latency, QByteArray passphrase = QByteArray());
     void stopRelay();
+
+    // Why the SRT connection failed ("SRT CONNECT FAILED (reject reason)"),
+    // empty when it was made; valid once listenPort is set.
+    QString connectFailure() const { return m_connectFailure; }
 
     // Local TCP port to hand to the encoder; 0 until the relay is listening
     // and its SRT connection is ready for data (or failed).
@@ -64,6 +69,9 @@ private:
     int m_port = 0;
     QString m_streamId;
     int m_latency = 0;
+    QByteArray m_passphrase;
+    // Written before listenPort, read after it.
+    QString m_connectFailure;
     QByteArray relayBuffer;
     std::atomic<int> m_srtSocket{-1};
     // Set by stopRelay(): no more waiting for the encoder, end after the tail.

@@ -11,15 +11,24 @@ namespace {
 constexpr int kMss = 1360;
 }
 
-QString srtConnect(int *socket, QString host, quint16 port, QString streamId, int peerLatency)
+QString srtConnect(int *socket, QString host, quint16 port, QString streamId, int peerLatency,
+                   const QByteArray &passphrase, QString *reason)
 {
     *socket = SrtSocket::kInvalid;
     SrtCaller caller;
     caller.streamId = streamId.toLocal8Bit();
     caller.peerLatencyMs = peerLatency;
     caller.mss = kMss;
+    caller.passphrase = passphrase;
     SrtSocket connected;
-    const QString failure = caller.connect(host, port, &connected);
+    const QString failure = caller.connect(host, port, &connected, reason);
     *socket = connected.release();
     return failure;
+}
+
+QString failureWithReason(const QString &failure, const QString &reason)
+{
+    if (failure.isEmpty() || reason.isEmpty())
+        return failure;
+    return failure + QStringLiteral(" (") + reason + QLatin1Char(')');
 }

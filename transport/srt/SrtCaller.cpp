@@ -24,6 +24,26 @@ QString failure(const char *text, QString *reason)
         *reason = QString::fromLocal8Bit(srt_getlasterror_str());
     return QString::fromLatin1(text);
 }
+
+// What the peer or libsrt's handshake said when the connection was refused
+// (a wrong or missing passphrase, an overloaded server), else the last error.
+QString connectFailure(SRTSOCKET socket, QString *reason)
+{
+    const int rejected = srt_getrejectreason(socket);
+    const QString text = failure("SRT CONNECT FAILED", reason);
+    if (reason && rejected != SRT_REJ_UNKNOWN)
+        *reason = QString::fromLocal8Bit(srt_rejectreason_str(rejected));
+    return text;
+}
+
+bool setPassphrase(SRTSOCKET socket, const QByteArray &passphrase)
+{
+    if (passphrase.isEmpty())
+        return true;
+    const int keyLength = SrtCaller::kKeyLength;
+    return srt_setsockopt(socket, 0, SRTO_PASSPHRASE, passphrase.constData(), passphrase.size()) != SRT_ERROR
+           && srt_setsockopt(socket, 0, SRTO_PBKEYLEN, &keyLength, sizeof keyLength) != SRT_ERROR;
+}
 }
 
 QString SrtCaller::connect(const QString &address, quint16 port, SrtSocket *socket, QString *reason) const
@@ -53,9 +73,11 @@ QString SrtCaller::connect(const QString &address, quint16 port, SrtSocket *sock
     setIntOption(candidate.get(), SRTO_MSS, "SRTO_MSS", mss);
     setIntOption(candidate.get(), SRTO_CONNTIMEO, "SRTO_CONNTIMEO", connectTimeoutMs);
     setIntOption(candidate.get(), SRTO_RCVTIMEO, "SRTO_RCVTIMEO", receiveTimeoutMs);
+    if (!setPassphrase(candidate.get(), passphrase))
+        return failure("set passphrase FAILED", reason);
 
     if (srt_connect(candidate.get(), reinterpret_cast<const sockaddr *>(&ipv4), sizeof ipv4) == SRT_ERROR)
-        return failure("SRT CONNECT FAILED", reason);
+        return connectFailure(candidate.get(), reason);
 
     *socket = std::move(candidate);
     return QString();

@@ -16,11 +16,18 @@ struct SrtCaller
     std::optional<int> mss;               // SRTO_MSS
     std::optional<int> connectTimeoutMs;  // SRTO_CONNTIMEO
     std::optional<int> receiveTimeoutMs;  // SRTO_RCVTIMEO
+    // SRTO_PASSPHRASE with a 16-byte key (SRTO_PBKEYLEN); empty: no encryption.
+    // Never logged.
+    QByteArray passphrase;
+
+    static constexpr int kKeyLength = 16;
 
     // Connects to a dotted IPv4 address, starting libsrt if need be. Returns
     // the empty text with the connection in *socket, or "srt_create_socket
-    // FAILED", "init_pton FAILED", "set streamid FAILED" or "SRT CONNECT
-    // FAILED" with *socket empty and libsrt's reason in *reason (when given).
-    // An option that libsrt refuses only costs a debug line.
+    // FAILED", "init_pton FAILED", "set streamid FAILED", "set passphrase
+    // FAILED" or "SRT CONNECT FAILED" with *socket empty and libsrt's reason
+    // in *reason (when given); a refused connection gives the reject reason.
+    // Another option that libsrt refuses only costs a debug line: a refused
+    // passphrase fails, as the stream must never go out unencrypted instead.
     QString connect(const QString &address, quint16 port, SrtSocket *socket, QString *reason = nullptr) const;
 };
