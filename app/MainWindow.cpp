@@ -487,12 +487,12 @@ bool MainWindow::startStreaming()
                               QStringLiteral("The stream could not be started."), QMessageBox::Ok);
         return false;
     }
-    // A refused connection (a wrong or missing passphrase) says why.
-    const QString refused = relay->connectFailure();
-    if (!refused.isEmpty()) {
+    // A server that refused the stream (a wrong or missing passphrase) says why.
+    if (relay->connectRefused()) {
+        const QString failure = relay->connectFailure();
         stopStreaming();
         QMessageBox::critical(this, QStringLiteral("Error"),
-                              QStringLiteral("The stream could not be started: ") + refused, QMessageBox::Ok);
+                              QStringLiteral("The stream could not be started: ") + failure, QMessageBox::Ok);
         return false;
     }
     mixer->startWriter(ui->spbVBR->value(), ui->cmbABR->currentText().toInt(), relay->listenPort,

@@ -68,6 +68,7 @@ bool RESender::startRelay(QString host, int port, QString streamId, int latency,
     listenPort = 0;
     m_passphrase = passphrase;
     m_connectFailure.clear();
+    m_connectRefused = false;
     m_host = host;
     m_port = port;
     m_streamId = streamId;
@@ -116,7 +117,8 @@ void RESender::relay()
     logLine(QStringLiteral("Connect to SRT ") + m_host + ":" + QString::number(m_port) + "  streamid: " + m_streamId);
     int socket = SRT_INVALID_SOCK;
     QString reason;
-    const QString failure = srtConnect(&socket, m_host, quint16(m_port), m_streamId, m_latency, m_passphrase, &reason);
+    const QString failure =
+        srtConnect(&socket, m_host, quint16(m_port), m_streamId, m_latency, m_passphrase, &reason, &m_connectRefused);
     m_srtSocket = socket;
     if (m_stopRequested)  // stopped while connecting: nothing to deliver
         closeSrtSocket();

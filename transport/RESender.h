@@ -32,8 +32,10 @@ public:
     void stopRelay();
 
     // Why the SRT connection failed ("SRT CONNECT FAILED (reject reason)"),
-    // empty when it was made; valid once listenPort is set.
+    // empty when it was made, and whether the server refused it (a wrong or
+    // missing passphrase, for one); valid once listenPort is set.
     QString connectFailure() const { return m_connectFailure; }
+    bool connectRefused() const { return m_connectRefused; }
 
     // Local TCP port to hand to the encoder; 0 until the relay is listening
     // and its SRT connection is ready for data (or failed).
@@ -72,6 +74,7 @@ private:
     QByteArray m_passphrase;
     // Written before listenPort, read after it.
     QString m_connectFailure;
+    bool m_connectRefused = false;
     QByteArray relayBuffer;
     std::atomic<int> m_srtSocket{-1};
     // Set by stopRelay(): no more waiting for the encoder, end after the tail.

@@ -12,7 +12,7 @@ constexpr int kMss = 1360;
 }
 
 QString srtConnect(int *socket, QString host, quint16 port, QString streamId, int peerLatency,
-                   const QByteArray &passphrase, QString *reason)
+                   const QByteArray &passphrase, QString *reason, bool *refused)
 {
     *socket = SrtSocket::kInvalid;
     SrtCaller caller;
@@ -21,7 +21,10 @@ QString srtConnect(int *socket, QString host, quint16 port, QString streamId, in
     caller.mss = kMss;
     caller.passphrase = passphrase;
     SrtSocket connected;
-    const QString failure = caller.connect(host, port, &connected, reason);
+    int rejectReason = 0;
+    const QString failure = caller.connect(host, port, &connected, reason, &rejectReason);
+    if (refused)
+        *refused = !failure.isEmpty() && SrtCaller::isRefusal(rejectReason);
     *socket = connected.release();
     return failure;
 }

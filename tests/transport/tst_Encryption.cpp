@@ -4,6 +4,7 @@
 #include "transport/srt/SrtLibrary.h"
 #include "transport/srt/SrtSocket.h"
 
+#include "tests/support/FreePorts.h"
 #include "tests/support/ListenerProcess.h"
 #include "tests/support/MessageCapture.h"
 #include "tests/support/StudioProcess.h"
@@ -55,6 +56,7 @@ QString rejectText(int reason)
 struct Attempt {
     QString failure;
     QString reason;
+    bool refused = false;
     qint64 elapsedMs = 0;
 };
 
@@ -64,7 +66,8 @@ Attempt connectTo(quint16 port, const QString &streamId, const QByteArray &passp
     int socket = SrtSocket::kInvalid;
     QElapsedTimer clock;
     clock.start();
-    attempt.failure = srtConnect(&socket, "127.0.0.1", port, streamId, 120, passphrase, &attempt.reason);
+    attempt.failure =
+        srtConnect(&socket, "127.0.0.1", port, streamId, 120, passphrase, &attempt.reason, &attempt.refused);
     attempt.elapsedMs = clock.elapsed();
     SrtSocket owned(socket);
     return attempt;
@@ -171,6 +174,7 @@ private slots:
         const Attempt attempt = connectTo(studio.srtPort(), "sealed", passphrase);
         QCOMPARE(attempt.failure, QString("SRT CONNECT FAILED"));
         QCOMPARE(attempt.reason, reason);
+        QVERIFY(attempt.refused);
         QCOMPARE(failureWithReason(attempt.failure, attempt.reason), "SRT CONNECT FAILED (" + reason + ")");
         QVERIFY2(attempt.elapsedMs < kConnectTimeoutMs, qPrintable(QString::number(attempt.elapsedMs)));
         QVERIFY(studio.findStream(studio.status(), "sealed", "media").isEmpty());
@@ -178,6 +182,15 @@ private slots:
 
     // libsrt takes 10 to 79 characters; a passphrase it refuses must not
     // leave the connection unencrypted.
+    // No answer is no refusal.
+    void silenceIsNoRefusal()
+    {
+        const Attempt attempt = connectTo(freeLoopbackPort(), "sealed", kPassphrase);
+        QCOMPARE(attempt.failure, QString("SRT CONNECT FAILED"));
+        QCOMPARE(attempt.reason, rejectText(SRT_REJ_TIMEOUT));
+        QVERIFY(!attempt.refused);
+    }
+
     void refusedPassphraseNeverConnects()
     {
         StudioProcess studio;
@@ -227,6 +240,7 @@ private slots:
         relay.startRelay("127.0.0.1", listener.srtPort(), "sealed", kLatencyMs, kOtherPassphrase);
         QTRY_VERIFY_WITH_TIMEOUT(relay.listenPort != 0, kWaitMs);
         QCOMPARE(relay.connectFailure(), "SRT CONNECT FAILED (" + rejectText(SRT_REJ_BADSECRET) + ")");
+        QVERIFY(relay.connectRefused());
         relay.stopRelay();
         QVERIFY(relay.wait(kWaitMs));
         QVERIFY(log.count("CONNECT FAILED: SRT CONNECT FAILED (" + rejectText(SRT_REJ_BADSECRET) + ")") == 1);

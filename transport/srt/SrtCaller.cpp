@@ -27,9 +27,11 @@ QString failure(const char *text, QString *reason)
 
 // What the peer or libsrt's handshake said when the connection was refused
 // (a wrong or missing passphrase, an overloaded server), else the last error.
-QString connectFailure(SRTSOCKET socket, QString *reason)
+QString connectFailure(SRTSOCKET socket, QString *reason, int *rejectReason)
 {
     const int rejected = srt_getrejectreason(socket);
+    if (rejectReason)
+        *rejectReason = rejected;
     const QString text = failure("SRT CONNECT FAILED", reason);
     if (reason && rejected != SRT_REJ_UNKNOWN)
         *reason = QString::fromLocal8Bit(srt_rejectreason_str(rejected));
@@ -46,8 +48,16 @@ bool setPassphrase(SRTSOCKET socket, const QByteArray &passphrase)
 }
 }
 
-QString SrtCaller::connect(const QString &address, quint16 port, SrtSocket *socket, QString *reason) const
+bool SrtCaller::isRefusal(int rejectReason)
 {
+    return rejectReason != SRT_REJ_UNKNOWN && rejectReason != SRT_REJ_TIMEOUT;
+}
+
+QString SrtCaller::connect(const QString &address, quint16 port, SrtSocket *socket, QString *reason,
+                           int *rejectReason) const
+{
+    if (rejectReason)
+        *rejectReason = SRT_REJ_UNKNOWN;
     startSrtLibrary();
     socket->reset();
     // Until the connection is made the socket is ours; every failure path closes it.
@@ -77,7 +87,7 @@ QString SrtCaller::connect(const QString &address, quint16 port, SrtSocket *sock
         return failure("set passphrase FAILED", reason);
 
     if (srt_connect(candidate.get(), reinterpret_cast<const sockaddr *>(&ipv4), sizeof ipv4) == SRT_ERROR)
-        return connectFailure(candidate.get(), reason);
+        return connectFailure(candidate.get(), reason, rejectReason);
 
     *socket = std::move(candidate);
     return QString();

@@ -29,5 +29,13 @@ struct SrtCaller
     // in *reason (when given); a refused connection gives the reject reason.
     // Another option that libsrt refuses only costs a debug line: a refused
     // passphrase fails, as the stream must never go out unencrypted instead.
-    QString connect(const QString &address, quint16 port, SrtSocket *socket, QString *reason = nullptr) const;
+    // *rejectReason (when given) receives libsrt's SRT_REJECT_REASON code
+    // (or a server's own code), SRT_REJ_UNKNOWN when there was none.
+    QString connect(const QString &address, quint16 port, SrtSocket *socket, QString *reason = nullptr,
+                    int *rejectReason = nullptr) const;
+
+    // Whether a reject reason code means that the peer answered and refused
+    // (a wrong or missing passphrase, a full server), rather than that no
+    // answer came in time.
+    static bool isRefusal(int rejectReason);
 };
