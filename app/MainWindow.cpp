@@ -453,6 +453,24 @@ void MainWindow::toggleStreaming()
         startStreaming();
 }
 
+void MainWindow::openLink(const QString &link)
+{
+    // The link may carry a passphrase: it is not logged.
+    qDebug() << (isLink(link) ? "-- link from a later start" : "-- raised by a later start");
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+    if (!isLink(link))
+        return;
+    if (streaming)
+        stopStreaming();
+    loadSettings(link);
+    ui->cmdStart->click();
+}
+
 bool MainWindow::startStreaming()
 {
     const ServerField server(ui->txtURL->text());
