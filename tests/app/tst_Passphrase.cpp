@@ -1,3 +1,4 @@
+#include "app/DistributiveExporter.h"
 #include "app/LinkFields.h"
 #include "app/LinkSharing.h"
 #include "app/MainWindow.h"
@@ -8,6 +9,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -79,6 +81,33 @@ private slots:
         QCOMPARE(LinkSharing::buildLink(fields),
                  QString("srt://10.0.0.5:9000/cam1/2000/128/HD/DBL/a%2Fb%20c%25d%20srt%3A%2F%2Fe"));
         QCOMPARE(LinkSharing::passphraseFromField(LinkSharing::passphraseField(kPassphrase)), kPassphrase);
+    }
+
+    // START.sh hands the program the link with its passphrase as one
+    // argument, whatever the passphrase holds; nothing of it runs.
+    void startScriptCarriesItAsData()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        QVERIFY(QDir().mkpath(folder.filePath("App")));
+        QFile program(folder.filePath("App/orvanta"));
+        QVERIFY(program.open(QIODevice::WriteOnly));
+        program.write("#!/bin/sh\nprintf '%s|' \"$@\" > \"$(dirname \"$0\")/arguments\"\n");
+        program.close();
+        program.setPermissions(program.permissions() | QFile::ExeOwner);
+        const QString passphrase = "it's $(touch pwned) `touch pwned2` \"; /x";
+        LinkFields fields{"srt://10.0.0.5:9000", "cam 1", 2000, "128", "HD", true, passphrase};
+        const QString link = LinkSharing::buildLink(fields);
+        QVERIFY(DistributiveExporter::writeStartScript(folder.path(), link));
+        QProcess shell;
+        shell.setWorkingDirectory(folder.path());
+        shell.start("/bin/sh", {folder.filePath("START.sh")});
+        QVERIFY(shell.waitForFinished(10000));
+        QFile arguments(folder.filePath("App/arguments"));
+        QVERIFY(arguments.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(arguments.readAll()), link + "|");
+        QVERIFY(!QFile::exists(folder.filePath("pwned")) && !QFile::exists(folder.filePath("pwned2")));
+        QCOMPARE(LinkSharing::passphraseFromField(link.section('/', 8, 8)), passphrase);
     }
 
     void seventhFieldFillsTheFormAndOlderLinksClearIt()
