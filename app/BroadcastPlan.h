@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 
 class ServerField;
@@ -15,6 +16,8 @@ struct BroadcastPlan
     int videoKbps = 0;
     int audioKbps = 0;
     QString codec;
+    // Encrypts every connection of the broadcast when not empty; never logged.
+    QByteArray passphrase;
 
     // libsrt refuses stream IDs longer than this (SRTO_STREAMID).
     static constexpr int kMaxStreamIdBytes = 512;

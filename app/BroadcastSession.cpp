@@ -247,7 +247,7 @@ void BroadcastSession::startFeedbackWhenFree(quint64 window, int round, int trie
         }
         return;
     }
-    m_player->startPlay(m_plan.feedbackUrl, window);
+    m_player->startPlay(m_plan.feedbackUrl, window, m_plan.passphrase);
 }
 
 void BroadcastSession::sampleHealth()

@@ -71,9 +71,10 @@ QString BroadcastWorker::openLink(const BroadcastPlan &plan, const QString &addr
     // made here: an unreachable server costs one connect time-out, not two.
     m_relay = std::make_unique<RESender>(m_logTarget, nullptr);
     connect(m_relay.get(), &RESender::srtError, this, &BroadcastWorker::reportRelayError);
-    m_relay->startRelay(address, plan.port, plan.streamId, plan.latencyMs);
+    m_relay->startRelay(address, plan.port, plan.streamId, plan.latencyMs, plan.passphrase);
     QString controlFailure;
-    SrtSocket control = ArrowSender::openControl(address, plan.port, plan.streamId, cancel.get(), &controlFailure);
+    SrtSocket control = ArrowSender::openControl(address, plan.port, plan.streamId, cancel.get(), &controlFailure,
+                                                   plan.passphrase);
     if (!control.isValid() && !*cancel)
         logLine(QStringLiteral("*** control connection failed: ") + controlFailure);
     if (!waitForRelayPort(cancel))

@@ -31,10 +31,15 @@ DistributiveExporter::DistributiveExporter(QWidget *boxParent, QString programDi
 
 DistributiveExporter::~DistributiveExporter() = default;
 
-void DistributiveExporter::run(const QString &link)
+const char *const DistributiveExporter::kCaption = "Select Folder Export";
+const char *const DistributiveExporter::kCaptionWithPassphrase =
+    "Select Folder Export (START.sh carries the passphrase)";
+
+void DistributiveExporter::run(const QString &link, bool carriesPassphrase)
 {
     const QString chosen = QFileDialog::getExistingDirectory(
-        boxParent, "Select Folder Export", QStandardPaths::writableLocation(QStandardPaths::DesktopLocation),
+        boxParent, QLatin1String(carriesPassphrase ? kCaptionWithPassphrase : kCaption),
+        QStandardPaths::writableLocation(QStandardPaths::DesktopLocation),
         QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     if (chosen.isEmpty())
         return;

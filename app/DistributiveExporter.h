@@ -18,8 +18,11 @@ public:
     DistributiveExporter(QWidget *boxParent, QString programDir);
     ~DistributiveExporter();
 
-    // Asks for the target folder, exports and opens the result.
-    void run(const QString &link);
+    // Asks for the target folder, exports and opens the result. The folder
+    // dialog's caption warns when the link carries the passphrase.
+    void run(const QString &link, bool carriesPassphrase = false);
+    static const char *const kCaption;
+    static const char *const kCaptionWithPassphrase;
 
     // Returns the new folder, or an empty text after a "Warning" box.
     QString exportTo(const QString &chosenDir, const QString &link, const QDate &date = QDate::currentDate());

@@ -10,4 +10,5 @@ struct LinkFields
     QString audioBitRate; // cmbABR current text
     QString frameName;    // cmbFrames current text
     bool twoFrames = false; // chkCombined
+    QString passphrase = QString(); // txtPassphrase; empty: no seventh field
 };

@@ -353,6 +353,7 @@ void MainWindow::loadSettings(const QString &link)
 
     ui->txtURL->setText(settings->value(SettingsKeys::Url).toString());
     ui->txtStreamID->setText(settings->value(SettingsKeys::StreamId).toString());
+    ui->txtPassphrase->setText(settings->value(SettingsKeys::Passphrase).toString());
     ui->spbVBR->setValue(settings->value(SettingsKeys::VideoBitRate).toInt());
     ui->cmbABR->setCurrentText(settings->value(SettingsKeys::AudioBitRate).toString());
     ui->cmbEncs->setCurrentText(settings->value(SettingsKeys::Encoder).toString());
@@ -395,6 +396,8 @@ void MainWindow::applyLink(const QString &link)
     if (!parsed.field(StreamLink::FrameName).isEmpty())
         ui->cmbFrames->setCurrentText(parsed.field(StreamLink::FrameName));
     ui->chkCombined->setChecked(parsed.twoFrames());
+    // Like the sixth field, a link always decides: one without a passphrase connects unencrypted.
+    ui->txtPassphrase->setText(LinkSharing::passphraseFromField(parsed.field(StreamLink::Passphrase)));
 }
 
 bool MainWindow::isLink(const QString &text)
@@ -411,6 +414,7 @@ void MainWindow::saveSettings()
     settings->setValue(SettingsKeys::VideoBitRate, ui->spbVBR->value());
     settings->setValue(SettingsKeys::Url, ui->txtURL->text());
     settings->setValue(SettingsKeys::StreamId, ui->txtStreamID->text());
+    settings->setValue(SettingsKeys::Passphrase, ui->txtPassphrase->text());
     settings->setValue(SettingsKeys::Frame, ui->cmbFrames->currentText());
     if (ui->rbCamera->isChecked())
         settings->setValue(SettingsKeys::Mode, QStringLiteral("CAMERA"));
@@ -480,6 +484,24 @@ void MainWindow::toggleStreaming()
         startStreaming();
 }
 
+void MainWindow::openLink(const QString &link)
+{
+    // The link may carry a passphrase: it is not logged.
+    qDebug() << (isLink(link) ? "-- link from a later start" : "-- raised by a later start");
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+    if (!isLink(link))
+        return;
+    if (streaming)
+        stopStreaming();
+    loadSettings(link);
+    ui->cmdStart->click();
+}
+
 bool MainWindow::startStreaming()
 {
     const ServerField server(ui->txtURL->text());
@@ -493,6 +515,7 @@ bool MainWindow::startStreaming()
     plan.videoKbps = ui->spbVBR->value();
     plan.audioKbps = ui->cmbABR->currentText().toInt();
     plan.codec = ui->cmbEncs->currentData().toString();
+    plan.passphrase = ui->txtPassphrase->text().toUtf8();
     const QString problem = plan.problem();
     if (!problem.isEmpty()) {
         showSessionStatus(problem, true);
@@ -811,7 +834,8 @@ void MainWindow::captureFrameMoved(const QRect &rect)
 
 void MainWindow::on_actionSpeed_Test_triggered()
 {
-    speedTest->openFor(ui->txtURL->text(), ui->txtStreamID->text(), ui->spbLatency->value());
+    speedTest->openFor(ui->txtURL->text(), ui->txtStreamID->text(), ui->spbLatency->value(),
+                       ui->txtPassphrase->text().toUtf8());
 }
 
 void MainWindow::on_actionLogs_triggered()
@@ -825,20 +849,24 @@ void MainWindow::on_actionLogs_triggered()
 void MainWindow::on_actionDistr_triggered()
 {
     // The exported start script must carry a link the program accepts as one.
-    DistributiveExporter(this, QCoreApplication::applicationDirPath()).run(LinkSharing::shareableLink(buildLink()));
+    DistributiveExporter(this, QCoreApplication::applicationDirPath())
+        .run(LinkSharing::shareableLink(buildLink()), !ui->txtPassphrase->text().isEmpty());
 }
 
 void MainWindow::on_actionCopy_Link_triggered()
 {
-    LinkSharing::copyToClipboard(buildLink());
+    const bool carriesPassphrase = !ui->txtPassphrase->text().isEmpty();
+    LinkSharing::copyToClipboard(buildLink(), carriesPassphrase);
     // The tray notice is invisible without a system tray.
-    statusBar()->showMessage(QStringLiteral("Link copied"), kStatusMessageMs);
+    statusBar()->showMessage(QString::fromLatin1(carriesPassphrase ? LinkSharing::kCopiedWithPassphraseText : "Link copied"),
+                             kStatusMessageMs);
 }
 
 LinkFields MainWindow::linkFields() const
 {
-    return {ui->txtURL->text(),        ui->txtStreamID->text(),     ui->spbVBR->value(),
-            ui->cmbABR->currentText(), ui->cmbFrames->currentText(), ui->chkCombined->isChecked()};
+    return {ui->txtURL->text(),        ui->txtStreamID->text(),      ui->spbVBR->value(),
+            ui->cmbABR->currentText(), ui->cmbFrames->currentText(), ui->chkCombined->isChecked(),
+            ui->txtPassphrase->text()};
 }
 
 QString MainWindow::buildLink() const

@@ -49,6 +49,10 @@ public:
     void saveSettings();
 
     void toggleStreaming();
+    // A link from a later start of the program: the window comes to the
+    // front and, for a link, streams as with a link argument (a running
+    // broadcast stops first). An empty text only raises the window.
+    void openLink(const QString &link);
     void startMixer(quint64 window);
     void resetFeedbackLabel();
 

@@ -44,7 +44,8 @@ QWidget *SpeedTest::messageParent()
     return parentWidget() ? parentWidget() : this;
 }
 
-int SpeedTest::openFor(const QString &serverField, const QString &streamId, int latency)
+int SpeedTest::openFor(const QString &serverField, const QString &streamId, int latency,
+                       const QByteArray &passphrase)
 {
     if (streamId.isEmpty()) {
         QMessageBox::warning(messageParent(), QStringLiteral("Warning"), QStringLiteral("Please enter streamid."));
@@ -57,16 +58,17 @@ int SpeedTest::openFor(const QString &serverField, const QString &streamId, int 
     }
     const QString resolved = resolveHost(server.host());
     logLine(QStringLiteral("SPEED TEST TO SERVER : ") + server.host() + "(resolved to " + resolved + ")");
-    prepareTest(resolved, server.port(), streamId, latency);
+    prepareTest(resolved, server.port(), streamId, latency, passphrase);
     return exec();
 }
 
-bool SpeedTest::prepareTest(QString host, int port, QString streamId, int latency)
+bool SpeedTest::prepareTest(QString host, int port, QString streamId, int latency, const QByteArray &passphrase)
 {
     m_host = host;
     m_port = port;
     m_streamId = streamId + QStringLiteral("#speedtest");
     m_latency = latency;
+    m_passphrase = passphrase;
     return true;
 }
 
@@ -85,7 +87,7 @@ void SpeedTest::startRun()
     // An earlier run's connection, still open for its last data, makes way.
     for (ThreadTest *earlier : findChildren<ThreadTest *>(QString(), Qt::FindDirectChildrenOnly))
         earlier->requestStop();
-    ThreadTest *worker = new ThreadTest(m_host, m_port, m_streamId, m_latency, this);
+    ThreadTest *worker = new ThreadTest(m_host, m_port, m_streamId, m_latency, this, m_passphrase);
     m_worker = worker;
     // resultReady is queued before finished, so the worker is read before it goes.
     connect(worker, &ThreadTest::resultReady, this, [this, worker = QPointer<ThreadTest>(worker)] {

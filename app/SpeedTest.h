@@ -25,9 +25,12 @@ public:
     // Checks the form's values (warning boxes on the parent window), resolves
     // the host, prepares the test and shows the dialog modally. Returns the
     // dialog's result, or -1 when a warning was shown instead.
-    int openFor(const QString &serverField, const QString &streamId, int latency);
+    // A non-empty passphrase encrypts the test connection.
+    int openFor(const QString &serverField, const QString &streamId, int latency,
+                const QByteArray &passphrase = QByteArray());
 
-    bool prepareTest(QString host, int port, QString streamId, int latency);
+    bool prepareTest(QString host, int port, QString streamId, int latency,
+                     const QByteArray &passphrase = QByteArray());
     // Shows the current run's result; the run's worker must have finished.
     void showResult(qint64 elapsedMs, int errorCount);
 
@@ -62,6 +65,7 @@ private:
     int m_port = 0;
     QString m_streamId;
     int m_latency = 0;
+    QByteArray m_passphrase;
     // The current run's worker. Workers are children of the dialog until they
     // have finished: a stopped one winding down, a finished run's one keeping
     // its connection open for the server to read the last data.

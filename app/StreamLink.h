@@ -4,12 +4,13 @@
 
 // A link as the program takes it from its argument and from the number
 // lookup: any scheme, "://", then "/"-separated fields (server "host:port",
-// stream ID, video bit rate, audio bit rate, frame size name, "DBL").
+// stream ID, video bit rate, audio bit rate, frame size name, "DBL", the
+// percent-encoded passphrase).
 // Only the first "://" counts. Pure text work, so it can be fuzzed alone.
 class StreamLink
 {
 public:
-    enum Field { Server, StreamId, VideoBitRate, AudioBitRate, FrameName, TwoFrames };
+    enum Field { Server, StreamId, VideoBitRate, AudioBitRate, FrameName, TwoFrames, Passphrase };
 
     explicit StreamLink(const QString &text);
 

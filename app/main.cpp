@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/SingleInstance.h"
 #include "app/Startup.h"
 
 #include <QApplication>
@@ -8,7 +9,12 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     app.setStyleSheet(Startup::styleSheet());
     const QString link = Startup::linkArgument(app.arguments());
+    // A program already running takes the link (or just comes to the front).
+    SingleInstance instance;
+    if (instance.handOverOrListen(link) == SingleInstance::Role::HandedOver)
+        return 0;
     MainWindow window(link);
+    QObject::connect(&instance, &SingleInstance::linkReceived, &window, &MainWindow::openLink);
     window.show();
     return app.exec();
 }

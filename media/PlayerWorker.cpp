@@ -41,7 +41,7 @@ QString PlayerWorker::readerOptions() const
         .arg(splashPath());
 }
 
-void PlayerWorker::startPlay(const QString &url, quint64 window)
+void PlayerWorker::startPlay(const QString &url, quint64 window, const QByteArray &passphrase)
 {
     qDebug() << "-- startPlay" << url << window;
     // A run that is still ending (its read returns within a second) is
@@ -54,6 +54,7 @@ void PlayerWorker::startPlay(const QString &url, quint64 window)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_url = url;
+        m_passphrase = passphrase;
     }
     m_window = window;
     m_stopRequested = false;
@@ -66,6 +67,7 @@ void PlayerWorker::stopPlay()
     m_playing = false;
     std::lock_guard<std::mutex> lock(m_mutex);
     m_url.clear();
+    m_passphrase.clear();
 }
 
 void PlayerWorker::setWindow(quint64 handle)
@@ -94,9 +96,10 @@ ArrowSender *PlayerWorker::arrowSender()
     return m_arrowSender.get();
 }
 
-bool PlayerWorker::connectControl(const QString &host, int port, const QString &streamId)
+bool PlayerWorker::connectControl(const QString &host, int port, const QString &streamId,
+                                  const QByteArray &passphrase)
 {
-    return m_arrowSender && m_arrowSender->connectControl(host, port, streamId);
+    return m_arrowSender && m_arrowSender->connectControl(host, port, streamId, passphrase);
 }
 
 void PlayerWorker::closeControl()
@@ -142,6 +145,7 @@ void PlayerWorker::play()
         std::lock_guard<std::mutex> lock(m_mutex);
         m_preview = preview;
         url = m_url;
+        reader->setPassphrase(m_passphrase);
     }
 
     if (m_stopRequested || !reader->open(url, readerOptions())) {

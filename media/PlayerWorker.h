@@ -20,7 +20,9 @@ public:
     explicit PlayerWorker(QObject *parent = nullptr);
     ~PlayerWorker() override;
 
-    void startPlay(const QString &url, quint64 window);
+    // A non-empty passphrase decrypts the feedback stream and encrypts the
+    // arrow channel; it stays out of the URL, which is logged.
+    void startPlay(const QString &url, quint64 window, const QByteArray &passphrase = QByteArray());
     void stopPlay();
     void setWindow(quint64 handle);
     quint64 window() const { return m_window; }
@@ -29,7 +31,8 @@ public:
     bool isMuted() const { return m_muted; }
 
     ArrowSender *arrowSender();
-    bool connectControl(const QString &host, int port, const QString &streamId);
+    bool connectControl(const QString &host, int port, const QString &streamId,
+                        const QByteArray &passphrase = QByteArray());
     void closeControl();
     bool isControlConnected() const;
 
@@ -51,11 +54,12 @@ private:
 
     QString m_url;
     QString m_splashPath;
+    QByteArray m_passphrase;
     std::shared_ptr<mf::MFPreview> m_preview;
     std::atomic<quint64> m_window{0};
     std::atomic<bool> m_playing{false};
     std::atomic<bool> m_muted{false};
     std::atomic<bool> m_stopRequested{false};
     std::unique_ptr<ArrowSender> m_arrowSender;
-    mutable std::mutex m_mutex;  // guards m_url, m_splashPath and m_preview
+    mutable std::mutex m_mutex;  // guards m_url, m_splashPath, m_passphrase and m_preview
 };

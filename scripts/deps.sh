@@ -11,6 +11,7 @@ PKGS=(
   libx11-dev libxext-dev libxfixes-dev
   ffmpeg xvfb xauth x11-utils xdotool openbox xcompmgr
   clang libclang-rt-dev
+  desktop-file-utils xdg-utils dpkg-dev file
   python3
 )
 missing=()

@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 # Mixer, writer, reader, relay, player, broadcast, arrow channel, speed test.
 TSAN_TESTS=(test_media_mixer test_mfwriter test_mfreader test_resender test_playerworker
             test_broadcast test_arrowsender test_app_speedtest test_app_broadcastsession
-            test_app_deviceregistry)
+            test_app_deviceregistry test_encryption)
 
 # Runs one step and notes how long it took.
 timings=()

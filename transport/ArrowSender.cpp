@@ -18,23 +18,23 @@ ArrowSender::~ArrowSender()
     closeControl();
 }
 
-bool ArrowSender::connectControl(QString host, int port, QString streamId)
+bool ArrowSender::connectControl(QString host, int port, QString streamId, const QByteArray &passphrase)
 {
-    adoptControl(openControl(host, port, streamId));
+    adoptControl(openControl(host, port, streamId, nullptr, &m_connectFailure, passphrase));
     return m_connected;
 }
 
 SrtSocket ArrowSender::openControl(const QString &host, int port, QString streamId, const std::atomic<bool> *cancel,
-                                   QString *failure)
+                                   QString *failure, const QByteArray &passphrase)
 {
     streamId += QStringLiteral("#control");
     qDebug() << "=[ARROWS:]= start connect" << host << port << streamId << 0;
     int socket = SrtSocket::kInvalid;
     QString reason;
-    const QString result = srtConnect(&socket, host, quint16(port), streamId, 0, cancel, &reason);
+    const QString result = srtConnect(&socket, host, quint16(port), streamId, 0, cancel, &reason, passphrase);
     qDebug() << "=[ARROWS:]= end connect" << result << socket;
     if (failure)
-        *failure = reason.isEmpty() ? result : reason;
+        *failure = failureWithReason(result, reason);
     return SrtSocket(socket);
 }
 

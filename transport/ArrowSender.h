@@ -17,12 +17,16 @@ public:
     explicit ArrowSender(QObject *parent = nullptr);
     ~ArrowSender() override;
 
-    bool connectControl(QString host, int port, QString streamId);
+    // A non-empty passphrase encrypts the connection.
+    bool connectControl(QString host, int port, QString streamId, const QByteArray &passphrase = QByteArray());
+    // Why the last connectControl() failed, with libsrt's reject reason; empty after success.
+    QString connectFailure() const { return m_connectFailure; }
     // The blocking half of connectControl, for any thread: opens the
     // "#control" connection (empty socket and *failure set when it fails;
     // cancel as for srtConnect).
     static SrtSocket openControl(const QString &host, int port, QString streamId,
-                                 const std::atomic<bool> *cancel = nullptr, QString *failure = nullptr);
+                                 const std::atomic<bool> *cancel = nullptr, QString *failure = nullptr,
+                                 const QByteArray &passphrase = QByteArray());
     // Takes over a connection that openControl made, on the sender's thread.
     void adoptControl(SrtSocket socket);
     void closeControl();
@@ -42,6 +46,7 @@ public slots:
 
 private:
     std::atomic<bool> m_connected{false};
+    QString m_connectFailure;
     SrtSocket m_socket;
     qint32 m_commandCounter = 0;
 };

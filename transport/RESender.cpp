@@ -63,9 +63,12 @@ RESender::~RESender()
     closeSrtSocket();
 }
 
-bool RESender::startRelay(QString host, int port, QString streamId, int latency)
+bool RESender::startRelay(QString host, int port, QString streamId, int latency, QByteArray passphrase)
 {
     listenPort = 0;
+    m_passphrase = passphrase;
+    m_connectFailure.clear();
+    m_connectRefused = false;
     m_host = host;
     m_port = port;
     m_streamId = streamId;
@@ -137,15 +140,19 @@ void RESender::relay()
     logLine(QStringLiteral("Connect to SRT ") + m_host + ":" + QString::number(m_port) + "  streamid: " + m_streamId);
     int socket = SRT_INVALID_SOCK;
     QString reason;
+    bool refused = false;
     const QString failure =
-        srtConnect(&socket, m_host, quint16(m_port), m_streamId, m_latency, &m_stopRequested, &reason);
+        srtConnect(&socket, m_host, quint16(m_port), m_streamId, m_latency, &m_stopRequested, &reason, m_passphrase,
+                   &refused);
+    m_connectRefused = refused;
     m_srtSocket = socket;
     if (m_stopRequested)  // stopped while connecting: nothing to deliver
         closeSrtSocket();
-    logLine(failure.isEmpty() ? QStringLiteral("CONNECT: SUCCESS") : QStringLiteral("CONNECT FAILED: ") + failure);
+    const QString described = failureWithReason(failure, reason);
+    logLine(failure.isEmpty() ? QStringLiteral("CONNECT: SUCCESS") : QStringLiteral("CONNECT FAILED: ") + described);
     {
         std::lock_guard<std::mutex> lock(m_failureMutex);
-        m_connectFailure = failure.isEmpty() ? QString() : (reason.isEmpty() ? failure : reason);
+        m_connectFailure = described;
     }
     m_srtConnected = failure.isEmpty();
     warmUp();

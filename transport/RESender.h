@@ -29,15 +29,21 @@ public:
     explicit RESender(QObject *logTarget, QObject *parent = nullptr);
     ~RESender() override;
 
-    bool startRelay(QString host, int port, QString streamId, int latency);
+    // A non-empty passphrase encrypts the SRT connection.
+    bool startRelay(QString host, int port, QString streamId, int latency, QByteArray passphrase = QByteArray());
     void stopRelay();
+
+    // Whether the server refused the SRT connection (a wrong or missing
+    // passphrase, for one); valid once listenPort is set.
+    bool connectRefused() const { return m_connectRefused; }
 
     // Local TCP port to hand to the encoder; 0 until the relay is listening
     // and its SRT connection is ready for data (or failed).
     std::atomic<int> listenPort{0};
 
     // Valid once listenPort is set: whether the SRT media connection came up
-    // and, when not, why (libsrt's reason, a listener's refusal included).
+    // and, when not, why ("SRT CONNECT FAILED (reason)", libsrt's reason, a
+    // listener's refusal included).
     bool isSrtConnected() const { return m_srtConnected; }
     QString connectFailure() const;
     // Whether the error rule has ended the connection (srtError was sent) or
@@ -77,6 +83,8 @@ private:
     int m_port = 0;
     QString m_streamId;
     int m_latency = 0;
+    QByteArray m_passphrase;
+    std::atomic<bool> m_connectRefused{false};
     QByteArray relayBuffer;
     std::atomic<int> m_srtSocket{-1};
     std::atomic<bool> m_srtConnected{false};

@@ -12,7 +12,7 @@ constexpr int kMss = 1360;
 }
 
 QString srtConnect(int *socket, QString host, quint16 port, QString streamId, int peerLatency,
-                   const std::atomic<bool> *cancel, QString *reason)
+                   const std::atomic<bool> *cancel, QString *reason, const QByteArray &passphrase, bool *refused)
 {
     *socket = SrtSocket::kInvalid;
     SrtCaller caller;
@@ -20,8 +20,19 @@ QString srtConnect(int *socket, QString host, quint16 port, QString streamId, in
     caller.peerLatencyMs = peerLatency;
     caller.mss = kMss;
     caller.cancel = cancel;
+    caller.passphrase = passphrase;
     SrtSocket connected;
-    const QString failure = caller.connect(host, port, &connected, reason);
+    int rejectReason = 0;
+    const QString failure = caller.connect(host, port, &connected, reason, &rejectReason);
+    if (refused)
+        *refused = !failure.isEmpty() && SrtCaller::isRefusal(rejectReason);
     *socket = connected.release();
     return failure;
+}
+
+QString failureWithReason(const QString &failure, const QString &reason)
+{
+    if (failure.isEmpty() || reason.isEmpty())
+        return failure;
+    return failure + QStringLiteral(" (") + reason + QLatin1Char(')');
 }

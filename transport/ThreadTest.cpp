@@ -33,8 +33,10 @@ bool isConnected(int socket)
 }
 }
 
-ThreadTest::ThreadTest(QString host, int port, QString streamId, int latency, QObject *parent)
-    : QThread(parent), m_host(host), m_port(port), m_streamId(streamId), m_latency(latency)
+ThreadTest::ThreadTest(QString host, int port, QString streamId, int latency, QObject *parent,
+                       QByteArray passphrase)
+    : QThread(parent), m_host(host), m_port(port), m_streamId(streamId), m_latency(latency),
+      m_passphrase(passphrase)
 {
 }
 
@@ -59,11 +61,13 @@ void ThreadTest::measure()
     m_remaining = kTotalBytes;
     qDebug() << "start connect ..." << m_host << m_port << m_streamId << m_latency;
     int rawSocket = SrtSocket::kInvalid;
-    const QString failure = srtConnect(&rawSocket, m_host, quint16(m_port), m_streamId, m_latency);
+    QString reason;
+    const QString failure =
+        srtConnect(&rawSocket, m_host, quint16(m_port), m_streamId, m_latency, nullptr, &reason, m_passphrase);
     SrtSocket socket(rawSocket);
-    qDebug() << "end connect" << failure;
+    qDebug() << "end connect" << failureWithReason(failure, reason);
     if (!failure.isEmpty()) {
-        m_connectFailure = failure;
+        m_connectFailure = failureWithReason(failure, reason);
         finish(Outcome::ConnectFailed);
         return;
     }

@@ -32,7 +32,9 @@ public:
         Completed,
     };
 
-    ThreadTest(QString host, int port, QString streamId, int latency, QObject *parent = nullptr);
+    // A non-empty passphrase encrypts the test connection.
+    ThreadTest(QString host, int port, QString streamId, int latency, QObject *parent = nullptr,
+               QByteArray passphrase = QByteArray());
     ~ThreadTest() override;
 
     void requestStop() { m_stop = true; }
@@ -40,6 +42,7 @@ public:
     int remaining() const { return m_remaining; }
 
     Outcome outcome() const { return m_outcome.load(std::memory_order_acquire); }
+    // The failure text, with libsrt's reject reason in parentheses when it gave one.
     QString connectFailure() const { return m_connectFailure; }
     qint64 elapsed() const { return m_elapsed; }
     qint64 acknowledgedBytes() const { return m_acknowledgedBytes; }
@@ -86,6 +89,7 @@ private:
     int m_port;
     QString m_streamId;
     int m_latency;
+    QByteArray m_passphrase;
     int m_agreedLatency = 0;
     qint64 m_queuedBytes = 0;
     std::atomic<int> m_errorCount{0};

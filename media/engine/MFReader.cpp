@@ -67,7 +67,7 @@ bool MFReader::open(const QString &url, const QString &options)
     std::unique_ptr<SrtInput> firstConnection;
     if (!m_openAsync) {
         firstConnection = std::make_unique<SrtInput>(m_stop);
-        if (!firstConnection->connect(m_url, kConnectTimeoutMs))
+        if (!firstConnection->connect(m_url, kConnectTimeoutMs, m_passphrase))
             return false;
     }
     m_open = true;
@@ -94,7 +94,7 @@ void MFReader::run()
     // until the reader is closed.
     SrtInput input(m_stop);
     while (!m_stop) {
-        if (!input.connect(m_url, kConnectTimeoutMs)) {
+        if (!input.connect(m_url, kConnectTimeoutMs, m_passphrase)) {
             if (waitStopFor(kRetryPauseMs))
                 break;
             continue;

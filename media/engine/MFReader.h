@@ -38,6 +38,8 @@ public:
     MFReader();
     ~MFReader();
 
+    // The passphrase of the next open(); empty: the stream is not encrypted.
+    void setPassphrase(const QByteArray &passphrase) { m_passphrase = passphrase; }
     bool open(const QString &url, const QString &options);
     // The next frame, waiting at most timeoutMs (a negative timeout or one
     // above a second counts as one second). Until the stream's first picture
@@ -61,6 +63,7 @@ private:
     bool waitStopFor(int ms);
 
     SrtCallerUrl m_url;
+    QByteArray m_passphrase;
     QImage m_splash;
     int m_bufferMax = 2;
     bool m_lowDelay = true;

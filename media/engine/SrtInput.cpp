@@ -17,7 +17,7 @@ SrtInput::~SrtInput()
     close();
 }
 
-bool SrtInput::connect(const SrtCallerUrl &url, int connectTimeoutMs)
+bool SrtInput::connect(const SrtCallerUrl &url, int connectTimeoutMs, const QByteArray &passphrase)
 {
     close();
     const QString address = resolveHost(url.host);
@@ -31,6 +31,7 @@ bool SrtInput::connect(const SrtCallerUrl &url, int connectTimeoutMs)
         caller.latencyMs = url.latencyMs;
     caller.connectTimeoutMs = connectTimeoutMs;
     caller.receiveTimeoutMs = kPollMs;
+    caller.passphrase = passphrase;
     QString reason;
     const QString failure = caller.connect(address, quint16(url.port), &m_socket, &reason);
     if (!failure.isEmpty()) {

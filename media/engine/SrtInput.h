@@ -19,8 +19,8 @@ public:
     SrtInput(const SrtInput &) = delete;
     SrtInput &operator=(const SrtInput &) = delete;
 
-    // Blocks at most connectTimeoutMs.
-    bool connect(const SrtCallerUrl &url, int connectTimeoutMs);
+    // Blocks at most connectTimeoutMs. A non-empty passphrase decrypts the stream.
+    bool connect(const SrtCallerUrl &url, int connectTimeoutMs, const QByteArray &passphrase = QByteArray());
     // > 0 bytes read; 0 = stopped; < 0 = the connection ended or failed.
     int read(uint8_t *buffer, int size);
     void close();

@@ -414,7 +414,29 @@ private slots:
         dialog.show();
         runButton(dialog)->click();
         QVERIFY(QTest::qWaitFor([&] { return !runButton(dialog)->isChecked(); }, 20000));
-        QCOMPARE(label(dialog)->text(), QString("Connection failed: SRT CONNECT FAILED"));
+        QCOMPARE(label(dialog)->text(),
+                 QString("Connection failed: SRT CONNECT FAILED (connection timed out (no answer from the server))"));
+    }
+
+    // An encrypted test connection: the studio with the passphrase takes the
+    // run; with another one the dialog says libsrt's reject reason.
+    void encryptedRun()
+    {
+        StudioProcess studio({"--passphrase", "speed passphrase"});
+        QVERIFY2(studio.start(), studio.output().constData());
+        SpeedTest dialog;
+        dialog.prepareTest("127.0.0.1", studio.srtPort(), "sealed", 120, "other passphrase");
+        dialog.show();
+        runButton(dialog)->click();
+        QVERIFY(QTest::qWaitFor([&] { return !runButton(dialog)->isChecked(); }, 20000));
+        QCOMPARE(label(dialog)->text(), QString("Connection failed: SRT CONNECT FAILED (")
+                                            + srt_rejectreason_str(SRT_REJ_BADSECRET) + ")");
+
+        dialog.prepareTest("127.0.0.1", studio.srtPort(), "sealed", 120, "speed passphrase");
+        runButton(dialog)->click();
+        QVERIFY(QTest::qWaitFor([&] { return !runButton(dialog)->isChecked(); }, kRunWaitMs));
+        QVERIFY2(parseResult(label(dialog)->text()).valid, qPrintable(label(dialog)->text()));
+        QVERIFY(studio.waitForStream("sealed", "speedtest", 10485760, 20000).value("bytes").toDouble() >= 10485760);
     }
 
     void dialogDestroyedDuringARunEndsItsWorker()

@@ -82,6 +82,66 @@ private slots:
         QCOMPARE(quint64(video.value("nb_read_frames").toString().toInt()), writer->framesEncoded());
         QCOMPARE(streamOfType(probed, "audio").value("codec_name").toString(), QStringLiteral("aac"));
     }
+
+    // With a passphrase on the studio: the relay and the feedback reader
+    // that hold it stream, the recording decodes, the echo comes back
+    // decrypted.
+    void encryptedBroadcast()
+    {
+        const QByteArray passphrase = "studio passphrase 1";
+        StudioProcess studio({"--passphrase", QString::fromUtf8(passphrase)});
+        QVERIFY2(studio.start(), studio.output().constData());
+        mf::MFReader feedback;
+        feedback.setPassphrase(passphrase);
+        QVERIFY(feedback.open(QString("srt://127.0.0.1:%1?mode=caller&streamid=sealed#feedbackplay")
+                                  .arg(studio.srtPort()),
+                              "network.low_delay=true network.buffer_max=2"));
+        RESender relay(nullptr);
+        relay.startRelay("127.0.0.1", studio.srtPort(), "sealed", 120, passphrase);
+        QTRY_VERIFY_WITH_TIMEOUT(relay.listenPort != 0, kWaitMs);
+        QCOMPARE(relay.connectFailure(), QString());
+        std::shared_ptr<mf::MFWriter> writer = EncoderConfig::createWriter(1024, 128, relay.listenPort, "libx264");
+        QVERIFY(writer && writer->isOpen());
+
+        const int frames = 50;
+        int echoed = 0;
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < frames; ++i) {
+            while (clock.elapsed() < i * 40)
+                QThread::msleep(2);
+            QVERIFY(writer->put(patternFrame(640, 360, i), 40) >= 0);
+            echoed += isEcho(feedback.read(0)) ? 1 : 0;
+        }
+        writer->close();
+        relay.stopRelay();
+        QVERIFY(relay.wait(kWaitMs));
+        QDeadlineTimer tail(kWaitMs);
+        while (echoed == 0 && !tail.hasExpired())
+            echoed += isEcho(feedback.read(200)) ? 1 : 0;
+        feedback.close();
+        QVERIFY2(echoed > 0, "no picture came back from the studio");
+
+        const QByteArray recorded = withoutNullPacketEdges(studio.recording("sealed"));
+        QCOMPARE(quint64(recorded.size()), writer->bytesWritten());
+        const QString recording = studio.recordFile("sealed");
+        QCOMPARE(decodeErrors(recording), QString());
+        const QJsonObject probed = probe(recording, true);
+        QCOMPARE(quint64(streamOfType(probed, "video").value("nb_read_frames").toString().toInt()),
+                 writer->framesEncoded());
+    }
+
+    // A reader with another passphrase is refused.
+    void feedbackWithAnotherPassphraseDoesNotOpen()
+    {
+        StudioProcess studio({"--passphrase", "studio passphrase 1"});
+        QVERIFY2(studio.start(), studio.output().constData());
+        mf::MFReader feedback;
+        feedback.setPassphrase("another passphrase");
+        QVERIFY(!feedback.open(QString("srt://127.0.0.1:%1?mode=caller&streamid=sealed#feedbackplay")
+                                   .arg(studio.srtPort()),
+                               "network.open_async=false"));
+    }
 };
 
 int main(int argc, char **argv)

@@ -45,7 +45,8 @@ bool processHoldsOneOf(qint64 pid, const QList<QByteArray> &sockets)
 }
 }
 
-ListenerProcess::ListenerProcess(const QString &program, quint16 udpPort) : m_program(program), m_udpPort(udpPort)
+ListenerProcess::ListenerProcess(const QString &program, quint16 udpPort, const QString &sourceParameters)
+    : m_program(program), m_udpPort(udpPort), m_sourceParameters(sourceParameters)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     for (int attempt = 0; attempt < kAttempts && !m_ready; ++attempt)
@@ -86,7 +87,7 @@ void ListenerProcess::end()
 
 QStringList ListenerProcess::arguments() const
 {
-    const QString source = QStringLiteral("srt://127.0.0.1:%1?mode=listener").arg(m_srtPort);
+    const QString source = QStringLiteral("srt://127.0.0.1:%1?mode=listener").arg(m_srtPort) + m_sourceParameters;
     const QString target = QStringLiteral("udp://127.0.0.1:%1").arg(m_udpPort);
     if (m_program == QLatin1String("ffmpeg"))
         return {"-nostdin", "-hide_banner", "-loglevel", "error", "-f", "data", "-i", source, "-map", "0", "-c",

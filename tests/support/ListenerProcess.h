@@ -14,7 +14,9 @@
 class ListenerProcess
 {
 public:
-    ListenerProcess(const QString &program, quint16 udpPort);
+    // sourceParameters are appended to the SRT listener URL, e.g.
+    // "&passphrase=...&pbkeylen=16".
+    ListenerProcess(const QString &program, quint16 udpPort, const QString &sourceParameters = QString());
     ~ListenerProcess();
     ListenerProcess(const ListenerProcess &) = delete;
     ListenerProcess &operator=(const ListenerProcess &) = delete;
@@ -31,6 +33,7 @@ private:
 
     QString m_program;
     quint16 m_udpPort = 0;
+    QString m_sourceParameters;
     quint16 m_srtPort = 0;
     QProcess m_process;
     bool m_ready = false;

@@ -27,6 +27,7 @@ constexpr int kRecordBuffer = 1 << 16;
 constexpr int kPacketHeaderBytes = 20 + 8 + 16;
 constexpr int kMss = 1316 + kPacketHeaderBytes;
 constexpr int kBufferPackets = 16384;
+constexpr int kKeyLength = 16;  // AES-128
 constexpr int kIdleWaitMs = 20;
 // Per round, so that one busy caller or a fast feedback file cannot keep the
 // loop from the others and from a stop request.
@@ -162,6 +163,15 @@ bool SrtHub::configureListener()
     // most --max-callers) and is returned when they leave.
     setIntOption(m_listener.get(), SRTO_FC, kBufferPackets);
     setIntOption(m_listener.get(), SRTO_RCVBUF, kBufferPackets * (kMss - 28));
+    // libsrt itself refuses callers without the passphrase (or with another
+    // one) during the handshake, and they learn why from its reject reason.
+    if (!m_settings.passphrase.isEmpty()) {
+        if (srt_setsockflag(m_listener.get(), SRTO_PASSPHRASE, m_settings.passphrase.constData(),
+                            m_settings.passphrase.size())
+            == SRT_ERROR)
+            return false;
+        setIntOption(m_listener.get(), SRTO_PBKEYLEN, kKeyLength);
+    }
     return srt_listen_callback(m_listener.get(), &SrtHub::onCallerHandshake, this) != SRT_ERROR;
 }
 

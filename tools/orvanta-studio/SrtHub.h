@@ -31,6 +31,7 @@ public:
         QString recordDir;
         QString feedbackFile;  // empty: echo the media stream
         int maxCallers = 64;
+        QByteArray passphrase;  // empty: no encryption
     };
 
     SrtHub(const Settings &settings, StudioStatus *status);

@@ -68,6 +68,12 @@ bool StudioOptions::parse(const QStringList &arguments, QString *error)
                       QStringLiteral("File served as /downloads/orvanta_win.json (default: build %1, no update).")
                           .arg(ORVANTA_BUILD_NUMBER),
                       "FILE"});
+    parser.addOption({"passphrase",
+                      QStringLiteral("Encrypts every connection (AES, 16-byte key); callers without this "
+                                     "passphrase are refused. %1 to %2 characters.")
+                          .arg(kMinPassphrase)
+                          .arg(kMaxPassphrase),
+                      "TEXT"});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
@@ -99,6 +105,13 @@ bool StudioOptions::parse(const QStringList &arguments, QString *error)
         maxCallers = parser.value("max-callers").toInt(&ok);
         if (!ok || maxCallers < 1 || maxCallers > kMostMaxCallers) {
             *error = QStringLiteral("--max-callers needs a number from 1 to %1").arg(kMostMaxCallers);
+            return false;
+        }
+    }
+    if (parser.isSet("passphrase")) {
+        passphrase = parser.value("passphrase").toUtf8();
+        if (passphrase.size() < kMinPassphrase || passphrase.size() > kMaxPassphrase) {
+            *error = QStringLiteral("--passphrase needs %1 to %2 characters").arg(kMinPassphrase).arg(kMaxPassphrase);
             return false;
         }
     }

@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -20,6 +21,7 @@ public:
     QMap<QString, QString> numbers;  // digits only -> link
     QString manifestFile;
     int maxCallers = kDefaultMaxCallers;
+    QByteArray passphrase;  // empty: callers come in unencrypted
     bool helpShown = false;
 
     static QString digitsOf(const QString &number);
@@ -28,4 +30,7 @@ public:
     // arrows), so the default serves about twenty at once.
     static constexpr int kDefaultMaxCallers = 64;
     static constexpr int kMostMaxCallers = 10000;
+    // libsrt's limits for a passphrase.
+    static constexpr int kMinPassphrase = 10;
+    static constexpr int kMaxPassphrase = 79;
 };

@@ -65,7 +65,7 @@ int main(int argc, char *argv[])
     StudioStatus status;
     SrtHub::Settings settings{options.srtHost, options.srtPort, options.recordDir,
                               options.feedback == QLatin1String("echo") ? QString() : options.feedback,
-                              options.maxCallers};
+                              options.maxCallers, options.passphrase};
     SrtHub hub(settings, &status);
     if (!hub.open(&error))
         return fail("SRT listener on " + options.srtHost + ':' + QString::number(options.srtPort) + ": " + error);
@@ -75,9 +75,10 @@ int main(int argc, char *argv[])
 
     hub.start();
     // The ports as bound, so that a caller who asked for port 0 learns which.
-    std::printf("orvanta-studio: SRT %s:%u, HTTP %s:%u, recording to %s, feedback %s\n", qPrintable(options.srtHost),
+    std::printf("orvanta-studio: SRT %s:%u, HTTP %s:%u, recording to %s, feedback %s%s\n", qPrintable(options.srtHost),
                 hub.port(), qPrintable(options.httpHost), http.port(),
-                qPrintable(QDir(options.recordDir).absolutePath()), qPrintable(options.feedback));
+                qPrintable(QDir(options.recordDir).absolutePath()), qPrintable(options.feedback),
+                options.passphrase.isEmpty() ? "" : ", encrypted");
     std::fflush(stdout);
     const int result = app.exec();
     hub.requestStop();

@@ -40,9 +40,11 @@ void setBoolOption(SRTSOCKET socket, SRT_SOCKOPT option, bool value)
 
 // The reason of a failed connect: the listener's refusal when it refused,
 // else libsrt's error text.
-QString connectFailure(SRTSOCKET socket, const char *text, QString *reason)
+QString connectFailure(SRTSOCKET socket, const char *text, QString *reason, int *rejectCode)
 {
     const int rejectReason = srt_getrejectreason(socket);
+    if (rejectCode)
+        *rejectCode = rejectReason;
     const QString refusal = SrtCaller::rejectText(rejectReason);
     QString result = failure(text, reason);
     if (!reason)
@@ -53,6 +55,20 @@ QString connectFailure(SRTSOCKET socket, const char *text, QString *reason)
         *reason = QStringLiteral("connection timed out (no answer from the server)");
     return result;
 }
+
+bool setPassphrase(SRTSOCKET socket, const QByteArray &passphrase)
+{
+    if (passphrase.isEmpty())
+        return true;
+    const int keyLength = SrtCaller::kKeyLength;
+    return srt_setsockopt(socket, 0, SRTO_PASSPHRASE, passphrase.constData(), passphrase.size()) != SRT_ERROR
+           && srt_setsockopt(socket, 0, SRTO_PBKEYLEN, &keyLength, sizeof keyLength) != SRT_ERROR;
+}
+}
+
+bool SrtCaller::isRefusal(int rejectReason)
+{
+    return rejectReason != SRT_REJ_UNKNOWN && rejectReason != SRT_REJ_TIMEOUT;
 }
 
 QString SrtCaller::rejectText(int rejectReason)
@@ -74,7 +90,8 @@ QString SrtCaller::rejectText(int rejectReason)
     }
     if (rejectReason >= SRT_REJC_PREDEFINED)
         return QStringLiteral("rejected by the server (code %1)").arg(rejectReason);
-    return QStringLiteral("rejected: ") + QString::fromLocal8Bit(srt_rejectreason_str(rejectReason));
+    // libsrt's own refusals, such as a wrong or missing passphrase, in its words.
+    return QString::fromLocal8Bit(srt_rejectreason_str(rejectReason));
 }
 
 // Non-blocking connect, watched in slices; the socket is made blocking again
@@ -114,8 +131,11 @@ bool SrtCaller::connectCancellable(int socket, const void *address, int addressS
     return connected;
 }
 
-QString SrtCaller::connect(const QString &address, quint16 port, SrtSocket *socket, QString *reason) const
+QString SrtCaller::connect(const QString &address, quint16 port, SrtSocket *socket, QString *reason,
+                           int *rejectReason) const
 {
+    if (rejectReason)
+        *rejectReason = SRT_REJ_UNKNOWN;
     startSrtLibrary();
     socket->reset();
     // Until the connection is made the socket is ours; every failure path closes it.
@@ -141,15 +161,17 @@ QString SrtCaller::connect(const QString &address, quint16 port, SrtSocket *sock
     setIntOption(candidate.get(), SRTO_MSS, "SRTO_MSS", mss);
     setIntOption(candidate.get(), SRTO_CONNTIMEO, "SRTO_CONNTIMEO", connectTimeoutMs);
     setIntOption(candidate.get(), SRTO_RCVTIMEO, "SRTO_RCVTIMEO", receiveTimeoutMs);
+    if (!setPassphrase(candidate.get(), passphrase))
+        return failure("set passphrase FAILED", reason);
 
     if (cancel) {
         if (!connectCancellable(candidate.get(), &ipv4, sizeof ipv4)) {
             if (cancel->load())
                 return failure("SRT CONNECT CANCELLED", reason);
-            return connectFailure(candidate.get(), "SRT CONNECT FAILED", reason);
+            return connectFailure(candidate.get(), "SRT CONNECT FAILED", reason, rejectReason);
         }
     } else if (srt_connect(candidate.get(), reinterpret_cast<const sockaddr *>(&ipv4), sizeof ipv4) == SRT_ERROR) {
-        return connectFailure(candidate.get(), "SRT CONNECT FAILED", reason);
+        return connectFailure(candidate.get(), "SRT CONNECT FAILED", reason, rejectReason);
     }
 
     *socket = std::move(candidate);

@@ -21,19 +21,34 @@ struct SrtCaller
     // CANCELLED") as soon as the flag turns true, so that a Stop never waits
     // for the connect time-out.
     const std::atomic<bool> *cancel = nullptr;
+    // SRTO_PASSPHRASE with a 16-byte key (SRTO_PBKEYLEN); empty: no encryption.
+    // Never logged.
+    QByteArray passphrase;
+
+    static constexpr int kKeyLength = 16;
 
     // Connects to a dotted IPv4 address, starting libsrt if need be. Returns
     // the empty text with the connection in *socket, or "srt_create_socket
-    // FAILED", "init_pton FAILED", "set streamid FAILED" or "SRT CONNECT
-    // FAILED" with *socket empty and libsrt's reason in *reason (when given).
-    // A listener's refusal puts its reject reason into *reason (for example
-    // "rejected by the server: this ID is already streaming").
-    // An option that libsrt refuses only costs a debug line.
-    QString connect(const QString &address, quint16 port, SrtSocket *socket, QString *reason = nullptr) const;
+    // FAILED", "init_pton FAILED", "set streamid FAILED", "set passphrase
+    // FAILED", "SRT CONNECT CANCELLED" or "SRT CONNECT FAILED" with *socket
+    // empty and libsrt's reason in *reason (when given). A listener's refusal
+    // puts its reject reason into *reason (for example "rejected by the
+    // server: this ID is already streaming", "Incorrect passphrase").
+    // Another option that libsrt refuses only costs a debug line: a refused
+    // passphrase fails, as the stream must never go out unencrypted instead.
+    // *rejectReason (when given) receives libsrt's SRT_REJECT_REASON code
+    // (or a server's own code), SRT_REJ_UNKNOWN when there was none.
+    QString connect(const QString &address, quint16 port, SrtSocket *socket, QString *reason = nullptr,
+                    int *rejectReason = nullptr) const;
 
     // libsrt's reject reason of a failed connect in words, or the empty text
     // when the connect was not refused by the listener.
     static QString rejectText(int rejectReason);
+
+    // Whether a reject reason code means that the peer answered and refused
+    // (a wrong or missing passphrase, a full server), rather than that no
+    // answer came in time.
+    static bool isRefusal(int rejectReason);
 
 private:
     bool connectCancellable(int socket, const void *address, int addressSize) const;

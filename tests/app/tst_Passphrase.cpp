@@ -1,0 +1,191 @@
+#include "app/DistributiveExporter.h"
+#include "app/LinkFields.h"
+#include "app/LinkSharing.h"
+#include "app/MainWindow.h"
+#include "ui_MainWindow.h"
+
+#include "tests/support/MessageCapture.h"
+#include "tests/support/StudioProcess.h"
+
+#include <QApplication>
+#include <QProcess>
+#include <QLabel>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <srt/srt.h>
+
+#include <memory>
+
+// Every test runs against a private configuration folder and temporary
+// folder, set up in main() before Qt reads either location.
+static QString g_configHome;
+
+namespace {
+const QString kPassphrase = QStringLiteral("a/b c%d srt://e");
+
+QString iniPath()
+{
+    return g_configHome + "/Velmora/Orvanta.ini";
+}
+
+}
+
+// The passphrase in the advanced form, the settings and links, and a
+// broadcast that the studio refuses or takes because of it.
+class TestPassphrase : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
+        settings.clear();
+        settings.sync();
+    }
+
+    void linksCarryItOnlyWhenSet()
+    {
+        LinkFields fields{"srt://10.0.0.5:9000", "cam1", 2000, "128", "HD", false};
+        QCOMPARE(LinkSharing::buildLink(fields), QString("srt://10.0.0.5:9000/cam1/2000/128/HD"));
+        fields.passphrase = kPassphrase;
+        const QString link = LinkSharing::buildLink(fields);
+        QCOMPARE(link, QString("srt://10.0.0.5:9000/cam1/2000/128/HD//a%2Fb%20c%25d%20srt%3A%2F%2Fe"));
+        // The shared link rewrites the scheme only, not the passphrase.
+        QCOMPARE(LinkSharing::shareableLink(link),
+                 QString("orvanta://10.0.0.5:9000/cam1/2000/128/HD//a%2Fb%20c%25d%20srt%3A%2F%2Fe"));
+        fields.twoFrames = true;
+        QCOMPARE(LinkSharing::buildLink(fields),
+                 QString("srt://10.0.0.5:9000/cam1/2000/128/HD/DBL/a%2Fb%20c%25d%20srt%3A%2F%2Fe"));
+        QCOMPARE(LinkSharing::passphraseFromField(LinkSharing::passphraseField(kPassphrase)), kPassphrase);
+    }
+
+    // START.sh hands the program the link with its passphrase as one
+    // argument, whatever the passphrase holds; nothing of it runs.
+    void startScriptCarriesItAsData()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        QVERIFY(QDir().mkpath(folder.filePath("App")));
+        QFile program(folder.filePath("App/orvanta"));
+        QVERIFY(program.open(QIODevice::WriteOnly));
+        program.write("#!/bin/sh\nprintf '%s|' \"$@\" > \"$(dirname \"$0\")/arguments\"\n");
+        program.close();
+        program.setPermissions(program.permissions() | QFile::ExeOwner);
+        const QString passphrase = "it's $(touch pwned) `touch pwned2` \"; /x";
+        LinkFields fields{"srt://10.0.0.5:9000", "cam 1", 2000, "128", "HD", true, passphrase};
+        const QString link = LinkSharing::buildLink(fields);
+        QVERIFY(DistributiveExporter::writeStartScript(folder.path(), link));
+        QProcess shell;
+        shell.setWorkingDirectory(folder.path());
+        shell.start("/bin/sh", {folder.filePath("START.sh")});
+        QVERIFY(shell.waitForFinished(10000));
+        QFile arguments(folder.filePath("App/arguments"));
+        QVERIFY(arguments.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(arguments.readAll()), link + "|");
+        QVERIFY(!QFile::exists(folder.filePath("pwned")) && !QFile::exists(folder.filePath("pwned2")));
+        QCOMPARE(LinkSharing::passphraseFromField(link.section('/', 8, 8)), passphrase);
+    }
+
+    void seventhFieldFillsTheFormAndOlderLinksClearIt()
+    {
+        MainWindow window("");
+        Ui::MainWindow *ui = window.form();
+        QCOMPARE(ui->txtPassphrase->text(), QString());
+        QCOMPARE(ui->txtPassphrase->echoMode(), QLineEdit::Password);
+        QCOMPARE(ui->txtPassphrase->placeholderText(), QString("Passphrase (optional)"));
+
+        window.loadSettings("orvanta://h:9000/id/2048/128/HD//a%2Fb%20c%25d%20srt%3A%2F%2Fe");
+        QCOMPARE(ui->txtPassphrase->text(), kPassphrase);
+        QVERIFY(!ui->chkCombined->isChecked());
+        QCOMPARE(window.linkFields().passphrase, kPassphrase);
+        QCOMPARE(LinkSharing::shareableLink(window.buildLink()),
+                 QString("orvanta://h:9000/id/2048/128/HD//a%2Fb%20c%25d%20srt%3A%2F%2Fe"));
+
+        window.loadSettings("orvanta://h:9000/id/2048/128/HD/DBL");
+        QCOMPARE(ui->txtPassphrase->text(), QString());
+        QCOMPARE(window.buildLink(), QString("h:9000/id/2048/128/HD/DBL"));
+    }
+
+    void storedUnderItsKey()
+    {
+        {
+            MainWindow window("");
+            window.form()->txtPassphrase->setText(kPassphrase);
+            window.close();
+        }
+        QSettings ini(iniPath(), QSettings::IniFormat);
+        QCOMPARE(ini.value("PASSPHRASE").toString(), kPassphrase);
+        MainWindow again("");
+        QCOMPARE(again.form()->txtPassphrase->text(), kPassphrase);
+    }
+
+    // The studio refuses the stream: Start says libsrt's reason and goes
+    // back to the connection page, at once and without logging the passphrase.
+    void refusedBroadcastSaysWhy()
+    {
+        StudioProcess studio({"--passphrase", "the studio's passphrase"});
+        QVERIFY2(studio.start(), studio.output().constData());
+        MessageCapture log;
+        MainWindow window("");
+        Ui::MainWindow *ui = window.form();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        ui->txtURL->setText(QString("127.0.0.1:%1").arg(studio.srtPort()));
+        ui->txtStreamID->setText("sealed");
+        ui->txtPassphrase->setText("not the studio's passphrase");
+        auto *status = window.findChild<QLabel *>("sessionStatus");
+        QVERIFY(status);
+        ui->cmdStart->click();
+        QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(srt_rejectreason_str(SRT_REJ_BADSECRET)), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage), 10000);
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        QVERIFY(!ui->stopBtn->isVisible());
+        QVERIFY(studio.findStream(studio.status(), "sealed", "media").isEmpty());
+        QCOMPARE(log.count("not the studio's passphrase"), 0);
+        window.close();
+    }
+
+    void acceptedBroadcastStreams()
+    {
+        const QString passphrase = "the studio's passphrase";
+        StudioProcess studio({"--passphrase", passphrase});
+        QVERIFY2(studio.start(), studio.output().constData());
+        MessageCapture log;
+        const QString link = QString("orvanta://127.0.0.1:%1/sealed/1024/64/SD//").arg(studio.srtPort())
+                             + LinkSharing::passphraseField(passphrase);
+        MainWindow window(link);
+        Ui::MainWindow *ui = window.form();
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::PreviewPage));
+        QVERIFY(!studio.waitForStream("sealed", "media", 50000, 20000).isEmpty());
+        QVERIFY(!studio.waitForStream("sealed", "control", 0, 20000).isEmpty());
+        QVERIFY(!studio.waitForStream("sealed", "feedback", 0, 20000).isEmpty());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::mouseClick(ui->stopBtn, Qt::LeftButton);
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        window.close();
+        QCOMPARE(log.count(passphrase), 0);
+        QCOMPARE(log.count(LinkSharing::passphraseField(passphrase)), 0);
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 1;
+    g_configHome = home.filePath("config");
+    QDir().mkpath(g_configHome);
+    QDir().mkpath(home.filePath("tmp"));
+    qputenv("XDG_CONFIG_HOME", g_configHome.toLocal8Bit());
+    qputenv("TMPDIR", home.filePath("tmp").toLocal8Bit());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TestPassphrase test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_Passphrase.moc"

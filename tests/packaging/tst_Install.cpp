@@ -1,0 +1,153 @@
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+constexpr int kProcessWaitMs = 240000;
+
+struct Run {
+    int exitCode = -1;
+    QByteArray output;
+};
+
+Run run(const QString &program, const QStringList &arguments,
+        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    Run result;
+    if (!process.waitForFinished(kProcessWaitMs)) {
+        process.kill();
+        process.waitForFinished();
+        result.output = "timed out: " + program.toLocal8Bit();
+        return result;
+    }
+    result.output = process.readAll();
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return result;
+}
+
+QString desktopValue(const QByteArray &entry, const QByteArray &key)
+{
+    for (const QByteArray &line : entry.split('\n')) {
+        if (line.startsWith(key + '='))
+            return QString::fromUtf8(line.mid(key.size() + 1));
+    }
+    return QString();
+}
+}
+
+// What `cmake --install` and `cpack -G DEB` make of the build.
+class TestInstall : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_prefix.isValid());
+        const Run installed = run("cmake", {"--install", ORVANTA_BINARY_DIR, "--prefix", m_prefix.path()});
+        QVERIFY2(installed.exitCode == 0, installed.output.constData());
+    }
+
+    void programsInstalledAndRunnable()
+    {
+        for (const QString &name : QStringList{"orvanta", "orvanta-studio"})
+            QVERIFY2(QFileInfo(m_prefix.filePath("bin/" + name)).isExecutable(), qPrintable(name));
+        const Run help = run(m_prefix.filePath("bin/orvanta-studio"), {"--help"});
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY(help.output.contains("--passphrase"));
+    }
+
+    void menuEntryHandlesOrvantaLinks()
+    {
+        const QString path = m_prefix.filePath("share/applications/orvanta.desktop");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray entry = file.readAll();
+        QCOMPARE(desktopValue(entry, "Exec"), QString("orvanta %u"));
+        QCOMPARE(desktopValue(entry, "MimeType"), QString("x-scheme-handler/orvanta;"));
+        QCOMPARE(desktopValue(entry, "Icon"), QString("orvanta"));
+        QCOMPARE(desktopValue(entry, "Type"), QString("Application"));
+        const Run validated = run("desktop-file-validate", {path});
+        QVERIFY2(validated.exitCode == 0 && validated.output.isEmpty(), validated.output.constData());
+    }
+
+    void iconsInEverySize()
+    {
+        for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+            const QString path = m_prefix.filePath(QString("share/icons/hicolor/%1x%1/apps/orvanta.png").arg(size));
+            const QImage icon(path);
+            QVERIFY2(!icon.isNull(), qPrintable(path));
+            QCOMPARE(icon.size(), QSize(size, size));
+            // Drawn, with transparent corners.
+            QVERIFY(qAlpha(icon.pixel(0, 0)) == 0);
+            QVERIFY(qAlpha(icon.pixel(size / 2, size / 2)) == 255);
+        }
+        QVERIFY(QFile::exists(m_prefix.filePath("share/icons/hicolor/scalable/apps/orvanta.svg")));
+    }
+
+    // Registered in a private data folder, the entry is the default handler
+    // of orvanta:// links.
+    void registersAsTheLinkHandler()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        QDir().mkpath(home.filePath("data/applications"));
+        QDir().mkpath(home.filePath("config"));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_DATA_HOME", home.filePath("data"));
+        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+        environment.insert("XDG_DATA_DIRS", home.filePath("data"));
+        environment.remove("XDG_CURRENT_DESKTOP");
+        const Run before = run("xdg-mime", {"query", "default", "x-scheme-handler/orvanta"}, environment);
+        QCOMPARE(before.output.trimmed(), QByteArray());
+        QVERIFY(QFile::copy(m_prefix.filePath("share/applications/orvanta.desktop"),
+                            home.filePath("data/applications/orvanta.desktop")));
+        const Run registered = run("xdg-mime", {"default", "orvanta.desktop", "x-scheme-handler/orvanta"}, environment);
+        QVERIFY2(registered.exitCode == 0, registered.output.constData());
+        const Run query = run("xdg-mime", {"query", "default", "x-scheme-handler/orvanta"}, environment);
+        QCOMPARE(query.exitCode, 0);
+        QCOMPARE(query.output.trimmed(), QByteArray("orvanta.desktop"));
+    }
+
+    // The Debian package declares what its binaries link, and holds the
+    // same files under /usr.
+    void debianPackage()
+    {
+        QTemporaryDir out;
+        QVERIFY(out.isValid());
+        const Run packed = run("cpack", {"-G", "DEB", "--config", ORVANTA_BINARY_DIR "/CPackConfig.cmake", "-B",
+                                         out.path()});
+        QVERIFY2(packed.exitCode == 0, packed.output.constData());
+        const QStringList debs = QDir(out.path()).entryList({"orvanta_*.deb"}, QDir::Files);
+        QCOMPARE(debs.size(), 1);
+        const QString deb = out.filePath(debs.first());
+        const Run info = run("dpkg-deb", {"--info", deb});
+        QCOMPARE(info.exitCode, 0);
+        QByteArray dependsLine;
+        for (const QByteArray &line : info.output.split('\n')) {
+            if (line.trimmed().startsWith("Depends:"))
+                dependsLine = line;
+        }
+        for (const char *package : {"libqt5widgets5", "libqt5network5", "libqt5multimedia5", "libsrt1.5-gnutls",
+                                    "libavcodec59", "libavformat59", "libpulse0", "libqt5multimedia5-plugins"})
+            QVERIFY2(dependsLine.contains(package), dependsLine.constData());
+        const Run contents = run("dpkg-deb", {"--contents", deb});
+        for (const char *file : {"./usr/bin/orvanta", "./usr/bin/orvanta-studio",
+                                 "./usr/share/applications/orvanta.desktop",
+                                 "./usr/share/icons/hicolor/48x48/apps/orvanta.png"})
+            QVERIFY2(contents.output.contains(file), contents.output.constData());
+    }
+
+private:
+    QTemporaryDir m_prefix;
+};
+
+QTEST_GUILESS_MAIN(TestInstall)
+#include "tst_Install.moc"
