@@ -60,8 +60,11 @@ bool TsDecoder::openInput()
     context->pb = m_io.get();
     context->flags |= AVFMT_FLAG_CUSTOM_IO;
     context->interrupt_callback = AVIOInterruptCB{&TsDecoder::interrupted, this};
+    // Low delay: packets go to the decoders as the demuxer cuts them. The
+    // parsers would hold each picture until the next one begins; a PES that
+    // carries its length ends with its picture.
     if (m_lowDelay)
-        context->flags |= AVFMT_FLAG_NOBUFFER;
+        context->flags |= AVFMT_FLAG_NOBUFFER | AVFMT_FLAG_NOPARSE | AVFMT_FLAG_NOFILLIN;
     const AVInputFormat *format = av_find_input_format("mpegts");
     const int result = avformat_open_input(&context, nullptr, format, nullptr);
     if (result < 0) {
