@@ -461,7 +461,7 @@ bool MainWindow::startStreaming()
     const QString feedbackUrl = QStringLiteral("srt://") + server.text()
                                 + QStringLiteral("?mode=caller&streamid=") + streamId.trimmed()
                                 + QStringLiteral("#feedbackplay");
-    player->startPlay(feedbackUrl, ui->lblStudioPreview->winId());
+    player->startPlay(feedbackUrl, mf::MFPreview::handleOf(ui->lblStudioPreview));
 
     const QString address = resolveHost(server.host());
     logLine(QStringLiteral("STREAM TO SERVER : ") + server.host() + QStringLiteral("(resolved to ") + address
@@ -525,11 +525,11 @@ void MainWindow::finishPageStep()
 {
     if (streaming) {
         ui->stackedWidget->setCurrentIndex(PreviewPage);
-        mixer->setPreviewWindow(ui->frameInFrameLbl_2->winId());
+        mixer->setPreviewWindow(mf::MFPreview::handleOf(ui->frameInFrameLbl_2));
         ui->stopBtn->show();
     } else {
         ui->stackedWidget->setCurrentIndex(ConnectionPage);
-        mixer->setPreviewWindow(ui->frameInFrameLbl_1->winId());
+        mixer->setPreviewWindow(mf::MFPreview::handleOf(ui->frameInFrameLbl_1));
         ui->stopBtn->hide();
     }
 }
@@ -542,7 +542,7 @@ void MainWindow::startMixer(quint64 window)
     const int frameMode = two ? kFrameModeDouble : kFrameModeSingle;
     qDebug() << "-- START MIXER" << frameMode << size;
     if (window == 0)
-        window = ui->frameInFrameLbl_1->winId();
+        window = mf::MFPreview::handleOf(ui->frameInFrameLbl_1);
     // Stops a running loop first, waiting at most 5 s for it to end.
     mixer->restart(window, two, size);
 }
@@ -645,12 +645,12 @@ void MainWindow::frameInFrameClicked()
 {
     if (ui->stackedWidget->currentIndex() == ConnectionPage) {
         ui->stackedWidget->setCurrentIndex(PreviewPage);
-        mixer->setPreviewWindow(ui->lblStudioPreview->winId());
-        player->setWindow(ui->frameInFrameLbl_2->winId());
+        mixer->setPreviewWindow(mf::MFPreview::handleOf(ui->lblStudioPreview));
+        player->setWindow(mf::MFPreview::handleOf(ui->frameInFrameLbl_2));
         resetFeedbackLabel();
     } else if (!streaming) {
         ui->stackedWidget->setCurrentIndex(ConnectionPage);
-        mixer->setPreviewWindow(ui->frameInFrameLbl_1->winId());
+        mixer->setPreviewWindow(mf::MFPreview::handleOf(ui->frameInFrameLbl_1));
     } else {
         const quint64 mixerWindow = mixer->previewWindow();
         mixer->setPreviewWindow(player->window());
