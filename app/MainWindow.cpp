@@ -23,6 +23,7 @@
 #include "media/Mixer.h"
 #include "media/PlayerWorker.h"
 #include "media/engine/MFCatalog.h"
+#include "media/engine/MFPreview.h"
 #include "media/engine/MFWriter.h"
 #include "transport/ArrowSender.h"
 #include "transport/RESender.h"

@@ -7,9 +7,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# Mixer, writer, reader, relay, player, broadcast, arrow channel, speed test.
+# Mixer, writer, reader, relay, player, broadcast, arrow channel, speed test,
+# feedback sound.
 TSAN_TESTS=(test_media_mixer test_mfwriter test_mfreader test_resender test_playerworker
-            test_broadcast test_arrowsender test_app_speedtest)
+            test_broadcast test_arrowsender test_app_speedtest test_feedback_sound)
 
 # Runs one step and notes how long it took.
 timings=()
