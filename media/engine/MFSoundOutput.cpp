@@ -31,7 +31,7 @@ SimplePtr openServer()
     pa_buffer_attr attr{};
     attr.maxlength = uint32_t(-1);
     attr.tlength = kBytesPerMs * MFSoundOutput::kServerBufferMs;
-    attr.prebuf = uint32_t(-1);
+    attr.prebuf = kBytesPerMs * MFSoundOutput::kRestartMs;
     attr.minreq = kBytesPerMs * kChunkMs;
     attr.fragsize = uint32_t(-1);
     int error = 0;

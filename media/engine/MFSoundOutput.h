@@ -22,8 +22,11 @@ public:
     // What the ring keeps at most; beyond it the oldest sound goes, so the
     // output never falls behind the picture by more than this.
     static constexpr int kMaxQueuedMs = 400;
-    // What the sound server holds ahead of the speaker.
-    static constexpr int kServerBufferMs = 80;
+    // What the sound server holds ahead of the speaker: the cushion that
+    // rides out a late picture (its sound comes with it) or a busy machine.
+    static constexpr int kServerBufferMs = 150;
+    // After running dry, playing resumes once this much is back.
+    static constexpr int kRestartMs = 60;
 
     MFSoundOutput();
     ~MFSoundOutput();

@@ -65,18 +65,12 @@ private slots:
         mixer.layout = 20;
         QVERIFY(QTest::qWaitFor([&] { return screen->grabCount() >= settled + 5; }, kWaitMs));
         mixer.layout = 10;
-        // A grab under way when the layout changed may still end.
+        // A grab under way when the layout changed may still end; no other.
         QVERIFY(framesPass(*sink, 3));
         QVERIFY(!screen->isWanted());
-        quint64 again = screen->grabCount();
-        QVERIFY(QTest::qWaitFor([&] {
-            const quint64 now = screen->grabCount();
-            const bool still = now == again;
-            again = now;
-            return still && framesPass(*sink, 5);
-        }, kWaitMs));
+        const quint64 again = screen->grabCount();
         QVERIFY(framesPass(*sink, 25));
-        QCOMPARE(screen->grabCount(), again);
+        QVERIFY2(screen->grabCount() <= again + 1, qPrintable(QString("%1 grabs after %2").arg(screen->grabCount()).arg(again)));
 
         // A listener to the screen frames keeps grabbing on in any layout.
         std::atomic<int> screenFrames{0};
