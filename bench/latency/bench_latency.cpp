@@ -27,6 +27,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
+#include <QFile>
 #include <QLabel>
 #include <QProcess>
 #include <QTcpServer>
@@ -40,6 +41,7 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <csignal>
 #include <unistd.h>
 
 #include <atomic>
@@ -442,8 +444,8 @@ void runOurs(const QString &studioBinary, int secs)
 // ffmpeg's trip: the pattern drawn here at 25 frames per second, piped into
 // ffmpeg (x264 zerolatency, SRT to the studio), the echo read back by a
 // low-delay ffmpeg that pipes small raw pictures here, read on arrival. Both
-// run through the shell with plain pipes; the reader's run is bounded by
-// timeout(1).
+// run through the shell with plain pipes; each notes its process id in a file
+// so that it can be ended when the measurement is over.
 void runReference(const QString &studioBinary, int secs)
 {
     Studio studio(studioBinary);
@@ -451,16 +453,18 @@ void runReference(const QString &studioBinary, int secs)
     const QSize small(640, 360);
     std::atomic<bool> stop{false};
     std::atomic<int> received{0};
-    const int readerSecs = secs + 25;
+    QTemporaryDir pids;
+    const QString readerPid = pids.filePath("reader.pid");
+    const QString senderPid = pids.filePath("sender.pid");
     const QString readerCommand =
-        QString("timeout %1 ffmpeg -nostdin -v error -fflags nobuffer -flags low_delay -probesize 32 -analyzeduration 0 "
+        QString("echo $$ > '%1'; exec ffmpeg -nostdin -v error -fflags nobuffer -flags low_delay -probesize 32 -analyzeduration 0 "
                 "-i 'srt://127.0.0.1:%2?streamid=ref#feedbackplay' -map 0:v -vf scale=%3:%4 -f rawvideo -pix_fmt bgra pipe:1")
-            .arg(readerSecs).arg(studio.srtPort()).arg(small.width()).arg(small.height());
+            .arg(readerPid).arg(studio.srtPort()).arg(small.width()).arg(small.height());
     const QString senderCommand =
-        QString("ffmpeg -nostdin -v error -f rawvideo -pix_fmt bgra -s %1x%2 -framerate 25 -i pipe:0 -c:v libx264 "
+        QString("echo $$ > '%5'; exec ffmpeg -nostdin -v error -f rawvideo -pix_fmt bgra -s %1x%2 -framerate 25 -i pipe:0 -c:v libx264 "
                 "-preset veryfast -tune zerolatency -g 50 -bf 0 -b:v 1024k -maxrate 1024k -bufsize 1024k -pix_fmt yuv420p "
                 "-flush_packets 1 -f mpegts 'srt://127.0.0.1:%3?streamid=ref&latency=%4'")
-            .arg(kSize.width()).arg(kSize.height()).arg(studio.srtPort()).arg(kLatencyMs * 1000);
+            .arg(kSize.width()).arg(kSize.height()).arg(studio.srtPort()).arg(kLatencyMs * 1000).arg(senderPid);
     std::thread reader([&] {
         FILE *pipe = ::popen(readerCommand.toLocal8Bit().constData(), "r");
         if (!pipe)
@@ -503,6 +507,13 @@ void runReference(const QString &studioBinary, int secs)
         std::printf("ffmpeg: no picture came back\n");
     printLatency("ffmpeg:", stamps, StageStamps::Decoded, {StageStamps::Decoded});
     stop = true;
+    // Both are done with: a closing SRT connection may linger for minutes.
+    for (const QString &pidFile : {senderPid, readerPid}) {
+        QFile file(pidFile);
+        const pid_t pid = file.open(QIODevice::ReadOnly) ? pid_t(file.readAll().trimmed().toInt()) : 0;
+        if (pid > 0)
+            ::kill(pid, SIGKILL);
+    }
     sender.join();
     reader.join();
 }
@@ -512,6 +523,7 @@ void runReference(const QString &studioBinary, int secs)
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    std::signal(SIGPIPE, SIG_IGN);  // the reference's pipes end when its processes are ended
     if (argc < 3) {
         std::fprintf(stderr, "usage: bench_latency STUDIO_BINARY SECONDS\n");
         return 2;
