@@ -28,6 +28,7 @@
 #include "media/Mixer.h"
 #include "media/PlayerWorker.h"
 #include "media/engine/MFCatalog.h"
+#include "media/engine/MFPreview.h"
 #include "media/engine/MFWriter.h"
 #include "overlay/TAppController.h"
 #include "overlay/TCropDlg.h"
@@ -522,7 +523,7 @@ bool MainWindow::startStreaming()
         return false;
     }
     streaming = true;
-    session->start(plan, ui->lblStudioPreview->winId());
+    session->start(plan, mf::MFPreview::handleOf(ui->lblStudioPreview));
     finishPageStep();
     return true;
 }
@@ -567,11 +568,11 @@ void MainWindow::finishPageStep()
 {
     if (streaming) {
         ui->stackedWidget->setCurrentIndex(PreviewPage);
-        mixer->setPreviewWindow(ui->frameInFrameLbl_2->winId());
+        mixer->setPreviewWindow(mf::MFPreview::handleOf(ui->frameInFrameLbl_2));
         ui->stopBtn->show();
     } else {
         ui->stackedWidget->setCurrentIndex(ConnectionPage);
-        mixer->setPreviewWindow(ui->frameInFrameLbl_1->winId());
+        mixer->setPreviewWindow(mf::MFPreview::handleOf(ui->frameInFrameLbl_1));
         ui->stopBtn->hide();
     }
 }
@@ -584,7 +585,7 @@ void MainWindow::startMixer(quint64 window)
     const int frameMode = two ? kFrameModeDouble : kFrameModeSingle;
     qDebug() << "-- START MIXER" << frameMode << size;
     if (window == 0)
-        window = ui->frameInFrameLbl_1->winId();
+        window = mf::MFPreview::handleOf(ui->frameInFrameLbl_1);
     // Stops a running loop first, waiting at most 5 s for it to end.
     mixer->restart(window, two, size);
 }
@@ -687,12 +688,12 @@ void MainWindow::frameInFrameClicked()
 {
     if (ui->stackedWidget->currentIndex() == ConnectionPage) {
         ui->stackedWidget->setCurrentIndex(PreviewPage);
-        mixer->setPreviewWindow(ui->lblStudioPreview->winId());
-        player->setWindow(ui->frameInFrameLbl_2->winId());
+        mixer->setPreviewWindow(mf::MFPreview::handleOf(ui->lblStudioPreview));
+        player->setWindow(mf::MFPreview::handleOf(ui->frameInFrameLbl_2));
         resetFeedbackLabel();
     } else if (!streaming) {
         ui->stackedWidget->setCurrentIndex(ConnectionPage);
-        mixer->setPreviewWindow(ui->frameInFrameLbl_1->winId());
+        mixer->setPreviewWindow(mf::MFPreview::handleOf(ui->frameInFrameLbl_1));
     } else {
         const quint64 mixerWindow = mixer->previewWindow();
         mixer->setPreviewWindow(player->window());

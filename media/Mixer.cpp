@@ -10,6 +10,7 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QMetaMethod>
 
 namespace {
 
@@ -60,6 +61,7 @@ bool Mixer::start(quint64 window, int mode, const QSize &size)
     m_previewWindow = window;
     m_mode = mode;
     m_outputSize = size;
+    screenShown();  // a camera-only start grabs nothing at all
     if (m_screenSource)
         m_screenSource->start(size);
     running.exchange(true);
@@ -285,14 +287,26 @@ void Mixer::endLoop()
     m_preview.reset();
 }
 
+// The screen is grabbed only while this turn's picture shows it or someone
+// listens to the screen frames.
+bool Mixer::screenShown()
+{
+    const bool listened = isSignalConnected(QMetaMethod::fromSignal(&Mixer::frameChanged));
+    const bool shown = m_mode != 10 || layout != 10 || listened;
+    if (m_screenSource)
+        m_screenSource->setWanted(shown);
+    return shown;
+}
+
 mf::MFFramePtr Mixer::takeScreenFrame()
 {
-    if (!m_screenSource || !m_screenSource->isActive())
+    if (!m_screenSource || !m_screenSource->isActive() || !screenShown())
         return nullptr;
     mf::MFFramePtr screen = m_screenSource->getFrame();
     if (!screen)
         return nullptr;
-    emit frameChanged(screen);
+    if (isSignalConnected(QMetaMethod::fromSignal(&Mixer::frameChanged)))
+        emit frameChanged(screen);
     return cropFrame(screen);
 }
 
@@ -345,12 +359,18 @@ void Mixer::run_simple_mix()
                 inset = insetRect(m_outputSize, device->width(), device->height());
             noteLevel(*device);
         }
+        const mf::MFFramePtr screen = takeScreenFrame();
+        if (layout == 10 && device && device->image().size() == m_outputSize) {
+            // The camera covers the whole picture: nothing to compose.
+            show(device, 0, nullptr);
+            write(device, 0);
+            continue;
+        }
         mf::MFFramePtr background = mf::MFFactory::create(backgroundFormat, kBackground);
         if (!background)
             continue;
         if (device && device->audioSampleCount() > 0)
             background->setAudio(cameraFormat.audio, device->audioSampleCount(), device->audioData());
-        const mf::MFFramePtr screen = takeScreenFrame();
         switch (layout.load()) {
         case 10:
             if (device)

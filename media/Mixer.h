@@ -93,6 +93,7 @@ private:
     void run_simple_mix();
     void run_combined_mix();
     mf::MFFramePtr cropFrame(const mf::MFFramePtr &frame);
+    bool screenShown();
     mf::MFFramePtr takeScreenFrame();
     void show(const mf::MFFramePtr &frame, int timeoutMs, const char *failure);
     void write(const mf::MFFramePtr &frame, int timeoutMs);

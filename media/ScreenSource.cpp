@@ -87,6 +87,24 @@ void ScreenSource::setArea(int screenIndex, const QRect &rect)
     deviceObject->propertySet("capture.background_color", QStringLiteral("#07a0f2") + "(1)");
 }
 
+void ScreenSource::setWanted(bool on)
+{
+    if (wanted.exchange(on) == on || on)
+        return;
+    // What was grabbed before would show up stale when the screen comes back.
+    std::lock_guard<std::mutex> lock(queueMutex);
+    frameQueue.clear();
+    lastFrame.reset();
+}
+
+// Sleeps in frame-interval steps, so a stop or a layout that shows the
+// screen again is noticed within one frame.
+void ScreenSource::waitUntilWanted()
+{
+    while (running && !wanted)
+        QThread::msleep(40);
+}
+
 mf::MFFramePtr ScreenSource::getFrame()
 {
     std::lock_guard<std::mutex> lock(queueMutex);
@@ -136,6 +154,9 @@ void ScreenSource::captureLoop()
     mf::MFFormat format;
     quint64 lostWindow = 0; // the window whose loss was last reported
     while (running) {
+        waitUntilWanted();
+        if (!running)
+            break;
         const QSize size = currentOutputSize();
         format.width = size.width();
         format.height = size.height();
@@ -159,10 +180,12 @@ void ScreenSource::captureLoop()
             if (deviceObject->getFrame(format, -1, &frame) < 0)
                 frame = nullptr;
         }
+        ++grabs;
         if (!frame) {
             qDebug() << "read screen frame FALSE: ";
             continue;
         }
-        enqueue(frame);
+        if (wanted)
+            enqueue(frame);
     }
 }

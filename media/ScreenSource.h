@@ -28,6 +28,12 @@ public:
     mf::MFFramePtr getFrame();
 
     bool isActive() const { return active; }
+    // Grabbing runs only while someone shows the screen: a layout with the
+    // screen in it, or a listener to the mixer's screen frames.
+    void setWanted(bool on);
+    bool isWanted() const { return wanted; }
+    // Screen pictures grabbed since the program started.
+    quint64 grabCount() const { return grabs; }
     MFDevicePtr device() const { return deviceObject; }
     QSize currentOutputSize() const;
     int queuedFrames();
@@ -44,7 +50,11 @@ private:
     void captureLoop();
     mf::MFFramePtr captureWindow(quint64 window, const QSize &size, const mf::MFFormat &format);
 
+    void waitUntilWanted();
+
     std::atomic<bool> active{false};
+    std::atomic<bool> wanted{true};
+    std::atomic<quint64> grabs{0};
     MFDevicePtr deviceObject;
     std::atomic<quint64> outputSize; // width << 32 | height, one value for both
     std::atomic<bool> running{false};

@@ -302,7 +302,8 @@ int benchPlayer(int argc, char **argv, const QString &studioBinary, const QStrin
             if (const mf::MFFramePtr frame = reader.read(-1)) {
                 if (withPreview)
                     preview->put(frame, -1);
-                ++pictures;
+                if (!frame->image().isNull())  // sound alone is no picture
+                    ++pictures;
             }
         }
     });

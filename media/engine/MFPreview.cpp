@@ -1,5 +1,6 @@
 #include "media/engine/MFPreview.h"
 
+#include "media/engine/MFPreviewRegistry.h"
 #include "media/engine/MFPreviewTarget.h"
 
 #include <QCoreApplication>
@@ -38,6 +39,11 @@ bool MFPreview::enable(bool audio, bool video)
         return false;
     m_target->setEnabled(audio, video);
     return true;
+}
+
+quint64 MFPreview::handleOf(QWidget *widget)
+{
+    return MFPreviewRegistry::handleOf(widget);
 }
 
 void MFPreview::attach(quint64 nativeWindowHandle)

@@ -3,6 +3,8 @@
 
 #include <QPointer>
 
+class QWidget;
+
 #include <memory>
 
 namespace mf {
@@ -21,7 +23,12 @@ public:
     MFPreview &operator=(const MFPreview &) = delete;
 
     bool enable(bool audio, bool video);
-    // Renders into QWidget::find(handle) from now on; 0 detaches. Attaching the
+    // The handle of a widget to attach to, found back without making the
+    // widget a native window (GUI thread).
+    static quint64 handleOf(QWidget *widget);
+
+    // Renders into the widget of the handle (handleOf() or a native window
+    // handle) from now on; 0 detaches. Attaching the
     // same handle again is harmless (sizes are followed anyway).
     void attach(quint64 nativeWindowHandle);
     quint64 attachedHandle() const;

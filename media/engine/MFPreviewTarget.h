@@ -1,5 +1,6 @@
 #pragma once
 #include "media/engine/MFFrame.h"
+#include "media/engine/MFSoundOutput.h"
 
 #include <QObject>
 #include <QPointer>
@@ -9,13 +10,12 @@
 #include <memory>
 #include <mutex>
 
-class QAudioOutput;
-class QIODevice;
-
 namespace mf {
 
 // The GUI-thread half of MFPreview: paints the newest frame into the attached
-// widget through an event filter and feeds the sound output.
+// widget through an event filter. The sound goes from the putting thread
+// straight to the sound output's own thread; frames without a picture carry
+// sound only and leave the picture as it is.
 class MFPreviewTarget : public QObject
 {
     Q_OBJECT
@@ -33,28 +33,22 @@ public slots:
     void attachTo(quint64 nativeWindowHandle);
     void attachToLatest() { attachTo(handle.load()); }
     void refresh();
-    void applyAudioEnabled();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void paintInto(QWidget *widget);
-    void startAudio();
-    void stopAudio();
-    void queueSound(const MFFrame &frame);
-    void feedSound();
+    void playSound(const MFFrame &frame);
 
-    mutable std::mutex m_mutex; // guards m_frame and m_pendingSound
+    mutable std::mutex m_mutex; // guards m_frame
     MFFramePtr m_frame;
-    QByteArray m_pendingSound;
     std::atomic<bool> m_refreshQueued{false};
     std::atomic<bool> m_video{true};
     std::atomic<bool> m_audio{false};
 
     QPointer<QWidget> m_widget;
-    std::unique_ptr<QAudioOutput> m_audioOutput;
-    QIODevice *m_audioDevice = nullptr; // owned by m_audioOutput
+    MFSoundOutput m_sound;
 };
 
 } // namespace mf

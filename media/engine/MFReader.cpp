@@ -6,6 +6,8 @@
 #include "TsDecoder.h"
 
 #include <QDebug>
+#include <QGuiApplication>
+#include <QPainter>
 #include <chrono>
 
 namespace mf {
@@ -22,7 +24,8 @@ bool isTrue(const QString &value)
 
 MFFramePtr makeFrame(const QImage &picture, const std::vector<int16_t> &sound)
 {
-    MFFramePtr frame = MFFactory::fromImage(picture);
+    // Sound alone travels in a frame without a picture.
+    MFFramePtr frame = picture.isNull() ? std::make_shared<MFFrame>(MFFormat(), QImage()) : MFFactory::fromImage(picture);
     if (!frame)
         return nullptr;
     if (!sound.empty()) {
@@ -74,6 +77,7 @@ bool MFReader::open(const QString &url, const QString &options)
     m_thread = std::thread([this, connection = std::shared_ptr<SrtInput>(std::move(firstConnection))] {
         if (connection) {
             TsDecoder decoder([c = connection.get()](uint8_t *b, int n) { return c->read(b, n); }, m_lowDelay);
+            decoder.setNotice([this](const QString &reason) { showNoPicture(reason); });
             decoder.run(m_stop, [this](QImage p, std::vector<int16_t> s) { deliver({std::move(p), std::move(s)}); });
             connection->close();
         }
@@ -100,6 +104,7 @@ void MFReader::run()
             continue;
         }
         TsDecoder decoder([&input](uint8_t *buffer, int size) { return input.read(buffer, size); }, m_lowDelay);
+        decoder.setNotice([this](const QString &reason) { showNoPicture(reason); });
         decoder.run(m_stop, [this](QImage picture, std::vector<int16_t> sound) {
             deliver({std::move(picture), std::move(sound)});
         });
@@ -109,20 +114,48 @@ void MFReader::run()
     }
 }
 
+// The picture area tells the user in a few words; the log tells why.
+void MFReader::showNoPicture(const QString &reason)
+{
+    qWarning().noquote() << "MFReader: playing the sound only:" << reason;
+    const bool noPictureStream = reason.contains(QLatin1String("no picture"));
+    deliver({noPictureMessage(noPictureStream ? kSoundOnlyText : kNoPictureText), {}});
+}
+
+QImage MFReader::noPictureMessage(const QString &text)
+{
+    QImage picture(640, 360, QImage::Format_RGB32);
+    picture.fill(QColor(32, 32, 32));
+    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        QPainter painter(&picture);
+        QFont font;
+        font.setPixelSize(28);
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(picture.rect(), Qt::AlignCenter | Qt::TextWordWrap, text);
+    }
+    return picture;
+}
+
 void MFReader::deliver(Decoded decoded)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (int(m_queue.size()) >= m_bufferMax) {
-        // Low delay: the oldest picture goes, its sound stays.
-        std::vector<int16_t> sound = std::move(m_queue.front().sound);
+        // Low delay: the oldest picture goes, its sound stays; a picture
+        // followed by sound alone is not lost but moves on with that sound.
+        Decoded oldest = std::move(m_queue.front());
         m_queue.pop_front();
-        std::vector<int16_t> &next = m_queue.empty() ? decoded.sound : m_queue.front().sound;
-        sound.insert(sound.end(), next.begin(), next.end());
-        next = std::move(sound);
+        Decoded &next = m_queue.empty() ? decoded : m_queue.front();
+        oldest.sound.insert(oldest.sound.end(), next.sound.begin(), next.sound.end());
+        next.sound = std::move(oldest.sound);
+        if (next.picture.isNull())
+            next.picture = std::move(oldest.picture);
         ++m_dropped;
     }
+    const bool picture = !decoded.picture.isNull();
     m_queue.push_back(std::move(decoded));
-    m_gotPicture = true;
+    if (picture)
+        m_gotPicture = true;
     m_changed.notify_all();
 }
 

@@ -27,6 +27,9 @@ class SrtInput;
 //   network.low_delay    decode without buffering ahead
 //   network.open_async   open() returns at once and connects in the background;
 //                        otherwise it fails when the first connect fails
+// A stream without a picture, or whose picture cannot be decoded, plays its
+// sound in frames without a picture; one frame with a short message in
+// place of the picture tells the user, and one log line says why.
 class MFReader
 {
 public:
@@ -34,6 +37,9 @@ public:
     static constexpr int kSplashIntervalMs = 200;
     static constexpr int kSampleRate = 44100;
     static constexpr int kChannels = 2;
+    // Shown in place of the picture while the sound plays alone.
+    static constexpr const char *kSoundOnlyText = "Sound only: this stream carries no picture";
+    static constexpr const char *kNoPictureText = "The picture of this stream cannot be shown";
 
     MFReader();
     ~MFReader();
@@ -60,6 +66,8 @@ private:
 
     void run();
     void deliver(Decoded decoded);
+    void showNoPicture(const QString &reason);
+    static QImage noPictureMessage(const QString &text);
     bool waitStopFor(int ms);
 
     SrtCallerUrl m_url;

@@ -143,6 +143,9 @@ bool StreamEncoder::start(const QSize &pictureSize)
     // picture spacing, which the repeats keep within two frame intervals.
     AVDictionary *rawOptions = nullptr;
     av_dict_set_int(&rawOptions, "pcr_period", 1000 / kFrameRate, 0);
+    // A picture's PES carries its length, so a reader can hand the picture on
+    // as soon as its last byte is in instead of when the next one begins.
+    av_dict_set_int(&rawOptions, "omit_video_pes_length", 0, 0);
     std::unique_ptr<AVDictionary *, void (*)(AVDictionary **)> options(&rawOptions, av_dict_free);
     const int result = avformat_write_header(m_output.get(), &rawOptions);
     if (result < 0) {
@@ -339,7 +342,9 @@ bool StreamEncoder::writePackets(std::vector<AVPacketPtr> &packets, AVStream *st
         packet->stream_index = stream->index;
         av_packet_rescale_ts(packet.get(), timeBase, stream->time_base);
         const bool video = stream == m_videoStream;
-        const int result = av_interleaved_write_frame(m_output.get(), packet.get());
+        // Written as they come: interleaving would hold each picture until
+        // the sound encoder, which runs behind by its own delay, has caught up.
+        const int result = av_write_frame(m_output.get(), packet.get());
         noteBytesWritten();
         if (result < 0) {
             qWarning() << "MFWriter: write failed" << ffmpegError(result);

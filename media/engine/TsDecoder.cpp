@@ -13,6 +13,8 @@ namespace {
 constexpr int kIoBufferSize = 32 * 1024;
 // Sound waiting for a picture is kept for at most this long.
 constexpr size_t kMaxPendingSamples = TsDecoder::kSampleRate * TsDecoder::kChannels;
+constexpr size_t kSoundAloneSamples = size_t(TsDecoder::kSampleRate) * TsDecoder::kChannels * TsDecoder::kSoundAloneMs / 1000;
+constexpr qint64 kNoPictureSamples = qint64(TsDecoder::kSampleRate) * TsDecoder::kNoPictureMs / 1000;
 
 } // namespace
 
@@ -60,8 +62,11 @@ bool TsDecoder::openInput()
     context->pb = m_io.get();
     context->flags |= AVFMT_FLAG_CUSTOM_IO;
     context->interrupt_callback = AVIOInterruptCB{&TsDecoder::interrupted, this};
+    // Low delay: packets go to the decoders as the demuxer cuts them. The
+    // parsers would hold each picture until the next one begins; a PES that
+    // carries its length ends with its picture.
     if (m_lowDelay)
-        context->flags |= AVFMT_FLAG_NOBUFFER;
+        context->flags |= AVFMT_FLAG_NOBUFFER | AVFMT_FLAG_NOPARSE | AVFMT_FLAG_NOFILLIN;
     const AVInputFormat *format = av_find_input_format("mpegts");
     const int result = avformat_open_input(&context, nullptr, format, nullptr);
     if (result < 0) {
@@ -81,8 +86,11 @@ bool TsDecoder::openDecoder(int streamIndex)
     if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO)
         return false;
     const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (!codec)
+    if (!codec) {
+        if (type == AVMEDIA_TYPE_VIDEO)
+            noteVideoFailure(QStringLiteral("no decoder for %1").arg(avcodec_get_name(stream->codecpar->codec_id)));
         return false;
+    }
     AVCodecContextPtr context(avcodec_alloc_context3(codec));
     if (!context || avcodec_parameters_to_context(context.get(), stream->codecpar) < 0)
         return false;
@@ -94,8 +102,12 @@ bool TsDecoder::openDecoder(int streamIndex)
         }
         context->thread_count = 0;
     }
-    if (avcodec_open2(context.get(), codec, nullptr) < 0)
+    const int opened = avcodec_open2(context.get(), codec, nullptr);
+    if (opened < 0) {
+        if (type == AVMEDIA_TYPE_VIDEO)
+            noteVideoFailure(QStringLiteral("the %1 decoder did not open: %2").arg(codec->name, ffmpegError(opened)));
         return false;
+    }
     if (type == AVMEDIA_TYPE_VIDEO) {
         m_video = std::move(context);
         m_videoIndex = streamIndex;
@@ -111,6 +123,10 @@ bool TsDecoder::run(const std::atomic<bool> &stop, const Sink &sink)
     m_stop = &stop;
     if (!openInput())
         return false;
+    if (!hasVideoStream() && m_notice && !m_noticeGiven) {
+        m_noticeGiven = true;
+        m_notice(QStringLiteral("the stream carries no picture"));
+    }
     AVPacketPtr packet = makePacket();
     while (!stop) {
         const int result = av_read_frame(m_input.get(), packet.get());
@@ -131,16 +147,54 @@ void TsDecoder::decodePacket(const AVPacket *packet, const Sink &sink)
 {
     const bool isVideo = packet->stream_index == m_videoIndex;
     AVCodecContext *context = isVideo ? m_video.get() : packet->stream_index == m_audioIndex ? m_audio.get() : nullptr;
-    if (!context || avcodec_send_packet(context, packet) < 0)
+    if (!context)
         return;
+    const int sent = avcodec_send_packet(context, packet);
+    if (sent < 0) {
+        if (isVideo)
+            noteVideoFailure(ffmpegError(sent));
+        return;
+    }
     AVFramePtr frame = makeFrame();
-    while (avcodec_receive_frame(context, frame.get()) >= 0) {
+    int received = 0;
+    while ((received = avcodec_receive_frame(context, frame.get())) >= 0) {
         if (isVideo)
             handleVideo(frame.get(), sink);
         else
-            handleAudio(frame.get());
+            handleAudio(frame.get(), sink);
         av_frame_unref(frame.get());
     }
+    if (isVideo && received != AVERROR(EAGAIN) && received != AVERROR_EOF)
+        noteVideoFailure(ffmpegError(received));
+}
+
+bool TsDecoder::hasVideoStream() const
+{
+    for (unsigned i = 0; m_input && i < m_input->nb_streams; ++i) {
+        if (m_input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            return true;
+    }
+    return false;
+}
+
+void TsDecoder::noteVideoFailure(const QString &reason)
+{
+    m_videoFailure = reason;
+}
+
+void TsDecoder::deliverSoundAlone(const Sink &sink)
+{
+    m_soundAloneSamples += qint64(m_pendingSound.size() / kChannels);
+    sink(QImage(), std::move(m_pendingSound));
+    m_pendingSound.clear();
+    if (m_noticeGiven || m_soundAloneSamples < kNoPictureSamples || !m_notice)
+        return;
+    m_noticeGiven = true;
+    if (!hasVideoStream())
+        m_notice(QStringLiteral("the stream carries no picture"));
+    else
+        m_notice(QStringLiteral("its picture cannot be decoded (%1)")
+                     .arg(m_videoFailure.isEmpty() ? QStringLiteral("no picture came out") : m_videoFailure));
 }
 
 void TsDecoder::handleVideo(const AVFrame *frame, const Sink &sink)
@@ -158,9 +212,10 @@ void TsDecoder::handleVideo(const AVFrame *frame, const Sink &sink)
     sws_scale(m_scaler.get(), frame->data, frame->linesize, 0, frame->height, destination, stride);
     sink(std::move(picture), std::move(m_pendingSound));
     m_pendingSound.clear();
+    m_soundAloneSamples = 0;
 }
 
-void TsDecoder::handleAudio(const AVFrame *frame)
+void TsDecoder::handleAudio(const AVFrame *frame, const Sink &sink)
 {
     if (!m_resampler) {
         AVChannelLayout outLayout;
@@ -187,6 +242,8 @@ void TsDecoder::handleAudio(const AVFrame *frame)
     m_pendingSound.resize(start + size_t(qMax(produced, 0)) * kChannels);
     if (m_pendingSound.size() > kMaxPendingSamples)
         m_pendingSound.erase(m_pendingSound.begin(), m_pendingSound.end() - kMaxPendingSamples);
+    if (m_pendingSound.size() >= kSoundAloneSamples)
+        deliverSoundAlone(sink);
 }
 
 } // namespace mf

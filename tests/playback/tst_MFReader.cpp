@@ -91,6 +91,13 @@ void TestMFReader::splashThenPictures()
         const mf::MFFramePtr frame = reader.read(-1);
         if (!frame)
             continue;
+        if (frame->image().isNull()) {
+            // Sound that found no picture in time (a slow decoder, a start
+            // between key frames) comes out alone.
+            QVERIFY(frame->audioSampleCount() > 0);
+            soundSamples += frame->audioSampleCount();
+            continue;
+        }
         if (frame->width() == 200 && pictures == 0) {
             QCOMPARE(frame->height(), 100);
             QCOMPARE(frame->image().pixel(10, 10), QColor(Qt::red).rgb());

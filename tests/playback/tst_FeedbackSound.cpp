@@ -1,0 +1,250 @@
+#include "media/PlayerWorker.h"
+#include "media/engine/MFPreview.h"
+#include "media/engine/MFReader.h"
+#include "tests/support/FfmpegPrograms.h"
+#include "tests/support/MessageCapture.h"
+#include "tests/support/StudioProcess.h"
+
+#include <QApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QThread>
+#include <QWidget>
+#include <QtTest>
+
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+constexpr int kWaitMs = 30000;
+constexpr int kToneHz = 660;  // no other test plays it into the sink
+constexpr int kRate = 44100;
+constexpr int kWindow = kRate / 100;  // 10 ms
+constexpr double kToneLevel = 500;     // amplitude; the clips play at about 4100
+
+// Records the sound server's default output through its monitor, straight
+// into a file, so nothing is lost while the test's own thread is blocked.
+class MonitorRecorder
+{
+public:
+    MonitorRecorder()
+    {
+        m_file.open();
+        m_parec.setStandardOutputFile(m_file.fileName());
+        m_reader.setFileName(m_file.fileName());
+        m_reader.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        m_parec.start("parec", {"--device=@DEFAULT_MONITOR@", "--format=s16le", "--rate=44100", "--channels=2",
+                                "--raw", "--latency-msec=20"});
+    }
+    ~MonitorRecorder()
+    {
+        m_parec.kill();
+        m_parec.waitForFinished(5000);
+    }
+    bool started() { return m_parec.waitForStarted(5000); }
+    // The left channel recorded so far.
+    const std::vector<int16_t> &samples()
+    {
+        m_bytes += m_reader.readAll();
+        const auto *s = reinterpret_cast<const int16_t *>(m_bytes.constData());
+        for (int i = int(m_left.size()) * 2; i + 1 < m_bytes.size() / 2; i += 2)
+            m_left.push_back(s[i]);
+        return m_left;
+    }
+
+private:
+    QTemporaryFile m_file;
+    QFile m_reader;
+    QProcess m_parec;
+    QByteArray m_bytes;
+    std::vector<int16_t> m_left;
+};
+
+// The tone's amplitude in one 10 ms window (Goertzel).
+double toneLevel(const int16_t *x)
+{
+    const double w = 2 * M_PI * kToneHz / kRate;
+    const double c = 2 * std::cos(w);
+    double s1 = 0, s2 = 0;
+    for (int i = 0; i < kWindow; ++i) {
+        const double s0 = x[i] + c * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - c * s1 * s2;
+    return 2 * std::sqrt(std::max(power, 0.0)) / kWindow;
+}
+
+// The first window (from `from`) that carries the tone, or -1.
+int toneStart(const std::vector<int16_t> &left, int from = 0)
+{
+    for (int w = from; (w + 1) * kWindow <= int(left.size()); ++w) {
+        if (toneLevel(left.data() + w * kWindow) > kToneLevel)
+            return w;
+    }
+    return -1;
+}
+
+// The longest run of windows without the tone in [from, to).
+int longestGap(const std::vector<int16_t> &left, int from, int to)
+{
+    int longest = 0, run = 0;
+    for (int w = from; w < to && (w + 1) * kWindow <= int(left.size()); ++w) {
+        run = toneLevel(left.data() + w * kWindow) > kToneLevel ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
+
+QString url(int port, const QString &id)
+{
+    return QString("srt://127.0.0.1:%1?mode=caller&streamid=%2#feedbackplay").arg(port).arg(id);
+}
+
+QStringList toneInput(int seconds)
+{
+    return {"-f", "lavfi", "-i", QString("sine=frequency=%1:sample_rate=44100:duration=%2").arg(kToneHz).arg(seconds)};
+}
+
+QStringList pictureInput(int seconds)
+{
+    return {"-f", "lavfi", "-i", QString("testsrc=size=320x240:rate=25:duration=%1").arg(seconds)};
+}
+
+const QStringList kVideoCodec = {"-c:v", "libx264", "-g", "25", "-bf", "0", "-pix_fmt", "yuv420p"};
+const QStringList kAudioCodec = {"-c:a", "aac", "-f", "mpegts"};
+
+QSize shownSize(const PlayerWorker &player)
+{
+    const auto preview = player.currentPreview();
+    const auto frame = preview ? preview->lastFrame() : nullptr;
+    return frame ? frame->image().size() : QSize();
+}
+
+} // namespace
+
+// The feedback player against studio feedback files made with ffmpeg: the
+// sound reaches the sound server's output whatever the picture does.
+class TestFeedbackSound : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void soundOnlyStreamPlaysItsSound();
+    void undecodablePictureShowsMessageAndPlaysSound();
+    void normalStreamShowsPicturesAndPlaysSound();
+    void soundGoesOnWhileTheWindowIsBlocked();
+
+private:
+    // Plays the clip and waits for its tone at the monitor.
+    bool playUntilTone(const QString &clip, PlayerWorker &player, MonitorRecorder &recorder, StudioProcess &studio);
+
+    QTemporaryDir m_dir;
+    QWidget m_window;
+};
+
+void TestFeedbackSound::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("ORVANTA_PULSE"))
+        QSKIP("needs the test environment's sound server (scripts/test-env.sh)");
+    QVERIFY(m_dir.isValid());
+    m_window.resize(320, 180);
+    m_window.show();
+}
+
+bool TestFeedbackSound::playUntilTone(const QString &clip, PlayerWorker &player, MonitorRecorder &recorder,
+                                      StudioProcess &studio)
+{
+    Q_UNUSED(clip)
+    if (!studio.start() || !recorder.started())
+        return false;
+    player.startPlay(url(studio.srtPort(), "viewer"), mf::MFPreview::handleOf(&m_window));
+    return QTest::qWaitFor([&] { return toneStart(recorder.samples()) >= 0; }, kWaitMs);
+}
+
+void TestFeedbackSound::soundOnlyStreamPlaysItsSound()
+{
+    const QString clip = m_dir.filePath("sound-only.ts");
+    QVERIFY(!makeClip(clip, toneInput(20) + kAudioCodec).isEmpty());
+    MessageCapture log;
+    StudioProcess studio({"--feedback", clip});
+    MonitorRecorder recorder;
+    PlayerWorker player;
+    QVERIFY2(playUntilTone(clip, player, recorder, studio), qPrintable(studio.output()));
+    // The picture area says why there is no picture.
+    QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), QSize(640, 360), kWaitMs);
+    QCOMPARE(log.count("playing the sound only"), 1);
+    QCOMPARE(log.count("carries no picture"), 1);
+    player.stopPlay();
+    QVERIFY(player.wait(5000));
+}
+
+void TestFeedbackSound::undecodablePictureShowsMessageAndPlaysSound()
+{
+    // Without its parameter sets no H.264 picture can be decoded.
+    const QString clip = m_dir.filePath("undecodable.ts");
+    QVERIFY(!makeClip(clip, pictureInput(20) + toneInput(20) + kVideoCodec
+                                + QStringList{"-bsf:v", "filter_units=remove_types=7|8"} + kAudioCodec)
+                 .isEmpty());
+    MessageCapture log;
+    StudioProcess studio({"--feedback", clip});
+    MonitorRecorder recorder;
+    PlayerWorker player;
+    QVERIFY2(playUntilTone(clip, player, recorder, studio), qPrintable(studio.output()));
+    QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), QSize(640, 360), kWaitMs);
+    QVERIFY(log.waitFor("cannot be decoded", kWaitMs));
+    // Said once, however long it plays.
+    QTest::qWait(1000);
+    QCOMPARE(log.count("playing the sound only"), 1);
+    player.stopPlay();
+    QVERIFY(player.wait(5000));
+}
+
+void TestFeedbackSound::normalStreamShowsPicturesAndPlaysSound()
+{
+    const QString clip = m_dir.filePath("normal.ts");
+    QVERIFY(!makeClip(clip, pictureInput(20) + toneInput(20) + kVideoCodec + kAudioCodec).isEmpty());
+    MessageCapture log;
+    StudioProcess studio({"--feedback", clip});
+    MonitorRecorder recorder;
+    PlayerWorker player;
+    QVERIFY2(playUntilTone(clip, player, recorder, studio), qPrintable(studio.output()));
+    QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), QSize(320, 240), kWaitMs);
+    QTest::qWait(1000);
+    QCOMPARE(shownSize(player), QSize(320, 240));
+    QCOMPARE(log.count("playing the sound only"), 0);
+    player.stopPlay();
+    QVERIFY(player.wait(5000));
+}
+
+void TestFeedbackSound::soundGoesOnWhileTheWindowIsBlocked()
+{
+    const QString clip = m_dir.filePath("steady.ts");
+    QVERIFY(!makeClip(clip, pictureInput(30) + toneInput(30) + kVideoCodec + kAudioCodec).isEmpty());
+    StudioProcess studio({"--feedback", clip});
+    MonitorRecorder recorder;
+    PlayerWorker player;
+    QVERIFY2(playUntilTone(clip, player, recorder, studio), qPrintable(studio.output()));
+    QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), QSize(320, 240), kWaitMs);
+    // Settled: from here on the tone plays without a break.
+    QTest::qWait(1000);
+    const int before = int(recorder.samples().size()) / kWindow;
+    QTest::qWait(1000);
+    const int from = int(recorder.samples().size()) / kWindow;
+    const int gapBefore = longestGap(recorder.samples(), before, from);
+    QTest::qWait(300);
+    QThread::msleep(500);  // the window's thread does nothing else
+    QTest::qWait(1000);
+    const int to = int(recorder.samples().size()) / kWindow;
+    QVERIFY(to - from >= 150);
+    const int gap = longestGap(recorder.samples(), from, to);
+    QVERIFY2(gap <= 2, qPrintable(QString("the sound stopped for %1 ms (before the block: %2 ms)").arg(gap * 10).arg(gapBefore * 10)));
+    player.stopPlay();
+    QVERIFY(player.wait(5000));
+}
+
+QTEST_MAIN(TestFeedbackSound)
+#include "tst_FeedbackSound.moc"
