@@ -147,6 +147,10 @@ bool StreamEncoder::start(const QSize &pictureSize)
     // as soon as its last byte is in instead of when the next one begins.
     av_dict_set_int(&rawOptions, "omit_video_pes_length", 0, 0);
     std::unique_ptr<AVDictionary *, void (*)(AVDictionary **)> options(&rawOptions, av_dict_free);
+    // Interleaving waits at most this long for the other stream: without a
+    // bound it would hold each picture until the sound encoder, which runs
+    // behind by its own delay, has caught up.
+    m_output->max_interleave_delta = kMaxInterleaveDeltaUs;
     const int result = avformat_write_header(m_output.get(), &rawOptions);
     if (result < 0) {
         qWarning() << "MFWriter: cannot write the stream header" << ffmpegError(result);
@@ -342,9 +346,7 @@ bool StreamEncoder::writePackets(std::vector<AVPacketPtr> &packets, AVStream *st
         packet->stream_index = stream->index;
         av_packet_rescale_ts(packet.get(), timeBase, stream->time_base);
         const bool video = stream == m_videoStream;
-        // Written as they come: interleaving would hold each picture until
-        // the sound encoder, which runs behind by its own delay, has caught up.
-        const int result = av_write_frame(m_output.get(), packet.get());
+        const int result = av_interleaved_write_frame(m_output.get(), packet.get());
         noteBytesWritten();
         if (result < 0) {
             qWarning() << "MFWriter: write failed" << ffmpegError(result);

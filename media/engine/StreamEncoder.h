@@ -25,6 +25,8 @@ class StreamEncoder
 {
 public:
     static constexpr int kFrameRate = 25;
+    // The longest the muxer holds a packet back for the other stream (µs).
+    static constexpr int64_t kMaxInterleaveDeltaUs = 1;
     static constexpr int kSampleRate = 44100;
     static constexpr int kChannels = 2;
 
