@@ -75,6 +75,8 @@ public:
     // The form; public so the other parts of the program (lookup, export, CPU
     // indicator, source menus) can reach its widgets.
     Ui::MainWindow *form() const { return ui; }
+    // Start and Stop only set the session going; its state tells when it got there.
+    const BroadcastSession *broadcastSession() const { return session.get(); }
 
 signals:
     void handleChanged(quint64 handle);

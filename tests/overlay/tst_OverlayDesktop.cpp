@@ -1,3 +1,4 @@
+#include "app/BroadcastSession.h"
 #include "app/MainWindow.h"
 #include "media/Mixer.h"
 #include "media/ScreenSource.h"
@@ -200,28 +201,79 @@ class TestOverlayDesktop : public QObject
         return true;
     }
 
-    // One broadcast to the studio under this stream ID; the last picture of
-    // its recording.
-    QImage broadcast(const QString &id)
+    BroadcastSession::State sessionState() const { return window->broadcastSession()->state(); }
+
+    qint64 mediaBytes(const QString &id) const
+    {
+        return qint64(StudioProcess::findStream(studio->status(), id, "media").value("bytes").toDouble());
+    }
+
+    // Start returns while the session still connects, and the relay sends
+    // stuffing before the encoder is connected: the studio's byte count says
+    // nothing about pictures until the session is live. From then on, this
+    // many more bytes (sound alone brings 8 kB a second) mean the encoder's
+    // stream is arriving.
+    bool startLive(const QString &id, qint64 encodedBytes = 20000)
     {
         ui->txtURL->setText(QStringLiteral("127.0.0.1:%1").arg(studio->srtPort()));
         ui->txtStreamID->setText(id);
         ui->cmdStart->click();
-        const bool arrived = QTest::qWaitFor(
-            [&] { return qint64(StudioProcess::findStream(studio->status(), id, "media").value("bytes").toDouble()) > 20000; },
-            kWaitMs);
-        // A few more seconds of pictures, so the last ones show the scene as
-        // it is now.
-        QElapsedTimer more;
-        more.start();
-        (void)QTest::qWaitFor([&] { return more.elapsed() > 2500; }, 10000);
-        ui->stopBtn->click();
-        if (!arrived) {
+        if (!QTest::qWaitFor([&] { return sessionState() == BroadcastSession::State::Live; }, kWaitMs)) {
+            qWarning() << "the session did not go live for" << id << "but is" << sessionState();
+            return false;
+        }
+        const qint64 atLive = mediaBytes(id);
+        if (!QTest::qWaitFor([&] { return mediaBytes(id) > atLive + encodedBytes; }, kWaitMs)) {
             qWarning() << "no media arrived for" << id;
+            return false;
+        }
+        return true;
+    }
+
+    // Stop returns at once; the writer's tail and the relay's close follow on
+    // the session's thread. The last picture of the finished recording.
+    QImage stopAndTakeLastPicture(const QString &id)
+    {
+        ui->stopBtn->click();
+        if (sessionState() != BroadcastSession::State::Stopped
+            || !QTest::qWaitFor([&] { return !window->broadcastSession()->isWinding(); }, kWaitMs)) {
+            qWarning() << "the session did not wind down for" << id;
             return {};
         }
-        studio->recording(id, kWaitMs);
+        if (studio->recording(id, kWaitMs).isEmpty()) {
+            qWarning() << "no finished recording of" << id;
+            return {};
+        }
         return lastPicture(studio->recordFile(id));
+    }
+
+    // One broadcast to the studio under this stream ID; the last picture of
+    // its recording.
+    QImage broadcast(const QString &id)
+    {
+        const bool live = startLive(id);
+        if (live) {
+            // A few more seconds of pictures, so the last ones show the scene
+            // as it is now.
+            QElapsedTimer more;
+            more.start();
+            (void)QTest::qWaitFor([&] { return more.elapsed() > 2500; }, 10000);
+        }
+        const QImage last = stopAndTakeLastPicture(id);
+        return live ? last : QImage();
+    }
+
+    // A cyan window of its own, chosen in the window list and shown; null
+    // when any step fails.
+    QWidget *captureWindowTarget(const QString &title)
+    {
+        QWidget *target = paint(QRect(300, 250, 400, 300), kCyan, title);
+        QAction *entry = nullptr;
+        if (!QTest::qWaitFor([&] { return (entry = windowEntry(title, target->winId())) != nullptr; }, kWaitMs))
+            return nullptr;
+        choose(entry);
+        target->raise();
+        return QTest::qWaitForWindowExposed(target) ? target : nullptr;
     }
 
     // Where a point of the captured area lands in a 960 x 540 picture into
@@ -547,36 +599,26 @@ private slots:
 
     void capturedWindowThatClosesKeepsTheLastPicture()
     {
-        QWidget *target = nullptr;
-        for (const auto &w : scene)
-            if (w->windowTitle() == "Orvanta Capture Target")
-                target = w.get();
+        QWidget *target = captureWindowTarget("Orvanta Closing Target");
         QVERIFY(target);
         const quint64 handle = target->winId();
         MessageCapture log;
-        ui->txtURL->setText(QStringLiteral("127.0.0.1:%1").arg(studio->srtPort()));
-        ui->txtStreamID->setText("closed");
-        ui->cmdStart->click();
-        QVERIFY(QTest::qWaitFor(
-            [&] { return StudioProcess::findStream(studio->status(), "closed", "media").value("bytes").toDouble() > 20000; },
-            kWaitMs));
+        QVERIFY(startLive("closed"));
         for (auto it = scene.begin(); it != scene.end(); ++it)
             if (it->get() == target) {
                 scene.erase(it);
                 break;
             }
         QVERIFY(log.waitFor("cannot be captured", kWaitMs));
-        const qint64 before = qint64(StudioProcess::findStream(studio->status(), "closed", "media").value("bytes").toDouble());
-        // The broadcast goes on with the last picture.
-        QVERIFY(QTest::qWaitFor(
-            [&] { return qint64(StudioProcess::findStream(studio->status(), "closed", "media").value("bytes").toDouble()) > before + 2000; },
-            kWaitMs));
+        const qint64 before = mediaBytes("closed");
+        // The broadcast goes on with the last picture, on the same connection.
+        QVERIFY(QTest::qWaitFor([&] { return mediaBytes("closed") > before + 20000; }, kWaitMs));
+        QCOMPARE(sessionState(), BroadcastSession::State::Live);
         QCOMPARE(log.count("cannot be captured"), 1);
-        ui->stopBtn->click();
-        studio->recording("closed", kWaitMs);
-        const QImage picture = lastPicture(studio->recordFile("closed"));
+        QCOMPARE(log.count("BROADCAST INTERRUPTED"), 0);
+        const QImage picture = stopAndTakeLastPicture("closed");
         QVERIFY2(colourAt(picture, QPoint(480, 270), kCyan), qPrintable(describe(picture, QPoint(480, 270))));
-        QVERIFY(!windowEntry("Orvanta Capture Target", handle));
+        QVERIFY(!windowEntry("Orvanta Closing Target", handle));
     }
 };
 
