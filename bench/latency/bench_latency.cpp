@@ -406,7 +406,7 @@ void runOurs(const QString &studioBinary, int secs)
     ours.preview->enable(true, true);
     ours.preview->attach(feedbackView.winId());
     mf::MFReader reader;
-    reader.open(feedbackUrl(studio.srtPort(), "bench2"), PlayerWorker::readerOptions());
+    reader.open(feedbackUrl(studio.srtPort(), "bench2"), PlayerWorker().readerOptions());
     std::atomic<bool> stop{false};
     std::thread player([&] {
         while (!stop) {
