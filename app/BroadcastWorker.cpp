@@ -67,21 +67,24 @@ void BroadcastWorker::open(const BroadcastPlan &plan, int attempt, bool first, c
 QString BroadcastWorker::openLink(const BroadcastPlan &plan, const QString &address, const CancelFlag &cancel,
                                   int *controlSocket)
 {
-    // The relay connects on its own thread while the control connection is
-    // made here: an unreachable server costs one connect time-out, not two.
+    // The control connection is made once the relay's connect has ended: two
+    // non-blocking connects at the same moment from one process sometimes
+    // left one of them broken at once (libsrt 1.5.1, seen under load). An
+    // unreachable server still costs one connect time-out, as the control
+    // connection is not tried when the relay could not connect.
     m_relay = std::make_unique<RESender>(m_logTarget, nullptr);
     connect(m_relay.get(), &RESender::srtError, this, &BroadcastWorker::reportRelayError);
     m_relay->startRelay(address, plan.port, plan.streamId, plan.latencyMs, plan.passphrase);
-    QString controlFailure;
-    SrtSocket control = ArrowSender::openControl(address, plan.port, plan.streamId, cancel.get(), &controlFailure,
-                                                   plan.passphrase);
-    if (!control.isValid() && !*cancel)
-        logLine(QStringLiteral("*** control connection failed: ") + controlFailure);
     if (!waitForRelayPort(cancel))
         return *cancel ? QString() : QStringLiteral("The local relay did not start.");
     if (!m_relay->isSrtConnected()) {
         return QStringLiteral("Cannot connect to %1: %2").arg(serverText(plan), m_relay->connectFailure());
     }
+    QString controlFailure;
+    SrtSocket control = ArrowSender::openControl(address, plan.port, plan.streamId, cancel.get(), &controlFailure,
+                                                   plan.passphrase);
+    if (!control.isValid() && !*cancel)
+        logLine(QStringLiteral("*** control connection failed: ") + controlFailure);
 
     m_writer = EncoderConfig::createWriter(plan.videoKbps, plan.audioKbps, m_relay->listenPort, plan.codec);
     if (!m_writer || !m_writer->isOpen())
