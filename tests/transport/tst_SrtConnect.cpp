@@ -7,7 +7,74 @@
 
 #include <QtTest>
 
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <srt/srt.h>
+
+namespace {
+// A libsrt listener on a loopback port of the system's choosing that accepts
+// every caller on a thread of its own until it is destroyed.
+class AcceptingListener
+{
+public:
+    AcceptingListener()
+    {
+        m_socket = srt_create_socket();
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int noBlock = 0;
+        srt_setsockopt(m_socket, 0, SRTO_RCVSYN, &noBlock, sizeof noBlock);
+        if (srt_bind(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address) == SRT_ERROR
+            || srt_listen(m_socket, 64) == SRT_ERROR)
+            return;
+        int length = sizeof address;
+        srt_getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { acceptUntilStopped(); });
+    }
+    ~AcceptingListener()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        for (const SRTSOCKET accepted : m_accepted)
+            srt_close(accepted);
+        srt_close(m_socket);
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    void acceptUntilStopped()
+    {
+        const int epoll = srt_epoll_create();
+        int events = SRT_EPOLL_IN;
+        srt_epoll_add_usock(epoll, m_socket, &events);
+        while (!m_stop) {
+            SRTSOCKET ready[1];
+            int readyCount = 1;
+            if (srt_epoll_wait(epoll, ready, &readyCount, nullptr, nullptr, 20, nullptr, nullptr, nullptr, nullptr)
+                <= 0)
+                continue;
+            const SRTSOCKET accepted = srt_accept(m_socket, nullptr, nullptr);
+            if (accepted != SRT_INVALID_SOCK)
+                m_accepted.push_back(accepted);
+        }
+        srt_epoll_release(epoll);
+    }
+
+    SRTSOCKET m_socket = SRT_INVALID_SOCK;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+    std::vector<SRTSOCKET> m_accepted;
+};
+}
 
 class TestSrtConnect : public QObject
 {
@@ -120,6 +187,46 @@ private slots:
 
         srt_close(socket);
         QVERIFY(!studio.waitForStream("cam#1", "speedtest", 0, 10000, false).isEmpty());
+    }
+
+    // Callers that connect at the same moment, as the relay, the control
+    // channel and the feedback player do at a start, all get through: the
+    // outcome of a handshake is the one libsrt signals, not a state read
+    // while it is still being completed.
+    void simultaneousCancellableConnectsAllSucceed()
+    {
+        AcceptingListener listener;
+        QVERIFY(listener.port() != 0);
+        constexpr int kCallers = 4;
+        constexpr int kRounds = 8;
+        const std::atomic<bool> cancel{false};
+        std::atomic<int> connected{0};
+        QStringList failures;
+        std::mutex failuresLock;
+        std::vector<std::thread> callers;
+        for (int caller = 0; caller < kCallers; ++caller) {
+            callers.emplace_back([&, caller] {
+                for (int round = 0; round < kRounds; ++round) {
+                    int socket = -1;
+                    QString reason;
+                    const QString failure = srtConnect(&socket, "127.0.0.1", listener.port(),
+                                                       QString("caller%1#%2").arg(caller).arg(round), 120, &cancel,
+                                                       &reason);
+                    if (failure.isEmpty() && srt_getsockstate(socket) == SRTS_CONNECTED) {
+                        ++connected;
+                    } else {
+                        const std::lock_guard<std::mutex> hold(failuresLock);
+                        failures << failureWithReason(failure, reason);
+                    }
+                    if (socket != -1)
+                        srt_close(socket);
+                }
+            });
+        }
+        for (std::thread &caller : callers)
+            caller.join();
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join("; ")));
+        QCOMPARE(connected.load(), kCallers * kRounds);
     }
 };
 

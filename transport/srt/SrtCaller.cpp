@@ -4,6 +4,7 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QThread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -53,6 +54,8 @@ QString connectFailure(SRTSOCKET socket, const char *text, QString *reason, int 
         *reason = refusal;
     else if (rejectReason == SRT_REJ_TIMEOUT)
         *reason = QStringLiteral("connection timed out (no answer from the server)");
+    else if (srt_getlasterror(nullptr) == SRT_SUCCESS)
+        *reason = QStringLiteral("the connection broke during the handshake");
     return result;
 }
 
@@ -95,40 +98,55 @@ QString SrtCaller::rejectText(int rejectReason)
 }
 
 // Non-blocking connect, watched in slices; the socket is made blocking again
-// once connected, as its users expect.
+// once connected, as its users expect. The outcome is read from the epoll
+// event only: while libsrt completes a handshake, srt_getsockstate() can show
+// the socket broken for a moment (connecting already cleared, connected not
+// yet set), which on a busy machine ended good connects as failures.
 bool SrtCaller::connectCancellable(int socket, const void *address, int addressSize) const
 {
     setBoolOption(socket, SRTO_RCVSYN, false);
-    if (srt_connect(socket, static_cast<const sockaddr *>(address), addressSize) == SRT_ERROR
-        && srt_getsockstate(socket) != SRTS_CONNECTING)
-        return false;
     const int epoll = srt_epoll_create();
+    // Watched before the connect starts, so that neither outcome can come unseen.
     int events = SRT_EPOLL_OUT | SRT_EPOLL_ERR;
     srt_epoll_add_usock(epoll, socket, &events);
-    QElapsedTimer waited;
-    waited.start();
     bool connected = false;
-    for (;;) {
-        const SRT_SOCKSTATUS state = srt_getsockstate(socket);
-        if (state == SRTS_CONNECTED) {
-            connected = true;
-            break;
-        }
-        if (state != SRTS_CONNECTING && state != SRTS_OPENED)
-            break;
-        if (cancel->load() || waited.elapsed() > kCancellableLimitMs)
-            break;
-        SRTSOCKET readable[1];
-        int readableCount = 1;
-        SRTSOCKET writable[1];
-        int writableCount = 1;
-        srt_epoll_wait(epoll, readable, &readableCount, writable, &writableCount, kCancelSliceMs, nullptr, nullptr,
-                       nullptr, nullptr);
-    }
+    if (srt_connect(socket, static_cast<const sockaddr *>(address), addressSize) != SRT_ERROR
+        || srt_getsockstate(socket) == SRTS_CONNECTING)
+        connected = awaitConnect(epoll, socket);
     srt_epoll_release(epoll);
     if (connected)
         setBoolOption(socket, SRTO_RCVSYN, true);
     return connected;
+}
+
+// libsrt signals a finished connect with SRT_EPOLL_OUT and a failed one with
+// SRT_EPOLL_ERR; its own connect time-out ends every wait with one of them.
+bool SrtCaller::awaitConnect(int epoll, int socket) const
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!cancel->load() && waited.elapsed() <= kCancellableLimitMs) {
+        SRTSOCKET readable[1];
+        int readableCount = 1;
+        SRTSOCKET writable[1];
+        int writableCount = 1;
+        if (srt_epoll_wait(epoll, readable, &readableCount, writable, &writableCount, kCancelSliceMs, nullptr,
+                           nullptr, nullptr, nullptr) <= 0) {
+            if (srt_getlasterror(nullptr) == SRT_ETIMEOUT)
+                continue;
+            // The epoll itself failed (the socket left it): wait a slice and judge by the state.
+            QThread::msleep(kCancelSliceMs);
+        }
+        const SRT_SOCKSTATUS state = srt_getsockstate(socket);
+        if (state == SRTS_CONNECTED)
+            return true;
+        if (state != SRTS_CONNECTING && state != SRTS_OPENED) {
+            // What the slices' time-outs left there is not this failure's cause.
+            srt_clearlasterror();
+            return false;
+        }
+    }
+    return false;
 }
 
 QString SrtCaller::connect(const QString &address, quint16 port, SrtSocket *socket, QString *reason,

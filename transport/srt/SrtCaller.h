@@ -52,4 +52,5 @@ struct SrtCaller
 
 private:
     bool connectCancellable(int socket, const void *address, int addressSize) const;
+    bool awaitConnect(int epoll, int socket) const;
 };
