@@ -224,6 +224,13 @@ int throughput(qint64 bytes, double mbits)
     return 0;
 }
 
+// The relay warms a new connection up with MPEG-TS null packets (PID 0x1FFF)
+// before the first real message; they carry no send time.
+bool isStuffing(const char *message)
+{
+    return quint8(message[0]) == 0x47 && (quint8(message[1]) & 0x1F) == 0x1F && quint8(message[2]) == 0xFF;
+}
+
 // An SRT listener that notes when each message arrives; a message carries its
 // send time (nanoseconds) in its first eight bytes.
 class ArrivalRecorder
@@ -278,7 +285,7 @@ private:
                 if (received <= 0)
                     break;
                 const int64_t arrived = nowNs();
-                if (received != kMessage)
+                if (received != kMessage || isStuffing(buffer))
                     continue;
                 int64_t sentAt = 0;
                 std::memcpy(&sentAt, buffer, sizeof sentAt);
