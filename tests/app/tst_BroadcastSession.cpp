@@ -7,6 +7,7 @@
 #include "tests/support/FfmpegPrograms.h"
 #include "tests/support/FreePorts.h"
 #include "tests/support/GuiHeartbeat.h"
+#include "tests/support/LossyPath.h"
 #include "tests/support/PatternFrame.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TsChecker.h"
@@ -95,6 +96,7 @@ private slots:
     void unknownCodecIsNoBroadcast();
     void serverForOneCallerIsNoLiveBroadcastWithArrows();
     void liveShowsHealthAndStopsPromptly();
+    void healthThroughLossMatchesTheServer();
     void stopWhileConnectingEndsAtOnce();
     void studioRestartReconnectsWithKeyFrame();
     void frozenServerIsSurvived();
@@ -326,6 +328,61 @@ void TestBroadcastSession::liveShowsHealthAndStopsPromptly()
     qInfo() << "everything ended" << clock.elapsed() << "ms after Stop";
     QTRY_VERIFY_WITH_TIMEOUT(!player->isRunning(), kWaitMs);
     checkHeartbeat();
+}
+
+// Through 2 % loss the figures of ten health samples agree with what the
+// studio received and with the loss on the path. The sender's rate counts the
+// 44 bytes of IPv4, UDP and SRT headers of every message and the
+// retransmissions as well.
+void TestBroadcastSession::healthThroughLossMatchesTheServer()
+{
+    StudioProcess studio;
+    QVERIFY2(studio.start(), studio.output().constData());
+    LossyPath path(studio.srtPort(), "0.02");
+    QVERIFY(path.ready());
+    FramePump pump(*mixer);
+    BroadcastSession session(mixer.get(), player.get(), nullptr);
+    QSignalSpy status(&session, &BroadcastSession::statusChanged);
+    session.start(plan(path.port(), "lossy"), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(session.state(), State::Live, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(session.statusText().startsWith("Live: "), kWaitMs);
+
+    constexpr int kSamples = 10;
+    const QJsonObject before = StudioProcess::findStream(studio.status(), "lossy", "media");
+    QElapsedTimer span;
+    span.start();
+    status.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(status.count() >= kSamples, kWaitMs * 2);
+    const QJsonObject after = StudioProcess::findStream(studio.status(), "lossy", "media");
+    const double bytes = after.value("bytes").toDouble() - before.value("bytes").toDouble();
+    const double messages = after.value("messages").toDouble() - before.value("messages").toDouble();
+    QVERIFY(bytes > 0 && messages > 0);
+    const double studioKbps = bytes * 8.0 / double(span.elapsed());
+
+    static const QRegularExpression figures("Live: (\\d+) kbit/s, .* loss ([0-9.]+) %, retransmitted ([0-9.]+) %");
+    double rateSum = 0;
+    double lossSum = 0;
+    double retransmitSum = 0;
+    int samples = 0;
+    for (const QList<QVariant> &sample : status) {
+        const QRegularExpressionMatch match = figures.match(sample.at(0).toString());
+        if (!match.hasMatch())
+            continue;  // a reconnect on a loaded machine
+        rateSum += match.captured(1).toDouble();
+        lossSum += match.captured(2).toDouble();
+        retransmitSum += match.captured(3).toDouble();
+        ++samples;
+    }
+    QVERIFY(samples >= kSamples / 2);
+    const double rate = rateSum / samples;
+    const double loss = lossSum / samples;
+    const double onTheWire = studioKbps * (bytes + 44.0 * messages) / bytes * (1.0 + retransmitSum / samples / 100.0);
+    qInfo() << "health" << rate << "kbit/s, loss" << loss << "%; studio" << studioKbps << "kbit/s of payload,"
+            << onTheWire << "kbit/s with headers and retransmissions";
+    QVERIFY2(qAbs(rate - onTheWire) <= 0.1 * onTheWire, qPrintable(QString("%1 against %2").arg(rate).arg(onTheWire)));
+    QVERIFY2(loss >= 0.5 && loss <= 5.0, qPrintable(QString::number(loss)));
+    session.stop();
+    waitUntilWound(session, kWaitMs);
 }
 
 void TestBroadcastSession::stopWhileConnectingEndsAtOnce()
