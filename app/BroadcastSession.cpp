@@ -28,6 +28,10 @@ BroadcastSession::BroadcastSession(Mixer *mixer, PlayerWorker *player, QObject *
     connect(m_worker.get(), &BroadcastWorker::openFailed, this, &BroadcastSession::onOpenFailed);
     connect(m_worker.get(), &BroadcastWorker::broken, this, &BroadcastSession::onBroken);
     connect(m_worker.get(), &BroadcastWorker::healthSampled, this, &BroadcastSession::onHealth);
+    connect(m_worker.get(), &BroadcastWorker::jobDone, this, [this] {
+        HappensBefore::acquire(m_worker.get());
+        --m_pendingJobs;
+    });
     m_thread.start();
 
     m_retryTimer.setInterval(1000);
@@ -100,24 +104,8 @@ void BroadcastSession::beginAttempt()
 void BroadcastSession::post(std::function<void(BroadcastWorker *)> job)
 {
     ++m_pendingJobs;
-    BroadcastWorker *worker = m_worker.get();
-    // Qt's queue orders the two threads; the thread sanitizer is told so.
-    HappensBefore::release(this);
-    QMetaObject::invokeMethod(
-        worker,
-        [this, worker, job] {
-            HappensBefore::acquire(this);
-            job(worker);
-            HappensBefore::release(worker);
-            QMetaObject::invokeMethod(
-                this,
-                [this, worker] {
-                    HappensBefore::acquire(worker);
-                    --m_pendingJobs;
-                },
-                Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    m_worker->enqueue(std::move(job));
+    QMetaObject::invokeMethod(m_worker.get(), "runNextJob", Qt::QueuedConnection);
 }
 
 void BroadcastSession::cancelAttempt()

@@ -129,6 +129,27 @@ void BroadcastWorker::close()
     emit closed();
 }
 
+void BroadcastWorker::enqueue(Job job)
+{
+    std::lock_guard<std::mutex> lock(m_jobsMutex);
+    m_jobs.push_back(std::move(job));
+}
+
+void BroadcastWorker::runNextJob()
+{
+    Job job;
+    {
+        std::lock_guard<std::mutex> lock(m_jobsMutex);
+        if (m_jobs.empty())
+            return;
+        job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+    }
+    job(this);
+    HappensBefore::release(this);
+    emit jobDone();
+}
+
 void BroadcastWorker::sampleHealth(int attempt)
 {
     if (attempt != m_attempt || !m_relay || m_brokenReported)

@@ -6,7 +6,10 @@
 #include <QString>
 
 #include <atomic>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 
 class Mixer;
 class RESender;
@@ -25,6 +28,7 @@ class BroadcastWorker : public QObject
     Q_OBJECT
 public:
     using CancelFlag = std::shared_ptr<std::atomic<bool>>;
+    using Job = std::function<void(BroadcastWorker *)>;
 
     // How long an attempt waits for the relay's local port.
     static constexpr int kRelayPortWaitMs = 10000;
@@ -40,6 +44,13 @@ public:
     // libsrt's figures since the last sample; reports a broken link too.
     void sampleHealth(int attempt);
 
+    // Queues a job from another thread; runNextJob(), invoked through Qt's
+    // queue, runs the oldest on this object's thread and emits jobDone(). The
+    // jobs go through a std::mutex rather than inside Qt's queued functors, so
+    // the thread sanitizer sees each hand-over.
+    void enqueue(Job job);
+    Q_INVOKABLE void runNextJob();
+
 signals:
     // controlSocket: the "#control" connection for the arrows, -1 without one.
     void opened(int attempt, int controlSocket);
@@ -48,6 +59,7 @@ signals:
     void broken(int attempt, const QString &reason);
     void healthSampled(int attempt, const LinkHealth &health);
     void closed();
+    void jobDone();
 
 private:
     QString openLink(const BroadcastPlan &plan, const QString &address, const CancelFlag &cancel, int *controlSocket);
@@ -60,4 +72,6 @@ private:
     std::shared_ptr<mf::MFWriter> m_writer;
     int m_attempt = 0;
     bool m_brokenReported = false;
+    std::mutex m_jobsMutex;
+    std::deque<Job> m_jobs;
 };
