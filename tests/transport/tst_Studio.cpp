@@ -3,6 +3,7 @@
 #include "transport/srt/SrtSocket.h"
 
 #include "tests/support/FfmpegPrograms.h"
+#include "tests/support/LossyPath.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TsChecker.h"
 #include "tests/support/TsEdits.h"
@@ -318,6 +319,39 @@ private slots:
         QVERIFY2(QTest::qWaitFor([&] { return readFile(studio.recordFile("again")) == first + second; }, kWaitMs),
                  qPrintable(QString::number(readFile(studio.recordFile("again")).size())));
         QCOMPARE(QDir(studio.recordDir()).entryList(QDir::Files), QStringList{"again.ts"});
+        QCOMPARE(number(StudioProcess::findStream(studio.status(), "again", "media"), "lost_messages"), 0);
+    }
+
+    // A live receiver skips a message that misses its play-out time; the
+    // studio counts every skip. Through a path whose round trip (80 ms) is
+    // longer than the latency (20 ms), each lost packet is skipped.
+    void skippedMessagesAreCounted()
+    {
+        StudioProcess studio;
+        QVERIFY2(studio.start(), studio.output().constData());
+        LossyPath path(studio.srtPort(), "0.05", {"--delay", "40"});
+        QVERIFY(path.ready());
+        CallerOptions shortLatency;
+        shortLatency.latency = 20;
+        SrtSocket caller = dial(path.port(), "skips", nullptr, shortLatency);
+        QVERIFY(caller.isValid());
+        const QByteArray sent = messages('s', 300);
+        for (int at = 0; at < sent.size(); at += kMessage) {
+            QCOMPARE(srt_send(caller.get(), sent.constData() + at, kMessage), kMessage);
+            QThread::msleep(2);
+        }
+        QTest::qWait(500);
+        caller.reset();
+        const QJsonObject closed = studio.waitForStream("skips", "media", 0, kWaitMs, 0);
+        QVERIFY(!closed.isEmpty());
+        const QByteArray recorded = readFile(studio.recordFile("skips"));
+        QVERIFY(recorded.size() % kMessage == 0 && !recorded.isEmpty());
+        const int first = recorded.left(8).toInt();
+        const int last = recorded.right(kMessage).left(8).toInt();
+        const int missing = last - first + 1 - recorded.size() / kMessage;
+        QVERIFY2(missing > 0, qPrintable(QString("messages %1 to %2, none missing").arg(first).arg(last)));
+        QCOMPARE(number(closed, "lost_messages"), qint64(missing));
+        QVERIFY(studio.output().contains(QString(", %1 messages lost").arg(missing).toUtf8()));
     }
 
     // The reported rate spans the first to the last byte, not idle time after.

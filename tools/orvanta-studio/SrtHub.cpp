@@ -314,12 +314,14 @@ void SrtHub::receiveFrom(Connection &connection)
     char buffer[kMaxMessage];
     qint64 bytes = 0;
     qint64 messages = 0;
+    qint64 lost = 0;
     const int socket = connection.socket.get();
     for (int i = 0; i < kMaxMessagesPerRead; ++i) {
-        const int size = srt_recvmsg(socket, buffer, sizeof buffer);
+        SRT_MSGCTRL control = srt_msgctrl_default;
+        const int size = srt_recvmsg2(socket, buffer, sizeof buffer, &control);
         if (size == SRT_ERROR) {
             const bool drained = srt_getlasterror(nullptr) == SRT_EASYNCRCV;
-            m_status->addReceived(connection.statusKey, bytes, messages, nowMs());
+            m_status->addReceived(connection.statusKey, bytes, messages, lost, nowMs());
             if (!drained)
                 closeConnection(socket);
             return;
@@ -328,9 +330,28 @@ void SrtHub::receiveFrom(Connection &connection)
             break;
         bytes += size;
         ++messages;
+        lost += skippedMessages(connection, control.msgno);
         handleMessage(connection, buffer, size);
     }
-    m_status->addReceived(connection.statusKey, bytes, messages, nowMs());
+    m_status->addReceived(connection.statusKey, bytes, messages, lost, nowMs());
+}
+
+// A live receiver hands out messages in order and skips those whose time
+// passed before they arrived whole; the sender numbers its messages from 1 up
+// to 2^26 - 1 and then starts at 1 again, so a skip shows as a gap.
+qint64 SrtHub::skippedMessages(Connection &connection, int messageNumber)
+{
+    constexpr int kLastMessageNumber = 0x03FFFFFF;
+    if (messageNumber < 1 || messageNumber > kLastMessageNumber)
+        return 0;
+    const int previous = connection.lastMessageNumber;
+    connection.lastMessageNumber = messageNumber;
+    if (previous == 0)
+        return 0;
+    int step = messageNumber - previous;
+    if (step <= 0)
+        step += kLastMessageNumber;
+    return step - 1;
 }
 
 // A read-readiness event can be missed after libsrt skipped late packets; a
@@ -496,11 +517,12 @@ void SrtHub::printClosed(const StudioStatus::Stream &seen)
         return;
     }
     const qint64 spanMs = seen.lastMs - seen.firstMs;
-    printLine(QStringLiteral("closed %1 \"%2\": %3 bytes in %4 messages, %5 Mbit/s")
+    printLine(QStringLiteral("closed %1 \"%2\": %3 bytes in %4 messages, %5 Mbit/s, %6 messages lost")
                   .arg(seen.kind, seen.id)
                   .arg(seen.bytes)
                   .arg(seen.messages)
-                  .arg(spanMs > 0 ? seen.bytes * 8.0 / spanMs / 1000.0 : 0.0, 0, 'f', 2));
+                  .arg(spanMs > 0 ? seen.bytes * 8.0 / spanMs / 1000.0 : 0.0, 0, 'f', 2)
+                  .arg(seen.lostMessages));
 }
 
 void SrtHub::closeAll()

@@ -59,6 +59,7 @@ private:
         bool haveCounter = false;
         qint64 sentBytes = 0;          // feedback: handed to libsrt
         qint64 failedSendBytes = 0;    // feedback: libsrt would not take them
+        int lastMessageNumber = 0;     // the sender's number of the last message read; 0: none yet
     };
 
     static int onCallerHandshake(void *hub, int socket, int hsVersion, const sockaddr *peer, const char *streamId);
@@ -71,6 +72,7 @@ private:
                                          const QString &peer);
     int roundWaitMs();
     void receiveFrom(Connection &connection);
+    static qint64 skippedMessages(Connection &connection, int messageNumber);
     void receiveFromAll();
     void handleMessage(Connection &connection, const char *data, int size);
     void decodeArrow(Connection &connection, const char *data, int size);

@@ -23,7 +23,7 @@ void StudioStatus::trimHistory()
     }
 }
 
-void StudioStatus::addReceived(int key, qint64 bytes, qint64 messages, qint64 nowMs)
+void StudioStatus::addReceived(int key, qint64 bytes, qint64 messages, qint64 lostMessages, qint64 nowMs)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_streams.find(key);
@@ -33,6 +33,7 @@ void StudioStatus::addReceived(int key, qint64 bytes, qint64 messages, qint64 no
         return;
     it->second.bytes += bytes;
     it->second.messages += messages;
+    it->second.lostMessages += lostMessages;
     if (it->second.firstMs < 0)
         it->second.firstMs = nowMs;
     it->second.lastMs = nowMs;
@@ -93,6 +94,7 @@ QByteArray StudioStatus::toJson() const
             {"connected", s.connected},
             {"bytes", double(s.bytes)},
             {"messages", double(s.messages)},
+            {"lost_messages", double(s.lostMessages)},
             {"sent_bytes", double(s.sentBytes)},
             {"dropped_bytes", double(s.droppedBytes)},
             {"record", s.record},

@@ -22,6 +22,7 @@ public:
         bool connected = true;
         qint64 bytes = 0;
         qint64 messages = 0;
+        qint64 lostMessages = 0;  // skipped in the sender's message numbers: dropped as too late
         qint64 sentBytes = 0;     // feedback: handed to libsrt for the receiver
         qint64 droppedBytes = 0;  // feedback: not delivered to the receiver
         qint64 firstMs = -1;
@@ -29,7 +30,7 @@ public:
     };
 
     int addStream(const Stream &stream);
-    void addReceived(int key, qint64 bytes, qint64 messages, qint64 nowMs);
+    void addReceived(int key, qint64 bytes, qint64 messages, qint64 lostMessages, qint64 nowMs);
     // Feedback totals so far (they replace the earlier ones).
     void setSent(int key, qint64 sentBytes, qint64 droppedBytes);
     void setDisconnected(int key);
