@@ -17,6 +17,10 @@
 
 namespace {
 constexpr int kConnectWaitMs = 10000;
+// A packet lost again on its repeat near the end of a burst (its loss shows
+// only with the next burst) can miss a 120 ms latency on a busy machine; a
+// handful per run is the most a sound link skips.
+constexpr int kMaxSkips = 5;
 
 QByteArray randomBytes(int size, quint32 seed)
 {
@@ -77,15 +81,40 @@ QList<QByteArray> dataMessages(const QList<QByteArray> &messages)
     return data;
 }
 
-QString firstDifference(const QByteArray &recorded, const QByteArray &sent)
+// How the recording differs from what the encoder sent. Live SRT skips a
+// message whose repairs all missed the latency: such a gap takes out at most
+// one relay message and is followed by the data after it. Anything else (other
+// bytes, a missing end) is a fault.
+struct Delivery {
+    int skips = 0;
+    int skippedBytes = 0;
+    QString fault;
+};
+
+Delivery compareDelivery(const QByteArray &recorded, const QByteArray &sent)
 {
-    int same = 0;
-    while (same < qMin(recorded.size(), sent.size()) && recorded.at(same) == sent.at(same))
-        ++same;
-    return QString("recorded %1 of %2 bytes, the first difference in message %3")
-        .arg(recorded.size())
-        .arg(sent.size())
-        .arg(same / 1316);
+    constexpr int kProbe = 188;
+    Delivery delivery;
+    int r = 0;
+    int s = 0;
+    while (r < recorded.size() && delivery.fault.isEmpty()) {
+        if (s < sent.size() && recorded.at(r) == sent.at(s)) {
+            ++r;
+            ++s;
+            continue;
+        }
+        const int found = sent.indexOf(recorded.mid(r, kProbe), s);
+        if (found < 0 || found - s > 1316) {
+            delivery.fault = QString("the recording differs from the data sent at byte %1 of %2").arg(r).arg(sent.size());
+            break;
+        }
+        ++delivery.skips;
+        delivery.skippedBytes += found - s;
+        s = found;
+    }
+    if (delivery.fault.isEmpty() && s != sent.size())
+        delivery.fault = QString("the last %1 of %2 bytes are missing").arg(sent.size() - s).arg(sent.size());
+    return delivery;
 }
 }
 
@@ -95,7 +124,9 @@ class TestRESender : public QObject
 private slots:
     // Every message travels whole, to the last one, when the relay stops
     // right after the encoder's last byte: straight to the studio and
-    // through loss.
+    // through loss. Live SRT may skip a message whose repairs all came too
+    // late; the studio must have counted each such skip, and the end of the
+    // stream must be there.
     void everyByteArrivesThroughStop_data()
     {
         QTest::addColumn<QString>("loss");
@@ -130,7 +161,16 @@ private slots:
         QVERIFY(streamPaced(encoder, sent, slice));
         stopAndWait(relay);
         const QByteArray recorded = withoutNullPacketEdges(studio.recording("whole"));
-        QVERIFY2(recorded == sent, qPrintable(firstDifference(recorded, sent) + '\n' + log.lines().join('\n')));
+        const qint64 lost =
+            qint64(StudioProcess::findStream(studio.status(), "whole", "media").value("lost_messages").toDouble());
+        const Delivery delivery = compareDelivery(recorded, sent);
+        const QString report = QString("%1 skips (%2 bytes), the studio counted %3 messages lost\n%4\n%5")
+                                   .arg(delivery.skips)
+                                   .arg(delivery.skippedBytes)
+                                   .arg(lost)
+                                   .arg(log.lines().join('\n'), QString::fromUtf8(studio.output()));
+        QVERIFY2(delivery.fault.isEmpty(), qPrintable(delivery.fault + '\n' + report));
+        QVERIFY2(delivery.skips <= lost && delivery.skips <= kMaxSkips, qPrintable(report));
         if (path)
             QVERIFY(path->lostToServer() > 0);
         else
