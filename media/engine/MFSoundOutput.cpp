@@ -6,7 +6,10 @@
 #include <pulse/simple.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace mf {
@@ -44,6 +47,29 @@ SimplePtr openServer()
 
 } // namespace
 
+struct MFSoundOutput::Feed {
+    std::mutex mutex;  // guards ring and stop
+    std::condition_variable wake;
+    std::deque<int16_t> ring;
+    bool stop = false;
+
+    size_t takeChunk(int16_t *buffer, size_t maxSamples)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        wake.wait_for(lock, std::chrono::milliseconds(kChunkMs * 2), [this] { return stop || !ring.empty(); });
+        const size_t count = std::min(maxSamples, ring.size()) & ~size_t(kChannels - 1);
+        std::copy(ring.begin(), ring.begin() + std::ptrdiff_t(count), buffer);
+        ring.erase(ring.begin(), ring.begin() + std::ptrdiff_t(count));
+        return count;
+    }
+
+    bool stopped()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return stop;
+    }
+};
+
 MFSoundOutput::MFSoundOutput() = default;
 
 MFSoundOutput::~MFSoundOutput()
@@ -54,68 +80,68 @@ MFSoundOutput::~MFSoundOutput()
 void MFSoundOutput::start()
 {
     std::lock_guard<std::mutex> life(m_lifeMutex);
-    if (m_thread.joinable())
+    if (m_feed)
         return;
-    m_stop = false;
-    m_thread = std::thread(&MFSoundOutput::run, this);
+    m_feed = std::make_shared<Feed>();
+    std::thread(&MFSoundOutput::run, m_feed).detach();
     m_running = true;
 }
 
 void MFSoundOutput::stop()
 {
-    std::lock_guard<std::mutex> life(m_lifeMutex);
-    m_running = false;
+    std::shared_ptr<Feed> feed;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
-        m_ring.clear();
+        std::lock_guard<std::mutex> life(m_lifeMutex);
+        m_running = false;
+        feed = std::move(m_feed);
     }
-    m_wake.notify_all();
-    if (m_thread.joinable())
-        m_thread.join();
+    if (!feed)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(feed->mutex);
+        feed->stop = true;
+        feed->ring.clear();
+    }
+    feed->wake.notify_all();
 }
 
 void MFSoundOutput::push(const int16_t *samples, int frames)
 {
     if (!samples || frames <= 0 || !m_running)
         return;
+    std::shared_ptr<Feed> feed;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_stop)
-            return;
-        m_ring.insert(m_ring.end(), samples, samples + size_t(frames) * kChannels);
-        if (m_ring.size() > kMaxQueuedSamples)
-            m_ring.erase(m_ring.begin(), m_ring.begin() + std::ptrdiff_t(m_ring.size() - kMaxQueuedSamples));
+        std::lock_guard<std::mutex> life(m_lifeMutex);
+        feed = m_feed;
     }
-    m_wake.notify_one();
-}
-
-size_t MFSoundOutput::takeChunk(int16_t *buffer, size_t maxSamples)
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_wake.wait_for(lock, std::chrono::milliseconds(kChunkMs * 2), [this] { return m_stop || !m_ring.empty(); });
-    const size_t count = std::min(maxSamples, m_ring.size()) & ~size_t(kChannels - 1);
-    std::copy(m_ring.begin(), m_ring.begin() + std::ptrdiff_t(count), buffer);
-    m_ring.erase(m_ring.begin(), m_ring.begin() + std::ptrdiff_t(count));
-    return count;
+    if (!feed)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(feed->mutex);
+        if (feed->stop)
+            return;
+        feed->ring.insert(feed->ring.end(), samples, samples + size_t(frames) * kChannels);
+        if (feed->ring.size() > kMaxQueuedSamples)
+            feed->ring.erase(feed->ring.begin(),
+                             feed->ring.begin() + std::ptrdiff_t(feed->ring.size() - kMaxQueuedSamples));
+    }
+    feed->wake.notify_one();
 }
 
 // The server's own buffer paces the loop: a write waits while it is full.
-void MFSoundOutput::run()
+void MFSoundOutput::run(const std::shared_ptr<Feed> &feed)
 {
     SimplePtr server = openServer();
     std::vector<int16_t> chunk(kChunkSamples * 4);
-    while (!m_stop) {
-        const size_t count = takeChunk(chunk.data(), chunk.size());
+    while (!feed->stopped()) {
+        const size_t count = feed->takeChunk(chunk.data(), chunk.size());
         if (count == 0 || !server)
             continue;
         int error = 0;
         if (pa_simple_write(server.get(), chunk.data(), count * sizeof(int16_t), &error) < 0) {
             qDebug() << "MFPreview: sound output failed:" << pa_strerror(error);
             server.reset();
-            continue;
         }
-        m_played += count / kChannels;
     }
 }
 

@@ -2,11 +2,9 @@
 #include <QString>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <mutex>
-#include <thread>
 
 namespace mf {
 
@@ -33,28 +31,24 @@ public:
     MFSoundOutput(const MFSoundOutput &) = delete;
     MFSoundOutput &operator=(const MFSoundOutput &) = delete;
 
-    // Any thread.
+    // Any thread; neither waits for the sound server.
     void start();
     void stop();
     bool isStarted() const { return m_running; }
 
     // Interleaved stereo samples; frames = samples per channel.
     void push(const int16_t *samples, int frames);
-    // Sample frames written to the sound server so far.
-    quint64 framesPlayed() const { return m_played; }
 
 private:
-    void run();
-    size_t takeChunk(int16_t *buffer, size_t maxSamples);
+    struct Feed;
+    static void run(const std::shared_ptr<Feed> &feed);
 
-    std::mutex m_lifeMutex;  // guards m_thread: start and stop may come from two threads
-    std::thread m_thread;
+    std::mutex m_lifeMutex;  // guards m_feed: start, stop and push may come from different threads
+    // The ring and stop flag of the running thread, shared with it: a stopped
+    // thread finishes on its own (the sound server may take a while to open
+    // or close a stream) while a new one may already play.
+    std::shared_ptr<Feed> m_feed;
     std::atomic<bool> m_running{false};
-    std::atomic<bool> m_stop{false};
-    std::atomic<quint64> m_played{0};
-    std::mutex m_mutex;  // guards m_ring
-    std::condition_variable m_wake;
-    std::deque<int16_t> m_ring;
 };
 
 } // namespace mf

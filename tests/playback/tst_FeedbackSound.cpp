@@ -1,11 +1,14 @@
 #include "media/PlayerWorker.h"
 #include "media/engine/MFPreview.h"
 #include "media/engine/MFReader.h"
+#include "media/engine/MFSoundOutput.h"
 #include "tests/support/FfmpegPrograms.h"
 #include "tests/support/MessageCapture.h"
 #include "tests/support/StudioProcess.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QLocalServer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -13,8 +16,11 @@
 #include <QWidget>
 #include <QtTest>
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <memory>
+#include <thread>
 
 namespace {
 
@@ -137,6 +143,7 @@ private slots:
     void undecodablePictureShowsMessageAndPlaysSound();
     void normalStreamShowsPicturesAndPlaysSound();
     void soundGoesOnWhileTheWindowIsBlocked();
+    void stopDoesNotWaitForTheSoundServer();
 
 private:
     // Plays the clip and waits for its tone at the monitor.
@@ -244,6 +251,41 @@ void TestFeedbackSound::soundGoesOnWhileTheWindowIsBlocked()
     QVERIFY2(gap <= 2, qPrintable(QString("the sound stopped for %1 ms (before the block: %2 ms)").arg(gap * 10).arg(gapBefore * 10)));
     player.stopPlay();
     QVERIFY(player.wait(5000));
+}
+
+// A sound server that takes the connection and never answers: the sound
+// thread waits for it, and stopping (a window closing its feedback) must not
+// wait with it.
+void TestFeedbackSound::stopDoesNotWaitForTheSoundServer()
+{
+    QLocalServer silent;
+    QVERIFY(silent.listen(m_dir.filePath("silent-sound-server")));
+    const QByteArray savedServer = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", "unix:" + silent.fullServerName().toUtf8());
+    auto output = std::make_unique<mf::MFSoundOutput>();
+    output->start();
+    const bool connecting = silent.waitForNewConnection(kWaitMs);
+    qputenv("PULSE_SERVER", savedServer);
+    if (savedServer.isNull())
+        qunsetenv("PULSE_SERVER");
+    QVERIFY(connecting);
+
+    QElapsedTimer clock;
+    clock.start();
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+        output->stop();
+        stopped = true;
+    });
+    if (!QTest::qWaitFor([&] { return stopped.load(); }, 2000)) {
+        // Left to the process's end rather than waited for here.
+        stopper.detach();
+        (void)output.release();
+        QFAIL("stop() waits for a sound server that does not answer");
+    }
+    stopper.join();
+    QVERIFY2(clock.elapsed() < 500, qPrintable(QString("stop() took %1 ms").arg(clock.elapsed())));
+    QVERIFY(!output->isStarted());
 }
 
 QTEST_MAIN(TestFeedbackSound)
