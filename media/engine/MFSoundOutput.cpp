@@ -84,7 +84,12 @@ void MFSoundOutput::start()
         return;
     m_feed = std::make_shared<Feed>();
     std::thread(&MFSoundOutput::run, m_feed).detach();
-    m_running = true;
+}
+
+bool MFSoundOutput::isStarted() const
+{
+    std::lock_guard<std::mutex> life(m_lifeMutex);
+    return m_feed != nullptr;
 }
 
 void MFSoundOutput::stop()
@@ -92,7 +97,6 @@ void MFSoundOutput::stop()
     std::shared_ptr<Feed> feed;
     {
         std::lock_guard<std::mutex> life(m_lifeMutex);
-        m_running = false;
         feed = std::move(m_feed);
     }
     if (!feed)
@@ -107,7 +111,7 @@ void MFSoundOutput::stop()
 
 void MFSoundOutput::push(const int16_t *samples, int frames)
 {
-    if (!samples || frames <= 0 || !m_running)
+    if (!samples || frames <= 0)
         return;
     std::shared_ptr<Feed> feed;
     {

@@ -1,7 +1,6 @@
 #pragma once
 #include <QString>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -34,7 +33,7 @@ public:
     // Any thread; neither waits for the sound server.
     void start();
     void stop();
-    bool isStarted() const { return m_running; }
+    bool isStarted() const;
 
     // Interleaved stereo samples; frames = samples per channel.
     void push(const int16_t *samples, int frames);
@@ -43,12 +42,11 @@ private:
     struct Feed;
     static void run(const std::shared_ptr<Feed> &feed);
 
-    std::mutex m_lifeMutex;  // guards m_feed: start, stop and push may come from different threads
+    mutable std::mutex m_lifeMutex;  // guards m_feed: start, stop and push may come from different threads
     // The ring and stop flag of the running thread, shared with it: a stopped
     // thread finishes on its own (the sound server may take a while to open
     // or close a stream) while a new one may already play.
     std::shared_ptr<Feed> m_feed;
-    std::atomic<bool> m_running{false};
 };
 
 } // namespace mf

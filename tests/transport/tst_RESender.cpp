@@ -12,6 +12,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -97,22 +98,23 @@ Delivery compareDelivery(const QByteArray &recorded, const QByteArray &sent)
     Delivery delivery;
     int r = 0;
     int s = 0;
-    while (r < recorded.size() && delivery.fault.isEmpty()) {
-        if (s < sent.size() && recorded.at(r) == sent.at(s)) {
-            ++r;
-            ++s;
-            continue;
-        }
-        const int found = sent.indexOf(recorded.mid(r, kProbe), s);
-        if (found < 0 || found - s > 1316) {
-            delivery.fault = QString("the recording differs from the data sent at byte %1 of %2").arg(r).arg(sent.size());
+    while (r < recorded.size()) {
+        const int common = int(std::mismatch(recorded.begin() + r, recorded.end(), sent.begin() + s, sent.end()).first
+                               - (recorded.begin() + r));
+        r += common;
+        s += common;
+        if (r == recorded.size())
             break;
+        const int found = sent.indexOf(recorded.mid(r, kProbe), s);
+        if (found < 0 || found - s > RESender::kMessageSize) {
+            delivery.fault = QString("the recording differs from the data sent at byte %1 of %2").arg(r).arg(sent.size());
+            return delivery;
         }
         ++delivery.skips;
         delivery.skippedBytes += found - s;
         s = found;
     }
-    if (delivery.fault.isEmpty() && s != sent.size())
+    if (s != sent.size())
         delivery.fault = QString("the last %1 of %2 bytes are missing").arg(sent.size() - s).arg(sent.size());
     return delivery;
 }
