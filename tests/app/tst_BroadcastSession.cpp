@@ -9,12 +9,12 @@
 #include "tests/support/GuiHeartbeat.h"
 #include "tests/support/LossyPath.h"
 #include "tests/support/PatternFrame.h"
+#include "tests/support/PrivateHome.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TsChecker.h"
 #include "transport/ArrowSender.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
@@ -22,7 +22,6 @@
 #include <QStackedWidget>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "ui_MainWindow.h"
@@ -584,13 +583,9 @@ void TestBroadcastSession::generatedLinkIsConfirmedInTheStatusLine()
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home;
+    PrivateHome home;
     if (!home.isValid())
         return 1;
-    QDir().mkpath(home.filePath("config"));
-    QDir().mkpath(home.filePath("tmp"));
-    qputenv("XDG_CONFIG_HOME", home.filePath("config").toLocal8Bit());
-    qputenv("TMPDIR", home.filePath("tmp").toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     TestBroadcastSession test;

@@ -2,15 +2,14 @@
 #include "app/MainWindow.h"
 #include "media/Mixer.h"
 #include "tests/support/GuiHeartbeat.h"
+#include "tests/support/PrivateHome.h"
 
 #include "ui_MainWindow.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -63,13 +62,9 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home;
+    PrivateHome home;
     if (!home.isValid())
         return 1;
-    QDir().mkpath(home.filePath("config"));
-    QDir().mkpath(home.filePath("tmp"));
-    qputenv("XDG_CONFIG_HOME", home.filePath("config").toLocal8Bit());
-    qputenv("TMPDIR", home.filePath("tmp").toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     TestDeviceRegistry test;

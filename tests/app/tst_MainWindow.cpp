@@ -5,6 +5,7 @@
 #include "app/TNumberEdit.h"
 #include "media/EncoderConfig.h"
 #include "media/engine/MFWriter.h"
+#include "tests/support/PrivateHome.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
@@ -735,15 +736,11 @@ void TestMainWindow::displayOfRect()
 
 int main(int argc, char *argv[])
 {
-    QTemporaryDir home;
+    PrivateHome home;
     if (!home.isValid())
         return 1;
-    g_configHome = home.filePath("config");
-    g_tempHome = home.filePath("tmp");
-    QDir().mkpath(g_configHome);
-    QDir().mkpath(g_tempHome);
-    qputenv("XDG_CONFIG_HOME", g_configHome.toLocal8Bit());
-    qputenv("TMPDIR", g_tempHome.toLocal8Bit());
+    g_configHome = home.configDir();
+    g_tempHome = home.tempDir();
     // The program's folder then goes to TMPDIR, where the tests look.
     qunsetenv("XDG_RUNTIME_DIR");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -5,6 +5,7 @@
 #include "ui_MainWindow.h"
 
 #include "tests/support/MessageCapture.h"
+#include "tests/support/PrivateHome.h"
 #include "tests/support/StudioProcess.h"
 
 #include <QApplication>
@@ -173,14 +174,10 @@ private slots:
 
 int main(int argc, char *argv[])
 {
-    QTemporaryDir home;
+    PrivateHome home;
     if (!home.isValid())
         return 1;
-    g_configHome = home.filePath("config");
-    QDir().mkpath(g_configHome);
-    QDir().mkpath(home.filePath("tmp"));
-    qputenv("XDG_CONFIG_HOME", g_configHome.toLocal8Bit());
-    qputenv("TMPDIR", home.filePath("tmp").toLocal8Bit());
+    g_configHome = home.configDir();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

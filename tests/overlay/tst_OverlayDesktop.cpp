@@ -10,6 +10,7 @@
 #include "overlay/WCapture.h"
 #include "tests/support/MessageCapture.h"
 #include "tests/support/PaintedWindow.h"
+#include "tests/support/PrivateHome.h"
 #include "tests/support/StudioProcess.h"
 #include "ui_MainWindow.h"
 #include "ui_WCapture.h"
@@ -18,13 +19,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QJsonObject>
 #include <QMenu>
 #include <QProcess>
 #include <QScreen>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <X11/Xlib.h>
@@ -624,14 +623,10 @@ private slots:
 
 int main(int argc, char *argv[])
 {
-    QTemporaryDir home;
+    PrivateHome home;
     if (!home.isValid())
         return 1;
-    g_configHome = home.filePath("config");
-    QDir().mkpath(g_configHome);
-    QDir().mkpath(home.filePath("tmp"));
-    qputenv("XDG_CONFIG_HOME", g_configHome.toLocal8Bit());
-    qputenv("TMPDIR", home.filePath("tmp").toLocal8Bit());
+    g_configHome = home.configDir();
     QApplication app(argc, argv);
     TestOverlayDesktop test;
     return QTest::qExec(&test, argc, argv);
