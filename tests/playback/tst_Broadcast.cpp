@@ -19,6 +19,36 @@ bool isEcho(const mf::MFFramePtr &frame)
 {
     return frame && frame->image().size() == QSize(640, 360);
 }
+
+// Writes `frames` pictures at 25 a second, stops as the window does (the
+// writer closes, the relay is told to stop at once) and counts the pictures
+// the studio echoed back; -1 when the writer or the relay failed.
+int broadcastAndCountEchoes(mf::MFWriter &writer, RESender &relay, mf::MFReader &feedback, int frames)
+{
+    int echoed = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < frames; ++i) {
+        while (clock.elapsed() < i * 40)
+            QThread::msleep(2);
+        if (writer.put(patternFrame(640, 360, i), 40) < 0) {
+            qWarning() << "the writer refused picture" << i;
+            return -1;
+        }
+        echoed += isEcho(feedback.read(0)) ? 1 : 0;
+    }
+    writer.close();
+    relay.stopRelay();
+    if (!relay.wait(kWaitMs)) {
+        qWarning() << "the relay did not stop";
+        return -1;
+    }
+    QDeadlineTimer tail(kWaitMs);
+    while (echoed == 0 && !tail.hasExpired())
+        echoed += isEcho(feedback.read(200)) ? 1 : 0;
+    feedback.close();
+    return echoed;
+}
 }
 
 // The whole way of a broadcast on loopback: writer -> relay -> studio, and the
@@ -46,23 +76,8 @@ private slots:
         QVERIFY(writer && writer->isOpen());
 
         const int frames = 75;
-        int echoed = 0;
-        QElapsedTimer clock;
-        clock.start();
-        for (int i = 0; i < frames; ++i) {
-            while (clock.elapsed() < i * 40)
-                QThread::msleep(2);
-            QVERIFY(writer->put(patternFrame(640, 360, i), 40) >= 0);
-            echoed += isEcho(feedback.read(0)) ? 1 : 0;
-        }
-        writer->close();
-        relay.stopRelay();
-        QVERIFY(relay.wait(kWaitMs));
-        QDeadlineTimer tail(kWaitMs);
-        while (echoed == 0 && !tail.hasExpired())
-            echoed += isEcho(feedback.read(200)) ? 1 : 0;
-        feedback.close();
-        QVERIFY2(echoed > 0, "no picture came back from the studio");
+        QVERIFY2(broadcastAndCountEchoes(*writer, relay, feedback, frames) > 0,
+                 "no picture came back from the studio");
         QCOMPARE(writer->droppedFrames(), quint64(0));
 
         const QByteArray recorded = withoutNullPacketEdges(studio.recording("field#7"));
@@ -103,24 +118,8 @@ private slots:
         std::shared_ptr<mf::MFWriter> writer = EncoderConfig::createWriter(1024, 128, relay.listenPort, "libx264");
         QVERIFY(writer && writer->isOpen());
 
-        const int frames = 50;
-        int echoed = 0;
-        QElapsedTimer clock;
-        clock.start();
-        for (int i = 0; i < frames; ++i) {
-            while (clock.elapsed() < i * 40)
-                QThread::msleep(2);
-            QVERIFY(writer->put(patternFrame(640, 360, i), 40) >= 0);
-            echoed += isEcho(feedback.read(0)) ? 1 : 0;
-        }
-        writer->close();
-        relay.stopRelay();
-        QVERIFY(relay.wait(kWaitMs));
-        QDeadlineTimer tail(kWaitMs);
-        while (echoed == 0 && !tail.hasExpired())
-            echoed += isEcho(feedback.read(200)) ? 1 : 0;
-        feedback.close();
-        QVERIFY2(echoed > 0, "no picture came back from the studio");
+        QVERIFY2(broadcastAndCountEchoes(*writer, relay, feedback, 50) > 0,
+                 "no picture came back from the studio");
 
         const QByteArray recorded = withoutNullPacketEdges(studio.recording("sealed"));
         QCOMPARE(quint64(recorded.size()), writer->bytesWritten());
