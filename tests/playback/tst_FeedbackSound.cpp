@@ -147,7 +147,7 @@ private slots:
 
 private:
     // Plays the clip and waits for its tone at the monitor.
-    bool playUntilTone(const QString &clip, PlayerWorker &player, MonitorRecorder &recorder, StudioProcess &studio);
+    bool playUntilTone(PlayerWorker &player, MonitorRecorder &recorder, StudioProcess &studio);
 
     QTemporaryDir m_dir;
     QWidget m_window;
@@ -162,10 +162,8 @@ void TestFeedbackSound::initTestCase()
     m_window.show();
 }
 
-bool TestFeedbackSound::playUntilTone(const QString &clip, PlayerWorker &player, MonitorRecorder &recorder,
-                                      StudioProcess &studio)
+bool TestFeedbackSound::playUntilTone(PlayerWorker &player, MonitorRecorder &recorder, StudioProcess &studio)
 {
-    Q_UNUSED(clip)
     if (!studio.start() || !recorder.started())
         return false;
     player.startPlay(url(studio.srtPort(), "viewer"), mf::MFPreview::handleOf(&m_window));
@@ -180,7 +178,7 @@ void TestFeedbackSound::soundOnlyStreamPlaysItsSound()
     StudioProcess studio({"--feedback", clip});
     MonitorRecorder recorder;
     PlayerWorker player;
-    QVERIFY2(playUntilTone(clip, player, recorder, studio), qPrintable(studio.output()));
+    QVERIFY2(playUntilTone(player, recorder, studio), qPrintable(studio.output()));
     // The picture area says why there is no picture.
     QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), QSize(640, 360), kWaitMs);
     QCOMPARE(log.count("playing the sound only"), 1);
@@ -200,7 +198,7 @@ void TestFeedbackSound::undecodablePictureShowsMessageAndPlaysSound()
     StudioProcess studio({"--feedback", clip});
     MonitorRecorder recorder;
     PlayerWorker player;
-    QVERIFY2(playUntilTone(clip, player, recorder, studio), qPrintable(studio.output()));
+    QVERIFY2(playUntilTone(player, recorder, studio), qPrintable(studio.output()));
     QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), QSize(640, 360), kWaitMs);
     QVERIFY(log.waitFor("cannot be decoded", kWaitMs));
     // Said once, however long it plays.
@@ -218,7 +216,7 @@ void TestFeedbackSound::normalStreamShowsPicturesAndPlaysSound()
     StudioProcess studio({"--feedback", clip});
     MonitorRecorder recorder;
     PlayerWorker player;
-    QVERIFY2(playUntilTone(clip, player, recorder, studio), qPrintable(studio.output()));
+    QVERIFY2(playUntilTone(player, recorder, studio), qPrintable(studio.output()));
     QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), QSize(320, 240), kWaitMs);
     QTest::qWait(1000);
     QCOMPARE(shownSize(player), QSize(320, 240));
@@ -234,7 +232,7 @@ void TestFeedbackSound::soundGoesOnWhileTheWindowIsBlocked()
     StudioProcess studio({"--feedback", clip});
     MonitorRecorder recorder;
     PlayerWorker player;
-    QVERIFY2(playUntilTone(clip, player, recorder, studio), qPrintable(studio.output()));
+    QVERIFY2(playUntilTone(player, recorder, studio), qPrintable(studio.output()));
     QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), QSize(320, 240), kWaitMs);
     // Settled: from here on the tone plays without a break.
     QTest::qWait(1000);
