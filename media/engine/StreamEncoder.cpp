@@ -342,10 +342,10 @@ bool StreamEncoder::drainAudio(const AVFrame *frame)
 
 bool StreamEncoder::writePackets(std::vector<AVPacketPtr> &packets, AVStream *stream, AVRational timeBase)
 {
+    const bool video = stream == m_videoStream;
     for (AVPacketPtr &packet : packets) {
         packet->stream_index = stream->index;
         av_packet_rescale_ts(packet.get(), timeBase, stream->time_base);
-        const bool video = stream == m_videoStream;
         const int result = av_interleaved_write_frame(m_output.get(), packet.get());
         noteBytesWritten();
         if (result < 0) {
@@ -355,8 +355,29 @@ bool StreamEncoder::writePackets(std::vector<AVPacketPtr> &packets, AVStream *st
         }
         if (video)
             ++m_videoPackets;
+        else
+            m_soundWritten = true;
     }
+    const bool pictureWritten = video && !packets.empty();
     packets.clear();
+    // Interleaving alone would hold each picture until the next frame's sound
+    // comes, a frame interval later. The sound written before it went out in
+    // order; once the muxer has seen the first sound packet (the earliest
+    // time, which sets its start offset), the picture may go at once.
+    if (pictureWritten && (!m_audioStream || m_soundWritten))
+        return flushInterleaving();
+    return true;
+}
+
+bool StreamEncoder::flushInterleaving()
+{
+    const int result = av_interleaved_write_frame(m_output.get(), nullptr);
+    noteBytesWritten();
+    if (result < 0) {
+        qWarning() << "MFWriter: write failed" << ffmpegError(result);
+        m_failed = true;
+        return false;
+    }
     return true;
 }
 

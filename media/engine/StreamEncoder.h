@@ -73,6 +73,7 @@ private:
     qint64 nextRepeatIndex(qint64 nextIndex) const;
     bool startsGroup(qint64 frameIndex) const;
     bool encodeVideoFrame(qint64 frameIndex);
+    bool flushInterleaving();
     void noteBytesWritten();
     bool queueSound(const Sound &sound);
     bool queueSilence(int sampleCount);
@@ -94,6 +95,7 @@ private:
     AVFramePtr m_videoFrame;  // the last picture, converted; repeats reuse it
     qint64 m_lastVideoIndex = -1;
     qint64 m_videoPackets = 0;
+    bool m_soundWritten = false;  // the muxer has had a sound packet
     qint64 m_repeatedPictures = 0;
     qint64 m_bytesWritten = 0;
 

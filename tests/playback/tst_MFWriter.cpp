@@ -61,6 +61,7 @@ private slots:
     void droppingWriterKeepsTheClock_data();
     void droppingWriterKeepsTheClock();
     void longStallKeepsSoundInStep();
+    void eachPictureLeavesWithoutWaitingForTheNext();
     void putsFailUnlessOpen();
     void availableCodecs();
 
@@ -314,6 +315,31 @@ void TestMFWriter::longStallKeepsSoundInStep()
     QVERIFY2(qAbs(videoEnd - count / 25.0) < 0.01, qPrintable(QString::number(videoEnd)));
     QVERIFY2(qAbs(audioEnd - count / 25.0) < 0.08, qPrintable(QString::number(audioEnd)));
     QVERIFY2(TsChecker(recording.data).largestPcrGapMs() <= 100, qPrintable(TsChecker(recording.data).summary()));
+}
+
+// A picture is on the wire once encoded: the muxer does not hold it back
+// until the next frame's sound arrives to interleave with.
+void TestMFWriter::eachPictureLeavesWithoutWaitingForTheNext()
+{
+    TcpReceiver receiver;
+    mf::MFWriter writer;
+    QVERIFY(writer.open(EncoderConfig::writerTarget(receiver.port()),
+                        EncoderConfig::writerConfiguration(1024, 128, "libx264")));
+    // The sound encoder's first packet comes after its start-up delay.
+    const int settling = 3;
+    for (int i = 0; i < settling; ++i)
+        QVERIFY(writer.put(patternFrame(320, 240, i), 40) >= 0);
+    for (int i = settling; i < settling + 10; ++i) {
+        QVERIFY(writer.put(patternFrame(320, 240, i), 40) >= 0);
+        QTRY_VERIFY2_WITH_TIMEOUT(TsChecker(receiver.data()).videoPts().size() == i + 1,
+                                  qPrintable(QString("picture %1 did not leave: %2")
+                                                 .arg(i)
+                                                 .arg(TsChecker(receiver.data()).summary())),
+                                  5000);
+    }
+    const Recording recording = finish(writer, receiver);
+    QCOMPARE(recording.encoded, quint64(settling + 10));
+    QCOMPARE(decodeErrors(save(recording.data, "prompt.ts")), QString());
 }
 
 void TestMFWriter::putsFailUnlessOpen()
