@@ -346,13 +346,8 @@ bool StreamEncoder::writePackets(std::vector<AVPacketPtr> &packets, AVStream *st
     for (AVPacketPtr &packet : packets) {
         packet->stream_index = stream->index;
         av_packet_rescale_ts(packet.get(), timeBase, stream->time_base);
-        const int result = av_interleaved_write_frame(m_output.get(), packet.get());
-        noteBytesWritten();
-        if (result < 0) {
-            qWarning() << "MFWriter: write failed" << ffmpegError(result);
-            m_failed = true;
+        if (!mux(packet.get()))
             return false;
-        }
         if (video)
             ++m_videoPackets;
         else
@@ -365,13 +360,14 @@ bool StreamEncoder::writePackets(std::vector<AVPacketPtr> &packets, AVStream *st
     // order; once the muxer has seen the first sound packet (the earliest
     // time, which sets its start offset), the picture may go at once.
     if (pictureWritten && (!m_audioStream || m_soundWritten))
-        return flushInterleaving();
+        return mux(nullptr);
     return true;
 }
 
-bool StreamEncoder::flushInterleaving()
+// nullptr flushes the muxer's interleaving queue.
+bool StreamEncoder::mux(AVPacket *packet)
 {
-    const int result = av_interleaved_write_frame(m_output.get(), nullptr);
+    const int result = av_interleaved_write_frame(m_output.get(), packet);
     noteBytesWritten();
     if (result < 0) {
         qWarning() << "MFWriter: write failed" << ffmpegError(result);

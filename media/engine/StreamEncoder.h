@@ -73,7 +73,7 @@ private:
     qint64 nextRepeatIndex(qint64 nextIndex) const;
     bool startsGroup(qint64 frameIndex) const;
     bool encodeVideoFrame(qint64 frameIndex);
-    bool flushInterleaving();
+    bool mux(AVPacket *packet);
     void noteBytesWritten();
     bool queueSound(const Sound &sound);
     bool queueSilence(int sampleCount);
