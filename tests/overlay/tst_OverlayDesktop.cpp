@@ -204,7 +204,7 @@ class TestOverlayDesktop : public QObject
 
     qint64 mediaBytes(const QString &id) const
     {
-        return qint64(StudioProcess::findStream(studio->status(), id, "media").value("bytes").toDouble());
+        return StudioProcess::count(StudioProcess::findStream(studio->status(), id, "media"), "bytes");
     }
 
     // Start returns while the session still connects, and the relay sends

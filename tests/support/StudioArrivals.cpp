@@ -26,6 +26,6 @@ void StudioArrivals::follow()
         const QByteArray reply = m_studio.httpGet(QStringLiteral("/status"), nullptr, kStatusTimeoutMs);
         const QJsonObject stream =
             StudioProcess::findStream(QJsonDocument::fromJson(reply).object(), m_id, QStringLiteral("speedtest"));
-        m_arrivals.note(qint64(stream.value(QStringLiteral("bytes")).toDouble()));
+        m_arrivals.note(StudioProcess::count(stream, "bytes"));
     }
 }

@@ -47,7 +47,7 @@ QByteArray StudioProcess::recording(const QString &id, int timeoutMs) const
     QDeadlineTimer deadline(timeoutMs);
     const QJsonObject closed = waitForStream(id, QStringLiteral("media"), 0, timeoutMs, 0);
     const QString path = QDir(m_recordDir.path()).filePath(closed.value("record").toString());
-    const qint64 bytes = qint64(closed.value("bytes").toDouble());
+    const qint64 bytes = count(closed, "bytes");
     // The studio may show the stream closed a moment before the file is.
     while (!closed.isEmpty() && QFileInfo(path).size() < bytes && !deadline.hasExpired())
         QThread::msleep(kPollMs);
@@ -136,6 +136,11 @@ QJsonObject StudioProcess::status() const
     return QJsonDocument::fromJson(httpGet(QStringLiteral("/status"))).object();
 }
 
+qint64 StudioProcess::count(const QJsonObject &stream, const char *key)
+{
+    return qint64(stream.value(QLatin1String(key)).toDouble());
+}
+
 QJsonObject StudioProcess::findStream(const QJsonObject &status, const QString &id, const QString &kind)
 {
     QJsonObject found;
@@ -153,7 +158,7 @@ QJsonObject StudioProcess::waitForStream(const QString &id, const QString &kind,
     QDeadlineTimer deadline(timeoutMs);
     for (;;) {
         const QJsonObject stream = findStream(status(), id, kind);
-        const bool bytesOk = qint64(stream.value("bytes").toDouble()) >= minBytes;
+        const bool bytesOk = count(stream, "bytes") >= minBytes;
         const bool stateOk = connected < 0 || stream.value("connected").toBool() == bool(connected);
         if (!stream.isEmpty() && bytesOk && stateOk)
             return stream;

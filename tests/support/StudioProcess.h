@@ -58,6 +58,8 @@ public:
 
     // The newest stream entry with this id and kind, or an empty object.
     static QJsonObject findStream(const QJsonObject &status, const QString &id, const QString &kind);
+    // A counter of a stream entry ("bytes", "lost_messages", ...); 0 when absent.
+    static qint64 count(const QJsonObject &stream, const char *key);
     static QString binaryPath();
 
 private:

@@ -164,7 +164,7 @@ private slots:
         stopAndWait(relay);
         const QByteArray recorded = withoutNullPacketEdges(studio.recording("whole"));
         const qint64 lost =
-            qint64(StudioProcess::findStream(studio.status(), "whole", "media").value("lost_messages").toDouble());
+            StudioProcess::count(StudioProcess::findStream(studio.status(), "whole", "media"), "lost_messages");
         const Delivery delivery = compareDelivery(recorded, sent);
         const QString report = QString("%1 skips (%2 bytes), the studio counted %3 messages lost\n%4\n%5")
                                    .arg(delivery.skips)

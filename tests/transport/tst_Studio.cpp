@@ -97,11 +97,6 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-qint64 number(const QJsonObject &stream, const char *key)
-{
-    return qint64(stream.value(QLatin1String(key)).toDouble());
-}
-
 int connectedCount(const QJsonObject &status)
 {
     int count = 0;
@@ -319,7 +314,8 @@ private slots:
         QVERIFY2(QTest::qWaitFor([&] { return readFile(studio.recordFile("again")) == first + second; }, kWaitMs),
                  qPrintable(QString::number(readFile(studio.recordFile("again")).size())));
         QCOMPARE(QDir(studio.recordDir()).entryList(QDir::Files), QStringList{"again.ts"});
-        QCOMPARE(number(StudioProcess::findStream(studio.status(), "again", "media"), "lost_messages"), 0);
+        const QJsonObject again = StudioProcess::findStream(studio.status(), "again", "media");
+        QCOMPARE(StudioProcess::count(again, "lost_messages"), 0);
     }
 
     // A live receiver skips a message that misses its play-out time; the
@@ -350,7 +346,7 @@ private slots:
         const int last = recorded.right(kMessage).left(8).toInt();
         const int missing = last - first + 1 - recorded.size() / kMessage;
         QVERIFY2(missing > 0, qPrintable(QString("messages %1 to %2, none missing").arg(first).arg(last)));
-        QCOMPARE(number(closed, "lost_messages"), qint64(missing));
+        QCOMPARE(StudioProcess::count(closed, "lost_messages"), qint64(missing));
         QVERIFY(studio.output().contains(QString(", %1 messages lost").arg(missing).toUtf8()));
     }
 
@@ -471,7 +467,7 @@ private slots:
             QDeadlineTimer deadline(kWaitMs);
             while (!deadline.hasExpired()) {
                 feedback = StudioProcess::findStream(studio.status(), "busy", "feedback");
-                if (number(feedback, "dropped_bytes") >= bytes)
+                if (StudioProcess::count(feedback, "dropped_bytes") >= bytes)
                     return true;
                 if (srt_send(media.get(), batch.constData(), kMessage) == kMessage)
                     sentToMedia += kMessage;
@@ -483,14 +479,14 @@ private slots:
         sentToMedia += batch.size();
         // All but what fits the receiver's 32-packet buffer is lost.
         QVERIFY2(droppedReaches(batch.size() - 64 * kMessage), qPrintable(QJsonDocument(feedback).toJson()));
-        const qint64 firstDropped = number(feedback, "dropped_bytes");
+        const qint64 firstDropped = StudioProcess::count(feedback, "dropped_bytes");
         QVERIFY(sendAll(media, batch));
         sentToMedia += batch.size();
         QVERIFY2(droppedReaches(firstDropped + batch.size()), qPrintable(QJsonDocument(feedback).toJson()));
-        qInfo("dropped %lld of %lld bytes sent to a receiver that reads nothing", number(feedback, "dropped_bytes"),
-              sentToMedia);
-        QVERIFY(number(feedback, "dropped_bytes") <= sentToMedia);
-        QCOMPARE(number(feedback, "dropped_bytes") % kMessage, 0);
+        qInfo("dropped %lld of %lld bytes sent to a receiver that reads nothing",
+              StudioProcess::count(feedback, "dropped_bytes"), sentToMedia);
+        QVERIFY(StudioProcess::count(feedback, "dropped_bytes") <= sentToMedia);
+        QCOMPARE(StudioProcess::count(feedback, "dropped_bytes") % kMessage, 0);
     }
 
     // A feedback file with a single PCR goes at its byte rate, as received by
