@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages needed to build, run and test Orvanta.
 set -euo pipefail
 PKGS=(
-  build-essential cmake pkg-config ninja-build
+  build-essential cmake pkg-config ninja-build mold
   qtbase5-dev qtmultimedia5-dev libqt5svg5-dev libqt5multimedia5-plugins qtbase5-dev-tools
   libavformat-dev libavcodec-dev libavdevice-dev libavfilter-dev libavutil-dev
   libswscale-dev libswresample-dev libopenh264-dev
