@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# fuzz.sh [SECONDS [TARGET...]]: builds the libFuzzer targets of the parsers
+# fuzz.sh [SECONDS [TARGET...]] | fuzz.sh --build-only: builds the libFuzzer targets of the parsers
 # that read outside input (fuzz/) with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer, and runs each for SECONDS (default 300),
 # starting from the corpus in fuzz/corpus/ with the words in fuzz/dict/.
@@ -7,6 +7,8 @@
 # build-fuzz/artifacts/. Exits non-zero when a target finds a fault.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+build_only=0
+[ "${1:-}" = "--build-only" ] && { build_only=1; shift; }
 seconds=${1:-300}
 shift || true
 targets=("$@")
@@ -14,6 +16,7 @@ targets=("$@")
 
 CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz -j"$(nproc)"
+[ "$build_only" -eq 0 ] || exit 0
 
 mkdir -p build-fuzz/artifacts
 status=0

@@ -4,7 +4,9 @@
 # the suites that run code on threads of its own; starts Xvfb, a sound server
 # and the studio server; runs every test in the first two builds and those
 # suites in the third; runs the parsers' fuzz targets for a short time; stops
-# what it started. Exits non-zero on any failure.
+# what it started. The sanitizer and fuzz builds run at low priority while the
+# normal build's tests run, which spend much of their time waiting on the
+# network and the clock. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -67,19 +69,49 @@ tsan_tests() {
   return $rc
 }
 
+# The builds that run beside the release tests, one after the other, their
+# output in a log that is shown when one fails.
+background_builds() {
+  timings=()
+  step "build (address sanitizer)" bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DORVANTA_SANITIZE=ON \
+    -DORVANTA_BUILD_BENCH=OFF || return 1
+  step "build (thread sanitizer, ${#TSAN_TESTS[@]} suites)" build_tsan || return 1
+  step "build (fuzz targets)" bash scripts/fuzz.sh --build-only || return 1
+  printf '%s\n' "${timings[@]}" >"$background_log.times"
+}
+
 step "packages" bash scripts/deps.sh
+# Line tables are enough for the stacks a failing test prints, and quicker to build.
 step "build (release)" bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANTA_BUILD_BENCH=OFF \
-  -DORVANTA_LOOKUP_ORIGIN= -DORVANTA_UPDATE_URL=
-step "build (address sanitizer)" bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DORVANTA_SANITIZE=ON \
-  -DORVANTA_BUILD_BENCH=OFF
-step "build (thread sanitizer, ${#TSAN_TESTS[@]} suites)" build_tsan
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DORVANTA_LOOKUP_ORIGIN= -DORVANTA_UPDATE_URL=
 
 source scripts/test-env.sh
-trap orvanta_env_stop EXIT
+background_log=$(mktemp /tmp/orvanta-builds.XXXXXX)
+background_pid=""
+cleanup() {
+  [ -z "$background_pid" ] || kill -- "-$background_pid" 2>/dev/null || true
+  rm -f "$background_log" "$background_log.times"
+  orvanta_env_stop
+}
+trap cleanup EXIT
 orvanta_env_start "$PWD/build"
+
+set -m # the background builds get a process group of their own, so that cleanup can end them all
+nice -n 15 bash -c "$(declare -f step background_builds build_tsan); $(declare -p TSAN_TESTS); \
+  background_log=$background_log; background_builds" >"$background_log" 2>&1 &
+background_pid=$!
+set +m
 
 status=0
 step "tests (release build)" release_tests || status=1
+builds_ok=1
+step "sanitizer and fuzz builds (the part after the release tests)" wait "$background_pid" || builds_ok=0
+background_pid=""
+[ -f "$background_log.times" ] && mapfile -t -O "${#timings[@]}" timings <"$background_log.times"
+if [ "$builds_ok" -eq 0 ]; then
+  echo "a sanitizer or fuzz build failed:"; tail -n 80 "$background_log"
+  exit 1
+fi
 step "tests (address and undefined behaviour sanitizers, leaks)" asan_tests || status=1
 step "tests (thread sanitizer)" tsan_tests || status=1
 step "fuzz targets (clang, address and undefined behaviour sanitizers, 10 s each)" bash scripts/fuzz.sh 10 || status=1
