@@ -1,0 +1,260 @@
+// Return streams made to hurt the client: sound whose format changes, sizes
+// that change or exceed what the client shows, broken transport-stream
+// packets, noise. Decoded straight from memory, and played by the player from
+// the studio as the feedback stream.
+#include "media/PlayerWorker.h"
+#include "media/engine/MFPreview.h"
+#include "media/engine/MFReader.h"
+#include "media/engine/TsDecoder.h"
+#include "tests/support/FfmpegPrograms.h"
+#include "tests/support/GuiHeartbeat.h"
+#include "tests/support/MessageCapture.h"
+#include "tests/support/ProcessMemory.h"
+#include "tests/support/StudioProcess.h"
+#include "tests/support/TsEdits.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <QtTest>
+
+#include <atomic>
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Growth of the resident size while one hostile stream plays, above what the
+// process held before. The sanitizer keeps freed memory for a while.
+constexpr qint64 kPeakGrowthLimitKb = (kSanitized ? 900 : 300) * 1024;
+// Longer than any pause of a window that still answers; a frozen one misses it.
+constexpr qint64 kStallLimitMs = 2000;
+constexpr int kPlayMs = 3000;
+
+const QSize kLargest(mf::TsDecoder::kMaxWidth, mf::TsDecoder::kMaxHeight);
+
+// One clip's ffmpeg arguments: its inputs first, then the output options.
+struct Clip
+{
+    QStringList inputs, outputs;
+    Clip operator+(const Clip &other) const { return {inputs + other.inputs, outputs + other.outputs}; }
+    QStringList arguments() const { return inputs + outputs + QStringList{"-f", "mpegts"}; }
+};
+
+Clip video(const QString &source, double seconds, int rate = 25)
+{
+    return {{"-f", "lavfi", "-t", QString::number(seconds), "-i", QString("%1:rate=%2").arg(source).arg(rate)},
+            {"-c:v", "libx264", "-preset", "ultrafast", "-g", QString::number(rate), "-bf", "0", "-pix_fmt", "yuv420p"}};
+}
+
+Clip sound(int sampleRate, int channels, double seconds)
+{
+    return {{"-f", "lavfi", "-t", QString::number(seconds), "-i",
+             QString("sine=frequency=440:sample_rate=%1").arg(sampleRate)},
+            {"-ac", QString::number(channels), "-c:a", "aac"}};
+}
+
+struct Decoded
+{
+    QList<QSize> sizes;  // each change of size, in order
+    qint64 pictures = 0;
+    qint64 soundFrames = 0;
+    QStringList notices;
+};
+
+Decoded decodeFromMemory(const QByteArray &stream)
+{
+    int offset = 0;
+    mf::TsDecoder decoder(
+        [&](uint8_t *buffer, int size) {
+            const int count = qMin(size, int(stream.size()) - offset);
+            if (count <= 0)
+                return -1;
+            memcpy(buffer, stream.constData() + offset, size_t(count));
+            offset += count;
+            return count;
+        },
+        true);
+    Decoded result;
+    decoder.setNotice([&](const QString &reason, bool) { result.notices << reason; });
+    const std::atomic<bool> stop{false};
+    decoder.run(stop, [&](QImage picture, std::vector<int16_t> samples) {
+        result.soundFrames += qint64(samples.size()) / mf::TsDecoder::kChannels;
+        if (picture.isNull())
+            return;
+        ++result.pictures;
+        if (result.sizes.isEmpty() || result.sizes.last() != picture.size())
+            result.sizes << picture.size();
+    });
+    return result;
+}
+
+QString url(int port, const QString &id)
+{
+    return QString("srt://127.0.0.1:%1?mode=caller&streamid=%2#feedbackplay").arg(port).arg(id);
+}
+
+QSize shownSize(const PlayerWorker &player)
+{
+    const auto preview = player.currentPreview();
+    const auto frame = preview ? preview->lastFrame() : nullptr;
+    return frame ? frame->image().size() : QSize();
+}
+
+} // namespace
+
+class TestHostileFeedback : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void decoderFollowsTheStream_data();
+    void decoderFollowsTheStream();
+    void playerSurvives_data();
+    void playerSurvives();
+
+private:
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    bool joinClips(const QString &name, const QList<Clip> &clips);
+    void addRows();
+
+    QTemporaryDir m_dir;
+};
+
+bool TestHostileFeedback::joinClips(const QString &name, const QList<Clip> &clips)
+{
+    QByteArray joined;
+    for (int i = 0; i < clips.size(); ++i) {
+        const QByteArray clip = makeClip(path(QString("%1-%2.ts").arg(name).arg(i)), clips[i].arguments());
+        if (clip.isEmpty())
+            return false;
+        joined += clip;
+    }
+    QFile file(path(name));
+    return file.open(QIODevice::WriteOnly) && file.write(joined) == joined.size();
+}
+
+void TestHostileFeedback::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    const QString small = "testsrc=size=160x90";
+    // Two files from ffmpeg one after the other: the sound drops from six
+    // channels at 96 kHz to one at 8 kHz, on the same PIDs.
+    QVERIFY(joinClips("sound-change.ts", {video(small, 1.5) + sound(96000, 6, 1.5), video(small, 1.5) + sound(8000, 1, 1.5)}));
+    QVERIFY(joinClips("sizes.ts", {video("testsrc=size=640x360", 1, 10), video("color=c=blue:size=3840x2160", 0.5, 10),
+                                   video("testsrc=size=320x240", 1, 10)}));
+    QVERIFY(joinClips("8k.ts", {video("color=c=red:size=7680x4320", 0.6, 5)}));
+    QVERIFY(joinClips("real.ts", {video("testsrc=size=320x240", 3) + sound(44100, 2, 3)}));
+    QFile real(path("real.ts"));
+    QVERIFY(real.open(QIODevice::ReadOnly));
+    QFile garbage(path("garbage.ts"));
+    QVERIFY(garbage.open(QIODevice::WriteOnly));
+    garbage.write(garbled(real.readAll(), 22));
+    QByteArray noise(188 * 1000, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+    QFile noiseFile(path("noise.ts"));
+    QVERIFY(noiseFile.open(QIODevice::WriteOnly));
+    noiseFile.write(noise);
+}
+
+void TestHostileFeedback::addRows()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QList<QSize>>("sizes");  // empty: any
+    QTest::addColumn<bool>("pictures");
+    QTest::addColumn<double>("soundSeconds");  // at least
+    QTest::newRow("sound 6ch 96 kHz, then mono 8 kHz") << "sound-change.ts" << QList<QSize>{{160, 90}} << true << 2.5;
+    QTest::newRow("640x360, 3840x2160, 320x240")
+        << "sizes.ts" << QList<QSize>{{640, 360}, {3840, 2160}, {320, 240}} << true << 0.0;
+    QTest::newRow("7680x4320 scaled down") << "8k.ts" << QList<QSize>{kLargest} << true << 0.0;
+    QTest::newRow("broken packets") << "garbage.ts" << QList<QSize>{} << true << 1.0;
+    QTest::newRow("noise") << "noise.ts" << QList<QSize>{} << false << 0.0;
+}
+
+void TestHostileFeedback::decoderFollowsTheStream_data()
+{
+    addRows();
+}
+
+void TestHostileFeedback::decoderFollowsTheStream()
+{
+    QFETCH(QString, file);
+    QFETCH(QList<QSize>, sizes);
+    QFETCH(bool, pictures);
+    QFETCH(double, soundSeconds);
+    QFile input(path(file));
+    QVERIFY(input.open(QIODevice::ReadOnly));
+    const Decoded decoded = decodeFromMemory(input.readAll());
+    if (!sizes.isEmpty())
+        QCOMPARE(decoded.sizes, sizes);
+    for (const QSize &size : decoded.sizes)
+        QVERIFY(size.width() <= kLargest.width() && size.height() <= kLargest.height());
+    QCOMPARE(decoded.pictures > 0, pictures);
+    QVERIFY2(decoded.soundFrames >= qint64(soundSeconds * mf::TsDecoder::kSampleRate),
+             qPrintable(QString::number(decoded.soundFrames)));
+    // Said once when nothing shows, never when pictures do.
+    QCOMPARE(decoded.notices, pictures ? QStringList{} : QStringList{"nothing in it decodes"});
+}
+
+void TestHostileFeedback::playerSurvives_data()
+{
+    addRows();
+}
+
+void TestHostileFeedback::playerSurvives()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, pictures);
+    StudioProcess studio({"--feedback", path(file)});
+    QVERIFY2(studio.start(), studio.output().constData());
+    MessageCapture log;
+    auto window = std::make_unique<QWidget>();
+    window->resize(320, 180);
+    window->show();
+    GuiHeartbeat heartbeat;
+    const qint64 before = residentKb();
+    const bool peakFromHere = resetPeakResident();
+
+    PlayerWorker player;
+    player.startPlay(url(studio.srtPort(), "hostile"), mf::MFPreview::handleOf(window.get()));
+    heartbeat.restart();
+    QTRY_VERIFY_WITH_TIMEOUT(shownSize(player).isValid(), 10000);
+    QTest::qWait(kPlayMs);
+    const QSize shown = shownSize(player);
+    QVERIFY(shown.width() <= kLargest.width() && shown.height() <= kLargest.height());
+    if (!pictures)
+        QCOMPARE(log.count("no picture in the return stream"), 1);
+    QVERIFY2(heartbeat.longestStallMs() < kStallLimitMs, qPrintable(QString::number(heartbeat.longestStallMs())));
+
+    player.stopPlay();
+    QVERIFY(player.wait(5000));
+    window->close();
+    window.reset();
+    const qint64 growth = peakResidentKb() - (peakFromHere ? before : 0);
+    qInfo("%s: resident %lld kB before, peak %lld kB (+%lld kB)", qPrintable(file), before, peakResidentKb(), growth);
+    if (peakFromHere)
+        QVERIFY2(growth < kPeakGrowthLimitKb, qPrintable(QString::number(growth)));
+}
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TestHostileFeedback test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_HostileFeedback.moc"
