@@ -21,6 +21,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <cstdio>
 
 namespace {
 
@@ -41,7 +42,8 @@ constexpr bool kSanitized = false;
 constexpr qint64 kPeakGrowthLimitKb = (kSanitized ? 900 : 300) * 1024;
 // Longer than any pause of a window that still answers; a frozen one misses it.
 constexpr qint64 kStallLimitMs = 2000;
-constexpr int kPlayMs = 3000;
+// How long each stream plays after its first picture (or message) shows.
+constexpr int kPlayMs = 1000;
 
 const QSize kLargest(mf::TsDecoder::kMaxWidth, mf::TsDecoder::kMaxHeight);
 
@@ -55,8 +57,11 @@ struct Clip
 
 Clip video(const QString &source, double seconds, int rate = 25)
 {
-    return {{"-f", "lavfi", "-t", QString::number(seconds), "-i", QString("%1:rate=%2").arg(source).arg(rate)},
-            {"-c:v", "libx264", "-preset", "ultrafast", "-g", QString::number(rate), "-bf", "0", "-pix_fmt", "yuv420p"}};
+    // Quick to make even at 8K: the picture's format made by the filter, no look-ahead.
+    return {{"-f", "lavfi", "-t", QString::number(seconds), "-i",
+             QString("%1:rate=%2,format=yuv420p").arg(source).arg(rate)},
+            {"-c:v", "libx264", "-preset", "ultrafast", "-x264-params", "threads=2:rc-lookahead=0", "-g",
+             QString::number(rate), "-bf", "0"}};
 }
 
 Clip sound(int sampleRate, int channels, double seconds)
@@ -128,49 +133,64 @@ private slots:
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
-    bool joinClips(const QString &name, const QList<Clip> &clips);
-    void addRows();
+    bool makeStreams(const QMap<QString, QList<Clip>> &streams);
+    bool writeFile(const QString &name, const QByteArray &bytes) const;
+    void addRows(bool withNoise);
 
     QTemporaryDir m_dir;
 };
 
-bool TestHostileFeedback::joinClips(const QString &name, const QList<Clip> &clips)
+bool TestHostileFeedback::makeStreams(const QMap<QString, QList<Clip>> &streams)
 {
-    QByteArray joined;
-    for (int i = 0; i < clips.size(); ++i) {
-        const QByteArray clip = makeClip(path(QString("%1-%2.ts").arg(name).arg(i)), clips[i].arguments());
-        if (clip.isEmpty())
-            return false;
-        joined += clip;
+    QList<QPair<QString, QStringList>> clips;
+    for (auto it = streams.begin(); it != streams.end(); ++it) {
+        for (int i = 0; i < it.value().size(); ++i)
+            clips.append({path(QString("%1-%2").arg(it.key()).arg(i)), it.value()[i].arguments()});
     }
+    if (!makeClips(clips))
+        return false;
+    // Files from ffmpeg one after the other, as a server would play them.
+    for (auto it = streams.begin(); it != streams.end(); ++it) {
+        QByteArray joined;
+        for (int i = 0; i < it.value().size(); ++i) {
+            QFile clip(path(QString("%1-%2").arg(it.key()).arg(i)));
+            if (!clip.open(QIODevice::ReadOnly))
+                return false;
+            joined += clip.readAll();
+        }
+        if (!writeFile(it.key(), joined))
+            return false;
+    }
+    return true;
+}
+
+bool TestHostileFeedback::writeFile(const QString &name, const QByteArray &bytes) const
+{
     QFile file(path(name));
-    return file.open(QIODevice::WriteOnly) && file.write(joined) == joined.size();
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 void TestHostileFeedback::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     const QString small = "testsrc=size=160x90";
-    // Two files from ffmpeg one after the other: the sound drops from six
-    // channels at 96 kHz to one at 8 kHz, on the same PIDs.
-    QVERIFY(joinClips("sound-change.ts", {video(small, 1.5) + sound(96000, 6, 1.5), video(small, 1.5) + sound(8000, 1, 1.5)}));
-    QVERIFY(joinClips("sizes.ts", {video("testsrc=size=640x360", 1, 10), video("color=c=blue:size=3840x2160", 0.5, 10),
-                                   video("testsrc=size=320x240", 1, 10)}));
-    QVERIFY(joinClips("8k.ts", {video("color=c=red:size=7680x4320", 0.6, 5)}));
-    QVERIFY(joinClips("real.ts", {video("testsrc=size=320x240", 3) + sound(44100, 2, 3)}));
+    QVERIFY(makeStreams({
+        // The sound drops from six channels at 96 kHz to one at 8 kHz, on the same PIDs.
+        {"sound-change.ts", {video(small, 1.5) + sound(96000, 6, 1.5), video(small, 1.5) + sound(8000, 1, 1.5)}},
+        {"sizes.ts", {video("testsrc=size=640x360", 1, 10), video("color=c=blue:size=3840x2160", 0.3, 10),
+                      video("testsrc=size=320x240", 1, 10)}},
+        {"8k.ts", {video("color=c=red:size=7680x4320", 0.4, 5)}},
+        {"real.ts", {video("testsrc=size=320x240", 3) + sound(44100, 2, 3)}},
+    }));
     QFile real(path("real.ts"));
     QVERIFY(real.open(QIODevice::ReadOnly));
-    QFile garbage(path("garbage.ts"));
-    QVERIFY(garbage.open(QIODevice::WriteOnly));
-    garbage.write(garbled(real.readAll(), 22));
+    QVERIFY(writeFile("garbage.ts", garbled(real.readAll(), 22)));
     QByteArray noise(188 * 1000, Qt::Uninitialized);
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-    QFile noiseFile(path("noise.ts"));
-    QVERIFY(noiseFile.open(QIODevice::WriteOnly));
-    noiseFile.write(noise);
+    QVERIFY(writeFile("noise.ts", noise));
 }
 
-void TestHostileFeedback::addRows()
+void TestHostileFeedback::addRows(bool withNoise)
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QList<QSize>>("sizes");  // empty: any
@@ -181,12 +201,13 @@ void TestHostileFeedback::addRows()
         << "sizes.ts" << QList<QSize>{{640, 360}, {3840, 2160}, {320, 240}} << true << 0.0;
     QTest::newRow("7680x4320 scaled down") << "8k.ts" << QList<QSize>{kLargest} << true << 0.0;
     QTest::newRow("broken packets") << "garbage.ts" << QList<QSize>{} << true << 1.0;
-    QTest::newRow("noise") << "noise.ts" << QList<QSize>{} << false << 0.0;
+    if (withNoise)
+        QTest::newRow("noise") << "noise.ts" << QList<QSize>{} << false << 0.0;
 }
 
 void TestHostileFeedback::decoderFollowsTheStream_data()
 {
-    addRows();
+    addRows(true);
 }
 
 void TestHostileFeedback::decoderFollowsTheStream()
@@ -209,9 +230,11 @@ void TestHostileFeedback::decoderFollowsTheStream()
     QCOMPARE(decoded.notices, pictures ? QStringList{} : QStringList{"nothing in it decodes"});
 }
 
+// Noise says what it says in the decoder's test; here it would only wait for
+// the notice.
 void TestHostileFeedback::playerSurvives_data()
 {
-    addRows();
+    addRows(false);
 }
 
 void TestHostileFeedback::playerSurvives()
@@ -235,8 +258,7 @@ void TestHostileFeedback::playerSurvives()
     QTest::qWait(kPlayMs);
     const QSize shown = shownSize(player);
     QVERIFY(shown.width() <= kLargest.width() && shown.height() <= kLargest.height());
-    if (!pictures)
-        QCOMPARE(log.count("no picture in the return stream"), 1);
+    QCOMPARE(log.count("no picture in the return stream"), pictures ? 0 : 1);
     QVERIFY2(heartbeat.longestStallMs() < kStallLimitMs, qPrintable(QString::number(heartbeat.longestStallMs())));
 
     player.stopPlay();
@@ -244,7 +266,8 @@ void TestHostileFeedback::playerSurvives()
     window->close();
     window.reset();
     const qint64 growth = peakResidentKb() - (peakFromHere ? before : 0);
-    qInfo("%s: resident %lld kB before, peak %lld kB (+%lld kB)", qPrintable(file), before, peakResidentKb(), growth);
+    std::fprintf(stderr, "%s: resident %lld kB before, peak %lld kB (+%lld kB)\n", qPrintable(file), before,
+                 peakResidentKb(), growth);
     if (peakFromHere)
         QVERIFY2(growth < kPeakGrowthLimitKb, qPrintable(QString::number(growth)));
 }
