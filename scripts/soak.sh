@@ -53,10 +53,12 @@ cpu_ticks() { awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$client/stat";
 # Pictures decoded from one part of the recording (packet-aligned).
 pictures_in() {
   local from=$1 to=$2 part=$work/part.ts
-  from=$((from / 188 * 188))
-  tail -c +"$((from + 1))" "$recording" | head -c "$((to - from))" >"$part"
-  ffprobe -v quiet -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$part" \
-    | head -n1 | tr -dc 0-9
+  dd if="$recording" of="$part" bs=188 skip="$((from / 188))" count="$(( (to - from) / 188 ))" status=none
+  local count
+  count=$(ffprobe -v quiet -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 \
+    "$part" || true)
+  count=${count%%[!0-9]*}
+  echo "${count:-0}"
 }
 
 declare -a rss fds threads
@@ -74,7 +76,7 @@ for minute in $(seq "$minutes"); do
   fds[minute]=$(find "/proc/$client/fd" -mindepth 1 -maxdepth 1 | wc -l)
   cpu=$(cpu_ticks); size=$(stat -c %s "$recording")
   percent=$(( (cpu - previous_cpu) * 100 / (ticks * interval) ))
-  pictures=$(pictures_in "$previous_size" "$size"); pictures=${pictures:-0}
+  pictures=$(pictures_in "$previous_size" "$size")
   decodes=yes; [ "$pictures" -ge "$expected" ] || { decodes=no; failed=1; }
   printf '%6d %10d %6d %8d %6d %10d %s\n' "$minute" "${rss[minute]}" "${fds[minute]}" "${threads[minute]}" \
     "$percent" "$pictures" "$decodes"

@@ -15,7 +15,11 @@ namespace mf {
 // delivered with the sound decoded since the previous one; sound that finds
 // no picture to go with (a stream without one, or with one that cannot be
 // decoded) is delivered alone, with a null picture. When the stream carries no
-// picture, or none could be decoded for a while, the notice tells why, once.
+// picture, none could be decoded for a while, or nothing in it decodes at
+// all, the notice tells why, once. Everything read from the stream is bounded:
+// pictures above kMaxWidth x kMaxHeight are scaled down, streams announcing
+// more than kMaxDecodedPixels are refused, and sound of any rate, channel
+// count, layout or sample format is resampled, following each change.
 class TsDecoder
 {
 public:
