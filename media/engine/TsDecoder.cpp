@@ -125,7 +125,11 @@ bool TsDecoder::openDecoder(int streamIndex)
             context->thread_type = FF_THREAD_SLICE;
         }
         context->thread_count = 0;
-        context->max_pixels = kMaxDecodedPixels;
+        context->opaque = this;
+        context->get_buffer2 = &TsDecoder::pictureBuffer;
+        // The decoder's own tables grow with the size it is told; far beyond
+        // the refused sizes it does not even set them up.
+        context->max_pixels = 4 * kMaxDecodedPixels;
     }
     const int opened = avcodec_open2(context.get(), codec, nullptr);
     if (opened < 0) {
@@ -166,8 +170,7 @@ bool TsDecoder::run(const std::atomic<bool> &stop, const Sink &sink)
         checkNothingDecoded();
     }
     if (!m_gotPicture && !stop)
-        giveNotice(soundCame() ? QStringLiteral("no picture came out") : QStringLiteral("nothing in it decodes"),
-                   soundCame());
+        giveNotice(soundCame() ? QStringLiteral("no picture came out") : nothingDecodes(), soundCame());
     return true;
 }
 
@@ -179,12 +182,10 @@ void TsDecoder::decodePacket(const AVPacket *packet, const Sink &sink)
         return;
     const int sent = avcodec_send_packet(context, packet);
     if (sent < 0) {
-        if (isVideo) {
+        if (isVideo)
             noteVideoFailure(ffmpegError(sent));
-            const AVCodecParameters *announced = m_input->streams[m_videoIndex]->codecpar;
-            if (qint64(announced->width) * announced->height > kMaxDecodedPixels)
-                refuseSize(announced->width, announced->height);
-        }
+        if (const quint64 tooLarge = m_tooLarge.load())
+            refuseSize(int(tooLarge >> 32), int(tooLarge & 0xFFFFFFFFu));
         return;
     }
     AVFramePtr frame = makeFrame();
@@ -198,6 +199,20 @@ void TsDecoder::decodePacket(const AVPacket *packet, const Sink &sink)
     }
     if (isVideo && received != AVERROR(EAGAIN) && received != AVERROR_EOF)
         noteVideoFailure(ffmpegError(received));
+    if (const quint64 tooLarge = m_tooLarge.load())
+        refuseSize(int(tooLarge >> 32), int(tooLarge & 0xFFFFFFFFu));
+}
+
+// Pictures too large to decode are refused before their buffers exist.
+int TsDecoder::pictureBuffer(AVCodecContext *context, AVFrame *frame, int flags)
+{
+    // May run on a decoder thread: the reader's thread says it.
+    auto *self = static_cast<TsDecoder *>(context->opaque);
+    if (qint64(frame->width) * frame->height > kMaxDecodedPixels) {
+        self->m_tooLarge = quint64(quint32(frame->width)) << 32 | quint32(frame->height);
+        return AVERROR(EINVAL);
+    }
+    return avcodec_default_get_buffer2(context, frame, flags);
 }
 
 bool TsDecoder::hasStream(AVMediaType type) const
@@ -243,9 +258,13 @@ void TsDecoder::checkNothingDecoded()
 {
     if (m_noticeGiven || m_gotPicture || nowMs() - m_quietSinceMs < kNoPictureMs)
         return;
-    giveNotice(m_videoFailure.isEmpty() ? QStringLiteral("nothing in it decodes")
-                                        : QStringLiteral("nothing in it decodes (%1)").arg(m_videoFailure),
-               false);
+    giveNotice(nothingDecodes(), false);
+}
+
+QString TsDecoder::nothingDecodes() const
+{
+    return m_videoFailure.isEmpty() ? QStringLiteral("nothing in it decodes")
+                                    : QStringLiteral("nothing in it decodes (%1)").arg(m_videoFailure);
 }
 
 void TsDecoder::deliverSoundAlone(const Sink &sink)

@@ -73,9 +73,11 @@ private:
     bool soundCame() const;
     void noteVideoFailure(const QString &reason);
     void checkNothingDecoded();
+    QString nothingDecodes() const;
     void giveNotice(const QString &reason, bool soundPlays);
     void refuseSize(int width, int height);
     static int readPacket(void *opaque, uint8_t *buffer, int size);
+    static int pictureBuffer(AVCodecContext *context, AVFrame *frame, int flags);
     static int interrupted(void *opaque);
 
     Source m_source;
@@ -99,6 +101,7 @@ private:
     qint64 m_soundAloneSamples = 0;  // since the last picture
     bool m_noticeGiven = false;
     bool m_sizeRefused = false;
+    std::atomic<quint64> m_tooLarge{0};  // width << 32 | height of a refused picture
     bool m_gotPicture = false;
     // Nothing decoded (neither picture nor sound) since then; steady clock, ms.
     qint64 m_quietSinceMs = 0;
