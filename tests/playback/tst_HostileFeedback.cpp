@@ -39,7 +39,7 @@ constexpr bool kSanitized = false;
 
 // Growth of the resident size while one hostile stream plays, above what the
 // process held before. The sanitizer keeps freed memory for a while.
-constexpr qint64 kPeakGrowthLimitKb = (kSanitized ? 900 : 300) * 1024;
+constexpr qint64 kPeakGrowthLimitKb = (kSanitized ? 900 : 256) * 1024;
 // Longer than any pause of a window that still answers; a frozen one misses it.
 constexpr qint64 kStallLimitMs = 2000;
 // How long each stream plays after its first picture (or message) shows.
@@ -135,7 +135,7 @@ private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
     bool makeStreams(const QMap<QString, QList<Clip>> &streams);
     bool writeFile(const QString &name, const QByteArray &bytes) const;
-    void addRows(bool withNoise);
+    void addRows(bool player);
 
     QTemporaryDir m_dir;
 };
@@ -190,24 +190,29 @@ void TestHostileFeedback::initTestCase()
     QVERIFY(writeFile("noise.ts", noise));
 }
 
-void TestHostileFeedback::addRows(bool withNoise)
+void TestHostileFeedback::addRows(bool player)
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QList<QSize>>("sizes");  // empty: any
     QTest::addColumn<bool>("pictures");
     QTest::addColumn<double>("soundSeconds");  // at least
     QTest::newRow("sound 6ch 96 kHz, then mono 8 kHz") << "sound-change.ts" << QList<QSize>{{160, 90}} << true << 2.5;
-    QTest::newRow("640x360, 3840x2160, 320x240")
-        << "sizes.ts" << QList<QSize>{{640, 360}, {3840, 2160}, {320, 240}} << true << 0.0;
-    QTest::newRow("7680x4320 scaled down") << "8k.ts" << QList<QSize>{kLargest} << true << 0.0;
+    // Large pictures through the player are about memory, which the
+    // sanitizer's own bookkeeping hides; its decoding is checked from memory.
+    if (!player || !kSanitized) {
+        QTest::newRow("640x360, 3840x2160, 320x240")
+            << "sizes.ts" << QList<QSize>{{640, 360}, {3840, 2160}, {320, 240}} << true << 0.0;
+        QTest::newRow("7680x4320 scaled down") << "8k.ts" << QList<QSize>{kLargest} << true << 0.0;
+    }
     QTest::newRow("broken packets") << "garbage.ts" << QList<QSize>{} << true << 1.0;
-    if (withNoise)
+    // Noise says what it says from memory; the player would only wait for it.
+    if (!player)
         QTest::newRow("noise") << "noise.ts" << QList<QSize>{} << false << 0.0;
 }
 
 void TestHostileFeedback::decoderFollowsTheStream_data()
 {
-    addRows(true);
+    addRows(false);
 }
 
 void TestHostileFeedback::decoderFollowsTheStream()
@@ -230,11 +235,9 @@ void TestHostileFeedback::decoderFollowsTheStream()
     QCOMPARE(decoded.notices, pictures ? QStringList{} : QStringList{"nothing in it decodes"});
 }
 
-// Noise says what it says in the decoder's test; here it would only wait for
-// the notice.
 void TestHostileFeedback::playerSurvives_data()
 {
-    addRows(false);
+    addRows(true);
 }
 
 void TestHostileFeedback::playerSurvives()
