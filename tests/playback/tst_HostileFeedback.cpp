@@ -39,7 +39,7 @@ constexpr bool kSanitized = false;
 
 // Growth of the resident size while one hostile stream plays, above what the
 // process held before. The sanitizer keeps freed memory for a while.
-constexpr qint64 kPeakGrowthLimitKb = (kSanitized ? 900 : 256) * 1024;
+constexpr qint64 kPeakGrowthLimitKb = (kSanitized ? 900 : 320) * 1024;
 // Longer than any pause of a window that still answers; a frozen one misses it.
 constexpr qint64 kStallLimitMs = 2000;
 // How long each stream plays after its first picture (or message) shows.
