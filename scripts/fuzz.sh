@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # fuzz.sh [SECONDS [TARGET...]] | fuzz.sh --build-only: builds the libFuzzer targets of the parsers
-# that read outside input (fuzz/) with clang, AddressSanitizer and
+# and the return-stream decoder that read outside input (fuzz/) with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer, and runs each for SECONDS (default 300),
 # starting from the corpus in fuzz/corpus/ with the words in fuzz/dict/.
 # New inputs go to build-fuzz/corpus/, crashing inputs to
@@ -12,7 +12,7 @@ build_only=0
 seconds=${1:-300}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(link lookup_answer manifest writer_configuration)
+[ ${#targets[@]} -gt 0 ] || targets=(link lookup_answer manifest writer_configuration return_stream)
 
 CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz -j"$(nproc)"
@@ -26,9 +26,12 @@ for target in "${targets[@]}"; do
   echo "== fuzz_$target: ${seconds} s =="
   log=build-fuzz/fuzz_$target.log
   rc=0
+  max_len=8192
+  # Transport streams: a few pictures and some sound.
+  [ "$target" = return_stream ] && max_len=16384
   # One worker: the machine is shared with the other test steps.
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    "build-fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
+    "build-fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="$max_len" \
       -print_final_stats=1 -artifact_prefix="build-fuzz/artifacts/$target-" -dict="fuzz/dict/$target.dict" \
       "$work" "fuzz/corpus/$target" >"$log" 2>&1 || rc=$?
   grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true

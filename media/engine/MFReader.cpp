@@ -65,7 +65,9 @@ bool MFReader::open(const QString &url, const QString &options)
     m_stop = false;
     m_gotPicture = false;
     m_dropped = 0;
+    m_noPictureSaid = false;
     m_queue.clear();
+    m_queuedBytes = 0;
 
     std::unique_ptr<SrtInput> firstConnection;
     if (!m_openAsync) {
@@ -77,13 +79,22 @@ bool MFReader::open(const QString &url, const QString &options)
     m_thread = std::thread([this, connection = std::shared_ptr<SrtInput>(std::move(firstConnection))] {
         if (connection) {
             TsDecoder decoder([c = connection.get()](uint8_t *b, int n) { return c->read(b, n); }, m_lowDelay);
-            decoder.setNotice([this](const QString &reason) { showNoPicture(reason); });
-            decoder.run(m_stop, [this](QImage p, std::vector<int16_t> s) { deliver({std::move(p), std::move(s)}); });
+            decode(decoder);
             connection->close();
         }
         run();
     });
     return true;
+}
+
+void MFReader::decode(TsDecoder &decoder)
+{
+    decoder.setNotice([this](const QString &reason, bool soundPlays) { showNoPicture(reason, soundPlays); });
+    decoder.run(m_stop, [this](QImage picture, std::vector<int16_t> sound) {
+        if (!picture.isNull())
+            m_noPictureSaid = false;
+        deliver({std::move(picture), std::move(sound)});
+    });
 }
 
 bool MFReader::waitStopFor(int ms)
@@ -104,10 +115,7 @@ void MFReader::run()
             continue;
         }
         TsDecoder decoder([&input](uint8_t *buffer, int size) { return input.read(buffer, size); }, m_lowDelay);
-        decoder.setNotice([this](const QString &reason) { showNoPicture(reason); });
-        decoder.run(m_stop, [this](QImage picture, std::vector<int16_t> sound) {
-            deliver({std::move(picture), std::move(sound)});
-        });
+        decode(decoder);
         input.close();
         if (!m_stop)
             waitStopFor(kRetryPauseMs);
@@ -115,10 +123,16 @@ void MFReader::run()
 }
 
 // The picture area tells the user in a few words; the log tells why.
-void MFReader::showNoPicture(const QString &reason)
+// Said once until a picture comes, however often the server reconnects.
+void MFReader::showNoPicture(const QString &reason, bool soundPlays)
 {
-    qWarning().noquote() << "MFReader: playing the sound only:" << reason;
-    const bool noPictureStream = reason.contains(QLatin1String("no picture"));
+    if (m_noPictureSaid.exchange(true))
+        return;
+    if (soundPlays)
+        qWarning().noquote() << "MFReader: no picture in the return stream; playing the sound only:" << reason;
+    else
+        qWarning().noquote() << "MFReader: no picture in the return stream:" << reason;
+    const bool noPictureStream = reason.contains(QLatin1String("carries no picture"));
     deliver({noPictureMessage(noPictureStream ? kSoundOnlyText : kNoPictureText), {}});
 }
 
@@ -137,22 +151,41 @@ QImage MFReader::noPictureMessage(const QString &text)
     return picture;
 }
 
+qint64 MFReader::bytesOf(const Decoded &decoded)
+{
+    return qint64(decoded.picture.sizeInBytes()) + qint64(decoded.sound.size() * sizeof(int16_t));
+}
+
+void MFReader::dropOldest(Decoded &incoming)
+{
+    // Low delay: the oldest picture goes, its sound stays; a picture
+    // followed by sound alone is not lost but moves on with that sound.
+    Decoded oldest = std::move(m_queue.front());
+    m_queue.pop_front();
+    m_queuedBytes -= bytesOf(oldest);
+    Decoded &next = m_queue.empty() ? incoming : m_queue.front();
+    if (&next != &incoming)
+        m_queuedBytes -= bytesOf(next);
+    oldest.sound.insert(oldest.sound.end(), next.sound.begin(), next.sound.end());
+    next.sound = std::move(oldest.sound);
+    // Sound merged over and over while nobody reads keeps its newest part.
+    if (next.sound.size() > kMaxSoundPerFrame)
+        next.sound.erase(next.sound.begin(), next.sound.end() - kMaxSoundPerFrame);
+    if (next.picture.isNull())
+        next.picture = std::move(oldest.picture);
+    if (&next != &incoming)
+        m_queuedBytes += bytesOf(next);
+    ++m_dropped;
+}
+
 void MFReader::deliver(Decoded decoded)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (int(m_queue.size()) >= m_bufferMax) {
-        // Low delay: the oldest picture goes, its sound stays; a picture
-        // followed by sound alone is not lost but moves on with that sound.
-        Decoded oldest = std::move(m_queue.front());
-        m_queue.pop_front();
-        Decoded &next = m_queue.empty() ? decoded : m_queue.front();
-        oldest.sound.insert(oldest.sound.end(), next.sound.begin(), next.sound.end());
-        next.sound = std::move(oldest.sound);
-        if (next.picture.isNull())
-            next.picture = std::move(oldest.picture);
-        ++m_dropped;
-    }
+    while (!m_queue.empty()
+           && (int(m_queue.size()) >= m_bufferMax || m_queuedBytes + bytesOf(decoded) > kMaxQueuedBytes))
+        dropOldest(decoded);
     const bool picture = !decoded.picture.isNull();
+    m_queuedBytes += bytesOf(decoded);
     m_queue.push_back(std::move(decoded));
     if (picture)
         m_gotPicture = true;
@@ -175,6 +208,7 @@ MFFramePtr MFReader::read(int timeoutMs)
     }
     Decoded decoded = std::move(m_queue.front());
     m_queue.pop_front();
+    m_queuedBytes -= bytesOf(decoded);
     lock.unlock();
     return makeFrame(decoded.picture, decoded.sound);
 }
@@ -191,6 +225,7 @@ void MFReader::close()
         m_thread.join();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_queue.clear();
+    m_queuedBytes = 0;
 }
 
 } // namespace mf

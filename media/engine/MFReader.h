@@ -15,6 +15,7 @@
 namespace mf {
 
 class SrtInput;
+class TsDecoder;
 
 // Plays an MPEG transport stream from an SRT server: pictures come out as
 // RGB32 frames carrying the sound decoded with them (16-bit stereo 44100 Hz).
@@ -29,7 +30,10 @@ class SrtInput;
 //                        otherwise it fails when the first connect fails
 // A stream without a picture, or whose picture cannot be decoded, plays its
 // sound in frames without a picture; one frame with a short message in
-// place of the picture tells the user, and one log line says why.
+// place of the picture tells the user, and one log line says why. The same
+// goes for a stream in which nothing decodes. Pictures larger than the
+// decoder's limit come out scaled down to fit it; the sound follows any change
+// of its format.
 class MFReader
 {
 public:
@@ -40,6 +44,11 @@ public:
     // Shown in place of the picture while the sound plays alone.
     static constexpr const char *kSoundOnlyText = "Sound only: this stream carries no picture";
     static constexpr const char *kNoPictureText = "The picture of this stream cannot be shown";
+    // What the frames waiting for read() hold at most, pictures and sound
+    // together (besides network.buffer_max); older frames go first.
+    static constexpr qint64 kMaxQueuedBytes = 64 * 1024 * 1024;
+    // Sound one waiting frame keeps at most (samples, both channels).
+    static constexpr size_t kMaxSoundPerFrame = size_t(kSampleRate) * kChannels;
 
     MFReader();
     ~MFReader();
@@ -65,8 +74,11 @@ private:
     };
 
     void run();
+    void decode(TsDecoder &decoder);
     void deliver(Decoded decoded);
-    void showNoPicture(const QString &reason);
+    void dropOldest(Decoded &incoming);
+    static qint64 bytesOf(const Decoded &decoded);
+    void showNoPicture(const QString &reason, bool soundPlays);
     static QImage noPictureMessage(const QString &text);
     bool waitStopFor(int ms);
 
@@ -84,6 +96,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Decoded> m_queue;
+    qint64 m_queuedBytes = 0;
+    std::atomic<bool> m_noPictureSaid{false};
     bool m_open = false;
 };
 

@@ -6,6 +6,9 @@
 #include <QProcess>
 #include <QtDebug>
 
+#include <memory>
+#include <vector>
+
 namespace {
 constexpr int kRunMs = 120000;
 }
@@ -20,6 +23,25 @@ QByteArray makeClip(const QString &path, const QStringList &arguments)
     }
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool makeClips(const QList<QPair<QString, QStringList>> &clips)
+{
+    std::vector<std::unique_ptr<QProcess>> running;
+    for (const auto &clip : clips) {
+        running.push_back(std::make_unique<QProcess>());
+        running.back()->start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + clip.second + QStringList{clip.first});
+    }
+    bool made = true;
+    for (const auto &ffmpeg : running) {
+        if (!ffmpeg->waitForFinished(kRunMs) || ffmpeg->exitStatus() != QProcess::NormalExit || ffmpeg->exitCode() != 0) {
+            qWarning() << "ffmpeg failed:" << ffmpeg->readAllStandardError();
+            ffmpeg->kill();
+            ffmpeg->waitForFinished(5000);
+            made = false;
+        }
+    }
+    return made;
 }
 
 QJsonObject probe(const QString &file, bool countFrames)

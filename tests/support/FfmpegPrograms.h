@@ -1,6 +1,8 @@
 #pragma once
 #include <QByteArray>
 #include <QJsonObject>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -11,6 +13,8 @@
 // source, codec and muxer options) and returns the file's bytes; empty when
 // ffmpeg failed.
 QByteArray makeClip(const QString &path, const QStringList &arguments);
+// Several clips at once (path, arguments as for makeClip); false when one failed.
+bool makeClips(const QList<QPair<QString, QStringList>> &clips);
 // ffprobe -show_streams -show_format (and -count_frames) as JSON.
 QJsonObject probe(const QString &file, bool countFrames = false);
 QJsonObject streamOfType(const QJsonObject &probed, const QString &type);

@@ -1,5 +1,7 @@
 #include "TsEdits.h"
 
+#include <QRandomGenerator>
+
 namespace {
 constexpr int kPacketSize = 188;
 
@@ -34,6 +36,31 @@ QByteArray keepFirstPcrs(QByteArray stream, int keep)
         stream[offset + 5] = char(uchar(stream[offset + 5]) & ~0x10);
         for (int i = 6; i < 12; ++i)
             stream[offset + i] = char(0xFF);
+    }
+    return stream;
+}
+
+QByteArray garbled(QByteArray stream, quint32 seed, int every)
+{
+    QRandomGenerator random(seed);
+    int broken = 0;
+    for (int offset = 0; offset + kPacketSize <= stream.size(); offset += kPacketSize) {
+        if (random.bounded(every) != 0)
+            continue;
+        auto *p = reinterpret_cast<uchar *>(stream.data()) + offset;
+        switch (broken++ % 3) {
+        case 0:
+            for (int i = 4; i < kPacketSize; ++i)
+                p[i] = uchar(random.bounded(256));
+            break;
+        case 1:
+            p[1] = uchar((p[1] & 0xE0) | random.bounded(0x20));
+            p[2] = uchar(random.bounded(256));
+            break;
+        default:
+            p[3] = uchar((p[3] & 0xF0) | ((p[3] + 1 + random.bounded(14)) & 0x0F));
+            break;
+        }
     }
     return stream;
 }
