@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,6 +62,20 @@ int renameNoReplace(const QByteArray &from, const QByteArray &to)
     }
     return 0;
 }
+
+// Closes its descriptor when it goes out of scope.
+struct FileDescriptor {
+    explicit FileDescriptor(int fd) : fd(fd) {}
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    ~FileDescriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int release() { return std::exchange(fd, -1); }
+    int fd;
+};
 
 void applyUmask(const QString &folder)
 {
@@ -131,7 +146,7 @@ DistributiveExporter::Result DistributiveExporter::exportTo(const QString &chose
 
 bool DistributiveExporter::fillStaging(const QString &staging, const QString &link, QString *error)
 {
-    const QString plugins = pluginFolder();
+    const QString plugins = pluginDir.isEmpty() ? pluginFolder() : pluginDir;
     if (plugins.isEmpty()) {
         *error = "Qt's X11 platform plugin (" + kX11Plugin + ") was not found.";
         return false;
@@ -187,34 +202,42 @@ bool DistributiveExporter::copyAll(const QMap<QString, QString> &copies, QString
 
 bool DistributiveExporter::copyFile(const QString &source, const QString &target, QString *error)
 {
-    QFile in(source);
-    QFile out(target);
-    const auto fail = [&](const QFile &file) {
-        *error = "Cannot copy " + QDir::toNativeSeparators(source) + " into the export: " + file.errorString() + ".";
-        qDebug() << "fail" << source << target << file.errorString();
+    const auto fail = [&](int code) {
+        *error = "Cannot copy " + QDir::toNativeSeparators(source) + " into the export: " + systemError(code) + ".";
+        qDebug() << "fail" << source << target << systemError(code);
         return false;
     };
-    if (!QDir().mkpath(QFileInfo(target).path())) {
-        *error = "Cannot create " + QDir::toNativeSeparators(QFileInfo(target).path()) + ".";
-        return false;
+    if (!QDir().mkpath(QFileInfo(target).path()))
+        return fail(errno);
+    const FileDescriptor in(::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
+    struct stat status {};
+    if (in.fd < 0 || ::fstat(in.fd, &status) != 0)
+        return fail(errno);
+    FileDescriptor out(::open(QFile::encodeName(target).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                              status.st_mode & 0777));
+    if (out.fd < 0)
+        return fail(errno);
+    QByteArray buffer(kCopyChunk, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t got = ::read(in.fd, buffer.data(), size_t(buffer.size()));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return fail(errno);
+        if (got == 0)
+            break;
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(out.fd, buffer.constData() + done, size_t(got - done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put < 0)
+                return fail(errno);
+            done += put;
+        }
     }
-    if (!in.open(QIODevice::ReadOnly))
-        return fail(in);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return fail(out);
-    while (!in.atEnd()) {
-        const QByteArray chunk = in.read(kCopyChunk);
-        if (chunk.isEmpty() && in.error() != QFileDevice::NoError)
-            return fail(in);
-        if (out.write(chunk) != chunk.size())
-            return fail(out);
-    }
-    if (!out.flush())
-        return fail(out);
-    out.close();
-    if (out.error() != QFileDevice::NoError)
-        return fail(out);
-    out.setPermissions(in.permissions());
+    // Write errors of some file systems show only when the file is closed.
+    if (::close(out.release()) != 0)
+        return fail(errno);
     return true;
 }
 

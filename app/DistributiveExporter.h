@@ -5,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-class QProgressDialog;
 class QWidget;
 
 // Exports a portable copy of the program next to START.sh, which starts the
@@ -50,6 +49,8 @@ public:
     static QStringList pluginFiles(const QString &pluginDir);
     // The first of Qt's plugin folders that holds the X11 platform plugin.
     static QString pluginFolder();
+    // Takes the plugins from this folder instead.
+    void setPluginFolder(const QString &folder) { pluginDir = folder; }
 
     static bool isSameOrInside(const QString &path, const QString &folder);
     static QString shellQuote(const QString &argument);
@@ -66,5 +67,5 @@ private:
 
     QPointer<QWidget> boxParent;
     QString programFile;
-    QProgressDialog *progress = nullptr;
+    QString pluginDir;
 };
