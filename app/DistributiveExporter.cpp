@@ -163,8 +163,9 @@ bool DistributiveExporter::fillStaging(const QString &staging, const QString &li
         return false;
     }
     const QMap<QString, QString> bundled = libraries.toBundle();
+    // The loader looks a library up by the name the files ask for.
     for (auto it = bundled.cbegin(); it != bundled.cend(); ++it)
-        copies.insert(staging + "/App/lib/" + it.key(), it.value());
+        copies.insert(staging + "/App/lib/" + QFileInfo(it.key()).fileName(), it.value());
 
     if (!copyAll(copies, error))
         return false;
