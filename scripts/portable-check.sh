@@ -39,6 +39,7 @@ cleanup() {
 }
 trap cleanup EXIT
 say() { echo "portable-check: $*"; }
+started=$SECONDS
 
 # The studio on loopback ports of the system's choosing; the copy runs in the
 # same network namespace.
@@ -52,9 +53,22 @@ for _ in $(seq 100); do line=$(grep -m1 '^orvanta-studio: SRT ' "$work/studio.lo
 srt=${BASH_REMATCH[1]} http=${BASH_REMATCH[2]}
 say "studio server: SRT $srt, HTTP $http"
 
-mkdir -p "$work/export"
-mapfile -t exported < <("$exporter" "$program" "$work/export" "srt://$srt/portable/1024/64/SD")
+if [ -x "$root/bin/sh" ]; then
+  say "reusing the system in $root"
+else
+  say "making a minimal Debian 12 system in $root (debootstrap, downloads from $mirror)"
+  mkdir -p "$root"
+  debootstrap --variant=minbase bookworm "$root" "$mirror" >"$work/debootstrap.log" 2>&1 ||
+    { tail -n 20 "$work/debootstrap.log"; exit 1; }
+fi
+for m in proc dev; do mount --bind "/$m" "$root/$m"; mounts+=("$root/$m"); done
+# Exported straight into the system, where it runs.
+inside=/opt/$(basename "$work")  # removed again by cleanup
+mkdir -p "$root$inside"
+mapfile -t exported < <("$exporter" "$program" "$root$inside" "srt://$srt/portable/1024/64/SD")
+[ -n "${exported[0]:-}" ] || exit 1
 folder=${exported[0]}
+copy=$inside/$(basename "$folder")
 say "exported $(awk "BEGIN{printf \"%.1f\", ${exported[1]}/1e6}") MB to $folder"
 
 # The packages of the libraries the copy takes from the system.
@@ -73,21 +87,12 @@ mapfile -t packages < <(base_packages)
 packages+=(fonts-dejavu-core)
 say "base set: ${packages[*]}"
 
-if [ -x "$root/bin/sh" ]; then
-  say "reusing the system in $root"
-else
-  say "making a minimal Debian 12 system in $root (debootstrap, downloads from $mirror)"
-  mkdir -p "$root"
-  debootstrap --variant=minbase bookworm "$root" "$mirror" >"$work/debootstrap.log" 2>&1 ||
-    { tail -n 20 "$work/debootstrap.log"; exit 1; }
-fi
-for m in proc dev; do mount --bind "/$m" "$root/$m"; mounts+=("$root/$m"); done
 say "installing the base set into it"
 chroot "$root" apt-get update -qq >"$work/apt.log" 2>&1
 DEBIAN_FRONTEND=noninteractive chroot "$root" apt-get install -y -qq --no-install-recommends "${packages[@]}" \
   >>"$work/apt.log" 2>&1 || { tail -n 20 "$work/apt.log"; exit 1; }
 chroot "$root" apt-get clean
-say "the system holds $(du -sm --exclude=proc --exclude=dev "$root" | cut -f1) MB"
+say "the system holds $(du -sm --exclude=proc --exclude=dev --exclude=opt "$root" | cut -f1) MB besides the copy"
 
 for lib in libQt5Core.so.5 libavcodec.so.59 libsrt-gnutls.so.1.5 libopenh264.so.7 libx264.so.164; do
   if chroot "$root" sh -c "ldconfig -p | grep -q ' $lib '"; then
@@ -96,10 +101,6 @@ for lib in libQt5Core.so.5 libavcodec.so.59 libsrt-gnutls.so.1.5 libopenh264.so.
 done
 say "the system has none of Qt, FFmpeg, libsrt, openh264 or x264"
 
-inside=/opt/$(basename "$work")  # removed again by cleanup
-mkdir -p "$root$inside"
-cp -a "$folder" "$root$inside/"
-copy=$inside/$(basename "$folder")
 missing=$(chroot "$root" env LD_LIBRARY_PATH="$copy/App/lib" ldd "$copy/App/orvanta" "$copy/App/plugins/platforms/libqxcb.so" |
   grep 'not found' || true)
 [ -z "$missing" ] && say "every library resolves inside the system" || say "missing there: $missing"
@@ -142,9 +143,9 @@ if [ "$bytes" -ge 500000 ]; then
   sleep 1
   recording=$(ls "$work"/recordings/portable*.ts 2>/dev/null | head -n1)
   video=$(ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,width,height -of csv=p=0 "$recording" 2>/dev/null | head -n1 || true)
-  say "streamed: yes ($bytes bytes arrived at the studio; recording: ${video:-not probed})"
+  say "streamed: yes ($bytes bytes arrived at the studio; recording: ${video:-not probed}); took $((SECONDS - started)) s"
   exit 0
 fi
-say "streamed: no ($bytes bytes arrived); the program said:"
+say "streamed: no ($bytes bytes arrived; took $((SECONDS - started)) s); the program said:"
 tail -n 30 "$work/program.log"
 exit 1
