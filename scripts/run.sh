@@ -32,7 +32,7 @@ if [ -x "$dir/app/orvanta" ]; then
   echo "run.sh: bringing $dir/ up to date (the program and the studio server)"
 else
   echo "run.sh: building the program and the studio server in $dir/ (no tests or benchmarks);"
-  echo "        the first build takes about 6 minutes on 2 cores, later ones a few seconds"
+  echo "        the first build takes about 3 minutes on 2 free cores (longer on a busy machine), later ones seconds"
 fi
 start=$SECONDS
 configure "$dir"
