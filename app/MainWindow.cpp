@@ -850,7 +850,7 @@ void MainWindow::on_actionLogs_triggered()
 void MainWindow::on_actionDistr_triggered()
 {
     // The exported start script must carry a link the program accepts as one.
-    DistributiveExporter(this, QCoreApplication::applicationDirPath())
+    DistributiveExporter(this, QCoreApplication::applicationFilePath())
         .run(LinkSharing::shareableLink(buildLink()), !ui->txtPassphrase->text().isEmpty());
 }
 

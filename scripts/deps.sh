@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages needed to build, run and test Orvanta.
+# Installs the Debian 12 packages needed to build, run and test Orvanta;
+# with --run only those that building and running the program need.
 set -euo pipefail
 PKGS=(
   build-essential cmake pkg-config ninja-build mold
   qtbase5-dev qtmultimedia5-dev libqt5svg5-dev libqt5multimedia5-plugins qtbase5-dev-tools
   libavformat-dev libavcodec-dev libavdevice-dev libavfilter-dev libavutil-dev
   libswscale-dev libswresample-dev libopenh264-dev
-  libsrt-gnutls-dev srt-tools
-  libpulse-dev pulseaudio pulseaudio-utils
+  libsrt-gnutls-dev
+  libpulse-dev
   libx11-dev libxext-dev libxfixes-dev
+)
+[ "${1:-}" = --run ] || PKGS+=(
+  srt-tools pulseaudio pulseaudio-utils
   ffmpeg xvfb xauth x11-utils xdotool openbox xcompmgr
   clang libclang-rt-dev
   desktop-file-utils xdg-utils dpkg-dev file
