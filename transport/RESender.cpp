@@ -290,6 +290,7 @@ bool RESender::sendMessage(const char *data, int size)
 {
     if (srt_send(m_srtSocket, data, size) == SRT_ERROR)
         return false;
+    m_bytesHanded += size;
     m_lastSend.start();
     return true;
 }
