@@ -138,7 +138,7 @@ void BroadcastWorker::adapt(const CBytePerfMon &stats, LinkHealth *health)
     sample.packetsDropped = stats.pktSndDrop;
     sample.bytesDropped = qint64(stats.byteSndDrop);
     sample.sendBufferMs = stats.msSndBuf;
-    sample.sendBufferBytes = stats.byteSndBuf;
+    sample.sendBufferBytes = qMax<qint64>(m_relay->sendBufferBytes(), 0);
     sample.bandwidthKbps = stats.mbpsBandwidth * 1000.0;
     const qint64 handed = m_relay->bytesHanded();
     sample.bytesHanded = handed - m_bytesHandedBefore;

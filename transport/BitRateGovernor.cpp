@@ -21,6 +21,9 @@ constexpr double kRetransmitFactor = 2.0;
 constexpr qint64 kRetransmitMargin = 10;
 constexpr double kRetransmitShare = 0.02;
 // libsrt's path estimate under the send rate supports the other signs.
+// Payload in a message on the wire (1316 bytes in 1360 with the IPv4, UDP and
+// SRT headers), as libsrt's rates count them.
+constexpr double kPayloadShare = 1316.0 / 1360.0;
 constexpr double kBandwidthShare = 0.9;
 // The quiet round trip is the least of this many samples without congestion.
 constexpr size_t kQuietRttSamples = 30;
@@ -30,6 +33,8 @@ constexpr int kHoldSamples = 2;
 constexpr double kLeastCut = 0.95;
 // Without an acknowledged rate to go by, a cut to this share.
 constexpr double kBlindCut = 0.7;
+// The send buffer shrinking to this share within one sample is draining.
+constexpr double kDrainShare = 0.75;
 constexpr int kLowestFloorKbps = 128;
 constexpr int kFloorDivisor = 8;
 
@@ -60,10 +65,22 @@ BitRateGovernor::Judged BitRateGovernor::judge(const Sample &sample)
     judged.sample = sample;
     const qint64 bufferGrowth =
         m_previousBufferBytes >= 0 ? sample.sendBufferBytes - m_previousBufferBytes : sample.sendBufferBytes;
+    judged.draining = m_previousBufferBytes > 0 && double(sample.sendBufferBytes) < kDrainShare * m_previousBufferBytes
+                      && (m_history.empty() || sample.rttMs <= m_history.back().sample.rttMs);
     m_previousBufferBytes = sample.sendBufferBytes;
     // What left the send buffer and was not dropped, the receiver acknowledged.
     const qint64 acknowledged = qMax<qint64>(sample.bytesHanded - bufferGrowth - sample.bytesDropped, 0);
     judged.acknowledgedKbps = kbps(acknowledged, sample.intervalMs);
+    // A live receiver also acknowledges what it gave up on, so what got
+    // through is bounded by the packets sent less those reported lost, and
+    // by libsrt's estimate of the path (packet pairs, which a full queue
+    // spaces at the path's rate); payload only.
+    if (sample.packetsSent > 0 && sample.sendKbps > 0) {
+        const double through = 1.0 - qBound(0.0, double(sample.packetsLost) / double(sample.packetsSent), 1.0);
+        judged.acknowledgedKbps = qMin(judged.acknowledgedKbps, sample.sendKbps * through * kPayloadShare);
+    }
+    if (sample.bandwidthKbps > 0)
+        judged.acknowledgedKbps = qMin(judged.acknowledgedKbps, sample.bandwidthKbps * kPayloadShare);
     judged.handedKbps = kbps(sample.bytesHanded, sample.intervalMs);
 
     QStringList signs;
@@ -102,6 +119,8 @@ bool BitRateGovernor::addSample(const Sample &sample)
 
     if (!m_congested) {
         m_quietSamples = m_history.back().congested ? 0 : m_quietSamples + 1;
+        if (m_quietSamples >= kGoodSamples)
+            noteGoodRate();
         if (m_videoKbps < m_ceilingKbps && m_quietSamples >= m_upWaitSeconds
             && m_samplesSinceChange >= m_upWaitSeconds)
             return raise();
@@ -113,13 +132,16 @@ bool BitRateGovernor::addSample(const Sample &sample)
         if (judged.congested)
             acknowledged += judged.acknowledgedKbps / congestedSamples;
     }
-    m_carriedKbps = m_carriedKbps > 0 ? 0.5 * (m_carriedKbps + acknowledged) : acknowledged;
-    // A step up that ran into congestion: wait longer before the next one.
+    m_throughKbps = acknowledged;
+    // A step up that ran into congestion: back to the rate before it, and a
+    // longer wait before the next step.
     if (m_lastChangeWasUp) {
         m_lastChangeWasUp = false;
+        m_probeFailed = true;
         m_upWaitSeconds = qMin(2 * m_upWaitSeconds, kLongestUpWaitSeconds);
     }
-    if (m_samplesSinceChange < kHoldSamples)
+    // A cut needs the last sample congested and the buffer not draining yet.
+    if (m_samplesSinceChange < kHoldSamples || !m_history.back().congested || m_history.back().draining)
         return false;
     return lower();
 }
@@ -130,14 +152,36 @@ bool BitRateGovernor::lower()
     double handed = 0;
     for (size_t i = m_history.size() - recent; i < m_history.size(); ++i)
         handed += m_history[i].handedKbps / double(recent);
-    // The video's share of what the relay handed on shrinks in proportion.
-    const double proposed = handed > 0 && m_carriedKbps > 0 ? m_videoKbps * kTargetShare * m_carriedKbps / handed
-                                                             : m_videoKbps * kBlindCut;
-    const int target = qBound(m_floorKbps, int(std::lround(proposed)), m_ceilingKbps);
+    const bool probeFailed = m_probeFailed;
+    m_probeFailed = false;
+    const QString signs = m_history.back().signs;
+    if (probeFailed && m_goodKbps >= m_floorKbps && m_goodKbps < m_videoKbps) {
+        m_carriedKbps = m_goodHandedKbps;
+        setRate(m_goodKbps, QStringLiteral("%1 kbit/s did not fit: %2").arg(m_videoKbps).arg(signs));
+        return true;
+    }
+    // The video's share of what the relay handed on shrinks with what got
+    // through, by a good cut at least: a live receiver's figures flatter
+    // what reached it (it stops reporting what it has given up on).
+    double cut = kBlindCut;
+    if (handed > 0 && m_throughKbps > 0)
+        cut = qMin(cut, kTargetShare * m_throughKbps / handed);
+    const int target = qBound(m_floorKbps, int(std::lround(m_videoKbps * cut)), m_ceilingKbps);
     if (target >= kLeastCut * m_videoKbps)
         return false;
-    setRate(target, m_history.back().signs);
+    m_carriedKbps = handed > 0 ? qMin(m_throughKbps, handed) : m_throughKbps;
+    if (m_goodKbps >= target)
+        m_goodKbps = 0;  // the path has narrowed since
+    setRate(target, signs);
     return true;
+}
+
+// The rate has run for some seconds without congestion.
+void BitRateGovernor::noteGoodRate()
+{
+    const double handed = m_history.back().handedKbps;
+    m_goodHandedKbps = m_goodKbps == m_videoKbps ? 0.5 * (m_goodHandedKbps + handed) : handed;
+    m_goodKbps = m_videoKbps;
 }
 
 bool BitRateGovernor::raise()

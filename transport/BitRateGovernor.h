@@ -32,7 +32,7 @@ public:
         qint64 packetsRetransmitted = 0;
         qint64 packetsDropped = 0;    // given up as too late
         qint64 bytesDropped = 0;
-        double sendBufferMs = 0;      // unacknowledged span in the send buffer, now
+        double sendBufferMs = 0;      // unacknowledged span in the send buffer (libsrt's average)
         qint64 sendBufferBytes = 0;   // unacknowledged payload in the send buffer, now
         double bandwidthKbps = 0;     // libsrt's estimate of the path; 0 when unknown
         qint64 bytesHanded = 0;       // payload the relay gave libsrt in the interval
@@ -67,12 +67,15 @@ public:
     static constexpr int kUpWaitSeconds = 4;
     static constexpr int kLongestUpWaitSeconds = 8;
     static constexpr double kUpStep = 0.15;
+    // A rate is known to fit after this many samples without congestion.
+    static constexpr int kGoodSamples = 3;
 
 private:
     struct Judged
     {
         Sample sample;
         bool congested = false;
+        bool draining = false;  // the send buffer empties: the last cut works
         QString signs;
         double acknowledgedKbps = 0;
         double handedKbps = 0;
@@ -81,6 +84,7 @@ private:
     double quietRtt() const;
     bool lower();
     bool raise();
+    void noteGoodRate();
     void setRate(int kbps, const QString &reason);
 
     int m_ceilingKbps = 0;
@@ -92,6 +96,10 @@ private:
     qint64 m_previousBufferBytes = -1;
     bool m_congested = false;
     double m_carriedKbps = 0;
+    double m_throughKbps = 0;
+    int m_goodKbps = 0;             // the last rate that ran without congestion
+    double m_goodHandedKbps = 0;    // what the relay handed on at it
+    bool m_probeFailed = false;
     int m_samplesSinceChange = 0;
     int m_quietSamples = 0;
     int m_upWaitSeconds = kUpWaitSeconds;

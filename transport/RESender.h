@@ -55,6 +55,9 @@ public:
     // Payload handed to libsrt so far (stuffing included): with the send
     // buffer's fill it tells what the receiver acknowledged.
     qint64 bytesHanded() const { return m_bytesHanded; }
+    // Payload in libsrt's send buffer now, not yet acknowledged (srt_bstats
+    // gives only a moving average of it); -1 without a connection.
+    qint64 sendBufferBytes() const;
 
     static constexpr int kMessageSize = 1316;
     static constexpr int kMaxSendErrors = 5;

@@ -45,12 +45,14 @@ bool parseLoopback(const std::string &text, sockaddr_in *address, bool anyPort =
 void usage()
 {
     std::puts("usage: orvanta-udp-impair --listen 127.0.0.1:PORT --server 127.0.0.1:PORT\n"
-              "         [--loss RATIO] [--delay MS] [--rate KBIT/S] [--buffer MS] [--rate-after S:KBIT/S]\n"
+              "         [--loss RATIO] [--delay MS] [--rate KBIT/S] [--down-rate KBIT/S] [--buffer MS]\n"
+              "         [--rate-after S:KBIT/S]\n"
               "         [--queue DATAGRAMS] [--seed N] [--lifetime S]\n"
               "Forwards UDP datagrams between the first client that sends to --listen and --server, both ways,\n"
               "losing RATIO (0..1) of them at random, delaying each by MS milliseconds and limiting each\n"
               "direction to KBIT/S (0 = unlimited), with a router buffer of MS milliseconds at that rate\n"
-              "(default: no bound); --rate-after changes the limit S seconds after the start. At most\n"
+              "(default: no bound); --down-rate sets another limit towards the client; --rate-after\n"
+              "changes the limit towards the server S seconds after the start. At most\n"
               "DATAGRAMS (default 10000) wait per direction; more are dropped. Loopback addresses only. --listen with port 0 takes a free port; the\n"
               "line \"orvanta-udp-impair: ready on HOST:PORT\" tells which. Ends on SIGINT/SIGTERM or\n"
               "after --lifetime seconds (default 3600) and prints its counters.");
@@ -61,6 +63,7 @@ struct Options {
     sockaddr_in server{};
     ImpairedLink::Settings link;
     int lifetimeSeconds = 3600;
+    int64_t downRateBytesPerSecond = -1;  // -1: as towards the server
     int rateChangeSeconds = -1;
     int64_t changedRateBytesPerSecond = 0;
 };
@@ -91,6 +94,8 @@ bool parseOptions(int argc, char **argv, Options *options)
             options->link.delayNs = int64_t(std::atof(value.c_str()) * 1e6);
         else if (name == "--rate")
             options->link.rateBytesPerSecond = bytesPerSecond(value);
+        else if (name == "--down-rate")
+            options->downRateBytesPerSecond = bytesPerSecond(value);
         else if (name == "--buffer")
             options->link.bufferNs = int64_t(std::atof(value.c_str()) * 1e6);
         else if (name == "--rate-after") {
@@ -170,6 +175,8 @@ int main(int argc, char **argv)
     ImpairedLink::Settings upSettings = options.link;
     ImpairedLink::Settings downSettings = options.link;
     downSettings.seed = options.link.seed * 2654435761u + 1;
+    if (options.downRateBytesPerSecond >= 0)
+        downSettings.rateBytesPerSecond = options.downRateBytesPerSecond;
     ImpairedLink up(upSettings);
     ImpairedLink down(downSettings);
     sockaddr_in client{};
@@ -185,7 +192,6 @@ int main(int argc, char **argv)
         const int64_t now = nowNs();
         if (rateChangeNs >= 0 && now >= rateChangeNs) {
             up.setRate(options.changedRateBytesPerSecond, now);
-            down.setRate(options.changedRateBytesPerSecond, now);
             rateChangeNs = -1;
             std::printf("orvanta-udp-impair: rate now %lld kbit/s\n", (long long)(options.changedRateBytesPerSecond * 8 / 1000));
             std::fflush(stdout);
