@@ -12,7 +12,8 @@ constexpr double kBufferShareOfLatency = 0.5;
 // Too-late drops beyond stray ones: more than this share of the packets sent.
 constexpr double kDropShare = 0.01;
 constexpr qint64 kStrayDrops = 2;
-// A round trip this much above its quiet value is a queue filling up.
+// A round trip this much above its quiet value, and by half the latency, is a
+// queue filling up (a key frame alone queues for a moment).
 constexpr double kRttFactor = 2.0;
 constexpr double kRttMarginMs = 20.0;
 // Retransmissions this far above the losses are retransmissions lost again
@@ -89,7 +90,7 @@ BitRateGovernor::Judged BitRateGovernor::judge(const Sample &sample)
     if (sample.packetsDropped > qMax<qint64>(kStrayDrops, qint64(kDropShare * double(sample.packetsSent))))
         signs << QStringLiteral("%1 packets dropped").arg(sample.packetsDropped);
     const double quiet = quietRtt();
-    if (quiet > 0 && sample.rttMs > qMax(kRttFactor * quiet + kRttMarginMs, quiet + m_latencyMs / 4.0))
+    if (quiet > 0 && sample.rttMs > qMax(kRttFactor * quiet + kRttMarginMs, quiet + m_latencyMs / 2.0))
         signs << QStringLiteral("RTT %1 ms, quiet %2 ms").arg(qRound(sample.rttMs)).arg(qRound(quiet));
     if (double(sample.packetsRetransmitted) > kRetransmitFactor * double(sample.packetsLost) + kRetransmitMargin
         && double(sample.packetsRetransmitted) > kRetransmitShare * double(sample.packetsSent))
@@ -155,6 +156,7 @@ bool BitRateGovernor::lower()
     const bool probeFailed = m_probeFailed;
     m_probeFailed = false;
     const QString signs = m_history.back().signs;
+    m_failedHandedKbps = handed;
     if (probeFailed && m_goodKbps >= m_floorKbps && m_goodKbps < m_videoKbps) {
         m_carriedKbps = m_goodHandedKbps;
         setRate(m_goodKbps, QStringLiteral("%1 kbit/s did not fit: %2").arg(m_videoKbps).arg(signs));
@@ -182,14 +184,21 @@ void BitRateGovernor::noteGoodRate()
     const double handed = m_history.back().handedKbps;
     m_goodHandedKbps = m_goodKbps == m_videoKbps ? 0.5 * (m_goodHandedKbps + handed) : handed;
     m_goodKbps = m_videoKbps;
+    // What the path carries lies between what fits and what did not.
+    if (m_videoKbps < m_ceilingKbps && m_carriedKbps > 0) {
+        m_carriedKbps = m_failedHandedKbps > m_goodHandedKbps
+            ? qBound(m_goodHandedKbps, m_carriedKbps, m_failedHandedKbps)
+            : m_goodHandedKbps;
+    }
 }
 
 bool BitRateGovernor::raise()
 {
-    // A step that held: the next may come sooner again.
+    // A step that held: the next comes after the short wait again.
     if (m_lastChangeWasUp)
-        m_upWaitSeconds = qMax(kUpWaitSeconds, m_upWaitSeconds / 2);
-    const int target = qMin(m_ceilingKbps, int(std::lround(m_videoKbps * (1.0 + kUpStep))) + 1);
+        m_upWaitSeconds = kUpWaitSeconds;
+    const double step = qMax(m_videoKbps * kUpStep, double(m_ceilingKbps) / kLeastUpSteps);
+    const int target = qMin(m_ceilingKbps, int(std::lround(m_videoKbps + step)));
     setRate(target, QStringLiteral("no congestion for %1 s").arg(m_quietSamples));
     m_lastChangeWasUp = true;
     return true;

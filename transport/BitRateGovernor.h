@@ -67,6 +67,8 @@ public:
     static constexpr int kUpWaitSeconds = 4;
     static constexpr int kLongestUpWaitSeconds = 8;
     static constexpr double kUpStep = 0.15;
+    // A step up is at least this share of the ceiling.
+    static constexpr int kLeastUpSteps = 12;
     // A rate is known to fit after this many samples without congestion.
     static constexpr int kGoodSamples = 3;
 
@@ -99,6 +101,7 @@ private:
     double m_throughKbps = 0;
     int m_goodKbps = 0;             // the last rate that ran without congestion
     double m_goodHandedKbps = 0;    // what the relay handed on at it
+    double m_failedHandedKbps = 0;  // what it handed on at the last rate that did not fit
     bool m_probeFailed = false;
     int m_samplesSinceChange = 0;
     int m_quietSamples = 0;
