@@ -16,6 +16,9 @@ struct BroadcastPlan
     int videoKbps = 0;
     int audioKbps = 0;
     QString codec;
+    // The video rate follows what the connection carries, videoKbps at most;
+    // false: always videoKbps.
+    bool adaptRate = true;
     // Encrypts every connection of the broadcast when not empty; never logged.
     QByteArray passphrase;
 

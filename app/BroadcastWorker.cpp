@@ -6,6 +6,8 @@
 #include "media/Mixer.h"
 #include "media/engine/MFWriter.h"
 #include "transport/ArrowSender.h"
+#include "transport/BitRateGovernor.h"
+#include "transport/LatencyAdvisor.h"
 #include "transport/RESender.h"
 #include "transport/srt/ResolveHost.h"
 
@@ -91,6 +93,7 @@ QString BroadcastWorker::openLink(const BroadcastPlan &plan, const QString &addr
         return QStringLiteral("The encoder could not be opened (%1).").arg(plan.codec);
     if (*cancel)
         return QString();
+    startAdapting(plan);
     m_mixer->setActiveWriter(m_writer);
     m_mixer->setWriting(true);
     *controlSocket = control.release();
@@ -110,8 +113,62 @@ bool BroadcastWorker::waitForRelayPort(const CancelFlag &cancel)
     return true;
 }
 
+void BroadcastWorker::startAdapting(const BroadcastPlan &plan)
+{
+    m_ceilingKbps = plan.videoKbps;
+    m_governor.reset();
+    if (plan.adaptRate && plan.videoKbps > 0)
+        m_governor = std::make_unique<BitRateGovernor>(plan.videoKbps, plan.latencyMs);
+    m_advisor = std::make_unique<LatencyAdvisor>(plan.latencyMs);
+    m_bytesHandedBefore = m_relay->bytesHanded();
+    m_sampleClock.start();
+}
+
+// Runs with every health sample: the governor's decision goes to the writer
+// (its encoder thread takes it before the next frame) and into the log.
+void BroadcastWorker::adapt(const CBytePerfMon &stats, LinkHealth *health)
+{
+    BitRateGovernor::Sample sample;
+    sample.intervalMs = double(qMax<qint64>(m_sampleClock.restart(), 1));
+    sample.sendKbps = stats.mbpsSendRate * 1000.0;
+    sample.rttMs = stats.msRTT;
+    sample.packetsSent = stats.pktSent;
+    sample.packetsLost = stats.pktSndLoss;
+    sample.packetsRetransmitted = stats.pktRetrans;
+    sample.packetsDropped = stats.pktSndDrop;
+    sample.bytesDropped = qint64(stats.byteSndDrop);
+    sample.sendBufferMs = stats.msSndBuf;
+    sample.sendBufferBytes = qMax<qint64>(m_relay->sendBufferBytes(), 0);
+    sample.bandwidthKbps = stats.mbpsBandwidth * 1000.0;
+    const qint64 handed = m_relay->bytesHanded();
+    sample.bytesHanded = handed - m_bytesHandedBefore;
+    m_bytesHandedBefore = handed;
+
+    health->videoCeilingKbps = m_ceilingKbps;
+    health->videoKbps = m_ceilingKbps;
+    if (m_governor) {
+        if (m_governor->addSample(sample)) {
+            const int kbps = m_governor->videoKbps();
+            m_writer->setVideoBitRate(qint64(kbps) * 1000);
+            logLine(QStringLiteral("VIDEO BIT RATE %1 kbit/s of %2: the connection carries about %3 kbit/s (%4)")
+                        .arg(kbps)
+                        .arg(m_ceilingKbps)
+                        .arg(qRound(m_governor->carriedKbps()))
+                        .arg(m_governor->reason()));
+        }
+        health->videoKbps = m_governor->videoKbps();
+        health->carriedKbps = m_governor->carriedKbps();
+    }
+    // Losses of a congested path are the rate's business, not the latency's.
+    if (m_advisor && (!m_governor || !m_governor->lastSampleCongested()))
+        m_advisor->addSample(stats.pktSent, stats.pktSndLoss, stats.msRTT);
+    health->advisedLatencyMs = m_advisor ? m_advisor->advisedLatencyMs() : 0;
+}
+
 void BroadcastWorker::close()
 {
+    m_governor.reset();
+    m_advisor.reset();
     if (m_writer) {
         m_mixer->setWriting(false);
         m_writer->close();
@@ -159,8 +216,11 @@ void BroadcastWorker::sampleHealth(int attempt)
         reportRelayError();
         return;
     }
+    LinkHealth health = LinkHealth::fromStatistics(stats, m_writer ? m_writer->droppedFrames() : 0);
+    if (m_writer && m_advisor)
+        adapt(stats, &health);
     HappensBefore::release(this);
-    emit healthSampled(attempt, LinkHealth::fromStatistics(stats, m_writer ? m_writer->droppedFrames() : 0));
+    emit healthSampled(attempt, health);
 }
 
 void BroadcastWorker::reportRelayError()

@@ -2,6 +2,7 @@
 #include "app/BroadcastPlan.h"
 #include "app/LinkHealth.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -11,8 +12,11 @@
 #include <memory>
 #include <mutex>
 
+class BitRateGovernor;
+class LatencyAdvisor;
 class Mixer;
 class RESender;
+struct CBytePerfMon;
 namespace mf {
 class MFWriter;
 }
@@ -65,11 +69,18 @@ private:
     QString openLink(const BroadcastPlan &plan, const QString &address, const CancelFlag &cancel, int *controlSocket);
     bool waitForRelayPort(const CancelFlag &cancel);
     void reportRelayError();
+    void startAdapting(const BroadcastPlan &plan);
+    void adapt(const CBytePerfMon &stats, LinkHealth *health);
 
     Mixer *m_mixer = nullptr;
     QObject *m_logTarget = nullptr;
     std::unique_ptr<RESender> m_relay;
     std::shared_ptr<mf::MFWriter> m_writer;
+    std::unique_ptr<BitRateGovernor> m_governor;  // none when the rate is fixed
+    std::unique_ptr<LatencyAdvisor> m_advisor;
+    int m_ceilingKbps = 0;
+    qint64 m_bytesHandedBefore = 0;
+    QElapsedTimer m_sampleClock;
     int m_attempt = 0;
     bool m_brokenReported = false;
     std::mutex m_jobsMutex;

@@ -7,6 +7,11 @@ double percentOf(qint64 part, qint64 whole)
 {
     return whole > 0 ? 100.0 * double(part) / double(whole) : 0.0;
 }
+
+QString mbps(double kbps)
+{
+    return QString::number(kbps / 1000.0, 'f', 1);
+}
 }
 
 LinkHealth LinkHealth::fromStatistics(const CBytePerfMon &stats, quint64 framesDropped)
@@ -30,11 +35,31 @@ bool LinkHealth::isWarning(quint64 framesDroppedBefore) const
 
 QString LinkHealth::text() const
 {
-    return QStringLiteral("Live: %1 kbit/s, RTT %2 ms, loss %3 %, retransmitted %4 %, dropped %5 packets, %6 frames")
+    QString line = QStringLiteral("Live: %1 kbit/s, RTT %2 ms, loss %3 %, retransmitted %4 %, dropped %5 packets, %6 frames")
         .arg(qRound(sendKbps))
         .arg(qRound(rttMs))
         .arg(lossPercent, 0, 'f', 1)
         .arg(retransmitPercent, 0, 'f', 1)
         .arg(packetsDropped)
         .arg(framesDropped);
+    for (const QString &part : {rateText(), latencyText()}) {
+        if (!part.isEmpty())
+            line += QStringLiteral("; ") + part;
+    }
+    return line;
+}
+
+QString LinkHealth::rateText() const
+{
+    if (videoKbps <= 0 || videoKbps >= videoCeilingKbps)
+        return QString();
+    return QStringLiteral("video %1 of %2 Mbit/s: the connection carries about %3 Mbit/s")
+        .arg(mbps(videoKbps), mbps(videoCeilingKbps), mbps(carriedKbps));
+}
+
+QString LinkHealth::latencyText() const
+{
+    if (advisedLatencyMs <= 0)
+        return QString();
+    return QStringLiteral("a latency of %1 ms would repair these losses").arg(advisedLatencyMs);
 }

@@ -17,6 +17,12 @@ struct LinkHealth
     qint64 packetsSent = 0;           // in the interval, retransmissions included
     qint64 packetsDropped = 0;        // given up by the sender as too late
     quint64 framesDropped = 0;        // by the writer since the broadcast began
+    // The video rate the encoder works at and the one the user set (kbit/s);
+    // below the set one while the connection does not carry more.
+    int videoKbps = 0;
+    int videoCeilingKbps = 0;
+    double carriedKbps = 0;           // about what the connection carried when it was lowered
+    int advisedLatencyMs = 0;         // a latency that would repair the losses; 0: the set one does
 
     // Beyond these the status line turns to its warning colour.
     static constexpr double kLossWarningPercent = 5.0;
@@ -27,6 +33,11 @@ struct LinkHealth
 
     bool isWarning(quint64 framesDroppedBefore) const;
     QString text() const;
+    // "video 1.1 of 2.0 Mbit/s: the connection carries about 1.3 Mbit/s";
+    // empty while the video has its set rate.
+    QString rateText() const;
+    // "a latency of 360 ms would repair these losses"; empty without advice.
+    QString latencyText() const;
 };
 
 Q_DECLARE_METATYPE(LinkHealth)

@@ -366,6 +366,7 @@ void MainWindow::loadSettings(const QString &link)
     on_chkCombined_stateChanged(ui->chkCombined->checkState());
 
     ui->chkSystemAudio->setChecked(settings->value(SettingsKeys::SystemAudio, false).toBool());
+    ui->chkAdaptRate->setChecked(settings->value(SettingsKeys::AdaptRate, true).toBool());
     on_chkSystemAudio_stateChanged(ui->chkSystemAudio->checkState());
 
     if (!link.isEmpty())
@@ -411,6 +412,7 @@ void MainWindow::saveSettings()
     settings->setValue(SettingsKeys::Encoder, ui->cmbEncs->currentText());
     settings->setValue(SettingsKeys::Combined, ui->chkCombined->isChecked());
     settings->setValue(SettingsKeys::SystemAudio, ui->chkSystemAudio->isChecked());
+    settings->setValue(SettingsKeys::AdaptRate, ui->chkAdaptRate->isChecked());
     settings->setValue(SettingsKeys::AudioBitRate, ui->cmbABR->currentText());
     settings->setValue(SettingsKeys::VideoBitRate, ui->spbVBR->value());
     settings->setValue(SettingsKeys::Url, ui->txtURL->text());
@@ -517,6 +519,7 @@ bool MainWindow::startStreaming()
     plan.audioKbps = ui->cmbABR->currentText().toInt();
     plan.codec = ui->cmbEncs->currentData().toString();
     plan.passphrase = ui->txtPassphrase->text().toUtf8();
+    plan.adaptRate = ui->chkAdaptRate->isChecked();
     const QString problem = plan.problem();
     if (!problem.isEmpty()) {
         showSessionStatus(problem, true);

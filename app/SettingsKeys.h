@@ -29,6 +29,7 @@ inline const QString SkipUpdate = QStringLiteral("SKIP_UPDATE");  // 0
 inline const QString LookupOrigin = QStringLiteral("LOOKUP_ORIGIN");  // build default
 inline const QString UpdateUrl = QStringLiteral("UPDATE_URL");        // build default
 inline const QString Passphrase = QStringLiteral("PASSPHRASE");       // "" = no encryption
+inline const QString AdaptRate = QStringLiteral("ADAPT_RATE");        // true: the video rate follows the connection
 
 inline const QString Organisation = QStringLiteral("Velmora");
 inline const QString Application = QStringLiteral("Orvanta");

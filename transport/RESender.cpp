@@ -111,6 +111,16 @@ bool RESender::takeStatistics(CBytePerfMon *stats)
     return srt_bstats(socket, stats, 1) != SRT_ERROR;
 }
 
+qint64 RESender::sendBufferBytes() const
+{
+    const int socket = m_srtSocket;
+    size_t blocks = 0;
+    size_t bytes = 0;
+    if (socket == SRT_INVALID_SOCK || srt_getsndbuffer(socket, &blocks, &bytes) == SRT_ERROR)
+        return -1;
+    return qint64(bytes);
+}
+
 void RESender::closeSrtSocket()
 {
     const int socket = m_srtSocket.exchange(SRT_INVALID_SOCK);
@@ -290,6 +300,7 @@ bool RESender::sendMessage(const char *data, int size)
 {
     if (srt_send(m_srtSocket, data, size) == SRT_ERROR)
         return false;
+    m_bytesHanded += size;
     m_lastSend.start();
     return true;
 }

@@ -52,6 +52,12 @@ public:
     // libsrt's statistics of the media connection since the last call
     // (srt_bstats with clearing); false while there is no connection.
     bool takeStatistics(CBytePerfMon *stats);
+    // Payload handed to libsrt so far (stuffing included): with the send
+    // buffer's fill it tells what the receiver acknowledged.
+    qint64 bytesHanded() const { return m_bytesHanded; }
+    // Payload in libsrt's send buffer now, not yet acknowledged (srt_bstats
+    // gives only a moving average of it); -1 without a connection.
+    qint64 sendBufferBytes() const;
 
     static constexpr int kMessageSize = 1316;
     static constexpr int kMaxSendErrors = 5;
@@ -96,4 +102,5 @@ private:
     std::atomic<bool> m_discard{false};
     int m_errorCount = 0;
     QElapsedTimer m_lastSend;
+    std::atomic<qint64> m_bytesHanded{0};
 };

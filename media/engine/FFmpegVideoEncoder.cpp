@@ -59,12 +59,9 @@ bool FFmpegVideoEncoder::open(const QString &encoderName, const VideoEncoderSett
     c->sample_aspect_ratio = AVRational{1, 1};
     c->gop_size = settings.gopSize;
     c->max_b_frames = 0;
-    if (settings.bitRate > 0) {
-        const qint64 maxRate = settings.maxRate > 0 ? settings.maxRate : settings.bitRate;
-        c->bit_rate = settings.bitRate;
-        c->rc_max_rate = maxRate;
-        c->rc_buffer_size = int(qMin<qint64>(maxRate, INT_MAX));
-    }
+    if (settings.bitRate > 0)
+        applyRate(c, settings.bitRate, settings.maxRate);
+    m_liveRateChange = encoderName == QLatin1String("libx264") && settings.bitRate > 0;
 
     AVDictionary *rawOptions = nullptr;
     applyProfile(encoderName, settings.profile, &rawOptions);
@@ -96,6 +93,24 @@ bool FFmpegVideoEncoder::open(const QString &encoderName, const VideoEncoderSett
         m_context.reset();
         return false;
     }
+    return true;
+}
+
+// A one-second rate buffer at the peak rate.
+void FFmpegVideoEncoder::applyRate(AVCodecContext *c, qint64 bitRate, qint64 maxRate)
+{
+    if (maxRate <= 0)
+        maxRate = bitRate;
+    c->bit_rate = bitRate;
+    c->rc_max_rate = maxRate;
+    c->rc_buffer_size = int(qMin<qint64>(maxRate, INT_MAX));
+}
+
+bool FFmpegVideoEncoder::changeBitRate(qint64 bitRate, qint64 maxRate)
+{
+    if (!m_liveRateChange || !m_context || bitRate <= 0)
+        return false;
+    applyRate(m_context.get(), bitRate, maxRate);
     return true;
 }
 

@@ -14,11 +14,17 @@ public:
     AVRational timeBase() const override;
     void fillParameters(AVCodecParameters *par) const override;
     bool encode(const AVFrame *frame, std::vector<AVPacketPtr> &packets) override;
+    // Only libx264 takes a new rate while running (its wrapper reconfigures
+    // x264 when bit_rate or the rate buffer change between pictures).
+    bool changeBitRate(qint64 bitRate, qint64 maxRate) override;
 
 private:
+    static void applyRate(AVCodecContext *c, qint64 bitRate, qint64 maxRate);
+
     void applyProfile(const QString &encoderName, const QString &profile, AVDictionary **options);
 
     AVCodecContextPtr m_context;
+    bool m_liveRateChange = false;
 };
 
 } // namespace mf

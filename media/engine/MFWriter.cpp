@@ -77,6 +77,8 @@ bool MFWriter::open(const QString &url, const QString &configuration)
         m_bytesWritten = 0;
         m_framesEncoded = 0;
         m_framesRepeated = 0;
+        m_requestedVideoBitRate = 0;
+        m_videoBitRate = 0;
         m_outputFailed = false;
         m_open = true;
     }
@@ -158,6 +160,20 @@ void MFWriter::encodeItem(const Item &item)
         m_outputFailed = true;
 }
 
+void MFWriter::setVideoBitRate(qint64 bitRate)
+{
+    if (bitRate > 0)
+        m_requestedVideoBitRate = bitRate;
+}
+
+void MFWriter::applyRequestedRate()
+{
+    const qint64 requested = m_requestedVideoBitRate.exchange(0);
+    if (requested > 0)
+        m_encoder->setVideoBitRate(requested);
+    m_videoBitRate = m_encoder->videoBitRate();
+}
+
 void MFWriter::updateCounters()
 {
     m_bytesWritten = quint64(m_encoder->bytesWritten());
@@ -170,6 +186,7 @@ void MFWriter::encodeLoop()
     Item item;
     while (takeItem(item)) {
         if (!m_outputFailed) {
+            applyRequestedRate();
             encodeItem(item);
             updateCounters();
         }

@@ -52,6 +52,13 @@ public:
     // Frames waiting for the encoder.
     int pendingFrames() const;
 
+    // Asks for a new video rate (bit/s): the encoder thread takes it before
+    // its next frame; the caller never waits. Ignored while not open.
+    void setVideoBitRate(qint64 bitRate);
+    // The video rate of the frames being encoded now (bit/s); 0 before the
+    // first frame.
+    qint64 videoBitRate() const { return m_videoBitRate; }
+
     // Video codec identifiers whose encoder opens on this machine.
     static QStringList availableVideoCodecs();
 
@@ -70,6 +77,7 @@ private:
     bool takeItem(Item &item);
     void encodeItem(const Item &item);
     void updateCounters();
+    void applyRequestedRate();
 
     std::unique_ptr<StreamEncoder> m_encoder;
     std::thread m_thread;
@@ -85,6 +93,8 @@ private:
     std::atomic<quint64> m_bytesWritten{0};
     std::atomic<quint64> m_framesEncoded{0};
     std::atomic<quint64> m_framesRepeated{0};
+    std::atomic<qint64> m_requestedVideoBitRate{0};  // 0 = no request
+    std::atomic<qint64> m_videoBitRate{0};
     std::atomic<qint64> m_abortAtMs{0};  // monotonic ms; 0 = no deadline
     std::mutex m_closeMutex;
 };

@@ -87,6 +87,33 @@ void OpenH264Encoder::fillParameters(AVCodecParameters *par) const
     par->sample_aspect_ratio = AVRational{1, 1};
 }
 
+bool OpenH264Encoder::setRateOption(int option, qint64 bitRate)
+{
+    SBitrateInfo info;
+    info.iLayer = SPATIAL_LAYER_ALL;
+    info.iBitrate = int(qMin<qint64>(bitRate, INT_MAX));
+    return m_encoder->SetOption(ENCODER_OPTION(option), &info) == cmResultSuccess;
+}
+
+// The library refuses a target above the peak: going up the peak moves
+// first, going down the target.
+bool OpenH264Encoder::changeBitRate(qint64 bitRate, qint64 maxRate)
+{
+    if (!m_encoder || bitRate <= 0 || m_settings.bitRate <= 0)
+        return false;
+    if (maxRate <= 0)
+        maxRate = bitRate;
+    const bool raising = maxRate > (m_settings.maxRate > 0 ? m_settings.maxRate : m_settings.bitRate);
+    const bool changed = raising
+        ? setRateOption(ENCODER_OPTION_MAX_BITRATE, maxRate) && setRateOption(ENCODER_OPTION_BITRATE, bitRate)
+        : setRateOption(ENCODER_OPTION_BITRATE, bitRate) && setRateOption(ENCODER_OPTION_MAX_BITRATE, maxRate);
+    if (!changed)
+        return false;
+    m_settings.bitRate = bitRate;
+    m_settings.maxRate = maxRate;
+    return true;
+}
+
 bool OpenH264Encoder::encode(const AVFrame *frame, std::vector<AVPacketPtr> &packets)
 {
     if (!frame)

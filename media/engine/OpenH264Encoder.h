@@ -19,10 +19,12 @@ public:
     AVRational timeBase() const override { return AVRational{1, m_settings.frameRate}; }
     void fillParameters(AVCodecParameters *par) const override;
     bool encode(const AVFrame *frame, std::vector<AVPacketPtr> &packets) override;
+    bool changeBitRate(qint64 bitRate, qint64 maxRate) override;
 
 private:
     struct EncoderDeleter { void operator()(ISVCEncoder *encoder) const; };
     bool initialize(bool mainProfile);
+    bool setRateOption(int option, qint64 bitRate);
 
     std::unique_ptr<ISVCEncoder, EncoderDeleter> m_encoder;
     VideoEncoderSettings m_settings;

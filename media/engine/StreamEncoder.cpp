@@ -67,11 +67,11 @@ bool StreamEncoder::open(const QString &url, const WriterConfiguration &config,
     return true;
 }
 
-bool StreamEncoder::addVideoStream(const QSize &size)
+std::unique_ptr<VideoEncoder> StreamEncoder::openVideoEncoder() const
 {
     VideoEncoderSettings settings;
-    settings.width = size.width() & ~1;
-    settings.height = size.height() & ~1;
+    settings.width = m_videoSize.width();
+    settings.height = m_videoSize.height();
     settings.frameRate = kFrameRate;
     settings.gopSize = m_config.gopSize;
     settings.bitRate = m_config.videoBitRate;
@@ -81,14 +81,21 @@ bool StreamEncoder::addVideoStream(const QSize &size)
     if (CodecProbe::isOpenH264(m_config.videoCodec)) {
         auto encoder = std::make_unique<OpenH264Encoder>();
         if (!encoder->open(settings))
-            return false;
-        m_video = std::move(encoder);
-    } else {
-        auto encoder = std::make_unique<FFmpegVideoEncoder>();
-        if (!encoder->open(CodecProbe::ffmpegEncoder(m_config.videoCodec), settings))
-            return false;
-        m_video = std::move(encoder);
+            return nullptr;
+        return encoder;
     }
+    auto encoder = std::make_unique<FFmpegVideoEncoder>();
+    if (!encoder->open(CodecProbe::ffmpegEncoder(m_config.videoCodec), settings))
+        return nullptr;
+    return encoder;
+}
+
+bool StreamEncoder::addVideoStream(const QSize &size)
+{
+    m_videoSize = QSize(size.width() & ~1, size.height() & ~1);
+    m_video = openVideoEncoder();
+    if (!m_video)
+        return false;
     m_videoStream = avformat_new_stream(m_output.get(), nullptr);
     if (!m_videoStream)
         return false;
@@ -99,9 +106,38 @@ bool StreamEncoder::addVideoStream(const QSize &size)
 
     m_videoFrame = makeFrame();
     m_videoFrame->format = m_video->inputFormat();
-    m_videoFrame->width = settings.width;
-    m_videoFrame->height = settings.height;
+    m_videoFrame->width = m_videoSize.width();
+    m_videoFrame->height = m_videoSize.height();
     return av_frame_get_buffer(m_videoFrame.get(), 0) >= 0;
+}
+
+void StreamEncoder::setVideoBitRate(qint64 bitRate)
+{
+    if (bitRate <= 0 || bitRate == m_config.videoBitRate)
+        return;
+    m_config.videoBitRate = bitRate;
+    m_config.videoMaxRate = bitRate;
+    if (m_video && !m_video->changeBitRate(bitRate, bitRate))
+        m_videoReopenDue = true;
+}
+
+// The old encoder's last packets go out before the new one's first, a key
+// frame that starts the group: a reader sees one stream with a new rate.
+bool StreamEncoder::reopenVideoEncoder()
+{
+    m_videoReopenDue = false;
+    std::vector<AVPacketPtr> packets;
+    const bool drained = m_video->encode(nullptr, packets);
+    if (!writePackets(packets, m_videoStream, m_video->timeBase()) || !drained)
+        return false;
+    std::unique_ptr<VideoEncoder> encoder = openVideoEncoder();
+    if (!encoder) {
+        qWarning() << "MFWriter: cannot open the video encoder again at" << m_config.videoBitRate << "bit/s";
+        return false;
+    }
+    m_video = std::move(encoder);
+    ++m_videoReopens;
+    return true;
 }
 
 bool StreamEncoder::addAudioStream()
@@ -252,8 +288,11 @@ bool StreamEncoder::startsGroup(qint64 frameIndex) const
 bool StreamEncoder::encodeVideoFrame(qint64 frameIndex)
 {
     AVFrame *frame = m_videoFrame.get();
+    const bool groupStart = startsGroup(frameIndex);
+    if (groupStart && m_videoReopenDue && !reopenVideoEncoder())
+        return false;
     frame->pts = frameIndex;
-    frame->pict_type = startsGroup(frameIndex) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    frame->pict_type = groupStart ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     m_lastVideoIndex = frameIndex;
     std::vector<AVPacketPtr> packets;
     const bool encoded = m_video->encode(frame, packets);

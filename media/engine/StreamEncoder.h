@@ -57,6 +57,15 @@ public:
     // the encoders and writes the trailer; the output is closed after.
     bool finish(qint64 endIndex);
 
+    // A new video rate (bit/s, also the peak rate) from the next picture on:
+    // the running encoder takes it where it can, else a fresh encoder with
+    // this rate begins the next group of pictures. The stream's timing, its
+    // groups and its sound do not change.
+    void setVideoBitRate(qint64 bitRate);
+    qint64 videoBitRate() const { return m_config.videoBitRate; }
+    // Encoders opened again for a rate change.
+    int videoEncoderReopens() const { return m_videoReopens; }
+
     // Pictures in the stream, repeats included.
     qint64 videoPacketsWritten() const { return m_videoPackets; }
     qint64 repeatedPictures() const { return m_repeatedPictures; }
@@ -66,6 +75,8 @@ public:
 private:
     bool start(const QSize &pictureSize);
     bool addVideoStream(const QSize &size);
+    std::unique_ptr<VideoEncoder> openVideoEncoder() const;
+    bool reopenVideoEncoder();
     bool addAudioStream();
     bool encodePicture(qint64 frameIndex, const QImage &picture);
     bool convertPicture(const QImage &picture);
@@ -90,6 +101,9 @@ private:
     bool m_failed = false;
 
     std::unique_ptr<VideoEncoder> m_video;
+    QSize m_videoSize;
+    bool m_videoReopenDue = false;
+    int m_videoReopens = 0;
     AVStream *m_videoStream = nullptr;
     SwsContextPtr m_scaler;
     AVFramePtr m_videoFrame;  // the last picture, converted; repeats reuse it

@@ -30,6 +30,10 @@ public:
     // AV_PICTURE_TYPE_I becomes a key frame the stream can be entered at
     // (an IDR picture for H.264 and HEVC). Returns false on a failure.
     virtual bool encode(const AVFrame *frame, std::vector<AVPacketPtr> &packets) = 0;
+    // Changes the running encoder's target and peak rate (bit/s) from the
+    // next picture on. false: this encoder cannot, it has to be opened again
+    // with the new rate (at the start of a group, so the stream stays whole).
+    virtual bool changeBitRate(qint64 /*bitRate*/, qint64 /*maxRate*/) { return false; }
 };
 
 } // namespace mf

@@ -365,6 +365,10 @@ void TestMainWindow::settingsRoundTripThroughIniFile()
         auto window = makeWindow();
         Ui::MainWindow *ui = window->form();
         QCOMPARE(ui->numberEdit->text(), QString("123-456-789"));
+        // Adapting the rate is on unless the user turned it off.
+        QVERIFY(ui->chkAdaptRate->isChecked());
+        QCOMPARE(ui->chkAdaptRate->text(), QString("adapt the bit rate to the connection"));
+        ui->chkAdaptRate->setChecked(false);
         ui->txtURL->setText("studio.example:9000");
         ui->txtStreamID->setText(" desk 7 ");
         ui->spbVBR->setValue(3072);
@@ -385,6 +389,7 @@ void TestMainWindow::settingsRoundTripThroughIniFile()
     QCOMPARE(ini.value("FRAME").toString(), QString("SD"));
     QCOMPARE(ini.value("COMBINED").toBool(), true);
     QCOMPARE(ini.value("SYSAUDIO").toBool(), true);
+    QCOMPARE(ini.value("ADAPT_RATE").toBool(), false);
     QCOMPARE(ini.value("MODE").toString(), QString("MIX"));
     QVERIFY(!ini.value("GEOMETRY").toByteArray().isEmpty());
     QVERIFY(!ini.value("STATE").toByteArray().isEmpty());
@@ -401,6 +406,7 @@ void TestMainWindow::settingsRoundTripThroughIniFile()
     QCOMPARE(ui->cmbFrames->currentText(), QString("SD"));
     QVERIFY(ui->chkCombined->isChecked());
     QVERIFY(ui->chkSystemAudio->isChecked());
+    QVERIFY(!ui->chkAdaptRate->isChecked());
     QVERIFY(ui->rbMix->isChecked());
     QVERIFY(!ui->sourceFrame->isVisibleTo(again.get()));
 }

@@ -64,6 +64,8 @@ private slots:
     void eachPictureLeavesWithoutWaitingForTheNext();
     void putsFailUnlessOpen();
     void availableCodecs();
+    void rateChangesKeepTheStreamWhole_data();
+    void rateChangesKeepTheStreamWhole();
 
 private:
     // Feeds count frames, letting the encoder keep up.
@@ -72,6 +74,9 @@ private:
     // waits until it caught up; bursts times. The queue overflows each time.
     Recording encodeInBursts(const QString &configuration, int width, int height, int bursts, int burst);
     Recording finish(mf::MFWriter &writer, TcpReceiver &receiver);
+    // Encodes count frames; before frame i of changes it waits until the
+    // encoder caught up and asks for the new rate (kbit/s).
+    Recording encodeWithRateChanges(const QString &configuration, int count, const QMap<int, int> &changes);
     QString save(const QByteArray &data, const QString &name);
 
     QTemporaryDir m_dir;
@@ -121,6 +126,26 @@ Recording TestMFWriter::encodeInBursts(const QString &configuration, int width, 
         wait.start();
         while (writer.pendingFrames() > 0 && wait.elapsed() < 30000)
             QThread::msleep(5);
+    }
+    return finish(writer, receiver);
+}
+
+Recording TestMFWriter::encodeWithRateChanges(const QString &configuration, int count, const QMap<int, int> &changes)
+{
+    TcpReceiver receiver;
+    mf::MFWriter writer;
+    if (!writer.open(EncoderConfig::writerTarget(receiver.port()), configuration))
+        return {};
+    for (int i = 0; i < count; ++i) {
+        QElapsedTimer wait;
+        wait.start();
+        const int most = changes.contains(i) ? 0 : mf::MFWriter::kQueueLength - 1;
+        while (writer.pendingFrames() > most && wait.elapsed() < 10000)
+            QThread::msleep(2);
+        if (changes.contains(i))
+            writer.setVideoBitRate(changes.value(i) * 1000);
+        if (writer.put(patternFrame(320, 180, i), 40) < 0)
+            return {};
     }
     return finish(writer, receiver);
 }
@@ -372,6 +397,65 @@ void TestMFWriter::availableCodecs()
     QVERIFY(!offered.isEmpty());
     if (!codecs.contains("q264hw") && !codecs.contains("c264") && !codecs.contains("n264"))
         QCOMPARE(offered.first().codec, QStringLiteral("libx264"));
+}
+
+void TestMFWriter::rateChangesKeepTheStreamWhole_data()
+{
+    QTest::addColumn<QString>("codec");
+    for (const QString &codec : {"libx264", "libopenh264", "mpeg2video"}) {
+        if (mf::MFWriter::availableVideoCodecs().contains(codec))
+            QTest::newRow(qPrintable(codec)) << codec;
+    }
+}
+
+// Down from 1536 to 256 kbit/s in the middle of a group, back up to 1536 in
+// the middle of a later one: the stream stays one whole stream (groups of 50
+// frames, a PCR on every picture, every picture decodes) and its rate
+// follows. Encoders that cannot change their rate while running take the new
+// one at the next group's key frame.
+void TestMFWriter::rateChangesKeepTheStreamWhole()
+{
+    QFETCH(QString, codec);
+    const int frames = 200;
+    const Recording recording =
+        encodeWithRateChanges(EncoderConfig::writerConfiguration(1536, 128, codec), frames, {{20, 256}, {120, 1536}});
+    QVERIFY(!recording.data.isEmpty());
+    QCOMPARE(recording.dropped, quint64(0));
+    QCOMPARE(recording.encoded, quint64(frames));
+
+    const TsChecker checker(recording.data);
+    qInfo("%s: %s", qPrintable(codec), qPrintable(checker.summary()));
+    QCOMPARE(checker.syncErrors(), 0);
+    QVERIFY2(checker.continuityErrors() == 0, qPrintable(checker.summary()));
+    QVERIFY2(checker.largestPcrGapMs() <= 100, qPrintable(checker.summary()));
+    QVERIFY2(checker.largestVideoGapMs() <= 40, qPrintable(checker.summary()));
+    QCOMPARE(describe(keyFrameIndices(checker)), QStringLiteral("0 50 100 150"));
+
+    const QString file = save(recording.data, codec + "-rates.ts");
+    QCOMPARE(decodeErrors(file), QString());
+    QProcess ffprobe;
+    ffprobe.start("ffprobe", {"-v", "error", "-select_streams", "v", "-show_entries", "packet=size",
+                              "-of", "csv=p=0", file});
+    QVERIFY(ffprobe.waitForFinished(60000));
+    QVector<qint64> sizes;
+    for (const QByteArray &line : ffprobe.readAllStandardOutput().split('\n')) {
+        if (!line.trimmed().isEmpty())
+            sizes.append(line.trimmed().split(',').first().toLongLong());
+    }
+    QCOMPARE(sizes.size(), frames);
+    // kbit/s over whole groups, so each span holds one key frame.
+    const auto kbps = [&sizes](int from, int to) {
+        qint64 bytes = 0;
+        for (int i = from; i < to; ++i)
+            bytes += sizes.at(i);
+        return bytes * 8.0 * 25.0 / (to - from) / 1000.0;
+    };
+    // (openh264 and MPEG-2 cannot squeeze this noise below about 400 kbit/s.)
+    const double low = kbps(50, 120);
+    const double high = kbps(150, 200);
+    qInfo("%s: %.0f kbit/s at 256, then %.0f at 1536", qPrintable(codec), low, high);
+    QVERIFY2(low < 256 * 1.8, qPrintable(QString::number(low)));
+    QVERIFY2(high > 2.5 * low && high < 1536 * 1.5, qPrintable(QString("%1 then %2").arg(low).arg(high)));
 }
 
 int main(int argc, char **argv)

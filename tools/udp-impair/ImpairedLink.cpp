@@ -21,11 +21,26 @@ void ImpairedLink::push(const char *data, size_t size, int64_t nowNs)
         ++m_counters.lost;
         return;
     }
-    if (m_queue.size() >= m_settings.maxQueued) {
+    if (m_queue.size() >= m_settings.maxQueued || m_queuedBytes + size > bufferBytes()) {
         ++m_counters.overflowed;
         return;
     }
     m_queue.push_back({nowNs + m_settings.delayNs, std::vector<char>(data, data + size)});
+    m_queuedBytes += size;
+}
+
+size_t ImpairedLink::bufferBytes() const
+{
+    if (m_settings.bufferNs <= 0 || m_settings.rateBytesPerSecond <= 0)
+        return SIZE_MAX;
+    return size_t(double(m_settings.rateBytesPerSecond) * double(m_settings.bufferNs) * 1e-9);
+}
+
+void ImpairedLink::setRate(int64_t bytesPerSecond, int64_t nowNs)
+{
+    refill(nowNs);
+    m_settings.rateBytesPerSecond = bytesPerSecond;
+    m_lastRefillNs = nowNs;
 }
 
 void ImpairedLink::refill(int64_t nowNs)
@@ -52,6 +67,7 @@ void ImpairedLink::pop()
 {
     if (m_settings.rateBytesPerSecond > 0)
         m_tokens -= double(m_queue.front().bytes.size());
+    m_queuedBytes -= m_queue.front().bytes.size();
     m_queue.pop_front();
     ++m_counters.forwarded;
 }

@@ -6,8 +6,9 @@
 #include <vector>
 
 // One direction of the proxy: datagrams enter with push(), may be lost, wait
-// for the delay and leave no faster than the rate limit. The queue is bounded;
-// what does not fit is dropped and counted.
+// for the delay and leave no faster than the rate limit. The queue is bounded
+// in datagrams and, like a router's buffer, in time at the rate limit; what
+// does not fit is dropped and counted.
 class ImpairedLink
 {
 public:
@@ -16,6 +17,7 @@ public:
         int64_t delayNs = 0;
         int64_t rateBytesPerSecond = 0;  // 0: unlimited
         size_t maxQueued = 10000;
+        int64_t bufferNs = 0;  // with a rate limit: at most this much waits; 0: no bound
         uint32_t seed = 1;
     };
     struct Counters {
@@ -33,6 +35,9 @@ public:
     // Nanoseconds until the next datagram may leave; -1 when nothing waits.
     int64_t waitNs(int64_t nowNs);
     const Counters &counters() const { return m_counters; }
+    // A new rate limit from now on (0: unlimited).
+    void setRate(int64_t bytesPerSecond, int64_t nowNs);
+    size_t queuedBytes() const { return m_queuedBytes; }
 
 private:
     struct Datagram {
@@ -40,11 +45,13 @@ private:
         std::vector<char> bytes;
     };
     void refill(int64_t nowNs);
+    size_t bufferBytes() const;
 
     Settings m_settings;
     std::deque<Datagram> m_queue;
     std::mt19937 m_random;
     std::uniform_real_distribution<double> m_uniform{0.0, 1.0};
+    size_t m_queuedBytes = 0;
     double m_tokens = 0;
     int64_t m_lastRefillNs = 0;
     Counters m_counters;

@@ -45,11 +45,15 @@ bool parseLoopback(const std::string &text, sockaddr_in *address, bool anyPort =
 void usage()
 {
     std::puts("usage: orvanta-udp-impair --listen 127.0.0.1:PORT --server 127.0.0.1:PORT\n"
-              "         [--loss RATIO] [--delay MS] [--rate KBIT/S] [--queue DATAGRAMS] [--seed N] [--lifetime S]\n"
+              "         [--loss RATIO] [--delay MS] [--rate KBIT/S] [--down-rate KBIT/S] [--buffer MS]\n"
+              "         [--rate-after S:KBIT/S]\n"
+              "         [--queue DATAGRAMS] [--seed N] [--lifetime S]\n"
               "Forwards UDP datagrams between the first client that sends to --listen and --server, both ways,\n"
               "losing RATIO (0..1) of them at random, delaying each by MS milliseconds and limiting each\n"
-              "direction to KBIT/S (0 = unlimited). At most DATAGRAMS (default 10000) wait per direction;\n"
-              "more are dropped. Loopback addresses only. --listen with port 0 takes a free port; the\n"
+              "direction to KBIT/S (0 = unlimited), with a router buffer of MS milliseconds at that rate\n"
+              "(default: no bound); --down-rate sets another limit towards the client; --rate-after\n"
+              "changes the limit towards the server S seconds after the start. At most\n"
+              "DATAGRAMS (default 10000) wait per direction; more are dropped. Loopback addresses only. --listen with port 0 takes a free port; the\n"
               "line \"orvanta-udp-impair: ready on HOST:PORT\" tells which. Ends on SIGINT/SIGTERM or\n"
               "after --lifetime seconds (default 3600) and prints its counters.");
 }
@@ -59,7 +63,15 @@ struct Options {
     sockaddr_in server{};
     ImpairedLink::Settings link;
     int lifetimeSeconds = 3600;
+    int64_t downRateBytesPerSecond = -1;  // -1: as towards the server
+    int rateChangeSeconds = -1;
+    int64_t changedRateBytesPerSecond = 0;
 };
+
+int64_t bytesPerSecond(const std::string &kbps)
+{
+    return int64_t(std::atof(kbps.c_str()) * 1000.0 / 8.0);
+}
 
 bool parseOptions(int argc, char **argv, Options *options)
 {
@@ -81,7 +93,18 @@ bool parseOptions(int argc, char **argv, Options *options)
         else if (name == "--delay")
             options->link.delayNs = int64_t(std::atof(value.c_str()) * 1e6);
         else if (name == "--rate")
-            options->link.rateBytesPerSecond = int64_t(std::atof(value.c_str()) * 1000.0 / 8.0);
+            options->link.rateBytesPerSecond = bytesPerSecond(value);
+        else if (name == "--down-rate")
+            options->downRateBytesPerSecond = bytesPerSecond(value);
+        else if (name == "--buffer")
+            options->link.bufferNs = int64_t(std::atof(value.c_str()) * 1e6);
+        else if (name == "--rate-after") {
+            const size_t colon = value.find(':');
+            if (colon == std::string::npos)
+                return false;
+            options->rateChangeSeconds = std::max(0, std::atoi(value.c_str()));
+            options->changedRateBytesPerSecond = bytesPerSecond(value.substr(colon + 1));
+        }
         else if (name == "--queue")
             options->link.maxQueued = size_t(std::max(1, std::atoi(value.c_str())));
         else if (name == "--seed")
@@ -152,16 +175,27 @@ int main(int argc, char **argv)
     ImpairedLink::Settings upSettings = options.link;
     ImpairedLink::Settings downSettings = options.link;
     downSettings.seed = options.link.seed * 2654435761u + 1;
+    if (options.downRateBytesPerSecond >= 0)
+        downSettings.rateBytesPerSecond = options.downRateBytesPerSecond;
     ImpairedLink up(upSettings);
     ImpairedLink down(downSettings);
     sockaddr_in client{};
     bool haveClient = false;
-    const int64_t endNs = nowNs() + int64_t(options.lifetimeSeconds) * 1000000000;
+    const int64_t startNs = nowNs();
+    const int64_t endNs = startNs + int64_t(options.lifetimeSeconds) * 1000000000;
+    int64_t rateChangeNs = options.rateChangeSeconds >= 0
+        ? startNs + int64_t(options.rateChangeSeconds) * 1000000000 : -1;
     printReady(clientSide);
 
     char buffer[65536];
     while (!stopRequested && nowNs() < endNs) {
         const int64_t now = nowNs();
+        if (rateChangeNs >= 0 && now >= rateChangeNs) {
+            up.setRate(options.changedRateBytesPerSecond, now);
+            rateChangeNs = -1;
+            std::printf("orvanta-udp-impair: rate now %lld kbit/s\n", (long long)(options.changedRateBytesPerSecond * 8 / 1000));
+            std::fflush(stdout);
+        }
         int64_t wait = 100000000;
         for (ImpairedLink *link : {&up, &down}) {
             const int64_t linkWait = link->waitNs(now);

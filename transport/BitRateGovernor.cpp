@@ -1,0 +1,214 @@
+#include "transport/BitRateGovernor.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+// The send buffer holding more than this share of the latency: packets wait
+// in it for the path, close to being dropped as too late.
+constexpr double kBufferShareOfLatency = 0.5;
+// Too-late drops beyond stray ones: more than this share of the packets sent.
+constexpr double kDropShare = 0.01;
+constexpr qint64 kStrayDrops = 2;
+// A round trip this much above its quiet value, and by half the latency, is a
+// queue filling up (a key frame alone queues for a moment).
+constexpr double kRttFactor = 2.0;
+constexpr double kRttMarginMs = 20.0;
+// Retransmissions this far above the losses are retransmissions lost again
+// or sent on time-outs: the path does not keep up.
+constexpr double kRetransmitFactor = 2.0;
+constexpr qint64 kRetransmitMargin = 10;
+constexpr double kRetransmitShare = 0.02;
+// libsrt's path estimate under the send rate supports the other signs.
+// Payload in a message on the wire (1316 bytes in 1360 with the IPv4, UDP and
+// SRT headers), as libsrt's rates count them.
+constexpr double kPayloadShare = 1316.0 / 1360.0;
+constexpr double kBandwidthShare = 0.9;
+// The quiet round trip is the least of this many samples without congestion.
+constexpr size_t kQuietRttSamples = 30;
+// After a change, the next decision waits for samples taken at the new rate.
+constexpr int kHoldSamples = 2;
+// Lowering less than this is left to the queue draining.
+constexpr double kLeastCut = 0.95;
+// Without an acknowledged rate to go by, a cut to this share.
+constexpr double kBlindCut = 0.7;
+// The send buffer shrinking to this share within one sample is draining.
+constexpr double kDrainShare = 0.75;
+constexpr int kLowestFloorKbps = 128;
+constexpr int kFloorDivisor = 8;
+
+double kbps(qint64 bytes, double intervalMs)
+{
+    return intervalMs > 0 ? double(bytes) * 8.0 / intervalMs : 0.0;
+}
+}
+
+BitRateGovernor::BitRateGovernor(int ceilingKbps, int latencyMs)
+    : m_ceilingKbps(qMax(ceilingKbps, 1)),
+      m_floorKbps(qMin(m_ceilingKbps, qMax(kLowestFloorKbps, m_ceilingKbps / kFloorDivisor))),
+      m_latencyMs(qMax(latencyMs, 1)),
+      m_videoKbps(m_ceilingKbps)
+{
+}
+
+double BitRateGovernor::quietRtt() const
+{
+    if (m_quietRtts.empty())
+        return 0;
+    return *std::min_element(m_quietRtts.begin(), m_quietRtts.end());
+}
+
+BitRateGovernor::Judged BitRateGovernor::judge(const Sample &sample)
+{
+    Judged judged;
+    judged.sample = sample;
+    const qint64 bufferGrowth =
+        m_previousBufferBytes >= 0 ? sample.sendBufferBytes - m_previousBufferBytes : sample.sendBufferBytes;
+    judged.draining = m_previousBufferBytes > 0 && double(sample.sendBufferBytes) < kDrainShare * m_previousBufferBytes
+                      && (m_history.empty() || sample.rttMs <= m_history.back().sample.rttMs);
+    m_previousBufferBytes = sample.sendBufferBytes;
+    // What left the send buffer and was not dropped, the receiver acknowledged.
+    const qint64 acknowledged = qMax<qint64>(sample.bytesHanded - bufferGrowth - sample.bytesDropped, 0);
+    judged.acknowledgedKbps = kbps(acknowledged, sample.intervalMs);
+    // A live receiver also acknowledges what it gave up on, so what got
+    // through is bounded by the packets sent less those reported lost, and
+    // by libsrt's estimate of the path (packet pairs, which a full queue
+    // spaces at the path's rate); payload only.
+    if (sample.packetsSent > 0 && sample.sendKbps > 0) {
+        const double through = 1.0 - qBound(0.0, double(sample.packetsLost) / double(sample.packetsSent), 1.0);
+        judged.acknowledgedKbps = qMin(judged.acknowledgedKbps, sample.sendKbps * through * kPayloadShare);
+    }
+    if (sample.bandwidthKbps > 0)
+        judged.acknowledgedKbps = qMin(judged.acknowledgedKbps, sample.bandwidthKbps * kPayloadShare);
+    judged.handedKbps = kbps(sample.bytesHanded, sample.intervalMs);
+
+    QStringList signs;
+    if (sample.sendBufferMs > kBufferShareOfLatency * m_latencyMs)
+        signs << QStringLiteral("send buffer %1 ms").arg(qRound(sample.sendBufferMs));
+    if (sample.packetsDropped > qMax<qint64>(kStrayDrops, qint64(kDropShare * double(sample.packetsSent))))
+        signs << QStringLiteral("%1 packets dropped").arg(sample.packetsDropped);
+    const double quiet = quietRtt();
+    if (quiet > 0 && sample.rttMs > qMax(kRttFactor * quiet + kRttMarginMs, quiet + m_latencyMs / 2.0))
+        signs << QStringLiteral("RTT %1 ms, quiet %2 ms").arg(qRound(sample.rttMs)).arg(qRound(quiet));
+    if (double(sample.packetsRetransmitted) > kRetransmitFactor * double(sample.packetsLost) + kRetransmitMargin
+        && double(sample.packetsRetransmitted) > kRetransmitShare * double(sample.packetsSent))
+        signs << QStringLiteral("%1 retransmitted for %2 lost").arg(sample.packetsRetransmitted).arg(sample.packetsLost);
+    judged.congested = !signs.isEmpty();
+    if (judged.congested && sample.bandwidthKbps > 0 && sample.bandwidthKbps < kBandwidthShare * sample.sendKbps)
+        signs << QStringLiteral("path estimate %1 kbit/s").arg(qRound(sample.bandwidthKbps));
+    judged.signs = signs.join(QStringLiteral(", "));
+
+    if (!judged.congested && sample.rttMs > 0) {
+        m_quietRtts.push_back(sample.rttMs);
+        if (m_quietRtts.size() > kQuietRttSamples)
+            m_quietRtts.pop_front();
+    }
+    return judged;
+}
+
+bool BitRateGovernor::addSample(const Sample &sample)
+{
+    m_history.push_back(judge(sample));
+    if (m_history.size() > size_t(kWindow))
+        m_history.pop_front();
+    const int congestedSamples =
+        int(std::count_if(m_history.begin(), m_history.end(), [](const Judged &j) { return j.congested; }));
+    m_congested = congestedSamples >= kCongestedSamples;
+    ++m_samplesSinceChange;
+
+    if (!m_congested) {
+        m_quietSamples = m_history.back().congested ? 0 : m_quietSamples + 1;
+        if (m_quietSamples >= kGoodSamples)
+            noteGoodRate();
+        if (m_videoKbps < m_ceilingKbps && m_quietSamples >= m_upWaitSeconds
+            && m_samplesSinceChange >= m_upWaitSeconds)
+            return raise();
+        return false;
+    }
+    m_quietSamples = 0;
+    double acknowledged = 0;
+    for (const Judged &judged : m_history) {
+        if (judged.congested)
+            acknowledged += judged.acknowledgedKbps / congestedSamples;
+    }
+    m_throughKbps = acknowledged;
+    // A step up that ran into congestion: back to the rate before it, and a
+    // longer wait before the next step.
+    if (m_lastChangeWasUp) {
+        m_lastChangeWasUp = false;
+        m_probeFailed = true;
+        m_upWaitSeconds = qMin(2 * m_upWaitSeconds, kLongestUpWaitSeconds);
+    }
+    // A cut needs the last sample congested and the buffer not draining yet.
+    if (m_samplesSinceChange < kHoldSamples || !m_history.back().congested || m_history.back().draining)
+        return false;
+    return lower();
+}
+
+bool BitRateGovernor::lower()
+{
+    const size_t recent = qMin<size_t>(m_history.size(), 2);
+    double handed = 0;
+    for (size_t i = m_history.size() - recent; i < m_history.size(); ++i)
+        handed += m_history[i].handedKbps / double(recent);
+    const bool probeFailed = m_probeFailed;
+    m_probeFailed = false;
+    const QString signs = m_history.back().signs;
+    m_failedHandedKbps = handed;
+    if (probeFailed && m_goodKbps >= m_floorKbps && m_goodKbps < m_videoKbps) {
+        m_carriedKbps = m_goodHandedKbps;
+        setRate(m_goodKbps, QStringLiteral("%1 kbit/s did not fit: %2").arg(m_videoKbps).arg(signs));
+        return true;
+    }
+    // The video's share of what the relay handed on shrinks with what got
+    // through, by a good cut at least: a live receiver's figures flatter
+    // what reached it (it stops reporting what it has given up on).
+    double cut = kBlindCut;
+    if (handed > 0 && m_throughKbps > 0)
+        cut = qMin(cut, kTargetShare * m_throughKbps / handed);
+    const int target = qBound(m_floorKbps, int(std::lround(m_videoKbps * cut)), m_ceilingKbps);
+    if (target >= kLeastCut * m_videoKbps)
+        return false;
+    m_carriedKbps = handed > 0 ? qMin(m_throughKbps, handed) : m_throughKbps;
+    if (m_goodKbps >= target)
+        m_goodKbps = 0;  // the path has narrowed since
+    setRate(target, signs);
+    return true;
+}
+
+// The rate has run for some seconds without congestion.
+void BitRateGovernor::noteGoodRate()
+{
+    const double handed = m_history.back().handedKbps;
+    m_goodHandedKbps = m_goodKbps == m_videoKbps ? 0.5 * (m_goodHandedKbps + handed) : handed;
+    m_goodKbps = m_videoKbps;
+    // What the path carries lies between what fits and what did not.
+    if (m_videoKbps < m_ceilingKbps && m_carriedKbps > 0) {
+        m_carriedKbps = m_failedHandedKbps > m_goodHandedKbps
+            ? qBound(m_goodHandedKbps, m_carriedKbps, m_failedHandedKbps)
+            : m_goodHandedKbps;
+    }
+}
+
+bool BitRateGovernor::raise()
+{
+    // A step that held: the next comes after the short wait again.
+    if (m_lastChangeWasUp)
+        m_upWaitSeconds = kUpWaitSeconds;
+    const double step = qMax(m_videoKbps * kUpStep, double(m_ceilingKbps) / kLeastUpSteps);
+    const int target = qMin(m_ceilingKbps, int(std::lround(m_videoKbps + step)));
+    setRate(target, QStringLiteral("no congestion for %1 s").arg(m_quietSamples));
+    m_lastChangeWasUp = true;
+    return true;
+}
+
+void BitRateGovernor::setRate(int kbps, const QString &reason)
+{
+    m_videoKbps = kbps;
+    m_reason = reason;
+    m_samplesSinceChange = 0;
+    m_quietSamples = 0;
+    m_lastChangeWasUp = false;
+}
