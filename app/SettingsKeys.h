@@ -29,6 +29,9 @@ inline const QString SkipUpdate = QStringLiteral("SKIP_UPDATE");  // 0
 inline const QString LookupOrigin = QStringLiteral("LOOKUP_ORIGIN");  // build default
 inline const QString UpdateUrl = QStringLiteral("UPDATE_URL");        // build default
 inline const QString Passphrase = QStringLiteral("PASSPHRASE");       // "" = no encryption
+// The desktop portal's token for the screen the user last granted, so he is
+// asked once and not at every start.
+inline const QString ScreenCastToken = QStringLiteral("SCREENCAST_TOKEN"); // ""
 
 inline const QString Organisation = QStringLiteral("Velmora");
 inline const QString Application = QStringLiteral("Orvanta");
