@@ -9,8 +9,8 @@ PKGS=(
   libsrt-gnutls-dev srt-tools
   libpulse-dev pulseaudio pulseaudio-utils
   libx11-dev libxext-dev libxfixes-dev
-  libpipewire-0.3-dev pipewire wireplumber dbus dbus-x11
-  sway xwayland xdg-desktop-portal xdg-desktop-portal-wlr grim x11-xserver-utils qtwayland5
+  libpipewire-0.3-dev pipewire wireplumber dbus
+  sway xwayland xdg-desktop-portal xdg-desktop-portal-wlr x11-xserver-utils qtwayland5
   ffmpeg xvfb xauth x11-utils xdotool openbox xcompmgr
   clang libclang-rt-dev
   desktop-file-utils xdg-utils dpkg-dev file

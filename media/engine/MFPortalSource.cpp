@@ -10,7 +10,9 @@ namespace mf {
 MFPortalSource::MFPortalSource(const MFPortalSettings &settings)
     : m_settings(settings), m_cast(MFScreenCast::instance())
 {
-    if (m_settings.newChoice || !m_cast->busy())
+    // A frame moved over the same monitor keeps the session; a choice in
+    // the menu, a window instead of a monitor, or a session gone asks anew.
+    if (m_settings.newChoice || !m_cast->busy() || m_cast->chosenType() != m_settings.sourceType)
         m_cast->choose(m_settings.sourceType);
     m_clock.start();
 }

@@ -98,8 +98,15 @@ void MFScreenCast::choose(uint sourceType)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_busy = true;
+        m_chosenType = sourceType;
     }
     QMetaObject::invokeMethod(&m_context, [this, sourceType] { openSession(sourceType); }, Qt::QueuedConnection);
+}
+
+uint MFScreenCast::chosenType() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_chosenType;
 }
 
 bool MFScreenCast::busy() const

@@ -51,6 +51,8 @@ public:
     void choose(uint sourceType);
     // A session is granted or being asked for.
     bool busy() const;
+    // The source type of the last choice.
+    uint chosenType() const;
     View latest() const;
 
 private:
@@ -72,6 +74,7 @@ private:
     std::shared_ptr<MFPipeWireStream> m_readable;
     mutable View m_view;
     bool m_busy = false;
+    uint m_chosenType = 0;
 };
 
 } // namespace mf

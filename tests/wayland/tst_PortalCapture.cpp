@@ -1,6 +1,7 @@
 #include "app/BroadcastSession.h"
 #include "app/MainWindow.h"
 #include "app/SettingsKeys.h"
+#include "app/SourceMenus.h"
 #include "app/Startup.h"
 #include "media/engine/MFPortalSession.h"
 #include "media/engine/MFScreenCastEvents.h"
@@ -376,6 +377,24 @@ private slots:
         CHECK_COLOUR(picture, at(183, 100), kGreen);
         CHECK_COLOUR(picture, at(310, 190), kGreen);
         CHECK_COLOUR(picture, QPoint(20, 270), QColor(0x07, 0xa0, 0xf2)); // letterbox
+    }
+
+    // This backend offers monitors only: the window list holds the chooser's
+    // entry, disabled, and the reason.
+    void windowEntryIsDisabledWithItsReason()
+    {
+        emit screenMenu()->aboutToShow();
+        QMenu *windows = nullptr;
+        for (QAction *action : screenMenu()->actions())
+            if (action->menu())
+                windows = action->menu();
+        QVERIFY(windows);
+        const QList<QAction *> entries = windows->actions();
+        QCOMPARE(entries.size(), 2);
+        QCOMPARE(entries[0]->text(), QString::fromUtf8("Choose a window\u2026"));
+        QVERIFY(!entries[0]->isEnabled());
+        QCOMPARE(entries[1]->text(), QString("This desktop's portal offers no window sharing"));
+        QVERIFY(!entries[1]->isEnabled());
     }
 
     // The token stored at the first Start answers the next one: the
