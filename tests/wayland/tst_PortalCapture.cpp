@@ -205,7 +205,7 @@ class TestPortalCapture : public QObject
     }
 
     // Lets the newest screen reach the recording.
-    static void settle(int ms = 2000)
+    static void settle(int ms = 1200)
     {
         QElapsedTimer t;
         t.start();
@@ -448,7 +448,7 @@ private slots:
                  qPrintable(ui->statusbar->currentMessage()));
         QCOMPARE(log.count("Screen sharing ended"), 1);
         xwaylandWindow->setColour(kYellow); // not seen: nothing is shared now
-        settle(1500);
+        settle(800);
         QCOMPARE(sessionState(), BroadcastSession::State::Live);
         const QImage kept = stopAndTakeLastPicture("killed");
         CHECK_COLOUR(kept, onOutput(kRight.center()), kBlue);
