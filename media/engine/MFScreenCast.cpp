@@ -117,6 +117,11 @@ bool MFScreenCast::busy() const
 
 void MFScreenCast::openSession(uint sourceType)
 {
+    // One dialog at a time: two sources made for the same choice (the
+    // screen source and a mixer showing the desktop) share its answer.
+    if (m_pending && m_pendingType == sourceType)
+        return;
+    m_pendingType = sourceType;
     m_pending = std::make_unique<MFPortalSession>();
     MFPortalSession *session = m_pending.get();
     QObject::connect(session, &MFPortalSession::granted, &m_context,

@@ -68,6 +68,7 @@ private:
     QObject m_context; // lives on m_thread; the portal's replies arrive there
     // Touched on m_thread only.
     std::unique_ptr<MFPortalSession> m_pending, m_current;
+    uint m_pendingType = 0;
     std::shared_ptr<MFPipeWireStream> m_stream;
 
     mutable std::mutex m_mutex; // guards what readers see
