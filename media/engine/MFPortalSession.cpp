@@ -11,6 +11,8 @@
 #include <QDebug>
 #include <QRandomGenerator>
 
+#include <atomic>
+
 namespace mf {
 
 namespace {
@@ -55,7 +57,16 @@ QPoint pairOf(const QVariant &v)
     return QPoint(a, b);
 }
 
+std::atomic<int> stepTimeoutMs{MFPortalSession::kStepTimeoutMs};
+std::atomic<int> choiceTimeoutMs{MFPortalSession::kChoiceTimeoutMs};
+
 } // namespace
+
+void MFPortalSession::setTimeouts(int stepMs, int choiceMs)
+{
+    stepTimeoutMs = stepMs;
+    choiceTimeoutMs = choiceMs;
+}
 
 MFPortalSession::Offer MFPortalSession::probe(int timeoutMs)
 {
@@ -132,7 +143,7 @@ void MFPortalSession::open(uint sourceType, const QString &restoreToken, const Q
     m_sourceType = sourceType;
     m_restoreToken = restoreToken;
     m_parentWindow = parentWindow;
-    m_offer = probe(kStepTimeoutMs / 2);
+    m_offer = probe(stepTimeoutMs / 2);
     if (!m_offer.portal)
         return fail(MFScreenCastEvents::Problem::NoPortal, QString());
     if (!m_offer.screenCast)
@@ -141,7 +152,7 @@ void MFPortalSession::open(uint sourceType, const QString &restoreToken, const Q
         return fail(MFScreenCastEvents::Problem::Failed, QString::fromLatin1(MFScreenCastEvents::kWindowsNotOffered));
     const QString token = nextToken();
     QVariantMap options{{"handle_token", token}, {"session_handle_token", nextToken()}};
-    call(Step::Create, QStringLiteral("CreateSession"), {options}, token, kStepTimeoutMs);
+    call(Step::Create, QStringLiteral("CreateSession"), {options}, token, stepTimeoutMs);
 }
 
 void MFPortalSession::call(Step step, const QString &method, const QVariantList &args, const QString &token,
@@ -233,7 +244,7 @@ void MFPortalSession::selectSources()
             options.insert(QStringLiteral("restore_token"), m_restoreToken);
     }
     call(Step::Select, QStringLiteral("SelectSources"), {QVariant::fromValue(QDBusObjectPath(m_session)), options},
-         token, kStepTimeoutMs);
+         token, stepTimeoutMs);
 }
 
 void MFPortalSession::startSession()
@@ -241,13 +252,13 @@ void MFPortalSession::startSession()
     const QString token = nextToken();
     QVariantMap options{{"handle_token", token}};
     call(Step::Start, QStringLiteral("Start"),
-         {QVariant::fromValue(QDBusObjectPath(m_session)), m_parentWindow, options}, token, kChoiceTimeoutMs);
+         {QVariant::fromValue(QDBusObjectPath(m_session)), m_parentWindow, options}, token, choiceTimeoutMs);
 }
 
 void MFPortalSession::openRemote()
 {
     call(Step::Remote, QStringLiteral("OpenPipeWireRemote"),
-         {QVariant::fromValue(QDBusObjectPath(m_session)), QVariantMap()}, QString(), kStepTimeoutMs);
+         {QVariant::fromValue(QDBusObjectPath(m_session)), QVariantMap()}, QString(), stepTimeoutMs);
 }
 
 bool MFPortalSession::parseStream(const QVariantMap &results, Stream *stream)

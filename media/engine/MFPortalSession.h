@@ -46,9 +46,11 @@ public:
     void open(uint sourceType, const QString &restoreToken, const QString &parentWindow);
     bool isOpen() const { return !m_session.isEmpty(); }
 
-    // Bounds of the steps: the dialog waits for a person, the rest for a program.
+    // Bounds of the steps: the dialog waits for a person, the rest for a
+    // program. Settable for tests of a portal that never answers.
     static constexpr int kStepTimeoutMs = 10000;
     static constexpr int kChoiceTimeoutMs = 180000;
+    static void setTimeouts(int stepMs, int choiceMs);
 
 signals:
     void granted(const QDBusUnixFileDescriptor &remote, const mf::MFPortalSession::Stream &stream);
