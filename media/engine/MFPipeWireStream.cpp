@@ -298,7 +298,7 @@ void MFPipeWireStream::takePicture(const void *buffer)
                               int(crop->region.size.height));
         }
         const qint64 needed = qint64(d.chunk->offset) + qint64(stride) * m_height;
-        if (!area.isEmpty() && needed <= qint64(d.maxsize)) {
+        if (!area.isEmpty() && stride >= m_width * 4 && needed <= qint64(d.maxsize)) {
             const auto *base = static_cast<const uchar *>(d.data) + d.chunk->offset;
             const QImage wrapped(base + area.y() * stride + area.x() * 4, area.width(), area.height(), stride, format);
             picture = rgb32Copy(wrapped);
@@ -307,15 +307,21 @@ void MFPipeWireStream::takePicture(const void *buffer)
     QImage cursor;
     QPoint cursorPos;
     bool cursorSeen = false, cursorVisible = false;
-    if (auto *mc = static_cast<spa_meta_cursor *>(spa_buffer_find_meta_data(buf, SPA_META_Cursor, sizeof(spa_meta_cursor)))) {
+    spa_meta *meta = spa_buffer_find_meta(buf, SPA_META_Cursor);
+    if (meta && meta->data && meta->size >= sizeof(spa_meta_cursor)) {
+        auto *mc = static_cast<spa_meta_cursor *>(meta->data);
         cursorSeen = true;
         cursorVisible = spa_meta_cursor_is_valid(mc);
         cursorPos = QPoint(mc->position.x - mc->hotspot.x, mc->position.y - mc->hotspot.y);
-        if (cursorVisible && mc->bitmap_offset >= sizeof(spa_meta_cursor)) {
+        // The bitmap must lie inside the metadata the producer filled.
+        const quint64 headerEnd = quint64(mc->bitmap_offset) + sizeof(spa_meta_bitmap);
+        if (cursorVisible && mc->bitmap_offset >= sizeof(spa_meta_cursor) && headerEnd <= meta->size) {
             auto *bm = SPA_PTROFF(mc, mc->bitmap_offset, spa_meta_bitmap);
             const QImage::Format cf = imageFormat(bm->format);
+            const quint64 bitsEnd = quint64(mc->bitmap_offset) + bm->offset + quint64(bm->stride) * bm->size.height;
             if (cf != QImage::Format_Invalid && bm->size.width > 0 && bm->size.height > 0
-                && bm->size.width <= kCursorMax && bm->size.height <= kCursorMax) {
+                && bm->size.width <= kCursorMax && bm->size.height <= kCursorMax
+                && bm->stride >= int(bm->size.width * 4) && bitsEnd <= meta->size) {
                 const QImage w(SPA_PTROFF(bm, bm->offset, const uchar), int(bm->size.width), int(bm->size.height),
                                bm->stride, cf);
                 cursor = w.convertToFormat(QImage::Format_ARGB32_Premultiplied);
