@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/ScreenShareStatus.h"
 
 #include "ui_MainWindow.h"
 
@@ -138,6 +139,7 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
 
     ui->chkSystemAudio->setVisible(false);
     addStatusLabels();
+    new ScreenShareStatus(settings, ui->statusbar, this);
     createSession();
 
     mixerStarted = true;

@@ -1,5 +1,9 @@
 #include "app/SourceMenus.h"
 
+#include "media/engine/MFDevice.h"
+#include "media/engine/MFScreenCast.h"
+#include "media/engine/MFScreenCastEvents.h"
+
 #include "app/DeviceRegistry.h"
 #include "app/SettingsKeys.h"
 #include "media/Mixer.h"
@@ -200,7 +204,8 @@ void SourceMenus::chooseWindow(QAction *action, bool &same)
     const quint64 handle = action->data().toULongLong();
     same = same && handle == m_settings->value(SettingsKeys::WindowHandle, 0).toULongLong();
     m_settings->setValue(SettingsKeys::WindowHandle, handle);
-    if (m_restoreWindow)
+    // The portal's chooser names no X11 window that could be restored.
+    if (m_restoreWindow && handle != mf::MFDevice::kPortalWindow)
         m_restoreWindow(handle);
     emit handleChanged(handle);
 }
@@ -260,7 +265,27 @@ void SourceMenus::audioMenuShowed()
 
 bool SourceMenus::fillWindowsMenu()
 {
+    if (mf::MFScreenCast::portalChosen())
+        return listPortalWindow(mf::MFScreenCast::offer().sourceTypes & mf::MFPortalSession::Window);
     return m_fillWindows ? m_fillWindows() : false;
+}
+
+const QString SourceMenus::kChooseWindowText = QStringLiteral("Choose a window\u2026");
+
+bool SourceMenus::listPortalWindow(bool offered)
+{
+    clearEntries(m_windowsMenu);
+    QAction *action = addEntry(m_windowsMenu, kChooseWindowText, QVariant::fromValue(mf::MFDevice::kPortalWindow));
+    const QString stored = m_settings->value(SettingsKeys::Screen).toString();
+    const quint64 storedHandle = m_settings->value(SettingsKeys::WindowHandle, 0).toULongLong();
+    action->setChecked(offered && stored == kChooseWindowText && storedHandle == mf::MFDevice::kPortalWindow);
+    if (!offered) {
+        const QString reason = QString::fromLatin1(mf::MFScreenCastEvents::kWindowsNotOffered);
+        action->setEnabled(false);
+        action->setToolTip(reason);
+        addEntry(m_windowsMenu, reason)->setEnabled(false);
+    }
+    return action->isChecked();
 }
 
 void SourceMenus::screenMenuShowed()

@@ -46,6 +46,12 @@ public:
 
     // Rebuilds windowsMenu from these windows; true when the stored choice is among them.
     bool listWindows(const QList<WindowInfo> &windows);
+    // On a desktop whose windows only its portal can show: the one entry
+    // that opens the portal's window chooser, disabled (with the reason
+    // beneath it) where the portal offers no windows. True when it is the
+    // stored choice.
+    bool listPortalWindow(bool offered);
+    static const QString kChooseWindowText;
 
     // The crop band in the crop dialog's coordinates ("CROP_RECT").
     QRect cropRect() const { return m_cropRect; }

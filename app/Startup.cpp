@@ -1,5 +1,7 @@
 #include "app/Startup.h"
 
+#include <QtGlobal>
+
 namespace Startup {
 
 QString linkArgument(const QStringList &arguments)
@@ -8,6 +10,14 @@ QString linkArgument(const QStringList &arguments)
         return QString();
     const QString &first = arguments.at(1);
     return first.contains(QLatin1String("://"), Qt::CaseSensitive) ? first : QString();
+}
+
+QString choosePlatform()
+{
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsEmpty("DISPLAY"))
+        return QString();
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    return QStringLiteral("xcb");
 }
 
 QString styleSheet()

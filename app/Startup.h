@@ -9,6 +9,14 @@ namespace Startup {
 // contains "://", else an empty string. Later arguments are never looked at.
 QString linkArgument(const QStringList &arguments);
 
+// Makes Qt use its X11 (xcb) platform, so that on a Wayland session the
+// program runs under XWayland: its frameless, stay-on-top windows (the
+// capture frame) can place themselves at global positions only there. A
+// QT_QPA_PLATFORM the user set, or a session without an X server (no
+// DISPLAY), is left to Qt. Call before the application object is made.
+// Returns the platform chosen, or an empty string when left to Qt.
+QString choosePlatform();
+
 // The application-wide style sheet.
 QString styleSheet();
 

@@ -6,6 +6,7 @@
 
 int main(int argc, char *argv[])
 {
+    Startup::choosePlatform();
     QApplication app(argc, argv);
     app.setStyleSheet(Startup::styleSheet());
     const QString link = Startup::linkArgument(app.arguments());

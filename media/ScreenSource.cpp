@@ -153,6 +153,7 @@ void ScreenSource::captureLoop()
 {
     mf::MFFormat format;
     quint64 lostWindow = 0; // the window whose loss was last reported
+    bool failing = false;
     while (running) {
         waitUntilWanted();
         if (!running)
@@ -182,9 +183,14 @@ void ScreenSource::captureLoop()
         }
         ++grabs;
         if (!frame) {
-            qDebug() << "read screen frame FALSE: ";
+            // The portal's stream gives nothing until the user has answered
+            // its dialog: one line per streak, not one per frame interval.
+            if (!failing)
+                qDebug() << "read screen frame FALSE: ";
+            failing = true;
             continue;
         }
+        failing = false;
         if (wanted)
             enqueue(frame);
     }

@@ -10,9 +10,12 @@ PKGS=(
   libsrt-gnutls-dev
   libpulse-dev
   libx11-dev libxext-dev libxfixes-dev
+  libpipewire-0.3-dev
 )
 [ "${1:-}" = --run ] || PKGS+=(
   srt-tools pulseaudio pulseaudio-utils
+  pipewire wireplumber dbus
+  sway xwayland xdg-desktop-portal xdg-desktop-portal-wlr x11-xserver-utils qtwayland5
   ffmpeg xvfb xauth x11-utils xdotool openbox xcompmgr
   clang libclang-rt-dev
   desktop-file-utils xdg-utils dpkg-dev file

@@ -3,6 +3,7 @@
 #include "media/engine/MFAudioInput.h"
 #include "media/engine/MFCaptureSource.h"
 #include "media/engine/MFOptions.h"
+#include "media/engine/MFPortalSource.h"
 #include "media/engine/MFPulse.h"
 #include "media/engine/MFTestPatternSource.h"
 
@@ -141,7 +142,41 @@ MFCaptureSettings screenSettings(const QMap<QString, QString> &props)
     return s;
 }
 
+// The portal source for the screen properties; null when x11grab captures
+// (an X11 session, or a window of an X11 program named by its id).
+std::unique_ptr<MFVideoSource> portalSource(const QMap<QString, QString> &props, bool newChoice)
+{
+    bool ok = false;
+    const quint64 window = props.value("capture.window_id").toULongLong(&ok, 0);
+    const bool portalWindow = ok && window == MFDevice::kPortalWindow;
+    if ((ok && window != 0 && !portalWindow) || !MFScreenCast::portalChosen())
+        return nullptr;
+    MFPortalSettings s;
+    s.sourceType = portalWindow ? MFPortalSession::Window : MFPortalSession::Monitor;
+    s.newChoice = newChoice;
+    const double fps = props.value("capture.fps_limit", "25").toDouble();
+    s.fps = fps > 0 ? fps : 25;
+    s.drawCursor = props.value("capture.highlight_mouse") != "hide";
+    s.frameSize = portalWindow ? QSize() : parseSize(props.value("capture.frame_size"));
+    quint32 argb = 0xFF000000u;
+    if (MFOptions::parseColor(props.value("capture.background_color"), &argb))
+        s.backgroundArgb = argb;
+    if (!portalWindow) {
+        // The same desktop rectangle x11grab would take; the source finds it
+        // in the stream of the monitor the portal granted.
+        const QRect area = parseArea(props.value("capture.area"));
+        const int index = props.value("capture.screen_index", "-1").toInt();
+        const QList<QRect> displays = screens();
+        const QPoint origin = (index >= 0 && index < displays.size()) ? displays[index].topLeft() : QPoint();
+        if (!area.isEmpty())
+            s.area = area.translated(origin);
+    }
+    return std::make_unique<MFPortalSource>(s);
+}
+
 } // namespace
+
+const quint64 MFDevice::kPortalWindow = ~quint64(0);
 
 MFDevice::MFDevice()
 {
@@ -232,6 +267,8 @@ int MFDevice::deviceSet(int type, int index, const QString &options)
     if (index < 0 || index >= list.size())
         return MF_E_INVALIDARG;
     m_selected[type] = list[index];
+    if (type == eMFDT_Video)
+        ++m_videoChoices;
     ++m_version;
     return MF_OK;
 }
@@ -262,13 +299,16 @@ QString MFDevice::propertyGet(const QString &name) const
     return m_properties.value(name);
 }
 
-std::unique_ptr<MFVideoSource> MFDevice::makeVideoSource(const QString &name,
-                                                         const QMap<QString, QString> &props) const
+std::unique_ptr<MFVideoSource> MFDevice::makeVideoSource(const QString &name, const QMap<QString, QString> &props,
+                                                         bool newChoice) const
 {
     if (name == kTestPattern)
         return std::make_unique<MFTestPatternSource>();
-    if (name == kScreenCapture)
+    if (name == kScreenCapture) {
+        if (std::unique_ptr<MFVideoSource> portal = portalSource(props, newChoice))
+            return portal;
         return std::make_unique<MFCaptureSource>(screenSettings(props));
+    }
     for (const auto &camera : MFCaptureSource::cameras()) {
         if (camera.name != name)
             continue;
@@ -297,6 +337,7 @@ void MFDevice::applyPendingConfig()
 {
     QMap<int, QString> selected;
     QMap<QString, QString> props;
+    quint64 choices;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_version == m_appliedVersion)
@@ -304,12 +345,16 @@ void MFDevice::applyPendingConfig()
         m_appliedVersion = m_version;
         selected = m_selected;
         props = m_properties;
+        choices = m_videoChoices;
     }
-    // Property changes only matter to the screen; cameras keep running.
+    // Property changes only matter to the screen; cameras keep running. The
+    // screen chosen again is opened anew (the portal asks again).
     const QString video = selected.value(eMFDT_Video);
     const bool screen = (video == kScreenCapture);
-    if (video != m_videoName || (screen && props != m_videoProps)) {
-        std::unique_ptr<MFVideoSource> fresh = makeVideoSource(video, props);
+    const bool chosenAgain = screen && choices != m_appliedChoices;
+    m_appliedChoices = choices;
+    if (video != m_videoName || (screen && props != m_videoProps) || chosenAgain) {
+        std::unique_ptr<MFVideoSource> fresh = makeVideoSource(video, props, video != m_videoName || chosenAgain);
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_activeVideo = fresh.get();

@@ -43,6 +43,8 @@ public:
     static const QString kNone;          // "<None>"
     static const QString kNoExternalAudio; // "<No External Audio>"
     static const QString kTestTone;      // the test pattern's own sound
+    // "capture.window_id" of the window the desktop portal lets the user choose.
+    static const quint64 kPortalWindow;
 
     MFDevice();
     ~MFDevice();
@@ -72,7 +74,8 @@ public:
 private:
     struct Config;
     void applyPendingConfig();
-    std::unique_ptr<MFVideoSource> makeVideoSource(const QString &name, const QMap<QString, QString> &props) const;
+    std::unique_ptr<MFVideoSource> makeVideoSource(const QString &name, const QMap<QString, QString> &props,
+                                                   bool newChoice) const;
     std::unique_ptr<MFAudioInput> makeAudioInput(const QString &name, const MFAudioFormat &fmt) const;
     std::vector<int16_t> soundFor(int samples, const MFAudioFormat &fmt);
     QStringList listDevices(int type);
@@ -83,9 +86,11 @@ private:
     QMap<QString, QString> m_properties;
     QMap<QString, QString> m_pulseNames; // shown name -> server source name
     quint64 m_version = 1;
+    quint64 m_videoChoices = 0; // selections of a video device, the same one again included
 
     // Reader state, touched by the thread in getFrame() only.
     quint64 m_appliedVersion = 0;
+    quint64 m_appliedChoices = 0;
     MFAudioFormat m_audioFormat;
     QString m_videoName, m_ownSound, m_audioName, m_audio2Name;
     QMap<QString, QString> m_videoProps;

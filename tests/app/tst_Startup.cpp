@@ -11,6 +11,8 @@ class TestStartup : public QObject
 private slots:
     void linkArgument_data();
     void linkArgument();
+    void choosePlatform_data();
+    void choosePlatform();
     void styleSheetHasEveryRule();
     void styleSheetStylesNamedWidgets();
 };
@@ -29,6 +31,44 @@ void TestStartup::linkArgument_data()
         << QStringList{"orvanta", "--verbose", "orvanta://h:9000/id"} << QString();
     QTest::newRow("later arguments ignored")
         << QStringList{"orvanta", "orvanta://a:1/x", "orvanta://b:2/y"} << "orvanta://a:1/x";
+}
+
+void TestStartup::choosePlatform_data()
+{
+    // Unset is written as a null string, set-but-empty as "".
+    QTest::addColumn<QString>("platform");
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("platformAfter");
+    QTest::newRow("wayland session with XWayland") << QString() << ":1" << "xcb" << "xcb";
+    QTest::newRow("user's own platform kept") << "wayland" << ":1" << QString() << "wayland";
+    QTest::newRow("offscreen kept") << "offscreen" << ":0" << QString() << "offscreen";
+    QTest::newRow("no X server") << QString() << QString() << QString() << QString();
+    QTest::newRow("empty DISPLAY") << QString() << "" << QString() << QString();
+}
+
+void TestStartup::choosePlatform()
+{
+    QFETCH(QString, platform);
+    QFETCH(QString, display);
+    QFETCH(QString, chosen);
+    QFETCH(QString, platformAfter);
+    const QByteArray savedPlatform = qgetenv("QT_QPA_PLATFORM");
+    const QByteArray savedDisplay = qgetenv("DISPLAY");
+    const auto setOrUnset = [](const char *name, const QString &value) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value.toUtf8());
+    };
+    setOrUnset("QT_QPA_PLATFORM", platform);
+    setOrUnset("DISPLAY", display);
+    const QString result = Startup::choosePlatform();
+    const QString after = qEnvironmentVariableIsSet("QT_QPA_PLATFORM") ? qEnvironmentVariable("QT_QPA_PLATFORM") : QString();
+    qputenv("QT_QPA_PLATFORM", savedPlatform);
+    qputenv("DISPLAY", savedDisplay);
+    QCOMPARE(result, chosen);
+    QCOMPARE(after, platformAfter);
 }
 
 void TestStartup::linkArgument()

@@ -136,7 +136,8 @@ private slots:
                 dependsLine = line;
         }
         for (const char *package : {"libqt5widgets5", "libqt5network5", "libqt5multimedia5", "libsrt1.5-gnutls",
-                                    "libavcodec59", "libavformat59", "libpulse0", "libqt5multimedia5-plugins"})
+                                    "libavcodec59", "libavformat59", "libpulse0", "libqt5multimedia5-plugins",
+                                    "libpipewire-0.3-0", "libqt5dbus5"})
             QVERIFY2(dependsLine.contains(package), dependsLine.constData());
         const Run contents = run("dpkg-deb", {"--contents", deb});
         for (const char *file : {"./usr/bin/orvanta", "./usr/bin/orvanta-studio",

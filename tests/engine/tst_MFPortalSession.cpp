@@ -1,0 +1,153 @@
+#include "media/engine/MFPortalSession.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QSignalSpy>
+#include <QThread>
+#include <QtTest>
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
+
+// A desktop portal on the test's private bus that answers its requests the
+// way a row says: with a response code, with nothing at all, or at another
+// path than the one a client predicts.
+class FakePortal : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.ScreenCast")
+    Q_PROPERTY(uint AvailableSourceTypes READ sourceTypes)
+    Q_PROPERTY(uint AvailableCursorModes READ cursorModes)
+    Q_PROPERTY(uint version READ version)
+public:
+    int createResponse = -1;       // -1: never answers
+    bool answerElsewhere = false;  // the request lives at a path of the portal's own
+    QVariantMap lastOptions;
+    QDBusConnection bus;
+
+    explicit FakePortal(const QDBusConnection &connection) : bus(connection) {}
+    uint sourceTypes() const { return 1; }
+    uint cursorModes() const { return 3; }
+    uint version() const { return 4; }
+
+public slots:
+    QDBusObjectPath CreateSession(const QVariantMap &options)
+    {
+        lastOptions = options;
+        QString sender = message().service();
+        sender.remove(0, 1).replace('.', '_');
+        const QString path = answerElsewhere
+                                 ? QStringLiteral("/org/freedesktop/portal/desktop/request/elsewhere/1")
+                                 : QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
+                                       .arg(sender, options.value("handle_token").toString());
+        if (createResponse >= 0) {
+            const uint code = uint(createResponse);
+            // After the reply, as a portal does: the client may follow the path first.
+            QTimer::singleShot(50, this, [this, path, code] {
+                QDBusMessage signal = QDBusMessage::createSignal(path, "org.freedesktop.portal.Request", "Response");
+                signal << code << QVariantMap();
+                bus.send(signal);
+            });
+        }
+        return QDBusObjectPath(path);
+    }
+};
+
+} // namespace
+
+// The portal session's requests against a portal that cancels, fails,
+// never answers, answers elsewhere, or is not there at all.
+class TestMFPortalSession : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<FakePortal> portal;
+    QThread serverThread; // the client's blocking calls must not wait for its own thread
+    QDBusConnection server = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "fake-portal");
+
+private slots:
+    void initTestCase()
+    {
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("no session bus (the test runs under dbus-run-session)");
+        QVERIFY(server.isConnected());
+        portal = std::make_unique<FakePortal>(server);
+        portal->moveToThread(&serverThread);
+        serverThread.start();
+        QVERIFY(server.registerObject("/org/freedesktop/portal/desktop", portal.get(),
+                                      QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
+        QVERIFY(server.registerService(kService));
+        mf::MFPortalSession::setTimeouts(500, 500);
+    }
+
+    void probeReadsTheOffer()
+    {
+        const mf::MFPortalSession::Offer offer = mf::MFPortalSession::probe(2000);
+        QVERIFY(offer.portal);
+        QVERIFY(offer.screenCast);
+        QCOMPARE(offer.sourceTypes, 1u);
+        QCOMPARE(offer.cursorModes, 3u);
+        QCOMPARE(offer.version, 4u);
+    }
+
+    void outcome_data()
+    {
+        using P = mf::MFScreenCastEvents::Problem;
+        QTest::addColumn<int>("response");
+        QTest::addColumn<bool>("elsewhere");
+        QTest::addColumn<uint>("sourceType");
+        QTest::addColumn<P>("problem");
+        QTest::newRow("user cancelled") << 1 << false << uint(mf::MFPortalSession::Monitor) << P::Cancelled;
+        QTest::newRow("portal failed") << 2 << false << uint(mf::MFPortalSession::Monitor) << P::Failed;
+        QTest::newRow("never answers: bounded") << -1 << false << uint(mf::MFPortalSession::Monitor) << P::NoAnswer;
+        QTest::newRow("answer at the returned path") << 1 << true << uint(mf::MFPortalSession::Monitor)
+                                                     << P::Cancelled;
+        QTest::newRow("windows not offered") << 0 << false << uint(mf::MFPortalSession::Window) << P::Failed;
+    }
+    void outcome()
+    {
+        QFETCH(int, response);
+        QFETCH(bool, elsewhere);
+        QFETCH(uint, sourceType);
+        QFETCH(mf::MFScreenCastEvents::Problem, problem);
+        portal->createResponse = response;
+        portal->answerElsewhere = elsewhere;
+        mf::MFPortalSession session;
+        QSignalSpy failed(&session, &mf::MFPortalSession::failed);
+        session.open(sourceType, QString(), QString());
+        QVERIFY(!failed.isEmpty() || failed.wait(5000));
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.first().first().value<mf::MFScreenCastEvents::Problem>(), problem);
+        // Nothing more arrives later (a timer or a late answer).
+        QTest::qWait(700);
+        QCOMPARE(failed.size(), 1);
+        if (sourceType == mf::MFPortalSession::Monitor) {
+            QVERIFY(portal->lastOptions.contains("handle_token"));
+            QVERIFY(portal->lastOptions.contains("session_handle_token"));
+        }
+    }
+
+    void cleanupTestCase()
+    {
+        serverThread.quit();
+        serverThread.wait();
+    }
+
+    void noPortal()
+    {
+        QVERIFY(server.unregisterService(kService));
+        mf::MFPortalSession session;
+        QSignalSpy failed(&session, &mf::MFPortalSession::failed);
+        session.open(mf::MFPortalSession::Monitor, QString(), QString());
+        QVERIFY(!failed.isEmpty() || failed.wait(5000));
+        QCOMPARE(failed.first().first().value<mf::MFScreenCastEvents::Problem>(),
+                 mf::MFScreenCastEvents::Problem::NoPortal);
+        QVERIFY(server.registerService(kService));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMFPortalSession)
+#include "tst_MFPortalSession.moc"
