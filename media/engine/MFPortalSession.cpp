@@ -78,9 +78,11 @@ MFPortalSession::Offer MFPortalSession::probe(int timeoutMs)
     if (types.type() == QDBusMessage::ErrorMessage) {
         const QString err = types.errorName();
         // A portal that is there but lacks the interface answers with one of these.
-        offer.portal = err == QLatin1String("org.freedesktop.DBus.Error.InvalidArgs")
-                       || err == QLatin1String("org.freedesktop.DBus.Error.UnknownInterface")
-                       || err == QLatin1String("org.freedesktop.DBus.Error.UnknownProperty");
+        const bool lacksInterface = err == QLatin1String("org.freedesktop.DBus.Error.InvalidArgs")
+                                    || err == QLatin1String("org.freedesktop.DBus.Error.UnknownInterface")
+                                    || err == QLatin1String("org.freedesktop.DBus.Error.UnknownProperty");
+        // A portal that just left the bus can still answer like that; ask the bus.
+        offer.portal = lacksInterface && bus.interface()->isServiceRegistered(kService).value();
         return offer;
     }
     offer.portal = true;

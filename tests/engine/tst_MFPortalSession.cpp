@@ -47,7 +47,7 @@ public slots:
         if (createResponse >= 0) {
             const uint code = uint(createResponse);
             // After the reply, as a portal does: the client may follow the path first.
-            QTimer::singleShot(50, this, [this, path, code] {
+            QTimer::singleShot(200, this, [this, path, code] {
                 QDBusMessage signal = QDBusMessage::createSignal(path, "org.freedesktop.portal.Request", "Response");
                 signal << code << QVariantMap();
                 bus.send(signal);
@@ -60,7 +60,7 @@ public slots:
 } // namespace
 
 // The portal session's requests against a portal that cancels, fails,
-// never answers, answers elsewhere, or is not there at all.
+// never answers or answers elsewhere.
 class TestMFPortalSession : public QObject
 {
     Q_OBJECT
@@ -79,8 +79,8 @@ private slots:
         serverThread.start();
         QVERIFY(server.registerObject("/org/freedesktop/portal/desktop", portal.get(),
                                       QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
+        mf::MFPortalSession::setTimeouts(1500, 1500);
         QVERIFY(server.registerService(kService));
-        mf::MFPortalSession::setTimeouts(500, 500);
     }
 
     void probeReadsTheOffer()
@@ -122,7 +122,7 @@ private slots:
         QCOMPARE(failed.size(), 1);
         QCOMPARE(failed.first().first().value<mf::MFScreenCastEvents::Problem>(), problem);
         // Nothing more arrives later (a timer or a late answer).
-        QTest::qWait(700);
+        QTest::qWait(1700);
         QCOMPARE(failed.size(), 1);
         if (sourceType == mf::MFPortalSession::Monitor) {
             QVERIFY(portal->lastOptions.contains("handle_token"));
@@ -134,18 +134,6 @@ private slots:
     {
         serverThread.quit();
         serverThread.wait();
-    }
-
-    void noPortal()
-    {
-        QVERIFY(server.unregisterService(kService));
-        mf::MFPortalSession session;
-        QSignalSpy failed(&session, &mf::MFPortalSession::failed);
-        session.open(mf::MFPortalSession::Monitor, QString(), QString());
-        QVERIFY(!failed.isEmpty() || failed.wait(5000));
-        QCOMPARE(failed.first().first().value<mf::MFScreenCastEvents::Problem>(),
-                 mf::MFScreenCastEvents::Problem::NoPortal);
-        QVERIFY(server.registerService(kService));
     }
 };
 
