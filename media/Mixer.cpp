@@ -14,7 +14,6 @@
 
 namespace {
 
-const QString kBackground = QStringLiteral("solid_color='#07a0f2(255)'");
 const QString kWithSound = QStringLiteral("audio_gain=0");
 const QString kSilenced = QStringLiteral("audio_gain=-100");
 
@@ -366,7 +365,7 @@ void Mixer::run_simple_mix()
             write(device, 0);
             continue;
         }
-        mf::MFFramePtr background = mf::MFFactory::create(backgroundFormat, kBackground);
+        mf::MFFramePtr background = mf::MFFactory::create(backgroundFormat, kBackgroundFrame);
         if (!background)
             continue;
         if (device && device->audioSampleCount() > 0)
@@ -442,7 +441,7 @@ mf::MFFramePtr Mixer::cropFrame(const mf::MFFramePtr &frame)
     const QRect crop = cropRect();
     if (!cropApplies(crop))
         return frame;
-    const mf::MFFramePtr background = mf::MFFactory::create(outputFormat, kBackground);
+    const mf::MFFramePtr background = mf::MFFactory::create(outputFormat, kBackgroundFrame);
     if (!background)
         return frame;
     const mf::MFFramePtr cut = frame->cut(crop.left(), crop.top(), crop.right(), crop.bottom());

@@ -11,8 +11,6 @@ namespace {
 quint64 pack(const QSize &s) { return (quint64(quint32(s.width())) << 32) | quint32(s.height()); }
 QSize unpack(quint64 v) { return QSize(int(v >> 32), int(v & 0xFFFFFFFFu)); }
 
-const QString kBackground = QStringLiteral("solid_color='#07a0f2(255)'");
-
 } // namespace
 
 ScreenSource::ScreenSource(QObject *parent) : QThread(parent), outputSize(pack(QSize(1280, 720)))
@@ -132,7 +130,7 @@ void ScreenSource::enqueue(const mf::MFFramePtr &frame)
 mf::MFFramePtr ScreenSource::captureWindow(quint64 window, const QSize &size, const mf::MFFormat &format)
 {
     deviceObject->propertySet("capture.window_id", QString::number(window));
-    mf::MFFramePtr background = mf::MFFactory::create(format, kBackground);
+    mf::MFFramePtr background = mf::MFFactory::create(format, kBackgroundFrame);
     mf::MFFramePtr picture;
     if (!background || deviceObject->getFrame(mf::MFFormat(), -1, &picture) < 0 || !picture)
         return nullptr;

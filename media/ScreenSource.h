@@ -5,10 +5,14 @@
 #include <QList>
 #include <QRect>
 #include <QSize>
+#include <QString>
 #include <QThread>
 
 #include <atomic>
 #include <mutex>
+
+// The picture shown where no source has one yet (the engine's colour frame).
+inline const QString kBackgroundFrame = QStringLiteral("solid_color='#07a0f2(255)'");
 
 // Captures a display, an area of it or one window into a short queue from
 // which the mixer takes a frame per turn without waiting.

@@ -16,7 +16,7 @@ targets=(orvanta orvanta-studio)
 
 configure() {
   cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
-    -DORVANTA_BUILD_TESTS=OFF -DORVANTA_BUILD_BENCH=OFF \
+    -DORVANTA_BUILD_TESTS=OFF -DORVANTA_BUILD_BENCH=OFF -DORVANTA_UNITY=ON \
     -DORVANTA_LOOKUP_ORIGIN=http://127.0.0.1:8080 \
     -DORVANTA_UPDATE_URL=http://127.0.0.1:8080/downloads/orvanta_win.json >/dev/null
 }

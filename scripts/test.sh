@@ -5,8 +5,9 @@
 # and the studio server; runs every test in the first two builds and those
 # suites in the third; runs the parsers' fuzz targets for a short time; stops
 # what it started. The sanitizer and fuzz builds run at low priority while the
-# normal build's tests run, which spend much of their time waiting on the
-# network and the clock. Exits non-zero on any failure.
+# tests before them run, which spend much of their time waiting on the network
+# and the clock. The libraries compile in batches of sources (ORVANTA_UNITY).
+# Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,8 +29,11 @@ step() {
   return $rc
 }
 
+# Line tables are enough for the stacks a failing test or a sanitizer prints,
+# and much quicker to build than full debug information.
 build_tsan() {
-  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANTA_TSAN=ON \
+  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANTA_TSAN=ON -DORVANTA_UNITY=ON \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
     -DORVANTA_BUILD_BENCH=OFF -DORVANTA_LOOKUP_ORIGIN= -DORVANTA_UPDATE_URL= >/dev/null
   cmake --build build-tsan -j"$(nproc)" --target "${TSAN_TESTS[@]}" test_studio
 }
@@ -74,50 +78,58 @@ tsan_tests() {
   return $rc
 }
 
-# The builds that run beside the release tests, one after the other, their
-# output in a log that is shown when one fails.
-background_builds() {
-  timings=()
-  step "build (address sanitizer)" bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DORVANTA_SANITIZE=ON \
-    -DORVANTA_BUILD_BENCH=OFF || return 1
-  step "build (thread sanitizer, ${#TSAN_TESTS[@]} suites)" build_tsan || return 1
-  step "build (fuzz targets)" bash scripts/fuzz.sh --build-only || return 1
-  printf '%s\n' "${timings[@]}" >"$background_log.times"
+build_asan() {
+  bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g1" -DORVANTA_SANITIZE=ON \
+    -DORVANTA_UNITY=ON -DORVANTA_BUILD_BENCH=OFF
+}
+
+# The sanitizer and fuzz builds run at low priority beside tests: the address
+# sanitizer build beside the release tests, the other two beside the address
+# sanitizer tests. Their output goes to a log that is shown when one fails.
+background_pid=""
+background_log=""
+start_background() {
+  background_log=$(mktemp /tmp/orvanta-builds.XXXXXX)
+  set -m # a process group of its own, so that cleanup can end it all
+  nice -n 15 bash -c "$(declare -f step build_asan build_tsan); $(declare -p TSAN_TESTS); timings=(); \
+    $1; rc=\$?; printf '%s\n' \"\${timings[@]}\" >$background_log.times; exit \$rc" >"$background_log" 2>&1 &
+  background_pid=$!
+  set +m
+}
+# Waits for the background builds; false, with their log shown, if one failed.
+finish_background() {
+  local rc=0
+  step "$1" wait "$background_pid" || rc=$?
+  background_pid=""
+  [ -f "$background_log.times" ] && mapfile -t -O "${#timings[@]}" timings <"$background_log.times"
+  if [ "$rc" -ne 0 ]; then
+    echo "a sanitizer or fuzz build failed:"; tail -n 80 "$background_log"
+  fi
+  rm -f "$background_log" "$background_log.times"
+  return $rc
 }
 
 step "packages" bash scripts/deps.sh
-# Line tables are enough for the stacks a failing test prints, and quicker to build.
 step "build (release)" bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANTA_BUILD_BENCH=OFF \
-  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DORVANTA_LOOKUP_ORIGIN= -DORVANTA_UPDATE_URL=
+  -DORVANTA_UNITY=ON -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DORVANTA_LOOKUP_ORIGIN= -DORVANTA_UPDATE_URL=
 
 source scripts/test-env.sh
-background_log=$(mktemp /tmp/orvanta-builds.XXXXXX)
-background_pid=""
 cleanup() {
   [ -z "$background_pid" ] || kill -- "-$background_pid" 2>/dev/null || true
-  rm -f "$background_log" "$background_log.times"
+  [ -z "$background_log" ] || rm -f "$background_log" "$background_log.times"
   orvanta_env_stop
 }
 trap cleanup EXIT
 orvanta_env_start "$PWD/build"
 
-set -m # the background builds get a process group of their own, so that cleanup can end them all
-nice -n 15 bash -c "$(declare -f step background_builds build_tsan); $(declare -p TSAN_TESTS); \
-  background_log=$background_log; background_builds" >"$background_log" 2>&1 &
-background_pid=$!
-set +m
-
 status=0
+start_background 'step "build (address sanitizer)" build_asan'
 step "tests (release build)" release_tests || status=1
-builds_ok=1
-step "sanitizer and fuzz builds (the part after the release tests)" wait "$background_pid" || builds_ok=0
-background_pid=""
-[ -f "$background_log.times" ] && mapfile -t -O "${#timings[@]}" timings <"$background_log.times"
-if [ "$builds_ok" -eq 0 ]; then
-  echo "a sanitizer or fuzz build failed:"; tail -n 80 "$background_log"
-  exit 1
-fi
+finish_background "address sanitizer build (the part after the release tests)" || exit 1
+start_background 'step "build (thread sanitizer, ${#TSAN_TESTS[@]} suites)" build_tsan && \
+  step "build (fuzz targets)" bash scripts/fuzz.sh --build-only'
 step "tests (address and undefined behaviour sanitizers, leaks)" asan_tests || status=1
+finish_background "thread sanitizer and fuzz builds (the part after those tests)" || exit 1
 step "tests (thread sanitizer)" tsan_tests || status=1
 step "fuzz targets (clang, address and undefined behaviour sanitizers, 10 s each)" bash scripts/fuzz.sh 10 || status=1
 
