@@ -240,13 +240,20 @@ void TestFeedbackSound::soundGoesOnWhileTheWindowIsBlocked()
     QTest::qWait(1000);
     const int from = int(recorder.samples().size()) / kWindow;
     const int gapBefore = longestGap(recorder.samples(), before, from);
+    // The window's thread does nothing else for longer than all the sound
+    // queued ahead (the ring and the server's buffer): sound fed from it would
+    // stop for most of the block. A busy machine may still break the sound
+    // for a moment, so only a break of the block's order counts.
+    constexpr int kBlockMs = 1500;
+    constexpr int kQueuedAheadMs = mf::MFSoundOutput::kMaxQueuedMs + mf::MFSoundOutput::kServerBufferMs;
     QTest::qWait(300);
-    QThread::msleep(500);  // the window's thread does nothing else
-    QTest::qWait(1000);
-    const int to = int(recorder.samples().size()) / kWindow;
-    QVERIFY(to - from >= 150);
-    const int gap = longestGap(recorder.samples(), from, to);
-    QVERIFY2(gap <= 2, qPrintable(QString("the sound stopped for %1 ms (before the block: %2 ms)").arg(gap * 10).arg(gapBefore * 10)));
+    QThread::msleep(kBlockMs);
+    // The recorder may lag behind on a busy machine; what it records is complete.
+    const int to = from + (300 + kBlockMs + 700) / 10;
+    QVERIFY(QTest::qWaitFor([&] { return int(recorder.samples().size()) / kWindow >= to; }, kWaitMs));
+    const int gapMs = longestGap(recorder.samples(), from, to) * 10;
+    QVERIFY2(gapMs < (kBlockMs - kQueuedAheadMs) * 3 / 4,
+             qPrintable(QString("the sound stopped for %1 ms (before the block: %2 ms)").arg(gapMs).arg(gapBefore * 10)));
     player.stopPlay();
     QVERIFY(player.wait(5000));
 }
