@@ -11,6 +11,7 @@
 #include "media/Mixer.h"
 #include "media/PlayerWorker.h"
 #include "tests/support/FfmpegPrograms.h"
+#include "tests/support/FramePump.h"
 #include "tests/support/LossyPath.h"
 #include "tests/support/PatternFrame.h"
 #include "tests/support/StudioProcess.h"
@@ -19,15 +20,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryFile>
 #include <QThread>
 
-#include <atomic>
 #include <cstdio>
 #include <functional>
-#include <thread>
 
 namespace {
 constexpr int kLimitKbps = 1200;
@@ -35,35 +32,6 @@ constexpr int kWindowSeconds = 30;
 constexpr int kLiftAfterSeconds = 50;  // of the proxy's life, adapting run only
 constexpr int kBackWithinSeconds = 90;
 using State = BroadcastSession::State;
-
-// Frames into the mixer's active writer at 25 a second, as the mix loop puts them.
-class FramePump
-{
-public:
-    explicit FramePump(Mixer &mixer) : m_mixer(mixer), m_thread([this] { run(); }) {}
-    ~FramePump()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
-
-private:
-    void run()
-    {
-        QElapsedTimer clock;
-        clock.start();
-        for (int i = 0; !m_stop; ++i) {
-            while (!m_stop && clock.elapsed() < i * 40)
-                QThread::msleep(2);
-            const std::shared_ptr<mf::MFFrameSink> writer = m_mixer.activeWriter();
-            if (writer && m_mixer.isWriting())
-                writer->put(patternFrame(640, 360, i), 0);
-        }
-    }
-    Mixer &m_mixer;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
 
 void runFor(int ms, const std::function<void()> &everySecond = {})
 {
@@ -90,52 +58,6 @@ bool waitFor(const std::function<bool()> &done, int ms)
     return done();
 }
 
-// The recording between the first key frames at or after `from` and `to`
-// seconds of its pictures (with the tables just before each).
-QByteArray recordingBetween(const QString &file, double from, double to)
-{
-    QProcess ffprobe;
-    ffprobe.start("ffprobe", {"-v", "error", "-select_streams", "v", "-show_entries", "packet=pts_time,pos,flags",
-                              "-of", "csv=p=0", file});
-    if (!ffprobe.waitForFinished(120000))
-        return {};
-    double first = -1;
-    qint64 start = -1;
-    qint64 end = -1;
-    for (const QByteArray &line : ffprobe.readAllStandardOutput().split('\n')) {
-        const QList<QByteArray> fields = line.trimmed().split(',');
-        if (fields.size() < 3)
-            continue;
-        const double pts = fields.at(0).toDouble();
-        if (first < 0)
-            first = pts;
-        const qint64 pos = qMax<qint64>(0, fields.at(1).toLongLong() / 188 * 188 - 2 * 188);
-        if (!fields.at(2).startsWith('K'))
-            continue;
-        if (start < 0 && pts - first >= from)
-            start = pos;
-        else if (start >= 0 && pts - first >= to) {
-            end = pos;
-            break;
-        }
-    }
-    QFile recording(file);
-    if (start < 0 || !recording.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = recording.readAll();
-    return all.mid(int(start), end > start ? int(end - start) : -1);
-}
-
-int decodingErrors(const QByteArray &stream)
-{
-    QTemporaryFile file;
-    if (!file.open())
-        return -1;
-    file.write(stream);
-    file.close();
-    const QString errors = decodeErrors(file.fileName());
-    return errors.isEmpty() ? 0 : errors.split('\n', Qt::SkipEmptyParts).size();
-}
 
 struct Result
 {
@@ -213,7 +135,7 @@ Result run(Mixer &mixer, PlayerWorker &player, bool adapt)
     session.stop();
     waitFor([&] { return !session.isWinding(); }, 20000);
     studio.recording(id);
-    result.decodingErrors = decodingErrors(recordingBetween(studio.recordFile(id), from, from + kWindowSeconds));
+    result.decodingErrors = int(decodeErrorLines(recordingBetween(studio.recordFile(id), from, from + kWindowSeconds)).size());
     result.ok = true;
     return result;
 }

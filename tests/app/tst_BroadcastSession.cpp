@@ -5,6 +5,7 @@
 #include "media/Mixer.h"
 #include "media/PlayerWorker.h"
 #include "tests/support/FfmpegPrograms.h"
+#include "tests/support/FramePump.h"
 #include "tests/support/FreePorts.h"
 #include "tests/support/GuiHeartbeat.h"
 #include "tests/support/LossyPath.h"
@@ -23,15 +24,12 @@
 #include <QStackedWidget>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTemporaryFile>
 #include <QtTest>
 
 #include "ui_MainWindow.h"
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <thread>
 
 #include <signal.h>
 
@@ -49,78 +47,7 @@ constexpr int kStallLimitMs = 480;
 constexpr int kWaitMs = 15000;
 using State = BroadcastSession::State;
 
-// Puts a moving picture into the mixer's active writer at 25 frames a second
-// from a thread of its own, as the mix loop does while writing is on.
-class FramePump
-{
-public:
-    explicit FramePump(Mixer &mixer) : m_mixer(mixer), m_thread([this] { run(); }) {}
-    ~FramePump()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
-
-private:
-    void run()
-    {
-        QElapsedTimer clock;
-        clock.start();
-        for (int i = 0; !m_stop; ++i) {
-            while (!m_stop && clock.elapsed() < i * 40)
-                QThread::msleep(2);
-            const std::shared_ptr<mf::MFFrameSink> writer = m_mixer.activeWriter();
-            if (writer && m_mixer.isWriting())
-                writer->put(patternFrame(640, 360, i), 0);
-        }
-    }
-
-    Mixer &m_mixer;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
-
-// The recording from its first key frame `fromSeconds` or more after its
-// first picture on (from the tables just before it), so that a decoder starts
-// where a receiver joining then would; empty when there is none.
-QByteArray recordingFrom(const QString &file, double fromSeconds)
-{
-    QProcess ffprobe;
-    ffprobe.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v", "-show_entries",
-                                              "packet=pts_time,pos,flags", "-of", "csv=p=0", file});
-    if (!ffprobe.waitForFinished(60000))
-        return {};
-    double first = -1;
-    for (const QByteArray &line : ffprobe.readAllStandardOutput().split('\n')) {
-        const QList<QByteArray> fields = line.trimmed().split(',');
-        if (fields.size() < 3)
-            continue;
-        const double pts = fields.at(0).toDouble();
-        if (first < 0)
-            first = pts;
-        if (pts - first >= fromSeconds && fields.at(2).startsWith('K')) {
-            QFile recording(file);
-            if (!recording.open(QIODevice::ReadOnly))
-                return {};
-            const qint64 packet = 188;
-            const qint64 start = qMax<qint64>(0, fields.at(1).toLongLong() / packet * packet - 2 * packet);
-            return recording.readAll().mid(int(start));
-        }
-    }
-    return {};
-}
-
 // Decoding errors ffmpeg reports for the bytes, one per line.
-QStringList decodeErrorsOf(const QByteArray &stream)
-{
-    QTemporaryFile file;
-    if (!file.open())
-        return {QStringLiteral("no temporary file")};
-    file.write(stream);
-    file.close();
-    const QString errors = decodeErrors(file.fileName());
-    return errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
 }
 
 // The broadcast session on loopback against the studio server, a closed port
@@ -512,9 +439,9 @@ void TestBroadcastSession::narrowPathLowersTheRate()
     waitUntilWound(session, kWaitMs);
     checkHeartbeat();
     studio.recording("narrow");
-    const QByteArray tail = recordingFrom(studio.recordFile("narrow"), 10);
+    const QByteArray tail = recordingBetween(studio.recordFile("narrow"), 10);
     QVERIFY(tail.size() > 100000);
-    const QStringList errors = decodeErrorsOf(tail);
+    const QStringList errors = decodeErrorLines(tail);
     std::fprintf(stderr, "%d decoding errors from the first key frame 10 s in\n%s\n", int(errors.size()), qPrintable(errors.mid(0, 10).join('\n')));
     // One message lost breaks several rows of macroblocks, each a line of its
     // own; at the fixed rate this path gives hundreds of them.

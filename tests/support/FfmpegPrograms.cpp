@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QTemporaryFile>
 #include <QtDebug>
 
 #include <memory>
@@ -76,4 +77,48 @@ QString decodeErrors(const QString &file)
     if (ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0)
         return QStringLiteral("ffmpeg failed (%1): %2").arg(ffmpeg.exitCode()).arg(errors);
     return errors;
+}
+
+QStringList decodeErrorLines(const QByteArray &stream)
+{
+    QTemporaryFile file;
+    if (!file.open())
+        return {QStringLiteral("no temporary file")};
+    file.write(stream);
+    file.close();
+    return decodeErrors(file.fileName()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QByteArray recordingBetween(const QString &file, double fromSeconds, double toSeconds)
+{
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v", "-show_entries",
+                                              "packet=pts_time,pos,flags", "-of", "csv=p=0", file});
+    if (!ffprobe.waitForFinished(kRunMs))
+        return {};
+    constexpr qint64 kPacket = 188;
+    double first = -1;
+    qint64 start = -1;
+    qint64 end = -1;
+    for (const QByteArray &line : ffprobe.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(',');
+        if (fields.size() < 3)
+            continue;
+        const double pts = fields.at(0).toDouble();
+        if (first < 0)
+            first = pts;
+        if (!fields.at(2).startsWith('K'))
+            continue;
+        const qint64 pos = qMax<qint64>(0, fields.at(1).toLongLong() / kPacket * kPacket - 2 * kPacket);
+        if (start < 0 && pts - first >= fromSeconds) {
+            start = pos;
+        } else if (start >= 0 && toSeconds >= 0 && pts - first >= toSeconds) {
+            end = pos;
+            break;
+        }
+    }
+    QFile recording(file);
+    if (start < 0 || !recording.open(QIODevice::ReadOnly))
+        return {};
+    return recording.readAll().mid(int(start), end > start ? int(end - start) : -1);
 }

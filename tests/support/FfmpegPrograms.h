@@ -21,3 +21,10 @@ QJsonObject streamOfType(const QJsonObject &probed, const QString &type);
 // What the ffmpeg program reports while decoding every stream of the file;
 // empty when all of it decodes cleanly.
 QString decodeErrors(const QString &file);
+// decodeErrors of bytes in memory, a line each.
+QStringList decodeErrorLines(const QByteArray &stream);
+// A recording's part from its first key frame `fromSeconds` or more after its
+// first picture (with the tables just before it, so that a decoder starts
+// where a receiver joining then would) to the first key frame `toSeconds` or
+// more after it, or to its end; empty when there is no such key frame.
+QByteArray recordingBetween(const QString &file, double fromSeconds, double toSeconds = -1);
