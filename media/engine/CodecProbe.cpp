@@ -1,5 +1,6 @@
 #include "CodecProbe.h"
 
+#include "FFmpegLogMute.h"
 #include "OpenH264Encoder.h"
 #include "VideoEncoder.h"
 #include "FFmpegVideoEncoder.h"
@@ -60,6 +61,7 @@ bool CodecProbe::isKnown(const QString &identifier)
 
 bool CodecProbe::probe(const QString &identifier)
 {
+    const FFmpegLogMute mute;
     VideoEncoderSettings settings;
     settings.width = 640;
     settings.height = 360;

@@ -89,7 +89,9 @@ bool FFmpegVideoEncoder::open(const QString &encoderName, const VideoEncoderSett
 
     const int result = avcodec_open2(c, codec, &rawOptions);
     if (result < 0) {
-        qWarning() << "MFWriter: cannot open encoder" << encoderName << ffmpegError(result);
+        // Expected while the machine's encoders are tried; a broadcast that
+        // cannot open its encoder says so itself.
+        qDebug() << "MFWriter: cannot open encoder" << encoderName << ffmpegError(result);
         m_context.reset();
         return false;
     }

@@ -22,6 +22,10 @@ bool OpenH264Encoder::initialize(bool mainProfile)
     if (WelsCreateSVCEncoder(&raw) != 0 || !raw)
         return false;
     m_encoder.reset(raw);
+    // The library prints straight to the terminal; of that, only its errors
+    // mean something to the user (it warns about the rate control chosen below).
+    int traceLevel = WELS_LOG_ERROR;
+    m_encoder->SetOption(ENCODER_OPTION_TRACE_LEVEL, &traceLevel);
 
     SEncParamExt param;
     std::memset(&param, 0, sizeof param);
