@@ -278,7 +278,11 @@ private slots:
         QCOMPARE(dialog.findChild<QProgressBar *>("progressBar")->value(), 10485760);
         if (loss == 0) {
             QCOMPARE(result.droppedPackets, 0);
-            QCOMPARE(result.speedKbs, int(kFullRunBytes * 8 / 1000.0 / result.seconds));
+            // The run's bytes over its time; a message or two more when the
+            // end had to be shown to the receiver again (a lost last message).
+            const int expectedKbs = int(kFullRunBytes * 8 / 1000.0 / result.seconds);
+            QVERIFY2(result.speedKbs >= expectedKbs && result.speedKbs <= expectedKbs * 1.001 + 1,
+                     qPrintable(QString("%1 for %2").arg(result.speedKbs).arg(expectedKbs)));
         }
         // Every message reached the receiver; through a proxy (short of
         // processor time, or losing on purpose) a few may come too late.
