@@ -28,6 +28,7 @@
 #include "media/EncoderConfig.h"
 #include "media/Mixer.h"
 #include "media/PlayerWorker.h"
+#include "media/engine/DevicePixels.h"
 #include "media/engine/MFCatalog.h"
 #include "media/engine/MFPreview.h"
 #include "media/engine/MFWriter.h"
@@ -129,6 +130,10 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
 
     mixer->setLogTarget(logsDlg);
     connect(&captureFrame, &WCapture::onNewPosition, this, &MainWindow::captureFrameMoved);
+    // Until the frame stands at its real place the area set for it is a
+    // guess: nothing new of the desktop goes out meanwhile.
+    connect(&captureFrame, &WCapture::placementChanged, this,
+            [this](bool placed) { mixer->holdScreen(captureFrame.isVisible() && !placed); });
 
     prepareTemporaryFolder();
 
@@ -297,7 +302,7 @@ void MainWindow::connectWindowPicker()
     frame.isVisible = [this] { return captureFrame.isVisible(); };
     frame.show = [this] { captureFrame.showFrame(); };
     frame.hide = [this] { captureFrame.hide(); };
-    frame.capturedRect = [this] { return captureFrame.captureRect(); };
+    frame.capturedRect = [this] { return mf::DevicePixels::toDevice(captureFrame.captureRect()); };
     sourceMenus->setCaptureFrame(frame);
     sourceMenus->setWindowListFiller([this] { return sourceMenus->listWindows(TAppController().getWindows()); });
     sourceMenus->setWindowRestorer([](quint64 handle) {
@@ -820,12 +825,18 @@ QPair<int, int> MainWindow::displayOfRect(const QList<int> &displayLefts, const 
     return result;
 }
 
-void MainWindow::captureFrameMoved(const QRect &rect)
+void MainWindow::captureFrameMoved(const QRect &frameRect)
 {
+    // Shown but not placed yet: its rectangle follows with the placement,
+    // and the whole display that a null area stands for must not go out.
+    if (frameRect.isNull())
+        return;
+    // The screen source works in the X screen's pixels, not in Qt's.
+    const QRect rect = mf::DevicePixels::toDevice(frameRect);
     QList<int> lefts;
     const auto screens = QGuiApplication::screens();
     for (const QScreen *screen : screens)
-        lefts.append(screen->geometry().left());
+        lefts.append(mf::DevicePixels::screenGeometry(screen).left());
     const QPair<int, int> display = displayOfRect(lefts, rect);
     QRect area = rect;
     if (display.first != 0)

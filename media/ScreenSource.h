@@ -24,6 +24,12 @@ public:
     void start(const QSize &outputSize);
     void stop();
     void setArea(int screenIndex, const QRect &rect);
+    // While held nothing new of the desktop is handed out: the mixer gets
+    // the picture it had before (or none), and what is grabbed meanwhile is
+    // dropped. Releasing it lets only pictures through whose grab began
+    // after the release, so none of an area set before it can slip out.
+    void hold(bool on);
+    bool isHeld() const { return held; }
     // A queued frame, else a copy of the last one handed out, else null.
     mf::MFFramePtr getFrame();
 
@@ -54,6 +60,10 @@ private:
 
     std::atomic<bool> active{false};
     std::atomic<bool> wanted{true};
+    std::atomic<bool> held{false};
+    // Counts the area changes and releases; a grab that saw another count
+    // when it began is of an area no longer wanted.
+    std::atomic<quint64> areaSerial{0};
     std::atomic<quint64> grabs{0};
     MFDevicePtr deviceObject;
     std::atomic<quint64> outputSize; // width << 32 | height, one value for both
