@@ -94,6 +94,8 @@ void ScreenSource::hold(bool on)
     ++areaSerial;
     std::lock_guard<std::mutex> lock(queueMutex);
     frameQueue.clear();
+    if (on)
+        lastFrame.reset();
 }
 
 void ScreenSource::setWanted(bool on)

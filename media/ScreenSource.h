@@ -24,10 +24,12 @@ public:
     void start(const QSize &outputSize);
     void stop();
     void setArea(int screenIndex, const QRect &rect);
-    // While held nothing new of the desktop is handed out: the mixer gets
-    // the picture it had before (or none), and what is grabbed meanwhile is
-    // dropped. Releasing it lets only pictures through whose grab began
-    // after the release, so none of an area set before it can slip out.
+    // While held nothing of the desktop is handed out (the mixer shows its
+    // background), and what is grabbed meanwhile is dropped; what was
+    // grabbed before may be of an area nobody chose (at start-up, the whole
+    // display) and is dropped too. Releasing it lets only pictures through
+    // whose grab began after the release, so none of an area set before it
+    // can slip out.
     void hold(bool on);
     bool isHeld() const { return held; }
     // A queued frame, else a copy of the last one handed out, else null.

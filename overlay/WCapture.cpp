@@ -2,6 +2,7 @@
 
 #include "overlay/DrawingForm.h"
 #include "overlay/ResizeWidget.h"
+#include "overlay/ServerGeometry.h"
 #include "overlay/WidgetGlue.h"
 #include "ui_WCapture.h"
 
@@ -10,6 +11,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QWindow>
+
 
 WCapture::WCapture(bool closable, QWidget *parent) : QWidget(parent), ui(new Ui::WCapture)
 {
@@ -85,6 +87,9 @@ void WCapture::checkPlacement()
     const QWindow *frame = drawingForm->windowHandle();
     if (!bar || !frame || !bar->isExposed() || !frame->isExposed())
         return;
+    // A move still on its way comes with an event that checks again.
+    if (!ServerGeometry::agrees(this) || !ServerGeometry::agrees(drawingForm.get()))
+        return;
     reportPosition(captureRect());
     setPlaced(true);
 }
@@ -115,7 +120,9 @@ bool WCapture::eventFilter(QObject *watched, QEvent *event)
             break;
         case QEvent::Move:
         case QEvent::Resize:
-            if (placed && !userIsMovingFrame())
+            if (!placed)
+                QTimer::singleShot(0, this, &WCapture::checkPlacement);
+            else if (!userIsMovingFrame())
                 settleTimer.start();
             break;
         default:
@@ -153,6 +160,8 @@ void WCapture::mouseReleaseEvent(QMouseEvent *)
 void WCapture::moveEvent(QMoveEvent *event)
 {
     glue->onMove(event->pos());
+    if (!placed && isVisible())
+        QTimer::singleShot(0, this, &WCapture::checkPlacement);
 }
 
 void WCapture::closeEvent(QCloseEvent *)
