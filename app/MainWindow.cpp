@@ -34,6 +34,7 @@
 #include "media/engine/MFWriter.h"
 #include "overlay/TAppController.h"
 #include "overlay/TCropDlg.h"
+#include "overlay/WindowStacking.h"
 #include "transport/ArrowSender.h"
 #include "transport/SrtConnect.h"
 
@@ -300,7 +301,10 @@ void MainWindow::connectWindowPicker()
 {
     SourceMenus::CaptureFrame frame;
     frame.isVisible = [this] { return captureFrame.isVisible(); };
-    frame.show = [this] { captureFrame.showFrame(); };
+    frame.show = [this] {
+        captureFrame.showFrame();
+        keepAboveMe(&captureFrame);
+    };
     frame.hide = [this] { captureFrame.hide(); };
     frame.capturedRect = [this] { return mf::DevicePixels::toDevice(captureFrame.captureRect()); };
     sourceMenus->setCaptureFrame(frame);
@@ -460,6 +464,16 @@ void MainWindow::showEvent(QShowEvent *event)
     QMainWindow::showEvent(event);
     event->accept();
     currentPageChanged(ui->stackedWidget->currentIndex());
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    // The window manager takes a window as another's transient only once
+    // that other is one of its own: a frame shown from the settings before
+    // this window came up is tied to it again when it is first active.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && captureFrame.isVisible())
+        keepAboveMe(&captureFrame);
 }
 
 void MainWindow::keyPressEvent(QKeyEvent *e)
@@ -849,6 +863,14 @@ void MainWindow::captureFrameMoved(const QRect &frameRect)
 
 // ---------------------------------------------------------------- other parts
 
+// The main window stays on top of other windows, and so would stay on top of
+// the parentless windows it opens. Made transient for it (no Qt parent, the
+// same flags), the window manager keeps them above it in any case.
+void MainWindow::keepAboveMe(QWidget *window)
+{
+    WindowStacking::keepAbove(window, this);
+}
+
 void MainWindow::on_actionSpeed_Test_triggered()
 {
     speedTest->openFor(ui->txtURL->text(), ui->txtStreamID->text(), ui->spbLatency->value(),
@@ -859,6 +881,7 @@ void MainWindow::on_actionLogs_triggered()
 {
     // The main window stays on top: without this the log viewer opens behind it.
     logsDlg->show();
+    keepAboveMe(logsDlg);
     logsDlg->raise();
     logsDlg->activateWindow();
 }

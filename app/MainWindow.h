@@ -113,6 +113,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void constructForm();
@@ -123,6 +124,7 @@ private:
     void restoreWindow();
     void createSourceMenus();
     void connectWindowPicker();
+    void keepAboveMe(QWidget *window);
     void prepareArrowButtons();
     void applyModeSetting();
     // The encoders this machine offers, the writer's codec as item data.

@@ -214,6 +214,30 @@ private:
     Pixmap pixmap = 0;
 };
 
+// The window manager's stacking order of its clients, bottom to top.
+QList<quint64> stackingOrder()
+{
+    QList<quint64> order;
+    Display *d = XOpenDisplay(nullptr);
+    if (!d)
+        return order;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char *data = nullptr;
+    if (XGetWindowProperty(d, DefaultRootWindow(d), XInternAtom(d, "_NET_CLIENT_LIST_STACKING", False), 0, 4096,
+                           False, XA_WINDOW, &type, &format, &count, &after, &data)
+            == Success
+        && data) {
+        const long *items = reinterpret_cast<const long *>(data);
+        for (unsigned long i = 0; i < count; ++i)
+            order << quint64(items[i]);
+        XFree(data);
+    }
+    XCloseDisplay(d);
+    return order;
+}
+
 // Counts the left clicks that reach it.
 class ClickTarget : public QWidget
 {
@@ -520,6 +544,8 @@ private slots:
             QVERIFY2(onlyBackground(early[i]) || distance < 0.12,
                      qPrintable(QStringLiteral("picture %1 of the first second: distance %2").arg(i).arg(distance)));
         }
+        qDebug() << "distances: first second" << pictureDistance(early.last(), before) << "after the drag"
+                 << pictureDistance(last, after) << "other place" << pictureDistance(last, before);
         QVERIFY2(pictureDistance(early.last(), before) < 0.12, qPrintable(QString::number(pictureDistance(early.last(), before))));
         QVERIFY2(pictureDistance(last, after) < 0.12, qPrintable(QString::number(pictureDistance(last, after))));
         // The other place would not have matched.
@@ -533,6 +559,36 @@ private slots:
         window.reset();
         scene.clear();
         rootPattern.reset();
+    }
+
+    // The main window stays on top; what it opens comes up above it, and
+    // stays there when the main window is raised again.
+    void logsAndToolBarStayAboveTheMainWindow()
+    {
+        QVERIFY(capture->isVisible());
+        window->raise();
+        window->activateWindow();
+        ui->actionLogs->trigger();
+        QWidget *logs = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->windowTitle() == "Logs")
+                logs = w;
+        QVERIFY(logs);
+        QVERIFY(QTest::qWaitForWindowExposed(logs));
+        QVERIFY(!logs->parentWidget());
+        const auto above = [&](const QWidget *w) {
+            const QList<quint64> order = stackingOrder();
+            const int main = order.indexOf(quint64(window->winId()));
+            return main >= 0 && order.indexOf(quint64(w->winId())) > main;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(above(logs), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(above(capture), kWaitMs);
+        window->raise();
+        window->activateWindow();
+        QTest::qWait(300);
+        QTRY_VERIFY_WITH_TIMEOUT(above(logs), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(above(capture), kWaitMs);
+        logs->close();
     }
 
     void areaFrameCapturesTheWindowBeneathButNotItsBorder()
