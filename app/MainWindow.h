@@ -77,6 +77,7 @@ public:
     Ui::MainWindow *form() const { return ui; }
     // Start and Stop only set the session going; its state tells when it got there.
     const BroadcastSession *broadcastSession() const { return session.get(); }
+    Mixer *mediaMixer() const { return mixer; }
 
 signals:
     void handleChanged(quint64 handle);
