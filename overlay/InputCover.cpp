@@ -53,6 +53,14 @@ Qt::MouseButtons qtButtons(unsigned int state)
     return buttons;
 }
 
+// The covered window may be gone or remade between Qt's word and the
+// server's: such a request fails with an error, which must not end the
+// program as Xlib's own handler would.
+int ignoreErrors(Display *, XErrorEvent *)
+{
+    return 0;
+}
+
 } // namespace
 
 bool InputCover::isAvailable()
@@ -95,12 +103,14 @@ void InputCover::cover()
     changes.height = device.height();
     changes.sibling = ::Window(covered->winId());
     changes.stack_mode = Above;
+    int (*previous)(Display *, XErrorEvent *) = XSetErrorHandler(ignoreErrors);
     XConfigureWindow(m_x->display, m_x->window, CWX | CWY | CWWidth | CWHeight | CWSibling | CWStackMode, &changes);
     if (!covering)
         XMapWindow(m_x->display, m_x->window);
     // Taken before the next event is read: a press right after this goes
     // to the cover, never to what lies beneath.
     XSync(m_x->display, False);
+    XSetErrorHandler(previous);
     covering = true;
     coveredRect = device;
 }
