@@ -28,11 +28,13 @@
 #include "media/EncoderConfig.h"
 #include "media/Mixer.h"
 #include "media/PlayerWorker.h"
+#include "media/engine/DevicePixels.h"
 #include "media/engine/MFCatalog.h"
 #include "media/engine/MFPreview.h"
 #include "media/engine/MFWriter.h"
 #include "overlay/TAppController.h"
 #include "overlay/TCropDlg.h"
+#include "overlay/WindowStacking.h"
 #include "transport/ArrowSender.h"
 #include "transport/SrtConnect.h"
 
@@ -129,6 +131,10 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
 
     mixer->setLogTarget(logsDlg);
     connect(&captureFrame, &WCapture::onNewPosition, this, &MainWindow::captureFrameMoved);
+    // Until the frame stands at its real place the area set for it is a
+    // guess: nothing new of the desktop goes out meanwhile.
+    connect(&captureFrame, &WCapture::placementChanged, this,
+            [this](bool placed) { mixer->holdScreen(captureFrame.isVisible() && !placed); });
 
     prepareTemporaryFolder();
 
@@ -295,9 +301,12 @@ void MainWindow::connectWindowPicker()
 {
     SourceMenus::CaptureFrame frame;
     frame.isVisible = [this] { return captureFrame.isVisible(); };
-    frame.show = [this] { captureFrame.showFrame(); };
+    frame.show = [this] {
+        captureFrame.showFrame();
+        keepAboveMe(&captureFrame);
+    };
     frame.hide = [this] { captureFrame.hide(); };
-    frame.capturedRect = [this] { return captureFrame.captureRect(); };
+    frame.capturedRect = [this] { return mf::DevicePixels::toDevice(captureFrame.captureRect()); };
     sourceMenus->setCaptureFrame(frame);
     sourceMenus->setWindowListFiller([this] { return sourceMenus->listWindows(TAppController().getWindows()); });
     sourceMenus->setWindowRestorer([](quint64 handle) {
@@ -455,6 +464,16 @@ void MainWindow::showEvent(QShowEvent *event)
     QMainWindow::showEvent(event);
     event->accept();
     currentPageChanged(ui->stackedWidget->currentIndex());
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    // The window manager takes a window as another's transient only once
+    // that other is one of its own: a frame shown from the settings before
+    // this window came up is tied to it again when it is first active.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && captureFrame.isVisible())
+        keepAboveMe(&captureFrame);
 }
 
 void MainWindow::keyPressEvent(QKeyEvent *e)
@@ -820,12 +839,18 @@ QPair<int, int> MainWindow::displayOfRect(const QList<int> &displayLefts, const 
     return result;
 }
 
-void MainWindow::captureFrameMoved(const QRect &rect)
+void MainWindow::captureFrameMoved(const QRect &frameRect)
 {
+    // Shown but not placed yet: its rectangle follows with the placement,
+    // and the whole display that a null area stands for must not go out.
+    if (frameRect.isNull())
+        return;
+    // The screen source works in the X screen's pixels, not in Qt's.
+    const QRect rect = mf::DevicePixels::toDevice(frameRect);
     QList<int> lefts;
     const auto screens = QGuiApplication::screens();
     for (const QScreen *screen : screens)
-        lefts.append(screen->geometry().left());
+        lefts.append(mf::DevicePixels::screenGeometry(screen).left());
     const QPair<int, int> display = displayOfRect(lefts, rect);
     QRect area = rect;
     if (display.first != 0)
@@ -838,6 +863,14 @@ void MainWindow::captureFrameMoved(const QRect &rect)
 
 // ---------------------------------------------------------------- other parts
 
+// The main window stays on top of other windows, and so would stay on top of
+// the parentless windows it opens. Made transient for it (no Qt parent, the
+// same flags), the window manager keeps them above it in any case.
+void MainWindow::keepAboveMe(QWidget *window)
+{
+    WindowStacking::keepAbove(window, this);
+}
+
 void MainWindow::on_actionSpeed_Test_triggered()
 {
     speedTest->openFor(ui->txtURL->text(), ui->txtStreamID->text(), ui->spbLatency->value(),
@@ -848,6 +881,7 @@ void MainWindow::on_actionLogs_triggered()
 {
     // The main window stays on top: without this the log viewer opens behind it.
     logsDlg->show();
+    keepAboveMe(logsDlg);
     logsDlg->raise();
     logsDlg->activateWindow();
 }

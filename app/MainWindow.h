@@ -77,6 +77,7 @@ public:
     Ui::MainWindow *form() const { return ui; }
     // Start and Stop only set the session going; its state tells when it got there.
     const BroadcastSession *broadcastSession() const { return session.get(); }
+    Mixer *mediaMixer() const { return mixer; }
 
 signals:
     void handleChanged(quint64 handle);
@@ -113,6 +114,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void constructForm();
@@ -123,6 +125,7 @@ private:
     void restoreWindow();
     void createSourceMenus();
     void connectWindowPicker();
+    void keepAboveMe(QWidget *window);
     void prepareArrowButtons();
     void applyModeSetting();
     // The encoders this machine offers, the writer's codec as item data.

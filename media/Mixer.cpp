@@ -123,6 +123,12 @@ void Mixer::setArea(int screenIndex, const QRect &rect)
         m_screenSource->setArea(screenIndex, rect);
 }
 
+void Mixer::holdScreen(bool on)
+{
+    if (m_screenSource)
+        m_screenSource->hold(on);
+}
+
 void Mixer::setActiveWriter(std::shared_ptr<mf::MFFrameSink> writer)
 {
     std::lock_guard<std::mutex> lock(m_sinkMutex);

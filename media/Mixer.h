@@ -45,6 +45,9 @@ public:
     void setPreviewWindow(quint64 handle);
     quint64 previewWindow() const { return m_previewWindow; }
     void setArea(int screenIndex, const QRect &rect);
+    // Keeps the screen picture as it is (see ScreenSource::hold) while the
+    // capture area is not yet known.
+    void holdScreen(bool on);
     void setLogTarget(QObject *target) { m_logTarget = target; }
 
     // The writer side: whoever configures a writer installs it here and

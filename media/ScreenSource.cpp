@@ -83,6 +83,17 @@ void ScreenSource::setArea(int screenIndex, const QRect &rect)
         qDebug() << "SET AREA:" << area << QStringLiteral("%1x%2").arg(rect.width()).arg(rect.height()) << screenIndex;
     }
     deviceObject->propertySet("capture.background_color", QStringLiteral("#07a0f2") + "(1)");
+    ++areaSerial;
+}
+
+void ScreenSource::hold(bool on)
+{
+    held = on;
+    ++areaSerial;
+    std::lock_guard<std::mutex> lock(queueMutex);
+    frameQueue.clear();
+    if (on)
+        lastFrame.reset();
 }
 
 void ScreenSource::setWanted(bool on)
@@ -106,7 +117,7 @@ void ScreenSource::waitUntilWanted()
 mf::MFFramePtr ScreenSource::getFrame()
 {
     std::lock_guard<std::mutex> lock(queueMutex);
-    if (frameQueue.isEmpty())
+    if (held || frameQueue.isEmpty())
         return lastFrame ? lastFrame->copy() : nullptr;
     mf::MFFramePtr frame = frameQueue.takeFirst();
     lastFrame = frame->copy();
@@ -160,6 +171,7 @@ void ScreenSource::captureLoop()
         format.width = size.width();
         format.height = size.height();
         mf::MFFramePtr frame;
+        const quint64 serial = areaSerial;
         if (const quint64 window = windowHandle) {
             frame = captureWindow(window, size, format);
             if (!frame) {
@@ -189,7 +201,7 @@ void ScreenSource::captureLoop()
             continue;
         }
         failing = false;
-        if (wanted)
+        if (wanted && !held && serial == areaSerial)
             enqueue(frame);
     }
 }

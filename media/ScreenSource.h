@@ -28,6 +28,14 @@ public:
     void start(const QSize &outputSize);
     void stop();
     void setArea(int screenIndex, const QRect &rect);
+    // While held nothing of the desktop is handed out (the mixer shows its
+    // background), and what is grabbed meanwhile is dropped; what was
+    // grabbed before may be of an area nobody chose (at start-up, the whole
+    // display) and is dropped too. Releasing it lets only pictures through
+    // whose grab began after the release, so none of an area set before it
+    // can slip out.
+    void hold(bool on);
+    bool isHeld() const { return held; }
     // A queued frame, else a copy of the last one handed out, else null.
     mf::MFFramePtr getFrame();
 
@@ -58,6 +66,10 @@ private:
 
     std::atomic<bool> active{false};
     std::atomic<bool> wanted{true};
+    std::atomic<bool> held{false};
+    // Counts the area changes and releases; a grab that saw another count
+    // when it began is of an area no longer wanted.
+    std::atomic<quint64> areaSerial{0};
     std::atomic<quint64> grabs{0};
     MFDevicePtr deviceObject;
     std::atomic<quint64> outputSize; // width << 32 | height, one value for both

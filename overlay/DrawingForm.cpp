@@ -1,6 +1,7 @@
 #include "overlay/DrawingForm.h"
 
 #include "overlay/CompositorWatch.h"
+#include "overlay/InputCover.h"
 #include "overlay/ResizeWidget.h"
 #include "overlay/WidgetGlue.h"
 #include "ui_DrawingForm.h"
@@ -17,7 +18,6 @@ namespace {
 
 // The border ring is what the captured rectangle leaves out.
 constexpr int kBorder = 5;
-constexpr int kGrabPollMs = 30;
 
 void paintFrame(QPainter &painter, const QRect &rect)
 {
@@ -58,11 +58,11 @@ DrawingForm::DrawingForm(QCheckBox *pointerBox, QWidget *parent)
     });
     connect(resizer.get(), &ResizeWidget::resizeFinished, this, &DrawingForm::newSize);
 
+    if (InputCover::isAvailable())
+        inputCover = new InputCover(this);
     compositor = new CompositorWatch(this);
     connect(compositor, &CompositorWatch::compositedChanged, this, &DrawingForm::followCompositor);
     followCompositor(compositor->isComposited());
-    grabTimer.setInterval(kGrabPollMs);
-    connect(&grabTimer, &QTimer::timeout, this, &DrawingForm::grabInShapedWindow);
 }
 
 DrawingForm::~DrawingForm() = default;
@@ -90,6 +90,8 @@ void DrawingForm::pointerStateChanged(int state)
                 show();
         }
         setCursor(QCursor(QPixmap(QStringLiteral(":POINTER")), 40, 0));
+        if (inputCover)
+            inputCover->setCursorImage(QImage(QStringLiteral(":POINTER")), QPoint(40, 0));
     } else {
         if (!drawing) {
             setInputTransparent(true);
@@ -97,6 +99,8 @@ void DrawingForm::pointerStateChanged(int state)
                 show();
         }
         setCursor(Qt::ArrowCursor);
+        if (inputCover)
+            inputCover->setCursorImage(QImage(), QPoint());
     }
 }
 
@@ -190,6 +194,7 @@ void DrawingForm::moveEvent(QMoveEvent *event)
 {
     if (glue)
         glue->onMove(event->pos());
+    updateCover();
 }
 
 void DrawingForm::resizeEvent(QResizeEvent *)
@@ -197,6 +202,7 @@ void DrawingForm::resizeEvent(QResizeEvent *)
     if (glue)
         glue->setOffset(QPoint(width(), height()));
     updateShape();
+    updateCover();
 }
 
 void DrawingForm::closeEvent(QCloseEvent *)
@@ -207,11 +213,14 @@ void DrawingForm::closeEvent(QCloseEvent *)
 void DrawingForm::showEvent(QShowEvent *)
 {
     glue->onShow();
+    updateCover();
 }
 
 void DrawingForm::hideEvent(QHideEvent *)
 {
     glue->onHide();
+    if (inputCover)
+        inputCover->uncover();
 }
 
 // ---------------------------------------------------------------- shape
@@ -228,8 +237,22 @@ void DrawingForm::applyShape()
 {
     shaped = !composited;
     updateShape();
-    if (shaped && takesInput())
-        grabTimer.start();
+    updateCover();
+}
+
+bool DrawingForm::isCovered() const
+{
+    return inputCover && inputCover->isCovering();
+}
+
+void DrawingForm::updateCover()
+{
+    if (!inputCover)
+        return;
+    if (shaped && takesInput() && isVisible())
+        inputCover->cover();
+    else
+        inputCover->uncover();
 }
 
 void DrawingForm::addStrokeShape(const QRect &damaged)
@@ -270,24 +293,4 @@ void DrawingForm::updateShape()
         borderShapeSize = size();
     }
     setMask(borderShape + (strokeShape & QRegion(rect())));
-}
-
-void DrawingForm::grabInShapedWindow()
-{
-    if (!shaped || !takesInput() || !isVisible()) {
-        if (grabbing)
-            releaseMouse();
-        grabbing = false;
-        grabTimer.stop();
-        return;
-    }
-    const bool over = frameGeometry().contains(QCursor::pos());
-    const bool buttonHeld = QGuiApplication::mouseButtons() != Qt::NoButton;
-    if (over && !grabbing && !buttonHeld) {
-        grabMouse();
-        grabbing = true;
-    } else if (!over && grabbing && !buttonHeld && !scribbling) {
-        releaseMouse();
-        grabbing = false;
-    }
 }

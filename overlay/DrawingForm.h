@@ -3,13 +3,13 @@
 #include <QImage>
 #include <QPoint>
 #include <QRegion>
-#include <QTimer>
 #include <QWidget>
 
 #include <atomic>
 #include <memory>
 
 class CompositorWatch;
+class InputCover;
 class QCheckBox;
 class ResizeWidget;
 class WidgetGlue;
@@ -40,6 +40,7 @@ public:
     bool isTransparentForInput() const { return testAttribute(Qt::WA_TransparentForMouseEvents); }
     bool isShaped() const { return shaped; }
     bool isComposited() const { return composited; }
+    bool isCovered() const;
     const QImage &strokes() const { return image; }
     ResizeWidget *resizeHandle() const { return resizer.get(); }
 
@@ -69,7 +70,7 @@ private:
     QRegion paintedBorder() const;
     void addStrokeShape(const QRect &damaged);
     bool takesInput() const;
-    void grabInShapedWindow();
+    void updateCover();
 
     std::atomic<bool> scribbling{false};
     std::atomic<bool> resizing{false};
@@ -89,8 +90,7 @@ private:
     QRegion strokeShape;
     QRegion borderShape;
     QSize borderShapeSize;
-    // In a shaped window the holes let the mouse through even in draw mode;
-    // the pointer is grabbed while it is over the frame instead.
-    QTimer grabTimer;
-    bool grabbing = false;
+    // In a shaped window the holes would let the mouse through even in draw
+    // mode: while the frame takes input, an input-only window covers it.
+    InputCover *inputCover = nullptr;
 };

@@ -18,6 +18,7 @@ public:
     ~ResizeWidget() override;
 
     bool locked = false;
+    bool isPressed() const { return pressed; }
 
 signals:
     void resizeFinished();

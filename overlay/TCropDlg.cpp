@@ -68,7 +68,11 @@ void TCropDlg::updatePicture()
 {
     if (snapshot.isNull())
         return;
-    QPixmap canvas(label->size());
+    // Painted in the screen's own pixels: on a high-density screen a canvas
+    // of the label's size would show the picture at a fraction of them.
+    const qreal ratio = label->devicePixelRatioF();
+    QPixmap canvas(label->size() * ratio);
+    canvas.setDevicePixelRatio(ratio);
     const int lw = label->width();
     const int lh = label->height();
     const float labelRatio = float(lw) / float(lh);
@@ -90,7 +94,9 @@ void TCropDlg::updatePicture()
     painter.setBackgroundMode(Qt::OpaqueMode);
     painter.setBrush(QColor(7, 255, 242));
     painter.drawRect(canvas.rect());
-    painter.drawPixmap(pictureRect, snapshot.scaled(pictureRect.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    QPixmap shown = snapshot.scaled(pictureRect.size() * ratio, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    shown.setDevicePixelRatio(ratio);
+    painter.drawPixmap(pictureRect.topLeft(), shown);
     painter.end();
     label->setPixmap(canvas);
 }

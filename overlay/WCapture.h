@@ -1,6 +1,7 @@
 #pragma once
 #include <QPoint>
 #include <QRect>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -29,11 +30,20 @@ public:
 
     int screenIndex = 0;
 
+    // True once the window manager has placed the shown tool bar and the
+    // frame stands exposed at its real place; false while hidden or before.
+    bool isPlaced() const { return placed; }
+
     DrawingForm *frameWindow() const { return drawingForm.get(); }
     Ui::WCapture *form() const { return ui; }
 
 signals:
     void onNewPosition(QRect rect);
+    // false when the frame is shown or hidden; true when it has its real
+    // place on screen, and again after every move or resize that did not
+    // come from a drag of the user (those report at their release). Each
+    // true follows an onNewPosition with that place.
+    void placementChanged(bool placed);
 
 protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -42,6 +52,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void on_drawButton_clicked();
@@ -52,6 +63,11 @@ private slots:
 
 private:
     void fillScreens();
+    void reportPosition(const QRect &rect);
+    void setPlaced(bool now);
+    void checkPlacement();
+    void reportSettledPlace();
+    bool userIsMovingFrame() const;
 
     Ui::WCapture *ui;
     QPoint dragOffset;
@@ -60,4 +76,8 @@ private:
     // event loop may already have ended).
     std::unique_ptr<DrawingForm> drawingForm;
     bool movable = true;
+    bool placed = false;
+    QRect reportedRect;
+    // Coalesces the moves and resizes of one pass of the event loop.
+    QTimer settleTimer;
 };

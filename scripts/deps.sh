@@ -9,7 +9,7 @@ PKGS=(
   libswscale-dev libswresample-dev libopenh264-dev
   libsrt-gnutls-dev
   libpulse-dev
-  libx11-dev libxext-dev libxfixes-dev
+  libx11-dev libxext-dev libxfixes-dev libxrender-dev
   libpipewire-0.3-dev
 )
 [ "${1:-}" = --run ] || PKGS+=(

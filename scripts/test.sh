@@ -48,7 +48,7 @@ release_tests() {
 export QT_XCB_GL_INTEGRATION=none
 
 # Leaks count as failures; tests/lsan.supp lists what system libraries keep.
-# The overlay's two desktop runs (about a minute each) run in the release
+# The overlay's desktop runs (plain, composited, scaled) run in the release
 # build only, to keep the whole command within CI's time; its geometry suite
 # runs here.
 asan_tests() {

@@ -1,5 +1,6 @@
 #include "media/engine/MFDevice.h"
 
+#include "media/engine/DevicePixels.h"
 #include "media/engine/MFAudioInput.h"
 #include "media/engine/MFCaptureSource.h"
 #include "media/engine/MFOptions.h"
@@ -30,7 +31,8 @@ const QString MFDevice::kTestTone = QStringLiteral("Test Pattern Tone");
 
 namespace {
 
-// Display geometries, taken on the GUI thread (the only place Qt allows it)
+// Display geometries in the X screen's pixels (what the grab and the capture
+// area are given in), taken on the GUI thread (the only place Qt allows it)
 // and read by capture threads.
 std::mutex screensMutex;
 QList<QRect> screensSnapshot;
@@ -42,7 +44,7 @@ void snapshotScreensIfGuiThread()
         return;
     QList<QRect> rects;
     for (QScreen *screen : QGuiApplication::screens())
-        rects.append(screen->geometry());
+        rects.append(DevicePixels::screenGeometry(screen));
     std::lock_guard<std::mutex> lock(screensMutex);
     screensSnapshot = rects;
 }

@@ -3,10 +3,28 @@
 # in one screen (1600x900 and 1280x720 side by side), the openbox window
 # manager and, with --composited, the xcompmgr compositing manager. Stops all
 # three when the program ends and passes its exit code on.
-#   desktop.sh [--composited] PROGRAM [ARGUMENTS...]
+# --screens WxH presents one monitor of that size instead. --scaled runs the
+# program three times, with Qt's scale factor 1, 1.5 and 2 on one monitor of
+# 1600x900 times that factor, and fails if any run fails.
+# openbox places new windows under the pointer, so a test decides where.
+#   desktop.sh [--composited] [--screens WxH | --scaled] PROGRAM [ARGUMENTS...]
 set -uo pipefail
 composited=0
+screens=""
 if [ "${1:-}" = "--composited" ]; then composited=1; shift; fi
+if [ "${1:-}" = "--scaled" ]; then
+  shift
+  status=0
+  for run in "1 1600x900" "1.5 2400x1350" "2 3200x1800"; do
+    set -- $run "$@"
+    factor=$1 size=$2
+    shift 2
+    echo "desktop.sh: scale factor $factor on $size"
+    QT_SCALE_FACTOR=$factor "$0" --screens "$size" "$@" || status=1
+  done
+  exit $status
+fi
+if [ "${1:-}" = "--screens" ]; then screens=$2; shift 2; fi
 
 dir=$(mktemp -d /tmp/orvanta-desktop.XXXXXX)
 pids=()
@@ -23,7 +41,11 @@ trap cleanup EXIT
 disp=""
 for n in $(seq 150 400); do
   [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
-  Xvfb :$n +xinerama -extension RANDR -screen 0 1600x900x24 -screen 1 1280x720x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
+  if [ -n "$screens" ]; then
+    Xvfb :$n -extension RANDR -screen 0 "${screens}x24" -nolisten tcp >"$dir/xvfb.log" 2>&1 &
+  else
+    Xvfb :$n +xinerama -extension RANDR -screen 0 1600x900x24 -screen 1 1280x720x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
+  fi
   xpid=$!
   for _ in $(seq 100); do
     [ -e /tmp/.X11-unix/X$n ] && break
@@ -35,10 +57,18 @@ done
 if [ -z "$disp" ]; then echo "desktop.sh: no X display could be started" >&2; cat "$dir/xvfb.log" >&2; exit 1; fi
 export DISPLAY=:$disp
 unset QT_QPA_PLATFORM
+if [ -n "$screens" ]; then export ORVANTA_EXPECT_SCREENS=1; else unset ORVANTA_EXPECT_SCREENS; fi
 
 # openbox with its defaults, no session manager; ready once it names itself
 # on the root window.
 export XDG_CONFIG_HOME="$dir/config" HOME="$dir"
+mkdir -p "$XDG_CONFIG_HOME/openbox"
+cat >"$XDG_CONFIG_HOME/openbox/rc.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<openbox_config xmlns="http://openbox.org/3.4/rc">
+  <placement><policy>UnderMouse</policy></placement>
+</openbox_config>
+XML
 openbox --sm-disable >"$dir/openbox.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 200); do

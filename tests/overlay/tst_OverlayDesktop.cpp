@@ -2,6 +2,7 @@
 #include "app/MainWindow.h"
 #include "media/Mixer.h"
 #include "media/ScreenSource.h"
+#include "media/engine/DevicePixels.h"
 #include "overlay/CompositorWatch.h"
 #include "overlay/DrawingForm.h"
 #include "overlay/ResizeWidget.h"
@@ -22,12 +23,16 @@
 #include <QJsonObject>
 #include <QMenu>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSettings>
 #include <QtTest>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -90,6 +95,149 @@ QImage lastPicture(const QString &recording)
     return QImage(png).convertToFormat(QImage::Format_RGB32);
 }
 
+// What the X server shows in this rectangle of the root window (device
+// pixels), compositor included; the pointer is not in it.
+QImage rootShot(const QRect &area)
+{
+    Display *d = XOpenDisplay(nullptr);
+    if (!d)
+        return {};
+    QImage shot;
+    if (XImage *image = XGetImage(d, DefaultRootWindow(d), area.x(), area.y(), unsigned(area.width()),
+                                  unsigned(area.height()), AllPlanes, ZPixmap)) {
+        shot = QImage(area.size(), QImage::Format_RGB32);
+        for (int y = 0; y < area.height(); ++y)
+            for (int x = 0; x < area.width(); ++x)
+                shot.setPixel(x, y, 0xff000000u | quint32(XGetPixel(image, x, y)));
+        XDestroyImage(image);
+    }
+    XCloseDisplay(d);
+    return shot;
+}
+
+// The normalised RMS difference between a recorded 960 x 540 picture and a
+// screenshot of the captured area, fitted into it as the mixer fits it.
+double pictureDistance(const QImage &picture, const QImage &shot)
+{
+    if (picture.size() != QSize(960, 540) || shot.isNull())
+        return 1.0;
+    const double scale = qMin(960.0 / shot.width(), 540.0 / shot.height());
+    const QSize fitted(qRound(shot.width() * scale), qRound(shot.height() * scale));
+    const QPoint origin((960 - fitted.width()) / 2, (540 - fitted.height()) / 2);
+    const QImage expected = shot.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    double sum = 0;
+    qint64 n = 0;
+    // Two pixels in from the edges, where scaling blends in the outside.
+    for (int y = 2; y < fitted.height() - 2; y += 2)
+        for (int x = 2; x < fitted.width() - 2; x += 2) {
+            const QColor a(picture.pixel(origin + QPoint(x, y)));
+            const QColor b(expected.pixel(x, y));
+            for (const int diff : {a.red() - b.red(), a.green() - b.green(), a.blue() - b.blue()}) {
+                sum += double(diff) * diff;
+                ++n;
+            }
+        }
+    return n ? std::sqrt(sum / n) / 255.0 : 1.0;
+}
+
+// Nothing of the desktop: the mixer's background filling the picture.
+bool onlyBackground(const QImage &picture)
+{
+    int background = 0, all = 0;
+    for (int y = 4; y < picture.height(); y += 16)
+        for (int x = 4; x < picture.width(); x += 16, ++all)
+            background += near(QColor(picture.pixel(x, y)), kBackground, 12) ? 1 : 0;
+    return all > 0 && background * 100 >= all * 98;
+}
+
+// The pictures of a recording's first second, five of them.
+QList<QImage> firstSecond(const QString &recording)
+{
+    QList<QImage> pictures;
+    if (!run(QStringLiteral("ffmpeg"),
+             {"-v", "error", "-y", "-i", recording, "-t", "1", "-vf", "fps=5", recording + ".first%d.png"}))
+        return pictures;
+    for (int i = 1; i <= 5; ++i) {
+        const QImage picture(recording + ".first" + QString::number(i) + ".png");
+        if (!picture.isNull())
+            pictures << picture.convertToFormat(QImage::Format_RGB32);
+    }
+    return pictures;
+}
+
+// A desktop background that differs at every place: red grows to the right,
+// green downwards, blue in 64-pixel squares. Set on the root window (and
+// named for the compositing manager), so that no window covers the desktop
+// and the window manager still places windows where it likes.
+class RootPattern
+{
+public:
+    RootPattern()
+    {
+        display = XOpenDisplay(nullptr);
+        if (!display)
+            return;
+        const int screen = DefaultScreen(display);
+        const Window root = DefaultRootWindow(display);
+        const int w = DisplayWidth(display, screen);
+        const int h = DisplayHeight(display, screen);
+        pixmap = XCreatePixmap(display, root, unsigned(w), unsigned(h), unsigned(DefaultDepth(display, screen)));
+        XImage *image = XCreateImage(display, DefaultVisual(display, screen), unsigned(DefaultDepth(display, screen)),
+                                     ZPixmap, 0, nullptr, unsigned(w), unsigned(h), 32, 0);
+        image->data = static_cast<char *>(malloc(size_t(image->bytes_per_line) * size_t(h)));
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const unsigned long r = unsigned(255 * x / w), g = unsigned(255 * y / h);
+                const unsigned long b = ((x / 64 + y / 64) % 2) ? 220 : 20;
+                XPutPixel(image, x, y, (r << 16) | (g << 8) | b);
+            }
+        GC gc = XCreateGC(display, pixmap, 0, nullptr);
+        XPutImage(display, pixmap, gc, image, 0, 0, 0, 0, unsigned(w), unsigned(h));
+        XFreeGC(display, gc);
+        XDestroyImage(image);
+        XSetWindowBackgroundPixmap(display, root, pixmap);
+        XChangeProperty(display, root, XInternAtom(display, "_XROOTPMAP_ID", False), XA_PIXMAP, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char *>(&pixmap), 1);
+        XClearWindow(display, root);
+        XSync(display, False);
+    }
+    ~RootPattern()
+    {
+        if (display)
+            XCloseDisplay(display); // frees the pixmap
+    }
+    RootPattern(const RootPattern &) = delete;
+    RootPattern &operator=(const RootPattern &) = delete;
+
+private:
+    Display *display = nullptr;
+    Pixmap pixmap = 0;
+};
+
+// The window manager's stacking order of its clients, bottom to top.
+QList<quint64> stackingOrder()
+{
+    QList<quint64> order;
+    Display *d = XOpenDisplay(nullptr);
+    if (!d)
+        return order;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char *data = nullptr;
+    if (XGetWindowProperty(d, DefaultRootWindow(d), XInternAtom(d, "_NET_CLIENT_LIST_STACKING", False), 0, 4096,
+                           False, XA_WINDOW, &type, &format, &count, &after, &data)
+            == Success
+        && data) {
+        const long *items = reinterpret_cast<const long *>(data);
+        for (unsigned long i = 0; i < count; ++i)
+            order << quint64(items[i]);
+        XFree(data);
+    }
+    XCloseDisplay(d);
+    return order;
+}
+
 // Counts the left clicks that reach it.
 class ClickTarget : public QWidget
 {
@@ -143,6 +291,7 @@ class TestOverlayDesktop : public QObject
     Ui::MainWindow *ui = nullptr;
     WCapture *capture = nullptr;
     std::vector<std::unique_ptr<QWidget>> scene;
+    std::unique_ptr<RootPattern> rootPattern;
     bool expectComposited = false;
 
     QMenu *screenMenu() const { return ui->screenBtn->menu(); }
@@ -293,8 +442,13 @@ private slots:
         CompositorWatch watch;
         QVERIFY2(QTest::qWaitFor([&] { return watch.check() == expectComposited; }, kWaitMs),
                  "the compositing manager is not in the state the runner set up");
-        // Xvfb's Xinerama reports two monitors, both at the origin.
-        QCOMPARE(QGuiApplication::screens().size(), 2);
+        // Xvfb's Xinerama reports two monitors, both at the origin, unless
+        // the runner set up one screen of a given size.
+        const int screens = qEnvironmentVariableIsSet("ORVANTA_EXPECT_SCREENS")
+                                ? qEnvironmentVariableIntValue("ORVANTA_EXPECT_SCREENS")
+                                : 2;
+        QCOMPARE(QGuiApplication::screens().size(), screens);
+        rootPattern = std::make_unique<RootPattern>();
 
         studio = std::make_unique<StudioProcess>();
         QVERIFY2(studio->start(), studio->output().constData());
@@ -304,21 +458,103 @@ private slots:
         store.setValue("FRAME", "SD");
         store.setValue("VSOURCE", "Test Pattern");
         store.setValue("VBR", 2048);
-        store.setValue("SCREEN", "Desktop #0");
+        // The area frame comes back from the settings, and the link starts
+        // a broadcast at once, as the exported start script does.
+        store.setValue("SCREEN", "-- select area --");
         store.sync();
 
-        window = std::make_unique<MainWindow>(QString());
+        // A window in the top-left corner: the window manager places the
+        // frame's tool bar somewhere else.
+        paint(QRect(0, 0, 620, 560), kPurple);
+        // openbox places new windows centred under the pointer.
+        const QPoint under = mf::DevicePixels::toDevice(QPoint(965, 300), QGuiApplication::primaryScreen());
+        QVERIFY(xdotool({"mousemove", QString::number(under.x()), QString::number(under.y())}));
+        window = std::make_unique<MainWindow>(QStringLiteral("orvanta://127.0.0.1:%1/startup/2048/128/SD").arg(studio->srtPort()));
         ui = window->form();
-        ui->connectionStack->setCurrentIndex(MainWindow::AdvancedPage);
-        // Bottom right of the first display, clear of every captured place.
-        window->move(970, 450);
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         for (QWidget *w : QApplication::topLevelWidgets())
             if (auto *c = qobject_cast<WCapture *>(w))
                 capture = c;
         QVERIFY(capture);
-        QVERIFY(!capture->isVisible());
+    }
+
+    // The broadcast the link started, with the frame from the settings: its
+    // first second already shows what the frame shows where the window
+    // manager put it (or nothing of the desktop), and after a drag by the
+    // tool bar the new place. Compared with the X server's own picture of
+    // the frame's inside.
+    void storedAreaIsTheFramesFromTheFirstSecondAndAfterADrag()
+    {
+        // The other cases need the broadcast stopped and the main window shown.
+        auto showMainWindow = qScopeGuard([this] {
+            if (sessionState() != BroadcastSession::State::Stopped)
+                ui->stopBtn->click();
+            (void)QTest::qWaitFor([&] { return !window->broadcastSession()->isWinding(); }, kWaitMs);
+            // Bottom right of the first display, clear of every captured place.
+            window->move(970, 450);
+            window->show();
+            (void)QTest::qWaitForWindowExposed(window.get());
+            ui->connectionStack->setCurrentIndex(MainWindow::AdvancedPage);
+        });
+        QVERIFY(QTest::qWaitFor([&] { return sessionState() == BroadcastSession::State::Live; }, kWaitMs));
+        QTRY_VERIFY_WITH_TIMEOUT(capture->isPlaced(), kWaitMs);
+        DrawingForm *frame = capture->frameWindow();
+        const QPoint placedAt = frame->pos();
+        QVERIFY2(placedAt.x() >= 600, qPrintable(QStringLiteral("the frame stands at %1,%2").arg(placedAt.x()).arg(placedAt.y())));
+        const QRect first = mf::DevicePixels::toDevice(capture->captureRect());
+        const QImage before = rootShot(first);
+        const qint64 atLive = mediaBytes("startup");
+        QVERIFY(QTest::qWaitFor([&] { return mediaBytes("startup") > atLive + 60000; }, kWaitMs));
+
+        // Dragged by the tool bar's empty middle, with the real pointer.
+        const QWidget *left = capture->form()->ckbPointer;
+        const QWidget *right = capture->form()->cmbScreens->isVisible() ? static_cast<QWidget *>(capture->form()->cmbScreens)
+                                                                          : capture->form()->cmdLock;
+        const int gripX = (left->mapTo(capture, QPoint(left->width(), 0)).x() + right->mapTo(capture, QPoint(0, 0)).x()) / 2;
+        QScreen *screen = mf::DevicePixels::screenOf(capture->geometry());
+        const QPoint grip = mf::DevicePixels::toDevice(capture->mapToGlobal(QPoint(gripX, capture->height() / 2)), screen);
+        const QPoint target = (placedAt - QPoint(700, 300)).manhattanLength() > 100 ? QPoint(700, 300) : QPoint(900, 200);
+        const QPoint by = mf::DevicePixels::toDevice(target, screen) - mf::DevicePixels::toDevice(placedAt, screen);
+        QVERIFY(xdotool({"mousemove", QString::number(grip.x()), QString::number(grip.y()), "mousedown", "1"}));
+        for (int step = 1; step <= 8; ++step) {
+            const QPoint at = grip + by * step / 8;
+            QVERIFY(xdotool({"mousemove", QString::number(at.x()), QString::number(at.y())}));
+            // The drag takes its grip at the first move it sees and moves
+            // from the second on, as a user's hand gives them: the first
+            // arrives alone.
+            if (step == 1)
+                QTest::qWait(300);
+            if (step == 2)
+                QTRY_VERIFY_WITH_TIMEOUT(frame->pos() != placedAt, kWaitMs);
+        }
+        QVERIFY(xdotool({"mouseup", "1"}));
+        // The first move only takes the grip: the frame goes 7/8 of the way.
+        QTRY_VERIFY_WITH_TIMEOUT((frame->pos() - target).manhattanLength() <= (by.manhattanLength() + 4) / 8 + 4, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(capture->isPlaced(), kWaitMs);
+        const QRect second = mf::DevicePixels::toDevice(capture->captureRect());
+        const QImage after = rootShot(second);
+        // Some seconds of grabs of the new place (the encoder takes a while
+        // to bring the changed picture back to full detail), then their
+        // pictures encoded, however slowly the machine goes.
+        const ScreenSource *source = window->mediaMixer()->screenSource();
+        const quint64 grabsAt = source->grabCount();
+        QVERIFY(QTest::qWaitFor([&] { return source->grabCount() > grabsAt + 75; }, 3 * kWaitMs));
+        const qint64 bytesAt = mediaBytes("startup");
+        QVERIFY(QTest::qWaitFor([&] { return mediaBytes("startup") > bytesAt + 60000; }, 3 * kWaitMs));
+        const QImage last = stopAndTakeLastPicture("startup");
+
+        const QList<QImage> early = firstSecond(studio->recordFile("startup"));
+        QVERIFY(early.size() >= 4);
+        for (int i = 0; i < early.size(); ++i) {
+            const double distance = pictureDistance(early[i], before);
+            QVERIFY2(onlyBackground(early[i]) || distance < 0.12,
+                     qPrintable(QStringLiteral("picture %1 of the first second: distance %2").arg(i).arg(distance)));
+        }
+        qDebug() << "distances: first second" << pictureDistance(early.last(), before) << "after the drag"
+                 << pictureDistance(last, after) << "other place" << pictureDistance(last, before);
+        QVERIFY2(pictureDistance(early.last(), before) < 0.12, qPrintable(QString::number(pictureDistance(early.last(), before))));
+        QVERIFY2(pictureDistance(last, after) < 0.12, qPrintable(QString::number(pictureDistance(last, after))));
+        // The other place would not have matched.
+        QVERIFY(pictureDistance(last, before) > 0.12);
     }
 
     void cleanupTestCase()
@@ -327,6 +563,37 @@ private slots:
             window->close();
         window.reset();
         scene.clear();
+        rootPattern.reset();
+    }
+
+    // The main window stays on top; what it opens comes up above it, and
+    // stays there when the main window is raised again.
+    void logsAndToolBarStayAboveTheMainWindow()
+    {
+        QVERIFY(capture->isVisible());
+        window->raise();
+        window->activateWindow();
+        ui->actionLogs->trigger();
+        QWidget *logs = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->windowTitle() == "Logs")
+                logs = w;
+        QVERIFY(logs);
+        QVERIFY(QTest::qWaitForWindowExposed(logs));
+        QVERIFY(!logs->parentWidget());
+        const auto above = [&](const QWidget *w) {
+            const QList<quint64> order = stackingOrder();
+            const int main = order.indexOf(quint64(window->winId()));
+            return main >= 0 && order.indexOf(quint64(w->winId())) > main;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(above(logs), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(above(capture), kWaitMs);
+        window->raise();
+        window->activateWindow();
+        QTest::qWait(300);
+        QTRY_VERIFY_WITH_TIMEOUT(above(logs), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(above(capture), kWaitMs);
+        logs->close();
     }
 
     void areaFrameCapturesTheWindowBeneathButNotItsBorder()
@@ -361,9 +628,9 @@ private slots:
         QCOMPARE(frame->isShaped(), !expectComposited);
         const QPoint from = frame->mapToGlobal(QPoint(100, 260));
         const QPoint to = frame->mapToGlobal(QPoint(400, 260));
+        // Shaped, the frame is covered whole by an input-only window.
+        QCOMPARE(frame->isCovered(), frame->isShaped());
         QVERIFY(xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())}));
-        if (frame->isShaped()) // the frame takes the pointer while it is over it
-            QTRY_COMPARE_WITH_TIMEOUT(QWidget::mouseGrabber(), static_cast<QWidget *>(frame), kWaitMs);
         QVERIFY(xdotool({"mousedown", "1"}));
         for (int x = from.x() + 30; x <= to.x(); x += 30)
             QVERIFY(xdotool({"mousemove", QString::number(x), QString::number(from.y())}));
@@ -405,15 +672,27 @@ private slots:
         capture->form()->ckbPointer->setChecked(true);
         QVERIFY(!frame->isTransparentForInput());
         QTRY_VERIFY_WITH_TIMEOUT(frame->isVisible(), kWaitMs);
-        QVERIFY(xdotool({"mousemove", "410", "455"}));
-        if (frame->isShaped())
-            QTRY_COMPARE_WITH_TIMEOUT(QWidget::mouseGrabber(), static_cast<QWidget *>(frame), kWaitMs);
-        QVERIFY(xdotool({"click", "1"}));
+        QCOMPARE(frame->isCovered(), frame->isShaped());
+        QVERIFY(xdotool({"mousemove", "410", "455", "click", "1"}));
         QTRY_COMPARE_WITH_TIMEOUT(counter.presses, 1, kWaitMs);
         QCOMPARE(target->clicks, 1);
         frame->removeEventFilter(&counter);
         capture->form()->ckbPointer->setChecked(false);
         QVERIFY(frame->isTransparentForInput());
+        QVERIFY(!frame->isCovered());
+
+        // Draw mode: a press that comes with the pointer's arrival, without
+        // a pause, starts a stroke and reaches nothing beneath.
+        capture->form()->drawButton->click();
+        QVERIFY(frame->isDrawing());
+        QVERIFY(xdotool({"mousemove", "100", "450"}));
+        QVERIFY(xdotool({"mousemove", "400", "450", "mousedown", "1", "mousemove", "460", "450", "mouseup", "1"}));
+        const QPoint onStroke = frame->mapFromGlobal(QPoint(430, 450));
+        QTRY_VERIFY_WITH_TIMEOUT(QColor(frame->strokes().pixel(onStroke)) == QColor(Qt::red), kWaitMs);
+        QCOMPARE(target->clicks, 1);
+        capture->form()->drawButton->click();
+        QVERIFY(!frame->isCovered());
+        capture->form()->clearButton->click();
         target->hide();
     }
 
