@@ -22,7 +22,13 @@
 # The backend is started by D-Bus activation on demand, so killing it and
 # asking the portal again brings a fresh one.
 set -uo pipefail
-skip() { echo "wayland-desktop.sh: SKIP: $*" >&2; exit 77; }
+# The reason also goes to ORVANTA_SKIP_LOG when set: ctest shows no output of
+# a skipped test, and the test command prints that file.
+skip() {
+  echo "wayland-desktop.sh: SKIP: $*" >&2
+  [ -z "${ORVANTA_SKIP_LOG:-}" ] || echo "wayland desktop: $*" >>"$ORVANTA_SKIP_LOG"
+  exit 77
+}
 [ $# -ge 2 ] || { echo "usage: wayland-desktop.sh PRELOAD_LIBRARY PROGRAM [ARGUMENTS...]" >&2; exit 2; }
 preload=$(readlink -f "$1"); shift
 
@@ -85,7 +91,7 @@ wait_for() { # seconds, then a test command
 
 pipewire >"$dir/pipewire.log" 2>&1 &
 pids+=($!)
-wait_for 10 test -S "$XDG_RUNTIME_DIR/pipewire-0" || skip "PipeWire did not start: $(tail -3 "$dir/pipewire.log")"
+wait_for 30 test -S "$XDG_RUNTIME_DIR/pipewire-0" || skip "PipeWire did not start: $(tail -3 "$dir/pipewire.log")"
 wireplumber >"$dir/wireplumber.log" 2>&1 &
 pids+=($!)
 
@@ -110,7 +116,7 @@ chmod 644 "$dir/sway.cfg"
   WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 WLR_HEADLESS_OUTPUTS=1 \
   sway -c "$dir/sway.cfg") >"$dir/sway.log" 2>&1 &
 pids+=($!)
-wait_for 15 test -s "$dir/sway-home/display" || skip "sway did not start: $(tail -5 "$dir/sway.log")"
+wait_for 30 test -s "$dir/sway-home/display" || skip "sway did not start: $(tail -5 "$dir/sway.log")"
 sock=$(ls "$XDG_RUNTIME_DIR" | grep -E '^wayland-[0-9]+$' | head -1)
 [ -n "$sock" ] || skip "sway made no Wayland socket"
 export WAYLAND_DISPLAY=$sock
@@ -119,7 +125,7 @@ export DISPLAY=$(cat "$dir/sway-home/display")
 export XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland
 unset QT_QPA_PLATFORM
 # XWayland starts with its first client; the caller's X11 clients are let in.
-wait_for 20 "${as_sway[@]}" env DISPLAY="$DISPLAY" xhost +si:localuser:"$(id -un)" >/dev/null 2>&1 \
+wait_for 30 "${as_sway[@]}" env DISPLAY="$DISPLAY" xhost +si:localuser:"$(id -un)" >/dev/null 2>&1 \
   || skip "XWayland did not let $(id -un) in: $(tail -5 "$dir/sway.log")"
 
 # The backend, as D-Bus starts it: with the shared-memory preload unless the
@@ -160,6 +166,6 @@ has_owner() {
   dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
     string:"$1" 2>/dev/null | grep -q 'boolean true'
 }
-wait_for 15 has_owner org.freedesktop.portal.Desktop || skip "the desktop portal did not start: $(tail -5 "$dir/portal.log")"
+wait_for 30 has_owner org.freedesktop.portal.Desktop || skip "the desktop portal did not start: $(tail -5 "$dir/portal.log")"
 
 "$@"
