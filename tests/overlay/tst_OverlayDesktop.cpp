@@ -9,6 +9,7 @@
 #include "overlay/TAppController.h"
 #include "overlay/TCropDlg.h"
 #include "overlay/WCapture.h"
+#include "tests/support/PictureChecks.h"
 #include "tests/support/MessageCapture.h"
 #include "tests/support/PaintedWindow.h"
 #include "tests/support/PrivateHome.h"
@@ -46,29 +47,11 @@ const QColor kGreen(20, 200, 60);
 const QColor kCyan(20, 220, 220);
 const QColor kBackground(0x07, 0xa0, 0xf2);
 
-bool near(const QColor &a, const QColor &b, int tolerance = 45)
-{
-    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
-           && qAbs(a.blue() - b.blue()) <= tolerance;
-}
-
-QString describe(const QImage &picture, const QPoint &at)
-{
-    if (!picture.valid(at))
-        return QStringLiteral("(%1,%2) outside %3x%4").arg(at.x()).arg(at.y()).arg(picture.width()).arg(picture.height());
-    return QStringLiteral("(%1,%2) is %3").arg(at.x()).arg(at.y()).arg(QColor(picture.pixel(at)).name());
-}
-
-bool colourAt(const QImage &picture, const QPoint &at, const QColor &expected)
-{
-    return picture.valid(at) && near(QColor(picture.pixel(at)), expected);
-}
-
 bool colourAnywhere(const QImage &picture, const QColor &colour)
 {
     for (int y = 2; y < picture.height(); y += 8)
         for (int x = 2; x < picture.width(); x += 8)
-            if (near(QColor(picture.pixel(x, y)), colour, 30))
+            if (coloursNear(QColor(picture.pixel(x, y)), colour, 30))
                 return true;
     return false;
 }
@@ -84,15 +67,6 @@ bool run(const QString &program, const QStringList &arguments)
 bool xdotool(const QStringList &arguments)
 {
     return run(QStringLiteral("xdotool"), arguments);
-}
-
-// The last picture of a recording, decoded by the ffmpeg program.
-QImage lastPicture(const QString &recording)
-{
-    const QString png = recording + ".last.png";
-    if (!run(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-i", recording, "-update", "1", png}))
-        return {};
-    return QImage(png).convertToFormat(QImage::Format_RGB32);
 }
 
 // What the X server shows in this rectangle of the root window (device
@@ -146,7 +120,7 @@ bool onlyBackground(const QImage &picture)
     int background = 0, all = 0;
     for (int y = 4; y < picture.height(); y += 16)
         for (int x = 4; x < picture.width(); x += 16, ++all)
-            background += near(QColor(picture.pixel(x, y)), kBackground, 12) ? 1 : 0;
+            background += coloursNear(QColor(picture.pixel(x, y)), kBackground, 12) ? 1 : 0;
     return all > 0 && background * 100 >= all * 98;
 }
 
@@ -611,11 +585,11 @@ private slots:
         QVERIFY(!picture.isNull());
         QCOMPARE(picture.size(), QSize(960, 540));
         const QSize area(520, 520);
-        QVERIFY2(colourAt(picture, inPicture(area, QPoint(260, 260)), kPurple), qPrintable(describe(picture, inPicture(area, QPoint(260, 260)))));
+        CHECK_COLOUR(picture, inPicture(area, QPoint(260, 260)), kPurple);
         // Right inside each edge: the window, never the frame's blue border.
         for (const QPoint &p : {QPoint(2, 260), QPoint(517, 260), QPoint(260, 2), QPoint(260, 517)}) {
             const QPoint at = inPicture(area, p);
-            QVERIFY2(colourAt(picture, at, kPurple), qPrintable(describe(picture, at)));
+            CHECK_COLOUR(picture, at, kPurple);
         }
     }
 
@@ -640,13 +614,13 @@ private slots:
         const QSize area(520, 520);
         const QImage drawn = broadcast("stroke");
         const QPoint onStroke = inPicture(area, QPoint(250 - 5, 260 - 5));
-        QVERIFY2(colourAt(drawn, onStroke, QColor(255, 0, 0)), qPrintable(describe(drawn, onStroke)));
+        CHECK_COLOUR(drawn, onStroke, QColor(255, 0, 0));
         const QPoint offStroke = inPicture(area, QPoint(250 - 5, 300));
-        QVERIFY2(colourAt(drawn, offStroke, kPurple), qPrintable(describe(drawn, offStroke)));
+        CHECK_COLOUR(drawn, offStroke, kPurple);
 
         capture->form()->clearButton->click();
         const QImage cleared = broadcast("cleared");
-        QVERIFY2(colourAt(cleared, onStroke, kPurple), qPrintable(describe(cleared, onStroke)));
+        CHECK_COLOUR(cleared, onStroke, kPurple);
         capture->form()->drawButton->click();
         QVERIFY(!frame->isDrawing());
         QVERIFY(frame->isTransparentForInput());
@@ -767,7 +741,7 @@ private slots:
         QVERIFY2(qAbs(sourceCrop.x() - 120) <= 2 && qAbs(sourceCrop.width() - 300) <= 2,
                  qPrintable(QStringLiteral("%1,%2 %3x%4").arg(sourceCrop.x()).arg(sourceCrop.y()).arg(sourceCrop.width()).arg(sourceCrop.height())));
         const QImage cropped = broadcast("crop");
-        QVERIFY2(colourAt(cropped, QPoint(480, 270), kPurple), qPrintable(describe(cropped, QPoint(480, 270))));
+        CHECK_COLOUR(cropped, QPoint(480, 270), kPurple);
         QVERIFY(!colourAnywhere(cropped, kYellow));
 
         // Escape: nothing stored, nothing sent.
@@ -792,8 +766,8 @@ private slots:
         const QImage whole = broadcast("reset");
         const QPoint purple(qRound(450 * 0.6), qRound(500 * 0.6));
         const QPoint yellow(qRound(1150 * 0.6), qRound(300 * 0.6));
-        QVERIFY2(colourAt(whole, purple, kPurple), qPrintable(describe(whole, purple)));
-        QVERIFY2(colourAt(whole, yellow, kYellow), qPrintable(describe(whole, yellow)));
+        CHECK_COLOUR(whole, purple, kPurple);
+        CHECK_COLOUR(whole, yellow, kYellow);
     }
 
     void windowPickerListsRealWindows()
@@ -868,9 +842,9 @@ private slots:
 
         const QImage picture = broadcast("window");
         // 400 x 300 fitted into 960 x 540: 720 x 540 from x = 120.
-        QVERIFY2(colourAt(picture, QPoint(480, 270), kCyan), qPrintable(describe(picture, QPoint(480, 270))));
-        QVERIFY2(colourAt(picture, QPoint(130, 270), kCyan), qPrintable(describe(picture, QPoint(130, 270))));
-        QVERIFY2(colourAt(picture, QPoint(60, 270), kBackground), qPrintable(describe(picture, QPoint(60, 270))));
+        CHECK_COLOUR(picture, QPoint(480, 270), kCyan);
+        CHECK_COLOUR(picture, QPoint(130, 270), kCyan);
+        CHECK_COLOUR(picture, QPoint(60, 270), kBackground);
         QVERIFY(!colourAnywhere(picture, kPurple));
         QVERIFY(!colourAnywhere(picture, kYellow));
     }
@@ -895,7 +869,7 @@ private slots:
         QCOMPARE(log.count("cannot be captured"), 1);
         QCOMPARE(log.count("BROADCAST INTERRUPTED"), 0);
         const QImage picture = stopAndTakeLastPicture("closed");
-        QVERIFY2(colourAt(picture, QPoint(480, 270), kCyan), qPrintable(describe(picture, QPoint(480, 270))));
+        CHECK_COLOUR(picture, QPoint(480, 270), kCyan);
         QVERIFY(!windowEntry("Orvanta Closing Target", handle));
     }
 };

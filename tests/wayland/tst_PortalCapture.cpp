@@ -6,6 +6,7 @@
 #include "media/engine/MFPortalSession.h"
 #include "media/engine/MFScreenCastEvents.h"
 #include "overlay/WCapture.h"
+#include "tests/support/PictureChecks.h"
 #include "tests/support/MessageCapture.h"
 #include "tests/support/PrivateHome.h"
 #include "tests/support/StudioProcess.h"
@@ -43,22 +44,6 @@ const QColor kBlue(30, 60, 230);
 const QColor kYellow(240, 220, 20);
 const QColor kBlack(0, 0, 0);
 
-bool near(const QColor &a, const QColor &b, int tolerance = 45)
-{
-    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
-           && qAbs(a.blue() - b.blue()) <= tolerance;
-}
-
-QString describe(const QImage &picture, const QPoint &at)
-{
-    if (!picture.valid(at))
-        return QStringLiteral("(%1,%2) outside %3x%4").arg(at.x()).arg(at.y()).arg(picture.width()).arg(picture.height());
-    return QStringLiteral("(%1,%2) is %3").arg(at.x()).arg(at.y()).arg(QColor(picture.pixel(at)).name());
-}
-
-#define CHECK_COLOUR(picture, point, colour) \
-    QVERIFY2((picture).valid(point) && near(QColor((picture).pixel(point)), colour), qPrintable(describe(picture, point)))
-
 bool run(const QString &program, const QStringList &arguments, QByteArray *out = nullptr)
 {
     QProcess process;
@@ -68,14 +53,6 @@ bool run(const QString &program, const QStringList &arguments, QByteArray *out =
     if (out)
         *out = process.readAllStandardOutput();
     return ok;
-}
-
-QImage lastPicture(const QString &recording)
-{
-    const QString png = recording + ".last.png";
-    if (!run(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-i", recording, "-update", "1", png}))
-        return {};
-    return QImage(png).convertToFormat(QImage::Format_RGB32);
 }
 
 QByteArray fileText(const QByteArray &envName)
@@ -103,7 +80,7 @@ void killBackend()
         return;
     const pid_t pid = pid_t(pidFile.readAll().trimmed().toInt());
     if (pid > 0 && ::kill(pid, SIGTERM) == 0)
-        QTest::qWaitFor([pid] { return ::kill(pid, 0) != 0; }, 5000);
+        (void)QTest::qWaitFor([pid] { return ::kill(pid, 0) != 0; }, 5000);
 }
 
 // A window in one colour whose corner keeps changing: the backend copies
