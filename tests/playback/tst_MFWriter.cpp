@@ -402,7 +402,7 @@ void TestMFWriter::availableCodecs()
 void TestMFWriter::rateChangesKeepTheStreamWhole_data()
 {
     QTest::addColumn<QString>("codec");
-    for (const QString &codec : {"libx264", "libopenh264", "mpeg2video"}) {
+    for (const QString codec : {"libx264", "libopenh264", "mpeg2video"}) {
         if (mf::MFWriter::availableVideoCodecs().contains(codec))
             QTest::newRow(qPrintable(codec)) << codec;
     }
