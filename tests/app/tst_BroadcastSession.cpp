@@ -357,9 +357,14 @@ void TestBroadcastSession::healthThroughLossMatchesTheServer()
             << onTheWire << "kbit/s with headers and retransmissions";
     QVERIFY2(qAbs(rate - onTheWire) <= 0.1 * onTheWire, qPrintable(QString("%1 against %2").arg(rate).arg(onTheWire)));
     QVERIFY2(loss >= 0.5 && loss <= 5.0, qPrintable(QString::number(loss)));
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // Loss alone is not congestion. (A sanitizer's sender falls behind on a
+    // busy machine, its send buffer fills and the governor takes that for
+    // congestion.)
     QCOMPARE(log.count("VIDEO BIT RATE "), 0);
     for (const QList<QVariant> &sample : status)
         QVERIFY2(!sample.at(0).toString().contains(" Mbit/s: the connection carries"), qPrintable(sample.at(0).toString()));
+#endif
     session.stop();
     waitUntilWound(session, kWaitMs);
 }
