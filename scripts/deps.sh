@@ -16,7 +16,7 @@ PKGS=(
   srt-tools pulseaudio pulseaudio-utils
   pipewire wireplumber dbus
   sway xwayland xdg-desktop-portal xdg-desktop-portal-wlr x11-xserver-utils qtwayland5
-  ffmpeg xvfb xauth x11-utils xdotool openbox xcompmgr
+  ffmpeg xvfb xserver-xephyr xauth x11-utils xdotool openbox xcompmgr
   clang libclang-rt-dev
   desktop-file-utils xdg-utils dpkg-dev file
   python3

@@ -4,10 +4,13 @@
 # manager and, with --composited, the xcompmgr compositing manager. Stops all
 # three when the program ends and passes its exit code on.
 # --screens WxH presents one monitor of that size instead. --scaled runs the
-# program three times, with Qt's scale factor 1, 1.5 and 2 on one monitor of
-# 1600x900 times that factor, and fails if any run fails.
+# program twice, with Qt's scale factor 1.5 and 2 on one monitor of 1600x900
+# times that factor, and fails if either run fails. --mixed presents
+# two monitors side by side of different scale: 1600x900 at factor 1 and
+# 2400x1350 at factor 2 to its right (Xephyr on an Xvfb of its own: Xvfb
+# puts every monitor at the origin and takes no RandR monitors).
 # openbox places new windows under the pointer, so a test decides where.
-#   desktop.sh [--composited] [--screens WxH | --scaled] PROGRAM [ARGUMENTS...]
+#   desktop.sh [--composited] [--screens WxH | --scaled | --mixed] PROGRAM [ARGUMENTS...]
 set -uo pipefail
 composited=0
 screens=""
@@ -15,7 +18,7 @@ if [ "${1:-}" = "--composited" ]; then composited=1; shift; fi
 if [ "${1:-}" = "--scaled" ]; then
   shift
   status=0
-  for run in "1 1600x900" "1.5 2400x1350" "2 3200x1800"; do
+  for run in "1.5 2400x1350" "2 3200x1800"; do
     set -- $run "$@"
     factor=$1 size=$2
     shift 2
@@ -25,6 +28,8 @@ if [ "${1:-}" = "--scaled" ]; then
   exit $status
 fi
 if [ "${1:-}" = "--screens" ]; then screens=$2; shift 2; fi
+mixed=0
+if [ "${1:-}" = "--mixed" ]; then mixed=1; shift; fi
 
 dir=$(mktemp -d /tmp/orvanta-desktop.XXXXXX)
 pids=()
@@ -36,12 +41,26 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Xephyr draws into a window of a host display, the next number up.
+start_mixed() {
+  local n=$1 host=$(($1 + 1))
+  Xvfb :$host -extension RANDR -screen 0 4000x1400x24 -nolisten tcp >"$dir/host.log" 2>&1 &
+  hostpid=$!
+  for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$host ] && break; sleep 0.1; done
+  DISPLAY=:$host Xephyr :$n +xinerama -extension RANDR -screen 1600x900 -origin 1600,0 -screen 2400x1350 \
+    -nolisten tcp >"$dir/xvfb.log" 2>&1 &
+}
+
 # Without RANDR, Qt and the window manager take the monitors from Xinerama.
 # A free display number; Xvfb itself refuses one that is taken, so try a few.
 disp=""
 for n in $(seq 150 400); do
   [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
-  if [ -n "$screens" ]; then
+  hostpid=""
+  if [ $mixed = 1 ]; then
+    [ -e /tmp/.X11-unix/X$((n + 1)) ] || [ -e /tmp/.X$((n + 1))-lock ] && continue
+    start_mixed $n
+  elif [ -n "$screens" ]; then
     Xvfb :$n -extension RANDR -screen 0 "${screens}x24" -nolisten tcp >"$dir/xvfb.log" 2>&1 &
   else
     Xvfb :$n +xinerama -extension RANDR -screen 0 1600x900x24 -screen 1 1280x720x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
@@ -52,12 +71,14 @@ for n in $(seq 150 400); do
     kill -0 $xpid 2>/dev/null || break
     sleep 0.1
   done
-  if kill -0 $xpid 2>/dev/null && [ -e /tmp/.X11-unix/X$n ]; then disp=$n; pids+=($xpid); break; fi
+  if kill -0 $xpid 2>/dev/null && [ -e /tmp/.X11-unix/X$n ]; then disp=$n; pids+=($xpid $hostpid); break; fi
+  [ -n "$hostpid" ] && kill $hostpid 2>/dev/null
 done
 if [ -z "$disp" ]; then echo "desktop.sh: no X display could be started" >&2; cat "$dir/xvfb.log" >&2; exit 1; fi
 export DISPLAY=:$disp
 unset QT_QPA_PLATFORM
 if [ -n "$screens" ]; then export ORVANTA_EXPECT_SCREENS=1; else unset ORVANTA_EXPECT_SCREENS; fi
+if [ $mixed = 1 ]; then export QT_SCREEN_SCALE_FACTORS="1;2"; fi
 
 # openbox with its defaults, no session manager; ready once it names itself
 # on the root window.

@@ -89,6 +89,26 @@ QImage rootShot(const QRect &area)
     return shot;
 }
 
+// The frame's inside as the X server has it, in device pixels: its window
+// less the 5-pixel border, at the scale of the screen it is on.
+QRect serverInside(const QWidget *frame)
+{
+    Display *d = XOpenDisplay(nullptr);
+    if (!d)
+        return {};
+    int x = 0, y = 0;
+    ::Window child = 0;
+    XWindowAttributes attributes{};
+    QRect inside;
+    if (XTranslateCoordinates(d, ::Window(frame->winId()), DefaultRootWindow(d), 0, 0, &x, &y, &child)
+        && XGetWindowAttributes(d, ::Window(frame->winId()), &attributes)) {
+        const int border = qRound(5 * frame->devicePixelRatioF());
+        inside = QRect(x, y, attributes.width, attributes.height).adjusted(border, border, -border, -border);
+    }
+    XCloseDisplay(d);
+    return inside;
+}
+
 // The normalised RMS difference between a recorded 960 x 540 picture and a
 // screenshot of the captured area, fitted into it as the mixer fits it.
 double pictureDistance(const QImage &picture, const QImage &shot)
@@ -398,6 +418,19 @@ class TestOverlayDesktop : public QObject
         return QTest::qWaitForWindowExposed(target) ? target : nullptr;
     }
 
+    // The capture area in device pixels is where the X server shows the
+    // frame's inside; that inside.
+    QRect placedInside() const
+    {
+        const QRect server = serverInside(capture->frameWindow());
+        const QRect mapped = mf::DevicePixels::toDevice(capture->captureRect());
+        const bool near = qAbs(server.x() - mapped.x()) <= 1 && qAbs(server.y() - mapped.y()) <= 1
+                          && qAbs(server.width() - mapped.width()) <= 1 && qAbs(server.height() - mapped.height()) <= 1;
+        if (!near)
+            qWarning() << "the capture area" << mapped << "is not the frame's inside" << server;
+        return near ? server : QRect();
+    }
+
     // Where a point of the captured area lands in a 960 x 540 picture into
     // which an area of this size was fitted.
     static QPoint inPicture(const QSize &area, const QPoint &p)
@@ -479,7 +512,8 @@ private slots:
         // below true but weaker.
         if (placedAt.x() < 600)
             qWarning("the window manager placed the frame at %d,%d", placedAt.x(), placedAt.y());
-        const QRect first = mf::DevicePixels::toDevice(capture->captureRect());
+        const QRect first = placedInside();
+        QVERIFY(first.isValid());
         const QImage before = rootShot(first);
         const qint64 atLive = mediaBytes("startup");
         QVERIFY(QTest::qWaitFor([&] { return mediaBytes("startup") > atLive + 60000; }, kWaitMs));
@@ -509,7 +543,8 @@ private slots:
         // The first move only takes the grip: the frame goes 7/8 of the way.
         QTRY_VERIFY_WITH_TIMEOUT((frame->pos() - target).manhattanLength() <= (by.manhattanLength() + 4) / 8 + 4, kWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(capture->isPlaced(), kWaitMs);
-        const QRect second = mf::DevicePixels::toDevice(capture->captureRect());
+        const QRect second = placedInside();
+        QVERIFY(second.isValid());
         // Some seconds of grabs of the new place (the encoder takes a while
         // to bring the changed picture back to full detail), then their
         // pictures encoded, however slowly the machine goes.
@@ -537,6 +572,41 @@ private slots:
         QVERIFY2(pictureDistance(last, after) < 0.12, qPrintable(QString::number(pictureDistance(last, after))));
         // The other place would not have matched.
         QVERIFY(pictureDistance(last, before) > 0.12);
+    }
+
+    // On a monitor of another scale than the first (the runner's mixed
+    // desktop), what goes out is the frame's inside there, not the place its
+    // geometry would name at the first monitor's scale.
+    void frameOnAMonitorOfAnotherScaleSendsItsInside()
+    {
+        QScreen *other = nullptr;
+        for (QScreen *screen : QGuiApplication::screens())
+            if (screen->devicePixelRatio() != QGuiApplication::primaryScreen()->devicePixelRatio())
+                other = screen;
+        if (!other)
+            QSKIP("runs on two monitors of different scale");
+        choose(screenEntry("-- select area --"));
+        QTRY_VERIFY_WITH_TIMEOUT(capture->frameWindow()->isVisible(), kWaitMs);
+        QVERIFY(placeFrame(other->geometry().topLeft() + QPoint(150, 80)));
+        QTRY_VERIFY_WITH_TIMEOUT(capture->isPlaced(), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(capture->frameWindow()->devicePixelRatioF(), other->devicePixelRatio(), kWaitMs);
+        const QRect inside = placedInside();
+        QVERIFY(inside.isValid());
+        QCOMPARE(inside.size(), capture->captureRect().size() * other->devicePixelRatio());
+
+        QVERIFY(startLive("mixed"));
+        const ScreenSource *source = window->mediaMixer()->screenSource();
+        const quint64 grabsAt = source->grabCount();
+        QVERIFY(QTest::qWaitFor([&] { return source->grabCount() > grabsAt + 75; }, 3 * kWaitMs));
+        const QImage shot = rootShot(inside);
+        const qint64 bytesAt = mediaBytes("mixed");
+        QVERIFY(QTest::qWaitFor([&] { return mediaBytes("mixed") > bytesAt + 60000; }, 3 * kWaitMs));
+        const QImage last = stopAndTakeLastPicture("mixed");
+        const double distance = pictureDistance(last, shot);
+        const double unscaled = pictureDistance(last, rootShot(capture->captureRect()));
+        qDebug() << "distances: the frame's inside" << distance << "the unscaled place" << unscaled;
+        QVERIFY2(distance < 0.12, qPrintable(QString::number(distance)));
+        QVERIFY(unscaled > 0.12);
     }
 
     void cleanupTestCase()
@@ -721,8 +791,12 @@ private slots:
 
     void cropApplyResetAndEscape()
     {
+        paint(QRect(100, 150, 700, 700), kPurple);
         paint(QRect(850, 150, 600, 600), kYellow);
-        choose(screenEntry("Desktop #0"));
+        // One monitor is offered as the desktop, without a number.
+        QAction *desktop = screenEntry(QGuiApplication::screens().size() == 1 ? "Desktop" : "Desktop #0");
+        QVERIFY(desktop);
+        choose(desktop);
         QTRY_VERIFY_WITH_TIMEOUT(!capture->isVisible(), kWaitMs);
         QVERIFY(!capture->frameWindow()->isVisible());
 
