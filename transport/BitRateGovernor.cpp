@@ -16,6 +16,9 @@ constexpr qint64 kStrayDrops = 2;
 // queue filling up (a key frame alone queues for a moment).
 constexpr double kRttFactor = 2.0;
 constexpr double kRttMarginMs = 20.0;
+// A round trip this much above its quiet value, by the same margin, is a
+// queue growing.
+constexpr double kRttRisingFactor = 1.5;
 // Retransmissions this far above the losses are retransmissions lost again
 // or sent on time-outs: the path does not keep up.
 constexpr double kRetransmitFactor = 2.0;
@@ -34,8 +37,12 @@ constexpr int kHoldSamples = 2;
 constexpr double kLeastCut = 0.95;
 // Without an acknowledged rate to go by, a cut to this share.
 constexpr double kBlindCut = 0.7;
-// The send buffer shrinking to this share within one sample is draining.
+// The send buffer shrinking to this share within one sample is draining; so
+// are retransmissions shrinking so, for this many samples after a cut.
+constexpr int kBacklogSamples = 5;
 constexpr double kDrainShare = 0.75;
+// After a step up that did not fit, back to at most this share of it.
+constexpr double kProbeBackShare = 0.8;
 constexpr int kLowestFloorKbps = 128;
 constexpr int kFloorDivisor = 8;
 
@@ -53,10 +60,13 @@ BitRateGovernor::BitRateGovernor(int ceilingKbps, int latencyMs)
 {
 }
 
+// Before the first quiet sample, the least round trip seen stands in: a
+// receiver that acknowledges late from the start must not keep every sample
+// congested, and so the quiet value unknown, for good.
 double BitRateGovernor::quietRtt() const
 {
     if (m_quietRtts.empty())
-        return 0;
+        return m_leastRtt;
     return *std::min_element(m_quietRtts.begin(), m_quietRtts.end());
 }
 
@@ -68,6 +78,17 @@ BitRateGovernor::Judged BitRateGovernor::judge(const Sample &sample)
         m_previousBufferBytes >= 0 ? sample.sendBufferBytes - m_previousBufferBytes : sample.sendBufferBytes;
     judged.draining = m_previousBufferBytes > 0 && double(sample.sendBufferBytes) < kDrainShare * m_previousBufferBytes
                       && (m_history.empty() || sample.rttMs <= m_history.back().sample.rttMs);
+    // After a cut, what the old rate left queued and lost is resent and
+    // dropped for some seconds: signs that shrink from sample to sample are
+    // that backlog going, not the new rate overflowing the path.
+    if (!m_history.empty() && m_lastChangeWasCut && m_samplesSinceChange < kBacklogSamples) {
+        const Sample &previous = m_history.back().sample;
+        judged.draining = judged.draining
+                          || (previous.packetsRetransmitted > 0
+                              && double(sample.packetsRetransmitted) < kDrainShare * double(previous.packetsRetransmitted)
+                              && sample.packetsDropped <= previous.packetsDropped
+                              && sample.sendBufferBytes <= m_previousBufferBytes && sample.rttMs <= previous.rttMs);
+    }
     m_previousBufferBytes = sample.sendBufferBytes;
     // What left the send buffer and was not dropped, the receiver acknowledged.
     const qint64 acknowledged = qMax<qint64>(sample.bytesHanded - bufferGrowth - sample.bytesDropped, 0);
@@ -84,13 +105,20 @@ BitRateGovernor::Judged BitRateGovernor::judge(const Sample &sample)
         judged.acknowledgedKbps = qMin(judged.acknowledgedKbps, sample.bandwidthKbps * kPayloadShare);
     judged.handedKbps = kbps(sample.bytesHanded, sample.intervalMs);
 
+    if (sample.rttMs > 0 && (m_leastRtt <= 0 || sample.rttMs < m_leastRtt))
+        m_leastRtt = sample.rttMs;
     QStringList signs;
-    if (sample.sendBufferMs > kBufferShareOfLatency * m_latencyMs)
+    // A send buffer holding half the
+    // latency counts only with the round trip growing beside it (a queue on
+    // the path); alone it may be the receiver's acknowledgements coming late
+    // on a busy machine, and counts from the whole latency on.
+    const double quiet = quietRtt();
+    const bool queueGrowing = sample.rttMs > kRttRisingFactor * quiet + kRttMarginMs;
+    if (sample.sendBufferMs > (queueGrowing ? kBufferShareOfLatency : 1.0) * m_latencyMs)
         signs << QStringLiteral("send buffer %1 ms").arg(qRound(sample.sendBufferMs));
     if (sample.packetsDropped > qMax<qint64>(kStrayDrops, qint64(kDropShare * double(sample.packetsSent))))
         signs << QStringLiteral("%1 packets dropped").arg(sample.packetsDropped);
-    const double quiet = quietRtt();
-    if (quiet > 0 && sample.rttMs > qMax(kRttFactor * quiet + kRttMarginMs, quiet + m_latencyMs / 2.0))
+    if (!m_quietRtts.empty() && sample.rttMs > qMax(kRttFactor * quiet + kRttMarginMs, quiet + m_latencyMs / 2.0))
         signs << QStringLiteral("RTT %1 ms, quiet %2 ms").arg(qRound(sample.rttMs)).arg(qRound(quiet));
     if (double(sample.packetsRetransmitted) > kRetransmitFactor * double(sample.packetsLost) + kRetransmitMargin
         && double(sample.packetsRetransmitted) > kRetransmitShare * double(sample.packetsSent))
@@ -151,15 +179,26 @@ bool BitRateGovernor::lower()
 {
     const size_t recent = qMin<size_t>(m_history.size(), 2);
     double handed = 0;
-    for (size_t i = m_history.size() - recent; i < m_history.size(); ++i)
+    // Whatever was handed on in a congested second is more than the path
+    // carries: the least such rate bounds the estimate (the first second
+    // after a cut may still bring the encoder's output at the old rate).
+    double leastCongestedHanded = 0;
+    for (size_t i = m_history.size() - recent; i < m_history.size(); ++i) {
         handed += m_history[i].handedKbps / double(recent);
+        if (m_history[i].congested && (leastCongestedHanded <= 0 || m_history[i].handedKbps < leastCongestedHanded))
+            leastCongestedHanded = m_history[i].handedKbps;
+    }
     const bool probeFailed = m_probeFailed;
     m_probeFailed = false;
     const QString signs = m_history.back().signs;
     m_failedHandedKbps = handed;
     if (probeFailed && m_goodKbps >= m_floorKbps && m_goodKbps < m_videoKbps) {
         m_carriedKbps = m_goodHandedKbps;
-        setRate(m_goodKbps, QStringLiteral("%1 kbit/s did not fit: %2").arg(m_videoKbps).arg(signs));
+        // The rate that fitted may leave the path too little room to drain
+        // what the step queued: a little under it, then.
+        const int back = qMax(m_floorKbps, qMin(m_goodKbps, int(std::lround(kProbeBackShare * m_videoKbps))));
+        setRate(back, QStringLiteral("%1 kbit/s did not fit: %2").arg(m_videoKbps).arg(signs));
+        m_lastChangeWasCut = true;
         return true;
     }
     // The video's share of what the relay handed on shrinks with what got
@@ -171,10 +210,11 @@ bool BitRateGovernor::lower()
     const int target = qBound(m_floorKbps, int(std::lround(m_videoKbps * cut)), m_ceilingKbps);
     if (target >= kLeastCut * m_videoKbps)
         return false;
-    m_carriedKbps = handed > 0 ? qMin(m_throughKbps, handed) : m_throughKbps;
+    m_carriedKbps = leastCongestedHanded > 0 ? qMin(m_throughKbps, leastCongestedHanded) : m_throughKbps;
     if (m_goodKbps >= target)
         m_goodKbps = 0;  // the path has narrowed since
     setRate(target, signs);
+    m_lastChangeWasCut = true;
     return true;
 }
 
@@ -211,4 +251,5 @@ void BitRateGovernor::setRate(int kbps, const QString &reason)
     m_samplesSinceChange = 0;
     m_quietSamples = 0;
     m_lastChangeWasUp = false;
+    m_lastChangeWasCut = false;
 }

@@ -95,6 +95,7 @@ private:
     int m_videoKbps = 0;
     std::deque<Judged> m_history;
     std::deque<double> m_quietRtts;
+    double m_leastRtt = 0;
     qint64 m_previousBufferBytes = -1;
     bool m_congested = false;
     double m_carriedKbps = 0;
@@ -107,5 +108,6 @@ private:
     int m_quietSamples = 0;
     int m_upWaitSeconds = kUpWaitSeconds;
     bool m_lastChangeWasUp = false;
+    bool m_lastChangeWasCut = false;
     QString m_reason;
 };
