@@ -32,7 +32,10 @@ struct LinkHealth
     static LinkHealth fromStatistics(const CBytePerfMon &stats, quint64 framesDropped);
 
     bool isWarning(quint64 framesDroppedBefore) const;
+    // "Live: " and the figures.
     QString text() const;
+    // "1300 kbit/s, RTT 40 ms, loss 0.0 %, …": the figures with any advice.
+    QString figuresText() const;
     // "video 1.1 of 2.0 Mbit/s: the connection carries about 1.3 Mbit/s";
     // empty while the video has its set rate.
     QString rateText() const;

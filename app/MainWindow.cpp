@@ -18,7 +18,9 @@
 #include "app/SettingsKeys.h"
 #include "app/SourceMenus.h"
 #include "app/SpeedTest.h"
+#include "app/StatusArea.h"
 #include "app/StreamLink.h"
+#include "app/TElidedLabel.h"
 #include "app/TImageWidget.h"
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
@@ -224,10 +226,12 @@ void MainWindow::prepareTemporaryFolder()
 
 void MainWindow::addStatusLabels()
 {
-    auto *version = new QLabel(QStringLiteral(" ver %1 (build %2)")
-                                   .arg(QLatin1String(ORVANTA_VERSION))
-                                   .arg(ORVANTA_BUILD_NUMBER),
-                               this);
+    // The version gives way to the broadcast's state on a narrow window; its
+    // tool tip keeps it whole.
+    auto *version = new TElidedLabel(this);
+    version->setObjectName(QStringLiteral("versionLabel"));
+    version->setText(QStringLiteral(" ver %1 (build %2)").arg(QLatin1String(ORVANTA_VERSION)).arg(ORVANTA_BUILD_NUMBER));
+    version->setToolTip(version->text().trimmed());
     ui->statusbar->addWidget(version, 0);
 }
 
@@ -239,6 +243,8 @@ void MainWindow::startCpuIndicator()
     cpuLabel->setObjectName(QStringLiteral("cpuLabel"));
     ui->statusbar->addPermanentWidget(cpuLabel, 0);
     connect(cpuTimer, &QTimer::timeout, cpuLabel, [this, cpuLabel] { cpuLabel->setText(cpuLoad.update()); });
+    // Shown from the start (the load since boot), not only after the first period.
+    cpuLabel->setText(cpuLoad.update());
     cpuLabel->setToolTip(QStringLiteral("Total CPU activity"));
 }
 
@@ -543,7 +549,7 @@ bool MainWindow::startStreaming()
     plan.adaptRate = ui->chkAdaptRate->isChecked();
     const QString problem = plan.problem();
     if (!problem.isEmpty()) {
-        showSessionStatus(problem, true);
+        statusArea->showProblem(problem);
         return false;
     }
     streaming = true;
@@ -564,10 +570,12 @@ void MainWindow::stopStreaming()
 void MainWindow::createSession()
 {
     session = std::make_unique<BroadcastSession>(mixer, player, logsDlg);
-    sessionLabel = new QLabel(this);
-    sessionLabel->setObjectName(QStringLiteral("sessionStatus"));
-    ui->statusbar->addWidget(sessionLabel, 1);
-    connect(session.get(), &BroadcastSession::statusChanged, this, &MainWindow::showSessionStatus);
+    // The state comes first in the status bar, before the version; the
+    // window's edge resizes it, the bar's grip would only take room.
+    ui->statusbar->setSizeGripEnabled(false);
+    statusArea = new StatusArea(this);
+    ui->statusbar->insertWidget(0, statusArea, 1);
+    statusArea->follow(session.get());
     connect(session.get(), &BroadcastSession::arrowsAvailable, this, [this](bool available) {
         ui->leftArrow->setVisible(available);
         ui->rightArrow->setVisible(available);
@@ -580,12 +588,6 @@ void MainWindow::createSession()
         ui->rightArrow->hide();
         finishPageStep();
     });
-}
-
-void MainWindow::showSessionStatus(const QString &text, bool warning)
-{
-    sessionLabel->setText(text);
-    sessionLabel->setStyleSheet(warning ? QStringLiteral("color: #d03020;") : QString());
 }
 
 void MainWindow::finishPageStep()

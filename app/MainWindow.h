@@ -24,6 +24,7 @@ class QMenu;
 class QSettings;
 class SourceMenus;
 class SpeedTest;
+class StatusArea;
 
 namespace Ui {
 class MainWindow;
@@ -142,7 +143,6 @@ private:
     bool startStreaming();
     void stopStreaming();
     void createSession();
-    void showSessionStatus(const QString &text, bool warning);
 
     LogsDlg *logsDlg = nullptr;
     Ui::MainWindow *ui = nullptr;
@@ -153,7 +153,7 @@ private:
     WCapture captureFrame{false, nullptr}; // no parent: a top-level window, Close hidden
     bool streaming = false;
     std::unique_ptr<BroadcastSession> session;
-    QLabel *sessionLabel = nullptr;
+    StatusArea *statusArea = nullptr;
     QSettings *settings = nullptr;
     SpeedTest *speedTest = nullptr;
     PlayerWorker *player = nullptr;

@@ -1,11 +1,13 @@
 #include "app/DeploymentSettings.h"
 #include "app/MainWindow.h"
+#include "app/StatusArea.h"
 #include "app/TImageWidget.h"
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
 #include "media/EncoderConfig.h"
 #include "media/engine/MFWriter.h"
 #include "tests/support/PrivateHome.h"
+#include "tests/support/WindowChecks.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
@@ -31,6 +33,8 @@ private slots:
     void formConnectsByNameAndOrdersItsPages();
     void textsTheUserReads();
     void keyGeometryOfPagesAndForms();
+    void statusTextsFitTheDefaultSize_data();
+    void statusTextsFitTheDefaultSize();
     void constructionLeavesTheSimpleForm();
     void freshProfileDefaults();
     void settingsRoundTripThroughIniFile();
@@ -310,6 +314,53 @@ void TestMainWindow::keyGeometryOfPagesAndForms()
     const int w = int(ui->previewPage->width() * 0.2);
     QCOMPARE(ui->frameInFrame_2->size(), QSize(w, qRound(w * 0.75f)) + QSize(4, 4));
     QCOMPARE(ui->lblStudioPreview->geometry(), ui->previewFrame->geometry());
+}
+
+void TestMainWindow::statusTextsFitTheDefaultSize_data()
+{
+    using Tone = SessionStatus::Tone;
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("details");
+    QTest::addColumn<int>("tone");
+    QTest::newRow("idle") << QString() << QString() << int(Tone::Neutral);
+    QTest::newRow("connecting") << "Connecting…" << "to streaming.example.org:9000" << int(Tone::Neutral);
+    QTest::newRow("live, long figures")
+        << "LIVE 12:34:56"
+        << "99999 kbit/s, RTT 1234 ms, loss 12.5 %, retransmitted 12.5 %, dropped 1234 packets, 99 frames; "
+           "video 1.1 of 2.0 Mbit/s: the connection carries about 1.3 Mbit/s"
+        << int(Tone::Warning);
+    QTest::newRow("reconnecting, longest")
+        << "Server lost — retrying in 10 s (attempt 12)"
+        << "Cannot connect to streaming.example.org:9000: SRT CONNECT FAILED (connection timed out)"
+        << int(Tone::Warning);
+    QTest::newRow("first failure") << QString()
+                                   << "Cannot connect to 127.0.0.1:9000: SRT CONNECT FAILED (connection timed out)"
+                                   << int(Tone::Error);
+}
+
+// Whatever the broadcast shows, at the default size the state stands whole,
+// cut figures have their whole text in the tool tip, and the CPU indicator
+// stays in view.
+void TestMainWindow::statusTextsFitTheDefaultSize()
+{
+    QFETCH(QString, state);
+    QFETCH(QString, details);
+    QFETCH(int, tone);
+    auto window = makeWindow();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QCOMPARE(window->size(), QSize(620, 440));
+    auto *area = window->findChild<StatusArea *>("statusArea");
+    QVERIFY(area);
+    const SessionStatus status{state, details, SessionStatus::Tone(tone)};
+    area->showStatus(status);
+    const QStringList problems = WindowChecks::statusBarProblems(window->statusBar());
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
+    QCOMPARE(area->toolTip(), status.fullText());
+    auto *stateLabel = window->findChild<QLabel *>("sessionState");
+    QVERIFY(stateLabel);
+    QCOMPARE(stateLabel->isVisibleTo(window.get()), !state.isEmpty());
+    WindowChecks::saveShot(window.get(), QString("status-") + QTest::currentDataTag());
 }
 
 void TestMainWindow::constructionLeavesTheSimpleForm()
