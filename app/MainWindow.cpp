@@ -14,6 +14,7 @@
 #include "app/LinkSharing.h"
 #include "app/LogsDlg.h"
 #include "app/NumberLookup.h"
+#include "app/PassphraseField.h"
 #include "app/ServerField.h"
 #include "app/SettingsKeys.h"
 #include "app/SourceMenus.h"
@@ -576,6 +577,7 @@ void MainWindow::createSession()
     statusArea = new StatusArea(this);
     ui->statusbar->insertWidget(0, statusArea, 1);
     statusArea->follow(session.get());
+    new PassphraseField(ui->txtPassphrase, statusArea, [this] { return session->isActive(); }, this);
     connect(session.get(), &BroadcastSession::arrowsAvailable, this, [this](bool available) {
         ui->leftArrow->setVisible(available);
         ui->rightArrow->setVisible(available);
