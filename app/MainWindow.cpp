@@ -10,6 +10,7 @@
 #include "app/DeploymentSettings.h"
 #include "app/DeviceRegistry.h"
 #include "app/DistributiveExporter.h"
+#include "app/FormLabels.h"
 #include "app/InstanceFolder.h"
 #include "app/LinkSharing.h"
 #include "app/LogsDlg.h"
@@ -214,6 +215,8 @@ void MainWindow::constructForm()
     ui = new Ui::MainWindow;
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowStaysOnTopHint);
+    FormLabels::apply(ui);
+    ui->spbVBR->setSuffix(QStringLiteral(" kbit/s"));
 }
 
 void MainWindow::prepareTemporaryFolder()
@@ -742,6 +745,8 @@ void MainWindow::resetFeedbackLabel()
     label->setObjectName(old->objectName());
     label->setGeometry(old->geometry());
     label->setCursor(old->cursor());
+    label->setToolTip(old->toolTip());
+    label->setAccessibleName(old->accessibleName());
     label->setScaledContents(true);
     label->setPixmap(QPixmap(QStringLiteral(":/connect")));
     ui->gridLayout_2->removeWidget(old);

@@ -18,6 +18,8 @@ SpeedTest::SpeedTest(QWidget *parent)
 {
     ui->setupUi(this);
     setStyleSheet(QString::fromLatin1(kStyleSheet));
+    ui->cmdRun->setToolTip(QStringLiteral("Send 10 MiB to the server and measure the upload rate; again to stop"));
+    ui->cmdRun->setAccessibleName(QStringLiteral("Start or stop the speed test"));
     m_progressTimer.setInterval(1);
     connect(&m_progressTimer, &QTimer::timeout, this, &SpeedTest::onProgressTick);
 }

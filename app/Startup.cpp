@@ -54,4 +54,27 @@ QString styleSheet()
     return sheet;
 }
 
+QString readabilityStyleSheet()
+{
+    static const char *const rules[] = {
+        "QPushButton:disabled, QLabel:disabled, QCheckBox:disabled, QRadioButton:disabled,"
+        " QLineEdit:disabled, QSpinBox:disabled, QComboBox:disabled{color: #5f6b75;}",
+        "QPushButton#videoBtn:disabled, QPushButton#screenBtn:disabled, QPushButton#audioBtn:disabled,"
+        " QPushButton#cropBtn:disabled, QPushButton#leftArrow:disabled, QPushButton#rightArrow:disabled"
+        "{background-color: #0a131b; border: 1px dashed #2a3138;}",
+        "QRadioButton::indicator{width: 12px; height: 12px; border-radius: 8px; border: 2px solid #9fb3c8;"
+        " background-color: #0E2B47;}",
+        "QRadioButton::indicator:checked{border: 2px solid #EA700C; background-color: qradialgradient(cx:0.5,"
+        " cy:0.5, radius:0.5, fx:0.5, fy:0.5, stop:0 #EA700C, stop:0.55 #EA700C, stop:0.65 #0E2B47);}",
+        "QRadioButton:checked, QCheckBox:checked{color: #EA700C;}",
+        "QCheckBox::indicator{width: 12px; height: 12px; border: 2px solid #9fb3c8; background-color: #0E2B47;}",
+        "QCheckBox::indicator:checked{border: 2px solid #EA700C; background-color: #EA700C;}",
+        "QRadioButton::indicator:disabled, QCheckBox::indicator:disabled{border: 2px solid #3a444c;}",
+    };
+    QString sheet;
+    for (const char *rule : rules)
+        sheet += QLatin1String(rule) + QLatin1Char('\n');
+    return sheet;
+}
+
 } // namespace Startup

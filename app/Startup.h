@@ -20,4 +20,9 @@ QString choosePlatform();
 // The application-wide style sheet.
 QString styleSheet();
 
+// Rules added after it so that states read at a glance on the dark window:
+// disabled controls grey, the chosen radio button and ticked check boxes
+// filled in the accent colour.
+QString readabilityStyleSheet();
+
 } // namespace Startup

@@ -8,7 +8,7 @@ int main(int argc, char *argv[])
 {
     Startup::choosePlatform();
     QApplication app(argc, argv);
-    app.setStyleSheet(Startup::styleSheet());
+    app.setStyleSheet(Startup::styleSheet() + Startup::readabilityStyleSheet());
     const QString link = Startup::linkArgument(app.arguments());
     // A program already running takes the link (or just comes to the front).
     SingleInstance instance;

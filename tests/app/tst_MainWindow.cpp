@@ -1,5 +1,6 @@
 #include "app/DeploymentSettings.h"
 #include "app/MainWindow.h"
+#include "app/Startup.h"
 #include "app/StatusArea.h"
 #include "app/TImageWidget.h"
 #include "app/TLabel.h"
@@ -33,6 +34,7 @@ private slots:
     void formConnectsByNameAndOrdersItsPages();
     void textsTheUserReads();
     void keyGeometryOfPagesAndForms();
+    void everyControlIsNamedAndReadable();
     void statusTextsFitTheDefaultSize_data();
     void statusTextsFitTheDefaultSize();
     void constructionLeavesTheSimpleForm();
@@ -314,6 +316,75 @@ void TestMainWindow::keyGeometryOfPagesAndForms()
     const int w = int(ui->previewPage->width() * 0.2);
     QCOMPARE(ui->frameInFrame_2->size(), QSize(w, qRound(w * 0.75f)) + QSize(4, 4));
     QCOMPARE(ui->lblStudioPreview->geometry(), ui->previewFrame->geometry());
+}
+
+// Every control of the window carries a tool tip and an accessible name,
+// placeholders are whole, and with the program's style sheet a disabled
+// button and the chosen source look different from the others.
+void TestMainWindow::everyControlIsNamedAndReadable()
+{
+    qApp->setStyleSheet(Startup::styleSheet() + Startup::readabilityStyleSheet());
+    auto window = makeWindow();
+    Ui::MainWindow *ui = window->form();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QTest::mouseClick(ui->modeLbl, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::AdvancedPage));
+    int controls = 0;
+    for (QWidget *widget : window->findChildren<QWidget *>()) {
+        // A spin box's or combo box's own line edit is part of it.
+        if (qobject_cast<QAbstractSpinBox *>(widget->parentWidget()) || qobject_cast<QComboBox *>(widget->parentWidget()))
+            continue;
+        const bool control = qobject_cast<QAbstractButton *>(widget) || qobject_cast<QLineEdit *>(widget)
+                             || qobject_cast<QAbstractSpinBox *>(widget) || qobject_cast<QComboBox *>(widget)
+                             || qobject_cast<TLabel *>(widget);
+        // Qt's own (the menu bar's overflow button) are not the form's.
+        if (!control || widget->objectName().startsWith("qt_") || widget->window() != window.get())
+            continue;
+        ++controls;
+        QVERIFY2(!widget->toolTip().isEmpty(), qPrintable(widget->objectName()));
+        QVERIFY2(!widget->accessibleName().isEmpty(), qPrintable(widget->objectName()));
+        auto *edit = qobject_cast<QLineEdit *>(widget);
+        if (edit && edit->isVisible() && !edit->placeholderText().isEmpty()) {
+            const int needed = edit->fontMetrics().horizontalAdvance(edit->placeholderText());
+            // QLineEdit keeps 2 px of margin on each side of its text.
+            QVERIFY2(needed <= edit->contentsRect().width() - 4,
+                     qPrintable(QString("%1: %2 px for \"%3\" in %4")
+                                    .arg(edit->objectName()).arg(needed).arg(edit->placeholderText())
+                                    .arg(edit->contentsRect().width())));
+        }
+    }
+    QVERIFY2(controls >= 28, qPrintable(QString::number(controls)));
+    QCOMPARE(ui->spbVBR->toolTip(), QString("Video bit rate, kbit/s"));
+    QCOMPARE(ui->spbVBR->suffix(), QString(" kbit/s"));
+    QCOMPARE(ui->spbLatency->toolTip(), QString("Latency"));
+    QCOMPARE(ui->spbLatency->accessibleName(), QString("Latency, ms"));
+    QCOMPARE(ui->rbScreen->toolTip(), QString("only screen (Ctrl + 2)"));
+    WindowChecks::saveShot(window.get(), "advanced-form");
+
+    // Camera only: the screen and crop buttons are off and look it.
+    QVERIFY(ui->rbCamera->isChecked());
+    QVERIFY(!ui->screenBtn->isEnabled());
+    const QImage enabled = ui->videoBtn->grab().toImage();
+    const QImage disabled = ui->screenBtn->grab().toImage();
+    QVERIFY(enabled.pixelColor(4, 4) != disabled.pixelColor(4, 4));
+    // The chosen radio button is drawn in the accent colour, the others not.
+    auto accentPixels = [](QWidget *widget) {
+        const QImage image = widget->grab().toImage();
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                count += qAbs(c.red() - 0xEA) < 24 && qAbs(c.green() - 0x70) < 24 && qAbs(c.blue() - 0x0C) < 24;
+            }
+        return count;
+    };
+    QVERIFY(accentPixels(ui->rbCamera) > 20);
+    QCOMPARE(accentPixels(ui->rbScreen), 0);
+    WindowChecks::saveShot(window.get(), "camera-only");
+    window.reset();
+    qApp->setStyleSheet(QString());
 }
 
 void TestMainWindow::statusTextsFitTheDefaultSize_data()

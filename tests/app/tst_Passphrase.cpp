@@ -98,7 +98,7 @@ private slots:
         Ui::MainWindow *ui = window.form();
         QCOMPARE(ui->txtPassphrase->text(), QString());
         QCOMPARE(ui->txtPassphrase->echoMode(), QLineEdit::Password);
-        QCOMPARE(ui->txtPassphrase->placeholderText(), QString("Passphrase (optional)"));
+        QCOMPARE(ui->txtPassphrase->placeholderText(), QString("Passphrase"));
 
         window.loadSettings("orvanta://h:9000/id/2048/128/HD//a%2Fb%20c%25d%20srt%3A%2F%2Fe");
         QCOMPARE(ui->txtPassphrase->text(), kPassphrase);
