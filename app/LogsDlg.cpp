@@ -2,6 +2,7 @@
 
 #include "ui_LogsDlg.h"
 
+#include "diagnostics/LogFile.h"
 #include "diagnostics/LogLine.h"
 #include "diagnostics/SystemReport.h"
 
@@ -13,6 +14,12 @@ LogsDlg::LogsDlg(QWidget *parent)
     setWindowFlags(Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     ui->plainTextEdit->appendPlainText("--- System Info ---");
     ui->plainTextEdit->appendPlainText(SystemReport::systemReport());
+    const QString logPath = LogFile::path();
+    if (!logPath.isEmpty()) {
+        ui->plainTextEdit->appendPlainText(QStringLiteral("--- Session log ---"));
+        ui->plainTextEdit->appendPlainText(QStringLiteral("The running log of this session is written to ") + logPath
+                                           + QStringLiteral(" (the one before as ") + logPath + QStringLiteral(".1)."));
+    }
 }
 
 LogsDlg::~LogsDlg() = default;

@@ -1,5 +1,8 @@
 #include "app/Startup.h"
 
+#include "OrvantaVersion.h"
+#include "diagnostics/LogFile.h"
+
 #include <QtGlobal>
 
 namespace Startup {
@@ -10,6 +13,31 @@ QString linkArgument(const QStringList &arguments)
         return QString();
     const QString &first = arguments.at(1);
     return first.contains(QLatin1String("://"), Qt::CaseSensitive) ? first : QString();
+}
+
+QString commandLineAnswer(const QStringList &arguments)
+{
+    if (arguments.size() < 2)
+        return QString();
+    const QString &first = arguments.at(1);
+    const QString version = QStringLiteral("orvanta %1 (build %2)\n").arg(QLatin1String(ORVANTA_VERSION)).arg(ORVANTA_BUILD_NUMBER);
+    if (first == QLatin1String("--version") || first == QLatin1String("-v"))
+        return version;
+    if (first != QLatin1String("--help") && first != QLatin1String("-h"))
+        return QString();
+    return version
+           + QStringLiteral("Streams the screen, the camera and their sound to a studio server over SRT.\n"
+                            "\n"
+                            "Usage: orvanta [LINK]\n"
+                            "\n"
+                            "  LINK            a link such as orvanta://host:port/streamid/videokbps/audiokbps/HD:\n"
+                            "                  fills the advanced form and starts streaming at once; a program\n"
+                            "                  already running takes it over\n"
+                            "  -h, --help      print this help and exit\n"
+                            "  -v, --version   print the version and exit\n"
+                            "\n"
+                            "The session log is written to %1\n")
+                 .arg(LogFile::defaultPath());
 }
 
 QString choosePlatform()

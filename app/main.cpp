@@ -2,10 +2,23 @@
 #include "app/SingleInstance.h"
 #include "app/Startup.h"
 
+#include "diagnostics/LogFile.h"
+
 #include <QApplication>
+#include <QStringList>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const QString answer = Startup::commandLineAnswer(arguments);
+    if (!answer.isEmpty()) {
+        std::fputs(answer.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
     Startup::choosePlatform();
     QApplication app(argc, argv);
     app.setStyleSheet(Startup::styleSheet() + Startup::readabilityStyleSheet());
@@ -14,6 +27,8 @@ int main(int argc, char *argv[])
     SingleInstance instance;
     if (instance.handOverOrListen(link) == SingleInstance::Role::HandedOver)
         return 0;
+    // Only the instance that runs keeps the session log.
+    LogFile::install();
     MainWindow window(link);
     QObject::connect(&instance, &SingleInstance::linkReceived, &window, &MainWindow::openLink);
     window.show();
