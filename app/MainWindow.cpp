@@ -113,6 +113,7 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     logsDlg = new LogsDlg(nullptr);
     speedTest = new SpeedTest(this);
     speedTest->setStyleSheet(QLatin1String(SpeedTest::kStyleSheet));
+    connect(speedTest, &SpeedTest::videoRateChosen, ui->spbVBR, &QSpinBox::setValue);
 
     QSettings::setDefaultFormat(QSettings::IniFormat);
     // Parented to the window so the store is flushed and freed with it.
@@ -882,6 +883,8 @@ void MainWindow::keepAboveMe(QWidget *window)
 
 void MainWindow::on_actionSpeed_Test_triggered()
 {
+    speedTest->setRateLimits(ui->cmbABR->currentText().toInt(), ui->spbVBR->minimum(), ui->spbVBR->maximum(),
+                             ui->spbVBR->singleStep());
     speedTest->openFor(ui->txtURL->text(), ui->txtStreamID->text(), ui->spbLatency->value(),
                        ui->txtPassphrase->text().toUtf8());
 }

@@ -1,6 +1,7 @@
 #include "app/DeploymentSettings.h"
 #include "app/MainWindow.h"
 #include "app/Startup.h"
+#include "app/SpeedTest.h"
 #include "app/StatusArea.h"
 #include "app/TImageWidget.h"
 #include "app/TLabel.h"
@@ -35,6 +36,7 @@ private slots:
     void textsTheUserReads();
     void keyGeometryOfPagesAndForms();
     void everyControlIsNamedAndReadable();
+    void speedTestAdviceSetsTheVideoRate();
     void statusTextsFitTheDefaultSize_data();
     void statusTextsFitTheDefaultSize();
     void constructionLeavesTheSimpleForm();
@@ -385,6 +387,15 @@ void TestMainWindow::everyControlIsNamedAndReadable()
     WindowChecks::saveShot(window.get(), "camera-only");
     window.reset();
     qApp->setStyleSheet(QString());
+}
+
+void TestMainWindow::speedTestAdviceSetsTheVideoRate()
+{
+    auto window = makeWindow();
+    auto *dialog = window->findChild<SpeedTest *>();
+    QVERIFY(dialog);
+    emit dialog->videoRateChosen(1920);
+    QCOMPARE(window->form()->spbVBR->value(), 1920);
 }
 
 void TestMainWindow::statusTextsFitTheDefaultSize_data()
