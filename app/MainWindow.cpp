@@ -24,6 +24,7 @@
 #include "app/StreamLink.h"
 #include "app/TElidedLabel.h"
 #include "app/TImageWidget.h"
+#include "app/TLevelMeter.h"
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
 #include "app/UpdateChecker.h"
@@ -306,6 +307,16 @@ void MainWindow::createSourceMenus()
     ui->videoBtn->setMenu(videoMenu);
     ui->screenBtn->setMenu(screenMenu);
     ui->audioBtn->setMenu(audioMenu);
+    addLevelMeter();
+}
+
+// Beside the microphone button: whether the chosen sound is really captured.
+void MainWindow::addLevelMeter()
+{
+    auto *meter = new TLevelMeter(ui->controlFrame);
+    ui->horizontalLayout_2->insertWidget(ui->horizontalLayout_2->indexOf(ui->audioBtn) + 1, meter);
+    Mixer *source = mixer;
+    meter->setSource([source] { return source->meterLevel.load(std::memory_order_relaxed); });
 }
 
 void MainWindow::connectWindowPicker()

@@ -125,6 +125,7 @@ private:
     void connectControls();
     void restoreWindow();
     void createSourceMenus();
+    void addLevelMeter();
     void connectWindowPicker();
     void keepAboveMe(QWidget *window);
     void prepareArrowButtons();

@@ -317,6 +317,7 @@ mf::MFFramePtr Mixer::takeScreenFrame()
 
 void Mixer::noteLevel(const mf::MFFrame &deviceFrame)
 {
+    meterLevel.store(deviceFrame.format().audioLevel, std::memory_order_relaxed);
     if (++m_levelCounter >= 9) {
         m_levelCounter = 0;
         audioLevel = deviceFrame.format().audioLevel;

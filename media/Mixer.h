@@ -30,6 +30,9 @@ public:
     ~Mixer() override;
 
     std::atomic<float> audioLevel{-100.f};
+    // The sound level (dB) of the newest device frame, for a level meter;
+    // audioLevel above follows only every ninth frame, as smart mute wants.
+    std::atomic<float> meterLevel{-100.f};
     std::atomic<int> layout{10};
 
     bool start(quint64 previewWindow, int mode, const QSize &outputSize);

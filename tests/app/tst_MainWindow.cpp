@@ -1,8 +1,12 @@
 #include "app/DeploymentSettings.h"
+#include "app/DeviceRegistry.h"
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "app/SpeedTest.h"
 #include "app/StatusArea.h"
+#include "app/TLevelMeter.h"
+#include "media/DeviceSelection.h"
+#include "media/Mixer.h"
 #include "app/TImageWidget.h"
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
@@ -37,6 +41,7 @@ private slots:
     void keyGeometryOfPagesAndForms();
     void everyControlIsNamedAndReadable();
     void speedTestAdviceSetsTheVideoRate();
+    void levelMeterFollowsTheSound();
     void statusTextsFitTheDefaultSize_data();
     void statusTextsFitTheDefaultSize();
     void constructionLeavesTheSimpleForm();
@@ -396,6 +401,37 @@ void TestMainWindow::speedTestAdviceSetsTheVideoRate()
     QVERIFY(dialog);
     emit dialog->videoRateChosen(1920);
     QCOMPARE(window->form()->spbVBR->value(), 1920);
+}
+
+// The meter beside the microphone button rises with the test pattern's tone
+// (a quarter of full scale, -15 dB) and falls back to nothing without sound.
+void TestMainWindow::levelMeterFollowsTheSound()
+{
+    auto window = makeWindow();
+    Ui::MainWindow *ui = window->form();
+    auto *meter = window->findChild<TLevelMeter *>("levelMeter");
+    QVERIFY(meter);
+    QCOMPARE(meter->parentWidget(), ui->controlFrame);
+    QVERIFY(!meter->toolTip().isEmpty() && !meter->accessibleName().isEmpty());
+    // The device lists are read in the background; once they are in, the
+    // menus choose their devices again.
+    auto *registry = window->findChild<DeviceRegistry *>();
+    QVERIFY(registry);
+    QTRY_VERIFY_WITH_TIMEOUT(registry->isFilled(), 10000);
+    QTest::qWait(200);
+    Mixer *mixer = window->mediaMixer();
+    QVERIFY(mixer->setVideoDevice("Test Pattern"));
+    mixer->setAudioDevice("NO_AUDIO");
+    mixer->setSystemSound(false);
+    setMFDevice(mixer->device(), mf::eMFDT_VideoAudio, "Test Pattern Tone");
+    QTRY_VERIFY_WITH_TIMEOUT(meter->fill() > 0.6 && meter->fill() < 0.9, 10000);
+    QVERIFY2(meter->toolTip().endsWith(" dB"), qPrintable(meter->toolTip()));
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    WindowChecks::saveShot(window.get(), "sound-meter");
+    setMFDevice(mixer->device(), mf::eMFDT_VideoAudio, "<No Audio>");
+    QTRY_COMPARE_WITH_TIMEOUT(meter->fill(), 0.0, 10000);
+    QVERIFY(meter->toolTip().endsWith("no sound"));
 }
 
 void TestMainWindow::statusTextsFitTheDefaultSize_data()
