@@ -5,6 +5,8 @@
 #include "diagnostics/LogFile.h"
 #include "diagnostics/LogLine.h"
 #include "diagnostics/SystemReport.h"
+#include "media/Mixer.h"
+#include "media/engine/MFCatalog.h"
 
 LogsDlg::LogsDlg(QWidget *parent)
     : QDialog(parent)
@@ -23,6 +25,20 @@ LogsDlg::LogsDlg(QWidget *parent)
 }
 
 LogsDlg::~LogsDlg() = default;
+
+MediaReport LogsDlg::collectMediaReport()
+{
+    MediaReport report;
+    report.containers = mf::MFCatalog::containers();
+    for (const QString &container : qAsConst(report.containers)) {
+        report.videoCodecs += mf::MFCatalog::videoCodecs(container);
+        report.audioCodecs += mf::MFCatalog::audioCodecs(container);
+    }
+    Mixer::enumerateDevices(QStringLiteral("VIDEO"), report.videoDevices);
+    Mixer::enumerateDevices(QStringLiteral("AUDIO"), report.audioDevices);
+    return report;
+}
+
 
 void LogsDlg::logLine(const QString &message) const
 {

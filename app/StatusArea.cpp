@@ -3,8 +3,11 @@
 #include "app/BroadcastSession.h"
 #include "app/TElidedLabel.h"
 
+#include "OrvantaVersion.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QStatusBar>
 
 namespace {
 constexpr int kClockPeriodMs = 1000;
@@ -59,6 +62,26 @@ StatusArea::StatusArea(QWidget *parent) : QWidget(parent)
 
     m_clock.setInterval(kClockPeriodMs);
     connect(&m_clock, &QTimer::timeout, this, &StatusArea::refresh);
+}
+
+void StatusArea::install(QStatusBar *bar)
+{
+    bar->setSizeGripEnabled(false);
+    bar->insertWidget(0, this, 1);
+    auto *version = new TElidedLabel(bar);
+    version->setObjectName(QStringLiteral("versionLabel"));
+    version->setText(QStringLiteral(" ver %1 (build %2)").arg(QLatin1String(ORVANTA_VERSION)).arg(ORVANTA_BUILD_NUMBER));
+    version->setToolTip(version->text().trimmed());
+    bar->addWidget(version, 0);
+
+    auto *cpuLabel = new QLabel(bar);
+    cpuLabel->setObjectName(QStringLiteral("cpuLabel"));
+    bar->addPermanentWidget(cpuLabel, 0);
+    connect(&m_cpuTimer, &QTimer::timeout, cpuLabel, [this, cpuLabel] { cpuLabel->setText(m_cpuLoad.update()); });
+    m_cpuTimer.start(kCpuPeriodMs);
+    // Shown from the start (the load since boot), not only after the first period.
+    cpuLabel->setText(m_cpuLoad.update());
+    cpuLabel->setToolTip(QStringLiteral("Total CPU activity"));
 }
 
 void StatusArea::follow(const BroadcastSession *session)

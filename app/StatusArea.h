@@ -1,4 +1,5 @@
 #pragma once
+#include "app/CpuLoad.h"
 #include "app/SessionStatus.h"
 
 #include <QPointer>
@@ -7,6 +8,7 @@
 
 class BroadcastSession;
 class QLabel;
+class QStatusBar;
 class TElidedLabel;
 
 // The broadcast's part of the status bar: the state first and never cut
@@ -18,6 +20,13 @@ class StatusArea : public QWidget
     Q_OBJECT
 public:
     explicit StatusArea(QWidget *parent = nullptr);
+
+    static constexpr int kCpuPeriodMs = 3000;
+    // Puts the area first in the bar, the program's version after it (it
+    // gives way on a narrow window, whole in its tool tip) and the CPU
+    // indicator at the right, updated every 3 s. The bar has no size grip:
+    // the window's edge resizes it, the grip would only take room.
+    void install(QStatusBar *bar);
 
     // Shows the session's status from now on.
     void follow(const BroadcastSession *session);
@@ -38,4 +47,6 @@ private:
     TElidedLabel *m_details = nullptr;
     SessionStatus m_shown;
     QTimer m_clock;
+    CpuLoad m_cpuLoad;
+    QTimer m_cpuTimer;
 };
