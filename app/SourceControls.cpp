@@ -65,6 +65,10 @@ void SourceControls::createMenus()
     connect(videoMenu, &QMenu::aboutToShow, m_registry, &DeviceRegistry::refresh);
     connect(audioMenu, &QMenu::aboutToShow, m_registry, &DeviceRegistry::refresh);
     m_registry->refresh();
+    // The sound captured is named on its button: a changed default device shows at once.
+    connect(m_menus, &SourceMenus::audioSourceChosen, m_ui->audioBtn, [this](const QString &name) {
+        m_ui->audioBtn->setToolTip(QStringLiteral("Microphone: choose the sound source (now: %1)").arg(name));
+    });
     connect(m_menus, &SourceMenus::handleChanged, this, &SourceControls::handleChanged);
     connect(m_menus, &SourceMenus::changeCropRect, this, &SourceControls::changeCropRect);
     connectWindowPicker();

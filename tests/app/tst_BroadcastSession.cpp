@@ -2,6 +2,7 @@
 #include "app/MainWindow.h"
 #include "app/BroadcastSession.h"
 #include "app/ServerField.h"
+#include "app/Startup.h"
 #include "app/StatusArea.h"
 #include "media/Mixer.h"
 #include "media/PlayerWorker.h"
@@ -25,6 +26,7 @@
 #include <QStatusBar>
 #include <QStackedWidget>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -645,6 +647,8 @@ void TestBroadcastSession::windowShowsTheCauseAndReturnsToTheForm()
     QVERIFY(ui->stopBtn->isHidden());
     QVERIFY(ui->leftArrow->isHidden());
     checkHeartbeat();
+    qApp->setStyleSheet(Startup::styleSheet() + Startup::readabilityStyleSheet());
+    auto plainAgain = qScopeGuard([] { qApp->setStyleSheet(QString()); });
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const QStringList problems = WindowChecks::statusBarProblems(window.statusBar());
@@ -661,6 +665,9 @@ void TestBroadcastSession::windowStatusThroughServerLoss()
     auto studio = std::make_unique<StudioProcess>();
     QVERIFY2(studio->start(), studio->output().constData());
     const quint16 port = studio->srtPort();
+    // As the program shows it, with its style sheet.
+    qApp->setStyleSheet(Startup::styleSheet() + Startup::readabilityStyleSheet());
+    auto plainAgain = qScopeGuard([] { qApp->setStyleSheet(QString()); });
     MainWindow window(QString("orvanta://127.0.0.1:%1/shown/1024/128/SD").arg(port));
     Ui::MainWindow *ui = window.form();
     window.show();

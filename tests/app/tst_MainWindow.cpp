@@ -17,6 +17,7 @@
 #include "ui_MainWindow.h"
 
 #include <QApplication>
+#include <QMenu>
 #include <QMessageBox>
 #include <mutex>
 #include <QSettings>
@@ -419,6 +420,10 @@ void TestMainWindow::levelMeterFollowsTheSound()
     QVERIFY(registry);
     QTRY_VERIFY_WITH_TIMEOUT(registry->isFilled(), 10000);
     QTest::qWait(200);
+    // The button names the sound device in use (without a sound server there is none).
+    if (!ui->audioBtn->menu()->actions().isEmpty())
+        QVERIFY2(ui->audioBtn->toolTip().startsWith("Microphone: choose the sound source (now: "),
+                 qPrintable(ui->audioBtn->toolTip()));
     Mixer *mixer = window->mediaMixer();
     QVERIFY(mixer->setVideoDevice("Test Pattern"));
     mixer->setAudioDevice("NO_AUDIO");
@@ -464,6 +469,8 @@ void TestMainWindow::statusTextsFitTheDefaultSize()
     QFETCH(QString, state);
     QFETCH(QString, details);
     QFETCH(int, tone);
+    // With the program's own style sheet: its bold 13 px status texts.
+    qApp->setStyleSheet(Startup::styleSheet() + Startup::readabilityStyleSheet());
     auto window = makeWindow();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
@@ -479,6 +486,8 @@ void TestMainWindow::statusTextsFitTheDefaultSize()
     QVERIFY(stateLabel);
     QCOMPARE(stateLabel->isVisibleTo(window.get()), !state.isEmpty());
     WindowChecks::saveShot(window.get(), QString("status-") + QTest::currentDataTag());
+    window.reset();
+    qApp->setStyleSheet(QString());
 }
 
 void TestMainWindow::constructionLeavesTheSimpleForm()
