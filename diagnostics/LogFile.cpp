@@ -20,10 +20,12 @@ struct LogState
     QtMessageHandler previous = nullptr;
 };
 
+// Never destroyed: messages may still come while static objects are torn
+// down at exit, and the handler stays installed until the process ends.
 LogState &state()
 {
-    static LogState instance;
-    return instance;
+    static LogState *const instance = new LogState;
+    return *instance;
 }
 
 const char *kindOf(QtMsgType type)
