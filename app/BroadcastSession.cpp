@@ -145,6 +145,7 @@ void BroadcastSession::onOpened(int attempt, int controlSocket)
     m_framesDroppedBefore = 0;
     m_figures.clear();
     m_figuresWarning = false;
+    m_silentSamples = 0;
     if (!m_liveClock.isValid())
         m_liveClock.start();
     setState(State::Live);
@@ -250,6 +251,7 @@ void BroadcastSession::onHealth(int attempt, const LinkHealth &health)
     HappensBefore::acquire(m_worker.get());
     if (attempt != m_attempt || m_state != State::Live)
         return;
+    m_silentSamples = health.serverSilent() ? m_silentSamples + 1 : 0;
     m_figuresWarning = health.isWarning(m_framesDroppedBefore);
     m_framesDroppedBefore = health.framesDropped;
     m_figures = health.figuresText();
@@ -285,6 +287,11 @@ SessionStatus BroadcastSession::status() const
     case State::Connecting:
         return {QStringLiteral("Connecting…"), QStringLiteral("to %1:%2").arg(m_plan.host).arg(m_plan.port), Tone::Neutral};
     case State::Live:
+        // Not "LIVE" while nothing the server says shows it still takes the stream.
+        if (m_silentSamples > 0) {
+            return {QStringLiteral("No answer from the server for %1 s").arg(m_silentSamples * kHealthPeriodMs / 1000),
+                    m_figures, Tone::Warning};
+        }
         return {QStringLiteral("LIVE ") + clockText(m_liveClock.isValid() ? m_liveClock.elapsed() : 0), m_figures,
                 m_figuresWarning ? Tone::Warning : Tone::Good};
     case State::Reconnecting: {

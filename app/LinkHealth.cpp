@@ -24,6 +24,7 @@ LinkHealth LinkHealth::fromStatistics(const CBytePerfMon &stats, quint64 framesD
     health.retransmitPercent = percentOf(stats.pktRetrans, stats.pktSent);
     health.packetsDropped = stats.pktSndDrop;
     health.framesDropped = framesDropped;
+    health.acksReceived = stats.pktRecvACK;
     return health;
 }
 

@@ -452,6 +452,9 @@ void TestMainWindow::statusTextsFitTheDefaultSize_data()
         << "99999 kbit/s, RTT 1234 ms, loss 12.5 %, retransmitted 12.5 %, dropped 1234 packets, 99 frames; "
            "video 1.1 of 2.0 Mbit/s: the connection carries about 1.3 Mbit/s"
         << int(Tone::Warning);
+    QTest::newRow("server silent") << "No answer from the server for 12 s"
+                                   << "1397 kbit/s, RTT 0 ms, loss 0.0 %, retransmitted 0.0 %, dropped 26 packets, 0 frames"
+                                   << int(Tone::Warning);
     QTest::newRow("reconnecting, longest")
         << "Server lost — retrying in 10 s (attempt 12)"
         << "Cannot connect to streaming.example.org:9000: SRT CONNECT FAILED (connection timed out)"
