@@ -14,6 +14,7 @@ constexpr int kReconnectDelayLimit = 10;
 // How often and how long a feedback restart waits for the previous run.
 constexpr int kFeedbackRetryMs = 100;
 constexpr int kFeedbackRetries = 50;
+constexpr int kSilentSamplesShown = 2;
 }
 
 BroadcastSession::BroadcastSession(Mixer *mixer, PlayerWorker *player, QObject *logTarget, QObject *parent)
@@ -287,8 +288,9 @@ SessionStatus BroadcastSession::status() const
     case State::Connecting:
         return {QStringLiteral("Connecting…"), QStringLiteral("to %1:%2").arg(m_plan.host).arg(m_plan.port), Tone::Neutral};
     case State::Live:
-        // Not "LIVE" while nothing the server says shows it still takes the stream.
-        if (m_silentSamples > 0) {
+        // Not "LIVE" while nothing the server says shows it still takes the
+        // stream; one quiet second alone may be a busy machine.
+        if (m_silentSamples >= kSilentSamplesShown) {
             return {QStringLiteral("No answer from the server for %1 s").arg(m_silentSamples * kHealthPeriodMs / 1000),
                     m_figures, Tone::Warning};
         }
