@@ -22,5 +22,16 @@ QString BroadcastPlan::problem() const
     const int longest = kMaxStreamIdBytes - kLongestSuffixBytes;
     if (streamId.toLocal8Bit().size() > longest)
         return QStringLiteral("The stream ID is too long (at most %1 characters).").arg(longest);
-    return QString();
+    return passphraseProblem(passphrase);
+}
+
+QString BroadcastPlan::passphraseProblem(const QByteArray &passphrase)
+{
+    const int length = passphrase.size();
+    if (length == 0 || (length >= kMinPassphraseBytes && length <= kMaxPassphraseBytes))
+        return QString();
+    return QStringLiteral("The passphrase must be %1 to %2 characters long (now %3), or empty for no encryption.")
+        .arg(kMinPassphraseBytes)
+        .arg(kMaxPassphraseBytes)
+        .arg(length);
 }

@@ -27,6 +27,13 @@ struct BroadcastPlan
     // The longest suffix the program appends to the stream ID ("#feedbackplay").
     static constexpr int kLongestSuffixBytes = 13;
 
+    // libsrt takes passphrases of 10 to 79 bytes (SRTO_PASSPHRASE).
+    static constexpr int kMinPassphraseBytes = 10;
+    static constexpr int kMaxPassphraseBytes = 79;
+    // Why libsrt would refuse this passphrase, in words for the user; empty
+    // when it takes it (an empty one means no encryption).
+    static QString passphraseProblem(const QByteArray &passphrase);
+
     // The plan for the server field and stream ID as the user typed them.
     static BroadcastPlan fromFields(const ServerField &server, const QString &streamId);
 

@@ -14,6 +14,7 @@ constexpr int kReconnectDelayLimit = 10;
 // How often and how long a feedback restart waits for the previous run.
 constexpr int kFeedbackRetryMs = 100;
 constexpr int kFeedbackRetries = 50;
+constexpr int kSilentSamplesShown = 2;
 }
 
 BroadcastSession::BroadcastSession(Mixer *mixer, PlayerWorker *player, QObject *logTarget, QObject *parent)
@@ -72,7 +73,11 @@ void BroadcastSession::start(const BroadcastPlan &plan, quint64 feedbackWindow)
     m_feedbackWindow = feedbackWindow;
     m_hasBeenLive = false;
     m_retry = 0;
-    setState(State::Connecting, QStringLiteral("Connecting..."));
+    m_failure.clear();
+    m_figures.clear();
+    m_figuresWarning = false;
+    m_liveClock.invalidate();
+    setState(State::Connecting);
     startFeedback(feedbackWindow);
     beginAttempt();
 }
@@ -88,7 +93,7 @@ void BroadcastSession::stop()
     emit arrowsAvailable(false);
     closeLink();
     stopFeedback();
-    setState(State::Stopped, QStringLiteral("Stopped."));
+    setState(State::Stopped);
 }
 
 void BroadcastSession::beginAttempt()
@@ -139,7 +144,12 @@ void BroadcastSession::onOpened(int attempt, int controlSocket)
         startFeedback(m_player->window() != 0 ? m_player->window() : m_feedbackWindow);
     }
     m_framesDroppedBefore = 0;
-    setState(State::Live, QStringLiteral("Live"));
+    m_figures.clear();
+    m_figuresWarning = false;
+    m_silentSamples = 0;
+    if (!m_liveClock.isValid())
+        m_liveClock.start();
+    setState(State::Live);
     m_healthTimer.start();
     if (!reconnected)
         emit started();
@@ -156,7 +166,8 @@ void BroadcastSession::onOpenFailed(int attempt, const QString &reason)
     }
     m_player->closeControl();
     stopFeedback();
-    setState(State::Failed, reason, true);
+    m_failure = reason;
+    setState(State::Failed);
     emit failed(reason);
 }
 
@@ -181,9 +192,7 @@ void BroadcastSession::scheduleReconnect(const QString &reason)
     m_breakReason = reason;
     m_secondsLeft = reconnectDelaySeconds(m_retry);
     ++m_retry;
-    m_state = State::Reconnecting;
-    showCountDown();
-    emit stateChanged(m_state);
+    setState(State::Reconnecting);
     m_retryTimer.start();
 }
 
@@ -194,18 +203,12 @@ void BroadcastSession::countDown()
         return;
     }
     if (--m_secondsLeft > 0) {
-        showCountDown();
+        announce();
         return;
     }
     m_retryTimer.stop();
-    setState(State::Reconnecting, m_breakReason + QStringLiteral(" Reconnecting…"), true);
+    announce();
     beginAttempt();
-}
-
-void BroadcastSession::showCountDown()
-{
-    m_statusText = m_breakReason + QStringLiteral(" Reconnecting in %1 s…").arg(m_secondsLeft);
-    emit statusChanged(m_statusText, true);
 }
 
 void BroadcastSession::stopFeedback()
@@ -249,16 +252,63 @@ void BroadcastSession::onHealth(int attempt, const LinkHealth &health)
     HappensBefore::acquire(m_worker.get());
     if (attempt != m_attempt || m_state != State::Live)
         return;
-    const bool warning = health.isWarning(m_framesDroppedBefore);
+    m_silentSamples = health.serverSilent() ? m_silentSamples + 1 : 0;
+    m_figuresWarning = health.isWarning(m_framesDroppedBefore);
     m_framesDroppedBefore = health.framesDropped;
-    m_statusText = health.text();
-    emit statusChanged(m_statusText, warning);
+    m_figures = health.figuresText();
+    announce();
 }
 
-void BroadcastSession::setState(State state, const QString &text, bool warning)
+void BroadcastSession::setState(State state)
 {
     m_state = state;
-    m_statusText = text;
     emit stateChanged(state);
-    emit statusChanged(text, warning);
+    announce();
+}
+
+void BroadcastSession::announce()
+{
+    const SessionStatus now = status();
+    emit statusChanged(now.fullText(), now.isWarning());
+}
+
+QString BroadcastSession::clockText(qint64 ms)
+{
+    const qint64 seconds = qMax<qint64>(ms, 0) / 1000;
+    return QStringLiteral("%1:%2:%3")
+        .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+SessionStatus BroadcastSession::status() const
+{
+    using Tone = SessionStatus::Tone;
+    switch (m_state) {
+    case State::Connecting:
+        return {QStringLiteral("Connecting…"), QStringLiteral("to %1:%2").arg(m_plan.host).arg(m_plan.port), Tone::Neutral};
+    case State::Live:
+        // Not "LIVE" while nothing the server says shows it still takes the
+        // stream; one quiet second alone may be a busy machine.
+        if (m_silentSamples >= kSilentSamplesShown) {
+            return {QStringLiteral("No answer from the server for %1 s").arg(m_silentSamples * kHealthPeriodMs / 1000),
+                    m_figures, Tone::Warning};
+        }
+        return {QStringLiteral("LIVE ") + clockText(m_liveClock.isValid() ? m_liveClock.elapsed() : 0), m_figures,
+                m_figuresWarning ? Tone::Warning : Tone::Good};
+    case State::Reconnecting: {
+        // The cause of the last try goes after the state: it is no verdict while retrying.
+        const QString state = m_secondsLeft > 0
+                                  ? QStringLiteral("Server lost — retrying in %1 s (attempt %2)").arg(m_secondsLeft).arg(m_retry)
+                                  : QStringLiteral("Server lost — retrying now (attempt %1)").arg(m_retry);
+        return {state, m_breakReason, Tone::Warning};
+    }
+    case State::Stopped:
+        return {QStringLiteral("Stopped."), QString(), Tone::Neutral};
+    case State::Failed:
+        return {QString(), m_failure, Tone::Error};
+    case State::Idle:
+        break;
+    }
+    return {};
 }

@@ -2,7 +2,9 @@
 #include "app/BroadcastPlan.h"
 #include "app/BroadcastWorker.h"
 #include "app/LinkHealth.h"
+#include "app/SessionStatus.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QThread>
@@ -43,8 +45,15 @@ public:
 
     State state() const { return m_state; }
     bool isActive() const;
-    // The line the window shows for the current state.
-    QString statusText() const { return m_statusText; }
+    // What the window shows for the current state: once live, a lost
+    // server reads as reconnecting (with the pause left and the attempt's
+    // number) until the broadcast is live again or stopped; a failed first
+    // attempt shows its cause alone.
+    SessionStatus status() const;
+    // The same in one line.
+    QString statusText() const { return status().fullText(); }
+    // "00:12:31": how long the broadcast has been going since it first got live.
+    static QString clockText(qint64 ms);
     // Whether work is still running on the session's thread.
     bool isWinding() const { return m_pendingJobs > 0; }
 
@@ -53,7 +62,8 @@ public:
 
 signals:
     void stateChanged(BroadcastSession::State state);
-    // warning: the text is shown in the warning colour.
+    // The status changed (text: status().fullText()); warning: it is shown
+    // in a warning colour.
     void statusChanged(const QString &text, bool warning);
     void arrowsAvailable(bool available);
     // The first connection of this broadcast is up.
@@ -62,7 +72,8 @@ signals:
     void failed(const QString &reason);
 
 private:
-    void setState(State state, const QString &text, bool warning = false);
+    void setState(State state);
+    void announce();
     void beginAttempt();
     void post(std::function<void(BroadcastWorker *)> job);
     void cancelAttempt();
@@ -73,7 +84,6 @@ private:
     void onHealth(int attempt, const LinkHealth &health);
     void scheduleReconnect(const QString &reason);
     void countDown();
-    void showCountDown();
     void startFeedback(quint64 window);
     void stopFeedback();
     void startFeedbackWhenFree(quint64 window, int round, int triesLeft);
@@ -86,7 +96,11 @@ private:
     BroadcastPlan m_plan;
     quint64 m_feedbackWindow = 0;
     State m_state = State::Idle;
-    QString m_statusText;
+    QString m_failure;
+    QString m_figures;
+    bool m_figuresWarning = false;
+    int m_silentSamples = 0;  // health samples in a row without an answer from the server
+    QElapsedTimer m_liveClock;
     int m_attempt = 0;
     BroadcastWorker::CancelFlag m_cancel;
     bool m_hasBeenLive = false;

@@ -24,6 +24,7 @@ LinkHealth LinkHealth::fromStatistics(const CBytePerfMon &stats, quint64 framesD
     health.retransmitPercent = percentOf(stats.pktRetrans, stats.pktSent);
     health.packetsDropped = stats.pktSndDrop;
     health.framesDropped = framesDropped;
+    health.acksReceived = stats.pktRecvACK;
     return health;
 }
 
@@ -35,7 +36,12 @@ bool LinkHealth::isWarning(quint64 framesDroppedBefore) const
 
 QString LinkHealth::text() const
 {
-    QString line = QStringLiteral("Live: %1 kbit/s, RTT %2 ms, loss %3 %, retransmitted %4 %, dropped %5 packets, %6 frames")
+    return QStringLiteral("Live: ") + figuresText();
+}
+
+QString LinkHealth::figuresText() const
+{
+    QString line = QStringLiteral("%1 kbit/s, RTT %2 ms, loss %3 %, retransmitted %4 %, dropped %5 packets, %6 frames")
         .arg(qRound(sendKbps))
         .arg(qRound(rttMs))
         .arg(lossPercent, 0, 'f', 1)

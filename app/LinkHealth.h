@@ -17,6 +17,7 @@ struct LinkHealth
     qint64 packetsSent = 0;           // in the interval, retransmissions included
     qint64 packetsDropped = 0;        // given up by the sender as too late
     quint64 framesDropped = 0;        // by the writer since the broadcast began
+    qint64 acksReceived = 0;          // acknowledgements from the server in the interval
     // The video rate the encoder works at and the one the user set (kbit/s);
     // below the set one while the connection does not carry more.
     int videoKbps = 0;
@@ -32,7 +33,13 @@ struct LinkHealth
     static LinkHealth fromStatistics(const CBytePerfMon &stats, quint64 framesDropped);
 
     bool isWarning(quint64 framesDroppedBefore) const;
+    // Data went out and not one acknowledgement came back: the server does
+    // not answer (gone, or standing still) though the link is not broken yet.
+    bool serverSilent() const { return packetsSent > 0 && acksReceived == 0; }
+    // "Live: " and the figures.
     QString text() const;
+    // "1300 kbit/s, RTT 40 ms, loss 0.0 %, …": the figures with any advice.
+    QString figuresText() const;
     // "video 1.1 of 2.0 Mbit/s: the connection carries about 1.3 Mbit/s";
     // empty while the video has its set rate.
     QString rateText() const;

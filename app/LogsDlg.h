@@ -1,6 +1,8 @@
 #pragma once
 #include <QDialog>
 
+#include "diagnostics/SystemReport.h"
+
 #include <memory>
 
 namespace Ui {
@@ -15,6 +17,10 @@ class LogsDlg : public QDialog
 public:
     explicit LogsDlg(QWidget *parent = nullptr);
     ~LogsDlg() override;
+
+    // The codec and device sections of the system report, from the media
+    // engine and the mixer's device lists.
+    static MediaReport collectMediaReport();
 
     // The shared log operation; producers call it on the viewer they were given.
     void logLine(const QString &message) const;

@@ -6,24 +6,28 @@
 
 #include <memory>
 
-#include "app/CpuLoad.h"
+// The window's parts by topic; the window forwards its specified slots to them.
+#include "app/CaptureFramePlacement.h"
+#include "app/FormSettings.h"
+#include "app/InstanceFolder.h"
 #include "app/LinkFields.h"
+#include "app/PageSwitcher.h"
+#include "app/SourceControls.h"
+#include "app/SourceMenus.h"
+#include "app/SourceModes.h"
+#include "media/PictureLayout.h"
 #include "overlay/WCapture.h"
 
-class InstanceFolder;
 class BroadcastSession;
-class DeviceRegistry;
 class LogsDlg;
-class QLabel;
 class NumberLookup;
 class UpdateChecker;
 class Mixer;
 class PlayerWorker;
 class QAction;
-class QMenu;
 class QSettings;
-class SourceMenus;
 class SpeedTest;
+class StatusArea;
 
 namespace Ui {
 class MainWindow;
@@ -54,23 +58,23 @@ public:
     // broadcast stops first). An empty text only raises the window.
     void openLink(const QString &link);
     void startMixer(quint64 window);
-    void resetFeedbackLabel();
+    void resetFeedbackLabel() { pages->resetFeedbackLabel(); }
 
     // The advanced form's fields as a link (server/stream/vbr/abr/frame[/DBL]).
     QString buildLink() const;
-    LinkFields linkFields() const;
+    LinkFields linkFields() const { return formSettings->linkFields(); }
 
     QSettings *settingsStore() const { return settings; }
     // This instance's own temporary folder (removed at close).
-    QString temporaryFolderPath() const;
+    QString temporaryFolderPath() const { return temporaryFolder->path(); }
     QString lookupOrigin() const;
     QString updateUrl() const;
 
-    // Display under a rectangle: displays ordered by their left edge, the last
-    // one whose left edge is at or left of rect.left(). Returns its position in
-    // that order and its left edge; (0, 0) when there is one display or none
-    // lies left of the rectangle.
-    static QPair<int, int> displayOfRect(const QList<int> &displayLefts, const QRect &rect);
+    // Display under a rectangle (CaptureFramePlacement::displayOfRect).
+    static QPair<int, int> displayOfRect(const QList<int> &displayLefts, const QRect &rect)
+    {
+        return CaptureFramePlacement::displayOfRect(displayLefts, rect);
+    }
 
     // The form; public so the other parts of the program (lookup, export, CPU
     // indicator, source menus) can reach its widgets.
@@ -86,29 +90,31 @@ signals:
 private slots:
     void on_actionSpeed_Test_triggered();
     void on_actionLogs_triggered();
-    void on_rbCamera_clicked(bool checked);
-    void on_rbScreen_clicked(bool checked);
-    void on_rbMix_clicked(bool checked);
+    void on_rbCamera_clicked(bool checked) { chooseLayout(checked, Picture::CameraOnly); }
+    void on_rbScreen_clicked(bool checked) { chooseLayout(checked, Picture::ScreenOnly); }
+    void on_rbMix_clicked(bool checked) { chooseLayout(checked, Picture::ScreenWithCamera); }
     void on_chkCombined_stateChanged(int state);
     void on_chkSystemAudio_stateChanged(int arg1);
     void on_cmbFrames_currentIndexChanged(int index);
-    void keyPressEvent(QKeyEvent *e) override;
+    // Ctrl+1/2/3 choose the source; other keys are not passed on.
+    void keyPressEvent(QKeyEvent *e) override { modes->handleKey(e); }
     void on_actionDistr_triggered();
     void on_actionCopy_Link_triggered();
     void onVUAnalyze();
-    void frameInFrameClicked();
+    void frameInFrameClicked() { pages->frameInFrameClicked(); }
     void currentPageChanged(int);
-    void videoSourceChanged(QAction *action);
-    void screenSourceChanged(QAction *action);
-    void audioSourceChanged(QAction *action);
-    void videoMenuShowed();
-    void screenMenuShowed();
-    void audioMenuShowed();
-    void cropBtnClicked();
-    void switchConnectionPage();
+    // The menus are wired to the source menus themselves; these stay for
+    // whoever drives the window directly.
+    void videoSourceChanged(QAction *action) { sourceMenus()->videoSourceChanged(action); }
+    void screenSourceChanged(QAction *action) { sourceMenus()->screenSourceChanged(action); }
+    void audioSourceChanged(QAction *action) { sourceMenus()->audioSourceChanged(action); }
+    void videoMenuShowed() { sourceMenus()->videoMenuShowed(); }
+    void screenMenuShowed() { sourceMenus()->screenMenuShowed(); }
+    void audioMenuShowed() { sourceMenus()->audioMenuShowed(); }
+    void cropBtnClicked() { sources->openCropDialog(); }
+    void switchConnectionPage() { pages->switchConnectionPage(); }
     void orvaLinkRequest();
     void orvaReplyRecieved();
-    void captureFrameMoved(const QRect &rect);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -119,30 +125,20 @@ protected:
 private:
     void constructForm();
     void prepareTemporaryFolder();
-    void addStatusLabels();
-    void startCpuIndicator();
     void connectControls();
     void restoreWindow();
-    void createSourceMenus();
-    void connectWindowPicker();
     void keepAboveMe(QWidget *window);
-    void prepareArrowButtons();
-    void applyModeSetting();
-    // The encoders this machine offers, the writer's codec as item data.
-    void fillEncoderList();
-    void applyLink(const QString &link);
     static bool isLink(const QString &text);
-    void showSource(int layout);
-    void finishPageStep();
-    void layoutConnectionPage();
-    void layoutSimplePage();
-    void fitNumberFont(const QSize &field);
-    void layoutPreviewPage();
-    quint64 mixerPreviewWindow() const;
+    SourceMenus *sourceMenus() const { return sources->menus(); }
+    void chooseLayout(bool checked, Picture::Layout layout)
+    {
+        if (checked)
+            modes->choose(layout);
+    }
+    void finishPageStep() { pages->finishPageStep(streaming); }
     bool startStreaming();
     void stopStreaming();
     void createSession();
-    void showSessionStatus(const QString &text, bool warning);
 
     LogsDlg *logsDlg = nullptr;
     Ui::MainWindow *ui = nullptr;
@@ -153,21 +149,17 @@ private:
     WCapture captureFrame{false, nullptr}; // no parent: a top-level window, Close hidden
     bool streaming = false;
     std::unique_ptr<BroadcastSession> session;
-    QLabel *sessionLabel = nullptr;
+    StatusArea *statusArea = nullptr;
+    // The crop rectangle lives in the source menus (one owner).
+    SourceControls *sources = nullptr;
+    PageSwitcher *pages = nullptr;
+    std::unique_ptr<FormSettings> formSettings;
+    std::unique_ptr<SourceModes> modes;
     QSettings *settings = nullptr;
     SpeedTest *speedTest = nullptr;
     PlayerWorker *player = nullptr;
-    QTimer *cpuTimer = nullptr;
-    CpuLoad cpuLoad;
     NumberLookup *numberLookup = nullptr;
     UpdateChecker *updateChecker = nullptr;
-    QMenu *videoMenu = nullptr;
-    QMenu *screenMenu = nullptr;
-    QMenu *windowsMenu = nullptr;
-    QMenu *audioMenu = nullptr;
-    QRect cropRect;
-    SourceMenus *sourceMenus = nullptr;
     std::unique_ptr<InstanceFolder> temporaryFolder;
     QString splashPath;
-    DeviceRegistry *deviceRegistry = nullptr;
 };

@@ -120,6 +120,7 @@ void SourceMenus::audioSourceChanged(QAction *action)
     m_settings->setValue(SettingsKeys::AudioSource, name);
     m_mixer->setAudioDevice(name);
     m_mixer->setSystemSound(m_chkSystemAudio && m_chkSystemAudio->isChecked());
+    emit audioSourceChosen(name);
 }
 
 void SourceMenus::systemAudioChanged(int state)

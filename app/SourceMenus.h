@@ -72,6 +72,8 @@ public slots:
 
 signals:
     void handleChanged(quint64 handle);
+    // The sound device now captured (also when a stored choice is restored).
+    void audioSourceChosen(const QString &name);
     // The crop in pixels of the screen picture, for the mixer.
     void changeCropRect(QRect rect);
 

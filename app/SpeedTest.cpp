@@ -7,7 +7,12 @@
 #include "transport/SrtConnect.h"
 #include "transport/ThreadTest.h"
 
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
+
+#include <cmath>
 
 const char *const SpeedTest::kStyleSheet = "SpeedTest{background-color: #050F15;}";
 const char *const SpeedTest::kNotAcknowledgedText = "Test failed: the server stopped acknowledging data.";
@@ -18,6 +23,9 @@ SpeedTest::SpeedTest(QWidget *parent)
 {
     ui->setupUi(this);
     setStyleSheet(QString::fromLatin1(kStyleSheet));
+    ui->cmdRun->setToolTip(QStringLiteral("Send 10 MiB to the server and measure the upload rate; again to stop"));
+    ui->cmdRun->setAccessibleName(QStringLiteral("Start or stop the speed test"));
+    addAdvice();
     m_progressTimer.setInterval(1);
     connect(&m_progressTimer, &QTimer::timeout, this, &SpeedTest::onProgressTick);
 }
@@ -42,6 +50,64 @@ void SpeedTest::stopWorkers()
 QWidget *SpeedTest::messageParent()
 {
     return parentWidget() ? parentWidget() : this;
+}
+
+// The advice goes before Start on the button row and shows only after a result.
+void SpeedTest::addAdvice()
+{
+    m_advice = new QLabel(this);
+    m_advice->setObjectName(QStringLiteral("adviceLabel"));
+    m_useAdvice = new QPushButton(QStringLiteral("Use it"), this);
+    m_useAdvice->setObjectName(QStringLiteral("cmdUseRate"));
+    m_useAdvice->setToolTip(QStringLiteral("Set the advised video bit rate in the form"));
+    m_useAdvice->setAccessibleName(QStringLiteral("Use the advised video bit rate"));
+    ui->horizontalLayout->insertWidget(0, m_advice);
+    ui->horizontalLayout->insertWidget(1, m_useAdvice);
+    connect(m_useAdvice, &QPushButton::clicked, this, [this] {
+        if (m_recommendedKbps > 0)
+            emit videoRateChosen(m_recommendedKbps);
+    });
+    hideAdvice();
+}
+
+void SpeedTest::hideAdvice()
+{
+    m_recommendedKbps = 0;
+    m_advice->hide();
+    m_useAdvice->hide();
+}
+
+int SpeedTest::recommendedVideoKbps(int measuredKbps, int audioKbps, int minKbps, int maxKbps, int stepKbps)
+{
+    const double usable = measuredKbps * kSafeShare - audioKbps;
+    const int step = qMax(stepKbps, 1);
+    const int rounded = int(std::floor(usable / step)) * step;
+    return qBound(minKbps, rounded, maxKbps);
+}
+
+void SpeedTest::setRateLimits(int audioKbps, int minKbps, int maxKbps, int stepKbps)
+{
+    m_audioKbps = audioKbps;
+    m_minKbps = minKbps;
+    m_maxKbps = maxKbps;
+    m_stepKbps = stepKbps;
+}
+
+void SpeedTest::showAdvice(int measuredKbps)
+{
+    m_recommendedKbps = recommendedVideoKbps(measuredKbps, m_audioKbps, m_minKbps, m_maxKbps, m_stepKbps);
+    const bool tooSlow = measuredKbps * kSafeShare - m_audioKbps < m_minKbps;
+    m_advice->setText(QStringLiteral("Advice: video %1 kbit/s").arg(m_recommendedKbps));
+    QString why = QStringLiteral("%1 % of the measured %2 kbit/s, less %3 kbit/s for the sound")
+                      .arg(qRound(kSafeShare * 100))
+                      .arg(measuredKbps)
+                      .arg(m_audioKbps);
+    if (tooSlow)
+        why += QStringLiteral("; the connection is too slow even for the lowest video bit rate");
+    m_advice->setToolTip(why);
+    m_advice->setStyleSheet(tooSlow ? QStringLiteral("QLabel{color: #ffb020;}") : QString());
+    m_advice->show();
+    m_useAdvice->show();
 }
 
 int SpeedTest::openFor(const QString &serverField, const QString &streamId, int latency,
@@ -82,6 +148,7 @@ void SpeedTest::on_cmdRun_clicked()
 
 void SpeedTest::startRun()
 {
+    hideAdvice();
     ui->progressBar->setValue(0);
     ui->label->setText(QStringLiteral("Sending data, please wait..."));
     // An earlier run's connection, still open for its last data, makes way.
@@ -160,8 +227,16 @@ void SpeedTest::showResult(qint64 elapsedMs, int errorCount)
         const SRT_TRACEBSTATS &statistics = m_worker->statistics();
         ui->label->setText(resultText(elapsedMs, m_worker->acknowledgedBytes(), statistics.pktSentTotal,
                                   statistics.pktSndLossTotal, statistics.pktSndDropTotal));
+        showAdvice(measuredKbps(elapsedMs, m_worker->acknowledgedBytes()));
     }
     ui->cmdRun->setChecked(false);
+}
+
+int SpeedTest::measuredKbps(qint64 elapsedMs, qint64 acknowledgedBytes)
+{
+    // An instant transfer would divide by zero; count it as one millisecond.
+    const double divisor = elapsedMs > 0 ? elapsedMs / 1000.0 : 0.001;
+    return int(acknowledgedBytes * 8 / 1000.0 / divisor);
 }
 
 // The speed is what the server acknowledged, in kilobits per second; lost
@@ -171,9 +246,7 @@ QString SpeedTest::resultText(qint64 elapsedMs, qint64 acknowledgedBytes, qint64
                               int droppedPackets)
 {
     const double seconds = elapsedMs / 1000.0;
-    // An instant transfer would divide by zero; count it as one millisecond.
-    const double divisor = elapsedMs > 0 ? seconds : 0.001;
-    const int speedKbs = int(acknowledgedBytes * 8 / 1000.0 / divisor);
+    const int speedKbs = measuredKbps(elapsedMs, acknowledgedBytes);
     const int lostPercent = int(lostPackets * 100.0 / sentPackets);
     const int droppedPercent = int(droppedPackets * 100.0 / sentPackets);
     return QStringLiteral("Speed: ") + QString::number(speedKbs) + QStringLiteral(" Kbs ( we sent ") + "10"

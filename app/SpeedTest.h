@@ -6,6 +6,8 @@
 
 #include <memory>
 
+class QLabel;
+class QPushButton;
 class ThreadTest;
 
 namespace Ui {
@@ -39,6 +41,8 @@ public:
     static QString resultText(qint64 elapsedMs, qint64 acknowledgedBytes, qint64 sentPackets, int lostPackets,
                               int droppedPackets);
     static const char *const kNotAcknowledgedText;
+    // What the server acknowledged over the run's time, in kbit/s.
+    static int measuredKbps(qint64 elapsedMs, qint64 acknowledgedBytes);
 
     QString host() const { return m_host; }
     int port() const { return m_port; }
@@ -46,6 +50,20 @@ public:
     int latency() const { return m_latency; }
 
     static const char *const kStyleSheet;
+
+    // The share of the measured rate a broadcast can count on, sound included.
+    static constexpr double kSafeShare = 0.7;
+    // The advised video rate for a measured upload rate: the safe share less
+    // the sound, rounded down to the form's step and kept within its limits.
+    static int recommendedVideoKbps(int measuredKbps, int audioKbps, int minKbps, int maxKbps, int stepKbps);
+    // The form's sound rate and video rate limits, for the advice after a run.
+    void setRateLimits(int audioKbps, int minKbps, int maxKbps, int stepKbps);
+    // The advised rate, 0 while there is none.
+    int recommendation() const { return m_recommendedKbps; }
+
+signals:
+    // The user took the advised video rate.
+    void videoRateChosen(int kbps);
 
 private slots:
     void on_cmdRun_clicked();
@@ -57,6 +75,9 @@ private:
     void onWorkerResult(ThreadTest *worker);
     void showOutcome(const ThreadTest &worker);
     void stopWorkers();
+    void addAdvice();
+    void showAdvice(int measuredKbps);
+    void hideAdvice();
     QWidget *messageParent();
 
     std::unique_ptr<Ui::SpeedTest> ui;
@@ -71,4 +92,11 @@ private:
     // its connection open for the server to read the last data.
     QPointer<ThreadTest> m_worker;
     QTimer m_progressTimer;
+    QLabel *m_advice = nullptr;
+    QPushButton *m_useAdvice = nullptr;
+    int m_audioKbps = 128;
+    int m_minKbps = 128;
+    int m_maxKbps = 100000;
+    int m_stepKbps = 128;
+    int m_recommendedKbps = 0;
 };

@@ -104,7 +104,7 @@ bool Mixer::hasEnded() const
 bool Mixer::restart(quint64 window, bool twoFrames, const QSize &size, int timeoutMs)
 {
     stopAndWait(timeoutMs);
-    const int mode = twoFrames ? 20 : 10;
+    const int mode = twoFrames ? Picture::TwoFrames : Picture::SingleFrame;
     qDebug() << "-- START MIXER" << mode << size;
     return start(window, mode, size);
 }
@@ -251,7 +251,7 @@ bool Mixer::cropApplies(const QRect &crop)
 void Mixer::run()
 {
     qDebug() << "-- start mixer loop";
-    if (m_mode != 10)
+    if (m_mode != Picture::SingleFrame)
         run_combined_mix();
     else
         run_simple_mix();
@@ -297,7 +297,7 @@ void Mixer::endLoop()
 bool Mixer::screenShown()
 {
     const bool listened = isSignalConnected(QMetaMethod::fromSignal(&Mixer::frameChanged));
-    const bool shown = m_mode != 10 || layout != 10 || listened;
+    const bool shown = m_mode != Picture::SingleFrame || layout != Picture::CameraOnly || listened;
     if (m_screenSource)
         m_screenSource->setWanted(shown);
     return shown;
@@ -317,6 +317,7 @@ mf::MFFramePtr Mixer::takeScreenFrame()
 
 void Mixer::noteLevel(const mf::MFFrame &deviceFrame)
 {
+    meterLevel.store(deviceFrame.format().audioLevel, std::memory_order_relaxed);
     if (++m_levelCounter >= 9) {
         m_levelCounter = 0;
         audioLevel = deviceFrame.format().audioLevel;
@@ -365,7 +366,7 @@ void Mixer::run_simple_mix()
             noteLevel(*device);
         }
         const mf::MFFramePtr screen = takeScreenFrame();
-        if (layout == 10 && device && device->image().size() == m_outputSize) {
+        if (layout == Picture::CameraOnly && device && device->image().size() == m_outputSize) {
             // The camera covers the whole picture: nothing to compose.
             show(device, 0, nullptr);
             write(device, 0);
@@ -377,15 +378,15 @@ void Mixer::run_simple_mix()
         if (device && device->audioSampleCount() > 0)
             background->setAudio(cameraFormat.audio, device->audioSampleCount(), device->audioData());
         switch (layout.load()) {
-        case 10:
+        case Picture::CameraOnly:
             if (device)
                 background->overlay(*device, 0, 0, W, H, 1.0, kSilenced);
             break;
-        case 20:
+        case Picture::ScreenOnly:
             if (screen)
                 background->overlay(*screen, 0, 0, W, H, 1.0, kWithSound);
             break;
-        case 30:
+        case Picture::ScreenWithCamera:
             if (screen)
                 background->overlay(*screen, 0, 0, W, H, 1.0, kWithSound);
             if (device)

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QThread>
 
+#include "media/PictureLayout.h"
+
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -30,7 +32,10 @@ public:
     ~Mixer() override;
 
     std::atomic<float> audioLevel{-100.f};
-    std::atomic<int> layout{10};
+    // The sound level (dB) of the newest device frame, for a level meter;
+    // audioLevel above follows only every ninth frame, as smart mute wants.
+    std::atomic<float> meterLevel{-100.f};
+    std::atomic<int> layout{Picture::CameraOnly};  // a Picture::Layout
 
     bool start(quint64 previewWindow, int mode, const QSize &outputSize);
     void stop();
@@ -103,7 +108,7 @@ private:
     void noteLevel(const mf::MFFrame &deviceFrame);
 
     MFDevicePtr deviceObject;
-    int m_mode = 10;
+    int m_mode = Picture::SingleFrame;
     mf::MFFormat cameraFormat;
     mf::MFFormat outputFormat;
     std::atomic<bool> running{false};

@@ -71,7 +71,7 @@ struct Result
 // The health line's rate counts 44 bytes of headers per message; the path 16.
 double onThePath(const QString &status)
 {
-    static const QRegularExpression rate("^Live: (\\d+) kbit/s");
+    static const QRegularExpression rate("^LIVE [0-9:]+ — (\\d+) kbit/s");
     const QRegularExpressionMatch match = rate.match(status);
     return match.hasMatch() ? match.captured(1).toDouble() * (1316.0 + 16.0) / (1316.0 + 44.0) : -1;
 }

@@ -2,6 +2,8 @@
 #include "app/MainWindow.h"
 #include "app/BroadcastSession.h"
 #include "app/ServerField.h"
+#include "app/Startup.h"
+#include "app/StatusArea.h"
 #include "media/Mixer.h"
 #include "media/PlayerWorker.h"
 #include "tests/support/FfmpegPrograms.h"
@@ -14,6 +16,7 @@
 #include "tests/support/PrivateHome.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TsChecker.h"
+#include "tests/support/WindowChecks.h"
 #include "transport/ArrowSender.h"
 
 #include <QApplication>
@@ -23,6 +26,7 @@
 #include <QStatusBar>
 #include <QStackedWidget>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -75,6 +79,7 @@ private slots:
     void stopWhileReconnectingEndsAtOnce();
     void frozenServerIsSurvived();
     void windowShowsTheCauseAndReturnsToTheForm();
+    void windowStatusThroughServerLoss();
     void windowRefusesAPortOutOfRange();
     void enterOnAnIncompleteNumberAnswers();
     void generatedLinkIsConfirmedInTheStatusLine();
@@ -83,6 +88,7 @@ private:
     BroadcastPlan plan(quint16 port, const QString &streamId, const QString &host = "127.0.0.1") const;
     void checkHeartbeat();
     void waitUntilWound(BroadcastSession &session, int timeoutMs, Mixer *sessionMixer = nullptr);
+    static void checkStoryThroughLoss(const QStringList &texts);
 
     std::unique_ptr<Mixer> mixer;
     std::unique_ptr<PlayerWorker> player;
@@ -129,6 +135,41 @@ void TestBroadcastSession::waitUntilWound(BroadcastSession &session, int timeout
     QVERIFY(!sessionMixer->activeWriter());
 }
 
+// Connecting, live, then from the moment the loss is noticed only the
+// reconnecting state with its pause and attempt number (counting down, the
+// attempt growing, never a bare failure nor "LIVE"), then live again.
+void TestBroadcastSession::checkStoryThroughLoss(const QStringList &texts)
+{
+    const QString story = texts.join("\n");
+    QVERIFY2(texts.size() >= 4, qPrintable(story));
+    QVERIFY2(texts.first().startsWith("Connecting… — to 127.0.0.1:"), qPrintable(story));
+    static const QRegularExpression live("^LIVE \\d\\d:\\d\\d:\\d\\d( — \\d+ kbit/s, RTT .*)?$");
+    // Before the loss is noticed the server may already be silent.
+    static const QRegularExpression silent("^No answer from the server for \\d+ s — \\d+ kbit/s, RTT .*$");
+    static const QRegularExpression lost("^Server lost — retrying (in (\\d+) s|now) \\(attempt (\\d+)\\) — .+$");
+    int i = 1;
+    while (i < texts.size() && (live.match(texts.at(i)).hasMatch() || silent.match(texts.at(i)).hasMatch()))
+        ++i;
+    QVERIFY2(i > 1 && i < texts.size(), qPrintable(story));
+    int lastAttempt = 0;
+    int lastSeconds = 0;
+    for (; i < texts.size() && !live.match(texts.at(i)).hasMatch(); ++i) {
+        const QRegularExpressionMatch match = lost.match(texts.at(i));
+        QVERIFY2(match.hasMatch(), qPrintable(texts.at(i) + "\n in:\n" + story));
+        const int attempt = match.captured(3).toInt();
+        const int seconds = match.captured(2).toInt();
+        // Within an attempt the pause counts down; a new attempt starts a new pause.
+        QVERIFY2(attempt == lastAttempt + 1 || (attempt == lastAttempt && (seconds < lastSeconds || seconds == 0)),
+                 qPrintable(story));
+        lastAttempt = attempt;
+        lastSeconds = seconds;
+    }
+    QVERIFY2(lastAttempt >= 1, qPrintable(story));
+    QVERIFY2(i < texts.size(), qPrintable(story));
+    for (; i < texts.size(); ++i)
+        QVERIFY2(live.match(texts.at(i)).hasMatch(), qPrintable(story));
+}
+
 void TestBroadcastSession::planRefusesUnusablePortsAndLongStreamIds()
 {
     QVERIFY(plan(9000, "abc").problem().isEmpty());
@@ -162,7 +203,7 @@ void TestBroadcastSession::closedPortShowsTheCauseAndEnds()
     heartbeat->restart();
     session.start(plan(freeLoopbackPort(), "closed"), 0);
     QCOMPARE(session.state(), State::Connecting);
-    QCOMPARE(session.statusText(), QString("Connecting..."));
+    QCOMPARE(session.status().state, QString("Connecting…"));
     QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, kWaitMs);
     qInfo() << "cause shown after" << clock.elapsed() << "ms:" << session.statusText();
     QCOMPARE(session.state(), State::Failed);
@@ -278,14 +319,14 @@ void TestBroadcastSession::liveShowsHealthAndStopsPromptly()
     player->arrowSender()->arrowClicked(false);
     QTRY_VERIFY_WITH_TIMEOUT(studio.output().contains("arrow \"healthy\" 1 right"), kWaitMs);
 
-    QTRY_VERIFY_WITH_TIMEOUT(session.statusText().startsWith("Live: "), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(session.statusText().contains(" kbit/s, RTT "), kWaitMs);
     const QJsonObject media = studio.waitForStream("healthy", "media", 100000, kWaitMs);
     QVERIFY(!media.isEmpty());
     // Two samples later the rate has settled; it is what the studio receives.
     QSignalSpy status(&session, &BroadcastSession::statusChanged);
     QTRY_VERIFY_WITH_TIMEOUT(status.count() >= 2, kWaitMs);
     const QString text = session.statusText();
-    const QRegularExpressionMatch rate = QRegularExpression("Live: (\\d+) kbit/s").match(text);
+    const QRegularExpressionMatch rate = QRegularExpression("^LIVE [0-9:]+ — (\\d+) kbit/s").match(text);
     QVERIFY2(rate.hasMatch(), qPrintable(text));
     const double studioKbps = StudioProcess::findStream(studio.status(), "healthy", "media").value("mbps").toDouble() * 1000;
     qInfo() << text << "studio:" << studioKbps << "kbit/s";
@@ -321,7 +362,7 @@ void TestBroadcastSession::healthThroughLossMatchesTheServer()
     QSignalSpy status(&session, &BroadcastSession::statusChanged);
     session.start(plan(path.port(), "lossy"), 0);
     QTRY_COMPARE_WITH_TIMEOUT(session.state(), State::Live, kWaitMs);
-    QTRY_VERIFY_WITH_TIMEOUT(session.statusText().startsWith("Live: "), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(session.statusText().contains(" kbit/s, RTT "), kWaitMs);
 
     constexpr int kSamples = 10;
     const QJsonObject before = StudioProcess::findStream(studio.status(), "lossy", "media");
@@ -335,7 +376,7 @@ void TestBroadcastSession::healthThroughLossMatchesTheServer()
     QVERIFY(bytes > 0 && messages > 0);
     const double studioKbps = bytes * 8.0 / double(span.elapsed());
 
-    static const QRegularExpression figures("Live: (\\d+) kbit/s, .* loss ([0-9.]+) %, retransmitted ([0-9.]+) %");
+    static const QRegularExpression figures("^LIVE [0-9:]+ — (\\d+) kbit/s, .* loss ([0-9.]+) %, retransmitted ([0-9.]+) %");
     double rateSum = 0;
     double lossSum = 0;
     double retransmitSum = 0;
@@ -414,7 +455,7 @@ void TestBroadcastSession::narrowPathLowersTheRate()
     QTest::qWait(10000);
     const QJsonObject after = StudioProcess::findStream(studio.status(), "narrow", "media");
     const qint64 lost = StudioProcess::count(after, "lost_messages") - StudioProcess::count(before, "lost_messages");
-    static const QRegularExpression rate("^Live: (\\d+) kbit/s");
+    static const QRegularExpression rate("^LIVE [0-9:]+ — (\\d+) kbit/s");
     double rateSum = 0;
     int samples = 0;
     for (const QList<QVariant> &sample : status) {
@@ -476,6 +517,8 @@ void TestBroadcastSession::studioRestartReconnectsWithKeyFrame()
     const quint16 port = studio->srtPort();
     FramePump pump(*mixer);
     BroadcastSession session(mixer.get(), player.get(), nullptr);
+    QStringList texts;
+    connect(&session, &BroadcastSession::statusChanged, this, [&](const QString &text) { texts.append(text); });
     heartbeat->restart();
     session.start(plan(port, "again"), 0);
     QTRY_COMPARE_WITH_TIMEOUT(session.state(), State::Live, kWaitMs);
@@ -492,7 +535,7 @@ void TestBroadcastSession::studioRestartReconnectsWithKeyFrame()
     heartbeat->restart();
     QTRY_COMPARE_WITH_TIMEOUT(session.state(), State::Reconnecting, 2000);
     qInfo() << "reconnecting" << clock.elapsed() << "ms after the studio ended:" << session.statusText();
-    QVERIFY2(session.statusText().contains("Reconnecting in "), qPrintable(session.statusText()));
+    QVERIFY2(session.statusText().startsWith("Server lost — retrying in 1 s (attempt 1)"), qPrintable(session.statusText()));
     QVERIFY(!player->isControlConnected());
 
     QTest::qWait(1500);
@@ -504,6 +547,7 @@ void TestBroadcastSession::studioRestartReconnectsWithKeyFrame()
     clock.restart();
     QTRY_COMPARE_WITH_TIMEOUT(session.state(), State::Live, 5000 * 3);
     qInfo() << "live again" << clock.elapsed() << "ms after the studio returned";
+    checkStoryThroughLoss(texts);
     QTRY_VERIFY_WITH_TIMEOUT(player->isControlConnected(), kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(player->isPlaying(), kWaitMs);
     checkHeartbeat();
@@ -581,6 +625,9 @@ void TestBroadcastSession::frozenServerIsSurvived()
                              kWaitMs * 2);
     qInfo() << "status texts:" << texts;
     QVERIFY2(warned, qPrintable(texts.join(" | ")));
+    // While it stood still the window did not say "LIVE".
+    QVERIFY2(!texts.filter(QRegularExpression("^(No answer from the server for \\d+ s|Server lost — )")).isEmpty(),
+             qPrintable(texts.join(" | ")));
     session.stop();
     waitUntilWound(session, kWaitMs);
     checkHeartbeat();
@@ -595,13 +642,72 @@ void TestBroadcastSession::windowShowsTheCauseAndReturnsToTheForm()
     QVERIFY(status);
     // Start was clicked while the window was built.
     QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::PreviewPage));
-    QCOMPARE(status->text(), QString("Connecting..."));
+    auto *area = window.findChild<StatusArea *>("statusArea");
+    QVERIFY(area);
+    QCOMPARE(area->shown().state, QString("Connecting…"));
     heartbeat->restart();
     QTRY_COMPARE_WITH_TIMEOUT(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage), kWaitMs);
     QVERIFY2(status->text().startsWith("Cannot connect to 127.0.0.1:"), qPrintable(status->text()));
+    QVERIFY(area->shown().state.isEmpty());
     QVERIFY(ui->stopBtn->isHidden());
     QVERIFY(ui->leftArrow->isHidden());
     checkHeartbeat();
+    qApp->setStyleSheet(Startup::styleSheet() + Startup::readabilityStyleSheet());
+    auto plainAgain = qScopeGuard([] { qApp->setStyleSheet(QString()); });
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QStringList problems = WindowChecks::statusBarProblems(window.statusBar());
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
+    QCOMPARE(status->toolTip(), status->text());
+    WindowChecks::saveShot(&window, "first-connection-failure");
+}
+
+// The window at its default size through a studio that goes away and comes
+// back: the state leads the status bar, nothing in it is cut without its
+// tool tip, the CPU indicator stays, and the broadcast stays on its page.
+void TestBroadcastSession::windowStatusThroughServerLoss()
+{
+    auto studio = std::make_unique<StudioProcess>();
+    QVERIFY2(studio->start(), studio->output().constData());
+    const quint16 port = studio->srtPort();
+    // As the program shows it, with its style sheet.
+    qApp->setStyleSheet(Startup::styleSheet() + Startup::readabilityStyleSheet());
+    auto plainAgain = qScopeGuard([] { qApp->setStyleSheet(QString()); });
+    MainWindow window(QString("orvanta://127.0.0.1:%1/shown/1024/128/SD").arg(port));
+    Ui::MainWindow *ui = window.form();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.size(), QSize(620, 440));
+    auto *area = window.findChild<StatusArea *>("statusArea");
+    QVERIFY(area);
+    QVERIFY(area->x() < ui->statusbar->findChild<QLabel *>("cpuLabel")->x());
+    auto checkBar = [&] {
+        const QStringList problems = WindowChecks::statusBarProblems(window.statusBar());
+        return problems.isEmpty() ? QString() : problems.join('\n');
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(area->shown().state.startsWith("LIVE 00:00:0") && area->shown().state > "LIVE 00:00:01"
+                                 && area->shown().details.contains(" kbit/s"),
+                             kWaitMs);
+    QCOMPARE(checkBar(), QString());
+    QCOMPARE(area->toolTip(), area->fullText());
+    WindowChecks::saveShot(&window, "live");
+
+    studio->stop();
+    studio.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(area->shown().state.startsWith("Server lost — retrying "), kWaitMs);
+    QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::PreviewPage));
+    QVERIFY(ui->stopBtn->isVisible());
+    QCOMPARE(checkBar(), QString());
+    WindowChecks::saveShot(&window, "reconnecting");
+
+    StudioProcess restarted;
+    restarted.setSrtPort(port);
+    QVERIFY2(restarted.start(), restarted.output().constData());
+    QTRY_VERIFY_WITH_TIMEOUT(area->shown().state.startsWith("LIVE "), kWaitMs * 2);
+    QCOMPARE(checkBar(), QString());
+    QTest::mouseClick(ui->stopBtn, Qt::LeftButton);
+    QCOMPARE(area->shown().state, QString("Stopped."));
+    QTRY_VERIFY_WITH_TIMEOUT(!window.broadcastSession()->isWinding(), kWaitMs);
 }
 
 void TestBroadcastSession::windowRefusesAPortOutOfRange()

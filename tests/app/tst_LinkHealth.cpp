@@ -46,6 +46,13 @@ void TestLinkHealth::texts()
     health.carriedKbps = carriedKbps;
     health.advisedLatencyMs = advisedMs;
     QCOMPARE(health.text(), tail);
+    QCOMPARE(health.figuresText(), tail.mid(QString("Live: ").size()));
+    // Silent: data went out and nothing was acknowledged.
+    QVERIFY(!health.serverSilent());
+    health.packetsSent = 90;
+    QVERIFY(health.serverSilent());
+    health.acksReceived = 1;
+    QVERIFY(!health.serverSilent());
 }
 
 QTEST_APPLESS_MAIN(TestLinkHealth)

@@ -1,14 +1,23 @@
 #include "app/DeploymentSettings.h"
+#include "app/DeviceRegistry.h"
 #include "app/MainWindow.h"
+#include "app/Startup.h"
+#include "app/SpeedTest.h"
+#include "app/StatusArea.h"
+#include "app/TLevelMeter.h"
+#include "media/DeviceSelection.h"
+#include "media/Mixer.h"
 #include "app/TImageWidget.h"
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
 #include "media/EncoderConfig.h"
 #include "media/engine/MFWriter.h"
 #include "tests/support/PrivateHome.h"
+#include "tests/support/WindowChecks.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
+#include <QMenu>
 #include <QMessageBox>
 #include <mutex>
 #include <QSettings>
@@ -31,6 +40,11 @@ private slots:
     void formConnectsByNameAndOrdersItsPages();
     void textsTheUserReads();
     void keyGeometryOfPagesAndForms();
+    void everyControlIsNamedAndReadable();
+    void speedTestAdviceSetsTheVideoRate();
+    void levelMeterFollowsTheSound();
+    void statusTextsFitTheDefaultSize_data();
+    void statusTextsFitTheDefaultSize();
     void constructionLeavesTheSimpleForm();
     void freshProfileDefaults();
     void settingsRoundTripThroughIniFile();
@@ -310,6 +324,173 @@ void TestMainWindow::keyGeometryOfPagesAndForms()
     const int w = int(ui->previewPage->width() * 0.2);
     QCOMPARE(ui->frameInFrame_2->size(), QSize(w, qRound(w * 0.75f)) + QSize(4, 4));
     QCOMPARE(ui->lblStudioPreview->geometry(), ui->previewFrame->geometry());
+}
+
+// Every control of the window carries a tool tip and an accessible name,
+// placeholders are whole, and with the program's style sheet a disabled
+// button and the chosen source look different from the others.
+void TestMainWindow::everyControlIsNamedAndReadable()
+{
+    qApp->setStyleSheet(Startup::styleSheet() + Startup::readabilityStyleSheet());
+    auto window = makeWindow();
+    Ui::MainWindow *ui = window->form();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QTest::mouseClick(ui->modeLbl, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::AdvancedPage));
+    int controls = 0;
+    for (QWidget *widget : window->findChildren<QWidget *>()) {
+        // A spin box's or combo box's own line edit is part of it.
+        if (qobject_cast<QAbstractSpinBox *>(widget->parentWidget()) || qobject_cast<QComboBox *>(widget->parentWidget()))
+            continue;
+        const bool control = qobject_cast<QAbstractButton *>(widget) || qobject_cast<QLineEdit *>(widget)
+                             || qobject_cast<QAbstractSpinBox *>(widget) || qobject_cast<QComboBox *>(widget)
+                             || qobject_cast<TLabel *>(widget);
+        // Qt's own (the menu bar's overflow button) are not the form's.
+        if (!control || widget->objectName().startsWith("qt_") || widget->window() != window.get())
+            continue;
+        ++controls;
+        QVERIFY2(!widget->toolTip().isEmpty(), qPrintable(widget->objectName()));
+        QVERIFY2(!widget->accessibleName().isEmpty(), qPrintable(widget->objectName()));
+        auto *edit = qobject_cast<QLineEdit *>(widget);
+        if (edit && edit->isVisible() && !edit->placeholderText().isEmpty()) {
+            const int needed = edit->fontMetrics().horizontalAdvance(edit->placeholderText());
+            // QLineEdit keeps 2 px of margin on each side of its text.
+            QVERIFY2(needed <= edit->contentsRect().width() - 4,
+                     qPrintable(QString("%1: %2 px for \"%3\" in %4")
+                                    .arg(edit->objectName()).arg(needed).arg(edit->placeholderText())
+                                    .arg(edit->contentsRect().width())));
+        }
+    }
+    QVERIFY2(controls >= 28, qPrintable(QString::number(controls)));
+    QCOMPARE(ui->spbVBR->toolTip(), QString("Video bit rate, kbit/s"));
+    QCOMPARE(ui->spbVBR->suffix(), QString(" kbit/s"));
+    QCOMPARE(ui->spbLatency->toolTip(), QString("Latency"));
+    QCOMPARE(ui->spbLatency->accessibleName(), QString("Latency, ms"));
+    QCOMPARE(ui->rbScreen->toolTip(), QString("only screen (Ctrl + 2)"));
+    WindowChecks::saveShot(window.get(), "advanced-form");
+
+    // Camera only: the screen and crop buttons are off and look it.
+    QVERIFY(ui->rbCamera->isChecked());
+    QVERIFY(!ui->screenBtn->isEnabled());
+    const QImage enabled = ui->videoBtn->grab().toImage();
+    const QImage disabled = ui->screenBtn->grab().toImage();
+    QVERIFY(enabled.pixelColor(4, 4) != disabled.pixelColor(4, 4));
+    // The chosen radio button is drawn in the accent colour, the others not.
+    auto accentPixels = [](QWidget *widget) {
+        const QImage image = widget->grab().toImage();
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                count += qAbs(c.red() - 0xEA) < 24 && qAbs(c.green() - 0x70) < 24 && qAbs(c.blue() - 0x0C) < 24;
+            }
+        return count;
+    };
+    QVERIFY(accentPixels(ui->rbCamera) > 20);
+    QCOMPARE(accentPixels(ui->rbScreen), 0);
+    WindowChecks::saveShot(window.get(), "camera-only");
+    window.reset();
+    qApp->setStyleSheet(QString());
+}
+
+void TestMainWindow::speedTestAdviceSetsTheVideoRate()
+{
+    auto window = makeWindow();
+    auto *dialog = window->findChild<SpeedTest *>();
+    QVERIFY(dialog);
+    emit dialog->videoRateChosen(1920);
+    QCOMPARE(window->form()->spbVBR->value(), 1920);
+}
+
+// The meter beside the microphone button rises with the test pattern's tone
+// (a quarter of full scale, -15 dB) and falls back to nothing without sound.
+void TestMainWindow::levelMeterFollowsTheSound()
+{
+    auto window = makeWindow();
+    Ui::MainWindow *ui = window->form();
+    auto *meter = window->findChild<TLevelMeter *>("levelMeter");
+    QVERIFY(meter);
+    QCOMPARE(meter->parentWidget(), ui->controlFrame);
+    QVERIFY(!meter->toolTip().isEmpty() && !meter->accessibleName().isEmpty());
+    // The device lists are read in the background; once they are in, the
+    // menus choose their devices again.
+    auto *registry = window->findChild<DeviceRegistry *>();
+    QVERIFY(registry);
+    QTRY_VERIFY_WITH_TIMEOUT(registry->isFilled(), 10000);
+    QTest::qWait(200);
+    // The button names the sound device in use (without a sound server there is none).
+    if (!ui->audioBtn->menu()->actions().isEmpty())
+        QVERIFY2(ui->audioBtn->toolTip().startsWith("Microphone: choose the sound source (now: "),
+                 qPrintable(ui->audioBtn->toolTip()));
+    Mixer *mixer = window->mediaMixer();
+    QVERIFY(mixer->setVideoDevice("Test Pattern"));
+    mixer->setAudioDevice("NO_AUDIO");
+    mixer->setSystemSound(false);
+    setMFDevice(mixer->device(), mf::eMFDT_VideoAudio, "Test Pattern Tone");
+    QTRY_VERIFY_WITH_TIMEOUT(meter->fill() > 0.6 && meter->fill() < 0.9, 10000);
+    QVERIFY2(meter->toolTip().endsWith(" dB"), qPrintable(meter->toolTip()));
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    WindowChecks::saveShot(window.get(), "sound-meter");
+    setMFDevice(mixer->device(), mf::eMFDT_VideoAudio, "<No Audio>");
+    QTRY_COMPARE_WITH_TIMEOUT(meter->fill(), 0.0, 10000);
+    QVERIFY(meter->toolTip().endsWith("no sound"));
+}
+
+void TestMainWindow::statusTextsFitTheDefaultSize_data()
+{
+    using Tone = SessionStatus::Tone;
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("details");
+    QTest::addColumn<int>("tone");
+    QTest::newRow("idle") << QString() << QString() << int(Tone::Neutral);
+    QTest::newRow("connecting") << "Connecting…" << "to streaming.example.org:9000" << int(Tone::Neutral);
+    QTest::newRow("live, long figures")
+        << "LIVE 12:34:56"
+        << "99999 kbit/s, RTT 1234 ms, loss 12.5 %, retransmitted 12.5 %, dropped 1234 packets, 99 frames; "
+           "video 1.1 of 2.0 Mbit/s: the connection carries about 1.3 Mbit/s"
+        << int(Tone::Warning);
+    QTest::newRow("server silent") << "No answer from the server for 12 s"
+                                   << "1397 kbit/s, RTT 0 ms, loss 0.0 %, retransmitted 0.0 %, dropped 26 packets, 0 frames"
+                                   << int(Tone::Warning);
+    QTest::newRow("reconnecting, longest")
+        << "Server lost — retrying in 10 s (attempt 12)"
+        << "Cannot connect to streaming.example.org:9000: SRT CONNECT FAILED (connection timed out)"
+        << int(Tone::Warning);
+    QTest::newRow("first failure") << QString()
+                                   << "Cannot connect to 127.0.0.1:9000: SRT CONNECT FAILED (connection timed out)"
+                                   << int(Tone::Error);
+}
+
+// Whatever the broadcast shows, at the default size the state stands whole,
+// cut figures have their whole text in the tool tip, and the CPU indicator
+// stays in view.
+void TestMainWindow::statusTextsFitTheDefaultSize()
+{
+    QFETCH(QString, state);
+    QFETCH(QString, details);
+    QFETCH(int, tone);
+    // With the program's own style sheet: its bold 13 px status texts.
+    qApp->setStyleSheet(Startup::styleSheet() + Startup::readabilityStyleSheet());
+    auto window = makeWindow();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QCOMPARE(window->size(), QSize(620, 440));
+    auto *area = window->findChild<StatusArea *>("statusArea");
+    QVERIFY(area);
+    const SessionStatus status{state, details, SessionStatus::Tone(tone)};
+    area->showStatus(status);
+    const QStringList problems = WindowChecks::statusBarProblems(window->statusBar());
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
+    QCOMPARE(area->toolTip(), status.fullText());
+    auto *stateLabel = window->findChild<QLabel *>("sessionState");
+    QVERIFY(stateLabel);
+    QCOMPARE(stateLabel->isVisibleTo(window.get()), !state.isEmpty());
+    WindowChecks::saveShot(window.get(), QString("status-") + QTest::currentDataTag());
+    window.reset();
+    qApp->setStyleSheet(QString());
 }
 
 void TestMainWindow::constructionLeavesTheSimpleForm()

@@ -1,7 +1,10 @@
+#include "app/BroadcastPlan.h"
+#include "app/BroadcastSession.h"
 #include "app/DistributiveExporter.h"
 #include "app/LinkFields.h"
 #include "app/LinkSharing.h"
 #include "app/MainWindow.h"
+#include "app/StatusArea.h"
 #include "ui_MainWindow.h"
 
 #include "tests/support/MessageCapture.h"
@@ -95,7 +98,7 @@ private slots:
         Ui::MainWindow *ui = window.form();
         QCOMPARE(ui->txtPassphrase->text(), QString());
         QCOMPARE(ui->txtPassphrase->echoMode(), QLineEdit::Password);
-        QCOMPARE(ui->txtPassphrase->placeholderText(), QString("Passphrase (optional)"));
+        QCOMPARE(ui->txtPassphrase->placeholderText(), QString("Passphrase"));
 
         window.loadSettings("orvanta://h:9000/id/2048/128/HD//a%2Fb%20c%25d%20srt%3A%2F%2Fe");
         QCOMPARE(ui->txtPassphrase->text(), kPassphrase);
@@ -120,6 +123,48 @@ private slots:
         QCOMPARE(ini.value("PASSPHRASE").toString(), kPassphrase);
         MainWindow again("");
         QCOMPARE(again.form()->txtPassphrase->text(), kPassphrase);
+    }
+
+    void lengthIsCheckedAsTypedAndAtStart_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("usable");
+        QTest::newRow("three") << "abc" << false;
+        QTest::newRow("nine") << "123456789" << false;
+        QTest::newRow("ten") << "1234567890" << true;
+        QTest::newRow("seventy-nine") << QString(79, 'p') << true;
+        QTest::newRow("none: no encryption") << QString() << true;
+    }
+
+    // libsrt's rule in plain words, in the status line while typing and at
+    // Start, which then does not begin a broadcast; a usable one clears it.
+    void lengthIsCheckedAsTypedAndAtStart()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, usable);
+        QVERIFY(BroadcastPlan::passphraseProblem(QByteArray(80, 'p')).startsWith("The passphrase must be 10 to 79"));
+        MainWindow window("");
+        Ui::MainWindow *ui = window.form();
+        auto *area = window.findChild<StatusArea *>("statusArea");
+        QVERIFY(area);
+        ui->txtURL->setText("127.0.0.1:9");
+        ui->txtStreamID->setText("sealed");
+        ui->txtPassphrase->setFocus();
+        QTest::keyClicks(ui->txtPassphrase, "x");
+        QCOMPARE(area->fullText(), QString("The passphrase must be 10 to 79 characters long (now 1), or empty for no encryption."));
+        ui->txtPassphrase->clear();
+        QTest::keyClicks(ui->txtPassphrase, typed);
+        const QString rule = QString("The passphrase must be 10 to 79 characters long (now %1), or empty for no encryption.")
+                                 .arg(typed.size());
+        QCOMPARE(area->fullText(), usable ? QString() : rule);
+        QCOMPARE(ui->txtPassphrase->toolTip().contains(rule), !usable);
+        QVERIFY(ui->txtPassphrase->toolTip().startsWith("Encrypts the stream"));
+        if (usable)
+            return;
+        ui->cmdStart->click();
+        QCOMPARE(area->fullText(), rule);
+        QCOMPARE(window.broadcastSession()->state(), BroadcastSession::State::Idle);
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
     }
 
     // The studio refuses the stream: Start says libsrt's reason and goes

@@ -113,9 +113,26 @@ private slots:
         QVERIFY2(!studio.waitForStream("handed", "media", 20000, kStreamWaitMs).isEmpty(), first.readAll().constData());
         QCOMPARE(first.state(), QProcess::Running);
 
+        // --help and --version answer at once, before any hand-over.
+        for (const QString &option : {QString("--help"), QString("--version")}) {
+            QProcess asking;
+            asking.setProcessEnvironment(programEnvironment());
+            asking.start(programPath(), {option});
+            QVERIFY(asking.waitForFinished(kStartWaitMs));
+            QCOMPARE(asking.exitCode(), 0);
+            const QByteArray answer = asking.readAllStandardOutput();
+            QVERIFY2(answer.startsWith("orvanta 1.0 (build 22)\n"), answer.constData());
+            QCOMPARE(answer.contains("Usage: orvanta [LINK]"), option == "--help");
+        }
+        QVERIFY(!collect(first).contains("-- raised by a later start"));
+
         QCOMPARE(runSecond({}), 0);
         QVERIFY(QTest::qWaitFor([&] { return collect(first).contains("-- raised by a later start"); }, kStartWaitMs));
         QCOMPARE(first.state(), QProcess::Running);
+        // The running program keeps its session log in the state folder.
+        QFile log(m_home.filePath("state/orvanta/orvanta.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("-- raised by a later start"));
 
         // xdg-open runs the registered menu entry, which hands over the same way.
         QVERIFY(registerMenuEntry());
@@ -146,6 +163,7 @@ private:
         environment.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
         environment.insert("TMPDIR", m_home.filePath("tmp"));
         environment.insert("XDG_DATA_HOME", m_home.filePath("data"));
+        environment.insert("XDG_STATE_HOME", m_home.filePath("state"));
         environment.insert("XDG_DATA_DIRS", m_home.filePath("data"));
         environment.remove("XDG_CURRENT_DESKTOP");
         if (environment.value("DISPLAY").isEmpty())

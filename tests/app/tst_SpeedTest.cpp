@@ -9,6 +9,7 @@
 #include "tests/support/StudioProcess.h"
 #include "tests/support/UdpByteCounter.h"
 #include "tests/support/LossyPath.h"
+#include "tests/support/WindowChecks.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -16,6 +17,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 
@@ -176,6 +178,26 @@ private slots:
                          "pkts:3984 (50%) "));
     }
 
+    void recommendation_data()
+    {
+        QTest::addColumn<int>("measured");
+        QTest::addColumn<int>("audio");
+        QTest::addColumn<int>("advised");
+        // 70 % less the sound, down to a step of 128 kbit/s, within 128 to 100000.
+        QTest::newRow("3 Mbit/s, 128 sound") << 3000 << 128 << 1920;
+        QTest::newRow("3 Mbit/s, 256 sound") << 3000 << 256 << 1792;
+        QTest::newRow("exactly a step") << 2010 << 64 << 1280;
+        QTest::newRow("too slow: the lowest rate") << 300 << 128 << 128;
+        QTest::newRow("very fast: the highest rate") << 551888 << 128 << 100000;
+    }
+    void recommendation()
+    {
+        QFETCH(int, measured);
+        QFETCH(int, audio);
+        QFETCH(int, advised);
+        QCOMPARE(SpeedTest::recommendedVideoKbps(measured, audio, 128, 100000, 128), advised);
+    }
+
     void inputWarnings_data()
     {
         QTest::addColumn<QString>("server");
@@ -266,7 +288,11 @@ private slots:
 
         SpeedTest dialog;
         dialog.prepareTest("127.0.0.1", port, "measured", 120);
+        dialog.setRateLimits(128, 128, 100000, 128);
+        QSignalSpy chosen(&dialog, &SpeedTest::videoRateChosen);
         dialog.show();
+        auto *useRate = dialog.findChild<QPushButton *>("cmdUseRate");
+        QVERIFY(useRate && !useRate->isVisible());
         runButton(dialog)->click();
         QVERIFY(runButton(dialog)->isChecked());
         QCOMPARE(label(dialog)->text(), QString("Sending data, please wait..."));
@@ -275,6 +301,17 @@ private slots:
         const Result result = parseResult(label(dialog)->text());
         QVERIFY2(result.valid, qPrintable(label(dialog)->text()));
         QVERIFY(result.sentPackets >= 7968);
+        // The advice follows the figure shown, and its button hands it on.
+        const int advised = SpeedTest::recommendedVideoKbps(result.speedKbs, 128, 128, 100000, 128);
+        QCOMPARE(dialog.recommendation(), advised);
+        QCOMPARE(dialog.findChild<QLabel *>("adviceLabel")->text(), QString("Advice: video %1 kbit/s").arg(advised));
+        if (limitKbs > 0)
+            QVERIFY2(advised <= limitKbs * 0.7, qPrintable(QString::number(advised)));
+        WindowChecks::saveShot(&dialog, QString("speed-test-advice-") + QTest::currentDataTag());
+        QVERIFY(useRate->isVisible());
+        useRate->click();
+        QCOMPARE(chosen.count(), 1);
+        QCOMPARE(chosen.first().at(0).toInt(), advised);
         QCOMPARE(dialog.findChild<QProgressBar *>("progressBar")->value(), 10485760);
         if (loss == 0) {
             QCOMPARE(result.droppedPackets, 0);

@@ -1,8 +1,12 @@
+#include "app/LogsDlg.h"
 #include "app/Startup.h"
+#include "diagnostics/LogFile.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <QtTest>
 
 class TestStartup : public QObject
@@ -11,8 +15,11 @@ class TestStartup : public QObject
 private slots:
     void linkArgument_data();
     void linkArgument();
+    void commandLineAnswer_data();
+    void commandLineAnswer();
     void choosePlatform_data();
     void choosePlatform();
+    void logsWindowNamesTheSessionLog();
     void styleSheetHasEveryRule();
     void styleSheetStylesNamedWidgets();
 };
@@ -31,6 +38,30 @@ void TestStartup::linkArgument_data()
         << QStringList{"orvanta", "--verbose", "orvanta://h:9000/id"} << QString();
     QTest::newRow("later arguments ignored")
         << QStringList{"orvanta", "orvanta://a:1/x", "orvanta://b:2/y"} << "orvanta://a:1/x";
+}
+
+void TestStartup::commandLineAnswer_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("begins");
+    const QString version = "orvanta 1.0 (build 22)\n";
+    QTest::newRow("nothing") << QStringList{"orvanta"} << QString();
+    QTest::newRow("link") << QStringList{"orvanta", "orvanta://h:9000/id"} << QString();
+    QTest::newRow("--version") << QStringList{"orvanta", "--version"} << version;
+    QTest::newRow("-v") << QStringList{"orvanta", "-v"} << version;
+    QTest::newRow("--help") << QStringList{"orvanta", "--help"} << version + "Streams the screen";
+    QTest::newRow("-h") << QStringList{"orvanta", "-h"} << version + "Streams the screen";
+    QTest::newRow("only the first argument counts") << QStringList{"orvanta", "orvanta://h:1/x", "--help"} << QString();
+}
+
+void TestStartup::commandLineAnswer()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, begins);
+    const QString answer = Startup::commandLineAnswer(arguments);
+    QVERIFY2(begins.isEmpty() ? answer.isEmpty() : answer.startsWith(begins), qPrintable(answer));
+    if (answer.contains("Usage"))
+        QVERIFY(answer.contains("/orvanta/orvanta.log"));
 }
 
 void TestStartup::choosePlatform_data()
@@ -76,6 +107,18 @@ void TestStartup::linkArgument()
     QFETCH(QStringList, arguments);
     QFETCH(QString, link);
     QCOMPARE(Startup::linkArgument(arguments), link);
+}
+
+void TestStartup::logsWindowNamesTheSessionLog()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath("orvanta/orvanta.log");
+    QVERIFY(LogFile::install(path));
+    LogsDlg logs;
+    LogFile::uninstall();
+    const QString text = logs.findChild<QPlainTextEdit *>()->toPlainText();
+    QVERIFY(text.startsWith("--- System Info ---\n"));
+    QVERIFY2(text.contains("--- Session log ---\nThe running log of this session is written to " + path), qPrintable(text));
 }
 
 void TestStartup::styleSheetHasEveryRule()

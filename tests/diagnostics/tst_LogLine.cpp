@@ -1,4 +1,7 @@
+#include "diagnostics/LogFile.h"
 #include "diagnostics/LogLine.h"
+
+#include <QTemporaryDir>
 
 #include <QtTest>
 
@@ -32,6 +35,46 @@ private slots:
         qInstallMessageHandler(previous);
         QLoggingCategory::setFilterRules(QString());
         QVERIFY(captured.isEmpty());
+    }
+    // Everything of the debug stream goes to the file as well, which never
+    // grows past its limit: the older half is kept once as ".1".
+    void fileKeepsTheLogBoundedAndRotatesOnce()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath("state/orvanta/orvanta.log");
+        QVERIFY(LogFile::install(path, 4096));
+        QCOMPARE(LogFile::path(), path);
+        for (int i = 0; i < 400; ++i)
+            logLine(QString("line %1 of the running log").arg(i, 3, 10, QChar('0')));
+        qWarning() << "the last word";
+        LogFile::uninstall();
+        QVERIFY(LogFile::path().isEmpty());
+        QFile current(path);
+        QFile older(path + ".1");
+        QVERIFY(current.open(QIODevice::ReadOnly));
+        QVERIFY(older.open(QIODevice::ReadOnly));
+        QVERIFY(current.size() <= 4096 && older.size() <= 4096);
+        QVERIFY(older.size() > 2048);
+        const QByteArray text = current.readAll();
+        QVERIFY2(text.endsWith("warning: the last word\n"), text.right(200).constData());
+        QVERIFY(text.contains("debug: --LOG: \"line 399 of the running log\""));
+        QVERIFY(!QFile::exists(path + ".2"));
+        // Written after uninstall: not in the file.
+        logLine("after");
+        QFile again(path);
+        QVERIFY(again.open(QIODevice::ReadOnly));
+        QVERIFY(!again.readAll().contains("after"));
+    }
+
+    void defaultPathFollowsXdgStateHome()
+    {
+        const QByteArray saved = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", "/somewhere/state");
+        QCOMPARE(LogFile::defaultPath(), QString("/somewhere/state/orvanta/orvanta.log"));
+        qunsetenv("XDG_STATE_HOME");
+        QCOMPARE(LogFile::defaultPath(), QDir::homePath() + "/.local/state/orvanta/orvanta.log");
+        if (!saved.isNull())
+            qputenv("XDG_STATE_HOME", saved);
     }
 };
 

@@ -1,0 +1,61 @@
+#pragma once
+// Checks of what a window shows, for the widget tests (header only: the
+// support libraries do not link Qt Widgets).
+#include "app/TElidedLabel.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QStatusBar>
+#include <QStringList>
+#include <QWidget>
+
+namespace WindowChecks {
+
+// Every visible label of the status bar lies inside it and shows its whole
+// text, or, cut with "…", has the whole text in its tool tip. The CPU
+// indicator is among the visible ones. Returns what is wrong, one line each.
+inline QStringList statusBarProblems(QStatusBar *bar)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QStringList problems;
+    bool cpuShown = false;
+    const QRect barRect = bar->rect();
+    for (QLabel *label : bar->findChildren<QLabel *>()) {
+        if (!label->isVisibleTo(bar) || label->text().isEmpty())
+            continue;
+        const QRect inBar(label->mapTo(bar, QPoint(0, 0)), label->size());
+        const QRect inWindow(label->mapTo(bar->window(), QPoint(0, 0)), label->size());
+        const QString name = label->objectName() + " \"" + label->text() + "\"";
+        if (!barRect.contains(inBar) || !bar->window()->rect().contains(inWindow))
+            problems << name + QStringLiteral(" lies outside the status bar or the window");
+        cpuShown |= label->objectName() == QLatin1String("cpuLabel") && label->width() > 0;
+        const auto *elided = qobject_cast<TElidedLabel *>(label);
+        if (elided && elided->isElided()) {
+            if (!label->toolTip().contains(label->text().trimmed()))
+                problems << name + QStringLiteral(" is cut without its whole text in the tool tip");
+            continue;
+        }
+        const int needed = label->fontMetrics().horizontalAdvance(label->text());
+        if (needed > label->contentsRect().width())
+            problems << name + QStringLiteral(" needs %1 px, has %2").arg(needed).arg(label->contentsRect().width());
+    }
+    if (!cpuShown)
+        problems << QStringLiteral("the CPU indicator is not shown");
+    return problems;
+}
+
+// Saves a picture of the widget as <name>.png into the folder named by
+// ORVANTA_SHOTS_DIR, when that is set (screenshots for a review).
+inline void saveShot(QWidget *widget, const QString &name)
+{
+    const QString folder = qEnvironmentVariable("ORVANTA_SHOTS_DIR");
+    if (folder.isEmpty())
+        return;
+    QDir().mkpath(folder);
+    widget->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+} // namespace WindowChecks
