@@ -3,6 +3,7 @@
 //   bench_playback writer CODEC WIDTH HEIGHT SECONDS KBPS [camera|noisy]
 //   bench_playback player STUDIO_BINARY TS_FILE SECONDS
 #include "media/EncoderConfig.h"
+#include "tests/support/FreePorts.h"
 #include "media/engine/MFFactory.h"
 #include "media/engine/MFPreview.h"
 #include "media/engine/MFReader.h"
@@ -120,15 +121,9 @@ public:
     explicit Receiver(const QString &path) : m_file(path)
     {
         m_file.open(QIODevice::WriteOnly);
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-        ::listen(m_listener, 1);
-        socklen_t len = sizeof addr;
-        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&addr), &len);
-        m_port = ntohs(addr.sin_port);
+        quint16 port = 0;
+        m_listener = listenOnLoopback(&port);
+        m_port = port;
         m_thread = std::thread([this] { run(); });
     }
     ~Receiver()

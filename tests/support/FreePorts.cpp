@@ -4,6 +4,11 @@
 #include <QTcpServer>
 #include <QUdpSocket>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 quint16 freeLoopbackPort()
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -15,4 +20,23 @@ quint16 freeLoopbackPort()
             return tcp.serverPort();
     }
     return 0;
+}
+
+int listenOnLoopback(quint16 *port)
+{
+    *port = 0;
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (listener < 0)
+        return -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || ::listen(listener, 1) != 0
+        || ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) != 0) {
+        ::close(listener);
+        return -1;
+    }
+    *port = ntohs(address.sin_port);
+    return listener;
 }

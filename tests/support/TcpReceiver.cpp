@@ -1,4 +1,5 @@
 #include "TcpReceiver.h"
+#include "FreePorts.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -15,14 +16,9 @@ constexpr int kStopCheckMs = 50;
 
 TcpReceiver::TcpReceiver()
 {
-    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 && ::listen(m_listener, 1) == 0
-        && ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size) == 0)
-        m_port = ntohs(address.sin_port);
+    quint16 port = 0;
+    m_listener = listenOnLoopback(&port);
+    m_port = port;
     m_thread = std::thread(&TcpReceiver::run, this);
 }
 
