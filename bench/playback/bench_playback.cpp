@@ -16,13 +16,11 @@
 #include <QFile>
 #include <QPainter>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QEventLoop>
 #include <QTime>
-#include <QUdpSocket>
 #include <QWidget>
 
 #include <arpa/inet.h>
@@ -99,19 +97,6 @@ QImage noisyPicture(int width, int height, int index)
         }
     }
     return image;
-}
-
-int freePort()
-{
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        QUdpSocket udp;
-        if (!udp.bind(QHostAddress(QHostAddress::LocalHost), 0))
-            continue;
-        QTcpServer tcp;
-        if (tcp.listen(QHostAddress::LocalHost, udp.localPort()))
-            return udp.localPort();
-    }
-    return 0;
 }
 
 // Stands in for the relay: takes the stream on a loopback port into a file.
@@ -267,8 +252,8 @@ int benchPlayer(int argc, char **argv, const QString &studioBinary, const QStrin
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int srtPort = freePort();
-    const int httpPort = freePort();
+    const int srtPort = freeLoopbackPort();
+    const int httpPort = freeLoopbackPort();
     QTemporaryDir dir;
     QProcess studio;
     studio.start(studioBinary, {"--srt", QString("127.0.0.1:%1").arg(srtPort), "--http",
