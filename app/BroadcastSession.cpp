@@ -14,7 +14,10 @@ constexpr int kReconnectDelayLimit = 10;
 // How often and how long a feedback restart waits for the previous run.
 constexpr int kFeedbackRetryMs = 100;
 constexpr int kFeedbackRetries = 50;
-constexpr int kSilentSamplesShown = 2;
+// The server counts as silent once this much time has passed since a health
+// sample last showed it answering: two quiet samples in a row, as one quiet
+// second alone may be a busy machine.
+constexpr qint64 kSilentShownMs = BroadcastSession::kHealthPeriodMs * 3 / 2;
 }
 
 BroadcastSession::BroadcastSession(Mixer *mixer, PlayerWorker *player, QObject *logTarget, QObject *parent)
@@ -146,7 +149,8 @@ void BroadcastSession::onOpened(int attempt, int controlSocket)
     m_framesDroppedBefore = 0;
     m_figures.clear();
     m_figuresWarning = false;
-    m_silentSamples = 0;
+    m_lastAnswer.start();
+    m_samplePending = false;
     if (!m_liveClock.isValid())
         m_liveClock.start();
     setState(State::Live);
@@ -243,6 +247,11 @@ void BroadcastSession::startFeedbackWhenFree(quint64 window, int round, int trie
 
 void BroadcastSession::sampleHealth()
 {
+    // The last sample not back yet: the worker may be held up by the very
+    // server that went still, and the window says so all the same.
+    if (m_samplePending && m_state == State::Live)
+        announce();
+    m_samplePending = true;
     const int attempt = m_attempt;
     post([attempt](BroadcastWorker *worker) { worker->sampleHealth(attempt); });
 }
@@ -252,7 +261,9 @@ void BroadcastSession::onHealth(int attempt, const LinkHealth &health)
     HappensBefore::acquire(m_worker.get());
     if (attempt != m_attempt || m_state != State::Live)
         return;
-    m_silentSamples = health.serverSilent() ? m_silentSamples + 1 : 0;
+    m_samplePending = false;
+    if (!health.serverSilent())
+        m_lastAnswer.restart();
     m_figuresWarning = health.isWarning(m_framesDroppedBefore);
     m_framesDroppedBefore = health.framesDropped;
     m_figures = health.figuresText();
@@ -290,8 +301,8 @@ SessionStatus BroadcastSession::status() const
     case State::Live:
         // Not "LIVE" while nothing the server says shows it still takes the
         // stream; one quiet second alone may be a busy machine.
-        if (m_silentSamples >= kSilentSamplesShown) {
-            return {QStringLiteral("No answer from the server for %1 s").arg(m_silentSamples * kHealthPeriodMs / 1000),
+        if (m_lastAnswer.isValid() && m_lastAnswer.elapsed() >= kSilentShownMs) {
+            return {QStringLiteral("No answer from the server for %1 s").arg((m_lastAnswer.elapsed() + 500) / 1000),
                     m_figures, Tone::Warning};
         }
         return {QStringLiteral("LIVE ") + clockText(m_liveClock.isValid() ? m_liveClock.elapsed() : 0), m_figures,

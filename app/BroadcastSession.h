@@ -99,7 +99,8 @@ private:
     QString m_failure;
     QString m_figures;
     bool m_figuresWarning = false;
-    int m_silentSamples = 0;  // health samples in a row without an answer from the server
+    QElapsedTimer m_lastAnswer;     // since a health sample last showed the server answering
+    bool m_samplePending = false;   // a health sample asked for and not yet back
     QElapsedTimer m_liveClock;
     int m_attempt = 0;
     BroadcastWorker::CancelFlag m_cancel;

@@ -516,8 +516,9 @@ void TestBroadcastSession::studioRestartReconnectsWithKeyFrame()
     QVERIFY2(studio->start(), studio->output().constData());
     const quint16 port = studio->srtPort();
     FramePump pump(*mixer);
-    BroadcastSession session(mixer.get(), player.get(), nullptr);
+    // Before the session: it may still announce while it is destroyed.
     QStringList texts;
+    BroadcastSession session(mixer.get(), player.get(), nullptr);
     connect(&session, &BroadcastSession::statusChanged, this, [&](const QString &text) { texts.append(text); });
     heartbeat->restart();
     session.start(plan(port, "again"), 0);
@@ -603,9 +604,10 @@ void TestBroadcastSession::frozenServerIsSurvived()
     StudioProcess studio;
     QVERIFY2(studio.start(), studio.output().constData());
     FramePump pump(*mixer);
-    BroadcastSession session(mixer.get(), player.get(), nullptr);
+    // Before the session: it may still announce while it is destroyed.
     bool warned = false;
     QStringList texts;
+    BroadcastSession session(mixer.get(), player.get(), nullptr);
     connect(&session, &BroadcastSession::statusChanged, this, [&](const QString &text, bool warning) {
         warned = warned || warning;
         texts.append(text);
@@ -616,7 +618,7 @@ void TestBroadcastSession::frozenServerIsSurvived()
     QVERIFY(!studio.waitForStream("frozen", "media", 50000, kWaitMs).isEmpty());
 
     QCOMPARE(::kill(pid_t(studio.processId()), SIGSTOP), 0);
-    QTest::qWait(3000);
+    QTest::qWait(4000);
     QCOMPARE(::kill(pid_t(studio.processId()), SIGCONT), 0);
     const qint64 before = StudioProcess::findStream(studio.status(), "frozen", "media").value("bytes").toVariant().toLongLong();
     QTRY_COMPARE_WITH_TIMEOUT(session.state(), State::Live, kWaitMs * 2);
