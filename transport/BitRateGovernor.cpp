@@ -41,6 +41,10 @@ constexpr double kBlindCut = 0.7;
 // are retransmissions shrinking so, for this many samples after a cut.
 constexpr int kBacklogSamples = 5;
 constexpr double kDrainShare = 0.75;
+// A rate that did not fit is remembered for this many samples; steps up
+// towards it go half the way, by at least this share of the ceiling.
+constexpr int kFailureMemorySamples = 30;
+constexpr int kLeastProbeSteps = 24;
 // After a step up that did not fit, back to at most this share of it.
 constexpr double kProbeBackShare = 0.8;
 constexpr int kLowestFloorKbps = 128;
@@ -143,8 +147,12 @@ bool BitRateGovernor::addSample(const Sample &sample)
         m_history.pop_front();
     const int congestedSamples =
         int(std::count_if(m_history.begin(), m_history.end(), [](const Judged &j) { return j.congested; }));
-    m_congested = congestedSamples >= kCongestedSamples;
+    // A step up is taken back at its first sign: the rate before it is known
+    // to fit, and each second above the path costs messages.
+    const bool probeHit = m_lastChangeWasUp && m_history.back().congested;
+    m_congested = congestedSamples >= kCongestedSamples || probeHit;
     ++m_samplesSinceChange;
+    ++m_samplesSinceFailure;
 
     if (!m_congested) {
         m_quietSamples = m_history.back().congested ? 0 : m_quietSamples + 1;
@@ -170,7 +178,7 @@ bool BitRateGovernor::addSample(const Sample &sample)
         m_upWaitSeconds = qMin(2 * m_upWaitSeconds, kLongestUpWaitSeconds);
     }
     // A cut needs the last sample congested and the buffer not draining yet.
-    if (m_samplesSinceChange < kHoldSamples || !m_history.back().congested || m_history.back().draining)
+    if ((!probeHit && m_samplesSinceChange < kHoldSamples) || !m_history.back().congested || m_history.back().draining)
         return false;
     return lower();
 }
@@ -197,6 +205,8 @@ bool BitRateGovernor::lower()
         // The rate that fitted may leave the path too little room to drain
         // what the step queued: a little under it, then.
         const int back = qMax(m_floorKbps, qMin(m_goodKbps, int(std::lround(kProbeBackShare * m_videoKbps))));
+        m_failedKbps = m_videoKbps;
+        m_samplesSinceFailure = 0;
         setRate(back, QStringLiteral("%1 kbit/s did not fit: %2").arg(m_videoKbps).arg(signs));
         m_lastChangeWasCut = true;
         return true;
@@ -224,6 +234,8 @@ void BitRateGovernor::noteGoodRate()
     const double handed = m_history.back().handedKbps;
     m_goodHandedKbps = m_goodKbps == m_videoKbps ? 0.5 * (m_goodHandedKbps + handed) : handed;
     m_goodKbps = m_videoKbps;
+    if (m_videoKbps >= m_failedKbps)
+        m_failedKbps = 0;  // what did not fit then fits now
     // What the path carries lies between what fits and what did not.
     if (m_videoKbps < m_ceilingKbps && m_carriedKbps > 0) {
         m_carriedKbps = m_failedHandedKbps > m_goodHandedKbps
@@ -238,7 +250,14 @@ bool BitRateGovernor::raise()
     if (m_lastChangeWasUp)
         m_upWaitSeconds = kUpWaitSeconds;
     const double step = qMax(m_videoKbps * kUpStep, double(m_ceilingKbps) / kLeastUpSteps);
-    const int target = qMin(m_ceilingKbps, int(std::lround(m_videoKbps + step)));
+    int target = qMin(m_ceilingKbps, int(std::lround(m_videoKbps + step)));
+    // Near a rate that did not fit a little while ago, half the way to it:
+    // the path's limit lies between, and every try above it costs messages.
+    if (m_failedKbps > m_videoKbps && m_samplesSinceFailure < kFailureMemorySamples) {
+        const double halfway =
+            m_videoKbps + qMax((m_failedKbps - m_videoKbps) / 2.0, double(m_ceilingKbps) / kLeastProbeSteps);
+        target = qMin(target, int(std::lround(halfway)));
+    }
     setRate(target, QStringLiteral("no congestion for %1 s").arg(m_quietSamples));
     m_lastChangeWasUp = true;
     return true;

@@ -104,6 +104,8 @@ private:
     double m_goodHandedKbps = 0;    // what the relay handed on at it
     double m_failedHandedKbps = 0;  // what it handed on at the last rate that did not fit
     bool m_probeFailed = false;
+    int m_failedKbps = 0;           // the last step up that did not fit
+    int m_samplesSinceFailure = 0;
     int m_samplesSinceChange = 0;
     int m_quietSamples = 0;
     int m_upWaitSeconds = kUpWaitSeconds;
