@@ -405,6 +405,25 @@ class TestOverlayDesktop : public QObject
         return live ? last : QImage();
     }
 
+    // The last picture of a live broadcast of this area, once some seconds of
+    // grabs of it (the encoder takes a while to bring a changed picture back
+    // to full detail) are encoded and sent, however slowly the machine goes;
+    // shot is the X server's picture of the area, taken after those grabs
+    // (right after a move, a compositing manager may still show the old
+    // place). Null when a wait runs out.
+    QImage settledPicture(const QString &id, const QRect &area, QImage *shot)
+    {
+        const ScreenSource *source = window->mediaMixer()->screenSource();
+        const quint64 grabsAt = source->grabCount();
+        if (!QTest::qWaitFor([&] { return source->grabCount() > grabsAt + 75; }, 3 * kWaitMs))
+            return {};
+        *shot = rootShot(area);
+        const qint64 bytesAt = mediaBytes(id);
+        if (!QTest::qWaitFor([&] { return mediaBytes(id) > bytesAt + 60000; }, 3 * kWaitMs))
+            return {};
+        return stopAndTakeLastPicture(id);
+    }
+
     // A cyan window of its own, chosen in the window list and shown; null
     // when any step fails.
     QWidget *captureWindowTarget(const QString &title)
@@ -545,19 +564,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(capture->isPlaced(), kWaitMs);
         const QRect second = placedInside();
         QVERIFY(second.isValid());
-        // Some seconds of grabs of the new place (the encoder takes a while
-        // to bring the changed picture back to full detail), then their
-        // pictures encoded, however slowly the machine goes.
-        const ScreenSource *source = window->mediaMixer()->screenSource();
-        const quint64 grabsAt = source->grabCount();
-        QVERIFY(QTest::qWaitFor([&] { return source->grabCount() > grabsAt + 75; }, 3 * kWaitMs));
-        // The server's picture once the compositing manager has redrawn the
-        // moved frame: right after the move its picture of the root may still
-        // be the one from before.
-        const QImage after = rootShot(second);
-        const qint64 bytesAt = mediaBytes("startup");
-        QVERIFY(QTest::qWaitFor([&] { return mediaBytes("startup") > bytesAt + 60000; }, 3 * kWaitMs));
-        const QImage last = stopAndTakeLastPicture("startup");
+        QImage after;
+        const QImage last = settledPicture("startup", second, &after);
+        QVERIFY(!last.isNull());
 
         const QList<QImage> early = firstSecond(studio->recordFile("startup"));
         QVERIFY(early.size() >= 4);
@@ -595,13 +604,9 @@ private slots:
         QCOMPARE(inside.size(), capture->captureRect().size() * other->devicePixelRatio());
 
         QVERIFY(startLive("mixed"));
-        const ScreenSource *source = window->mediaMixer()->screenSource();
-        const quint64 grabsAt = source->grabCount();
-        QVERIFY(QTest::qWaitFor([&] { return source->grabCount() > grabsAt + 75; }, 3 * kWaitMs));
-        const QImage shot = rootShot(inside);
-        const qint64 bytesAt = mediaBytes("mixed");
-        QVERIFY(QTest::qWaitFor([&] { return mediaBytes("mixed") > bytesAt + 60000; }, 3 * kWaitMs));
-        const QImage last = stopAndTakeLastPicture("mixed");
+        QImage shot;
+        const QImage last = settledPicture("mixed", inside, &shot);
+        QVERIFY(!last.isNull());
         const double distance = pictureDistance(last, shot);
         const double unscaled = pictureDistance(last, rootShot(capture->captureRect()));
         qDebug() << "distances: the frame's inside" << distance << "the unscaled place" << unscaled;
