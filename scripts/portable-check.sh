@@ -105,13 +105,12 @@ missing=$(chroot "$root" env LD_LIBRARY_PATH="$copy/App/lib" ldd "$copy/App/orva
   grep 'not found' || true)
 [ -z "$missing" ] && say "every library resolves inside the system" || say "missing there: $missing"
 
-disp=99
-while [ -e /tmp/.X11-unix/X$disp ] || [ -e /tmp/.X$disp-lock ]; do disp=$((disp + 1)); done
+source scripts/x-display.sh
 set -m
-Xvfb :$disp -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
+orvanta_start_x "$work/xvfb.log" Xvfb -screen 0 1280x800x24 -nolisten tcp || say "Xvfb did not start"
+pids+=($ORVANTA_X_PID)
 set +m
-for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$disp ] && break; sleep 0.1; done
+disp=$ORVANTA_X_DISPLAY
 
 say "running START.sh there"
 mkdir -p "$root/tmp/runtime" && chmod 700 "$root/tmp/runtime"

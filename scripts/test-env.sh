@@ -10,12 +10,11 @@ orvanta_env_start() {
   export ORVANTA_ENV_DIR; ORVANTA_ENV_DIR=$(mktemp -d /tmp/orvanta-env.XXXXXX)
 
   # A display of our own, so tests never draw on the user's desktop.
-  local disp=99
-  while [ -e /tmp/.X11-unix/X$disp ] || [ -e /tmp/.X$disp-lock ]; do disp=$((disp + 1)); done
-  Xvfb :$disp -screen 0 1920x1080x24 -nolisten tcp >"$ORVANTA_ENV_DIR/xvfb.log" 2>&1 &
-  ORVANTA_ENV_PIDS+=($!)
-  export DISPLAY=:$disp
-  for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$disp ] && break; sleep 0.1; done
+  source "$(dirname "${BASH_SOURCE[0]}")/x-display.sh"
+  orvanta_start_x "$ORVANTA_ENV_DIR/xvfb.log" Xvfb -screen 0 1920x1080x24 -nolisten tcp ||
+    echo "warning: Xvfb did not start: $(cat "$ORVANTA_ENV_DIR/xvfb.log")" >&2
+  ORVANTA_ENV_PIDS+=($ORVANTA_X_PID)
+  export DISPLAY=:$ORVANTA_X_DISPLAY
 
   # A private sound server whose default output is a null sink.
   export XDG_RUNTIME_DIR="$ORVANTA_ENV_DIR/xdg"; mkdir -p "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"

@@ -41,40 +41,25 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Xephyr draws into a window of a host display, the next number up.
-start_mixed() {
-  local n=$1 host=$(($1 + 1))
-  Xvfb :$host -extension RANDR -screen 0 4000x1400x24 -nolisten tcp >"$dir/host.log" 2>&1 &
-  hostpid=$!
-  for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$host ] && break; sleep 0.1; done
-  DISPLAY=:$host Xephyr :$n +xinerama -extension RANDR -screen 1600x900 -origin 1600,0 -screen 2400x1350 \
-    -nolisten tcp >"$dir/xvfb.log" 2>&1 &
-}
-
+source "$(dirname "$0")/../../scripts/x-display.sh"
 # Without RANDR, Qt and the window manager take the monitors from Xinerama.
-# A free display number; Xvfb itself refuses one that is taken, so try a few.
-disp=""
-for n in $(seq 150 400); do
-  [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
-  hostpid=""
-  if [ $mixed = 1 ]; then
-    [ -e /tmp/.X11-unix/X$((n + 1)) ] || [ -e /tmp/.X$((n + 1))-lock ] && continue
-    start_mixed $n
-  elif [ -n "$screens" ]; then
-    Xvfb :$n -extension RANDR -screen 0 "${screens}x24" -nolisten tcp >"$dir/xvfb.log" 2>&1 &
-  else
-    Xvfb :$n +xinerama -extension RANDR -screen 0 1600x900x24 -screen 1 1280x720x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
+# Xephyr draws into a window of a host display of its own.
+started=0
+if [ $mixed = 1 ]; then
+  if orvanta_start_x "$dir/host.log" Xvfb -extension RANDR -screen 0 4000x1400x24 -nolisten tcp; then
+    pids+=($ORVANTA_X_PID)
+    DISPLAY=:$ORVANTA_X_DISPLAY orvanta_start_x "$dir/xvfb.log" Xephyr +xinerama -extension RANDR \
+      -screen 1600x900 -origin 1600,0 -screen 2400x1350 -nolisten tcp && started=1
   fi
-  xpid=$!
-  for _ in $(seq 100); do
-    [ -e /tmp/.X11-unix/X$n ] && break
-    kill -0 $xpid 2>/dev/null || break
-    sleep 0.1
-  done
-  if kill -0 $xpid 2>/dev/null && [ -e /tmp/.X11-unix/X$n ]; then disp=$n; pids+=($xpid $hostpid); break; fi
-  [ -n "$hostpid" ] && kill $hostpid 2>/dev/null
-done
-if [ -z "$disp" ]; then echo "desktop.sh: no X display could be started" >&2; cat "$dir/xvfb.log" >&2; exit 1; fi
+elif [ -n "$screens" ]; then
+  orvanta_start_x "$dir/xvfb.log" Xvfb -extension RANDR -screen 0 "${screens}x24" -nolisten tcp && started=1
+else
+  orvanta_start_x "$dir/xvfb.log" Xvfb +xinerama -extension RANDR -screen 0 1600x900x24 -screen 1 1280x720x24 \
+    -nolisten tcp && started=1
+fi
+[ -n "${ORVANTA_X_PID:-}" ] && pids+=($ORVANTA_X_PID)
+if [ $started = 0 ]; then echo "desktop.sh: no X display could be started" >&2; cat "$dir"/*.log >&2; exit 1; fi
+disp=$ORVANTA_X_DISPLAY
 export DISPLAY=:$disp
 unset QT_QPA_PLATFORM
 if [ -n "$screens" ]; then export ORVANTA_EXPECT_SCREENS=1; else unset ORVANTA_EXPECT_SCREENS; fi
