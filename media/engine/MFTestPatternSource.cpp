@@ -7,7 +7,10 @@
 #include <QPainter>
 
 #include <cmath>
+#include <cstring>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 namespace mf {
 
@@ -22,15 +25,120 @@ constexpr int kBlocks = kMarkerBlocks + MFTestPatternSource::kCodeBits;
 
 int blockSize(int width) { return qMax(2, width / 40); }
 
+QRect squareRect(const QSize &size, qint64 frameNumber)
+{
+    const int w = size.width(), h = size.height();
+    const int side = qMax(4, h / 6);
+    const int travel = qMax(1, w - side);
+    const int x = int((frameNumber * 8 * qMax(1, w / 320)) % (2 * travel));
+    return QRect(x < travel ? x : 2 * travel - x, h / 2 - side / 2, side, side);
+}
+
+int clockPixelSize(const QSize &size) { return qMax(8, size.height() / 12); }
+
+// The whole width: the text is centred on it, over a black box half as wide.
+QRect clockBox(const QSize &size)
+{
+    const int px = clockPixelSize(size);
+    return QRect(0, size.height() * 3 / 4 - px * 2, size.width(), px * 2);
+}
+
+void copyArea(const QImage &from, QImage &to, const QRect &area)
+{
+    const QRect r = area & from.rect();
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        std::memcpy(to.scanLine(y) + size_t(r.left()) * 4, from.constScanLine(y) + size_t(r.left()) * 4,
+                    size_t(r.width()) * 4);
+}
+
 } // namespace
+
+// The pictures handed out come back here when their last copy goes, with
+// what was drawn on them: the next picture restores only that from the
+// background instead of copying all of it. Readers get the pictures as
+// read-only data, so whoever wants to draw on one works on a copy.
+class TestPatternPictures : public std::enable_shared_from_this<TestPatternPictures>
+{
+public:
+    QImage draw(const QImage &background, qint64 frameNumber, qint64 wallClockMs)
+    {
+        Picture picture = take(background.size());
+        if (picture.image.isNull()) {
+            picture.image = MFPicturePool::copyOf(background);
+        } else {
+            for (const QRect &r : picture.drawn)
+                copyArea(background, picture.image, r);
+        }
+        if (picture.image.isNull())
+            return {};
+        MFTestPatternSource::draw(picture.image, frameNumber, wallClockMs);
+        picture.drawn = MFTestPatternSource::drawnArea(background.size(), frameNumber);
+        return handOut(std::move(picture));
+    }
+
+private:
+    static constexpr size_t kMaxIdle = 4;
+    struct Picture
+    {
+        QImage image;  // the only reference to its buffer
+        QRegion drawn;
+    };
+    struct Lease
+    {
+        std::shared_ptr<TestPatternPictures> owner;
+        Picture picture;
+    };
+
+    Picture take(const QSize &size)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        while (!m_idle.empty()) {
+            Picture picture = std::move(m_idle.back());
+            m_idle.pop_back();
+            if (picture.image.size() == size)
+                return picture;
+        }
+        return {};
+    }
+
+    QImage handOut(Picture picture)
+    {
+        const QImage &image = picture.image;
+        const uchar *bits = image.constBits();
+        const int w = image.width(), h = image.height();
+        const qsizetype stride = image.bytesPerLine();
+        auto lease = std::make_unique<Lease>(Lease{shared_from_this(), std::move(picture)});
+        QImage out(bits, w, h, stride, QImage::Format_RGB32, &giveBack, lease.get());
+        if (out.isNull())
+            return {};
+        lease.release();  // the image's from here
+        return out;
+    }
+
+    // Runs where the last copy of a handed-out picture goes, any thread.
+    static void giveBack(void *info)
+    {
+        std::unique_ptr<Lease> lease(static_cast<Lease *>(info));
+        TestPatternPictures &owner = *lease->owner;
+        std::lock_guard<std::mutex> lock(owner.m_mutex);
+        if (owner.m_idle.size() < kMaxIdle)
+            owner.m_idle.push_back(std::move(lease->picture));
+    }
+
+    std::mutex m_mutex;
+    std::vector<Picture> m_idle;
+};
+
+MFTestPatternSource::MFTestPatternSource() : m_pictures(std::make_shared<TestPatternPictures>()) {}
+
+MFTestPatternSource::~MFTestPatternSource() = default;
 
 MFFramePtr MFTestPatternSource::read(const QSize &target)
 {
     waitForNextTick();
     const QSize size = target.isEmpty() ? kDefaultSize : target;
-    QImage picture = MFPicturePool::copyOf(background(size));
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
-    draw(picture, m_frameNumber++, nowMs);
+    const QImage picture = m_pictures->draw(background(size), m_frameNumber++, nowMs);
     MFFormat fmt;
     fmt.width = size.width();
     fmt.height = size.height();
@@ -75,7 +183,7 @@ const QImage &MFTestPatternSource::background(const QSize &size)
 
 void MFTestPatternSource::draw(QImage &image, qint64 frameNumber, qint64 wallClockMs)
 {
-    const int w = image.width(), h = image.height();
+    const int w = image.width();
     const int block = blockSize(w);
     const quint32 code = quint32(quint64(wallClockMs) & 0xFFFFFFFFu);
 
@@ -92,23 +200,28 @@ void MFTestPatternSource::draw(QImage &image, qint64 frameNumber, qint64 wallClo
     }
 
     // A square sweeping left to right shows motion.
-    const int side = qMax(4, h / 6);
-    const int travel = qMax(1, w - side);
-    const int x = int((frameNumber * 8 * qMax(1, w / 320)) % (2 * travel));
-    p.fillRect(x < travel ? x : 2 * travel - x, h / 2 - side / 2, side, side, Qt::white);
+    p.fillRect(squareRect(image.size(), frameNumber), Qt::white);
 
     // Text needs the font database, which only exists with a GUI application.
     if (qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
         QFont font;
-        font.setPixelSize(qMax(8, h / 12));
+        font.setPixelSize(clockPixelSize(image.size()));
         font.setBold(true);
         p.setFont(font);
         p.setPen(Qt::white);
         const QString text = QDateTime::fromMSecsSinceEpoch(wallClockMs).toString("HH:mm:ss.zzz");
-        const QRect box(0, h * 3 / 4 - font.pixelSize() * 2, w, font.pixelSize() * 2);
+        const QRect box = clockBox(image.size());
         p.fillRect(box.adjusted(w / 4, 0, -w / 4, 0), QColor(0, 0, 0));
         p.drawText(box, Qt::AlignCenter, text);
     }
+}
+
+QRegion MFTestPatternSource::drawnArea(const QSize &size, qint64 frameNumber)
+{
+    QRegion area(0, 0, size.width(), blockSize(size.width()) * 2);  // the code strip
+    area += squareRect(size, frameNumber);
+    area += clockBox(size);
+    return area;
 }
 
 bool MFTestPatternSource::decodeTime(const QImage &image, const QRect &area, quint32 *lowMs)

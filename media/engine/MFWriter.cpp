@@ -7,6 +7,8 @@
 #include <QDebug>
 #include <chrono>
 
+#include <pthread.h>
+
 namespace mf {
 
 namespace {
@@ -82,7 +84,10 @@ bool MFWriter::open(const QString &url, const QString &configuration)
         m_outputFailed = false;
         m_open = true;
     }
-    m_thread = std::thread(&MFWriter::encodeLoop, this);
+    m_thread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "MFWriter");
+        encodeLoop();
+    });
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "CodecProbe.h"
 #include "FFmpegVideoEncoder.h"
 #include "OpenH264Encoder.h"
+#include "Yuv420Converter.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -237,9 +238,15 @@ bool StreamEncoder::encodePicture(qint64 frameIndex, const QImage &picture)
 
 bool StreamEncoder::convertPicture(const QImage &picture)
 {
+    AVFrame *frame = m_videoFrame.get();
+    if (Yuv420Converter::applies(picture, frame)) {
+        if (av_frame_make_writable(frame) < 0)
+            return false;
+        Yuv420Converter::convert(picture, frame);
+        return true;
+    }
     const QImage rgb = picture.format() == QImage::Format_RGB32 || picture.format() == QImage::Format_ARGB32
         ? picture : picture.convertToFormat(QImage::Format_RGB32);
-    AVFrame *frame = m_videoFrame.get();
     m_scaler.reset(sws_getCachedContext(m_scaler.release(), rgb.width(), rgb.height(), AV_PIX_FMT_BGRA,
                                         frame->width, frame->height, AVPixelFormat(frame->format),
                                         SWS_BICUBIC, nullptr, nullptr, nullptr));

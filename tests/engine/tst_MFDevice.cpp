@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <cstring>
 
 using namespace mf;
 
@@ -102,6 +103,37 @@ private slots:
         MFFramePtr quiet = next(device, fmt);
         QCOMPARE(quiet->format().audioLevel, -100.f);
         QCOMPARE(quiet->audioSampleCount(), 1764);
+    }
+
+    // Pictures come back to the source when let go and are drawn on again:
+    // nothing of an earlier instant may stay on them, and a picture still
+    // held elsewhere is never drawn on.
+    void testPatternPicturesAreDrawnAfresh()
+    {
+        MFTestPatternSource source;
+        const QSize size(640, 360);
+        const QImage first = source.read(size)->image().copy();
+        std::vector<MFFramePtr> held;
+        QImage heldCopy;
+        for (qint64 n = 1; n <= 12; ++n) {
+            const MFFramePtr frame = source.read(size);
+            const QImage picture = frame->image();
+            const QRegion compared = QRegion(picture.rect()) - MFTestPatternSource::drawnArea(size, 0)
+                - MFTestPatternSource::drawnArea(size, n);
+            for (const QRect &r : compared)
+                for (int y = r.top(); y <= r.bottom(); ++y)
+                    QVERIFY2(std::memcmp(picture.constScanLine(y) + r.left() * 4, first.constScanLine(y) + r.left() * 4,
+                                         size_t(r.width()) * 4) == 0,
+                             qPrintable(QString("picture %1, row %2").arg(n).arg(y)));
+            quint32 low = 0;
+            QVERIFY(MFTestPatternSource::decodeTime(picture, picture.rect(), &low));
+            QCOMPARE(qint64(low), (frame->timestampUs() / 1000) & 0xFFFFFFFF);
+            if (n == 3) {
+                held.push_back(frame);  // kept to the end, unchanged
+                heldCopy = picture.copy();
+            }
+        }
+        QCOMPARE(held.front()->image(), heldCopy);
     }
 
     void nothingSelectedFailsWithoutSpinning()

@@ -3,10 +3,15 @@
 #include "media/engine/MFFrame.h"
 #include "media/engine/MFOptions.h"
 #include "media/engine/MFPicturePool.h"
+#include "media/engine/Yuv420Converter.h"
 
 #include <QtTest>
 
 #include <cmath>
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
 
 using namespace mf;
 
@@ -33,6 +38,34 @@ std::vector<int16_t> tone(int samples, int channels, double amplitude)
 }
 
 const MFAudioFormat kStereo{2, 44100, 16};
+
+std::unique_ptr<AVFrame, void (*)(AVFrame *)> yuvFrame(const QSize &size)
+{
+    std::unique_ptr<AVFrame, void (*)(AVFrame *)> frame(av_frame_alloc(), [](AVFrame *f) { av_frame_free(&f); });
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = size.width();
+    frame->height = size.height();
+    av_frame_get_buffer(frame.get(), 0);
+    return frame;
+}
+
+// The largest difference between two frames' samples, each plane, leaving
+// out edge chroma rows at the top and the bottom.
+QVector<int> planeDifferences(const AVFrame *a, const AVFrame *b, int edge)
+{
+    QVector<int> largest;
+    for (int plane = 0; plane < 3; ++plane) {
+        const int w = plane ? a->width / 2 : a->width, h = plane ? a->height / 2 : a->height;
+        const int skipped = plane ? edge : 0;
+        int most = 0;
+        for (int y = skipped; y < h - skipped; ++y)
+            for (int x = 0; x < w; ++x)
+                most = qMax(most, qAbs(a->data[plane][y * a->linesize[plane] + x]
+                                       - b->data[plane][y * b->linesize[plane] + x]));
+        largest.append(most);
+    }
+    return largest;
+}
 
 } // namespace
 
@@ -114,6 +147,67 @@ private slots:
         auto again = MFFactory::create(rgb(64, 32));
         QVERIFY(again->constBits() == first || MFPicturePool::idleBytes() > 0);
         QCOMPARE(px(again, 63, 31), qRgb(0, 0, 0)); // filled afresh, nothing of the old picture
+    }
+
+    // The encoder's own conversion gives libswscale's colours: flat colours,
+    // and stripes across or along the rows, whose 2x2 means both filters
+    // agree on (but for the scaler's edge rows, which see beyond the picture);
+    // widths with and without a remainder beside the SIMD steps.
+    void yuvConversionMatchesTheScaler_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QRgb>("first");
+        QTest::addColumn<QRgb>("second");
+        QTest::addColumn<int>("stripes");  // 0 flat, 1 columns, 2 rows
+        QTest::newRow("white") << QSize(64, 8) << qRgb(255, 255, 255) << qRgb(255, 255, 255) << 0;
+        QTest::newRow("black, narrow") << QSize(2, 2) << qRgb(0, 0, 0) << qRgb(0, 0, 0) << 0;
+        QTest::newRow("yellow bar, odd blocks") << QSize(38, 6) << qRgb(192, 192, 0) << qRgb(192, 192, 0) << 0;
+        QTest::newRow("blue bar with alpha") << QSize(32, 4) << qRgba(0, 0, 192, 7) << qRgba(0, 0, 192, 7) << 0;
+        QTest::newRow("red and cyan columns") << QSize(48, 4) << qRgb(250, 10, 40) << qRgb(5, 230, 200) << 1;
+        QTest::newRow("magenta and green rows") << QSize(1280, 40) << qRgb(192, 0, 192) << qRgb(0, 192, 0) << 2;
+        QTest::newRow("grey and orange columns, remainder") << QSize(22, 2) << qRgb(128, 128, 128)
+                                                             << qRgb(255, 128, 0) << 1;
+    }
+
+    void yuvConversionMatchesTheScaler()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QRgb, first);
+        QFETCH(QRgb, second);
+        QFETCH(int, stripes);
+        QImage picture(size, qAlpha(first) < 255 ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                picture.setPixel(x, y, (stripes == 1 ? x : stripes == 2 ? y : 0) % 2 ? second : first);
+        auto own = yuvFrame(size);
+        QVERIFY(Yuv420Converter::applies(picture, own.get()));
+        Yuv420Converter::convert(picture, own.get());
+
+        auto scaled = yuvFrame(size);
+        SwsContext *scaler = sws_getContext(size.width(), size.height(), AV_PIX_FMT_BGRA, size.width(), size.height(),
+                                            AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+        const uint8_t *src[1] = {picture.constBits()};
+        const int stride[1] = {int(picture.bytesPerLine())};
+        sws_scale(scaler, src, stride, 0, size.height(), scaled->data, scaled->linesize);
+        sws_freeContext(scaler);
+        const QVector<int> differences = planeDifferences(own.get(), scaled.get(), stripes == 2 ? 2 : 0);
+        QVERIFY2(*std::max_element(differences.begin(), differences.end()) <= 1,
+                 qPrintable(QString("Y, U, V differ by up to %1, %2, %3")
+                                .arg(differences[0]).arg(differences[1]).arg(differences[2])));
+        // The first block's colour, by the formula, for the record.
+        QCOMPARE(int(own->data[0][0]), (8414 * qRed(first) + 16519 * qGreen(first) + 3208 * qBlue(first)
+                                        + (16 << 15) + (1 << 14)) >> 15);
+    }
+
+    void yuvConversionLeavesOtherPicturesToTheScaler()
+    {
+        auto frame = yuvFrame(QSize(64, 32));
+        QVERIFY(!Yuv420Converter::applies(QImage(QSize(64, 32), QImage::Format_RGB888), frame.get()));
+        QVERIFY(!Yuv420Converter::applies(QImage(QSize(66, 32), QImage::Format_RGB32), frame.get()));
+        auto odd = yuvFrame(QSize(63, 31));
+        QVERIFY(!Yuv420Converter::applies(QImage(QSize(63, 31), QImage::Format_RGB32), odd.get()));
+        frame->format = AV_PIX_FMT_NV12;
+        QVERIFY(!Yuv420Converter::applies(QImage(QSize(64, 32), QImage::Format_RGB32), frame.get()));
     }
 
     void cutIsInclusiveAndClipped()
