@@ -14,6 +14,7 @@
 // CPU figures are measured; with ORVANTA_BENCH_KEEP_RECORDINGS set, the
 // studio's recordings stay.
 //   bench_latency STUDIO_BINARY SECONDS [ours|ffmpeg]
+#include "tests/support/FreePorts.h"
 #include "StageStamps.h"
 #include "TsTimeTap.h"
 
@@ -35,10 +36,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QUdpSocket>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -148,19 +147,6 @@ bool spinUntil(const std::function<bool()> &done, int ms)
     return true;
 }
 
-int freePort()
-{
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        QUdpSocket udp;
-        if (!udp.bind(QHostAddress(QHostAddress::LocalHost), 0))
-            continue;
-        QTcpServer tcp;
-        if (tcp.listen(QHostAddress::LocalHost, udp.localPort()))
-            return udp.localPort();
-    }
-    return 0;
-}
-
 QString feedbackUrl(int srtPort, const QString &id)
 {
     return QString("srt://127.0.0.1:%1?mode=caller&streamid=%2#feedbackplay").arg(srtPort).arg(id);
@@ -193,15 +179,9 @@ public:
     TcpTap(int relayPort, StageStamps &stamps)
         : m_relayPort(relayPort), m_parser([&stamps](qint64 pts) { stamps.stampPts(StageStamps::Muxed, pts, StageStamps::nowMs()); })
     {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-        ::listen(m_listener, 1);
-        socklen_t len = sizeof addr;
-        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&addr), &len);
-        m_port = ntohs(addr.sin_port);
+        quint16 port = 0;
+        m_listener = listenOnLoopback(&port);
+        m_port = port;
         m_thread = std::thread([this] { run(); });
     }
     ~TcpTap()
@@ -339,8 +319,8 @@ class Studio
 public:
     explicit Studio(const QString &binary)
     {
-        m_srtPort = freePort();
-        const int httpPort = freePort();
+        m_srtPort = freeLoopbackPort();
+        const int httpPort = freeLoopbackPort();
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start(binary, {"--srt", QString("127.0.0.1:%1").arg(m_srtPort), "--http",
                                  QString("127.0.0.1:%1").arg(httpPort), "--record", m_dir.path()});
