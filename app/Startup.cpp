@@ -48,6 +48,17 @@ QString choosePlatform()
     return QStringLiteral("xcb");
 }
 
+namespace {
+template <size_t N>
+QString joinedRules(const char *const (&rules)[N])
+{
+    QString sheet;
+    for (const char *rule : rules)
+        sheet += QLatin1String(rule) + QLatin1Char('\n');
+    return sheet;
+}
+} // namespace
+
 QString styleSheet()
 {
     static const char *const rules[] = {
@@ -76,10 +87,7 @@ QString styleSheet()
         "QMenu{background-color: #0E2B47; color: rgb(255,255,255); border: 2px solid black;}",
         "QMenu::item:selected{background-color: #654321;}",
     };
-    QString sheet;
-    for (const char *rule : rules)
-        sheet += QLatin1String(rule) + QLatin1Char('\n');
-    return sheet;
+    return joinedRules(rules);
 }
 
 QString readabilityStyleSheet()
@@ -99,10 +107,7 @@ QString readabilityStyleSheet()
         "QCheckBox::indicator:checked{border: 2px solid #EA700C; background-color: #EA700C;}",
         "QRadioButton::indicator:disabled, QCheckBox::indicator:disabled{border: 2px solid #3a444c;}",
     };
-    QString sheet;
-    for (const char *rule : rules)
-        sheet += QLatin1String(rule) + QLatin1Char('\n');
-    return sheet;
+    return joinedRules(rules);
 }
 
 } // namespace Startup
