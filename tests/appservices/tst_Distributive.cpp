@@ -1,4 +1,4 @@
-#include "BoxWatcher.h"
+#include "tests/support/BoxWatcher.h"
 
 #include "app/DistributiveExporter.h"
 #include "app/LibraryBundle.h"

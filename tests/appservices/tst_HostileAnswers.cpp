@@ -1,4 +1,4 @@
-#include "BoxWatcher.h"
+#include "tests/support/BoxWatcher.h"
 #include "HostileHttpServer.h"
 
 #include "app/BoundedGet.h"

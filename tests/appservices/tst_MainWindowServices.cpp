@@ -1,4 +1,4 @@
-#include "BoxWatcher.h"
+#include "tests/support/BoxWatcher.h"
 #include "HttpStub.h"
 
 #include "app/LookupAnswer.h"

@@ -1,4 +1,4 @@
-#include "BoxWatcher.h"
+#include "tests/support/BoxWatcher.h"
 
 #include <QAbstractButton>
 #include <QApplication>
