@@ -2,15 +2,10 @@
 #include "app/MainWindow.h"
 #include "media/Mixer.h"
 #include "tests/support/GuiHeartbeat.h"
-#include "tests/support/PrivateHome.h"
 
 #include "ui_MainWindow.h"
 
-#include <QApplication>
-#include <QMenu>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 namespace {
 constexpr int kWaitMs = 15000;
@@ -60,15 +55,6 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    PrivateHome home;
-    if (!home.isValid())
-        return 1;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestDeviceRegistry test;
-    return QTest::qExec(&test, argc, argv);
-}
+ORVANTA_TEST_MAIN(TestDeviceRegistry, TestMain::Offscreen | TestMain::PrivateFolders)
 
 #include "tst_DeviceRegistry.moc"

@@ -1,11 +1,6 @@
 #include "app/InstanceFolder.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QImage>
-#include <QTemporaryDir>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 #include <sys/stat.h>
 
@@ -181,5 +176,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestInstanceFolder)
+ORVANTA_TEST_MAIN(TestInstanceFolder, TestMain::Core)
 #include "tst_InstanceFolder.moc"

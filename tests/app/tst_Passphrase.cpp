@@ -8,32 +8,16 @@
 #include "ui_MainWindow.h"
 
 #include "tests/support/MessageCapture.h"
-#include "tests/support/PrivateHome.h"
 #include "tests/support/StudioProcess.h"
 
-#include <QApplication>
-#include <QProcess>
-#include <QLabel>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 #include <srt/srt.h>
 
 #include <memory>
 
-// Every test runs against a private configuration folder and temporary
-// folder, set up in main() before Qt reads either location.
-static QString g_configHome;
-
 namespace {
 const QString kPassphrase = QStringLiteral("a/b c%d srt://e");
-
-QString iniPath()
-{
-    return g_configHome + "/Velmora/Orvanta.ini";
-}
-
 }
 
 // The passphrase in the advanced form, the settings and links, and a
@@ -119,7 +103,7 @@ private slots:
             window.form()->txtPassphrase->setText(kPassphrase);
             window.close();
         }
-        QSettings ini(iniPath(), QSettings::IniFormat);
+        QSettings ini(TestMain::settingsFile(), QSettings::IniFormat);
         QCOMPARE(ini.value("PASSPHRASE").toString(), kPassphrase);
         MainWindow again("");
         QCOMPARE(again.form()->txtPassphrase->text(), kPassphrase);
@@ -217,17 +201,6 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    PrivateHome home;
-    if (!home.isValid())
-        return 1;
-    g_configHome = home.configDir();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestPassphrase test;
-    return QTest::qExec(&test, argc, argv);
-}
+ORVANTA_TEST_MAIN(TestPassphrase, TestMain::Offscreen | TestMain::PrivateFolders)
 
 #include "tst_Passphrase.moc"

@@ -6,13 +6,7 @@
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TsChecker.h"
 
-#include <QCoreApplication>
-#include <QDirIterator>
-#include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 namespace {
 const QString kProgram = QStringLiteral(ORVANTA_BINARY_DIR "/app/orvanta");
@@ -177,11 +171,6 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    TestPortableExport test;
-    return QTest::qExec(&test, argc, argv);
-}
+ORVANTA_TEST_MAIN(TestPortableExport, TestMain::Core)
 
 #include "tst_PortableExport.moc"

@@ -2,12 +2,7 @@
 
 #include "tests/support/StudioProcess.h"
 
-#include <QFile>
-#include <QLocalSocket>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 namespace {
 constexpr int kStartWaitMs = 30000;
@@ -222,5 +217,5 @@ private:
     QByteArray m_output;
 };
 
-QTEST_GUILESS_MAIN(TestSingleInstance)
+ORVANTA_TEST_MAIN(TestSingleInstance, TestMain::Core)
 #include "tst_SingleInstance.moc"

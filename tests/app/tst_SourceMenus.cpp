@@ -2,13 +2,7 @@
 #include "media/Mixer.h"
 #include "media/ScreenSource.h"
 
-#include <QAction>
-#include <QCheckBox>
-#include <QMenu>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 namespace {
 
@@ -228,5 +222,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSourceMenus)
+ORVANTA_TEST_MAIN(TestSourceMenus, TestMain::Gui)
 #include "tst_SourceMenus.moc"

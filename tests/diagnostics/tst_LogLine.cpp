@@ -1,9 +1,8 @@
 #include "diagnostics/LogFile.h"
 #include "diagnostics/LogLine.h"
 
-#include <QTemporaryDir>
+#include "tests/support/TestMain.h"
 
-#include <QtTest>
 
 namespace {
 QStringList captured;
@@ -78,5 +77,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLogLine)
+ORVANTA_TEST_MAIN(TestLogLine, TestMain::Core)
 #include "tst_LogLine.moc"

@@ -4,11 +4,7 @@
 #include "tests/support/PaintedWindow.h"
 #include "tests/support/SinkTone.h"
 
-#include <QDateTime>
-#include <QProcess>
-#include <QTemporaryFile>
-#include <QWidget>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 #include <cmath>
 #include <cstring>
@@ -229,5 +225,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestMFDevice)
+ORVANTA_TEST_MAIN(TestMFDevice, TestMain::Gui)
 #include "tst_MFDevice.moc"

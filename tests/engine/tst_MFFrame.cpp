@@ -5,7 +5,7 @@
 #include "media/engine/MFPicturePool.h"
 #include "media/engine/Yuv420Converter.h"
 
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 #include <cmath>
 
@@ -339,5 +339,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestMFFrame)
+ORVANTA_TEST_MAIN(TestMFFrame, TestMain::Core)
 #include "tst_MFFrame.moc"

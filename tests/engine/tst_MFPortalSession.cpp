@@ -5,9 +5,7 @@
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QSignalSpy>
-#include <QThread>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 namespace {
 
@@ -137,5 +135,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestMFPortalSession)
+ORVANTA_TEST_MAIN(TestMFPortalSession, TestMain::Core)
 #include "tst_MFPortalSession.moc"

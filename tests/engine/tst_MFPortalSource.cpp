@@ -1,7 +1,7 @@
 #include "media/engine/MFPortalSource.h"
 #include "media/engine/MFScreenCastEvents.h"
 
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 // Where a desktop area lies in a portal stream's picture, and the texts the
 // user sees when sharing fails.
@@ -92,5 +92,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestMFPortalSource)
+ORVANTA_TEST_MAIN(TestMFPortalSource, TestMain::Core)
 #include "tst_MFPortalSource.moc"

@@ -1,8 +1,7 @@
 #include "media/engine/MFFactory.h"
 #include "media/engine/MFPreview.h"
 
-#include <QLabel>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 #include <thread>
 
@@ -109,5 +108,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestMFPreview)
+ORVANTA_TEST_MAIN(TestMFPreview, TestMain::Gui)
 #include "tst_MFPreview.moc"

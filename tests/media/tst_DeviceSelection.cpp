@@ -2,7 +2,7 @@
 #include "media/Mixer.h"
 #include "media/ScreenSource.h"
 
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 namespace {
 
@@ -83,5 +83,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDeviceSelection)
+ORVANTA_TEST_MAIN(TestDeviceSelection, TestMain::Gui)
 #include "tst_DeviceSelection.moc"

@@ -5,9 +5,7 @@
 #include "tests/support/PaintedWindow.h"
 #include "tests/support/SinkTone.h"
 
-#include <QLabel>
-#include <QWidget>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 #include <functional>
 #include <mutex>
@@ -229,5 +227,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestMixer)
+ORVANTA_TEST_MAIN(TestMixer, TestMain::Gui)
 #include "tst_Mixer.moc"

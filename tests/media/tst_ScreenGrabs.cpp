@@ -2,9 +2,7 @@
 #include "media/ScreenSource.h"
 #include "media/engine/MFPreview.h"
 
-#include <QApplication>
-#include <QLabel>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 #include <atomic>
 
@@ -80,5 +78,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestScreenGrabs)
+ORVANTA_TEST_MAIN(TestScreenGrabs, TestMain::Gui)
 #include "tst_ScreenGrabs.moc"

@@ -3,10 +3,9 @@
 #include "media/engine/MFFactory.h"
 #include "tests/support/PaintedWindow.h"
 
-#include <QWidget>
+#include "tests/support/TestMain.h"
 
 #include <functional>
-#include <QtTest>
 
 namespace {
 
@@ -144,5 +143,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestScreenSource)
+ORVANTA_TEST_MAIN(TestScreenSource, TestMain::Gui)
 #include "tst_ScreenSource.moc"

@@ -12,22 +12,11 @@
 #include "tests/support/PictureChecks.h"
 #include "tests/support/MessageCapture.h"
 #include "tests/support/PaintedWindow.h"
-#include "tests/support/PrivateHome.h"
 #include "tests/support/StudioProcess.h"
 #include "ui_MainWindow.h"
 #include "ui_WCapture.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QJsonObject>
-#include <QMenu>
-#include <QProcess>
-#include <QScopeGuard>
-#include <QScreen>
-#include <QSettings>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -39,8 +28,6 @@
 namespace {
 
 constexpr int kWaitMs = 20000;
-QString g_configHome;
-
 const QColor kPurple(200, 30, 230);
 const QColor kYellow(240, 220, 20);
 const QColor kGreen(20, 200, 60);
@@ -961,15 +948,6 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    PrivateHome home;
-    if (!home.isValid())
-        return 1;
-    g_configHome = home.configDir();
-    QApplication app(argc, argv);
-    TestOverlayDesktop test;
-    return QTest::qExec(&test, argc, argv);
-}
+ORVANTA_TEST_MAIN(TestOverlayDesktop, TestMain::Gui | TestMain::PrivateFolders)
 
 #include "tst_OverlayDesktop.moc"

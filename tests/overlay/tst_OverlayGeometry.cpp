@@ -5,12 +5,7 @@
 #include "overlay/WidgetGlue.h"
 #include "ui_WCapture.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QPushButton>
-#include <QRubberBand>
-#include <QSignalSpy>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 namespace {
 

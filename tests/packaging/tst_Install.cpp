@@ -1,10 +1,4 @@
-#include <QDir>
-#include <QFile>
-#include <QImage>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QTemporaryDir>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 namespace {
 constexpr int kProcessWaitMs = 240000;
@@ -150,5 +144,5 @@ private:
     QTemporaryDir m_prefix;
 };
 
-QTEST_GUILESS_MAIN(TestInstall)
+ORVANTA_TEST_MAIN(TestInstall, TestMain::Core)
 #include "tst_Install.moc"

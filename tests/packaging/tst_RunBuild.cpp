@@ -1,8 +1,6 @@
 // What scripts/run.sh builds: the program and the studio server, and nothing
 // of the tests, benchmarks or fuzz targets.
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 class TestRunBuild : public QObject
 {
@@ -34,5 +32,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestRunBuild)
+ORVANTA_TEST_MAIN(TestRunBuild, TestMain::Core)
 #include "tst_RunBuild.moc"

@@ -8,9 +8,7 @@
 #include "tests/support/TsEdits.h"
 #include "transport/RESender.h"
 
-#include <QElapsedTimer>
-#include <QFileInfo>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 namespace {
 constexpr int kWaitMs = 10000;
@@ -143,12 +141,6 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    TestBroadcast test;
-    return QTest::qExec(&test, argc, argv);
-}
+ORVANTA_TEST_MAIN(TestBroadcast, TestMain::Offscreen)
 
 #include "tst_Broadcast.moc"

@@ -1,146 +1,112 @@
 #include "media/EncoderConfig.h"
 #include "media/engine/WriterConfiguration.h"
 
-#include <QtTest>
+#include "tests/support/TestMain.h"
+
+using Rows = QList<QPair<QString, QString>>;
 
 class TestEncoderConfig : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void configurationTexts_data();
-    void configurationTexts();
-    void target();
-    void parsedConfiguration();
-    void unknownKeysAreIgnored();
-    void offeredRows_data();
-    void offeredRows();
+    // What the writer makes of the configuration the form's rates give it.
+    void configuration_data()
+    {
+        QTest::addColumn<int>("video");
+        QTest::addColumn<int>("audio");
+        QTest::addColumn<QString>("codec");
+        QTest::addColumn<QString>("videoCodec");
+        QTest::addColumn<QString>("audioCodec");
+        QTest::newRow("both") << 1024 << 128 << "libx264" << "libx264" << "aac";
+        QTest::newRow("both off") << 0 << 0 << "libx264" << "null" << "null";
+        QTest::newRow("audio only") << 0 << 64 << "libx264" << "null" << "aac";
+        QTest::newRow("video only") << 2048 << 0 << "q264hw" << "q264hw" << "null";
+        QTest::newRow("negative video") << -5 << 128 << "libx264" << "null" << "aac";
+    }
+
+    void configuration()
+    {
+        QFETCH(int, video);
+        QFETCH(int, audio);
+        QFETCH(QString, codec);
+        QFETCH(QString, videoCodec);
+        QFETCH(QString, audioCodec);
+        const auto config = mf::WriterConfiguration::parse(EncoderConfig::writerConfiguration(video, audio, codec));
+        QCOMPARE(config.format, QStringLiteral("mpegts"));
+        QCOMPARE(config.playWhileRecording, false);
+        QCOMPARE(config.videoCodec, videoCodec);
+        QCOMPARE(config.audioCodec, audioCodec);
+        QCOMPARE(config.hasVideo(), video > 0);
+        QCOMPARE(config.hasAudio(), audio > 0);
+        if (config.hasVideo()) {
+            QCOMPARE(config.videoProfile, QStringLiteral("Main"));
+            QCOMPARE(config.gopSize, 50);
+            QCOMPARE(config.videoBitRate, qint64(video) * 1000);
+            QCOMPARE(config.videoMaxRate, qint64(video) * 1000);
+        }
+        if (config.hasAudio()) {
+            QCOMPARE(config.audioBitRate, qint64(audio) * 1000);
+            QCOMPARE(config.audioMinRate, qint64(audio) * 1000);
+            QCOMPARE(config.audioMaxRate, qint64(audio) * 1000);
+        }
+        QCOMPARE(EncoderConfig::writerTarget(50000), QStringLiteral("tcp://127.0.0.1:50000"));
+    }
+
+    void unknownKeysAreIgnored()
+    {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unknown configuration key.*colour"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ignoring.*video::b.*fast"));
+        const auto config = mf::WriterConfiguration::parse(
+            "format='mpegts' colour='red' video::codec='mpeg2video' video::b='fast' video::g='25'");
+        QCOMPARE(config.videoCodec, QStringLiteral("mpeg2video"));
+        QCOMPARE(config.videoBitRate, qint64(0));
+        QCOMPARE(config.gopSize, 25);
+        QCOMPARE(mf::WriterConfiguration::parseRate("2M"), qint64(2000000));
+        QCOMPARE(mf::WriterConfiguration::parseRate("96000"), qint64(96000));
+        QCOMPARE(mf::WriterConfiguration::parseRate("-1K"), qint64(-1));
+
+        // Beyond what a qint64 holds: the key is skipped, the encoder keeps its rate.
+        QCOMPARE(mf::WriterConfiguration::parseRate("9223372036854775K"), qint64(9223372036854775000));
+        QCOMPARE(mf::WriterConfiguration::parseRate("9223372036854776K"), qint64(-1));
+        QCOMPARE(mf::WriterConfiguration::parseRate("9223372036855M"), qint64(-1));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ignoring.*video::b.*9223372036854775807K"));
+        const auto huge = mf::WriterConfiguration::parse("video::codec='libx264' video::b='9223372036854775807K'");
+        QCOMPARE(huge.videoBitRate, qint64(0));
+    }
+
+    void offeredRows_data()
+    {
+        const QString hevcQsv = "HEVC Intel Quick Sync (Hardware) EXPERIMENTAL";
+        QTest::addColumn<QStringList>("available");
+        QTest::addColumn<Rows>("expected");
+        QTest::newRow("q265hw only") << QStringList{"q265hw"} << Rows{{hevcQsv, "q265hw"}};
+        QTest::newRow("both hevc qsv") << QStringList{"q265hw", "hevc_qsv"}
+                                       << Rows{{hevcQsv, "hevc_qsv"}, {hevcQsv, "q265hw"}};
+        QTest::newRow("case differs") << QStringList{"LIBX264", "Mpeg2video", "libopenh264 "} << Rows{};
+        QTest::newRow("software only, x264 first")
+            << QStringList{"mpeg2video", "libopenh264", "libx264"}
+            << Rows{{"x264 (Software)", "libx264"}, {"Open h264 (Software)", "libopenh264"}, {"mpeg-2", "mpeg2video"}};
+        QTest::newRow("x264 after the hardware rows")
+            << QStringList{"libx264", "n265", "n264", "q264hw", "q264sw", "c264"}
+            << Rows{{"Intel Quick Sync (Hardware)", "q264hw"}, {"Intel Quick Sync (Sofware)", "q264sw"},
+                    {"Cuda 264 (Hardware)", "c264"}, {"Nvidia NVEncoder (Hardware)", "n264"},
+                    {"x264 (Software)", "libx264"}, {"HEVC Nvidia (Hardware) EXPERIMENTAL", "n265"}};
+        QTest::newRow("nothing") << QStringList{} << Rows{};
+    }
+
+    void offeredRows()
+    {
+        QFETCH(QStringList, available);
+        QFETCH(Rows, expected);
+        Rows rows;
+        for (const auto &row : EncoderConfig::offeredEncoders(available))
+            rows.append({row.text, row.codec});
+        QCOMPARE(rows, expected);
+        QCOMPARE(EncoderConfig::encoderTable().size(), 10);
+    }
 };
 
-void TestEncoderConfig::configurationTexts_data()
-{
-    QTest::addColumn<int>("video");
-    QTest::addColumn<int>("audio");
-    QTest::addColumn<QString>("codec");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("q264hw 1024/128") << 1024 << 128 << "q264hw"
-        << "format='mpegts' play_while_rec='false'  video::codec='q264hw' video::profile='Main'  "
-           "video::g='50' video::b='1024K' video::maxrate='1024K'  audio::codec='aac'  audio::b='128K'  "
-           "audio::minrate='128K' audio::maxrate='128K' ";
-    QTest::newRow("both off") << 0 << 0 << "libx264"
-        << "format='mpegts' play_while_rec='false'  video::codec='null'  audio::codec='null' ";
-    QTest::newRow("audio only") << 0 << 128 << "libx264"
-        << "format='mpegts' play_while_rec='false'  video::codec='null'  audio::codec='aac'  "
-           "audio::b='128K'  audio::minrate='128K' audio::maxrate='128K' ";
-    QTest::newRow("video only") << 2048 << 0 << "libx264"
-        << "format='mpegts' play_while_rec='false'  video::codec='libx264' video::profile='Main'  "
-           "video::g='50' video::b='2048K' video::maxrate='2048K'  audio::codec='null' ";
-    QTest::newRow("no encoder offered") << 1024 << 64 << ""
-        << "format='mpegts' play_while_rec='false'  video::codec='' video::profile='Main'  "
-           "video::g='50' video::b='1024K' video::maxrate='1024K'  audio::codec='aac'  audio::b='64K'  "
-           "audio::minrate='64K' audio::maxrate='64K' ";
-    QTest::newRow("negative video") << -5 << 128 << "libx264"
-        << "format='mpegts' play_while_rec='false'  video::codec='null'  audio::codec='aac'  "
-           "audio::b='128K'  audio::minrate='128K' audio::maxrate='128K' ";
-}
-
-void TestEncoderConfig::configurationTexts()
-{
-    QFETCH(int, video);
-    QFETCH(int, audio);
-    QFETCH(QString, codec);
-    QFETCH(QString, expected);
-    QCOMPARE(EncoderConfig::writerConfiguration(video, audio, codec).toUtf8(), expected.toUtf8());
-}
-
-void TestEncoderConfig::target()
-{
-    QCOMPARE(EncoderConfig::writerTarget(50000), QStringLiteral("tcp://127.0.0.1:50000"));
-}
-
-void TestEncoderConfig::parsedConfiguration()
-{
-    const auto config = mf::WriterConfiguration::parse(EncoderConfig::writerConfiguration(1024, 128, "libx264"));
-    QCOMPARE(config.format, QStringLiteral("mpegts"));
-    QCOMPARE(config.playWhileRecording, false);
-    QCOMPARE(config.videoCodec, QStringLiteral("libx264"));
-    QCOMPARE(config.videoProfile, QStringLiteral("Main"));
-    QCOMPARE(config.gopSize, 50);
-    QCOMPARE(config.videoBitRate, qint64(1024000));
-    QCOMPARE(config.videoMaxRate, qint64(1024000));
-    QCOMPARE(config.audioCodec, QStringLiteral("aac"));
-    QCOMPARE(config.audioBitRate, qint64(128000));
-    QCOMPARE(config.audioMinRate, qint64(128000));
-    QCOMPARE(config.audioMaxRate, qint64(128000));
-    QVERIFY(config.hasVideo());
-    QVERIFY(config.hasAudio());
-
-    const auto off = mf::WriterConfiguration::parse(EncoderConfig::writerConfiguration(0, 0, "libx264"));
-    QVERIFY(!off.hasVideo());
-    QVERIFY(!off.hasAudio());
-}
-
-void TestEncoderConfig::unknownKeysAreIgnored()
-{
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unknown configuration key.*colour"));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ignoring.*video::b.*fast"));
-    const auto config = mf::WriterConfiguration::parse(
-        "format='mpegts' colour='red' video::codec='mpeg2video' video::b='fast' video::g='25'");
-    QCOMPARE(config.videoCodec, QStringLiteral("mpeg2video"));
-    QCOMPARE(config.videoBitRate, qint64(0));
-    QCOMPARE(config.gopSize, 25);
-    QCOMPARE(mf::WriterConfiguration::parseRate("2M"), qint64(2000000));
-    QCOMPARE(mf::WriterConfiguration::parseRate("96000"), qint64(96000));
-    QCOMPARE(mf::WriterConfiguration::parseRate("-1K"), qint64(-1));
-
-    // Beyond what a qint64 holds: the key is skipped, the encoder keeps its rate.
-    QCOMPARE(mf::WriterConfiguration::parseRate("9223372036854775K"), qint64(9223372036854775000));
-    QCOMPARE(mf::WriterConfiguration::parseRate("9223372036854776K"), qint64(-1));
-    QCOMPARE(mf::WriterConfiguration::parseRate("9223372036855M"), qint64(-1));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ignoring.*video::b.*9223372036854775807K"));
-    const auto huge = mf::WriterConfiguration::parse("video::codec='libx264' video::b='9223372036854775807K'");
-    QCOMPARE(huge.videoBitRate, qint64(0));
-}
-
-using Rows = QList<QPair<QString, QString>>;
-
-void TestEncoderConfig::offeredRows_data()
-{
-    const QString hevcQsv = "HEVC Intel Quick Sync (Hardware) EXPERIMENTAL";
-    QTest::addColumn<QStringList>("available");
-    QTest::addColumn<Rows>("expected");
-    QTest::newRow("q265hw only") << QStringList{"q265hw"} << Rows{{hevcQsv, "q265hw"}};
-    QTest::newRow("both hevc qsv") << QStringList{"q265hw", "hevc_qsv"}
-                                   << Rows{{hevcQsv, "hevc_qsv"}, {hevcQsv, "q265hw"}};
-    QTest::newRow("case differs") << QStringList{"LIBX264", "Mpeg2video", "libopenh264 "} << Rows{};
-    QTest::newRow("software only, x264 first")
-        << QStringList{"mpeg2video", "libopenh264", "libx264"}
-        << Rows{{"x264 (Software)", "libx264"}, {"Open h264 (Software)", "libopenh264"}, {"mpeg-2", "mpeg2video"}};
-    QTest::newRow("x264 after the hardware rows")
-        << QStringList{"libx264", "n265", "n264", "q264hw", "q264sw", "c264"}
-        << Rows{{"Intel Quick Sync (Hardware)", "q264hw"}, {"Intel Quick Sync (Sofware)", "q264sw"},
-                {"Cuda 264 (Hardware)", "c264"}, {"Nvidia NVEncoder (Hardware)", "n264"},
-                {"x264 (Software)", "libx264"}, {"HEVC Nvidia (Hardware) EXPERIMENTAL", "n265"}};
-    QTest::newRow("nothing") << QStringList{} << Rows{};
-}
-
-void TestEncoderConfig::offeredRows()
-{
-    QFETCH(QStringList, available);
-    QFETCH(Rows, expected);
-    Rows rows;
-    for (const auto &row : EncoderConfig::offeredEncoders(available))
-        rows.append({row.text, row.codec});
-    QCOMPARE(rows, expected);
-    QCOMPARE(EncoderConfig::encoderTable().size(), 10);
-}
-
-int main(int argc, char **argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestEncoderConfig test;
-    return QTest::qExec(&test, argc, argv);
-}
+ORVANTA_TEST_MAIN(TestEncoderConfig, TestMain::Offscreen)
 
 #include "tst_EncoderConfig.moc"

@@ -6,15 +6,7 @@
 #include "tests/support/MessageCapture.h"
 #include "tests/support/StudioProcess.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QLocalServer>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTemporaryFile>
-#include <QThread>
-#include <QWidget>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 #include <atomic>
 #include <cmath>
@@ -138,125 +130,107 @@ class TestFeedbackSound : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void soundOnlyStreamPlaysItsSound();
-    void undecodablePictureShowsMessageAndPlaysSound();
-    void normalStreamShowsPicturesAndPlaysSound();
-    void soundGoesOnWhileTheWindowIsBlocked();
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("ORVANTA_PULSE"))
+            QSKIP("needs the test environment's sound server (scripts/test-env.sh)");
+        QVERIFY(m_dir.isValid());
+        m_window.resize(320, 180);
+        m_window.show();
+    }
+
+    void soundOnlyStreamPlaysItsSound()
+    {
+        const QString clip = m_dir.filePath("sound-only.ts");
+        QVERIFY(!makeClip(clip, toneInput(20) + kAudioCodec).isEmpty());
+        MessageCapture log;
+        StudioProcess studio({"--feedback", clip});
+        MonitorRecorder recorder;
+        PlayerWorker player;
+        QVERIFY2(playUntilTone(player, recorder, studio), qPrintable(studio.output()));
+        // The picture area says why there is no picture.
+        QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), QSize(640, 360), kWaitMs);
+        QCOMPARE(log.count("playing the sound only"), 1);
+        QCOMPARE(log.count("carries no picture"), 1);
+        player.stopPlay();
+        QVERIFY(player.wait(5000));
+    }
+
+    void undecodablePictureShowsMessageAndPlaysSound()
+    {
+        // Without its parameter sets no H.264 picture can be decoded.
+        const QString clip = m_dir.filePath("undecodable.ts");
+        QVERIFY(!makeClip(clip, pictureInput(20) + toneInput(20) + kVideoCodec
+                                    + QStringList{"-bsf:v", "filter_units=remove_types=7|8"} + kAudioCodec)
+                     .isEmpty());
+        MessageCapture log;
+        StudioProcess studio({"--feedback", clip});
+        MonitorRecorder recorder;
+        PlayerWorker player;
+        QVERIFY2(playUntilTone(player, recorder, studio), qPrintable(studio.output()));
+        QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), QSize(640, 360), kWaitMs);
+        QVERIFY(log.waitFor("cannot be decoded", kWaitMs));
+        // Said once, however long it plays.
+        QTest::qWait(1000);
+        QCOMPARE(log.count("playing the sound only"), 1);
+        player.stopPlay();
+        QVERIFY(player.wait(5000));
+    }
+
+    // A normal stream shows its pictures and plays its sound, also while the
+    // window's thread is blocked.
+    void soundGoesOnWhileTheWindowIsBlocked()
+    {
+        const QString clip = m_dir.filePath("steady.ts");
+        QVERIFY(!makeClip(clip, pictureInput(30) + toneInput(30) + kVideoCodec + kAudioCodec).isEmpty());
+        MessageCapture log;
+        StudioProcess studio({"--feedback", clip});
+        MonitorRecorder recorder;
+        PlayerWorker player;
+        QVERIFY2(playUntilTone(player, recorder, studio), qPrintable(studio.output()));
+        QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), QSize(320, 240), kWaitMs);
+        // Settled: from here on the tone plays without a break.
+        QTest::qWait(1000);
+        const int before = int(recorder.samples().size()) / kWindow;
+        QTest::qWait(1000);
+        QCOMPARE(shownSize(player), QSize(320, 240));
+        QCOMPARE(log.count("playing the sound only"), 0);
+        const int from = int(recorder.samples().size()) / kWindow;
+        const int gapBefore = longestGap(recorder.samples(), before, from);
+        // The window's thread does nothing else for longer than all the sound
+        // queued ahead (the ring and the server's buffer): sound fed from it would
+        // stop for most of the block. A busy machine may still break the sound
+        // for a moment, so only a break of the block's order counts.
+        constexpr int kBlockMs = 1500;
+        constexpr int kQueuedAheadMs = mf::MFSoundOutput::kMaxQueuedMs + mf::MFSoundOutput::kServerBufferMs;
+        QTest::qWait(300);
+        QThread::msleep(kBlockMs);
+        // The recorder may lag behind on a busy machine; what it records is complete.
+        const int to = from + (300 + kBlockMs + 700) / 10;
+        QVERIFY(QTest::qWaitFor([&] { return int(recorder.samples().size()) / kWindow >= to; }, kWaitMs));
+        const int gapMs = longestGap(recorder.samples(), from, to) * 10;
+        QVERIFY2(gapMs < (kBlockMs - kQueuedAheadMs) * 3 / 4,
+                 qPrintable(QString("the sound stopped for %1 ms (before the block: %2 ms)").arg(gapMs).arg(gapBefore * 10)));
+        player.stopPlay();
+        QVERIFY(player.wait(5000));
+    }
+
     void stopDoesNotWaitForTheSoundServer();
 
 private:
     // Plays the clip and waits for its tone at the monitor.
-    bool playUntilTone(PlayerWorker &player, MonitorRecorder &recorder, StudioProcess &studio);
+
+    bool playUntilTone(PlayerWorker &player, MonitorRecorder &recorder, StudioProcess &studio)
+    {
+        if (!studio.start() || !recorder.started())
+            return false;
+        player.startPlay(url(studio.srtPort(), "viewer"), mf::MFPreview::handleOf(&m_window));
+        return QTest::qWaitFor([&] { return toneStart(recorder.samples()) >= 0; }, kWaitMs);
+    }
 
     QTemporaryDir m_dir;
     QWidget m_window;
 };
-
-void TestFeedbackSound::initTestCase()
-{
-    if (qEnvironmentVariableIsEmpty("ORVANTA_PULSE"))
-        QSKIP("needs the test environment's sound server (scripts/test-env.sh)");
-    QVERIFY(m_dir.isValid());
-    m_window.resize(320, 180);
-    m_window.show();
-}
-
-bool TestFeedbackSound::playUntilTone(PlayerWorker &player, MonitorRecorder &recorder, StudioProcess &studio)
-{
-    if (!studio.start() || !recorder.started())
-        return false;
-    player.startPlay(url(studio.srtPort(), "viewer"), mf::MFPreview::handleOf(&m_window));
-    return QTest::qWaitFor([&] { return toneStart(recorder.samples()) >= 0; }, kWaitMs);
-}
-
-void TestFeedbackSound::soundOnlyStreamPlaysItsSound()
-{
-    const QString clip = m_dir.filePath("sound-only.ts");
-    QVERIFY(!makeClip(clip, toneInput(20) + kAudioCodec).isEmpty());
-    MessageCapture log;
-    StudioProcess studio({"--feedback", clip});
-    MonitorRecorder recorder;
-    PlayerWorker player;
-    QVERIFY2(playUntilTone(player, recorder, studio), qPrintable(studio.output()));
-    // The picture area says why there is no picture.
-    QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), QSize(640, 360), kWaitMs);
-    QCOMPARE(log.count("playing the sound only"), 1);
-    QCOMPARE(log.count("carries no picture"), 1);
-    player.stopPlay();
-    QVERIFY(player.wait(5000));
-}
-
-void TestFeedbackSound::undecodablePictureShowsMessageAndPlaysSound()
-{
-    // Without its parameter sets no H.264 picture can be decoded.
-    const QString clip = m_dir.filePath("undecodable.ts");
-    QVERIFY(!makeClip(clip, pictureInput(20) + toneInput(20) + kVideoCodec
-                                + QStringList{"-bsf:v", "filter_units=remove_types=7|8"} + kAudioCodec)
-                 .isEmpty());
-    MessageCapture log;
-    StudioProcess studio({"--feedback", clip});
-    MonitorRecorder recorder;
-    PlayerWorker player;
-    QVERIFY2(playUntilTone(player, recorder, studio), qPrintable(studio.output()));
-    QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), QSize(640, 360), kWaitMs);
-    QVERIFY(log.waitFor("cannot be decoded", kWaitMs));
-    // Said once, however long it plays.
-    QTest::qWait(1000);
-    QCOMPARE(log.count("playing the sound only"), 1);
-    player.stopPlay();
-    QVERIFY(player.wait(5000));
-}
-
-void TestFeedbackSound::normalStreamShowsPicturesAndPlaysSound()
-{
-    const QString clip = m_dir.filePath("normal.ts");
-    QVERIFY(!makeClip(clip, pictureInput(20) + toneInput(20) + kVideoCodec + kAudioCodec).isEmpty());
-    MessageCapture log;
-    StudioProcess studio({"--feedback", clip});
-    MonitorRecorder recorder;
-    PlayerWorker player;
-    QVERIFY2(playUntilTone(player, recorder, studio), qPrintable(studio.output()));
-    QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), QSize(320, 240), kWaitMs);
-    QTest::qWait(1000);
-    QCOMPARE(shownSize(player), QSize(320, 240));
-    QCOMPARE(log.count("playing the sound only"), 0);
-    player.stopPlay();
-    QVERIFY(player.wait(5000));
-}
-
-void TestFeedbackSound::soundGoesOnWhileTheWindowIsBlocked()
-{
-    const QString clip = m_dir.filePath("steady.ts");
-    QVERIFY(!makeClip(clip, pictureInput(30) + toneInput(30) + kVideoCodec + kAudioCodec).isEmpty());
-    StudioProcess studio({"--feedback", clip});
-    MonitorRecorder recorder;
-    PlayerWorker player;
-    QVERIFY2(playUntilTone(player, recorder, studio), qPrintable(studio.output()));
-    QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), QSize(320, 240), kWaitMs);
-    // Settled: from here on the tone plays without a break.
-    QTest::qWait(1000);
-    const int before = int(recorder.samples().size()) / kWindow;
-    QTest::qWait(1000);
-    const int from = int(recorder.samples().size()) / kWindow;
-    const int gapBefore = longestGap(recorder.samples(), before, from);
-    // The window's thread does nothing else for longer than all the sound
-    // queued ahead (the ring and the server's buffer): sound fed from it would
-    // stop for most of the block. A busy machine may still break the sound
-    // for a moment, so only a break of the block's order counts.
-    constexpr int kBlockMs = 1500;
-    constexpr int kQueuedAheadMs = mf::MFSoundOutput::kMaxQueuedMs + mf::MFSoundOutput::kServerBufferMs;
-    QTest::qWait(300);
-    QThread::msleep(kBlockMs);
-    // The recorder may lag behind on a busy machine; what it records is complete.
-    const int to = from + (300 + kBlockMs + 700) / 10;
-    QVERIFY(QTest::qWaitFor([&] { return int(recorder.samples().size()) / kWindow >= to; }, kWaitMs));
-    const int gapMs = longestGap(recorder.samples(), from, to) * 10;
-    QVERIFY2(gapMs < (kBlockMs - kQueuedAheadMs) * 3 / 4,
-             qPrintable(QString("the sound stopped for %1 ms (before the block: %2 ms)").arg(gapMs).arg(gapBefore * 10)));
-    player.stopPlay();
-    QVERIFY(player.wait(5000));
-}
 
 // A sound server that takes the connection and never answers: the sound
 // thread waits for it, and stopping (a window closing its feedback) must not
@@ -293,5 +267,5 @@ void TestFeedbackSound::stopDoesNotWaitForTheSoundServer()
     QVERIFY(!output->isStarted());
 }
 
-QTEST_MAIN(TestFeedbackSound)
+ORVANTA_TEST_MAIN(TestFeedbackSound, TestMain::Gui)
 #include "tst_FeedbackSound.moc"

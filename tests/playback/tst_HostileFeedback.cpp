@@ -13,12 +13,7 @@
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TsEdits.h"
 
-#include <QApplication>
-#include <QFile>
-#include <QRandomGenerator>
-#include <QTemporaryDir>
-#include <QWidget>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 #include <atomic>
 #include <cstdio>
@@ -125,169 +120,154 @@ class TestHostileFeedback : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void decoderFollowsTheStream_data();
-    void decoderFollowsTheStream();
-    void playerSurvives_data();
-    void playerSurvives();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        const QString small = "testsrc=size=160x90";
+        QVERIFY(makeStreams({
+            // The sound drops from six channels at 96 kHz to one at 8 kHz, on the same PIDs.
+            {"sound-change.ts", {video(small, 1.5) + sound(96000, 6, 1.5), video(small, 1.5) + sound(8000, 1, 1.5)}},
+            {"sizes.ts", {video("testsrc=size=640x360", 1, 10), video("color=c=blue:size=3840x2160", 0.3, 10),
+                          video("testsrc=size=320x240", 1, 10)}},
+            {"8k.ts", {video("color=c=red:size=7680x4320", 0.4, 5)}},
+            {"huge.ts", {video("color=c=green:size=8256x4640", 0.2, 5)}},
+            {"real.ts", {video("testsrc=size=320x240", 3) + sound(44100, 2, 3)}},
+        }));
+        QFile real(path("real.ts"));
+        QVERIFY(real.open(QIODevice::ReadOnly));
+        QVERIFY(writeFile("garbage.ts", garbled(real.readAll(), 22)));
+        QByteArray noise(188 * 1000, Qt::Uninitialized);
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+        QVERIFY(writeFile("noise.ts", noise));
+    }
+
+    void decoderFollowsTheStream_data()
+    {
+        addRows(false);
+    }
+
+    void decoderFollowsTheStream()
+    {
+        QFETCH(QString, file);
+        QFETCH(QList<QSize>, sizes);
+        QFETCH(bool, pictures);
+        QFETCH(double, soundSeconds);
+        QFETCH(QString, notice);
+        QFile input(path(file));
+        QVERIFY(input.open(QIODevice::ReadOnly));
+        const Decoded decoded = decodeFromMemory(input.readAll());
+        if (!sizes.isEmpty())
+            QCOMPARE(decoded.sizes, sizes);
+        for (const QSize &size : decoded.sizes)
+            QVERIFY(size.width() <= kLargest.width() && size.height() <= kLargest.height());
+        QCOMPARE(decoded.pictures > 0, pictures);
+        QVERIFY2(decoded.soundFrames >= qint64(soundSeconds * mf::TsDecoder::kSampleRate),
+                 qPrintable(QString::number(decoded.soundFrames)));
+        QCOMPARE(decoded.notices, notice.isEmpty() ? QStringList{} : QStringList{notice});
+    }
+
+    void playerSurvives_data()
+    {
+        addRows(true);
+    }
+
+    void playerSurvives()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, pictures);
+        StudioProcess studio({"--feedback", path(file)});
+        QVERIFY2(studio.start(), studio.output().constData());
+        MessageCapture log;
+        auto window = std::make_unique<QWidget>();
+        window->resize(320, 180);
+        window->show();
+        GuiHeartbeat heartbeat;
+        const qint64 before = residentKb();
+        const bool peakFromHere = resetPeakResident();
+
+        PlayerWorker player;
+        player.startPlay(url(studio.srtPort(), "hostile"), mf::MFPreview::handleOf(window.get()));
+        heartbeat.restart();
+        QTRY_VERIFY_WITH_TIMEOUT(shownSize(player).isValid(), 10000);
+        QTest::qWait(kPlayMs);
+        const QSize shown = shownSize(player);
+        QVERIFY(shown.width() <= kLargest.width() && shown.height() <= kLargest.height());
+        QCOMPARE(log.count("no picture in the return stream"), pictures ? 0 : 1);
+        QVERIFY2(heartbeat.longestStallMs() < kStallLimitMs, qPrintable(QString::number(heartbeat.longestStallMs())));
+
+        player.stopPlay();
+        QVERIFY(player.wait(5000));
+        window->close();
+        window.reset();
+        const qint64 growth = peakResidentKb() - (peakFromHere ? before : 0);
+        std::fprintf(stderr, "%s: resident %lld kB before, peak %lld kB (+%lld kB)\n", qPrintable(file), before,
+                     peakResidentKb(), growth);
+        if (peakFromHere)
+            QVERIFY2(growth < kPeakGrowthLimitKb, qPrintable(QString::number(growth)));
+    }
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
-    bool makeStreams(const QMap<QString, QList<Clip>> &streams);
-    bool writeFile(const QString &name, const QByteArray &bytes) const;
-    void addRows(bool player);
+
+    bool makeStreams(const QMap<QString, QList<Clip>> &streams)
+    {
+        QList<QPair<QString, QStringList>> clips;
+        for (auto it = streams.begin(); it != streams.end(); ++it) {
+            for (int i = 0; i < it.value().size(); ++i)
+                clips.append({path(QString("%1-%2").arg(it.key()).arg(i)), it.value()[i].arguments()});
+        }
+        if (!makeClips(clips))
+            return false;
+        // Files from ffmpeg one after the other, as a server would play them.
+        for (auto it = streams.begin(); it != streams.end(); ++it) {
+            QByteArray joined;
+            for (int i = 0; i < it.value().size(); ++i) {
+                QFile clip(path(QString("%1-%2").arg(it.key()).arg(i)));
+                if (!clip.open(QIODevice::ReadOnly))
+                    return false;
+                joined += clip.readAll();
+            }
+            if (!writeFile(it.key(), joined))
+                return false;
+        }
+        return true;
+    }
+
+    bool writeFile(const QString &name, const QByteArray &bytes) const
+    {
+        QFile file(path(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
+
+    void addRows(bool player)
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QList<QSize>>("sizes");  // empty: any
+        QTest::addColumn<bool>("pictures");
+        QTest::addColumn<double>("soundSeconds");  // at least
+        QTest::addColumn<QString>("notice");  // said once when nothing shows, never when pictures do
+        QTest::newRow("sound 6ch 96 kHz, then mono 8 kHz") << "sound-change.ts" << QList<QSize>{{160, 90}} << true << 2.5 << QString();
+        // Large pictures through the player are about memory, which the
+        // sanitizer's own bookkeeping hides; its decoding is checked from memory.
+        if (!player || !kSanitized) {
+            QTest::newRow("640x360, 3840x2160, 320x240")
+                << "sizes.ts" << QList<QSize>{{640, 360}, {3840, 2160}, {320, 240}} << true << 0.0 << QString();
+            QTest::newRow("7680x4320 scaled down") << "8k.ts" << QList<QSize>{kLargest} << true << 0.0 << QString();
+        }
+        QTest::newRow("broken packets") << "garbage.ts" << QList<QSize>{} << true << 1.0 << QString();
+        // Refused before a picture of it is allocated.
+        if (!player)
+            QTest::newRow("8256x4640 refused")
+                << "huge.ts" << QList<QSize>{} << false << 0.0
+                << "nothing in it decodes (its pictures of 8256x4640 are larger than 37748736 pixels)";
+        // Noise says what it says from memory; the player would only wait for it.
+        if (!player)
+            QTest::newRow("noise") << "noise.ts" << QList<QSize>{} << false << 0.0 << "nothing in it decodes";
+    }
 
     QTemporaryDir m_dir;
 };
 
-bool TestHostileFeedback::makeStreams(const QMap<QString, QList<Clip>> &streams)
-{
-    QList<QPair<QString, QStringList>> clips;
-    for (auto it = streams.begin(); it != streams.end(); ++it) {
-        for (int i = 0; i < it.value().size(); ++i)
-            clips.append({path(QString("%1-%2").arg(it.key()).arg(i)), it.value()[i].arguments()});
-    }
-    if (!makeClips(clips))
-        return false;
-    // Files from ffmpeg one after the other, as a server would play them.
-    for (auto it = streams.begin(); it != streams.end(); ++it) {
-        QByteArray joined;
-        for (int i = 0; i < it.value().size(); ++i) {
-            QFile clip(path(QString("%1-%2").arg(it.key()).arg(i)));
-            if (!clip.open(QIODevice::ReadOnly))
-                return false;
-            joined += clip.readAll();
-        }
-        if (!writeFile(it.key(), joined))
-            return false;
-    }
-    return true;
-}
-
-bool TestHostileFeedback::writeFile(const QString &name, const QByteArray &bytes) const
-{
-    QFile file(path(name));
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-void TestHostileFeedback::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    const QString small = "testsrc=size=160x90";
-    QVERIFY(makeStreams({
-        // The sound drops from six channels at 96 kHz to one at 8 kHz, on the same PIDs.
-        {"sound-change.ts", {video(small, 1.5) + sound(96000, 6, 1.5), video(small, 1.5) + sound(8000, 1, 1.5)}},
-        {"sizes.ts", {video("testsrc=size=640x360", 1, 10), video("color=c=blue:size=3840x2160", 0.3, 10),
-                      video("testsrc=size=320x240", 1, 10)}},
-        {"8k.ts", {video("color=c=red:size=7680x4320", 0.4, 5)}},
-        {"huge.ts", {video("color=c=green:size=8256x4640", 0.2, 5)}},
-        {"real.ts", {video("testsrc=size=320x240", 3) + sound(44100, 2, 3)}},
-    }));
-    QFile real(path("real.ts"));
-    QVERIFY(real.open(QIODevice::ReadOnly));
-    QVERIFY(writeFile("garbage.ts", garbled(real.readAll(), 22)));
-    QByteArray noise(188 * 1000, Qt::Uninitialized);
-    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-    QVERIFY(writeFile("noise.ts", noise));
-}
-
-void TestHostileFeedback::addRows(bool player)
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QList<QSize>>("sizes");  // empty: any
-    QTest::addColumn<bool>("pictures");
-    QTest::addColumn<double>("soundSeconds");  // at least
-    QTest::addColumn<QString>("notice");  // said once when nothing shows, never when pictures do
-    QTest::newRow("sound 6ch 96 kHz, then mono 8 kHz") << "sound-change.ts" << QList<QSize>{{160, 90}} << true << 2.5 << QString();
-    // Large pictures through the player are about memory, which the
-    // sanitizer's own bookkeeping hides; its decoding is checked from memory.
-    if (!player || !kSanitized) {
-        QTest::newRow("640x360, 3840x2160, 320x240")
-            << "sizes.ts" << QList<QSize>{{640, 360}, {3840, 2160}, {320, 240}} << true << 0.0 << QString();
-        QTest::newRow("7680x4320 scaled down") << "8k.ts" << QList<QSize>{kLargest} << true << 0.0 << QString();
-    }
-    QTest::newRow("broken packets") << "garbage.ts" << QList<QSize>{} << true << 1.0 << QString();
-    // Refused before a picture of it is allocated.
-    if (!player)
-        QTest::newRow("8256x4640 refused")
-            << "huge.ts" << QList<QSize>{} << false << 0.0
-            << "nothing in it decodes (its pictures of 8256x4640 are larger than 37748736 pixels)";
-    // Noise says what it says from memory; the player would only wait for it.
-    if (!player)
-        QTest::newRow("noise") << "noise.ts" << QList<QSize>{} << false << 0.0 << "nothing in it decodes";
-}
-
-void TestHostileFeedback::decoderFollowsTheStream_data()
-{
-    addRows(false);
-}
-
-void TestHostileFeedback::decoderFollowsTheStream()
-{
-    QFETCH(QString, file);
-    QFETCH(QList<QSize>, sizes);
-    QFETCH(bool, pictures);
-    QFETCH(double, soundSeconds);
-    QFETCH(QString, notice);
-    QFile input(path(file));
-    QVERIFY(input.open(QIODevice::ReadOnly));
-    const Decoded decoded = decodeFromMemory(input.readAll());
-    if (!sizes.isEmpty())
-        QCOMPARE(decoded.sizes, sizes);
-    for (const QSize &size : decoded.sizes)
-        QVERIFY(size.width() <= kLargest.width() && size.height() <= kLargest.height());
-    QCOMPARE(decoded.pictures > 0, pictures);
-    QVERIFY2(decoded.soundFrames >= qint64(soundSeconds * mf::TsDecoder::kSampleRate),
-             qPrintable(QString::number(decoded.soundFrames)));
-    QCOMPARE(decoded.notices, notice.isEmpty() ? QStringList{} : QStringList{notice});
-}
-
-void TestHostileFeedback::playerSurvives_data()
-{
-    addRows(true);
-}
-
-void TestHostileFeedback::playerSurvives()
-{
-    QFETCH(QString, file);
-    QFETCH(bool, pictures);
-    StudioProcess studio({"--feedback", path(file)});
-    QVERIFY2(studio.start(), studio.output().constData());
-    MessageCapture log;
-    auto window = std::make_unique<QWidget>();
-    window->resize(320, 180);
-    window->show();
-    GuiHeartbeat heartbeat;
-    const qint64 before = residentKb();
-    const bool peakFromHere = resetPeakResident();
-
-    PlayerWorker player;
-    player.startPlay(url(studio.srtPort(), "hostile"), mf::MFPreview::handleOf(window.get()));
-    heartbeat.restart();
-    QTRY_VERIFY_WITH_TIMEOUT(shownSize(player).isValid(), 10000);
-    QTest::qWait(kPlayMs);
-    const QSize shown = shownSize(player);
-    QVERIFY(shown.width() <= kLargest.width() && shown.height() <= kLargest.height());
-    QCOMPARE(log.count("no picture in the return stream"), pictures ? 0 : 1);
-    QVERIFY2(heartbeat.longestStallMs() < kStallLimitMs, qPrintable(QString::number(heartbeat.longestStallMs())));
-
-    player.stopPlay();
-    QVERIFY(player.wait(5000));
-    window->close();
-    window.reset();
-    const qint64 growth = peakResidentKb() - (peakFromHere ? before : 0);
-    std::fprintf(stderr, "%s: resident %lld kB before, peak %lld kB (+%lld kB)\n", qPrintable(file), before,
-                 peakResidentKb(), growth);
-    if (peakFromHere)
-        QVERIFY2(growth < kPeakGrowthLimitKb, qPrintable(QString::number(growth)));
-}
-
-int main(int argc, char **argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestHostileFeedback test;
-    return QTest::qExec(&test, argc, argv);
-}
+ORVANTA_TEST_MAIN(TestHostileFeedback, TestMain::Offscreen)
 
 #include "tst_HostileFeedback.moc"

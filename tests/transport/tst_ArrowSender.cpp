@@ -6,9 +6,7 @@
 #include "tests/support/SrtTestServer.h"
 #include "tests/support/StudioProcess.h"
 
-#include <QJsonArray>
-#include <QtEndian>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 #include <srt/srt.h>
 
@@ -139,5 +137,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestArrowSender)
+ORVANTA_TEST_MAIN(TestArrowSender, TestMain::Core)
 #include "tst_ArrowSender.moc"

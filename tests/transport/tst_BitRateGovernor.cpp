@@ -1,7 +1,7 @@
 #include "transport/BitRateGovernor.h"
 #include "transport/LatencyAdvisor.h"
 
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 #include <random>
 
@@ -93,148 +93,139 @@ class TestBitRateGovernor : public QObject
     Q_OBJECT
 
 private slots:
-    void pathsWithoutCongestionKeepTheRate_data();
-    void pathsWithoutCongestionKeepTheRate();
-    void narrowPathLowersFastAndStaysUnder();
-    void liftedLimitBringsTheRateBack();
-    void rateStaysWithinFloorAndCeiling();
-    void latencyRule_data();
-    void latencyRule();
-    void adviceIsSteady();
+    void pathsWithoutCongestionKeepTheRate_data()
+    {
+        QTest::addColumn<double>("capacityKbps");
+        QTest::addColumn<double>("randomLoss");
+        QTest::addColumn<double>("lateAckMs");
+        QTest::newRow("free") << 10000.0 << 0.0 << 0.0;
+        QTest::newRow("2 % loss") << 10000.0 << 0.02 << 0.0;
+        QTest::newRow("5 % loss") << 10000.0 << 0.05 << 0.0;
+        QTest::newRow("just wide enough") << offeredKbps(kCeilingKbps) * 1.05 << 0.0 << 0.0;
+        QTest::newRow("busy receiver: 80 ms late") << 10000.0 << 0.0 << 80.0;
+    }
+
+    void pathsWithoutCongestionKeepTheRate()
+    {
+        QFETCH(double, capacityKbps);
+        QFETCH(double, randomLoss);
+        QFETCH(double, lateAckMs);
+        BitRateGovernor governor(kCeilingKbps, kLatencyMs);
+        Path path(capacityKbps, randomLoss);
+        path.setLateAcknowledgements(lateAckMs);
+        for (int second = 0; second < 60; ++second) {
+            QVERIFY2(!governor.addSample(path.step(governor.videoKbps())), qPrintable(governor.reason()));
+            QCOMPARE(governor.videoKbps(), kCeilingKbps);
+        }
+    }
+
+    // 1.2 Mbit/s for 2048 set: lowered within two seconds of the first sign, not
+    // below half the path, then the offered rate stays under the path but for
+    // short probes above it, taken back at their first sign (at most 15 s of 110).
+    void narrowPathLowersFastAndStaysUnder()
+    {
+        BitRateGovernor governor(kCeilingKbps, kLatencyMs);
+        Path path(1200, 0.0);
+        int firstChange = -1;
+        int secondsOver = 0;
+        int lowest = kCeilingKbps;
+        for (int second = 0; second < 120; ++second) {
+            if (governor.addSample(path.step(governor.videoKbps())) && firstChange < 0)
+                firstChange = second;
+            lowest = qMin(lowest, governor.videoKbps());
+            if (second >= 10 && offeredKbps(governor.videoKbps()) > 1200)
+                ++secondsOver;
+        }
+        qInfo("lowered after %d s; %d of 110 s above the path; %d kbit/s at the end, %d at the lowest, carried about %.0f",
+              firstChange, secondsOver, governor.videoKbps(), lowest, governor.carriedKbps());
+        QVERIFY(firstChange >= 0 && firstChange <= 2);
+        // What the old rate left queued and lost drains after the cut; it is no
+        // reason to cut again.
+        QVERIFY2(offeredKbps(lowest) >= 0.5 * 1200, qPrintable(QString::number(lowest)));
+        QVERIFY2(secondsOver <= 15, qPrintable(QString::number(secondsOver)));
+        QVERIFY(governor.videoKbps() < kCeilingKbps);
+        QVERIFY(governor.videoKbps() > 600);
+        QVERIFY(governor.carriedKbps() > 800 && governor.carriedKbps() < 1250);
+    }
+
+    void liftedLimitBringsTheRateBack()
+    {
+        BitRateGovernor governor(kCeilingKbps, kLatencyMs);
+        Path path(1200, 0.0);
+        for (int second = 0; second < 30; ++second)
+            governor.addSample(path.step(governor.videoKbps()));
+        QVERIFY(governor.videoKbps() < 1200);
+        path.setCapacity(10000);
+        int back = -1;
+        for (int second = 0; second < 60 && back < 0; ++second) {
+            governor.addSample(path.step(governor.videoKbps()));
+            if (governor.videoKbps() == kCeilingKbps)
+                back = second + 1;
+        }
+        qInfo("back at %d kbit/s after %d s", kCeilingKbps, back);
+        QVERIFY(back > 0);
+    }
+
+    void rateStaysWithinFloorAndCeiling()
+    {
+        BitRateGovernor governor(kCeilingKbps, kLatencyMs);
+        QCOMPARE(governor.floorKbps(), 256);
+        Path path(100, 0.0);  // narrower than the floor
+        for (int second = 0; second < 40; ++second) {
+            governor.addSample(path.step(governor.videoKbps()));
+            QVERIFY(governor.videoKbps() >= governor.floorKbps());
+            QVERIFY(governor.videoKbps() <= kCeilingKbps);
+        }
+        QCOMPARE(governor.videoKbps(), governor.floorKbps());
+        QCOMPARE(BitRateGovernor(100, kLatencyMs).floorKbps(), 100);
+    }
+
+    void latencyRule_data()
+    {
+        QTest::addColumn<double>("lossPercent");
+        QTest::addColumn<double>("rttMs");
+        QTest::addColumn<int>("latencyMs");
+        QTest::newRow("no loss, short RTT: 4 x 20 ms") << 0.0 << 5.0 << 80;
+        QTest::newRow("1 %, 50 ms: at least 4 RTT") << 1.0 << 50.0 << 200;
+        QTest::newRow("2 %, 50 ms") << 2.0 << 50.0 << 200;
+        QTest::newRow("5 %, 50 ms") << 5.0 << 50.0 << 300;
+        QTest::newRow("10 %, 40 ms") << 10.0 << 40.0 << 320;
+        QTest::newRow("15 %, 33 ms, rounded up") << 15.0 << 33.0 << 400;
+        QTest::newRow("40 %, 100 ms") << 40.0 << 100.0 << 2400;
+    }
+
+    void latencyRule()
+    {
+        QFETCH(double, lossPercent);
+        QFETCH(double, rttMs);
+        QFETCH(int, latencyMs);
+        QCOMPARE(LatencyAdvisor::neededLatencyMs(lossPercent, rttMs), latencyMs);
+    }
+
+    // 5 % loss at 60 ms needs 360 ms, no loss 240 ms: with 250 ms set, advice
+    // after three samples, kept through a good second, gone ten samples after
+    // the loss has left the window.
+    void adviceIsSteady()
+    {
+        LatencyAdvisor advisor(250);
+        QVector<int> shown;
+        for (int second = 0; second < 40; ++second) {
+            const bool lossy = second < 15 && second != 8;
+            advisor.addSample(1000, lossy ? 50 : 0, 60.0);
+            shown.append(advisor.advisedLatencyMs());
+        }
+        QCOMPARE(shown.mid(0, 2), QVector<int>({0, 0}));
+        for (int second = 2; second < 25; ++second)
+            QVERIFY2(shown.at(second) == 360, qPrintable(QString("second %1: %2").arg(second).arg(shown.at(second))));
+        QCOMPARE(shown.last(), 0);
+        // Quiet at the set latency: no advice.
+        LatencyAdvisor quiet(kLatencyMs);
+        for (int second = 0; second < 20; ++second) {
+            quiet.addSample(1000, 20, 10.0);
+            QCOMPARE(quiet.advisedLatencyMs(), 0);
+        }
+    }
 };
 
-void TestBitRateGovernor::pathsWithoutCongestionKeepTheRate_data()
-{
-    QTest::addColumn<double>("capacityKbps");
-    QTest::addColumn<double>("randomLoss");
-    QTest::addColumn<double>("lateAckMs");
-    QTest::newRow("free") << 10000.0 << 0.0 << 0.0;
-    QTest::newRow("2 % loss") << 10000.0 << 0.02 << 0.0;
-    QTest::newRow("5 % loss") << 10000.0 << 0.05 << 0.0;
-    QTest::newRow("just wide enough") << offeredKbps(kCeilingKbps) * 1.05 << 0.0 << 0.0;
-    QTest::newRow("busy receiver: 80 ms late") << 10000.0 << 0.0 << 80.0;
-}
-
-void TestBitRateGovernor::pathsWithoutCongestionKeepTheRate()
-{
-    QFETCH(double, capacityKbps);
-    QFETCH(double, randomLoss);
-    QFETCH(double, lateAckMs);
-    BitRateGovernor governor(kCeilingKbps, kLatencyMs);
-    Path path(capacityKbps, randomLoss);
-    path.setLateAcknowledgements(lateAckMs);
-    for (int second = 0; second < 60; ++second) {
-        QVERIFY2(!governor.addSample(path.step(governor.videoKbps())), qPrintable(governor.reason()));
-        QCOMPARE(governor.videoKbps(), kCeilingKbps);
-    }
-}
-
-// 1.2 Mbit/s for 2048 set: lowered within two seconds of the first sign, not
-// below half the path, then the offered rate stays under the path but for
-// short probes above it, taken back at their first sign (at most 15 s of 110).
-void TestBitRateGovernor::narrowPathLowersFastAndStaysUnder()
-{
-    BitRateGovernor governor(kCeilingKbps, kLatencyMs);
-    Path path(1200, 0.0);
-    int firstChange = -1;
-    int secondsOver = 0;
-    int lowest = kCeilingKbps;
-    for (int second = 0; second < 120; ++second) {
-        if (governor.addSample(path.step(governor.videoKbps())) && firstChange < 0)
-            firstChange = second;
-        lowest = qMin(lowest, governor.videoKbps());
-        if (second >= 10 && offeredKbps(governor.videoKbps()) > 1200)
-            ++secondsOver;
-    }
-    qInfo("lowered after %d s; %d of 110 s above the path; %d kbit/s at the end, %d at the lowest, carried about %.0f",
-          firstChange, secondsOver, governor.videoKbps(), lowest, governor.carriedKbps());
-    QVERIFY(firstChange >= 0 && firstChange <= 2);
-    // What the old rate left queued and lost drains after the cut; it is no
-    // reason to cut again.
-    QVERIFY2(offeredKbps(lowest) >= 0.5 * 1200, qPrintable(QString::number(lowest)));
-    QVERIFY2(secondsOver <= 15, qPrintable(QString::number(secondsOver)));
-    QVERIFY(governor.videoKbps() < kCeilingKbps);
-    QVERIFY(governor.videoKbps() > 600);
-    QVERIFY(governor.carriedKbps() > 800 && governor.carriedKbps() < 1250);
-}
-
-void TestBitRateGovernor::liftedLimitBringsTheRateBack()
-{
-    BitRateGovernor governor(kCeilingKbps, kLatencyMs);
-    Path path(1200, 0.0);
-    for (int second = 0; second < 30; ++second)
-        governor.addSample(path.step(governor.videoKbps()));
-    QVERIFY(governor.videoKbps() < 1200);
-    path.setCapacity(10000);
-    int back = -1;
-    for (int second = 0; second < 60 && back < 0; ++second) {
-        governor.addSample(path.step(governor.videoKbps()));
-        if (governor.videoKbps() == kCeilingKbps)
-            back = second + 1;
-    }
-    qInfo("back at %d kbit/s after %d s", kCeilingKbps, back);
-    QVERIFY(back > 0);
-}
-
-void TestBitRateGovernor::rateStaysWithinFloorAndCeiling()
-{
-    BitRateGovernor governor(kCeilingKbps, kLatencyMs);
-    QCOMPARE(governor.floorKbps(), 256);
-    Path path(100, 0.0);  // narrower than the floor
-    for (int second = 0; second < 40; ++second) {
-        governor.addSample(path.step(governor.videoKbps()));
-        QVERIFY(governor.videoKbps() >= governor.floorKbps());
-        QVERIFY(governor.videoKbps() <= kCeilingKbps);
-    }
-    QCOMPARE(governor.videoKbps(), governor.floorKbps());
-    QCOMPARE(BitRateGovernor(100, kLatencyMs).floorKbps(), 100);
-}
-
-void TestBitRateGovernor::latencyRule_data()
-{
-    QTest::addColumn<double>("lossPercent");
-    QTest::addColumn<double>("rttMs");
-    QTest::addColumn<int>("latencyMs");
-    QTest::newRow("no loss, short RTT: 4 x 20 ms") << 0.0 << 5.0 << 80;
-    QTest::newRow("1 %, 50 ms: at least 4 RTT") << 1.0 << 50.0 << 200;
-    QTest::newRow("2 %, 50 ms") << 2.0 << 50.0 << 200;
-    QTest::newRow("5 %, 50 ms") << 5.0 << 50.0 << 300;
-    QTest::newRow("10 %, 40 ms") << 10.0 << 40.0 << 320;
-    QTest::newRow("15 %, 33 ms, rounded up") << 15.0 << 33.0 << 400;
-    QTest::newRow("40 %, 100 ms") << 40.0 << 100.0 << 2400;
-}
-
-void TestBitRateGovernor::latencyRule()
-{
-    QFETCH(double, lossPercent);
-    QFETCH(double, rttMs);
-    QFETCH(int, latencyMs);
-    QCOMPARE(LatencyAdvisor::neededLatencyMs(lossPercent, rttMs), latencyMs);
-}
-
-// 5 % loss at 60 ms needs 360 ms, no loss 240 ms: with 250 ms set, advice
-// after three samples, kept through a good second, gone ten samples after
-// the loss has left the window.
-void TestBitRateGovernor::adviceIsSteady()
-{
-    LatencyAdvisor advisor(250);
-    QVector<int> shown;
-    for (int second = 0; second < 40; ++second) {
-        const bool lossy = second < 15 && second != 8;
-        advisor.addSample(1000, lossy ? 50 : 0, 60.0);
-        shown.append(advisor.advisedLatencyMs());
-    }
-    QCOMPARE(shown.mid(0, 2), QVector<int>({0, 0}));
-    for (int second = 2; second < 25; ++second)
-        QVERIFY2(shown.at(second) == 360, qPrintable(QString("second %1: %2").arg(second).arg(shown.at(second))));
-    QCOMPARE(shown.last(), 0);
-    // Quiet at the set latency: no advice.
-    LatencyAdvisor quiet(kLatencyMs);
-    for (int second = 0; second < 20; ++second) {
-        quiet.addSample(1000, 20, 10.0);
-        QCOMPARE(quiet.advisedLatencyMs(), 0);
-    }
-}
-
-QTEST_APPLESS_MAIN(TestBitRateGovernor)
+ORVANTA_TEST_MAIN(TestBitRateGovernor, TestMain::Core)
 #include "tst_BitRateGovernor.moc"

@@ -10,12 +10,9 @@
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TsEdits.h"
 
-#include <QElapsedTimer>
-#include <QTcpSocket>
-#include <QUdpSocket>
+#include "tests/support/TestMain.h"
 
 #include <functional>
-#include <QtTest>
 
 #include <srt/srt.h>
 
@@ -293,5 +290,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestEncryption)
+ORVANTA_TEST_MAIN(TestEncryption, TestMain::Core)
 #include "tst_Encryption.moc"

@@ -1,6 +1,6 @@
 #include "tools/udp-impair/ImpairedLink.h"
 
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 namespace {
 constexpr int64_t kMs = 1000000;
@@ -50,58 +50,54 @@ class TestImpairedLink : public QObject
     Q_OBJECT
 
 private slots:
-    void rateLimitWithRouterBuffer_data();
-    void rateLimitWithRouterBuffer();
-    void rateLimitCanBeLifted();
+    void rateLimitWithRouterBuffer_data()
+    {
+        QTest::addColumn<double>("offeredKbps");
+        QTest::addColumn<int>("bufferMs");
+        QTest::addColumn<double>("forwardedKbps");
+        QTest::addColumn<bool>("overflows");
+        QTest::newRow("2 Mbit/s into 1.2, 200 ms buffer") << 2000.0 << 200 << 1200.0 << true;
+        QTest::newRow("2 Mbit/s into 1.2, unbounded") << 2000.0 << 0 << 1200.0 << false;
+        QTest::newRow("1 Mbit/s into 1.2") << 1000.0 << 200 << 1000.0 << false;
+    }
+
+    void rateLimitWithRouterBuffer()
+    {
+        QFETCH(double, offeredKbps);
+        QFETCH(int, bufferMs);
+        QFETCH(double, forwardedKbps);
+        QFETCH(bool, overflows);
+        ImpairedLink::Settings settings;
+        settings.rateBytesPerSecond = 1200 * 1000 / 8;
+        settings.bufferNs = bufferMs * kMs;
+        settings.maxQueued = 1000000;
+        ImpairedLink link(settings);
+        const Run run = offer(link, offeredKbps, 10000);
+        const double kbps = run.forwardedBytes * 8.0 / 10000.0;
+        qInfo("%.0f kbit/s forwarded, %llu overflowed, longest wait %lld ms", kbps,
+              (unsigned long long)run.counters.overflowed, (long long)(run.longestWaitNs / kMs));
+        QVERIFY2(qAbs(kbps - forwardedKbps) < 0.03 * forwardedKbps, qPrintable(QString::number(kbps)));
+        QCOMPARE(run.counters.overflowed > 0, overflows);
+        if (bufferMs > 0)  // the buffer at the rate, plus one datagram's time
+            QVERIFY2(run.longestWaitNs <= (bufferMs + 10) * kMs, qPrintable(QString::number(run.longestWaitNs / kMs)));
+    }
+
+    void rateLimitCanBeLifted()
+    {
+        ImpairedLink::Settings settings;
+        settings.rateBytesPerSecond = 1200 * 1000 / 8;
+        settings.bufferNs = 200 * kMs;
+        ImpairedLink link(settings);
+        offer(link, 2000, 5000);
+        const uint64_t overflowed = link.counters().overflowed;
+        link.setRate(10000 * 1000 / 8, 5000 * kMs);
+        const Run after = offer(link, 2000, 5000, 5000 * kMs);
+        QVERIFY(overflowed > 0);
+        qInfo("overflowed %llu before, %llu after; %.0f kbit/s", (unsigned long long)overflowed, (unsigned long long)after.counters.overflowed, after.forwardedBytes * 8.0 / 5000.0);
+        QCOMPARE(after.counters.overflowed, overflowed);
+        QVERIFY(after.forwardedBytes * 8.0 / 5000.0 > 1950);
+    }
 };
 
-void TestImpairedLink::rateLimitWithRouterBuffer_data()
-{
-    QTest::addColumn<double>("offeredKbps");
-    QTest::addColumn<int>("bufferMs");
-    QTest::addColumn<double>("forwardedKbps");
-    QTest::addColumn<bool>("overflows");
-    QTest::newRow("2 Mbit/s into 1.2, 200 ms buffer") << 2000.0 << 200 << 1200.0 << true;
-    QTest::newRow("2 Mbit/s into 1.2, unbounded") << 2000.0 << 0 << 1200.0 << false;
-    QTest::newRow("1 Mbit/s into 1.2") << 1000.0 << 200 << 1000.0 << false;
-}
-
-void TestImpairedLink::rateLimitWithRouterBuffer()
-{
-    QFETCH(double, offeredKbps);
-    QFETCH(int, bufferMs);
-    QFETCH(double, forwardedKbps);
-    QFETCH(bool, overflows);
-    ImpairedLink::Settings settings;
-    settings.rateBytesPerSecond = 1200 * 1000 / 8;
-    settings.bufferNs = bufferMs * kMs;
-    settings.maxQueued = 1000000;
-    ImpairedLink link(settings);
-    const Run run = offer(link, offeredKbps, 10000);
-    const double kbps = run.forwardedBytes * 8.0 / 10000.0;
-    qInfo("%.0f kbit/s forwarded, %llu overflowed, longest wait %lld ms", kbps,
-          (unsigned long long)run.counters.overflowed, (long long)(run.longestWaitNs / kMs));
-    QVERIFY2(qAbs(kbps - forwardedKbps) < 0.03 * forwardedKbps, qPrintable(QString::number(kbps)));
-    QCOMPARE(run.counters.overflowed > 0, overflows);
-    if (bufferMs > 0)  // the buffer at the rate, plus one datagram's time
-        QVERIFY2(run.longestWaitNs <= (bufferMs + 10) * kMs, qPrintable(QString::number(run.longestWaitNs / kMs)));
-}
-
-void TestImpairedLink::rateLimitCanBeLifted()
-{
-    ImpairedLink::Settings settings;
-    settings.rateBytesPerSecond = 1200 * 1000 / 8;
-    settings.bufferNs = 200 * kMs;
-    ImpairedLink link(settings);
-    offer(link, 2000, 5000);
-    const uint64_t overflowed = link.counters().overflowed;
-    link.setRate(10000 * 1000 / 8, 5000 * kMs);
-    const Run after = offer(link, 2000, 5000, 5000 * kMs);
-    QVERIFY(overflowed > 0);
-    qInfo("overflowed %llu before, %llu after; %.0f kbit/s", (unsigned long long)overflowed, (unsigned long long)after.counters.overflowed, after.forwardedBytes * 8.0 / 5000.0);
-    QCOMPARE(after.counters.overflowed, overflowed);
-    QVERIFY(after.forwardedBytes * 8.0 / 5000.0 > 1950);
-}
-
-QTEST_APPLESS_MAIN(TestImpairedLink)
+ORVANTA_TEST_MAIN(TestImpairedLink, TestMain::Core)
 #include "tst_ImpairedLink.moc"

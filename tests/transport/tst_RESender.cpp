@@ -7,10 +7,7 @@
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TsEdits.h"
 
-#include <QElapsedTimer>
-#include <QRandomGenerator>
-#include <QTcpSocket>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 #include <algorithm>
 #include <atomic>
@@ -337,5 +334,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestRESender)
+ORVANTA_TEST_MAIN(TestRESender, TestMain::Core)
 #include "tst_RESender.moc"

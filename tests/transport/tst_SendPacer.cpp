@@ -1,6 +1,6 @@
 #include "transport/SendPacer.h"
 
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 namespace {
 
@@ -118,5 +118,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSendPacer)
+ORVANTA_TEST_MAIN(TestSendPacer, TestMain::Core)
 #include "tst_SendPacer.moc"

@@ -5,7 +5,7 @@
 #include "tests/support/FreePorts.h"
 #include "tests/support/StudioProcess.h"
 
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 #include <atomic>
 #include <mutex>
@@ -230,5 +230,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSrtConnect)
+ORVANTA_TEST_MAIN(TestSrtConnect, TestMain::Core)
 #include "tst_SrtConnect.moc"

@@ -8,24 +8,10 @@
 #include "overlay/WCapture.h"
 #include "tests/support/PictureChecks.h"
 #include "tests/support/MessageCapture.h"
-#include "tests/support/PrivateHome.h"
 #include "tests/support/StudioProcess.h"
 #include "ui_MainWindow.h"
 
-#include <QApplication>
-#include <QFile>
-#include <QJsonArray>
-#include <QLibraryInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QMenu>
-#include <QPainter>
-#include <QProcess>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QStatusBar>
-#include <QTimer>
-#include <QtTest>
+#include "tests/support/TestMain.h"
 
 #include <csignal>
 #include <memory>
