@@ -4,12 +4,35 @@
 #include "tests/support/TestMain.h"
 
 // Start-up before the window: the command line, the platform, the logs
-// window and the style sheet. Links are read in tst_MainWindow.
+// window and the style sheet.
 class TestStartup : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void linkArgument_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("link");
+        QTest::newRow("program only") << QStringList{"orvanta"} << QString();
+        QTest::newRow("no arguments at all") << QStringList{} << QString();
+        QTest::newRow("link") << QStringList{"orvanta", "orvanta://h:9000/id"} << "orvanta://h:9000/id";
+        QTest::newRow("any scheme") << QStringList{"orvanta", "x://h:1"} << "x://h:1";
+        QTest::newRow("no scheme separator") << QStringList{"orvanta", "h:9000/id"} << QString();
+        QTest::newRow("single slash") << QStringList{"orvanta", "orvanta:/h:9000"} << QString();
+        QTest::newRow("only the first argument counts")
+            << QStringList{"orvanta", "--verbose", "orvanta://h:9000/id"} << QString();
+        QTest::newRow("later arguments ignored")
+            << QStringList{"orvanta", "orvanta://a:1/x", "orvanta://b:2/y"} << "orvanta://a:1/x";
+    }
+
+    void linkArgument()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, link);
+        QCOMPARE(Startup::linkArgument(arguments), link);
+    }
+
     void commandLineAnswer_data()
     {
         QTest::addColumn<QStringList>("arguments");
