@@ -1,160 +1,129 @@
 #include "app/LogsDlg.h"
 #include "app/Startup.h"
 #include "diagnostics/LogFile.h"
+#include "tests/support/TestMain.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QTemporaryDir>
-#include <QtTest>
-
+// Start-up before the window: the command line, the platform, the logs
+// window and the style sheet.
 class TestStartup : public QObject
 {
     Q_OBJECT
+
 private slots:
-    void linkArgument_data();
-    void linkArgument();
-    void commandLineAnswer_data();
-    void commandLineAnswer();
-    void choosePlatform_data();
-    void choosePlatform();
-    void logsWindowNamesTheSessionLog();
-    void styleSheetHasEveryRule();
-    void styleSheetStylesNamedWidgets();
+    void linkArgument_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("link");
+        QTest::newRow("program only") << QStringList{"orvanta"} << QString();
+        QTest::newRow("no arguments at all") << QStringList{} << QString();
+        QTest::newRow("link") << QStringList{"orvanta", "orvanta://h:9000/id"} << "orvanta://h:9000/id";
+        QTest::newRow("any scheme") << QStringList{"orvanta", "x://h:1"} << "x://h:1";
+        QTest::newRow("no scheme separator") << QStringList{"orvanta", "h:9000/id"} << QString();
+        QTest::newRow("single slash") << QStringList{"orvanta", "orvanta:/h:9000"} << QString();
+        QTest::newRow("only the first argument counts")
+            << QStringList{"orvanta", "--verbose", "orvanta://h:9000/id"} << QString();
+        QTest::newRow("later arguments ignored")
+            << QStringList{"orvanta", "orvanta://a:1/x", "orvanta://b:2/y"} << "orvanta://a:1/x";
+    }
+
+    void linkArgument()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, link);
+        QCOMPARE(Startup::linkArgument(arguments), link);
+    }
+
+    void commandLineAnswer_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("begins");
+        const QString version = "orvanta 1.0 (build 22)\n";
+        QTest::newRow("nothing") << QStringList{"orvanta"} << QString();
+        QTest::newRow("link") << QStringList{"orvanta", "orvanta://h:9000/id"} << QString();
+        QTest::newRow("--version") << QStringList{"orvanta", "--version"} << version;
+        QTest::newRow("-v") << QStringList{"orvanta", "-v"} << version;
+        QTest::newRow("--help") << QStringList{"orvanta", "--help"} << version + "Streams the screen";
+        QTest::newRow("-h") << QStringList{"orvanta", "-h"} << version + "Streams the screen";
+        QTest::newRow("only the first argument counts") << QStringList{"orvanta", "orvanta://h:1/x", "--help"} << QString();
+    }
+
+    void commandLineAnswer()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, begins);
+        const QString answer = Startup::commandLineAnswer(arguments);
+        QVERIFY2(begins.isEmpty() ? answer.isEmpty() : answer.startsWith(begins), qPrintable(answer));
+        if (answer.contains("Usage"))
+            QVERIFY(answer.contains("/orvanta/orvanta.log"));
+    }
+
+    void choosePlatform_data()
+    {
+        // Unset is written as a null string, set-but-empty as "".
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("platformAfter");
+        QTest::newRow("wayland session with XWayland") << QString() << ":1" << "xcb" << "xcb";
+        QTest::newRow("user's own platform kept") << "wayland" << ":1" << QString() << "wayland";
+        QTest::newRow("offscreen kept") << "offscreen" << ":0" << QString() << "offscreen";
+        QTest::newRow("no X server") << QString() << QString() << QString() << QString();
+        QTest::newRow("empty DISPLAY") << QString() << "" << QString() << QString();
+    }
+
+    void choosePlatform()
+    {
+        QFETCH(QString, platform);
+        QFETCH(QString, display);
+        QFETCH(QString, chosen);
+        QFETCH(QString, platformAfter);
+        const QByteArray savedPlatform = qgetenv("QT_QPA_PLATFORM");
+        const QByteArray savedDisplay = qgetenv("DISPLAY");
+        const auto setOrUnset = [](const char *name, const QString &value) {
+            if (value.isNull())
+                qunsetenv(name);
+            else
+                qputenv(name, value.toUtf8());
+        };
+        setOrUnset("QT_QPA_PLATFORM", platform);
+        setOrUnset("DISPLAY", display);
+        const QString result = Startup::choosePlatform();
+        const QString after = qEnvironmentVariableIsSet("QT_QPA_PLATFORM") ? qEnvironmentVariable("QT_QPA_PLATFORM") : QString();
+        qputenv("QT_QPA_PLATFORM", savedPlatform);
+        qputenv("DISPLAY", savedDisplay);
+        QCOMPARE(result, chosen);
+        QCOMPARE(after, platformAfter);
+    }
+
+    void logsWindowNamesTheSessionLog()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath("orvanta/orvanta.log");
+        QVERIFY(LogFile::install(path));
+        LogsDlg logs;
+        LogFile::uninstall();
+        const QString text = logs.findChild<QPlainTextEdit *>()->toPlainText();
+        QVERIFY(text.startsWith("--- System Info ---\n"));
+        QVERIFY2(text.contains("--- Session log ---\nThe running log of this session is written to " + path), qPrintable(text));
+    }
+
+    void styleSheetStylesNamedWidgets()
+    {
+        qApp->setStyleSheet(Startup::styleSheet());
+        QWidget window;
+        auto *plain = new QLineEdit(&window);
+        auto *number = new QLineEdit(&window);
+        number->setObjectName("numberEdit");
+        auto *combo = new QComboBox(&window);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(plain->palette().color(QPalette::Text), QColor("#EA700C"));
+        QCOMPARE(QFontInfo(plain->font()).pixelSize(), 14);
+        QCOMPARE(QFontInfo(number->font()).pixelSize(), 24);
+        QCOMPARE(combo->palette().color(QPalette::ButtonText), QColor("#EA700C"));
+        qApp->setStyleSheet(QString());
+    }
 };
 
-void TestStartup::linkArgument_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("link");
-    QTest::newRow("program only") << QStringList{"orvanta"} << QString();
-    QTest::newRow("no arguments at all") << QStringList{} << QString();
-    QTest::newRow("link") << QStringList{"orvanta", "orvanta://h:9000/id"} << "orvanta://h:9000/id";
-    QTest::newRow("any scheme") << QStringList{"orvanta", "x://h:1"} << "x://h:1";
-    QTest::newRow("no scheme separator") << QStringList{"orvanta", "h:9000/id"} << QString();
-    QTest::newRow("single slash") << QStringList{"orvanta", "orvanta:/h:9000"} << QString();
-    QTest::newRow("only the first argument counts")
-        << QStringList{"orvanta", "--verbose", "orvanta://h:9000/id"} << QString();
-    QTest::newRow("later arguments ignored")
-        << QStringList{"orvanta", "orvanta://a:1/x", "orvanta://b:2/y"} << "orvanta://a:1/x";
-}
-
-void TestStartup::commandLineAnswer_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("begins");
-    const QString version = "orvanta 1.0 (build 22)\n";
-    QTest::newRow("nothing") << QStringList{"orvanta"} << QString();
-    QTest::newRow("link") << QStringList{"orvanta", "orvanta://h:9000/id"} << QString();
-    QTest::newRow("--version") << QStringList{"orvanta", "--version"} << version;
-    QTest::newRow("-v") << QStringList{"orvanta", "-v"} << version;
-    QTest::newRow("--help") << QStringList{"orvanta", "--help"} << version + "Streams the screen";
-    QTest::newRow("-h") << QStringList{"orvanta", "-h"} << version + "Streams the screen";
-    QTest::newRow("only the first argument counts") << QStringList{"orvanta", "orvanta://h:1/x", "--help"} << QString();
-}
-
-void TestStartup::commandLineAnswer()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, begins);
-    const QString answer = Startup::commandLineAnswer(arguments);
-    QVERIFY2(begins.isEmpty() ? answer.isEmpty() : answer.startsWith(begins), qPrintable(answer));
-    if (answer.contains("Usage"))
-        QVERIFY(answer.contains("/orvanta/orvanta.log"));
-}
-
-void TestStartup::choosePlatform_data()
-{
-    // Unset is written as a null string, set-but-empty as "".
-    QTest::addColumn<QString>("platform");
-    QTest::addColumn<QString>("display");
-    QTest::addColumn<QString>("chosen");
-    QTest::addColumn<QString>("platformAfter");
-    QTest::newRow("wayland session with XWayland") << QString() << ":1" << "xcb" << "xcb";
-    QTest::newRow("user's own platform kept") << "wayland" << ":1" << QString() << "wayland";
-    QTest::newRow("offscreen kept") << "offscreen" << ":0" << QString() << "offscreen";
-    QTest::newRow("no X server") << QString() << QString() << QString() << QString();
-    QTest::newRow("empty DISPLAY") << QString() << "" << QString() << QString();
-}
-
-void TestStartup::choosePlatform()
-{
-    QFETCH(QString, platform);
-    QFETCH(QString, display);
-    QFETCH(QString, chosen);
-    QFETCH(QString, platformAfter);
-    const QByteArray savedPlatform = qgetenv("QT_QPA_PLATFORM");
-    const QByteArray savedDisplay = qgetenv("DISPLAY");
-    const auto setOrUnset = [](const char *name, const QString &value) {
-        if (value.isNull())
-            qunsetenv(name);
-        else
-            qputenv(name, value.toUtf8());
-    };
-    setOrUnset("QT_QPA_PLATFORM", platform);
-    setOrUnset("DISPLAY", display);
-    const QString result = Startup::choosePlatform();
-    const QString after = qEnvironmentVariableIsSet("QT_QPA_PLATFORM") ? qEnvironmentVariable("QT_QPA_PLATFORM") : QString();
-    qputenv("QT_QPA_PLATFORM", savedPlatform);
-    qputenv("DISPLAY", savedDisplay);
-    QCOMPARE(result, chosen);
-    QCOMPARE(after, platformAfter);
-}
-
-void TestStartup::linkArgument()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, link);
-    QCOMPARE(Startup::linkArgument(arguments), link);
-}
-
-void TestStartup::logsWindowNamesTheSessionLog()
-{
-    QTemporaryDir folder;
-    const QString path = folder.filePath("orvanta/orvanta.log");
-    QVERIFY(LogFile::install(path));
-    LogsDlg logs;
-    LogFile::uninstall();
-    const QString text = logs.findChild<QPlainTextEdit *>()->toPlainText();
-    QVERIFY(text.startsWith("--- System Info ---\n"));
-    QVERIFY2(text.contains("--- Session log ---\nThe running log of this session is written to " + path), qPrintable(text));
-}
-
-void TestStartup::styleSheetHasEveryRule()
-{
-    const QString sheet = Startup::styleSheet();
-    const QStringList expected = {
-        "MainWindow{background-color: #050F15;}",
-        "QStatusBar::item{border: none;}",
-        "QPushButton:checked{background: red; color: white;}",
-        "WCapture{background-color: darkBlue;}",
-        "QLineEdit#numberEdit{font-size: 24px; background: black; border: none; color: #EA700C;}",
-        "QMenuBar::item::selected{background-color: rgb(49,49,49); color: rgb(255,255,255);}",
-        "QMenu::item:selected{background-color: #654321;}",
-    };
-    for (const QString &rule : expected)
-        QVERIFY2(sheet.contains(rule), qPrintable(rule));
-    QCOMPARE(sheet.count(QLatin1Char('{')), 20);
-    QCOMPARE(sheet.count(QLatin1Char('{')), sheet.count(QLatin1Char('}')));
-}
-
-void TestStartup::styleSheetStylesNamedWidgets()
-{
-    qApp->setStyleSheet(Startup::styleSheet());
-    QWidget window;
-    auto *plain = new QLineEdit(&window);
-    auto *number = new QLineEdit(&window);
-    number->setObjectName("numberEdit");
-    auto *combo = new QComboBox(&window);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(plain->palette().color(QPalette::Text), QColor("#EA700C"));
-    QCOMPARE(QFontInfo(plain->font()).pixelSize(), 14);
-    QCOMPARE(QFontInfo(number->font()).pixelSize(), 24);
-    QCOMPARE(combo->palette().color(QPalette::ButtonText), QColor("#EA700C"));
-    qApp->setStyleSheet(QString());
-}
-
-QTEST_MAIN(TestStartup)
+ORVANTA_TEST_MAIN(TestStartup, TestMain::Gui)
 #include "tst_Startup.moc"
