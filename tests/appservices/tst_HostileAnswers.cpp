@@ -1,5 +1,5 @@
 #include "tests/support/BoxWatcher.h"
-#include "HostileHttpServer.h"
+#include "tests/support/HttpFake.h"
 
 #include "app/BoundedGet.h"
 #include "app/LookupAnswer.h"
@@ -17,7 +17,7 @@
 
 #include <memory>
 
-using Behaviour = HostileHttpServer::Behaviour;
+using Behaviour = HttpFake::Behaviour;
 
 namespace {
 const QString kNumber = "123-456-789";
@@ -31,18 +31,18 @@ const QString kNoAnswer = "No answer recieved from server.";
 const QString kTooLarge = BoundedGet::kTooLargeText;
 const QString kUnusable = LookupAnswer::kUnusableLink;
 
-HostileHttpServer::Answer canned(const QByteArray &body, int status = 200, const QByteArray &headers = {})
+HttpFake::Answer canned(const QByteArray &body, int status = 200, const QByteArray &headers = {})
 {
-    HostileHttpServer::Answer answer;
+    HttpFake::Answer answer;
     answer.status = status;
     answer.body = body;
     answer.extraHeaders = headers;
     return answer;
 }
 
-HostileHttpServer::Answer behaving(Behaviour behaviour, const QByteArray &body = {})
+HttpFake::Answer behaving(Behaviour behaviour, const QByteArray &body = {})
 {
-    HostileHttpServer::Answer answer;
+    HttpFake::Answer answer;
     answer.behaviour = behaviour;
     answer.body = body;
     return answer;
@@ -127,7 +127,7 @@ private slots:
     void lookupStopsReadingAnOversizedAnswer()
     {
         QFETCH(int, behaviour);
-        HostileHttpServer server;
+        HttpFake server;
         server.setAnswer(kLookupPath, behaving(Behaviour(behaviour)));
         const LookupResult result = lookup(server.origin());
         QVERIFY(result.answered);
@@ -136,7 +136,7 @@ private slots:
         // The client hung up long before the server ran out of bytes.
         QVERIFY(QTest::qWaitFor([&] { return server.connectionsCutByClient() == 1; }, kWaitMs));
         qInfo() << "body bytes sent before the client hung up:" << server.bodyBytesSent();
-        QVERIFY2(server.bodyBytesSent() < HostileHttpServer::kFloodLimit / 10,
+        QVERIFY2(server.bodyBytesSent() < HttpFake::kFloodLimit / 10,
                  qPrintable(QString::number(server.bodyBytesSent())));
     }
 
@@ -145,7 +145,7 @@ private slots:
         QByteArray body = "{\"url\":\"srt://127.0.0.1:9000/cam\",\"pad\":\"";
         body += QByteArray(BoundedGet::kMaxBodyBytes - body.size() - 2, 'x') + "\"}";
         QCOMPARE(body.size(), BoundedGet::kMaxBodyBytes);
-        HostileHttpServer server;
+        HttpFake server;
         server.setAnswer(kLookupPath, canned(body));
         QCOMPARE(lookup(server.origin()).link, QString("srt://127.0.0.1:9000/cam"));
 
@@ -163,7 +163,7 @@ private slots:
     void lookupTimeOutCoversTheWholeAnswer()
     {
         QFETCH(int, behaviour);
-        HostileHttpServer server;
+        HttpFake server;
         // Each byte comes well within the time-out; all of them would take
         // many times longer.
         QByteArray body = "{\"url\":\"srt://127.0.0.1:9000/cam\"}" + QByteArray(200, ' ');
@@ -185,7 +185,7 @@ private slots:
         const QByteArray json = "{\"url\":\"srt://127.0.0.1:9000/cam\"}" + QByteArray(1 << 20, ' ');
         const QByteArray deflated = qCompress(json, 9).mid(4);
         QVERIFY(deflated.size() < BoundedGet::kMaxBodyBytes);
-        HostileHttpServer server;
+        HttpFake server;
         server.setAnswer(kLookupPath, canned(deflated, 200, "Content-Encoding: deflate\r\n"));
         const LookupResult result = lookup(server.origin());
         QCOMPARE(result.boxText, QString("Empty answer recieved from server."));
@@ -194,10 +194,10 @@ private slots:
 
     void lookupRedirectIsNotFollowed()
     {
-        HostileHttpServer server;
+        HttpFake server;
         server.setAnswer(kLookupPath, canned("", 302, "Location: file:///etc/passwd\r\n"));
         QCOMPARE(lookup(server.origin()).boxText, kNoAnswer);
-        QCOMPARE(server.requestsSeen(), 1);
+        QCOMPARE(server.requestedPaths().size(), 1);
     }
 
     void lookupRefusesLinksItCannotUse_data()
@@ -228,7 +228,7 @@ private slots:
     {
         QFETCH(QByteArray, body);
         QFETCH(QString, boxText);
-        HostileHttpServer server;
+        HttpFake server;
         server.setAnswer(kLookupPath, canned(body));
         const LookupResult result = lookup(server.origin());
         QVERIFY(result.answered);
@@ -248,13 +248,13 @@ private slots:
     void updateIgnoresOversizedAndSlowManifests()
     {
         QFETCH(int, behaviour);
-        HostileHttpServer server;
+        HttpFake server;
         server.setAnswer(kManifestPath,
                          behaving(Behaviour(behaviour), "{\"build\":99,\"url\":\"http://dl/99\"}" + QByteArray(200, ' ')));
         const UpdateResult result = update(server.origin() + kManifestPath);
         QVERIFY(result.checked);
         QVERIFY(!result.boxSeen);
-        QVERIFY(server.bodyBytesSent() < HostileHttpServer::kFloodLimit / 10);
+        QVERIFY(server.bodyBytesSent() < HttpFake::kFloodLimit / 10);
     }
 
     void updateOffersOnlyWebLinks_data()
@@ -290,7 +290,7 @@ private slots:
     {
         QFETCH(QByteArray, manifest);
         QFETCH(QString, text);
-        HostileHttpServer server;
+        HttpFake server;
         server.setAnswer(kManifestPath, canned(manifest));
         const UpdateResult result = update(server.origin() + kManifestPath);
         QVERIFY(result.checked);

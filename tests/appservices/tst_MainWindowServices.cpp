@@ -1,5 +1,5 @@
 #include "tests/support/BoxWatcher.h"
-#include "HttpStub.h"
+#include "tests/support/HttpFake.h"
 
 #include "app/LookupAnswer.h"
 #include "app/MainWindow.h"
@@ -28,7 +28,7 @@ class TestMainWindowServices : public QObject
 {
     Q_OBJECT
     QTemporaryDir configDir;
-    HttpStub server;
+    HttpFake server;
 
     void configure(const QByteArray &manifest)
     {

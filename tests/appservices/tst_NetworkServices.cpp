@@ -1,5 +1,5 @@
 #include "tests/support/BoxWatcher.h"
-#include "HttpStub.h"
+#include "tests/support/HttpFake.h"
 
 #include "app/NumberLookup.h"
 #include "app/UpdateChecker.h"
@@ -68,7 +68,7 @@ class TestNetworkServices : public QObject
     }
 
     // Runs one update check against the stub's manifest; the watcher answers a box.
-    bool runUpdate(HttpStub &server, BoxWatcher &watcher)
+    bool runUpdate(HttpFake &server, BoxWatcher &watcher)
     {
         auto settings = freshSettings();
         QWidget window;
@@ -131,7 +131,7 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QString, boxText);
         QFETCH(QString, link);
-        HttpStub server;
+        HttpFake server;
         server.setReply(kLookupPath, status, body);
         const LookupResult result = lookup(server.origin());
         QVERIFY(result.answered);
@@ -158,7 +158,7 @@ private slots:
 
     void invalidNumberSendsNothing()
     {
-        HttpStub server;
+        HttpFake server;
         for (const QString &number : {QString("123-45_-___"), QString(), QString("123456789")}) {
             QWidget window;
             NumberLookup numberLookup(&window);
@@ -187,7 +187,7 @@ private slots:
     void updateOfferAndSkip()
     {
         const QString path = "/downloads/orvanta_win.json";
-        HttpStub server;
+        HttpFake server;
         QCOMPARE(storedSkip(), -1);
 
         server.setReply(path, 200, "{\"build\":22,\"msg\":\"Same\",\"url\":\"http://dl/x\"}");
@@ -233,7 +233,7 @@ private slots:
     void updateFailuresShowNothing()
     {
         const QString path = "/downloads/orvanta_win.json";
-        HttpStub server;
+        HttpFake server;
         for (const auto &reply : {qMakePair(404, QByteArray("{\"build\":99}")),
                                   qMakePair(200, QByteArray("build=99")),
                                   qMakePair(200, QByteArray("{\"build\":\"99\"}"))}) {

@@ -1,59 +1,59 @@
 #pragma once
 #include <QByteArray>
 #include <QHash>
-#include <QObject>
+#include <QStringList>
 #include <QTcpServer>
 
 class QTcpSocket;
 
-// An HTTP server on 127.0.0.1 that answers the way a hostile or broken
-// server on the path would: endless bodies, bodies sent one byte at a time,
-// no answer at all, or a canned answer with chosen headers. Bounded: an
+// An HTTP/1.1 server on 127.0.0.1 answering per path as a good, broken or
+// hostile server would: a canned answer with chosen headers, an endless
+// body, bodies sent one byte at a time, or no answer at all. Bounded: an
 // endless body stops at kFloodLimit bytes.
-class HostileHttpServer : public QObject
+class HttpFake : public QObject
 {
     Q_OBJECT
 public:
     static constexpr qint64 kFloodLimit = 300LL * 1024 * 1024;
 
-    enum class Behaviour {
+    enum Behaviour {
         Canned,       // status, extra headers and body as given
         Flood,        // 200 and a JSON string that never ends, no length
         DeclaredHuge, // like Flood, announced with a 300 MB Content-Length
-        Drip,         // 200 and the body, one byte per dripIntervalMs
+        Drip,         // 200 and the body, one byte every 100 ms
         Silent,       // reads the request, never answers
     };
 
     struct Answer
     {
-        Behaviour behaviour = Behaviour::Canned;
+        Behaviour behaviour = Canned;
         int status = 200;
         QByteArray body;
         QByteArray extraHeaders; // "Name: value\r\n" lines
-        int dripIntervalMs = 100;
     };
 
-    HostileHttpServer();
+    HttpFake();
     QString origin() const;
-    void setAnswer(const QString &path, const Answer &answer);
+    void setAnswer(const QString &path, const Answer &answer) { answers.insert(path, answer); }
+    void setReply(const QString &path, int status, const QByteArray &body) { setAnswer(path, {Canned, status, body, {}}); }
 
+    QStringList requestedPaths() const { return paths; }
     // Body bytes handed to the sockets so far, over every connection.
     qint64 bodyBytesSent() const { return sent; }
     // Connections that the client closed before the whole body was out.
     int connectionsCutByClient() const { return cut; }
-    int requestsSeen() const { return requests; }
 
 private:
     void accept();
     void serve(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const Answer &answer);
     void floodMore(QTcpSocket *socket);
-    void dripNext(QTcpSocket *socket, const QByteArray &body, int interval);
+    void dripNext(QTcpSocket *socket, const QByteArray &body);
     void writeBody(QTcpSocket *socket, const QByteArray &bytes);
 
     QTcpServer server;
     QHash<QString, Answer> answers;
+    QStringList paths;
     qint64 sent = 0;
     int cut = 0;
-    int requests = 0;
 };

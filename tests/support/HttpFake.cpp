@@ -1,4 +1,4 @@
-#include "HostileHttpServer.h"
+#include "tests/support/HttpFake.h"
 
 #include <QPointer>
 #include <QTcpSocket>
@@ -7,26 +7,22 @@
 namespace {
 constexpr qint64 kFloodChunk = 64 * 1024;
 constexpr qint64 kFloodQueue = 256 * 1024;
+constexpr int kDripIntervalMs = 100;
 const char *const kFloodStart = "{\"build\":99,\"url\":\"srt://h:1/s\",\"msg\":\"";
 } // namespace
 
-HostileHttpServer::HostileHttpServer()
+HttpFake::HttpFake()
 {
     server.listen(QHostAddress::LocalHost);
-    connect(&server, &QTcpServer::newConnection, this, &HostileHttpServer::accept);
+    connect(&server, &QTcpServer::newConnection, this, &HttpFake::accept);
 }
 
-QString HostileHttpServer::origin() const
+QString HttpFake::origin() const
 {
     return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort());
 }
 
-void HostileHttpServer::setAnswer(const QString &path, const Answer &answer)
-{
-    answers.insert(path, answer);
-}
-
-void HostileHttpServer::accept()
+void HttpFake::accept()
 {
     while (QTcpSocket *socket = server.nextPendingConnection()) {
         socket->setParent(this);
@@ -41,43 +37,41 @@ void HostileHttpServer::accept()
     }
 }
 
-void HostileHttpServer::serve(QTcpSocket *socket)
+void HttpFake::serve(QTcpSocket *socket)
 {
     const QByteArray request = socket->property("request").toByteArray() + socket->readAll();
     socket->setProperty("request", request);
     if (!request.contains("\r\n\r\n") || socket->property("answered").toBool())
         return;
     socket->setProperty("answered", true);
-    ++requests;
     const QString path = QString::fromLatin1(request.left(request.indexOf("\r\n")).split(' ').value(1));
-    Answer notFound;
-    notFound.status = 404;
-    notFound.body = "not found";
-    answer(socket, answers.value(path, notFound));
+    paths << path;
+    answer(socket, answers.value(path, Answer{Canned, 404, "not found", {}}));
 }
 
-void HostileHttpServer::answer(QTcpSocket *socket, const Answer &answer)
+void HttpFake::answer(QTcpSocket *socket, const Answer &answer)
 {
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + " Hostile\r\n"
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + " Fake\r\n"
                       "Content-Type: application/json\r\nConnection: close\r\n" + answer.extraHeaders;
+    const QByteArray length = "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n\r\n";
     switch (answer.behaviour) {
-    case Behaviour::Silent:
+    case Silent:
         return;
-    case Behaviour::Flood:
-    case Behaviour::DeclaredHuge:
-        if (answer.behaviour == Behaviour::DeclaredHuge)
+    case Flood:
+    case DeclaredHuge:
+        if (answer.behaviour == DeclaredHuge)
             head += "Content-Length: " + QByteArray::number(kFloodLimit) + "\r\n";
         socket->write(head + "\r\n");
         writeBody(socket, kFloodStart);
         connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { floodMore(socket); });
         floodMore(socket);
         return;
-    case Behaviour::Drip:
-        socket->write(head + "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n\r\n");
-        dripNext(socket, answer.body, answer.dripIntervalMs);
+    case Drip:
+        socket->write(head + length);
+        dripNext(socket, answer.body);
         return;
-    case Behaviour::Canned:
-        socket->write(head + "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n\r\n");
+    case Canned:
+        socket->write(head + length);
         writeBody(socket, answer.body);
         socket->setProperty("complete", true);
         socket->disconnectFromHost();
@@ -85,13 +79,13 @@ void HostileHttpServer::answer(QTcpSocket *socket, const Answer &answer)
     }
 }
 
-void HostileHttpServer::writeBody(QTcpSocket *socket, const QByteArray &bytes)
+void HttpFake::writeBody(QTcpSocket *socket, const QByteArray &bytes)
 {
     socket->write(bytes);
     sent += bytes.size();
 }
 
-void HostileHttpServer::floodMore(QTcpSocket *socket)
+void HttpFake::floodMore(QTcpSocket *socket)
 {
     static const QByteArray chunk(kFloodChunk, 'A');
     while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < kFloodQueue
@@ -99,7 +93,7 @@ void HostileHttpServer::floodMore(QTcpSocket *socket)
         writeBody(socket, chunk);
 }
 
-void HostileHttpServer::dripNext(QTcpSocket *socket, const QByteArray &body, int interval)
+void HttpFake::dripNext(QTcpSocket *socket, const QByteArray &body)
 {
     const int position = socket->property("dripped").toInt();
     if (socket->state() != QAbstractSocket::ConnectedState)
@@ -112,8 +106,8 @@ void HostileHttpServer::dripNext(QTcpSocket *socket, const QByteArray &body, int
     writeBody(socket, body.mid(position, 1));
     socket->setProperty("dripped", position + 1);
     QPointer<QTcpSocket> guarded(socket);
-    QTimer::singleShot(interval, this, [this, guarded, body, interval] {
+    QTimer::singleShot(kDripIntervalMs, this, [this, guarded, body] {
         if (guarded)
-            dripNext(guarded, body, interval);
+            dripNext(guarded, body);
     });
 }
