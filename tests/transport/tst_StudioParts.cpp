@@ -1,5 +1,7 @@
-// The studio's parts without sockets: recording names, caller admission and
-// the timing of a looped feedback file.
+// The studio's parts without sockets: routing, caller admission and the
+// timing of a looped feedback file.
+#include "tests/support/TestMain.h"
+
 #include "tools/orvanta-studio/CallerGate.h"
 #include "tools/orvanta-studio/StreamRoute.h"
 #include "tools/orvanta-studio/TsTiming.h"
@@ -8,82 +10,57 @@
 #include "tests/support/TsChecker.h"
 #include "tests/support/TsEdits.h"
 
-#include <QBuffer>
-#include <QCryptographicHash>
-#include <QSet>
-#include <QTemporaryDir>
-#include <QtTest>
-
 #include <srt/access_control.h>
 
 namespace {
-QString nameOf(const QByteArray &id)
+enum Edit { Whole, OnePcr, NoClock, Spliced, ClockJumps };
+
+// Every third PCR about 6 h off.
+QByteArray withClockJumps(QByteArray clip)
 {
-    StreamRoute route;
-    route.id = id;
-    return route.recordFileName();
+    int pcrs = 0;
+    for (int offset = 0; offset + 188 <= clip.size(); offset += 188) {
+        const bool carriesPcr = (clip[offset + 3] & 0x20) && uchar(clip[offset + 4]) >= 7 && (clip[offset + 5] & 0x10);
+        if (carriesPcr && ++pcrs % 3 == 0)
+            clip[offset + 6] = char(uchar(clip[offset + 6]) ^ 0x80);
+    }
+    return clip;
 }
 
-// Two seconds of MPEG-2 at 25 pictures a second.
-QByteArray makeClip(const QString &path)
+QByteArray noClockAtAll()
 {
-    return makeClip(path, {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25", "-t", "2", "-c:v", "mpeg2video",
-                           "-b:v", "400k", "-f", "mpegts"});
-}
-
-TsTiming timingOf(const QByteArray &bytes)
-{
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    TsTiming timing;
-    [[maybe_unused]] const bool scanned = timing.scan(&buffer);
-    return timing;
+    QByteArray noise(188 * 1000, '\0');
+    for (int offset = 0; offset < noise.size(); offset += 188)
+        noise[offset] = 0x47;
+    return noise;
 }
 }
 
 class TestStudioParts : public QObject
 {
     Q_OBJECT
-private slots:
-    void plainIdsKeepTheirName()
-    {
-        QCOMPARE(nameOf("demo"), QString("demo.ts"));
-        QCOMPARE(nameOf("relay-10mb"), QString("relay-10mb.ts"));
-        QCOMPARE(nameOf("a_b.c"), QString("a_b.c.ts"));
-    }
+    QTemporaryDir m_dir;
+    QByteArray m_clip;  // two seconds of MPEG-2 at 25 pictures a second
 
-    void namesNeverCollideOrLeaveTheFolder()
+    QByteArray edited(Edit edit) const
     {
-        const QList<QByteArray> ids{"a/b", "a_b", "a%2Fb", "a%b", "a~b", ".hidden", "%2Ehidden", "..", ".", "x\x01",
-                                    "x\x02", "\xff", "\xfe", "a b", "a+b", "field#7", "A", "a"};
-        QSet<QString> names;
-        for (const QByteArray &id : ids) {
-            const QString name = nameOf(id);
-            QVERIFY2(!name.contains('/') && !name.startsWith('.'), qPrintable(name));
-            names.insert(name);
+        switch (edit) {
+        case Whole: return m_clip;
+        case OnePcr: return keepFirstPcrs(m_clip, 1);
+        case NoClock: return noClockAtAll();
+        case Spliced: return m_clip + m_clip;  // a continued recording: the clock goes back once
+        case ClockJumps: return withClockJumps(m_clip);
         }
-        QCOMPARE(names.size(), ids.size());
-        QCOMPARE(nameOf("a/b"), QString("a%2Fb.ts"));
-        QCOMPARE(nameOf("a%b"), QString("a%25b.ts"));
-        QCOMPARE(nameOf(".hidden"), QString("%2Ehidden.ts"));
-        QCOMPARE(nameOf("field#7"), QString("field%237.ts"));
+        return {};
     }
 
-    void longIdsAreCutWithAHash()
+private slots:
+    void initTestCase()
     {
-        const QByteArray longId(512, 'x');
-        QByteArray almost = longId;
-        almost[511] = 'y';
-        const QString name = nameOf(longId);
-        QVERIFY(name.size() < 255);
-        const QByteArray hash = QCryptographicHash::hash(longId, QCryptographicHash::Sha256).left(16).toHex();
-        QCOMPARE(name, QString(160, 'x') + '~' + QString::fromLatin1(hash) + ".ts");
-        QVERIFY(name != nameOf(almost));
-        // Three characters each once encoded; no "%XX" is cut.
-        const QByteArray encoded(512, '/');
-        QVERIFY(nameOf(encoded).startsWith(QString("%2F").repeated(53) + '~'));
-        QVERIFY(nameOf("x" + encoded).startsWith('x' + QString("%2F").repeated(53) + '~'));
+        m_clip = makeClip(m_dir.filePath("clip.ts"), {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25", "-t", "2",
+                                                       "-c:v", "mpeg2video", "-b:v", "400k", "-f", "mpegts"});
+        QVERIFY(!m_clip.isEmpty());
+        QCOMPARE(TsChecker(keepFirstPcrs(m_clip, 1)).pcrCount(), 1);
     }
 
     void routesBySuffix()
@@ -95,7 +72,6 @@ private slots:
         QCOMPARE(StreamRoute::parse("me#speedtest").kind, StreamRoute::SpeedTest);
         QCOMPARE(StreamRoute::parse("me#other").kind, StreamRoute::Media);
         QVERIFY(!StreamRoute::parse("#control").isValid());
-        QCOMPARE(StreamRoute::printable("a\x01z"), QString("a?z"));
     }
 
     void gateCapsCallersAndMediaIds()
@@ -113,74 +89,60 @@ private slots:
         QCOMPARE(gate.admit(4, StreamRoute::parse("a")), 0);
     }
 
-    void timingFollowsPcr()
+    // minUs/maxUs bound the whole; halfUs (when not -1) is when the middle
+    // byte is due, give or take 0.2 s.
+    void timing_data()
     {
-        QTemporaryDir dir;
-        const QByteArray clip = makeClip(dir.filePath("clip.ts"));
-        QVERIFY(!clip.isEmpty());
-        const TsTiming timing = timingOf(clip);
-        QCOMPARE(timing.source(), TsTiming::ClockReferences);
-        QVERIFY2(timing.durationUs() >= 1900000 && timing.durationUs() < 2600000, qPrintable(timing.describe()));
+        QTest::addColumn<int>("edit");
+        QTest::addColumn<int>("source");  // -1: any
+        QTest::addColumn<qint64>("minUs");
+        QTest::addColumn<qint64>("maxUs");
+        QTest::addColumn<qint64>("halfUs");
+        const qint64 fallbackUs = qint64(188 * 1000 * 8 / TsTiming::kFallbackBitsPerSecond * 1e6);
+        QTest::newRow("pcr") << int(Whole) << int(TsTiming::ClockReferences) << 1900000ll << 2600000ll << -1ll;
+        QTest::newRow("one pcr") << int(OnePcr) << int(TsTiming::ByteRateFromTimeStamps) << 1900000ll << 2600000ll
+                                 << -2ll;
+        QTest::newRow("no clock") << int(NoClock) << int(TsTiming::FallbackByteRate) << fallbackUs * 99 / 100
+                                  << fallbackUs * 101 / 100 << -1ll;
+        QTest::newRow("splice") << int(Spliced) << int(TsTiming::ClockReferences) << 3800000ll << 5200000ll << 0ll;
+        // Not followed into a burst: the file goes no faster than its whole lasts.
+        QTest::newRow("clock jumps") << int(ClockJumps) << -1 << 1500000ll << 4000000ll << -1ll;
+    }
+
+    void timing()
+    {
+        QFETCH(int, edit);
+        QFETCH(int, source);
+        QFETCH(qint64, minUs);
+        QFETCH(qint64, maxUs);
+        QFETCH(qint64, halfUs);
+        const QByteArray bytes = edited(Edit(edit));
+        QBuffer buffer;
+        buffer.setData(bytes);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        TsTiming timing;
+        QVERIFY(timing.scan(&buffer));
+        if (source >= 0)
+            QCOMPARE(int(timing.source()), source);
+        QVERIFY2(timing.durationUs() >= minUs && timing.durationUs() < maxUs, qPrintable(timing.describe()));
         qint64 previous = -1;
-        for (qint64 offset = 0; offset <= clip.size(); offset += 1316) {
+        for (qint64 offset = 0; offset <= bytes.size(); offset += 1316) {
             QVERIFY(timing.timeAtUs(offset) >= previous);
             previous = timing.timeAtUs(offset);
         }
-    }
-
-    void timingWithOnePcrUsesTheByteRate()
-    {
-        QTemporaryDir dir;
-        const QByteArray clip = keepFirstPcrs(makeClip(dir.filePath("clip.ts")), 1);
-        QCOMPARE(TsChecker(clip).pcrCount(), 1);
-        const TsTiming timing = timingOf(clip);
-        QCOMPARE(timing.source(), TsTiming::ByteRateFromTimeStamps);
-        QVERIFY2(timing.durationUs() >= 1900000 && timing.durationUs() < 2600000, qPrintable(timing.describe()));
-        QCOMPARE(timing.timeAtUs(clip.size() / 2), timing.durationUs() / 2);
-    }
-
-    void timingWithoutAnyClockUsesTheFallback()
-    {
-        QByteArray noise(188 * 1000, '\0');
-        for (int offset = 0; offset < noise.size(); offset += 188)
-            noise[offset] = 0x47;
-        const TsTiming timing = timingOf(noise);
-        QCOMPARE(timing.source(), TsTiming::FallbackByteRate);
-        const double bitsPerSecond = noise.size() * 8.0 / (double(timing.durationUs()) / 1e6);
-        QVERIFY(qAbs(bitsPerSecond - TsTiming::kFallbackBitsPerSecond) < TsTiming::kFallbackBitsPerSecond * 0.01);
-    }
-
-    // Two recordings one after the other (a continued recording): the clock
-    // goes back once, and each part still lasts what it lasts.
-    void timingFollowsPcrAcrossASplice()
-    {
-        QTemporaryDir dir;
-        const QByteArray clip = makeClip(dir.filePath("clip.ts"));
-        QVERIFY(!clip.isEmpty());
-        const TsTiming single = timingOf(clip);
-        const TsTiming spliced = timingOf(clip + clip);
-        QCOMPARE(spliced.source(), TsTiming::ClockReferences);
-        QVERIFY2(qAbs(spliced.durationUs() - 2 * single.durationUs()) < 200000, qPrintable(spliced.describe()));
-        QVERIFY(qAbs(spliced.timeAtUs(clip.size()) - single.durationUs()) < 200000);
-    }
-
-    // A clock that jumps about often is not followed into a burst: the file
-    // goes no faster than its whole lasts.
-    void timingSurvivesClockJumps()
-    {
-        QTemporaryDir dir;
-        QByteArray clip = makeClip(dir.filePath("clip.ts"));
-        QVERIFY(!clip.isEmpty());
-        int pcrs = 0;
-        for (int offset = 0; offset + 188 <= clip.size(); offset += 188) {
-            const bool carriesPcr = (clip[offset + 3] & 0x20) && uchar(clip[offset + 4]) >= 7 && (clip[offset + 5] & 0x10);
-            if (carriesPcr && ++pcrs % 3 == 0)
-                clip[offset + 6] = char(uchar(clip[offset + 6]) ^ 0x80);  // about 6 h off
+        if (halfUs == -2)  // one byte rate: exactly half way
+            QCOMPARE(timing.timeAtUs(bytes.size() / 2), timing.durationUs() / 2);
+        if (halfUs == 0) {  // each part of the splice lasts what it lasts alone
+            buffer.close();
+            buffer.setData(m_clip);
+            QVERIFY(buffer.open(QIODevice::ReadOnly));
+            TsTiming single;
+            QVERIFY(single.scan(&buffer));
+            QVERIFY(qAbs(timing.durationUs() - 2 * single.durationUs()) < 200000);
+            QVERIFY(qAbs(timing.timeAtUs(m_clip.size()) - single.durationUs()) < 200000);
         }
-        const TsTiming timing = timingOf(clip);
-        QVERIFY2(timing.durationUs() >= 1500000 && timing.durationUs() < 4000000, qPrintable(timing.describe()));
     }
 };
 
-QTEST_GUILESS_MAIN(TestStudioParts)
+ORVANTA_TEST_MAIN(TestStudioParts, TestMain::Core)
 #include "tst_StudioParts.moc"
