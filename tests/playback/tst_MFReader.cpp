@@ -140,10 +140,8 @@ private:
     QString makeStream(const QString &videoCodec, const QString &name)
     {
         const QString path = m_dir.filePath(name);
-        const QByteArray clip = makeClip(path, {"-f", "lavfi", "-i", "testsrc=size=640x360:rate=25", "-f", "lavfi", "-i",
-                                                "sine=frequency=440:sample_rate=48000", "-t", "4", "-c:v", videoCodec, "-g",
-                                                "25", "-bf", "0", "-pix_fmt", "yuv420p", "-c:a", "aac", "-f", "mpegts"});
-        return clip.isEmpty() ? QString() : path;
+        const QStringList outputs{"-c:v", videoCodec, "-g", "25", "-bf", "0", "-pix_fmt", "yuv420p", "-c:a", "aac", "-f", "mpegts"};
+        return makeClip(path, testPictureAndTone("testsrc=size=640x360", 4, 48000) + outputs).isEmpty() ? QString() : path;
     }
 
     QString feedbackOptions() const

@@ -8,6 +8,8 @@
 
 #include "tests/support/TestMain.h"
 
+#include <numeric>
+
 namespace {
 
 constexpr qint64 kTicksPerFrame = 90000 / 25;
@@ -127,19 +129,9 @@ private slots:
         const int frames = 250;  // 10 s
         const QByteArray data = encode(EncoderConfig::writerConfiguration(1024, 0, "libx264"), 960, 540, frames).data;
         QVERIFY(!data.isEmpty());
-        QProcess ffprobe;
-        ffprobe.start("ffprobe", {"-v", "error", "-select_streams", "v", "-show_entries", "packet=size",
-                                  "-of", "csv=p=0", save(data, "rate.ts")});
-        QVERIFY(ffprobe.waitForFinished(60000));
-        qint64 bytes = 0;
-        int packets = 0;
-        for (const QByteArray &line : ffprobe.readAllStandardOutput().split('\n')) {
-            if (!line.trimmed().isEmpty()) {
-                bytes += line.trimmed().split(',').first().toLongLong();
-                ++packets;
-            }
-        }
-        QCOMPARE(packets, frames);
+        const QVector<qint64> sizes = videoPacketSizes(save(data, "rate.ts"));
+        QCOMPARE(sizes.size(), frames);
+        const qint64 bytes = std::accumulate(sizes.begin(), sizes.end(), qint64(0));
         const double kbps = bytes * 8.0 / 10.0 / 1000.0;
         qInfo("x264 video rate over 10 s: %.0f kbit/s (target 1024)", kbps);
         QVERIFY2(kbps > 1024 * 0.85 && kbps < 1024 * 1.15, qPrintable(QString::number(kbps)));
@@ -317,22 +309,11 @@ private slots:
 
         const QString file = save(recording.data, codec + "-rates.ts");
         QCOMPARE(decodeErrors(file), QString());
-        QProcess ffprobe;
-        ffprobe.start("ffprobe", {"-v", "error", "-select_streams", "v", "-show_entries", "packet=size",
-                                  "-of", "csv=p=0", file});
-        QVERIFY(ffprobe.waitForFinished(60000));
-        QVector<qint64> sizes;
-        for (const QByteArray &line : ffprobe.readAllStandardOutput().split('\n')) {
-            if (!line.trimmed().isEmpty())
-                sizes.append(line.trimmed().split(',').first().toLongLong());
-        }
+        const QVector<qint64> sizes = videoPacketSizes(file);
         QCOMPARE(sizes.size(), frames);
         // kbit/s over whole groups, so each span holds one key frame.
         const auto kbps = [&sizes](int from, int to) {
-            qint64 bytes = 0;
-            for (int i = from; i < to; ++i)
-                bytes += sizes.at(i);
-            return bytes * 8.0 * 25.0 / (to - from) / 1000.0;
+            return std::accumulate(sizes.begin() + from, sizes.begin() + to, qint64(0)) * 8.0 * 25.0 / (to - from) / 1000.0;
         };
         // (openh264 and MPEG-2 cannot squeeze this noise below about 400 kbit/s.)
         const double low = kbps(50, 120);
@@ -425,14 +406,7 @@ private:
         return finish(writer, receiver);
     }
 
-    QString save(const QByteArray &data, const QString &name)
-    {
-        const QString path = m_dir.filePath(name);
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(data);
-        return path;
-    }
+    QString save(const QByteArray &data, const QString &name) { return saveBytes(m_dir.filePath(name), data); }
 
     QTemporaryDir m_dir;
 };

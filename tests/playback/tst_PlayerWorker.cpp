@@ -38,10 +38,9 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         m_stream = m_dir.filePath("feedback.ts");
-        QVERIFY(!makeClip(m_stream, {"-f", "lavfi", "-i", "testsrc=size=640x360:rate=25", "-f", "lavfi", "-i",
-                                     "sine=frequency=440:sample_rate=44100", "-t", "3", "-c:v", "libx264", "-g", "25",
-                                     "-bf", "0", "-pix_fmt", "yuv420p", "-c:a", "aac", "-f", "mpegts"})
-                     .isEmpty());
+        QVERIFY(!makeClip(m_stream, testPictureAndTone("testsrc=size=640x360", 3)
+                                        + QStringList{"-c:v", "libx264", "-g", "25", "-bf", "0", "-pix_fmt", "yuv420p",
+                                                      "-c:a", "aac", "-f", "mpegts"}).isEmpty());
     }
 
     // Against a server that sends nothing: mute lines only while playing, and a
@@ -52,6 +51,8 @@ private slots:
         QVERIFY(server.listen());
         MessageCapture log;
         PlayerWorker player;
+        player.setWindow(1234);  // before the first start: ignored
+        QCOMPARE(player.window(), quint64(0));
         player.setMute(true);  // not playing: nothing happens
         QVERIFY(muteLines(log).isEmpty());
 
@@ -111,13 +112,6 @@ private slots:
         QCOMPARE(player.currentPreview()->attachedHandle(), quint64(first.winId()));
         player.stopPlay();
         QVERIFY(player.wait(2500));
-    }
-
-    void windowBeforeFirstStartIsIgnored()
-    {
-        PlayerWorker player;
-        player.setWindow(1234);
-        QCOMPARE(player.window(), quint64(0));
     }
 
     void controlChannelPassThrough()

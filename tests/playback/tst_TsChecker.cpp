@@ -49,85 +49,40 @@ private slots:
         QCOMPARE(checker.largestKeyFrameSpacingMs(), 1000.0);
     }
 
-    void droppedPacketIsContinuityError()
+    // Damage done to a clean stream, and what the checker must make of it.
+    void edits_data()
     {
-        QByteArray stream = cleanStream();
-        const int videoPid = TsChecker(stream).videoPid();
-        const QVector<int> video = payloadPackets(stream, videoPid);
-        stream.remove(video.at(video.size() / 2), TsChecker::kPacketSize);
-        const TsChecker checker(stream);
-        QCOMPARE(checker.continuityErrors(), 1);
-        QCOMPARE(checker.continuityErrorsByPid().value(videoPid), 1);
-        QCOMPARE(checker.syncErrors(), 0);
+        QTest::addColumn<int>("edit");
+        QTest::addColumn<int>("continuityErrors");
+        QTest::addColumn<int>("syncErrors");
+        QTest::addColumn<int>("trailingBytes");
+        QTest::addColumn<int>("packetsLost");
+        QTest::newRow("dropped packet") << int(Drop) << 1 << 0 << 0 << 1;
+        QTest::newRow("one duplicate is allowed") << int(Duplicate) << 0 << 0 << 0 << -1;
+        QTest::newRow("a second duplicate is not") << int(TwoDuplicates) << 1 << 0 << 0 << -2;
+        QTest::newRow("adaptation only keeps the counter") << int(AdaptationOnly) << 0 << 0 << 0 << -1;
+        QTest::newRow("announced discontinuity") << int(Discontinuity) << 0 << 0 << 0 << 1;
+        QTest::newRow("lost sync counted once") << int(LostSync) << 1 << 1 << 0 << 1;
+        QTest::newRow("truncated packet") << int(Truncate) << 0 << 0 << TsChecker::kPacketSize - 100 << 1;
     }
 
-    void oneDuplicateIsAllowed()
+    void edits()
     {
+        QFETCH(int, edit);
+        QFETCH(int, continuityErrors);
+        QFETCH(int, syncErrors);
+        QFETCH(int, trailingBytes);
+        QFETCH(int, packetsLost);
         QByteArray stream = cleanStream();
         const int videoPid = TsChecker(stream).videoPid();
-        const int at = payloadPackets(stream, videoPid).at(100);
-        const QByteArray packet = stream.mid(at, TsChecker::kPacketSize);
-        stream.insert(at, packet);
-        QCOMPARE(TsChecker(stream).continuityErrors(), 0);
-        // A second copy is one too many.
-        stream.insert(at, packet);
-        QCOMPARE(TsChecker(stream).continuityErrors(), 1);
-    }
-
-    void adaptationOnlyPacketKeepsCounter()
-    {
-        QByteArray stream = cleanStream();
-        const int videoPid = TsChecker(stream).videoPid();
-        const int at = payloadPackets(stream, videoPid).at(100);
-        // Adaptation field only, no payload, carrying the counter of the packet before it.
-        QByteArray stuffing(TsChecker::kPacketSize, char(0xff));
-        stuffing[0] = char(0x47);
-        stuffing[1] = char(videoPid >> 8 & 0x1f);
-        stuffing[2] = char(videoPid & 0xff);
-        stuffing[3] = char(0x20 | counterAt(stream, at));
-        stuffing[4] = char(183);
-        stuffing[5] = char(0x00);
-        stream.insert(at + TsChecker::kPacketSize, stuffing);
-        QCOMPARE(TsChecker(stream).continuityErrors(), 0);
-    }
-
-    void discontinuityRestartsCounting()
-    {
-        QByteArray stream = cleanStream();
-        const int videoPid = TsChecker(stream).videoPid();
-        const QVector<int> video = payloadPackets(stream, videoPid);
-        // Remove a packet, then flag the next one as a discontinuity: an
-        // announced break is no error.
-        const int lost = video.at(200);
-        const int next = video.at(201);
-        QCOMPARE(uchar(stream.at(next + 3)) & 0x20, 0);  // plain payload packet, no adaptation field yet
-        QByteArray flagged = stream.mid(next, TsChecker::kPacketSize);
-        flagged[3] = char(uchar(flagged.at(3)) | 0x20);
-        flagged.insert(4, QByteArray("\x01\x80", 2));  // adaptation field of one byte: discontinuity
-        flagged.truncate(TsChecker::kPacketSize);
-        stream.replace(next, TsChecker::kPacketSize, flagged);
-        stream.remove(lost, TsChecker::kPacketSize);
-        QCOMPARE(TsChecker(stream).continuityErrors(), 0);
-    }
-
-    void lostSyncIsCountedOnce()
-    {
-        QByteArray stream = cleanStream();
         const int packets = stream.size() / TsChecker::kPacketSize;
-        stream[500 * TsChecker::kPacketSize] = char(0x46);
+        applyEdit(Edit(edit), stream, videoPid);
         const TsChecker checker(stream);
-        QCOMPARE(checker.syncErrors(), 1);
-        QCOMPARE(checker.packetCount(), packets - 1);
-        QCOMPARE(checker.trailingBytes(), 0);
-    }
-
-    void truncatedPacketIsReported()
-    {
-        QByteArray stream = cleanStream();
-        stream.chop(100);
-        const TsChecker checker(stream);
-        QCOMPARE(checker.trailingBytes(), TsChecker::kPacketSize - 100);
-        QCOMPARE(checker.syncErrors(), 0);
+        QVERIFY2(checker.continuityErrors() == continuityErrors, qPrintable(checker.summary()));
+        QCOMPARE(checker.continuityErrorsByPid().value(videoPid), continuityErrors);
+        QCOMPARE(checker.syncErrors(), syncErrors);
+        QCOMPARE(checker.trailingBytes(), trailingBytes);
+        QCOMPARE(checker.packetCount(), packets - packetsLost);
     }
 
     void sparsePcrIsMeasured()
@@ -151,12 +106,10 @@ private slots:
 
 private:
     // 6 s of a 25 fps test picture with a tone, made by the ffmpeg program.
-
     QByteArray makeStream(const QString &name, const QStringList &videoArgs, const QStringList &muxArgs = {})
     {
-        const QStringList inputs{"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25", "-f", "lavfi", "-i",
-                                 "sine=frequency=440:sample_rate=44100", "-t", "6"};
-        return makeClip(m_dir.filePath(name), inputs + videoArgs + QStringList{"-c:a", "aac", "-f", "mpegts"} + muxArgs);
+        return makeClip(m_dir.filePath(name), testPictureAndTone("testsrc2=size=320x240", 6) + videoArgs
+                                                  + QStringList{"-c:a", "aac", "-f", "mpegts"} + muxArgs);
     }
 
     QByteArray cleanStream()
@@ -166,8 +119,54 @@ private:
         return m_clean;
     }
 
-    // Offsets of packets on pid that carry payload.
+    enum Edit { Drop, Duplicate, TwoDuplicates, AdaptationOnly, Discontinuity, LostSync, Truncate };
 
+    static void applyEdit(Edit edit, QByteArray &stream, int videoPid)
+    {
+        const QVector<int> video = payloadPackets(stream, videoPid);
+        const int at = video.at(100);
+        const QByteArray packet = stream.mid(at, TsChecker::kPacketSize);
+        switch (edit) {
+        case Drop:
+            stream.remove(video.at(video.size() / 2), TsChecker::kPacketSize);
+            break;
+        case TwoDuplicates:
+            stream.insert(at, packet);
+            Q_FALLTHROUGH();
+        case Duplicate:
+            stream.insert(at, packet);
+            break;
+        case AdaptationOnly: {
+            // No payload, carrying the counter of the packet before it.
+            QByteArray stuffing(TsChecker::kPacketSize, char(0xff));
+            const char header[] = {0x47, char(videoPid >> 8 & 0x1f), char(videoPid & 0xff),
+                                   char(0x20 | (uchar(packet.at(3)) & 0x0f)), char(183), 0x00};
+            stuffing.replace(0, sizeof header, header, sizeof header);
+            stream.insert(at + TsChecker::kPacketSize, stuffing);
+            break;
+        }
+        case Discontinuity: {
+            // A packet lost, the next one flagged as a discontinuity: an announced break.
+            const int next = video.at(201);
+            QByteArray flagged = stream.mid(next, TsChecker::kPacketSize);
+            QCOMPARE(uchar(flagged.at(3)) & 0x20, 0);  // plain payload packet, no adaptation field yet
+            flagged[3] = char(uchar(flagged.at(3)) | 0x20);
+            flagged.insert(4, QByteArray("\x01\x80", 2));  // adaptation field of one byte: discontinuity
+            flagged.truncate(TsChecker::kPacketSize);
+            stream.replace(next, TsChecker::kPacketSize, flagged);
+            stream.remove(video.at(200), TsChecker::kPacketSize);
+            break;
+        }
+        case LostSync:
+            stream[500 * TsChecker::kPacketSize] = char(0x46);
+            break;
+        case Truncate:
+            stream.chop(100);
+            break;
+        }
+    }
+
+    // Offsets of packets on pid that carry payload.
     static QVector<int> payloadPackets(const QByteArray &stream, int pid)
     {
         QVector<int> offsets;
@@ -178,8 +177,6 @@ private:
         }
         return offsets;
     }
-
-    static int counterAt(const QByteArray &stream, int offset) { return uchar(stream.at(offset + 3)) & 0x0f; }
 
     QTemporaryDir m_dir;
     QByteArray m_clean;

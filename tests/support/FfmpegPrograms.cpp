@@ -122,3 +122,30 @@ QByteArray recordingBetween(const QString &file, double fromSeconds, double toSe
         return {};
     return recording.readAll().mid(int(start), end > start ? int(end - start) : -1);
 }
+
+QStringList testPictureAndTone(const QString &picture, double seconds, int sampleRate)
+{
+    return {"-f", "lavfi", "-i", picture + ":rate=25", "-f", "lavfi", "-i",
+            QString("sine=frequency=440:sample_rate=%1").arg(sampleRate), "-t", QString::number(seconds)};
+}
+
+QVector<qint64> videoPacketSizes(const QString &file)
+{
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"),
+                  {"-v", "error", "-select_streams", "v", "-show_entries", "packet=size", "-of", "csv=p=0", file});
+    QVector<qint64> sizes;
+    if (!ffprobe.waitForFinished(kRunMs))
+        return sizes;
+    for (const QByteArray &line : ffprobe.readAllStandardOutput().split('\n')) {
+        if (!line.trimmed().isEmpty())
+            sizes.append(line.trimmed().split(',').first().toLongLong());
+    }
+    return sizes;
+}
+
+QString saveBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? path : QString();
+}

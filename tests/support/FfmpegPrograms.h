@@ -5,6 +5,7 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 // What tests do with the ffmpeg and ffprobe programs: make clips, look into
 // files, decode them. Each call is bounded in time.
@@ -28,3 +29,10 @@ QStringList decodeErrorLines(const QByteArray &stream);
 // where a receiver joining then would) to the first key frame `toSeconds` or
 // more after it, or to its end; empty when there is no such key frame.
 QByteArray recordingBetween(const QString &file, double fromSeconds, double toSeconds = -1);
+// ffmpeg inputs for a clip of `seconds`: the lavfi picture `picture` (such as
+// "testsrc=size=320x240") at 25 fps and a 440 Hz tone.
+QStringList testPictureAndTone(const QString &picture, double seconds, int sampleRate = 44100);
+// The sizes of the file's video packets, in order.
+QVector<qint64> videoPacketSizes(const QString &file);
+// Writes bytes to path and returns path; empty when that failed.
+QString saveBytes(const QString &path, const QByteArray &bytes);
