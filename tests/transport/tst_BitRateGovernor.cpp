@@ -61,13 +61,11 @@ public:
         const double dropped = lostAgain;
         sample.packetsDropped = qint64(dropped / kPacketBytes);
         sample.bytesDropped = qint64(dropped);
-        sample.sendBufferBytes = qint64(handed * sample.sendBufferMs / 1000.0);
         // What leaves the buffer is what got through, as long as it fits.
         const double delivered = qMin(offered - lost, capacity) - (offered - handed);
         sample.bytesHanded = qint64(handed);
         sample.sendBufferBytes = qint64(qMax(0.0, m_buffer + handed - qMax(delivered, 0.0) - dropped));
         m_buffer = double(sample.sendBufferBytes);
-        sample.bandwidthKbps = 0;
         return sample;
     }
 

@@ -4,12 +4,12 @@
 #include "transport/srt/SrtLibrary.h"
 #include "transport/srt/SrtSocket.h"
 
+#include "tests/support/EncoderFeed.h"
 #include "tests/support/FreePorts.h"
 #include "tests/support/ListenerProcess.h"
 #include "tests/support/MessageCapture.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TsEdits.h"
-
 #include "tests/support/TestMain.h"
 
 #include <functional>
@@ -26,24 +26,6 @@ constexpr int kWaitMs = 20000;
 constexpr int kMessages = 200;
 constexpr int kMessageSize = 1316;
 constexpr int kLatencyMs = 400;
-
-// Seven transport packets per message on PID 0x100, each packet's bytes
-// telling its message and place, so that any change shows.
-QByteArray payload()
-{
-    QByteArray data;
-    for (int message = 0; message < kMessages; ++message) {
-        for (int packet = 0; packet < 7; ++packet) {
-            QByteArray ts(188, char(message ^ (packet << 4)));
-            ts[0] = char(0x47);
-            ts[1] = char(0x01);
-            ts[2] = char(0x00);
-            ts[3] = char(0x10 | ((message * 7 + packet) & 0x0F));
-            data += ts;
-        }
-    }
-    return data;
-}
 
 QString rejectText(int reason)
 {
@@ -109,24 +91,14 @@ private:
 // `meanwhile` runs for about the given time.
 bool writeToRelay(RESender &relay, const QByteArray &data, const std::function<void(int)> &meanwhile = {})
 {
-    constexpr int kChunk = 10 * kMessageSize;
-    constexpr int kPauseMs = 20;
     QTcpSocket encoder;
-    encoder.connectToHost(QHostAddress::LocalHost, quint16(relay.listenPort.load()));
-    if (!encoder.waitForConnected(kWaitMs))
-        return false;
-    for (int offset = 0; offset < data.size(); offset += kChunk) {
-        encoder.write(data.mid(offset, kChunk));
-        while (encoder.bytesToWrite() > 0)
-            if (!encoder.waitForBytesWritten(kWaitMs))
-                return false;
-        if (meanwhile)
-            meanwhile(kPauseMs);
-        else
-            QThread::msleep(kPauseMs);
-    }
-    encoder.disconnectFromHost();
-    return true;
+    return EncoderFeed::connect(encoder, relay.listenPort)
+        && EncoderFeed::stream(encoder, data, 10 * kMessageSize, 20, meanwhile);
+}
+
+QByteArray payload()
+{
+    return EncoderFeed::randomBytes(kMessages * kMessageSize, 9);
 }
 }
 
@@ -138,64 +110,44 @@ class TestEncryption : public QObject
 private slots:
     void initTestCase() { startSrtLibrary(); }
 
-    void rightPassphraseConnects()
-    {
-        StudioProcess studio({"--passphrase", QString::fromUtf8(kPassphrase)});
-        QVERIFY2(studio.start(), studio.output().constData());
-        QVERIFY(studio.output().contains(", encrypted"));
-        QVERIFY(!studio.output().contains(kPassphrase));
-        const Attempt attempt = connectTo(studio.srtPort(), "sealed#speedtest", kPassphrase);
-        QCOMPARE(attempt.failure, QString());
-        QVERIFY(!studio.waitForStream("sealed", "speedtest").isEmpty());
-    }
-
     // A refused caller learns why from libsrt's reject reason at once, not by
-    // waiting for the connect time-out.
-    void refusalsSayWhy_data()
+    // waiting for the connect time-out; no answer is no refusal; a passphrase
+    // libsrt refuses (it takes 10 to 79 characters) never leaves the
+    // connection unencrypted.
+    void failedConnectsSayWhy_data()
     {
-        QTest::addColumn<bool>("serverEncrypts");
+        QTest::addColumn<int>("server");  // 0 none, 1 plain, 2 encrypted
         QTest::addColumn<QByteArray>("passphrase");
+        QTest::addColumn<QString>("failure");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("wrong passphrase") << true << kOtherPassphrase << rejectText(SRT_REJ_BADSECRET);
-        QTest::newRow("no passphrase") << true << QByteArray() << rejectText(SRT_REJ_UNSECURE);
-        QTest::newRow("server without one") << false << kPassphrase << rejectText(SRT_REJ_UNSECURE);
+        QTest::addColumn<bool>("refused");
+        const QString failed = "SRT CONNECT FAILED";
+        QTest::newRow("wrong passphrase") << 2 << kOtherPassphrase << failed << rejectText(SRT_REJ_BADSECRET) << true;
+        QTest::newRow("no passphrase") << 2 << QByteArray() << failed << rejectText(SRT_REJ_UNSECURE) << true;
+        QTest::newRow("server without one") << 1 << kPassphrase << failed << rejectText(SRT_REJ_UNSECURE) << true;
+        QTest::newRow("silence") << 0 << kPassphrase << failed
+                                 << "connection timed out (no answer from the server)" << false;
+        QTest::newRow("too short") << 1 << QByteArray("tooshort") << "set passphrase FAILED" << QString() << false;
     }
-    void refusalsSayWhy()
+    void failedConnectsSayWhy()
     {
-        QFETCH(bool, serverEncrypts);
+        QFETCH(int, server);
         QFETCH(QByteArray, passphrase);
+        QFETCH(QString, failure);
         QFETCH(QString, reason);
-        StudioProcess studio(serverEncrypts ? QStringList{"--passphrase", QString::fromUtf8(kPassphrase)}
-                                            : QStringList{});
-        QVERIFY2(studio.start(), studio.output().constData());
-        const Attempt attempt = connectTo(studio.srtPort(), "sealed", passphrase);
-        QCOMPARE(attempt.failure, QString("SRT CONNECT FAILED"));
-        QCOMPARE(attempt.reason, reason);
-        QVERIFY(attempt.refused);
-        QCOMPARE(failureWithReason(attempt.failure, attempt.reason), "SRT CONNECT FAILED (" + reason + ")");
-        QVERIFY2(attempt.elapsedMs < kConnectTimeoutMs, qPrintable(QString::number(attempt.elapsedMs)));
-        QVERIFY(studio.findStream(studio.status(), "sealed", "media").isEmpty());
-    }
-
-    // libsrt takes 10 to 79 characters; a passphrase it refuses must not
-    // leave the connection unencrypted.
-    // No answer is no refusal.
-    void silenceIsNoRefusal()
-    {
-        const Attempt attempt = connectTo(freeLoopbackPort(), "sealed", kPassphrase);
-        QCOMPARE(attempt.failure, QString("SRT CONNECT FAILED"));
-        QCOMPARE(attempt.reason, QString("connection timed out (no answer from the server)"));
-        QVERIFY(!attempt.refused);
-    }
-
-    void refusedPassphraseNeverConnects()
-    {
-        StudioProcess studio;
-        QVERIFY2(studio.start(), studio.output().constData());
-        const Attempt attempt = connectTo(studio.srtPort(), "short", "tooshort");
-        QCOMPARE(attempt.failure, QString("set passphrase FAILED"));
-        QVERIFY(!attempt.reason.isEmpty());
-        QVERIFY(studio.findStream(studio.status(), "short", "media").isEmpty());
+        QFETCH(bool, refused);
+        StudioProcess studio(server == 2 ? QStringList{"--passphrase", QString::fromUtf8(kPassphrase)} : QStringList{});
+        if (server > 0)
+            QVERIFY2(studio.start(), studio.output().constData());
+        const Attempt attempt = connectTo(server > 0 ? studio.srtPort() : freeLoopbackPort(), "sealed", passphrase);
+        QCOMPARE(attempt.failure, failure);
+        QVERIFY(reason.isEmpty() ? !attempt.reason.isEmpty() : attempt.reason == reason);
+        QCOMPARE(attempt.refused, refused);
+        QCOMPARE(failureWithReason(attempt.failure, attempt.reason), failure + " (" + attempt.reason + ")");
+        if (refused)
+            QVERIFY2(attempt.elapsedMs < kConnectTimeoutMs, qPrintable(QString::number(attempt.elapsedMs)));
+        if (server > 0)
+            QVERIFY(studio.findStream(studio.status(), "sealed", "media").isEmpty());
     }
 
     void studioRefusesABadPassphraseOption()
@@ -250,6 +202,7 @@ private slots:
     {
         StudioProcess studio({"--passphrase", QString::fromUtf8(kPassphrase)});
         QVERIFY2(studio.start(), studio.output().constData());
+        QVERIFY(studio.output().contains(", encrypted"));
         MessageCapture log;
         RESender relay(nullptr);
         relay.startRelay("127.0.0.1", studio.srtPort(), "sealed", kLatencyMs, kPassphrase);

@@ -1,12 +1,12 @@
 #include "transport/RESender.h"
 
+#include "tests/support/EncoderFeed.h"
 #include "tests/support/FreePorts.h"
 #include "tests/support/LossyPath.h"
 #include "tests/support/MessageCapture.h"
 #include "tests/support/SrtTestServer.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TsEdits.h"
-
 #include "tests/support/TestMain.h"
 
 #include <algorithm>
@@ -20,52 +20,20 @@ constexpr int kConnectWaitMs = 10000;
 // handful per run is the most a sound link skips.
 constexpr int kMaxSkips = 5;
 
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator random(seed);
-    random.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
-}
+using EncoderFeed::randomBytes;
+using EncoderFeed::writeAll;
 
-// Plays the encoder: connects to the relay's local port. The relay's log
-// line is the only sign that it took the connection (a stop before that
-// would leave the encoder unserved).
+// The relay's log line is the only sign that it took the connection (a stop
+// before that would leave the encoder unserved).
 bool connectEncoder(RESender &relay, QTcpSocket &encoder, const MessageCapture &log)
 {
-    if (!QTest::qWaitFor([&] { return relay.listenPort >= 1; }, kConnectWaitMs))
-        return false;
-    encoder.connectToHost(QHostAddress::LocalHost, quint16(int(relay.listenPort)));
-    return encoder.waitForConnected(kConnectWaitMs) && log.waitFor("RESender SUCCESS", kConnectWaitMs);
-}
-
-bool writeAll(QTcpSocket &encoder, const QByteArray &bytes)
-{
-    encoder.write(bytes);
-    while (encoder.bytesToWrite() > 0) {
-        if (!encoder.waitForBytesWritten(kConnectWaitMs))
-            return false;
-    }
-    return true;
+    return EncoderFeed::connect(encoder, relay.listenPort) && log.waitFor("RESender SUCCESS", kConnectWaitMs);
 }
 
 void stopAndWait(RESender &relay)
 {
     relay.stopRelay();
     QVERIFY(relay.wait(kConnectWaitMs));
-}
-
-// Writes the payload in slices with a pause after each, as a running
-// encoder does, then closes the connection as the writer does on Stop.
-bool streamPaced(QTcpSocket &encoder, const QByteArray &payload, int slice)
-{
-    for (int offset = 0; offset < payload.size(); offset += slice) {
-        if (!writeAll(encoder, payload.mid(offset, slice)))
-            return false;
-        QTest::qWait(25);
-    }
-    encoder.disconnectFromHost();
-    return true;
 }
 
 // The messages that carry the encoder's data, without the relay's stuffing.
@@ -157,7 +125,7 @@ private slots:
         QCOMPARE(log.count("CONNECT: SUCCESS"), 1);
 
         const QByteArray sent = randomBytes(bytes, 7);
-        QVERIFY(streamPaced(encoder, sent, slice));
+        QVERIFY(EncoderFeed::stream(encoder, sent, slice, 25));
         stopAndWait(relay);
         const QByteArray recorded = withoutNullPacketEdges(studio.recording("whole"));
         const qint64 lost =

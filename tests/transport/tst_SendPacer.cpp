@@ -57,13 +57,6 @@ private slots:
         QVERIFY2(queueMs >= 38 && queueMs <= 42, qPrintable(QString::number(queueMs)));
     }
 
-    void fastPathReachesTheMaximum()
-    {
-        SendPacer pacer(120);
-        qint64 acknowledged = 0;
-        QCOMPARE(windowAfter(pacer, 0, 30000, 100e6, &acknowledged), SendPacer::kMaxWindow);
-    }
-
     // Each period may double the window: what is in flight is acknowledged
     // within the period when the path keeps up.
     void windowDoublesPerPeriodWhileThePathKeepsUp()
