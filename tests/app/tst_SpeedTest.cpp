@@ -1,6 +1,7 @@
 #include "app/SpeedTest.h"
 #include "transport/ThreadTest.h"
 
+#include "tests/support/BoxWatcher.h"
 #include "tests/support/FreePorts.h"
 #include "tests/support/ListenerProcess.h"
 #include "tests/support/MessageCapture.h"
@@ -34,35 +35,6 @@ constexpr int kRateLimitKbs = 40000;
 // Live SRT gives up on a message it cannot repair within the latency, so a
 // lossy path may keep a few from the receiver.
 constexpr double kShareArrivingThroughLoss = 0.99;
-
-// Closes the next modal window (rejecting it) and remembers what it showed.
-struct ModalCloser {
-    QString title;
-    QString text;
-    QWidget *window = nullptr;  // may be gone once the modal call returned
-    QWidget *parent = nullptr;
-
-    void arm()
-    {
-        QTimer::singleShot(0, [this] { poll(0); });
-    }
-    void poll(int attempt)
-    {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal) {
-            if (attempt < 500)
-                QTimer::singleShot(10, [this, attempt] { poll(attempt + 1); });
-            return;
-        }
-        window = modal;
-        parent = modal->parentWidget();
-        title = modal->windowTitle();
-        if (auto *box = qobject_cast<QMessageBox *>(modal))
-            text = box->text();
-        if (auto *dialog = qobject_cast<QDialog *>(modal))
-            dialog->reject();
-    }
-};
 
 struct Result {
     bool valid = false;
@@ -128,28 +100,6 @@ class TestSpeedTest : public QObject
 {
     Q_OBJECT
 private slots:
-    // What the user sees before a run.
-    void dialogTexts()
-    {
-        QWidget window;
-        SpeedTest dialog(&window);
-        QCOMPARE(dialog.windowTitle(), QString("Speed test"));
-        auto *progress = dialog.findChild<QProgressBar *>("progressBar");
-        QCOMPARE(progress->maximum(), int(ThreadTest::kTotalBytes));
-        QCOMPARE(progress->value(), 0);
-        QVERIFY(runButton(dialog)->isCheckable());
-        QCOMPARE(runButton(dialog)->text(), QString("Start"));
-
-        // Top to bottom: the text, the bar across the dialog, Start at the right.
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QVERIFY(label(dialog)->geometry().bottom() < progress->y());
-        QVERIFY(progress->geometry().bottom() < runButton(dialog)->y());
-        QCOMPARE(progress->width(), label(dialog)->width());
-        QCOMPARE(runButton(dialog)->geometry().right(), progress->geometry().right());
-        QVERIFY(progress->width() > dialog.width() - 30);
-    }
-
     void resultTextLayout()
     {
         QCOMPARE(SpeedTest::resultText(10000, kFullRunBytes, 7968, 0, 0),
@@ -200,12 +150,11 @@ private slots:
         QFETCH(QString, warning);
         QWidget window;
         SpeedTest dialog(&window);
-        ModalCloser closer;
-        closer.arm();
+        BoxWatcher box;
         QCOMPARE(dialog.openFor(server, streamId, 120), -1);
-        QCOMPARE(closer.title, QString("Warning"));
-        QCOMPARE(closer.text, warning);
-        QCOMPARE(closer.parent, &window);
+        QCOMPARE(box.title, QString("Warning"));
+        QCOMPARE(box.text, warning);
+        QCOMPARE(box.parent, &window);
     }
 
     void openPreparesResolvedTarget()
@@ -213,10 +162,8 @@ private slots:
         QWidget window;
         SpeedTest dialog(&window);
         MessageCapture log;
-        ModalCloser closer;
-        closer.arm();
+        QTimer::singleShot(0, &dialog, &QDialog::reject);
         QCOMPARE(dialog.openFor("SRT://LocalHost:9000", "abc", 200), int(QDialog::Rejected));
-        QCOMPARE(closer.window, &dialog);
         QCOMPARE(dialog.host(), QString("127.0.0.1"));
         QCOMPARE(dialog.port(), 9000);
         QCOMPARE(dialog.streamId(), QString("abc#speedtest"));
@@ -238,18 +185,21 @@ private slots:
         QTest::addColumn<QString>("receiver");
         QTest::addColumn<int>("limitKbs");
         QTest::addColumn<double>("loss");
+        QTest::addColumn<QString>("passphrase");
         for (const char *receiver : {"studio", "srt-live-transmit", "ffmpeg"}) {
-            QTest::addRow("%s", receiver) << receiver << 0 << 0.0;
-            QTest::addRow("%s, rate limit", receiver) << receiver << kRateLimitKbs << 0.0;
+            QTest::addRow("%s", receiver) << receiver << 0 << 0.0 << QString();
+            QTest::addRow("%s, rate limit", receiver) << receiver << kRateLimitKbs << 0.0 << QString();
         }
-        QTest::newRow("studio, rate limit, 5 % loss") << "studio" << kRateLimitKbs << 0.05;
+        QTest::newRow("studio, rate limit, 5 % loss") << "studio" << kRateLimitKbs << 0.05 << QString();
+        QTest::newRow("studio, encrypted") << "studio" << 0 << 0.0 << "speed passphrase";
     }
     void runMeasuresWhatArrives()
     {
         QFETCH(QString, receiver);
         QFETCH(int, limitKbs);
         QFETCH(double, loss);
-        StudioProcess studio;
+        QFETCH(QString, passphrase);
+        StudioProcess studio(passphrase.isEmpty() ? QStringList() : QStringList{"--passphrase", passphrase});
         std::unique_ptr<StudioArrivals> arrivals;
         UdpByteCounter counter;
         std::unique_ptr<ListenerProcess> listener;
@@ -273,7 +223,7 @@ private slots:
         }
 
         SpeedTest dialog;
-        dialog.prepareTest("127.0.0.1", port, "measured", 120);
+        dialog.prepareTest("127.0.0.1", port, "measured", 120, passphrase.toUtf8());
         dialog.setRateLimits(128, 128, 100000, 128);
         QSignalSpy chosen(&dialog, &SpeedTest::videoRateChosen);
         dialog.show();
@@ -377,37 +327,50 @@ private slots:
         QVERIFY(StudioProcess::count(seen, "bytes") < 10485760);
     }
 
-    void connectionThatStopsTakingDataEndsTheRun()
+    // A run that cannot finish says why, and ends within its bound.
+    void failedRunSaysWhy_data()
     {
-        SrtTestServer server(SrtTestServer::NeverRead);
-        QVERIFY(server.listen());
+        QTest::addColumn<QString>("peer");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("nobody listens")
+            << "none" << "Connection failed: SRT CONNECT FAILED (connection timed out (no answer from the server))";
+        QTest::newRow("other passphrase") << "sealed" << QString("Connection failed: SRT CONNECT FAILED (%1)")
+                                                              .arg(srt_rejectreason_str(SRT_REJ_BADSECRET));
+        QTest::newRow("never reads") << "stuck" << SpeedTest::kNotAcknowledgedText;
+        QTest::newRow("server goes away") << "deserted" << "Test failed, count errors:20";
+    }
+    void failedRunSaysWhy()
+    {
+        QFETCH(QString, peer);
+        QFETCH(QString, text);
+        StudioProcess studio(peer == "sealed" ? QStringList{"--passphrase", "speed passphrase"} : QStringList());
+        SrtTestServer stuck(SrtTestServer::NeverRead);
+        std::unique_ptr<LossyPath> limit;
+        quint16 port = freeLoopbackPort();
+        if (peer == "stuck") {
+            QVERIFY(stuck.listen());
+            port = stuck.port();
+        } else if (peer != "none") {
+            QVERIFY2(studio.start(), studio.output().constData());
+            limit = std::make_unique<LossyPath>(studio.srtPort(), "0", rateLimit(kRateLimitKbs));
+            QVERIFY(limit->ready());
+            port = limit->port();
+        }
         SpeedTest dialog;
-        dialog.prepareTest("127.0.0.1", server.port(), "stuck", 120);
+        dialog.prepareTest("127.0.0.1", port, peer, 120, peer == "sealed" ? QByteArray("other passphrase") : QByteArray());
         dialog.show();
         QElapsedTimer run;
         run.start();
         runButton(dialog)->click();
+        if (peer == "deserted") {
+            QVERIFY(!studio.waitForStream(peer, "speedtest", 1000000, kRunWaitMs).isEmpty());
+            QVERIFY(studio.stop());  // the server closes its connections as it goes: the sends fail at once
+        }
         QVERIFY(QTest::qWaitFor([&] { return !runButton(dialog)->isChecked(); }, kRunWaitMs));
-        QCOMPARE(label(dialog)->text(), QString(SpeedTest::kNotAcknowledgedText));
+        QCOMPARE(label(dialog)->text(), text);
         // Given up once nothing was acknowledged for the latency plus two seconds.
-        QVERIFY2(run.elapsed() >= 2120, qPrintable(QString::number(run.elapsed())));
-    }
-
-    void serverGoingAwayCountsFailedSends()
-    {
-        StudioProcess studio;
-        QVERIFY2(studio.start(), studio.output().constData());
-        LossyPath limit(studio.srtPort(), "0", rateLimit(kRateLimitKbs));
-        QVERIFY(limit.ready());
-        SpeedTest dialog;
-        dialog.prepareTest("127.0.0.1", limit.port(), "deserted", 120);
-        dialog.show();
-        runButton(dialog)->click();
-        QVERIFY(!studio.waitForStream("deserted", "speedtest", 1000000, kRunWaitMs).isEmpty());
-        // The server closes its connections as it goes: the sends fail at once.
-        QVERIFY(studio.stop());
-        QVERIFY(QTest::qWaitFor([&] { return !runButton(dialog)->isChecked(); }, kRunWaitMs));
-        QCOMPARE(label(dialog)->text(), QString("Test failed, count errors:20"));
+        if (peer == "stuck")
+            QVERIFY2(run.elapsed() >= 2120, qPrintable(QString::number(run.elapsed())));
     }
 
     // The worker reports and ends while the window is too busy to notice:
@@ -432,38 +395,6 @@ private slots:
         QVERIFY(runButton(dialog)->isChecked());
         QVERIFY(QTest::qWaitFor([&] { return !runButton(dialog)->isChecked(); }, kRunWaitMs));
         QVERIFY2(parseResult(label(dialog)->text()).valid, qPrintable(label(dialog)->text()));
-    }
-
-    void failedConnectionIsShown()
-    {
-        SpeedTest dialog;
-        dialog.prepareTest("127.0.0.1", freeLoopbackPort(), "lonely", 120);  // nobody listens there
-        dialog.show();
-        runButton(dialog)->click();
-        QVERIFY(QTest::qWaitFor([&] { return !runButton(dialog)->isChecked(); }, 20000));
-        QCOMPARE(label(dialog)->text(),
-                 QString("Connection failed: SRT CONNECT FAILED (connection timed out (no answer from the server))"));
-    }
-
-    // An encrypted test connection: the studio with the passphrase takes the
-    // run; with another one the dialog says libsrt's reject reason.
-    void encryptedRun()
-    {
-        StudioProcess studio({"--passphrase", "speed passphrase"});
-        QVERIFY2(studio.start(), studio.output().constData());
-        SpeedTest dialog;
-        dialog.prepareTest("127.0.0.1", studio.srtPort(), "sealed", 120, "other passphrase");
-        dialog.show();
-        runButton(dialog)->click();
-        QVERIFY(QTest::qWaitFor([&] { return !runButton(dialog)->isChecked(); }, 20000));
-        QCOMPARE(label(dialog)->text(), QString("Connection failed: SRT CONNECT FAILED (")
-                                            + srt_rejectreason_str(SRT_REJ_BADSECRET) + ")");
-
-        dialog.prepareTest("127.0.0.1", studio.srtPort(), "sealed", 120, "speed passphrase");
-        runButton(dialog)->click();
-        QVERIFY(QTest::qWaitFor([&] { return !runButton(dialog)->isChecked(); }, kRunWaitMs));
-        QVERIFY2(parseResult(label(dialog)->text()).valid, qPrintable(label(dialog)->text()));
-        QVERIFY(studio.waitForStream("sealed", "speedtest", 10485760, 20000).value("bytes").toDouble() >= 10485760);
     }
 
     void dialogDestroyedDuringARunEndsItsWorker()

@@ -211,56 +211,51 @@ private slots:
         stopAndWait(relay);
     }
 
-    void stopWhileConnecting()
+    // A stop before any encoder came ends the relay while it connects to
+    // nobody, while its handshake is under way (cancelled, or closed when the
+    // thread ends) and while it waits for the encoder, and closes the SRT
+    // connection rather than leaving it to time out.
+    void stopBeforeAnEncoderCame_data()
     {
+        QTest::addColumn<QString>("peer");
+        QTest::addColumn<QString>("stage");
+        QTest::newRow("nobody listens") << "none" << "Connect to SRT";
+        // 250 ms each way: the handshake takes about a second, far longer than the stop needs.
+        QTest::newRow("handshake under way") << "delayed" << "Connect to SRT";
+        QTest::newRow("waiting for the encoder") << "studio" << "CONNECT: SUCCESS";
+    }
+    void stopBeforeAnEncoderCame()
+    {
+        QFETCH(QString, peer);
+        QFETCH(QString, stage);
+        StudioProcess studio;
+        std::unique_ptr<LossyPath> path;
+        quint16 port = freeLoopbackPort();
+        if (peer != "none") {
+            QVERIFY2(studio.start(), studio.output().constData());
+            port = studio.srtPort();
+        }
+        if (peer == "delayed") {
+            path = std::make_unique<LossyPath>(port, "0", QStringList{"--delay", "250"});
+            QVERIFY(path->ready());
+            port = path->port();
+        }
         MessageCapture log;
         RESender relay(nullptr);
-        relay.startRelay("127.0.0.1", freeLoopbackPort(), "nobody", 120);  // nobody listens there
-        // The log line is the only sign that the relay is connecting.
-        QVERIFY(log.waitFor("Connect to SRT", kConnectWaitMs));
-        relay.stopRelay();
-        QVERIFY(relay.wait(kConnectWaitMs));
+        relay.startRelay("127.0.0.1", port, "early", 120);
+        QVERIFY(log.waitFor(stage, kConnectWaitMs));
+        if (peer == "studio")
+            QVERIFY(!studio.waitForStream("early", "media", 0, kConnectWaitMs, true).isEmpty());
+        stopAndWait(relay);
         QCOMPARE(log.count("RESender STOP"), 1);
         QCOMPARE(log.count("RETRANSMIT STOPPED"), 1);
         QCOMPARE(log.count("RESender SUCCESS"), 0);
-    }
-
-    // A stop during the handshake cancels the connect instead of waiting for
-    // it; a handshake that got through first is closed when the thread ends.
-    void connectionUnderWayAtStopIsCancelledOrClosed()
-    {
-        StudioProcess studio;
-        QVERIFY2(studio.start(), studio.output().constData());
-        // 250 ms each way: the SRT handshake takes about a second, far longer
-        // than the stop request needs to arrive.
-        LossyPath path(studio.srtPort(), "0", {"--delay", "250"});
-        QVERIFY(path.ready());
-        MessageCapture log;
-        RESender relay(nullptr);
-        relay.startRelay("127.0.0.1", path.port(), "late", 120);
-        QVERIFY(log.waitFor("Connect to SRT", kConnectWaitMs));
-        relay.stopRelay();
-        QVERIFY(relay.wait(kConnectWaitMs));
         const int cancelled = log.count("CONNECT FAILED: SRT CONNECT CANCELLED");
-        QCOMPARE(cancelled + log.count("CONNECT: SUCCESS"), 1);
+        if (peer == "delayed")
+            QCOMPARE(cancelled + log.count("CONNECT: SUCCESS"), 1);
         QVERIFY(!relay.isSrtConnected() || cancelled == 0);
-        if (!StudioProcess::findStream(studio.status(), "late", "media").isEmpty())
-            QVERIFY(!studio.waitForStream("late", "media", 0, kConnectWaitMs, false).isEmpty());
-    }
-
-    void stopWhileWaitingForEncoder()
-    {
-        StudioProcess studio;
-        QVERIFY2(studio.start(), studio.output().constData());
-        MessageCapture log;
-        RESender relay(nullptr);
-        relay.startRelay("127.0.0.1", studio.srtPort(), "no-encoder", 120);
-        QVERIFY(log.waitFor("CONNECT: SUCCESS", kConnectWaitMs));
-        QVERIFY(!studio.waitForStream("no-encoder", "media", 0, kConnectWaitMs, true).isEmpty());
-        stopAndWait(relay);
-        QCOMPARE(log.count("RETRANSMIT STOPPED"), 1);
-        // The SRT connection is closed, not left to time out.
-        QVERIFY(!studio.waitForStream("no-encoder", "media", 0, kConnectWaitMs, false).isEmpty());
+        if (peer != "none" && !StudioProcess::findStream(studio.status(), "early", "media").isEmpty())
+            QVERIFY(!studio.waitForStream("early", "media", 0, kConnectWaitMs, false).isEmpty());
     }
 
     // What the encoder sends until it closes its connection still goes out
