@@ -10,47 +10,36 @@ class TestStartup : public QObject
     Q_OBJECT
 
 private slots:
-    void linkArgument_data()
+    // The link to open and what is printed instead of starting, both from
+    // the first argument only.
+    void commandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("link");
-        QTest::newRow("program only") << QStringList{"orvanta"} << QString();
-        QTest::newRow("no arguments at all") << QStringList{} << QString();
-        QTest::newRow("link") << QStringList{"orvanta", "orvanta://h:9000/id"} << "orvanta://h:9000/id";
-        QTest::newRow("any scheme") << QStringList{"orvanta", "x://h:1"} << "x://h:1";
-        QTest::newRow("no scheme separator") << QStringList{"orvanta", "h:9000/id"} << QString();
-        QTest::newRow("single slash") << QStringList{"orvanta", "orvanta:/h:9000"} << QString();
-        QTest::newRow("only the first argument counts")
-            << QStringList{"orvanta", "--verbose", "orvanta://h:9000/id"} << QString();
-        QTest::newRow("later arguments ignored")
-            << QStringList{"orvanta", "orvanta://a:1/x", "orvanta://b:2/y"} << "orvanta://a:1/x";
-    }
-
-    void linkArgument()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, link);
-        QCOMPARE(Startup::linkArgument(arguments), link);
-    }
-
-    void commandLineAnswer_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("begins");
         const QString version = "orvanta 1.0 (build 22)\n";
-        QTest::newRow("nothing") << QStringList{"orvanta"} << QString();
-        QTest::newRow("link") << QStringList{"orvanta", "orvanta://h:9000/id"} << QString();
-        QTest::newRow("--version") << QStringList{"orvanta", "--version"} << version;
-        QTest::newRow("-v") << QStringList{"orvanta", "-v"} << version;
-        QTest::newRow("--help") << QStringList{"orvanta", "--help"} << version + "Streams the screen";
-        QTest::newRow("-h") << QStringList{"orvanta", "-h"} << version + "Streams the screen";
-        QTest::newRow("only the first argument counts") << QStringList{"orvanta", "orvanta://h:1/x", "--help"} << QString();
+        const QString help = version + "Streams the screen";
+        QTest::newRow("program only") << QStringList{"orvanta"} << QString() << QString();
+        QTest::newRow("no arguments at all") << QStringList{} << QString() << QString();
+        QTest::newRow("link") << QStringList{"orvanta", "orvanta://h:9000/id"} << "orvanta://h:9000/id" << QString();
+        QTest::newRow("any scheme") << QStringList{"orvanta", "x://h:1"} << "x://h:1" << QString();
+        QTest::newRow("no scheme separator") << QStringList{"orvanta", "h:9000/id"} << QString() << QString();
+        QTest::newRow("single slash") << QStringList{"orvanta", "orvanta:/h:9000"} << QString() << QString();
+        QTest::newRow("option before the link")
+            << QStringList{"orvanta", "--verbose", "orvanta://h:9000/id"} << QString() << QString();
+        QTest::newRow("later arguments ignored")
+            << QStringList{"orvanta", "orvanta://a:1/x", "orvanta://b:2/y", "--help"} << "orvanta://a:1/x" << QString();
+        QTest::newRow("--version") << QStringList{"orvanta", "--version", "orvanta://h:1/x"} << QString() << version;
+        QTest::newRow("-v") << QStringList{"orvanta", "-v"} << QString() << version;
+        QTest::newRow("--help") << QStringList{"orvanta", "--help"} << QString() << help;
+        QTest::newRow("-h") << QStringList{"orvanta", "-h"} << QString() << help;
     }
 
-    void commandLineAnswer()
+    void commandLine()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, begins);
+        QTEST(Startup::linkArgument(arguments), "link");
         const QString answer = Startup::commandLineAnswer(arguments);
         QVERIFY2(begins.isEmpty() ? answer.isEmpty() : answer.startsWith(begins), qPrintable(answer));
         if (answer.contains("Usage"))

@@ -1,8 +1,12 @@
+#include "app/ServerField.h"
 #include "app/TImageWidget.h"
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
 #include "tests/support/TestMain.h"
 
+// The form's own widgets, the server field as typed, and the pictures the
+// program draws with: their sizes, and transparency where they lie over
+// other pictures.
 class TestWidgets : public QObject
 {
     Q_OBJECT
@@ -105,6 +109,76 @@ private slots:
                                   .toImage();
         QVERIFY(scaled.width() == size.width() || scaled.height() == size.height());
         QCOMPARE(shown, scaled.copy(QRect(QPoint(0, 0), size)).convertToFormat(QImage::Format_RGB32));
+    }
+
+    void split_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<bool>("hasPort");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::newRow("plain") << "studio.example:9000" << true << "studio.example:9000" << "studio.example" << 9000;
+        QTest::newRow("scheme in any case") << "SRT://Host:9000" << true << "host:9000" << "host" << 9000;
+        QTest::newRow("scheme twice") << "srt://srt://h:1" << true << "h:1" << "h" << 1;
+        QTest::newRow("port not a number") << "host:abc" << true << "host:abc" << "host" << 0;
+        QTest::newRow("third part stays in the text") << "h:9000:x" << true << "h:9000:x" << "h" << 9000;
+        QTest::newRow("empty host") << ":9000" << true << ":9000" << "" << 9000;
+        QTest::newRow("empty port") << "host:" << true << "host:" << "host" << 0;
+        QTest::newRow("no colon") << "srt://studio.example" << false << "studio.example" << "" << 0;
+        QTest::newRow("empty") << "" << false << "" << "" << 0;
+    }
+
+    void split()
+    {
+        QFETCH(QString, field);
+        const ServerField server(field);
+        QTEST(server.hasPort(), "hasPort");
+        QTEST(server.text(), "text");
+        QTEST(server.host(), "host");
+        QTEST(server.port(), "port");
+    }
+
+    void everyPictureLoads_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("icon"); // transparent corners, or an opaque picture
+        QTest::newRow("background") << ":/background" << QSize(1600, 1000) << false;
+        QTest::newRow("splash") << ":/splash" << QSize(1280, 720) << false;
+        QTest::newRow("connect") << ":/connect" << QSize(320, 240) << false;
+        QTest::newRow("camera") << ":/camera" << QSize(64, 64) << true;
+        QTest::newRow("screen") << ":/screen" << QSize(64, 64) << true;
+        QTest::newRow("microphone") << ":/microphone" << QSize(64, 64) << true;
+        QTest::newRow("rubber") << ":/rubber" << QSize(64, 64) << true;
+        QTest::newRow("arrowLeft") << ":/arrowLeft.png" << QSize(60, 46) << true;
+        QTest::newRow("arrowRight") << ":/arrowRight.png" << QSize(60, 46) << true;
+    }
+
+    void everyPictureLoads()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, icon);
+        const QImage image(path);
+        QTEST(image.size(), "size");
+        QCOMPARE(qAlpha(image.pixel(0, 0)), icon ? 0 : 255);
+        if (icon) {
+            QVERIFY(image.hasAlphaChannel());
+            QCOMPARE(qAlpha(image.pixel(image.width() - 1, image.height() - 1)), 0);
+        }
+    }
+
+    void pointerTipIsAtHotSpot()
+    {
+        const QImage pointer(":POINTER");
+        QCOMPARE(pointer.size(), QSize(50, 100));
+        // The pen's tip: opaque right at (40, 0..2), nothing above-left of it.
+        int tipAlpha = 0;
+        for (int y = 0; y < 3; ++y)
+            tipAlpha = qMax(tipAlpha, qAlpha(pointer.pixel(40, y)));
+        QVERIFY(tipAlpha > 0);
+        for (int x : {0, 30, 49})
+            QCOMPARE(qAlpha(pointer.pixel(x, 0)), 0);
     }
 };
 
