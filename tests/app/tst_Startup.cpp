@@ -248,12 +248,10 @@ private slots:
         QTest::newRow("background") << ":/background" << QSize(1600, 1000) << false;
         QTest::newRow("splash") << ":/splash" << QSize(1280, 720) << false;
         QTest::newRow("connect") << ":/connect" << QSize(320, 240) << false;
-        QTest::newRow("camera") << ":/camera" << QSize(64, 64) << true;
-        QTest::newRow("screen") << ":/screen" << QSize(64, 64) << true;
-        QTest::newRow("microphone") << ":/microphone" << QSize(64, 64) << true;
-        QTest::newRow("rubber") << ":/rubber" << QSize(64, 64) << true;
-        QTest::newRow("arrowLeft") << ":/arrowLeft.png" << QSize(60, 46) << true;
-        QTest::newRow("arrowRight") << ":/arrowRight.png" << QSize(60, 46) << true;
+        for (const char *icon : {":/camera", ":/screen", ":/microphone", ":/rubber"})
+            QTest::newRow(icon) << QString(icon) << QSize(64, 64) << true;
+        for (const char *arrow : {":/arrowLeft.png", ":/arrowRight.png"})
+            QTest::newRow(arrow) << QString(arrow) << QSize(60, 46) << true;
     }
 
     void everyPictureLoads()
