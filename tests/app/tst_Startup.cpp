@@ -1,56 +1,60 @@
 #include "app/LogsDlg.h"
+#include "app/ServerField.h"
 #include "app/Startup.h"
+#include "app/TImageWidget.h"
+#include "app/TLabel.h"
+#include "app/TNumberEdit.h"
 #include "diagnostics/LogFile.h"
 #include "tests/support/TestMain.h"
 
-// Start-up before the window: the command line, the platform, the logs
-// window and the style sheet.
+// Start-up before the window (the command line, the platform, the logs
+// window, the style sheet) and the parts the window is made of: its own
+// widgets, the server field as typed, and the pictures it draws with, their
+// sizes and transparency where they lie over other pictures.
 class TestStartup : public QObject
 {
     Q_OBJECT
 
+    static void prepareNumberField(TNumberEdit &edit)
+    {
+        edit.setInputMask("999-999-999;_");
+        edit.setAlignment(Qt::AlignCenter);
+        edit.resize(240, 32);
+        edit.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&edit));
+    }
+
 private slots:
-    void linkArgument_data()
+    // The link to open and what is printed instead of starting, both from
+    // the first argument only.
+    void commandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("link");
-        QTest::newRow("program only") << QStringList{"orvanta"} << QString();
-        QTest::newRow("no arguments at all") << QStringList{} << QString();
-        QTest::newRow("link") << QStringList{"orvanta", "orvanta://h:9000/id"} << "orvanta://h:9000/id";
-        QTest::newRow("any scheme") << QStringList{"orvanta", "x://h:1"} << "x://h:1";
-        QTest::newRow("no scheme separator") << QStringList{"orvanta", "h:9000/id"} << QString();
-        QTest::newRow("single slash") << QStringList{"orvanta", "orvanta:/h:9000"} << QString();
-        QTest::newRow("only the first argument counts")
-            << QStringList{"orvanta", "--verbose", "orvanta://h:9000/id"} << QString();
-        QTest::newRow("later arguments ignored")
-            << QStringList{"orvanta", "orvanta://a:1/x", "orvanta://b:2/y"} << "orvanta://a:1/x";
-    }
-
-    void linkArgument()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, link);
-        QCOMPARE(Startup::linkArgument(arguments), link);
-    }
-
-    void commandLineAnswer_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("begins");
         const QString version = "orvanta 1.0 (build 22)\n";
-        QTest::newRow("nothing") << QStringList{"orvanta"} << QString();
-        QTest::newRow("link") << QStringList{"orvanta", "orvanta://h:9000/id"} << QString();
-        QTest::newRow("--version") << QStringList{"orvanta", "--version"} << version;
-        QTest::newRow("-v") << QStringList{"orvanta", "-v"} << version;
-        QTest::newRow("--help") << QStringList{"orvanta", "--help"} << version + "Streams the screen";
-        QTest::newRow("-h") << QStringList{"orvanta", "-h"} << version + "Streams the screen";
-        QTest::newRow("only the first argument counts") << QStringList{"orvanta", "orvanta://h:1/x", "--help"} << QString();
+        const QString help = version + "Streams the screen";
+        QTest::newRow("program only") << QStringList{"orvanta"} << QString() << QString();
+        QTest::newRow("no arguments at all") << QStringList{} << QString() << QString();
+        QTest::newRow("link") << QStringList{"orvanta", "orvanta://h:9000/id"} << "orvanta://h:9000/id" << QString();
+        QTest::newRow("any scheme") << QStringList{"orvanta", "x://h:1"} << "x://h:1" << QString();
+        QTest::newRow("no scheme separator") << QStringList{"orvanta", "h:9000/id"} << QString() << QString();
+        QTest::newRow("single slash") << QStringList{"orvanta", "orvanta:/h:9000"} << QString() << QString();
+        QTest::newRow("option before the link")
+            << QStringList{"orvanta", "--verbose", "orvanta://h:9000/id"} << QString() << QString();
+        QTest::newRow("later arguments ignored")
+            << QStringList{"orvanta", "orvanta://a:1/x", "orvanta://b:2/y", "--help"} << "orvanta://a:1/x" << QString();
+        QTest::newRow("--version") << QStringList{"orvanta", "--version", "orvanta://h:1/x"} << QString() << version;
+        QTest::newRow("-v") << QStringList{"orvanta", "-v"} << QString() << version;
+        QTest::newRow("--help") << QStringList{"orvanta", "--help"} << QString() << help;
+        QTest::newRow("-h") << QStringList{"orvanta", "-h"} << QString() << help;
     }
 
-    void commandLineAnswer()
+    void commandLine()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, begins);
+        QTEST(Startup::linkArgument(arguments), "link");
         const QString answer = Startup::commandLineAnswer(arguments);
         QVERIFY2(begins.isEmpty() ? answer.isEmpty() : answer.startsWith(begins), qPrintable(answer));
         if (answer.contains("Usage"))
@@ -75,24 +79,18 @@ private slots:
     {
         QFETCH(QString, platform);
         QFETCH(QString, display);
-        QFETCH(QString, chosen);
-        QFETCH(QString, platformAfter);
-        const QByteArray savedPlatform = qgetenv("QT_QPA_PLATFORM");
-        const QByteArray savedDisplay = qgetenv("DISPLAY");
+        const QByteArray saved[] = {qgetenv("QT_QPA_PLATFORM"), qgetenv("DISPLAY")};
         const auto setOrUnset = [](const char *name, const QString &value) {
-            if (value.isNull())
-                qunsetenv(name);
-            else
-                qputenv(name, value.toUtf8());
+            return value.isNull() ? qunsetenv(name) : qputenv(name, value.toUtf8());
         };
         setOrUnset("QT_QPA_PLATFORM", platform);
         setOrUnset("DISPLAY", display);
-        const QString result = Startup::choosePlatform();
+        const QString chosen = Startup::choosePlatform();
         const QString after = qEnvironmentVariableIsSet("QT_QPA_PLATFORM") ? qEnvironmentVariable("QT_QPA_PLATFORM") : QString();
-        qputenv("QT_QPA_PLATFORM", savedPlatform);
-        qputenv("DISPLAY", savedDisplay);
-        QCOMPARE(result, chosen);
-        QCOMPARE(after, platformAfter);
+        qputenv("QT_QPA_PLATFORM", saved[0]);
+        qputenv("DISPLAY", saved[1]);
+        QTEST(chosen, "chosen");
+        QTEST(after, "platformAfter");
     }
 
     void logsWindowNamesTheSessionLog()
@@ -122,6 +120,164 @@ private slots:
         QCOMPARE(QFontInfo(number->font()).pixelSize(), 24);
         QCOMPARE(combo->palette().color(QPalette::ButtonText), QColor("#EA700C"));
         qApp->setStyleSheet(QString());
+    }
+
+    void labelClicksOnlyWithLeftButton()
+    {
+        TLabel label;
+        label.resize(100, 40);
+        label.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&label));
+        QSignalSpy clicked(&label, &TLabel::clicked);
+        QTest::mouseClick(&label, Qt::RightButton);
+        QTest::mouseClick(&label, Qt::MiddleButton);
+        QCOMPARE(clicked.count(), 0);
+        QTest::mouseClick(&label, Qt::LeftButton);
+        QTest::mouseClick(&label, Qt::LeftButton, Qt::ControlModifier);
+        QCOMPARE(clicked.count(), 2);
+    }
+
+    // A click right of the digits: an empty field starts at its first digit,
+    // a full one puts the cursor where the click was.
+    void numberFieldClick_data()
+    {
+        QTest::addColumn<QString>("number");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("full") << "123456789";
+    }
+
+    void numberFieldClick()
+    {
+        QFETCH(QString, number);
+        TNumberEdit edit;
+        prepareNumberField(edit);
+        edit.setText(number);
+        edit.setCursorPosition(0);
+        QTest::mouseClick(&edit, Qt::LeftButton, {}, QPoint(edit.width() - 30, edit.height() / 2));
+        if (!number.isEmpty()) {
+            QVERIFY(edit.cursorPosition() > 5);
+            return;
+        }
+        QCOMPARE(edit.cursorPosition(), 0);
+        QTest::keyClicks(&edit, "12");
+        QCOMPARE(edit.text(), QString("12--"));
+    }
+
+    void deleteStepsRightOnceDigitsAreMissing()
+    {
+        TNumberEdit edit;
+        prepareNumberField(edit);
+        edit.setText("123456789");
+        QCOMPARE(edit.text(), QString("123-456-789"));
+        // Full number: the digit goes, the cursor stays.
+        edit.setCursorPosition(0);
+        QTest::keyClick(&edit, Qt::Key_Delete);
+        QCOMPARE(edit.text(), QString("23-456-789"));
+        QCOMPARE(edit.cursorPosition(), 0);
+        // Two digits missing: each Delete also steps right, over a separator
+        // onto the next digit position.
+        edit.setCursorPosition(1);
+        const QStringList texts = {"3-456-789", "-456-789", "-56-789", "-6-789"};
+        const QList<int> positions = {2, 4, 5, 6};
+        for (int i = 0; i < texts.size(); ++i) {
+            QTest::keyClick(&edit, Qt::Key_Delete);
+            QCOMPARE(edit.text(), texts.at(i));
+            QCOMPARE(edit.cursorPosition(), positions.at(i));
+        }
+        // Other keys never move the cursor by themselves.
+        edit.setCursorPosition(8);
+        QTest::keyClick(&edit, Qt::Key_Shift);
+        QCOMPARE(edit.cursorPosition(), 8);
+    }
+
+    // The background covers the widget from its top left corner: cut at the
+    // bottom in a wide area, at the right in a tall one.
+    void imageWidgetCovers_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("wide") << QSize(640, 120);
+        QTest::newRow("tall") << QSize(120, 500);
+    }
+
+    void imageWidgetCovers()
+    {
+        QFETCH(QSize, size);
+        TImageWidget widget;
+        widget.resize(size);
+        const QImage shown = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage scaled = QPixmap(":/background")
+                                  .scaled(size, Qt::KeepAspectRatioByExpanding, Qt::FastTransformation)
+                                  .toImage();
+        QVERIFY(scaled.width() == size.width() || scaled.height() == size.height());
+        QCOMPARE(shown, scaled.copy(QRect(QPoint(0, 0), size)).convertToFormat(QImage::Format_RGB32));
+    }
+
+    void split_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<bool>("hasPort");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::newRow("plain") << "studio.example:9000" << true << "studio.example:9000" << "studio.example" << 9000;
+        QTest::newRow("scheme in any case") << "SRT://Host:9000" << true << "host:9000" << "host" << 9000;
+        QTest::newRow("scheme twice") << "srt://srt://h:1" << true << "h:1" << "h" << 1;
+        QTest::newRow("port not a number") << "host:abc" << true << "host:abc" << "host" << 0;
+        QTest::newRow("third part stays in the text") << "h:9000:x" << true << "h:9000:x" << "h" << 9000;
+        QTest::newRow("empty host") << ":9000" << true << ":9000" << "" << 9000;
+        QTest::newRow("empty port") << "host:" << true << "host:" << "host" << 0;
+        QTest::newRow("no colon") << "srt://studio.example" << false << "studio.example" << "" << 0;
+        QTest::newRow("empty") << "" << false << "" << "" << 0;
+    }
+
+    void split()
+    {
+        QFETCH(QString, field);
+        const ServerField server(field);
+        QTEST(server.hasPort(), "hasPort");
+        QTEST(server.text(), "text");
+        QTEST(server.host(), "host");
+        QTEST(server.port(), "port");
+    }
+
+    void everyPictureLoads_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("icon"); // transparent corners, or an opaque picture
+        QTest::newRow("background") << ":/background" << QSize(1600, 1000) << false;
+        QTest::newRow("splash") << ":/splash" << QSize(1280, 720) << false;
+        QTest::newRow("connect") << ":/connect" << QSize(320, 240) << false;
+        for (const char *icon : {":/camera", ":/screen", ":/microphone", ":/rubber"})
+            QTest::newRow(icon) << QString(icon) << QSize(64, 64) << true;
+        for (const char *arrow : {":/arrowLeft.png", ":/arrowRight.png"})
+            QTest::newRow(arrow) << QString(arrow) << QSize(60, 46) << true;
+    }
+
+    void everyPictureLoads()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, icon);
+        const QImage image(path);
+        QTEST(image.size(), "size");
+        QCOMPARE(qAlpha(image.pixel(0, 0)), icon ? 0 : 255);
+        if (icon) {
+            QVERIFY(image.hasAlphaChannel());
+            QCOMPARE(qAlpha(image.pixel(image.width() - 1, image.height() - 1)), 0);
+        }
+    }
+
+    void pointerTipIsAtHotSpot()
+    {
+        const QImage pointer(":POINTER");
+        QCOMPARE(pointer.size(), QSize(50, 100));
+        // The pen's tip: opaque right at (40, 0..2), nothing above-left of it.
+        int tipAlpha = 0;
+        for (int y = 0; y < 3; ++y)
+            tipAlpha = qMax(tipAlpha, qAlpha(pointer.pixel(40, y)));
+        QVERIFY(tipAlpha > 0);
+        for (int x : {0, 30, 49})
+            QCOMPARE(qAlpha(pointer.pixel(x, 0)), 0);
     }
 };
 
