@@ -365,19 +365,15 @@ private slots:
         QTest::addColumn<QSize>("streamSize");
         QTest::addColumn<QRect>("expected");
         const QSize hd(1280, 720);
-        QTest::newRow("no area: the whole picture") << QRect() << QPoint() << hd << QRect(0, 0, 1280, 720);
-        QTest::newRow("on the only monitor") << QRect(340, 160, 320, 200) << QPoint() << hd << QRect(340, 160, 320, 200);
-        QTest::newRow("second monitor right of the first") << QRect(1700, 100, 200, 100) << QPoint(1600, 0) << hd
-                                                           << QRect(100, 100, 200, 100);
-        QTest::newRow("monitor scaled 2x") << QRect(100, 50, 200, 100) << QPoint() << QSize(640, 360)
-                                           << QRect(200, 100, 400, 200);
+        const QRect whole(QPoint(), hd);
+        QTest::newRow("no area") << QRect() << QPoint() << hd << whole;
+        QTest::newRow("the only monitor") << QRect(340, 160, 320, 200) << QPoint() << hd << QRect(340, 160, 320, 200);
+        QTest::newRow("right monitor") << QRect(1700, 100, 200, 100) << QPoint(1600, 0) << hd << QRect(100, 100, 200, 100);
+        QTest::newRow("monitor scaled 2x") << QRect(100, 50, 200, 100) << QPoint() << QSize(640, 360) << QRect(200, 100, 400, 200);
         QTest::newRow("stream size unknown") << QRect(10, 20, 30, 40) << QPoint() << QSize() << QRect(10, 20, 30, 40);
-        QTest::newRow("over the right edge is cut") << QRect(1200, 600, 200, 200) << QPoint() << hd
-                                                    << QRect(1200, 600, 80, 120);
-        QTest::newRow("off the stream: the whole picture") << QRect(3000, 0, 100, 100) << QPoint() << hd
-                                                           << QRect(0, 0, 1280, 720);
-        QTest::newRow("monitor left of the origin") << QRect(-1000, 10, 100, 100) << QPoint(-1280, 0) << hd
-                                                    << QRect(280, 10, 100, 100);
+        QTest::newRow("over the right edge: cut") << QRect(1200, 600, 200, 200) << QPoint() << hd << QRect(1200, 600, 80, 120);
+        QTest::newRow("off the stream: whole") << QRect(3000, 0, 100, 100) << QPoint() << hd << whole;
+        QTest::newRow("left of the origin") << QRect(-1000, 10, 100, 100) << QPoint(-1280, 0) << hd << QRect(280, 10, 100, 100);
     }
     void portalAreaInPicture()
     {
@@ -395,8 +391,7 @@ private slots:
         QTest::addColumn<QString>("contains");
         QTest::newRow("cancelled") << Problem::Cancelled << QString() << "the previous screen source stays";
         QTest::newRow("no portal says what to install") << Problem::NoPortal << QString() << "install xdg-desktop-portal";
-        QTest::newRow("no screen cast names the backends") << Problem::NoScreenCast << QString()
-                                                           << "xdg-desktop-portal-gnome, -kde or -wlr";
+        QTest::newRow("no screen cast: backends") << Problem::NoScreenCast << QString() << "xdg-desktop-portal-gnome, -kde or -wlr";
         QTest::newRow("ended keeps the picture") << Problem::Ended << "stream paused" << "the last picture stays";
         QTest::newRow("no answer") << Problem::NoAnswer << QString() << "did not answer";
     }

@@ -1,16 +1,9 @@
 #include "media/engine/MFPortalSession.h"
-
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusContext>
-#include <QDBusMessage>
-#include <QDBusObjectPath>
 #include "tests/support/TestMain.h"
 
+#include <QtDBus>
+
 namespace {
-
-const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
-
 // A desktop portal on the test's private bus that answers its requests the
 // way a row says: with a response code, with nothing at all, or at another
 // path than the one a client predicts.
@@ -18,19 +11,17 @@ class FakePortal : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.ScreenCast")
-    Q_PROPERTY(uint AvailableSourceTypes READ sourceTypes)
-    Q_PROPERTY(uint AvailableCursorModes READ cursorModes)
-    Q_PROPERTY(uint version READ version)
+    Q_PROPERTY(uint AvailableSourceTypes MEMBER sourceTypes CONSTANT)
+    Q_PROPERTY(uint AvailableCursorModes MEMBER cursorModes CONSTANT)
+    Q_PROPERTY(uint version MEMBER version CONSTANT)
 public:
+    uint sourceTypes = 1, cursorModes = 3, version = 4;
     int createResponse = -1;       // -1: never answers
     bool answerElsewhere = false;  // the request lives at a path of the portal's own
     QVariantMap lastOptions;
     QDBusConnection bus;
 
     explicit FakePortal(const QDBusConnection &connection) : bus(connection) {}
-    uint sourceTypes() const { return 1; }
-    uint cursorModes() const { return 3; }
-    uint version() const { return 4; }
 
 public slots:
     QDBusObjectPath CreateSession(const QVariantMap &options)
@@ -78,31 +69,28 @@ private slots:
         QVERIFY(server.registerObject("/org/freedesktop/portal/desktop", portal.get(),
                                       QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
         mf::MFPortalSession::setTimeouts(1500, 1500);
-        QVERIFY(server.registerService(kService));
+        QVERIFY(server.registerService("org.freedesktop.portal.Desktop"));
     }
 
     void probeReadsTheOffer()
     {
         const mf::MFPortalSession::Offer offer = mf::MFPortalSession::probe(2000);
-        QVERIFY(offer.portal);
-        QVERIFY(offer.screenCast);
-        QCOMPARE(offer.sourceTypes, 1u);
-        QCOMPARE(offer.cursorModes, 3u);
-        QCOMPARE(offer.version, 4u);
+        QVERIFY(offer.portal && offer.screenCast);
+        QCOMPARE(QVector<uint>({offer.sourceTypes, offer.cursorModes, offer.version}), QVector<uint>({1, 3, 4}));
     }
 
     void outcome_data()
     {
         using P = mf::MFScreenCastEvents::Problem;
+        const uint monitor = mf::MFPortalSession::Monitor;
         QTest::addColumn<int>("response");
         QTest::addColumn<bool>("elsewhere");
         QTest::addColumn<uint>("sourceType");
         QTest::addColumn<P>("problem");
-        QTest::newRow("user cancelled") << 1 << false << uint(mf::MFPortalSession::Monitor) << P::Cancelled;
-        QTest::newRow("portal failed") << 2 << false << uint(mf::MFPortalSession::Monitor) << P::Failed;
-        QTest::newRow("never answers: bounded") << -1 << false << uint(mf::MFPortalSession::Monitor) << P::NoAnswer;
-        QTest::newRow("answer at the returned path") << 1 << true << uint(mf::MFPortalSession::Monitor)
-                                                     << P::Cancelled;
+        QTest::newRow("user cancelled") << 1 << false << monitor << P::Cancelled;
+        QTest::newRow("portal failed") << 2 << false << monitor << P::Failed;
+        QTest::newRow("never answers: bounded") << -1 << false << monitor << P::NoAnswer;
+        QTest::newRow("answer at the returned path") << 1 << true << monitor << P::Cancelled;
         QTest::newRow("windows not offered") << 0 << false << uint(mf::MFPortalSession::Window) << P::Failed;
     }
     void outcome()
@@ -122,10 +110,8 @@ private slots:
         // Nothing more arrives later (a timer or a late answer).
         QTest::qWait(1700);
         QCOMPARE(failed.size(), 1);
-        if (sourceType == mf::MFPortalSession::Monitor) {
-            QVERIFY(portal->lastOptions.contains("handle_token"));
-            QVERIFY(portal->lastOptions.contains("session_handle_token"));
-        }
+        if (sourceType == mf::MFPortalSession::Monitor)
+            QVERIFY(portal->lastOptions.contains("handle_token") && portal->lastOptions.contains("session_handle_token"));
     }
 
     void cleanupTestCase()
