@@ -38,26 +38,10 @@ class TestSingleInstance : public QObject
     QTemporaryDir victim; // what a planted link points at
     const QString shared = QDir::tempPath();
 
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"CONFIG", "DATA", "STATE"})
-            e.insert(QString("XDG_%1_HOME").arg(name), m_home.filePath(QString(name).toLower()));
-        e.insert("XDG_RUNTIME_DIR", m_home.filePath("runtime"));
-        e.insert("XDG_DATA_DIRS", m_home.filePath("data"));
-        e.insert("TMPDIR", m_home.filePath("tmp"));
-        e.remove("XDG_CURRENT_DESKTOP");
-        if (e.value("DISPLAY").isEmpty())
-            e.insert("QT_QPA_PLATFORM", "offscreen");
-        else
-            e.remove("QT_QPA_PLATFORM");
-        return e;
-    }
     // Runs a program to its end; its exit code, -1 when it crashed or hung.
-    int run(const QString &program, const QStringList &arguments, QProcessEnvironment e = {}, QByteArray *out = nullptr)
+    int run(const QString &program, const QStringList &arguments, QByteArray *out = nullptr)
     {
         QProcess process;
-        process.setProcessEnvironment(e.isEmpty() ? environment() : e);
         process.start(program, arguments);
         if (!process.waitForFinished(kWaitMs)) {
             process.kill();
@@ -73,10 +57,22 @@ class TestSingleInstance : public QObject
 private slots:
     void initTestCase()
     {
-        for (const char *folder : {"runtime", "config", "tmp", "data/applications"})
+        for (const char *folder : {"runtime", "config", "data/applications"})
             QVERIFY(QDir().mkpath(m_home.filePath(folder)));
         QFile::setPermissions(m_home.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        qunsetenv("XDG_RUNTIME_DIR");
+        // The programs started here run in these folders; XDG_RUNTIME_DIR is
+        // unset again for the instance-folder cases.
+        for (const char *name : {"CONFIG", "DATA", "STATE"})
+            qputenv(qPrintable(QString("XDG_%1_HOME").arg(name)), QFile::encodeName(m_home.filePath(QString(name).toLower())));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.filePath("runtime")));
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(m_home.filePath("data")));
+        qputenv("PATH", QFile::encodeName(QFileInfo(kProgram).path()) + ":" + qgetenv("PATH")); // for xdg-open
+        qunsetenv("XDG_CURRENT_DESKTOP");
+        qunsetenv("QT_QPA_PLATFORM");
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            qputenv("DISPLAY", ":0"); // xdg-open asks for one; offscreen programs ignore it
+        }
     }
     void init() { writeFile(victim.filePath("precious.txt"), "keep me"); }
     void cleanup() { QCOMPARE(readFile(victim.filePath("precious.txt")), QByteArray("keep me")); }
@@ -112,7 +108,6 @@ private slots:
         StudioProcess studio;
         QVERIFY2(studio.start(), studio.output().constData());
         QProcess first;
-        first.setProcessEnvironment(environment());
         first.setProcessChannelMode(QProcess::MergedChannels);
         first.start(kProgram, QStringList());
         QVERIFY(first.waitForStarted(kWaitMs));
@@ -127,7 +122,7 @@ private slots:
         QVERIFY2(!studio.waitForStream("handed", "media", 20000, kWaitMs).isEmpty(), first.readAll().constData());
         for (const QString &option : {QString("--help"), QString("--version")}) {
             QByteArray answer;
-            QCOMPARE(run(kProgram, {option}, {}, &answer), 0);
+            QCOMPARE(run(kProgram, {option}, &answer), 0);
             QVERIFY2(answer.startsWith("orvanta 1.0 (build 22)\n"), answer.constData());
             QCOMPARE(answer.contains("Usage: orvanta [LINK]"), option == "--help");
         }
@@ -142,11 +137,7 @@ private slots:
         QVERIFY(QFile::copy(QStringLiteral(ORVANTA_SOURCE_DIR "/packaging/orvanta.desktop"),
                             m_home.filePath("data/applications/orvanta.desktop")));
         QCOMPARE(run("xdg-mime", {"default", "orvanta.desktop", "x-scheme-handler/orvanta"}), 0);
-        QProcessEnvironment e = environment();
-        e.insert("PATH", QFileInfo(kProgram).path() + ":" + e.value("PATH"));
-        if (e.value("DISPLAY").isEmpty())
-            e.insert("DISPLAY", ":0"); // xdg-open asks for one; offscreen programs ignore it
-        QCOMPARE(run("xdg-open", {QString("orvanta://127.0.0.1:%1/opened/1024/64/SD").arg(studio.srtPort())}, e), 0);
+        QCOMPARE(run("xdg-open", {QString("orvanta://127.0.0.1:%1/opened/1024/64/SD").arg(studio.srtPort())}), 0);
         QVERIFY(!studio.waitForStream("opened", "media", 20000, kWaitMs).isEmpty());
         QCOMPARE(first.state(), QProcess::Running);
         first.terminate();
@@ -157,6 +148,7 @@ private slots:
 
     void plantedLinkIsNeitherWrittenNorRemoved()
     {
+        qunsetenv("XDG_RUNTIME_DIR");
         // The name the program once used, planted as a link to another user's files.
         QVERIFY(QFile::link(victim.path(), shared + "/orvanta"));
         QString folderPath;
