@@ -2,11 +2,14 @@
 #include "media/engine/MFFactory.h"
 #include "media/engine/MFOptions.h"
 #include "media/engine/MFPicturePool.h"
+#include "media/engine/MFPortalSession.h"
 #include "media/engine/MFPortalSource.h"
 #include "media/engine/MFPreview.h"
 #include "media/engine/MFScreenCastEvents.h"
 #include "media/engine/Yuv420Converter.h"
 #include "tests/support/TestMain.h"
+
+#include <QtDBus>
 
 #include <cmath>
 #include <thread>
@@ -57,11 +60,8 @@ QString wrongPixels(const QImage &image, std::initializer_list<Pixel> expected)
             wrong << QString("(%1,%2) is %3, not %4").arg(p.x).arg(p.y).arg(image.pixel(p.x, p.y), 0, 16).arg(p.colour, 0, 16);
     return wrong.join("; ");
 }
-#define COMPARE_PIXELS(image, ...)                               \
-    do {                                                         \
-        const QString wrong = wrongPixels((image), __VA_ARGS__); \
-        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));            \
-    } while (0)
+#define COMPARE_PIXELS(image, ...) \
+    QVERIFY2(wrongPixels((image), __VA_ARGS__).isEmpty(), qPrintable(wrongPixels((image), __VA_ARGS__)))
 
 QImage shot(QWidget &w)
 {
@@ -86,26 +86,141 @@ std::unique_ptr<AVFrame, void (*)(AVFrame *)> yuvFrame(const QSize &size)
     av_frame_get_buffer(frame.get(), 0);
     return frame;
 }
+// A desktop portal on the test's private bus that answers its requests the
+// way a row says: with a response code, with nothing at all, or at another
+// path than the one a client predicts.
+class FakePortal : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.ScreenCast")
+    Q_PROPERTY(uint AvailableSourceTypes MEMBER sourceTypes CONSTANT)
+    Q_PROPERTY(uint AvailableCursorModes MEMBER cursorModes CONSTANT)
+    Q_PROPERTY(uint version MEMBER version CONSTANT)
+public:
+    uint sourceTypes = 1, cursorModes = 3, version = 4;
+    int createResponse = -1;       // -1: never answers
+    bool answerElsewhere = false;  // the request lives at a path of the portal's own
+    QVariantMap lastOptions;
+    QDBusConnection bus;
+
+    explicit FakePortal(const QDBusConnection &connection) : bus(connection) {}
+
+public slots:
+    QDBusObjectPath CreateSession(const QVariantMap &options)
+    {
+        lastOptions = options;
+        QString sender = message().service();
+        sender.remove(0, 1).replace('.', '_');
+        const QString path = answerElsewhere
+                                 ? QStringLiteral("/org/freedesktop/portal/desktop/request/elsewhere/1")
+                                 : QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
+                                       .arg(sender, options.value("handle_token").toString());
+        if (createResponse >= 0) {
+            const uint code = uint(createResponse);
+            // After the reply, as a portal does: the client may follow the path first.
+            QTimer::singleShot(200, this, [this, path, code] {
+                QDBusMessage signal = QDBusMessage::createSignal(path, "org.freedesktop.portal.Request", "Response");
+                signal << code << QVariantMap();
+                bus.send(signal);
+            });
+        }
+        return QDBusObjectPath(path);
+    }
+};
+
 } // namespace
 
-// Frames, their conversion for the encoder, the preview that shows them, and
-// where a portal stream's picture holds a desktop area.
+// Frames, their conversion for the encoder, the preview that shows them,
+// where a portal stream's picture holds a desktop area, and the portal
+// session against a portal that cancels, fails, never answers or answers
+// elsewhere.
 class TestMFFrame : public QObject
 {
     Q_OBJECT
+    std::unique_ptr<FakePortal> portal;
+    QThread serverThread; // the client's blocking calls must not wait for its own thread
+    QDBusConnection server = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "fake-portal");
+
 private slots:
-    void optionsAndColours()
+    void initTestCase()
+    {
+        if (!QDBusConnection::sessionBus().isConnected())
+            return; // the portal cases skip: the test runs under dbus-run-session
+        QVERIFY(server.isConnected());
+        portal = std::make_unique<FakePortal>(server);
+        portal->moveToThread(&serverThread);
+        serverThread.start();
+        QVERIFY(server.registerObject("/org/freedesktop/portal/desktop", portal.get(),
+                                      QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
+        mf::MFPortalSession::setTimeouts(1500, 1500);
+        QVERIFY(server.registerService("org.freedesktop.portal.Desktop"));
+    }
+
+    void portalProbeReadsTheOffer()
+    {
+        if (!portal)
+            QSKIP("no session bus");
+        const mf::MFPortalSession::Offer offer = mf::MFPortalSession::probe(2000);
+        QVERIFY(offer.portal && offer.screenCast);
+        QCOMPARE(QVector<uint>({offer.sourceTypes, offer.cursorModes, offer.version}), QVector<uint>({1, 3, 4}));
+    }
+
+    void portalSessionOutcome_data()
+    {
+        using P = mf::MFScreenCastEvents::Problem;
+        const uint monitor = mf::MFPortalSession::Monitor;
+        QTest::addColumn<int>("response");
+        QTest::addColumn<bool>("elsewhere");
+        QTest::addColumn<uint>("sourceType");
+        QTest::addColumn<P>("problem");
+        QTest::newRow("user cancelled") << 1 << false << monitor << P::Cancelled;
+        QTest::newRow("portal failed") << 2 << false << monitor << P::Failed;
+        QTest::newRow("never answers: bounded") << -1 << false << monitor << P::NoAnswer;
+        QTest::newRow("answer at the returned path") << 1 << true << monitor << P::Cancelled;
+        QTest::newRow("windows not offered") << 0 << false << uint(mf::MFPortalSession::Window) << P::Failed;
+    }
+    void portalSessionOutcome()
+    {
+        if (!portal)
+            QSKIP("no session bus");
+        QFETCH(int, response);
+        QFETCH(bool, elsewhere);
+        QFETCH(uint, sourceType);
+        QFETCH(mf::MFScreenCastEvents::Problem, problem);
+        portal->createResponse = response;
+        portal->answerElsewhere = elsewhere;
+        mf::MFPortalSession session;
+        QSignalSpy failed(&session, &mf::MFPortalSession::failed);
+        session.open(sourceType, QString(), QString());
+        QVERIFY(!failed.isEmpty() || failed.wait(5000));
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.first().first().value<mf::MFScreenCastEvents::Problem>(), problem);
+        // Nothing more arrives later (a timer or a late answer).
+        QTest::qWait(1700);
+        QCOMPARE(failed.size(), 1);
+        if (sourceType == mf::MFPortalSession::Monitor)
+            QVERIFY(portal->lastOptions.contains("handle_token") && portal->lastOptions.contains("session_handle_token"));
+    }
+
+    void cleanupTestCase()
+    {
+        serverThread.quit();
+        serverThread.wait();
+    }
+    void optionsColoursAndCatalog()
     {
         auto o = MFOptions::parse("solid_color='#07a0f2(255)' audio_gain=-100 video::b=\"1K\"");
-        QCOMPARE(o.value("solid_color"), QString("#07a0f2(255)"));
-        QCOMPARE(o.value("audio_gain"), QString("-100"));
-        QCOMPARE(o.value("video::b"), QString("1K"));
-        quint32 argb = 0;
-        QVERIFY(MFOptions::parseColor("#07a0f2(1)", &argb));
-        QCOMPARE(argb, 0x0107a0f2u);
-        QVERIFY(MFOptions::parseColor("#07a0f2", &argb));
-        QCOMPARE(argb, 0xFF07a0f2u);
+        QCOMPARE(QStringList({o.value("solid_color"), o.value("audio_gain"), o.value("video::b")}),
+                 QStringList({"#07a0f2(255)", "-100", "1K"}));
+        quint32 argb = 0, opaque = 0;
+        QVERIFY(MFOptions::parseColor("#07a0f2(1)", &argb) && MFOptions::parseColor("#07a0f2", &opaque));
+        QCOMPARE(QVector<quint32>({argb, opaque}), QVector<quint32>({0x0107a0f2u, 0xFF07a0f2u}));
         QVERIFY(!MFOptions::parseColor("nonsense(3)", &argb));
+        QCOMPARE(MFCatalog::containers(), QStringList{"mpegts"});
+        const QStringList video = MFCatalog::videoCodecs("mpegts");
+        QVERIFY2(video.contains("mpeg2video") && !video.contains("mjpeg"), qPrintable(video.join(" ")));
+        QVERIFY(MFCatalog::audioCodecs("mpegts").contains("aac"));
+        QVERIFY(MFCatalog::videoCodecs("no-such-container").isEmpty());
     }
 
     void createFromOptionsMemoryAndImage()
@@ -136,15 +251,6 @@ private slots:
         QImage argb(2, 2, QImage::Format_ARGB32);
         argb.fill(qRgb(1, 2, 3));
         QCOMPARE(MFFactory::fromImage(argb)->image().pixel(1, 1), qRgb(1, 2, 3));
-    }
-
-    void catalogOfTheWriter()
-    {
-        QCOMPARE(MFCatalog::containers(), QStringList{"mpegts"});
-        const QStringList video = MFCatalog::videoCodecs("mpegts");
-        QVERIFY2(video.contains("mpeg2video") && !video.contains("mjpeg"), qPrintable(video.join(" ")));
-        QVERIFY(MFCatalog::audioCodecs("mpegts").contains("aac"));
-        QVERIFY(MFCatalog::videoCodecs("no-such-container").isEmpty());
     }
 
     // Pictures go back to a pool and come out filled afresh; a copy shares
@@ -320,11 +426,18 @@ private slots:
             l->show();
         }
         MFPreview preview;
-        QVERIFY(preview.enable(false, true));
+        QVERIFY(preview.enable(true, true)); // sound plays, or silently without a sound server
         preview.attach(label.winId());
-        // Put from another thread, as the mixer does.
-        std::thread producer([&] { QCOMPARE(preview.put(solid(160, 90, "#ff0000"), 0), 0); });
+        // Put from another thread, as the mixer does, with sound.
+        auto red = solid(160, 90, "#ff0000");
+        std::vector<int16_t> sound(1764 * 2, 1000);
+        red->setAudio(kStereo, 1764, sound.data());
+        std::thread producer([&] {
+            for (int i = 0; i < 5; ++i)
+                QCOMPARE(preview.put(red, 0), 0);
+        });
         producer.join();
+        QVERIFY(preview.put(nullptr, 0) < 0);
         // 160x90 in 200x100: 178x100 centred, bars of 11 pixels left and right.
         COMPARE_PIXELS(shot(label), {{100, 50, kRed}, {12, 0, kRed}, {187, 99, kRed}, {5, 50, kBlack}, {195, 50, kBlack}});
         label.resize(100, 200); // letterboxed above and below
@@ -339,23 +452,6 @@ private slots:
         QCOMPARE(shot(label).pixel(50, 100), kWhite); // its own content again
         preview.enable(false, false);
         QCOMPARE(shot(other).pixel(100, 50), kWhite);
-    }
-
-    void previewSoundWithoutDeviceIsSilentNotFailing()
-    {
-        QLabel label;
-        label.resize(32, 32);
-        label.show();
-        MFPreview preview;
-        QVERIFY(preview.enable(true, true));
-        preview.attach(label.winId());
-        auto frame = solid(32, 32, "#123456");
-        std::vector<int16_t> sound(1764 * 2, 1000);
-        frame->setAudio(kStereo, 1764, sound.data());
-        for (int i = 0; i < 5; ++i)
-            QCOMPARE(preview.put(frame, 0), 0);
-        QCOMPARE(shot(label).pixel(16, 16), qRgb(0x12, 0x34, 0x56));
-        QVERIFY(preview.put(nullptr, 0) < 0);
     }
 
     void portalAreaInPicture_data()
