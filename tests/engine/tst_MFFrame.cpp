@@ -200,6 +200,8 @@ private slots:
         QCOMPARE(failed.size(), 1);
         if (sourceType == mf::MFPortalSession::Monitor)
             QVERIFY(portal->lastOptions.contains("handle_token") && portal->lastOptions.contains("session_handle_token"));
+        else // refused before asking the portal
+            QCOMPARE(failed.first().at(1).toString(), QString(MFScreenCastEvents::kWindowsNotOffered));
     }
 
     void cleanupTestCase()
