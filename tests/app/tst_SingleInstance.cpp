@@ -100,9 +100,10 @@ private slots:
         QCOMPARE(received.size(), 0);
     }
 
-    // Real programs: a second start hands over its link and ends, the first streams it to the studio; --help and
-    // --version answer without a hand-over; a plain start only raises the
-    // first; xdg-open runs the registered menu entry, which hands over too.
+    // Real programs: a second start hands over its link and ends, the first
+    // streams it to the studio; --help and --version answer without a
+    // hand-over; a plain start only raises the first; xdg-open runs the
+    // registered menu entry, which hands over too.
     void secondProgramStartHandsOverToTheFirst()
     {
         StudioProcess studio;
