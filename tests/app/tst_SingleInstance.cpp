@@ -176,18 +176,21 @@ private slots:
 
     // Between start and end the folder's content is changed under it: its
     // own file replaced by a link, a file added that it did not make, or the
-    // whole folder replaced by a link. Removal takes only its own file.
+    // whole folder replaced by a link; or another instance has its own
+    // folder. Removal, once or twice, takes only its own file.
     void removalTakesOnlyItsOwnFile_data()
     {
         QTest::addColumn<int>("change");
         QTest::newRow("a link in place of its file") << 0;
         QTest::newRow("a file it did not make") << 1;
         QTest::newRow("the folder replaced by a link") << 2;
+        QTest::newRow("another instance") << 3;
     }
     void removalTakesOnlyItsOwnFile()
     {
         QFETCH(int, change);
         InstanceFolder folder;
+        std::optional<InstanceFolder> other;
         const QString splash = folder.addCopy(":/splash", "splash.png");
         QVERIFY(!splash.isEmpty());
         if (change == 0) {
@@ -195,14 +198,19 @@ private slots:
             QVERIFY(QFile::link(victim.filePath("precious.txt"), splash));
         } else if (change == 1) {
             writeFile(folder.path() + "/not-ours.bin", "x");
-        } else {
+        } else if (change == 2) {
             QVERIFY(QFile::remove(splash));
             QVERIFY(QDir().rmdir(folder.path()));
             QVERIFY(QFile::link(victim.path(), folder.path()));
             writeFile(victim.filePath("splash.png"), "not the program's");
+        } else {
+            other.emplace();
+            QVERIFY(other->path() != folder.path());
+            QVERIFY(!other->addCopy(":/splash", "splash.png").isEmpty());
         }
         folder.remove();
-        if (change == 0)
+        folder.remove();
+        if (change == 0 || change == 3)
             QVERIFY(!QFileInfo::exists(folder.path()));
         if (change == 1)
             QCOMPARE(entries(folder.path()), QStringList{"not-ours.bin"});
@@ -210,20 +218,9 @@ private slots:
             QCOMPARE(readFile(victim.filePath("splash.png")), QByteArray("not the program's"));
             QVERIFY(QFile::remove(folder.path()) && QFile::remove(victim.filePath("splash.png")));
         }
+        if (change == 3)
+            QVERIFY(QFileInfo::exists(other->path() + "/splash.png"));
         QDir(folder.path()).removeRecursively();
-    }
-
-    void twoInstancesHaveTwoFolders()
-    {
-        InstanceFolder first, second;
-        QVERIFY(first.path() != second.path());
-        const QString firstSplash = first.addCopy(":/splash", "splash.png");
-        const QString secondSplash = second.addCopy(":/splash", "splash.png");
-        first.remove();
-        QVERIFY(!QFileInfo::exists(firstSplash));
-        QVERIFY(QFileInfo::exists(secondSplash));
-        first.remove(); // a second removal does nothing
-        QVERIFY(QFileInfo::exists(secondSplash));
     }
 
     // The runtime folder when it is private; open to others, a link or a
