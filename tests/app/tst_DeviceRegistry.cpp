@@ -2,10 +2,8 @@
 #include "app/MainWindow.h"
 #include "media/Mixer.h"
 #include "tests/support/GuiHeartbeat.h"
-
-#include "ui_MainWindow.h"
-
 #include "tests/support/TestMain.h"
+#include "ui_MainWindow.h"
 
 namespace {
 constexpr int kWaitMs = 15000;
@@ -18,7 +16,6 @@ constexpr int kStallLimitMs = 250;
 class TestDeviceRegistry : public QObject
 {
     Q_OBJECT
-
 private slots:
     void listsAreTheDevicesAndComeOffTheGuiThread()
     {
@@ -56,5 +53,4 @@ private slots:
 };
 
 ORVANTA_TEST_MAIN(TestDeviceRegistry, TestMain::Offscreen | TestMain::PrivateFolders)
-
 #include "tst_DeviceRegistry.moc"

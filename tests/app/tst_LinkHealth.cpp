@@ -5,7 +5,6 @@
 class TestLinkHealth : public QObject
 {
     Q_OBJECT
-
 private slots:
     void texts_data()
     {

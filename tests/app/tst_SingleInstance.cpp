@@ -1,221 +1,250 @@
+#include "app/InstanceFolder.h"
 #include "app/SingleInstance.h"
-
 #include "tests/support/StudioProcess.h"
-
 #include "tests/support/TestMain.h"
 
+#include <sys/stat.h>
+
 namespace {
-constexpr int kStartWaitMs = 30000;
-constexpr int kStreamWaitMs = 30000;
-
-QString programPath()
+constexpr int kWaitMs = 30000;
+const QString kProgram = QStringLiteral(ORVANTA_BINARY_DIR "/app/orvanta");
+void writeFile(const QString &path, const QByteArray &bytes)
 {
-    return QStringLiteral(ORVANTA_BINARY_DIR "/app/orvanta");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
 }
-
-// Hands over from a thread of its own: the listening side needs this
-// thread's event loop meanwhile.
-bool handOverFromThread(const SingleInstance &instance, const QString &link)
+QByteArray readFile(const QString &path)
 {
-    bool taken = false;
-    QThread *thread = QThread::create([&] { taken = instance.handOver(link); });
-    thread->start();
-    const bool ended = QTest::qWaitFor([thread] { return thread->isFinished(); }, kStartWaitMs);
-    if (ended)
-        thread->wait();
-    delete thread;
-    return ended && taken;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System);
 }
 }
 
-// One program per user: a later start hands its link to the running one. In
+// One program per user: a later start hands its link to the running one (in
 // process for the socket's rules, then with real program processes on the
-// display the tests run on (offscreen without one).
+// display the tests run on, offscreen without one). Its private temporary
+// folder, with the shared one (the test's TMPDIR) set up as another user of
+// the machine could have left it.
 class TestSingleInstance : public QObject
 {
     Q_OBJECT
+    QTemporaryDir m_home;
+    QByteArray m_output;
+    QTemporaryDir victim; // what a planted link points at
+    const QString shared = QDir::tempPath();
+
+    // Runs a program to its end; its exit code, -1 when it crashed or hung.
+    int run(const QString &program, const QStringList &arguments, QByteArray *out = nullptr)
+    {
+        QProcess process;
+        process.start(program, arguments);
+        if (!process.waitForFinished(kWaitMs)) {
+            process.kill();
+            process.waitForFinished();
+            return -1;
+        }
+        if (out)
+            *out = process.readAllStandardOutput();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    QByteArray collect(QProcess &process) { return m_output += process.readAll(); }
+
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_home.isValid());
-        for (const char *folder : {"runtime", "config", "tmp", "data/applications"})
+        for (const char *folder : {"runtime", "config", "data/applications"})
             QVERIFY(QDir().mkpath(m_home.filePath(folder)));
         QFile::setPermissions(m_home.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // The programs started here run in these folders; XDG_RUNTIME_DIR is
+        // unset again for the instance-folder cases.
+        for (const char *name : {"CONFIG", "DATA", "STATE"})
+            qputenv(qPrintable(QString("XDG_%1_HOME").arg(name)), QFile::encodeName(m_home.filePath(QString(name).toLower())));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.filePath("runtime")));
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(m_home.filePath("data")));
+        qputenv("PATH", QFile::encodeName(QFileInfo(kProgram).path()) + ":" + qgetenv("PATH")); // for xdg-open
+        qunsetenv("XDG_CURRENT_DESKTOP");
+        qunsetenv("QT_QPA_PLATFORM");
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            qputenv("DISPLAY", ":0"); // xdg-open asks for one; offscreen programs ignore it
+        }
     }
+    void init() { writeFile(victim.filePath("precious.txt"), "keep me"); }
+    void cleanup() { QCOMPARE(readFile(victim.filePath("precious.txt")), QByteArray("keep me")); }
 
-    void laterStartHandsOverItsLink()
+    // A file left where the socket was (a crashed program) is taken over;
+    // only the user reaches the socket; an oversized message is dropped.
+    void socketRules()
     {
         const QString path = m_home.filePath("runtime/in-process");
+        QFile leftover(path);
+        QVERIFY(leftover.open(QIODevice::WriteOnly));
+        leftover.close();
         SingleInstance running(path);
         QCOMPARE(running.handOverOrListen("orvanta://first"), SingleInstance::Role::Running);
         QVERIFY(running.isListening());
-        // Only the user reaches the socket.
         QCOMPARE(QFileInfo(path).permissions() & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup
                                                   | QFile::WriteGroup),
                  QFile::Permissions());
         QSignalSpy received(&running, &SingleInstance::linkReceived);
-        SingleInstance later(path);
-        QVERIFY(handOverFromThread(later, "orvanta://127.0.0.1:9000/id/1/2/HD//p%2Fq"));
-        QCOMPARE(received.size(), 1);
-        QCOMPARE(received.at(0).at(0).toString(), QString("orvanta://127.0.0.1:9000/id/1/2/HD//p%2Fq"));
-        QVERIFY(handOverFromThread(later, QString()));
-        QCOMPARE(received.size(), 2);
-        QCOMPARE(received.at(1).at(0).toString(), QString());
-    }
-
-    void leftoverSocketIsTakenOver()
-    {
-        // A program that crashed leaves a file behind where its socket was.
-        const QString path = m_home.filePath("runtime/leftover");
-        QFile leftover(path);
-        QVERIFY(leftover.open(QIODevice::WriteOnly));
-        leftover.close();
-        SingleInstance next(path);
-        QCOMPARE(next.handOverOrListen(QString()), SingleInstance::Role::Running);
-        QVERIFY(next.isListening());
-    }
-
-    void oversizedOrUnendedMessagesAreDropped()
-    {
-        const QString path = m_home.filePath("runtime/limits");
-        SingleInstance running(path);
-        QVERIFY(running.listen());
-        QSignalSpy received(&running, &SingleInstance::linkReceived);
         QLocalSocket flood;
         flood.connectToServer(path);
-        QVERIFY(flood.waitForConnected(kStartWaitMs));
+        QVERIFY(flood.waitForConnected(kWaitMs));
         flood.write(QByteArray(SingleInstance::kMaxMessageBytes + 10, 'x'));
-        QTRY_VERIFY_WITH_TIMEOUT(flood.state() == QLocalSocket::UnconnectedState, kStartWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(flood.state() == QLocalSocket::UnconnectedState, kWaitMs);
         QCOMPARE(received.size(), 0);
     }
 
-    // Two real program processes: the second start hands over its link and
-    // ends; the first fills its form from it and streams to the studio. A
-    // plain third start only raises the first.
+    // Real programs: a second start hands over its link and ends, the first
+    // streams it to the studio; --help and --version answer without a
+    // hand-over; a plain start only raises the first; xdg-open runs the
+    // registered menu entry, which hands over too.
     void secondProgramStartHandsOverToTheFirst()
     {
         StudioProcess studio;
         QVERIFY2(studio.start(), studio.output().constData());
         QProcess first;
-        first.setProcessEnvironment(programEnvironment());
         first.setProcessChannelMode(QProcess::MergedChannels);
-        first.start(programPath(), QStringList());
-        QVERIFY(first.waitForStarted(kStartWaitMs));
-        QVERIFY2(waitForInstance(), first.readAll().constData());
+        first.start(kProgram, QStringList());
+        QVERIFY(first.waitForStarted(kWaitMs));
+        QVERIFY2(QTest::qWaitFor([&] {
+                     QLocalSocket probe;
+                     probe.connectToServer(m_home.filePath("runtime/orvanta-instance"));
+                     return probe.waitForConnected(200);
+                 }, kWaitMs), first.readAll().constData());
 
         const QString link = QString("orvanta://127.0.0.1:%1/handed/1024/64/SD").arg(studio.srtPort());
-        QCOMPARE(runSecond({link}), 0);
-        QVERIFY2(!studio.waitForStream("handed", "media", 20000, kStreamWaitMs).isEmpty(), first.readAll().constData());
-        QCOMPARE(first.state(), QProcess::Running);
-
-        // --help and --version answer at once, before any hand-over.
+        QCOMPARE(run(kProgram, {link}), 0);
+        QVERIFY2(!studio.waitForStream("handed", "media", 20000, kWaitMs).isEmpty(), first.readAll().constData());
         for (const QString &option : {QString("--help"), QString("--version")}) {
-            QProcess asking;
-            asking.setProcessEnvironment(programEnvironment());
-            asking.start(programPath(), {option});
-            QVERIFY(asking.waitForFinished(kStartWaitMs));
-            QCOMPARE(asking.exitCode(), 0);
-            const QByteArray answer = asking.readAllStandardOutput();
+            QByteArray answer;
+            QCOMPARE(run(kProgram, {option}, &answer), 0);
             QVERIFY2(answer.startsWith("orvanta 1.0 (build 22)\n"), answer.constData());
             QCOMPARE(answer.contains("Usage: orvanta [LINK]"), option == "--help");
         }
         QVERIFY(!collect(first).contains("-- raised by a later start"));
-
-        QCOMPARE(runSecond({}), 0);
-        QVERIFY(QTest::qWaitFor([&] { return collect(first).contains("-- raised by a later start"); }, kStartWaitMs));
-        QCOMPARE(first.state(), QProcess::Running);
+        QCOMPARE(run(kProgram, {}), 0);
+        QVERIFY(QTest::qWaitFor([&] { return collect(first).contains("-- raised by a later start"); }, kWaitMs));
         // The running program keeps its session log in the state folder.
         QFile log(m_home.filePath("state/orvanta/orvanta.log"));
         QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(log.readAll().contains("-- raised by a later start"));
 
-        // xdg-open runs the registered menu entry, which hands over the same way.
-        QVERIFY(registerMenuEntry());
-        QProcess opener;
-        QProcessEnvironment environment = programEnvironment();
-        environment.insert("PATH", QFileInfo(programPath()).path() + ":" + environment.value("PATH"));
-        if (environment.value("DISPLAY").isEmpty())
-            environment.insert("DISPLAY", ":0");  // xdg-open asks for one; offscreen programs ignore it
-        opener.setProcessEnvironment(environment);
-        opener.start("xdg-open", {QString("orvanta://127.0.0.1:%1/opened/1024/64/SD").arg(studio.srtPort())});
-        QVERIFY(opener.waitForFinished(kStartWaitMs));
-        QCOMPARE(opener.exitCode(), 0);
-        QVERIFY(!studio.waitForStream("opened", "media", 20000, kStreamWaitMs).isEmpty());
+        QVERIFY(QFile::copy(QStringLiteral(ORVANTA_SOURCE_DIR "/packaging/orvanta.desktop"),
+                            m_home.filePath("data/applications/orvanta.desktop")));
+        QCOMPARE(run("xdg-mime", {"default", "orvanta.desktop", "x-scheme-handler/orvanta"}), 0);
+        QCOMPARE(run("xdg-open", {QString("orvanta://127.0.0.1:%1/opened/1024/64/SD").arg(studio.srtPort())}), 0);
+        QVERIFY(!studio.waitForStream("opened", "media", 20000, kWaitMs).isEmpty());
         QCOMPARE(first.state(), QProcess::Running);
-
         first.terminate();
-        if (!first.waitForFinished(kStartWaitMs)) {
+        if (!first.waitForFinished(kWaitMs))
             first.kill();
-            first.waitForFinished();
+        first.waitForFinished();
+    }
+
+    void plantedLinkIsNeitherWrittenNorRemoved()
+    {
+        qunsetenv("XDG_RUNTIME_DIR");
+        // The name the program once used, planted as a link to another user's files.
+        QVERIFY(QFile::link(victim.path(), shared + "/orvanta"));
+        QString folderPath;
+        {
+            InstanceFolder folder;
+            QVERIFY(folder.isValid());
+            folderPath = folder.path();
+            QCOMPARE(QFileInfo(folderPath).dir().path(), QDir(shared).path());
+            QVERIFY(QFileInfo(folderPath).fileName().startsWith("orvanta-"));
+            struct stat info {};
+            QCOMPARE(::lstat(QFile::encodeName(folderPath).constData(), &info), 0);
+            QCOMPARE(int(info.st_mode & 07777), 0700);
+            const QString splash = folder.addCopy(":/splash", "splash.png");
+            QCOMPARE(splash, folderPath + "/splash.png");
+            QCOMPARE(QImage(splash).size(), QSize(1280, 720));
+            QCOMPARE(folder.addCopy(":/splash", "../escaped.png"), QString());
         }
+        QVERIFY(!QFileInfo::exists(folderPath));
+        QVERIFY(!QFileInfo::exists(shared + "/escaped.png"));
+        QVERIFY(QFileInfo(shared + "/orvanta").isSymLink());
+        QCOMPARE(entries(victim.path()), QStringList{"precious.txt"});
+        QFile::remove(shared + "/orvanta");
     }
 
-private:
-    QProcessEnvironment programEnvironment() const
+    // Between start and end the folder's content is changed under it: its
+    // own file replaced by a link, a file added that it did not make, or the
+    // whole folder replaced by a link; or another instance has its own
+    // folder. Removal, once or twice, takes only its own file.
+    void removalTakesOnlyItsOwnFile_data()
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_RUNTIME_DIR", m_home.filePath("runtime"));
-        environment.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
-        environment.insert("TMPDIR", m_home.filePath("tmp"));
-        environment.insert("XDG_DATA_HOME", m_home.filePath("data"));
-        environment.insert("XDG_STATE_HOME", m_home.filePath("state"));
-        environment.insert("XDG_DATA_DIRS", m_home.filePath("data"));
-        environment.remove("XDG_CURRENT_DESKTOP");
-        if (environment.value("DISPLAY").isEmpty())
-            environment.insert("QT_QPA_PLATFORM", "offscreen");
-        else
-            environment.remove("QT_QPA_PLATFORM");
-        return environment;
+        QTest::addColumn<int>("change");
+        QTest::newRow("a link in place of its file") << 0;
+        QTest::newRow("a file it did not make") << 1;
+        QTest::newRow("the folder replaced by a link") << 2;
+        QTest::newRow("another instance") << 3;
     }
-
-    bool waitForInstance() const
+    void removalTakesOnlyItsOwnFile()
     {
-        const QString path = m_home.filePath("runtime/orvanta-instance");
-        return QTest::qWaitFor(
-            [&path] {
-                QLocalSocket probe;
-                probe.connectToServer(path);
-                const bool connected = probe.waitForConnected(200);
-                probe.abort();
-                return connected;
-            },
-            kStartWaitMs);
-    }
-
-    int runSecond(const QStringList &arguments) const
-    {
-        QProcess second;
-        second.setProcessEnvironment(programEnvironment());
-        second.start(programPath(), arguments);
-        if (!second.waitForFinished(kStartWaitMs)) {
-            second.kill();
-            second.waitForFinished();
-            return -1;
+        QFETCH(int, change);
+        InstanceFolder folder;
+        std::optional<InstanceFolder> other;
+        const QString splash = folder.addCopy(":/splash", "splash.png");
+        QVERIFY(!splash.isEmpty());
+        if (change == 0) {
+            QVERIFY(QFile::remove(splash));
+            QVERIFY(QFile::link(victim.filePath("precious.txt"), splash));
+        } else if (change == 1) {
+            writeFile(folder.path() + "/not-ours.bin", "x");
+        } else if (change == 2) {
+            QVERIFY(QFile::remove(splash));
+            QVERIFY(QDir().rmdir(folder.path()));
+            QVERIFY(QFile::link(victim.path(), folder.path()));
+            writeFile(victim.filePath("splash.png"), "not the program's");
+        } else {
+            other.emplace();
+            QVERIFY(other->path() != folder.path());
+            QVERIFY(!other->addCopy(":/splash", "splash.png").isEmpty());
         }
-        return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1;
+        folder.remove();
+        folder.remove();
+        if (change == 0 || change == 3)
+            QVERIFY(!QFileInfo::exists(folder.path()));
+        if (change == 1)
+            QCOMPARE(entries(folder.path()), QStringList{"not-ours.bin"});
+        if (change == 2) {
+            QCOMPARE(readFile(victim.filePath("splash.png")), QByteArray("not the program's"));
+            QVERIFY(QFile::remove(folder.path()) && QFile::remove(victim.filePath("splash.png")));
+        }
+        if (change == 3)
+            QVERIFY(QFileInfo::exists(other->path() + "/splash.png"));
+        QDir(folder.path()).removeRecursively();
     }
 
-    QByteArray collect(QProcess &process)
+    // The runtime folder when it is private; open to others, a link or a
+    // relative path: the temporary folder.
+    void runtimeFolderWhenPrivate()
     {
-        m_output += process.readAll();
-        return m_output;
+        QTemporaryDir runtime;
+        const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+        QVERIFY(QFile::setPermissions(runtime.path(), owner));
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+        QCOMPARE(InstanceFolder::baseLocation(), QDir(runtime.path()).path());
+        QCOMPARE(QFileInfo(InstanceFolder().path()).dir().path(), QDir(runtime.path()).path());
+        QVERIFY(QFile::setPermissions(runtime.path(), owner | QFileDevice::WriteOther | QFileDevice::ExeOther));
+        QCOMPARE(InstanceFolder::baseLocation(), QDir::tempPath());
+        QVERIFY(QFile::setPermissions(runtime.path(), owner));
+        const QString link = shared + "/runtime-link";
+        QVERIFY(QFile::link(runtime.path(), link));
+        qputenv("XDG_RUNTIME_DIR", link.toLocal8Bit());
+        QCOMPARE(InstanceFolder::baseLocation(), QDir::tempPath());
+        qputenv("XDG_RUNTIME_DIR", "relative/path");
+        QCOMPARE(InstanceFolder::baseLocation(), QDir::tempPath());
+        QFile::remove(link);
     }
-
-    bool registerMenuEntry() const
-    {
-        const QString entry = m_home.filePath("data/applications/orvanta.desktop");
-        if (!QFile::exists(entry)
-            && !QFile::copy(QStringLiteral(ORVANTA_SOURCE_DIR "/packaging/orvanta.desktop"), entry))
-            return false;
-        QProcess mime;
-        mime.setProcessEnvironment(programEnvironment());
-        mime.start("xdg-mime", {"default", "orvanta.desktop", "x-scheme-handler/orvanta"});
-        return mime.waitForFinished(kStartWaitMs) && mime.exitCode() == 0;
-    }
-
-    QTemporaryDir m_home;
-    QByteArray m_output;
 };
 
-ORVANTA_TEST_MAIN(TestSingleInstance, TestMain::Core)
+ORVANTA_TEST_MAIN(TestSingleInstance, TestMain::Core | TestMain::PrivateFolders)
 #include "tst_SingleInstance.moc"

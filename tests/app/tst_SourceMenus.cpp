@@ -1,42 +1,29 @@
 #include "app/SourceMenus.h"
 #include "media/Mixer.h"
 #include "media/ScreenSource.h"
-
 #include "tests/support/TestMain.h"
 
 namespace {
-
-QStringList texts(QMenu *menu)
+// The entries' texts, separators as "---"; only the checked ones when asked.
+QStringList texts(QMenu *menu, bool checkedOnly = false)
 {
     QStringList out;
     for (QAction *a : menu->actions())
-        out << (a->isSeparator() ? QString("---") : a->text());
+        if (!checkedOnly || a->isChecked())
+            out << (a->isSeparator() ? QString("---") : a->text());
     return out;
 }
-
 QAction *entry(QMenu *menu, const QString &text)
 {
-    for (QAction *a : menu->actions())
-        if (a->text() == text)
-            return a;
-    return nullptr;
+    const QList<QAction *> actions = menu->actions();
+    auto it = std::find_if(actions.begin(), actions.end(), [&](QAction *a) { return a->text() == text; });
+    return it == actions.end() ? nullptr : *it;
 }
-
-QStringList checkedTexts(QMenu *menu)
-{
-    QStringList out;
-    for (QAction *a : menu->actions())
-        if (a->isChecked())
-            out << a->text();
-    return out;
-}
-
 } // namespace
 
 class TestSourceMenus : public QObject
 {
     Q_OBJECT
-
     QTemporaryDir dir;
     std::unique_ptr<QSettings> settings;
     std::unique_ptr<Mixer> mixer;
@@ -58,12 +45,8 @@ class TestSourceMenus : public QObject
         menus.reset(new SourceMenus(videoMenu, screenMenu, windowsMenu, audioMenu, settings.get(), mixer.get(),
                                     chkSystemAudio));
         frameShown = false;
-        SourceMenus::CaptureFrame frame;
-        frame.isVisible = [this] { return frameShown; };
-        frame.show = [this] { frameShown = true; };
-        frame.hide = [this] { frameShown = false; };
-        frame.capturedRect = [] { return QRect(105, 105, 630, 350); };
-        menus->setCaptureFrame(frame);
+        menus->setCaptureFrame({[this] { return frameShown; }, [this] { frameShown = true; },
+                                [this] { frameShown = false; }, [] { return QRect(105, 105, 630, 350); }});
     }
 
 private slots:
@@ -81,24 +64,21 @@ private slots:
         QVERIFY(!texts(videoMenu).contains("Desktop Screen Capture"));
         // Nothing stored: the first entry is chosen and stored.
         QCOMPARE(settings->value("VSOURCE").toString(), texts(videoMenu).first());
-
         settings->setValue("VSOURCE", "Test Pattern");
         build();
         menus->rebuildVideoMenu();
         QCOMPARE(mixer->device()->deviceSelected(mf::eMFDT_Video), QString("Test Pattern"));
         menus->videoMenuShowed();
-        QCOMPARE(checkedTexts(videoMenu), QStringList{"Test Pattern"});
-
+        QCOMPARE(texts(videoMenu, true), QStringList{"Test Pattern"});
+        // Rebuilding does not pile up entries.
+        const int n = videoMenu->actions().size();
+        menus->rebuildVideoMenu();
+        QCOMPARE(videoMenu->actions().size(), n);
         // A different letter case is another name: back to the first entry.
         settings->setValue("VSOURCE", "test pattern");
         build();
         menus->rebuildVideoMenu();
         QCOMPARE(settings->value("VSOURCE").toString(), texts(videoMenu).first());
-
-        // Rebuilding does not pile up entries.
-        const int n = videoMenu->actions().size();
-        menus->rebuildVideoMenu();
-        QCOMPARE(videoMenu->actions().size(), n);
     }
 
     void screenMenuEntriesAndChoices()
@@ -107,7 +87,6 @@ private slots:
         QSignalSpy crops(menus.get(), &SourceMenus::changeCropRect);
         menus->rebuildScreenMenu();
         QCOMPARE(texts(screenMenu), QStringList({"Desktop", "-- select area --", "---", "Active windows"}));
-        QCOMPARE(entry(screenMenu, "Desktop")->data().toString(), QString("CAPTURE_DISPLAY#0"));
         // Nothing stored: "Desktop" is chosen, a new choice, so the crop is reset.
         QCOMPARE(settings->value("SCREEN").toString(), QString("Desktop"));
         QCOMPARE(handles.size(), 1);
@@ -123,7 +102,6 @@ private slots:
         QCOMPARE(device->propertyGet("capture.screen_index"), QString("-1"));
         QCOMPARE(device->propertyGet("capture.area"), QString("105,105,734,454"));
         QCOMPARE(crops.size(), 2);
-
         // The same entry again keeps the crop.
         menus->setCropRect(QRect(1, 2, 300, 200));
         settings->setValue("CROP_RECT", QRect(1, 2, 300, 200));
@@ -136,33 +114,30 @@ private slots:
         QVERIFY(!frameShown);
         QCOMPARE(device->propertyGet("capture.area"), QString(""));
         QCOMPARE(crops.size(), 3);
-        QRect none;
-        none.setCoords(0, 0, 0, 0);
+        const QRect none(QPoint(0, 0), QPoint(0, 0));
         QCOMPARE(crops.last().at(0).toRect(), none);
         QCOMPARE(settings->value("CROP_RECT").toRect(), none);
-
         menus->screenMenuShowed();
-        QCOMPARE(checkedTexts(screenMenu), QStringList{"Desktop"});
+        QCOMPARE(texts(screenMenu, true), QStringList{"Desktop"});
     }
 
     // The window list itself comes from the desktop (tests/overlay); here,
     // what a chosen window does to the settings and the crop.
     void chosenWindowIsStoredAndItsCropResentInPicturePixels()
     {
+        const WindowInfo editor{0x4200007, "Editor"};
         menus->rebuildScreenMenu();
-        QVERIFY(!menus->listWindows({WindowInfo{0x4200007, "Editor"}}));
-        QAction *win = entry(windowsMenu, "Editor");
-        QVERIFY(win);
+        QVERIFY(!menus->listWindows({editor}));
         QSignalSpy handles(menus.get(), &SourceMenus::handleChanged);
         QSignalSpy crops(menus.get(), &SourceMenus::changeCropRect);
         quint64 restored = 0;
         menus->setWindowRestorer([&](quint64 h) { restored = h; });
         frameShown = true;
-        menus->screenSourceChanged(win);
+        menus->screenSourceChanged(entry(windowsMenu, "Editor"));
         QVERIFY(!frameShown);
-        QCOMPARE(restored, quint64(0x4200007));
-        QCOMPARE(handles.last().at(0).toULongLong(), quint64(0x4200007));
-        QCOMPARE(settings->value("WHANDLE").toULongLong(), quint64(0x4200007));
+        QCOMPARE(restored, editor.handle);
+        QCOMPARE(handles.last().at(0).toULongLong(), editor.handle);
+        QCOMPARE(settings->value("WHANDLE").toULongLong(), editor.handle);
         QCOMPARE(settings->value("SCREEN").toString(), QString("Editor"));
         QCOMPARE(crops.size(), 1);
 
@@ -171,14 +146,14 @@ private slots:
         settings->setValue("CROP_RECT", QRect(10, 10, 400, 300));
         settings->setValue("CROP_SOURCE_RECT", QRect(20, 20, 800, 600));
         build();
-        menus->setWindowListFiller([this] { return menus->listWindows({WindowInfo{0x4200007, "Editor"}}); });
+        menus->setWindowListFiller([&] { return menus->listWindows({editor}); });
         menus->screenMenuShowed();
         QVERIFY(entry(windowsMenu, "Editor")->isChecked());
         QSignalSpy crops2(menus.get(), &SourceMenus::changeCropRect);
         QSignalSpy handles2(menus.get(), &SourceMenus::handleChanged);
         menus->rebuildScreenMenu();
         QCOMPARE(handles2.size(), 1);
-        QCOMPARE(handles2.last().at(0).toULongLong(), quint64(0x4200007));
+        QCOMPARE(handles2.last().at(0).toULongLong(), editor.handle);
         QCOMPARE(crops2.size(), 1);
         QCOMPARE(crops2.last().at(0).toRect(), QRect(20, 20, 800, 600));
         QCOMPARE(menus->cropRect(), QRect(10, 10, 400, 300));
@@ -187,11 +162,10 @@ private slots:
         // not sent: its coordinates are the dialog's, not the picture's.
         settings->remove("CROP_SOURCE_RECT");
         build();
-        menus->listWindows({WindowInfo{0x4200007, "Editor"}});
+        menus->listWindows({editor});
         QSignalSpy crops3(menus.get(), &SourceMenus::changeCropRect);
         menus->rebuildScreenMenu();
         QCOMPARE(crops3.size(), 0);
-
         // Another handle with the same title is not the stored window.
         QVERIFY(!menus->listWindows({WindowInfo{0x4200008, "Editor"}, WindowInfo{0x99, "Other"}}));
         QCOMPARE(texts(windowsMenu), QStringList({"Editor", "Other"}));
@@ -208,15 +182,13 @@ private slots:
         QVERIFY(texts(audioMenu).contains("PC Sounds (Loopback)"));
         QVERIFY(!texts(audioMenu).contains("<None>"));
         QCOMPARE(settings->value("ASOURCE").toString(), texts(audioMenu).first());
-
         settings->setValue("ASOURCE", "PC Sounds (Loopback)");
         chkSystemAudio->setChecked(true);
         menus->rebuildAudioMenu();
         QCOMPARE(mixer->device()->deviceSelected(mf::eMFDT_Audio), QString("PC Sounds (Loopback)"));
         QCOMPARE(mixer->device()->deviceSelected(mf::eMFDT_Audio2), QString("PC Sounds (Loopback)"));
         menus->audioMenuShowed();
-        QCOMPARE(checkedTexts(audioMenu), QStringList{"PC Sounds (Loopback)"});
-
+        QCOMPARE(texts(audioMenu, true), QStringList{"PC Sounds (Loopback)"});
         menus->systemAudioChanged(Qt::Unchecked);
         QCOMPARE(mixer->device()->deviceSelected(mf::eMFDT_Audio2), QString("<No External Audio>"));
     }

@@ -2,29 +2,17 @@
 #include "media/engine/MFDevice.h"
 #include "media/engine/MFTestPatternSource.h"
 #include "tests/support/PaintedWindow.h"
-#include "tests/support/SinkTone.h"
-
 #include "tests/support/TestMain.h"
 
-#include <cmath>
 #include <cstring>
 
 using namespace mf;
 
 namespace {
-
 bool select(MFDevice &device, int type, const QString &name)
 {
-    int count = 0;
-    if (device.deviceGetCount(type, &count) < 0)
-        return false;
-    for (int i = 0; i < count; ++i) {
-        QString n;
-        device.deviceGetName(type, i, &n);
-        if (n == name)
-            return device.deviceSet(type, i, "") >= 0;
-    }
-    return false;
+    const int index = MFDevice::deviceNames(type).indexOf(name);
+    return index >= 0 && device.deviceSet(type, index, "") >= 0;
 }
 
 MFFormat cameraFormat(int w, int h)
@@ -46,14 +34,13 @@ MFFramePtr next(MFDevice &device, const MFFormat &fmt)
         device.getFrame(fmt, -1, &frame);
     return frame;
 }
-
 } // namespace
 
 class TestMFDevice : public QObject
 {
     Q_OBJECT
 private slots:
-    void videoListEndsWithBuiltInDevices()
+    void videoListEndsWithBuiltInDevicesAndNothingSelectedFails()
     {
         MFDevice device;
         int count = 0;
@@ -62,11 +49,17 @@ private slots:
         QString last, beforeLast;
         QCOMPARE(device.deviceGetName(eMFDT_Video, count - 1, &last), MF_OK);
         QCOMPARE(device.deviceGetName(eMFDT_Video, count - 2, &beforeLast), MF_OK);
-        QCOMPARE(beforeLast, QString("Test Pattern"));
-        QCOMPARE(last, QString("Desktop Screen Capture"));
+        QCOMPARE(QStringList({beforeLast, last}), QStringList({"Test Pattern", "Desktop Screen Capture"}));
         QVERIFY(device.deviceGetName(eMFDT_Video, count, &last) < 0);
         QVERIFY(device.deviceGetCount(7, &count) < 0);
         QVERIFY(MFDevice::deviceNames(eMFDT_VideoAudio).contains("<No Audio>"));
+        // Nothing selected: a failure, after a pause rather than at once (no spinning caller).
+        MFFramePtr frame;
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(device.getFrame(cameraFormat(64, 36), -1, &frame) < 0);
+        QVERIFY(!frame);
+        QVERIFY(t.elapsed() >= 30);
     }
 
     void testPatternCarriesTimeAndTone()
@@ -81,7 +74,6 @@ private slots:
         QCOMPARE(frame->audioSampleCount(), 1764);
         // A 1 kHz sine at a quarter of full scale: -15 dB.
         QVERIFY2(qAbs(frame->format().audioLevel + 15.05f) < 0.5f, qPrintable(QString::number(frame->format().audioLevel)));
-
         quint32 low = 0;
         QVERIFY(MFTestPatternSource::decodeTime(frame->image(), frame->image().rect(), &low));
         const qint64 decoded = MFTestPatternSource::expandTime(low, QDateTime::currentMSecsSinceEpoch());
@@ -90,10 +82,8 @@ private slots:
         const QImage small = frame->image().scaled(299, 168, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         QVERIFY(MFTestPatternSource::decodeTime(small, small.rect(), &low));
         QCOMPARE(MFTestPatternSource::expandTime(low, decoded), decoded);
-
-        // Moving: consecutive pictures differ.
         MFFramePtr second = next(device, fmt);
-        QVERIFY(second && second->image() != frame->image());
+        QVERIFY(second && second->image() != frame->image()); // moving
 
         QVERIFY(select(device, eMFDT_VideoAudio, "<No Audio>"));
         MFFramePtr quiet = next(device, fmt);
@@ -109,7 +99,7 @@ private slots:
         MFTestPatternSource source;
         const QSize size(640, 360);
         const QImage first = source.read(size)->image().copy();
-        std::vector<MFFramePtr> held;
+        MFFramePtr held;
         QImage heldCopy;
         for (qint64 n = 1; n <= 12; ++n) {
             const MFFramePtr frame = source.read(size);
@@ -125,22 +115,11 @@ private slots:
             QVERIFY(MFTestPatternSource::decodeTime(picture, picture.rect(), &low));
             QCOMPARE(qint64(low), (frame->timestampUs() / 1000) & 0xFFFFFFFF);
             if (n == 3) {
-                held.push_back(frame);  // kept to the end, unchanged
+                held = frame; // kept to the end, unchanged
                 heldCopy = picture.copy();
             }
         }
-        QCOMPARE(held.front()->image(), heldCopy);
-    }
-
-    void nothingSelectedFailsWithoutSpinning()
-    {
-        MFDevice device;
-        MFFramePtr frame;
-        QElapsedTimer t;
-        t.start();
-        QVERIFY(device.getFrame(cameraFormat(64, 36), -1, &frame) < 0);
-        QVERIFY(!frame);
-        QVERIFY(t.elapsed() >= 30);
+        QCOMPARE(held->image(), heldCopy);
     }
 
     void screenCaptureOfPaintedWindows()
@@ -149,17 +128,14 @@ private slots:
             QSKIP("needs the test environment's X display");
         std::unique_ptr<QWidget> red(paintedWindow(QRect(100, 100, 400, 300), Qt::red));
         std::unique_ptr<QWidget> green(paintedWindow(QRect(700, 200, 200, 100), Qt::green));
-        QVERIFY(QTest::qWaitForWindowExposed(red.get()));
-        QVERIFY(QTest::qWaitForWindowExposed(green.get()));
-
+        QVERIFY(QTest::qWaitForWindowExposed(red.get()) && QTest::qWaitForWindowExposed(green.get()));
         MFDevice device;
         QVERIFY(select(device, eMFDT_Video, "Desktop Screen Capture"));
         device.propertySet("capture.highlight_mouse", "hide");
         device.propertySet("capture.screen_index", "-1");
-        device.propertySet("capture.area", "");
         device.propertySet("capture.frame_size", "screen");
         device.propertySet("capture.background_color", "#07a0f2(1)");
-        MFFormat fmt;
+        const MFFormat fmt;
         MFFramePtr frame;
         // Exposed windows may still be on their way to the screen.
         (void)QTest::qWaitFor([&] {
@@ -168,60 +144,32 @@ private slots:
         }, 5000);
         QVERIFY(frame);
         QCOMPARE(frame->image().size(), QSize(1920, 1080));
-        QCOMPARE(frame->image().pixel(150, 150), qRgb(255, 0, 0));
-        QCOMPARE(frame->image().pixel(799, 249), qRgb(0, 255, 0));
+        QVERIFY(frame->image().pixel(150, 150) == qRgb(255, 0, 0) && frame->image().pixel(799, 249) == qRgb(0, 255, 0));
 
         // An area of the display: left, top, right, bottom inclusive.
         device.propertySet("capture.area", "700,200,899,299");
         frame = next(device, fmt);
         QVERIFY(frame);
         QCOMPARE(frame->image().size(), QSize(200, 100));
-        QCOMPARE(frame->image().pixel(0, 0), qRgb(0, 255, 0));
-        QCOMPARE(frame->image().pixel(199, 99), qRgb(0, 255, 0));
-
-        // Asked for another size: fitted with the aspect kept on the background.
-        frame = next(device, cameraFormat(400, 400));
-        QVERIFY(frame);
-        QCOMPARE(frame->image().pixel(200, 200), qRgb(0, 255, 0));
-        QCOMPARE(frame->image().pixel(200, 10), qRgb(0x07, 0xa0, 0xf2));
-
+        QVERIFY(frame->image().pixel(0, 0) == qRgb(0, 255, 0) && frame->image().pixel(199, 99) == qRgb(0, 255, 0));
         // One window by its id.
         device.propertySet("capture.window_id", QString::number(red->winId()));
         frame = next(device, fmt);
         QVERIFY(frame);
         QCOMPARE(frame->image().size(), QSize(400, 300));
-        QCOMPARE(frame->image().pixel(0, 0), qRgb(255, 0, 0));
-        QCOMPARE(frame->image().pixel(399, 299), qRgb(255, 0, 0));
+        QVERIFY(frame->image().pixel(0, 0) == qRgb(255, 0, 0) && frame->image().pixel(399, 299) == qRgb(255, 0, 0));
     }
 
-    void soundServerSourcesAndLoopback()
+    // The sound server's sources by name (the mixer's tests hear the loopback).
+    void soundServerSources()
     {
         if (qgetenv("ORVANTA_PULSE").isEmpty())
             QSKIP("needs the test environment's sound server");
         const QStringList inputs = MFDevice::deviceNames(eMFDT_Audio);
-        QVERIFY2(inputs.contains("PC Sounds (Loopback)"), qPrintable(inputs.join("|")));
-        QCOMPARE(inputs.first(), QString("<None>"));
-        const QStringList second = MFDevice::deviceNames(eMFDT_Audio2);
-        QCOMPARE(second.mid(0, 2), QStringList({"<No External Audio>", "PC Sounds (Loopback)"}));
-
+        QVERIFY2(inputs.first() == "<None>" && inputs.contains("PC Sounds (Loopback)"), qPrintable(inputs.join("|")));
+        QCOMPARE(MFDevice::deviceNames(eMFDT_Audio2).mid(0, 2), QStringList({"<No External Audio>", "PC Sounds (Loopback)"}));
         MFDevice device;
-        QVERIFY(select(device, eMFDT_Video, "Test Pattern"));
-        QVERIFY(select(device, eMFDT_VideoAudio, "<No Audio>"));
         QVERIFY(select(device, eMFDT_Audio2, "PC Sounds (Loopback)"));
-        const MFFormat fmt = cameraFormat(160, 90);
-        float quiet = 0;
-        for (int i = 0; i < 10; ++i)
-            quiet = next(device, fmt)->format().audioLevel;
-        QVERIFY2(quiet < -19.f, qPrintable(QString::number(quiet)));
-
-        // A tone played into the null sink comes back through its monitor.
-        SinkTone tone(3);
-        QVERIFY(tone.started());
-        float loud = -100;
-        for (int i = 0; i < 50 && loud < -19.f; ++i)
-            loud = std::max(loud, next(device, fmt)->format().audioLevel);
-        tone.stop();
-        QVERIFY2(loud > -19.f, qPrintable(QString::number(loud)));
     }
 };
 
