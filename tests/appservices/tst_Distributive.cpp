@@ -1,21 +1,9 @@
-#include "tests/support/BoxWatcher.h"
-
 #include "app/DistributiveExporter.h"
 #include "app/LibraryBundle.h"
 #include "app/LinkSharing.h"
 
-#include <QApplication>
-#include <QClipboard>
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
-#include <QMainWindow>
-#include <QMessageBox>
-#include <QProcess>
-#include <QStatusBar>
-#include <QTemporaryDir>
-#include <QtTest>
+#include "tests/support/BoxWatcher.h"
+#include "tests/support/TestMain.h"
 
 #include <csignal>
 #include <linux/capability.h>
@@ -167,6 +155,10 @@ private slots:
         QVERIFY(writeFile(programDir + "/liborvanta_app.a", "archive"));
         pluginDir = temp.filePath("plugins");
         QVERIFY(copyFile(ORVANTA_SRT_LIBRARY, pluginDir + "/platforms/libqxcb.so"));
+        QVERIFY(QDir().mkpath(programDir + "/share/data"));
+        QVERIFY(QFile::link(programDir + "/share", programDir + "/share/data/loop"));
+        // A sibling whose name merely starts with the program folder's name is outside.
+        QVERIFY(!DistributiveExporter::isSameOrInside(programDir + "-exports", programDir));
     }
 
     void linkText()
@@ -277,20 +269,51 @@ private slots:
                  (QStringList{kFolder, kFolder + " (2)", kFolder + " (3)"}));
     }
 
-    void namingGivesUpAfterHundredTries()
+    // Each failure is reported, in a box and on the status line, and
+    // leaves the chosen folder as it was.
+    void failuresLeaveNothingBehind_data()
     {
-        const QString target = temp.filePath("crowded");
-        QVERIFY(QDir().mkpath(target + "/" + kFolder));
-        for (int n = 2; n <= 100; ++n)
-            QVERIFY(QDir().mkpath(target + "/" + kFolder + QString(" (%1)").arg(n)));
+        QTest::addColumn<QString>("target"); // empty: a folder of its own
+        QTest::addColumn<QString>("trouble");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("where"); // empty: the target
+        QTest::newRow("no permission") << QString() << "read-only" << "Permission denied" << QString();
+        QTest::newRow("no space left") << QString() << "full" << "File too large" << "into the export";
+        QTest::newRow("hundred names taken") << QString() << "crowded" << "100 folders named " + kFolder << QString();
+        const QString outside = "must lie outside the program folder " + programDir;
+        QTest::newRow("program folder") << programDir << QString() << outside << programDir;
+        QTest::newRow("inside it") << programDir + "/share" << QString() << outside << programDir;
+        QTest::newRow("linked inside") << programDir + "/share/data/loop" << QString() << outside << programDir;
+    }
+
+    void failuresLeaveNothingBehind()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, trouble);
+        QFETCH(QString, reason);
+        QFETCH(QString, where);
+        QTemporaryDir own;
+        QVERIFY(own.isValid());
+        if (target.isEmpty())
+            target = own.path();
+        if (where.isEmpty())
+            where = target;
+        for (int n = 1; trouble == "crowded" && n <= 100; ++n)
+            QVERIFY(QDir().mkpath(target + "/" + kFolder + (n == 1 ? QString() : QString(" (%1)").arg(n))));
+        const QStringList before = tree(target);
+        const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+        QVERIFY(QFile::setPermissions(own.path(), trouble == "read-only" ? ownerOnly & ~QFileDevice::WriteOwner : ownerOnly));
         QMainWindow window;
-        const DistributiveExporter::Result result = exporter(&window).exportTo(target, "x", kDate);
+        DistributiveExporter::Result result;
+        {
+            WithoutFileOverride asUser;
+            FileSizeLimit limit(trouble == "full" ? 64 * 1024 : RLIM_INFINITY);
+            result = exporter(&window).exportTo(target, "srt://h:1/s", kDate);
+        }
+        QFile::setPermissions(own.path(), ownerOnly);
         QCOMPARE(result.folder, QString());
-        QVERIFY(result.error.contains(target));
-        QVERIFY(!QFileInfo::exists(target + "/" + kFolder + " (101)"));
-        QCOMPARE(QDir(target).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot).size(), 100);
-        for (int n : {1, 2, 100})
-            QVERIFY(QDir(target + "/" + kFolder + (n == 1 ? QString() : QString(" (%1)").arg(n))).isEmpty());
+        QVERIFY2(result.error.contains(reason) && result.error.contains(where), qPrintable(result.error));
+        QCOMPARE(tree(target), before);
 
         BoxWatcher watcher;
         exporter(&window).report(result);
@@ -298,46 +321,6 @@ private slots:
         QCOMPARE(watcher.title, QString("Warning"));
         QCOMPARE(watcher.icon, int(QMessageBox::Warning));
         QCOMPARE(watcher.parent, &window);
-        QCOMPARE(watcher.text, result.error);
-        QCOMPARE(window.statusBar()->currentMessage(), "Export failed: " + result.error);
-    }
-
-    // A folder the user may not write to, and a disk that fills up during
-    // the copy: the failure is reported and nothing is left behind.
-    void failuresLeaveNothingBehind_data()
-    {
-        QTest::addColumn<bool>("readOnly");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("no permission") << true << "Permission denied";
-        QTest::newRow("no space left") << false << "File too large";
-    }
-
-    void failuresLeaveNothingBehind()
-    {
-        QFETCH(bool, readOnly);
-        QFETCH(QString, reason);
-        QTemporaryDir target;
-        QVERIFY(target.isValid());
-        QVERIFY(QFile::setPermissions(target.path(), readOnly ? QFileDevice::ReadOwner | QFileDevice::ExeOwner
-                                                              : QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                                    | QFileDevice::ExeOwner));
-        QMainWindow window;
-        DistributiveExporter::Result result;
-        {
-            WithoutFileOverride asUser;
-            FileSizeLimit limit(readOnly ? RLIM_INFINITY : 64 * 1024);
-            result = exporter(&window).exportTo(target.path(), "srt://h:1/s", kDate);
-        }
-        QFile::setPermissions(target.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QCOMPARE(result.folder, QString());
-        QVERIFY2(result.error.contains(reason), qPrintable(result.error));
-        QVERIFY2(result.error.contains(readOnly ? target.path() : QString("into the export")), qPrintable(result.error));
-        QCOMPARE(tree(target.path()), QStringList());
-
-        BoxWatcher watcher;
-        exporter(&window).report(result);
-        QVERIFY(watcher.seen);
-        QCOMPARE(watcher.title, QString("Warning"));
         QCOMPARE(watcher.text, result.error);
         QCOMPARE(window.statusBar()->currentMessage(), "Export failed: " + result.error);
     }
@@ -368,22 +351,6 @@ private slots:
         qputenv("XDG_CONFIG_HOME", savedConfig);
         QCOMPARE(withoutDesktop, home.path());
         QCOMPARE(withDesktop, home.filePath("Desktop"));
-    }
-
-    void refusesTargetInsideProgramFolder()
-    {
-        QVERIFY(QDir().mkpath(programDir + "/share/data"));
-        QVERIFY(QFile::link(programDir + "/share", programDir + "/share/data/loop"));
-        for (const QString &inside : {programDir, programDir + "/share", programDir + "/share/data/loop"}) {
-            const DistributiveExporter::Result result = exporter().exportTo(inside, "x", kDate);
-            QCOMPARE(result.folder, QString());
-            QVERIFY(result.error.contains(programDir));
-            QVERIFY(!QFileInfo::exists(inside + "/" + kFolder));
-        }
-        // A sibling whose name merely starts with the program folder's name is fine.
-        const QString sibling = programDir + "-exports";
-        QVERIFY(QDir().mkpath(sibling));
-        QVERIFY(!DistributiveExporter::isSameOrInside(sibling, programDir));
     }
 
     void startScriptPassesHostileLinksAsText()
@@ -417,12 +384,5 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestDistributive test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+ORVANTA_TEST_MAIN(TestDistributive, TestMain::Offscreen | TestMain::PrivateFolders)
 #include "tst_Distributive.moc"
