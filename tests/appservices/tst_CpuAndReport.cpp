@@ -67,20 +67,6 @@ private slots:
         QVERIFY(CpuLoad("/proc/stat").update().contains(QRegularExpression("^CPU: \\d+%$")));
     }
 
-    void reportLayoutAndSectionOrder()
-    {
-        QMap<QString, ReportSection> sections;
-        sections.insert("OS info", {{"OS", "Debian"}});
-        sections.insert("Machine info", {{"B", "2"}, {"A", "1"}});
-        sections.insert("Codecs and cointainers", {{"Containers", "mpegts"}});
-        sections.insert("Connected multimedia devices", {{"Video devices", ""}});
-        QCOMPARE(SystemReport::format(sections),
-                 QString("Codecs and cointainers:\n\nContainers:\tmpegts\n"
-                         "Connected multimedia devices:\n\nVideo devices:\t\n"
-                         "Machine info:\n\nB:\t2\n\nA:\t1\n"
-                         "OS info:\n\nOS:\tDebian\n"));
-    }
-
     void reportWithAndWithoutMedia()
     {
         QVERIFY(SystemReport::systemReport().startsWith(
