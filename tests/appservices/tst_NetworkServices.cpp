@@ -76,16 +76,15 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("url");
-        const QString none;
-        auto row = [](const char *name, const QByteArray &body, const QString &message, const QString &url = {}) {
-            QTest::newRow(name) << 200 << int(QNetworkReply::NoError) << body << message << url;
+        auto row = [](const char *name, const QByteArray &body, const QString &message, const QString &url = {},
+                      int status = 200, int error = QNetworkReply::NoError) {
+            QTest::newRow(name) << status << error << body << message << url;
         };
-        QTest::newRow("404") << 404 << int(QNetworkReply::ContentNotFoundError) << QByteArray("{\"url\":\"srt://h:1/s\"}")
-                             << kNoAnswer << none;
-        QTest::newRow("500") << 500 << int(QNetworkReply::InternalServerError) << QByteArray("oops") << kNoAnswer << none;
-        QTest::newRow("no status") << 0 << int(QNetworkReply::NoError) << QByteArray() << kNoAnswer << none;
-        QTest::newRow("200 and a network error") << 200 << int(QNetworkReply::RemoteHostClosedError)
-                                                 << QByteArray("{\"url\":\"srt://h:1/s\"}") << "Connection closed" << none;
+        const QByteArray good = "{\"url\":\"srt://h:1/s\"}";
+        row("404", good, kNoAnswer, {}, 404, QNetworkReply::ContentNotFoundError);
+        row("500", "oops", kNoAnswer, {}, 500, QNetworkReply::InternalServerError);
+        row("no status", "", kNoAnswer, {}, 0);
+        row("200 and a network error", good, "Connection closed", {}, 200, QNetworkReply::RemoteHostClosedError);
         row("not json", "<html>hi</html>", kEmpty);
         row("empty body", "", kEmpty);
         row("empty object", "{}", kEmpty);
@@ -95,10 +94,10 @@ private slots:
         row("empty error", "{\"error\":\"\"}", kUnknown);
         row("error number", "{\"error\":5,\"url\":\"srt://h:1/s\"}", kUnknown);
         row("no url", "{\"state\":\"true\"}", kUnknown);
-        row("state true", "{\"state\":\"true\",\"url\":\"srt://h:1/s/2048/128/HD/DBL\"}", none, "srt://h:1/s/2048/128/HD/DBL");
-        row("state absent", "{\"url\":\"srt://h:1/s\"}", none, "srt://h:1/s");
-        row("state bool false", "{\"state\":false,\"url\":\"srt://h:1/s\"}", none, "srt://h:1/s");
-        row("other scheme", "{\"url\":\"orvanta://Studio.example:9000/cam/2048/128/HD/dbl\"}", none,
+        row("state true", "{\"state\":\"true\",\"url\":\"srt://h:1/s/2048/128/HD/DBL\"}", {}, "srt://h:1/s/2048/128/HD/DBL");
+        row("state absent", "{\"url\":\"srt://h:1/s\"}", {}, "srt://h:1/s");
+        row("state bool false", "{\"state\":false,\"url\":\"srt://h:1/s\"}", {}, "srt://h:1/s");
+        row("other scheme", "{\"url\":\"orvanta://Studio.example:9000/cam/2048/128/HD/dbl\"}", {},
             "orvanta://Studio.example:9000/cam/2048/128/HD/dbl");
         row("url number", "{\"url\":12345}", kUnusable);
         row("url of digits", "{\"url\":\"12345\"}", kUnusable);
