@@ -1,263 +1,414 @@
+#include "app/BoundedGet.h"
+#include "app/LookupAnswer.h"
+#include "app/MainWindow.h"
+#include "app/NumberLookup.h"
+#include "app/StreamLink.h"
+#include "app/TLabel.h"
+#include "app/TNumberEdit.h"
+#include "app/UpdateChecker.h"
+#include "app/UpdateManifest.h"
+#include "ui_MainWindow.h"
+
 #include "tests/support/BoxWatcher.h"
 #include "tests/support/HttpFake.h"
+#include "tests/support/TestMain.h"
 
-#include "app/NumberLookup.h"
-#include "app/UpdateChecker.h"
-
-#include <QApplication>
-#include <QMessageBox>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QtTest>
+using Behaviour = HttpFake::Behaviour;
+Q_DECLARE_METATYPE(HttpFake::Answer)
 
 namespace {
 const QString kNumber = "123-456-789";
 const QString kLookupPath = "/api/srt/get_url/123-456-789";
-const int kWaitMs = 10000;
+const QString kManifestPath = "/downloads/orvanta_win.json";
+// Short, so that a time-out per byte instead of per request would show.
+const int kShortTimeoutMs = 1500;
+// Generous: the sanitizer build on a busy machine.
+const int kWaitMs = 60000;
+const QString kNoAnswer = LookupAnswer::kNoAnswer;
+const QString kEmpty = LookupAnswer::kEmptyAnswer;
+const QString kUnknown = LookupAnswer::kUnknownError;
+const QString kUnusable = LookupAnswer::kUnusableLink;
+const QString kTooLarge = BoundedGet::kTooLargeText;
+const QString kDownload = "    <a href='%1' style='color:white;'>Download</a>";
 } // namespace
 
+// The number lookup, the update check and the window's wiring of them,
+// against good, broken and hostile servers on loopback.
 class TestNetworkServices : public QObject
 {
     Q_OBJECT
+    HttpFake windowServer;
 
-    struct LookupResult
-    {
-        bool answered = false;
-        bool boxSeen = false;
-        QString boxText;
-        QString link;
-        int finishedCount = 0;
-    };
+    int storedSkip() { return QSettings(TestMain::settingsFile(), QSettings::IniFormat).value("SKIP_UPDATE", -1).toInt(); }
 
-    LookupResult lookup(const QString &origin, const QString &number = kNumber)
+    // One update check; the watcher answers the offer, if one comes.
+    std::unique_ptr<BoxWatcher> runUpdate(HttpFake &server, const QString &button = {})
     {
+        QSettings store(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
         QWidget window;
-        NumberLookup numberLookup(&window);
-        QSignalSpy finished(&numberLookup, &NumberLookup::replyFinished);
-        QSignalSpy linked(&numberLookup, &NumberLookup::linkReceived);
-        BoxWatcher watcher;
-        const bool sent = numberLookup.request(origin, number);
-        const bool answered = sent && QTest::qWaitFor([&] { return watcher.seen || linked.count() > 0; }, kWaitMs);
-        // Let a box that was just answered return from its event loop.
-        QTest::qWait(20);
-        LookupResult result;
-        result.answered = answered;
-        result.boxSeen = watcher.seen;
-        result.boxText = watcher.text;
-        result.finishedCount = finished.count();
-        if (!linked.isEmpty())
-            result.link = linked.first().first().toString();
-        if (watcher.seen) {
-            [&] {
-                QCOMPARE(watcher.title, QString("Error"));
-                QCOMPARE(watcher.icon, int(QMessageBox::Critical));
-                QCOMPARE(watcher.standardButtons, int(QMessageBox::Ok));
-                QCOMPARE(watcher.buttons.size(), 1);
-                QCOMPARE(watcher.parent, &window);
-            }();
-        }
-        return result;
-    }
-
-    QTemporaryDir configDir;
-
-    std::unique_ptr<QSettings> freshSettings()
-    {
-        return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
-    }
-
-    // Runs one update check against the stub's manifest; the watcher answers a box.
-    bool runUpdate(HttpFake &server, BoxWatcher &watcher)
-    {
-        auto settings = freshSettings();
-        QWidget window;
-        UpdateChecker checker(settings.get(), &window);
+        UpdateChecker checker(&store, &window);
+        checker.setTimeout(kShortTimeoutMs);
         QSignalSpy checked(&checker, &UpdateChecker::checked);
-        checker.check(server.origin() + "/downloads/orvanta_win.json");
-        const bool done = checked.wait(kWaitMs) || !checked.isEmpty();
-        watcher.stop();
-        if (!done)
-            return false;
-        if (watcher.seen && watcher.parent != &window)
-            return false;
-        return true;
+        auto watcher = std::make_unique<BoxWatcher>(button);
+        checker.check(server.origin() + kManifestPath);
+        const bool done = QTest::qWaitFor([&] { return !checked.isEmpty(); }, kWaitMs);
+        watcher->stop();
+        if (!done || checked.count() != 1 || (watcher->seen && watcher->parent != &window))
+            return nullptr;
+        return watcher;
     }
 
-    int storedSkip()
+    void configureWindow(const QByteArray &manifest)
     {
-        QSettings file(freshSettings()->fileName(), QSettings::IniFormat);
-        return file.contains("SKIP_UPDATE") ? file.value("SKIP_UPDATE").toInt() : -1;
+        QSettings store(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
+        store.clear();
+        store.setValue("LOOKUP_ORIGIN", windowServer.origin());
+        store.setValue("UPDATE_URL", windowServer.origin() + kManifestPath);
+        windowServer.setReply(kManifestPath, 200, manifest);
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(configDir.isValid());
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, configDir.path());
-    }
-
-    void lookupReplies_data()
+    // What the lookup makes of a reply's status, error and body.
+    void lookupAnswer_data()
     {
         QTest::addColumn<int>("status");
+        QTest::addColumn<int>("error");
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("boxText");
-        QTest::addColumn<QString>("link");
-
-        const QString noAnswer = "No answer recieved from server.";
-        const QString empty = "Empty answer recieved from server.";
-        QTest::newRow("404") << 404 << QByteArray("{\"url\":\"srt://h:1/s\"}") << noAnswer << QString();
-        QTest::newRow("500") << 500 << QByteArray("oops") << noAnswer << QString();
-        QTest::newRow("not json") << 200 << QByteArray("<html>hi</html>") << empty << QString();
-        QTest::newRow("empty body") << 200 << QByteArray() << empty << QString();
-        QTest::newRow("empty object") << 200 << QByteArray("{}") << empty << QString();
-        QTest::newRow("array") << 200 << QByteArray("[\"srt://h:1/s\"]") << empty << QString();
-        QTest::newRow("url and error") << 200 << QByteArray("{\"url\":\"srt://h:1/s\",\"error\":\"Number expired\"}")
-                                       << "Number expired" << QString();
-        QTest::newRow("state false") << 200 << QByteArray("{\"state\":\"false\",\"url\":\"srt://h:1/s\"}")
-                                     << "Unknown error" << QString();
-        QTest::newRow("empty error") << 200 << QByteArray("{\"error\":\"\"}") << "Unknown error" << QString();
-        QTest::newRow("no url") << 200 << QByteArray("{\"state\":\"true\"}") << "Unknown error" << QString();
-        QTest::newRow("state true") << 200 << QByteArray("{\"state\":\"true\",\"url\":\"srt://h:1/s/2048/128/HD/DBL\"}")
-                                    << QString() << "srt://h:1/s/2048/128/HD/DBL";
-        QTest::newRow("state absent") << 200 << QByteArray("{\"url\":\"srt://h:1/s\"}") << QString() << "srt://h:1/s";
-        QTest::newRow("state bool false") << 200 << QByteArray("{\"state\":false,\"url\":\"srt://h:1/s\"}")
-                                          << QString() << "srt://h:1/s";
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("url");
+        auto row = [](const char *name, const QByteArray &body, const QString &message, const QString &url = {},
+                      int status = 200, int error = QNetworkReply::NoError) {
+            QTest::newRow(name) << status << error << body << message << url;
+        };
+        const QByteArray good = "{\"url\":\"srt://h:1/s\"}";
+        row("404", good, kNoAnswer, {}, 404, QNetworkReply::ContentNotFoundError);
+        row("500", "oops", kNoAnswer, {}, 500, QNetworkReply::InternalServerError);
+        row("no status", "", kNoAnswer, {}, 0);
+        row("200 and a network error", good, "Connection closed", {}, 200, QNetworkReply::RemoteHostClosedError);
+        row("not json", "<html>hi</html>", kEmpty);
+        row("empty body", "", kEmpty);
+        row("empty object", "{}", kEmpty);
+        row("array", "[\"srt://h:1/s\"]", kEmpty);
+        row("url and error", "{\"url\":\"srt://h:1/s\",\"error\":\"Number expired\"}", "Number expired");
+        row("state false", "{\"state\":\"false\",\"url\":\"srt://h:1/s\"}", kUnknown);
+        row("empty error", "{\"error\":\"\"}", kUnknown);
+        row("error number", "{\"error\":5,\"url\":\"srt://h:1/s\"}", kUnknown);
+        row("no url", "{\"state\":\"true\"}", kUnknown);
+        row("state true", "{\"state\":\"true\",\"url\":\"srt://h:1/s/2048/128/HD/DBL\"}", {}, "srt://h:1/s/2048/128/HD/DBL");
+        row("state absent", "{\"url\":\"srt://h:1/s\"}", {}, "srt://h:1/s");
+        row("state bool false", "{\"state\":false,\"url\":\"srt://h:1/s\"}", {}, "srt://h:1/s");
+        row("other scheme", "{\"url\":\"orvanta://Studio.example:9000/cam/2048/128/HD/dbl\"}", {},
+            "orvanta://Studio.example:9000/cam/2048/128/HD/dbl");
+        row("url number", "{\"url\":12345}", kUnusable);
+        row("url of digits", "{\"url\":\"12345\"}", kUnusable);
+        row("url empty", "{\"url\":\"\"}", kUnusable);
+        row("url null", "{\"url\":null}", kUnusable);
+        row("url array", "{\"url\":[\"srt://h:1/s\"]}", kUnusable);
+        row("url object", "{\"url\":{\"srt\":\"h:1\"}}", kUnusable);
+        row("javascript", "{\"url\":\"javascript:alert(1)\"}", kUnusable);
+        row("file", "{\"url\":\"file:///etc/passwd\"}", kUnusable);
+        row("scheme with a blank", "{\"url\":\"s rt://studio:9000/cam\"}", kUnusable);
+        row("scheme of a digit", "{\"url\":\"1srt://studio:9000/cam\"}", kUnusable);
+        row("empty scheme", "{\"url\":\"://studio:9000/cam\"}", kUnusable);
+        row("no port", "{\"url\":\"srt://studio/cam\"}", kUnusable);
+        row("port 0", "{\"url\":\"srt://studio:0/cam\"}", kUnusable);
+        row("port 65536", "{\"url\":\"srt://studio:65536/cam\"}", kUnusable);
+        row("no host", "{\"url\":\"srt://:9000/cam\"}", kUnusable);
+        row("user part", "{\"url\":\"srt://a@studio:9000/cam\"}", kUnusable);
+        row("no stream", "{\"url\":\"srt://studio:9000/\"}", kUnusable);
+        row("blank stream", "{\"url\":\"srt://studio:9000/ /1\"}", kUnusable);
     }
 
-    void lookupReplies()
+    void lookupAnswer()
     {
         QFETCH(int, status);
+        QFETCH(int, error);
         QFETCH(QByteArray, body);
-        QFETCH(QString, boxText);
-        QFETCH(QString, link);
-        HttpFake server;
-        server.setReply(kLookupPath, status, body);
-        const LookupResult result = lookup(server.origin());
-        QVERIFY(result.answered);
-        QCOMPARE(server.requestedPaths(), QStringList{kLookupPath});
-        QCOMPARE(result.finishedCount, 1);
-        QCOMPARE(result.boxText, boxText);
-        QCOMPARE(result.link, link);
+        QFETCH(QString, message);
+        QFETCH(QString, url);
+        const LookupAnswer answer =
+            NumberLookup::evaluate(status, QNetworkReply::NetworkError(error), "Connection closed", body);
+        QCOMPARE(answer.ok, message.isEmpty());
+        QCOMPARE(answer.errorMessage, message);
+        QCOMPARE(answer.url, url);
     }
 
-    void lookupWithoutServerOrOrigin()
+    // What only a real request shows: size and time limits, redirects,
+    // compression, refused connections, and the box that tells the user.
+    void lookupOverHttp_data()
     {
+        QTest::addColumn<HttpFake::Answer>("answer");
+        QTest::addColumn<QString>("origin"); // empty: the fake server's
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("number");
+        auto row = [](const char *name, const HttpFake::Answer &answer, const QString &box, const QString &link = {},
+                      const QString &origin = {}, const QString &number = kNumber) {
+            QTest::newRow(name) << answer << origin << box << link << number;
+        };
+        const QByteArray good = "{\"url\":\"srt://127.0.0.1:9000/cam\"}";
+        const QString link = "srt://127.0.0.1:9000/cam";
+        QByteArray full = good.chopped(1) + ",\"pad\":\"";
+        full += QByteArray(BoundedGet::kMaxBodyBytes - full.size() - 2, 'x') + "\"}";
+        // A megabyte of blanks around a good answer, deflated: read as it came
+        // it is no JSON, and it is never inflated in memory.
+        const QByteArray deflated = qCompress(good + QByteArray(1 << 20, ' '), 9).mid(4);
+        const QByteArray slow = good + QByteArray(200, ' ');
+        row("good", {Behaviour::Canned, 200, good, {}}, {}, link);
+        row("404", {Behaviour::Canned, 404, good, {}}, kNoAnswer);
+        row("exactly the limit", {Behaviour::Canned, 200, full, {}}, {}, link);
+        row("one byte more", {Behaviour::Canned, 200, full + " ", {}}, kTooLarge);
+        row("endless body", {Behaviour::Flood, 200, {}, {}}, kTooLarge);
+        row("300 MB announced", {Behaviour::DeclaredHuge, 200, {}, {}}, kTooLarge);
+        row("one byte at a time", {Behaviour::Drip, 200, slow, {}}, kNoAnswer);
+        row("no answer", {Behaviour::Silent, 200, slow, {}}, kNoAnswer);
+        row("deflated", {Behaviour::Canned, 200, deflated, "Content-Encoding: deflate\r\n"}, kEmpty);
+        row("redirect", {Behaviour::Canned, 302, {}, "Location: ORIGIN/elsewhere\r\n"}, kNoAnswer);
+        row("connection refused", {}, kNoAnswer, {}, "closed");
+        row("no origin", {}, kNoAnswer, {}, "none");
+        // Nothing is sent for what is no number.
+        row("number with gaps", {}, "Invalid number.", {}, {}, "123-45_-___");
+        row("number without dashes", {}, "Invalid number.", {}, {}, "123456789");
+        row("no number", {}, "Invalid number.", {}, {}, "");
+    }
+
+    void lookupOverHttp()
+    {
+        QFETCH(HttpFake::Answer, answer);
+        QFETCH(QString, origin);
+        QFETCH(QString, box);
+        QFETCH(QString, link);
+        QFETCH(QString, number);
+        const bool valid = box != "Invalid number.";
+        HttpFake server;
+        answer.extraHeaders.replace("ORIGIN", server.origin().toLatin1());
+        server.setAnswer(kLookupPath, answer);
+        server.setReply("/elsewhere", 200, "{\"url\":\"srt://127.0.0.1:9000/cam\"}"); // where a redirect leads
         QTcpServer closed;
         QVERIFY(closed.listen(QHostAddress::LocalHost));
-        const QString refusedOrigin = QString("http://127.0.0.1:%1").arg(closed.serverPort());
         closed.close();
-        LookupResult result = lookup(refusedOrigin);
-        QCOMPARE(result.boxText, QString("No answer recieved from server."));
-        QCOMPARE(result.finishedCount, 1);
+        const QString closedOrigin = QString("http://127.0.0.1:%1").arg(closed.serverPort());
+        origin = origin.isEmpty() ? server.origin() : origin == "closed" ? closedOrigin : QString();
 
-        result = lookup(QString());
-        QCOMPARE(result.boxText, QString("No answer recieved from server."));
-        QCOMPARE(result.finishedCount, 1);
-    }
-
-    void invalidNumberSendsNothing()
-    {
-        HttpFake server;
-        for (const QString &number : {QString("123-45_-___"), QString(), QString("123456789")}) {
-            QWidget window;
-            NumberLookup numberLookup(&window);
-            QSignalSpy finished(&numberLookup, &NumberLookup::replyFinished);
-            BoxWatcher watcher;
-            QVERIFY(!numberLookup.request(server.origin(), number));
-            QVERIFY(watcher.seen);
-            QCOMPARE(watcher.text, QString("Invalid number."));
+        QWidget window;
+        NumberLookup lookup(&window);
+        lookup.setTimeout(kShortTimeoutMs);
+        QSignalSpy finished(&lookup, &NumberLookup::replyFinished);
+        QSignalSpy linked(&lookup, &NumberLookup::linkReceived);
+        BoxWatcher watcher;
+        QCOMPARE(lookup.request(origin, number), valid);
+        QVERIFY(QTest::qWaitFor([&] { return watcher.seen || !linked.isEmpty(); }, kWaitMs));
+        QTest::qWait(20); // lets a box just answered return from its event loop
+        QCOMPARE(finished.count(), valid ? 1 : 0);
+        QCOMPARE(watcher.text, box);
+        QCOMPARE(linked.isEmpty() ? QString() : linked.first().first().toString(), link);
+        if (watcher.seen) {
             QCOMPARE(watcher.title, QString("Error"));
-            QTest::qWait(20);
-            QCOMPARE(finished.count(), 0);
+            QCOMPARE(watcher.icon, int(QMessageBox::Critical));
+            QCOMPARE(watcher.buttons.size(), 1);
+            QCOMPARE(watcher.standardButtons, int(QMessageBox::Ok));
+            QCOMPARE(watcher.parent, &window);
         }
-        QVERIFY(server.requestedPaths().isEmpty());
-        // Unanchored, as typed: surrounding text does not matter.
-        QVERIFY(NumberLookup::isValidNumber(" 123-456-789 "));
+        QCOMPARE(server.requestedPaths(), origin == server.origin() && valid ? QStringList{kLookupPath} : QStringList());
+        QVERIFY2(server.bodyBytesSent() < HttpFake::kFloodLimit / 10, qPrintable(QString::number(server.bodyBytesSent())));
+        if (answer.behaviour == Behaviour::Flood || answer.behaviour == Behaviour::DeclaredHuge) // hung up on it
+            QVERIFY(QTest::qWaitFor([&] { return server.connectionsCutByClient() == 1; }, kWaitMs));
+        if (answer.behaviour == Behaviour::Drip)
+            QVERIFY(server.bodyBytesSent() > 0 && server.bodyBytesSent() < answer.body.size());
     }
 
-    void networkErrorWithStatus200ShowsItsText()
+    void linkFieldsAndNumbers()
     {
-        const NumberLookup::Outcome outcome = NumberLookup::evaluate(
-            200, QNetworkReply::RemoteHostClosedError, "Connection closed", "{\"url\":\"srt://h:1/s\"}");
-        QVERIFY(!outcome.ok);
-        QCOMPARE(outcome.errorMessage, QString("Connection closed"));
+        const StreamLink link("orvanta://h:9000/id/2048/128/HD/dBl/extra");
+        QVERIFY(link.isLink() && link.isUsable() && link.twoFrames());
+        QCOMPARE(QStringList({link.field(StreamLink::Server), link.field(StreamLink::StreamId),
+                              link.field(StreamLink::VideoBitRate), link.field(StreamLink::AudioBitRate),
+                              link.field(StreamLink::FrameName), link.field(6), link.field(7)}),
+                 QStringList({"h:9000", "id", "2048", "128", "HD", "extra", ""}));
+        QCOMPARE(StreamLink("a://h:1/x://y").field(StreamLink::StreamId), QString("x:")); // only the first "://"
+        QVERIFY(!StreamLink("h:9000/id").isLink());
+        QCOMPARE(StreamLink("h:9000/id").field(StreamLink::Server), QString());
+        QVERIFY(!StreamLink("srt://h:1/s").twoFrames());
+        QVERIFY(!StreamLink("srt://h:1/s/1/1/HD/DBLX").twoFrames());
+        QVERIFY(NumberLookup::isValidNumber(" 123-456-789 ")); // surrounding text does not matter
+    }
+
+    // The offer's text: the manifest's texts as plain text, and only a web
+    // link no less safe than the manifest itself.
+    void updateOfferText_data()
+    {
+        QTest::addColumn<QByteArray>("manifest");
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("text");
+        const QString http = "http://updates.example/m.json", https = "https://updates.example/m.json";
+        auto row = [](const char *name, const QString &url, const QString &from, const QString &text) {
+            QTest::newRow(name) << "{\"build\":99,\"msg\":\"New\",\"url\":\"" + url.toLatin1() + "\"}" << from << text;
+        };
+        row("http from http", "http://dl.example/o.tar", http, "New" + kDownload.arg("http://dl.example/o.tar"));
+        row("http from https", "http://dl.example/o", https, "New");
+        row("https", "https://dl.example/o", https, "New" + kDownload.arg("https://dl.example/o"));
+        row("HTTPS", "HTTPS://dl.example/o", https, "New" + kDownload.arg("HTTPS://dl.example/o"));
+        row("ftp", "ftp://dl.example/o", http, "New");
+        row("file", "file:///tmp/payload.sh", http, "New");
+        row("javascript", "javascript:alert(1)", http, "New");
+        row("relative", "payload.sh", http, "New");
+        row("no host", "https:///x", http, "New");
+        row("blank in link", "https://dl.example/a' onclick='x", http, "New");
+        row("quote in link", "https://dl.example/a'href='file:///x", http,
+            "New" + kDownload.arg("https://dl.example/a&#39;href=&#39;file:///x"));
+        QTest::newRow("not text") << QByteArray("{\"build\":99,\"msg\":[1],\"url\":5}") << http << QString();
+        QTest::newRow("markup in msg")
+            << QByteArray("{\"build\":99,\"msg\":\"<a href='file:///x'>Fix</a>\\n<b>now</b>\",\"url\":\"\"}") << http
+            << QString("&lt;a href=&#39;file:///x&#39;&gt;Fix&lt;/a&gt;<br>&lt;b&gt;now&lt;/b&gt;");
+    }
+
+    void updateOfferText()
+    {
+        QFETCH(QByteArray, manifest);
+        QFETCH(QString, from);
+        QFETCH(QString, text);
+        const UpdateManifest parsed = UpdateChecker::parseManifest(manifest);
+        QCOMPARE(parsed.build, 99);
+        QCOMPARE(parsed.offerText(QUrl(from)), text);
     }
 
     void updateOfferAndSkip()
     {
-        const QString path = "/downloads/orvanta_win.json";
         HttpFake server;
         QCOMPARE(storedSkip(), -1);
+        server.setReply(kManifestPath, 200, "{\"build\":22,\"msg\":\"Same\",\"url\":\"http://dl/x\"}");
+        auto box = runUpdate(server);
+        QVERIFY(box && !box->seen);
 
-        server.setReply(path, 200, "{\"build\":22,\"msg\":\"Same\",\"url\":\"http://dl/x\"}");
-        BoxWatcher none;
-        QVERIFY(runUpdate(server, none));
-        QVERIFY(!none.seen);
-
-        server.setReply(path, 200, "{\"build\":23,\"msg\":\"<b>New</b>\",\"url\":\"http://dl/23\"}");
-        BoxWatcher later("Remind Later");
-        QVERIFY(runUpdate(server, later));
-        QVERIFY(later.seen);
-        QCOMPARE(later.title, QString("Update Info"));
-        // The manifest's markup shows as text; the link is the program's own.
-        QCOMPARE(later.text, QString("&lt;b&gt;New&lt;/b&gt;    <a href='http://dl/23' style='color:white;'>Download</a>"));
-        QCOMPARE(later.icon, int(QMessageBox::Information));
-        QCOMPARE(later.buttons, (QStringList{"Skip this update", "Remind Later"}));
-        QCOMPARE(later.defaultButton, QString("Remind Later"));
+        server.setReply(kManifestPath, 200, "{\"build\":23,\"msg\":\"<b>New</b>\",\"url\":\"http://dl/23\"}");
+        box = runUpdate(server, "Remind Later");
+        QVERIFY(box && box->seen);
+        QCOMPARE(box->title, QString("Update Info"));
+        QCOMPARE(box->text, "&lt;b&gt;New&lt;/b&gt;" + kDownload.arg("http://dl/23"));
+        QCOMPARE(box->textFormat, int(Qt::RichText));
+        QCOMPARE(box->icon, int(QMessageBox::Information));
+        QCOMPARE(box->buttons, (QStringList{"Skip this update", "Remind Later"}));
+        QCOMPARE(box->defaultButton, QString("Remind Later"));
         QCOMPARE(storedSkip(), -1);
-
-        BoxWatcher closed;
-        QVERIFY(runUpdate(server, closed));
-        QVERIFY(closed.seen);
+        box = runUpdate(server); // closed
+        QVERIFY(box && box->seen);
         QCOMPARE(storedSkip(), -1);
-
-        BoxWatcher skip("Skip this update");
-        QVERIFY(runUpdate(server, skip));
-        QVERIFY(skip.seen);
+        box = runUpdate(server, "Skip this update");
+        QVERIFY(box && box->seen);
         QCOMPARE(storedSkip(), 23);
+        box = runUpdate(server);
+        QVERIFY(box && !box->seen);
 
-        BoxWatcher skipped;
-        QVERIFY(runUpdate(server, skipped));
-        QVERIFY(!skipped.seen);
-
-        server.setReply(path, 200, "{\"build\":24,\"msg\":\"\",\"url\":\"http://dl/24\"}");
-        BoxWatcher newer;
-        QVERIFY(runUpdate(server, newer));
-        QVERIFY(newer.seen);
-        QCOMPARE(newer.text, QString("    <a href='http://dl/24' style='color:white;'>Download</a>"));
+        server.setReply(kManifestPath, 200, "{\"build\":24,\"msg\":\"\",\"url\":\"http://dl/24\"}");
+        box = runUpdate(server);
+        QVERIFY(box && box->seen);
+        QCOMPARE(box->text, kDownload.arg("http://dl/24"));
         QCOMPARE(storedSkip(), 23);
         QCOMPARE(server.requestedPaths().size(), 6);
     }
 
-    void updateFailuresShowNothing()
+    void updateShowsNothing_data()
     {
-        const QString path = "/downloads/orvanta_win.json";
-        HttpFake server;
-        for (const auto &reply : {qMakePair(404, QByteArray("{\"build\":99}")),
-                                  qMakePair(200, QByteArray("build=99")),
-                                  qMakePair(200, QByteArray("{\"build\":\"99\"}"))}) {
-            server.setReply(path, reply.first, reply.second);
-            BoxWatcher watcher;
-            QVERIFY(runUpdate(server, watcher));
-            QVERIFY2(!watcher.seen, reply.second.constData());
-        }
+        QTest::addColumn<HttpFake::Answer>("answer");
+        const QByteArray newer = "{\"build\":99,\"url\":\"http://dl/99\"}" + QByteArray(200, ' ');
+        QTest::newRow("404") << HttpFake::Answer{Behaviour::Canned, 404, newer, {}};
+        QTest::newRow("not json") << HttpFake::Answer{Behaviour::Canned, 200, "build=99", {}};
+        QTest::newRow("build as text") << HttpFake::Answer{Behaviour::Canned, 200, "{\"build\":\"99\"}", {}};
+        QTest::newRow("endless msg") << HttpFake::Answer{Behaviour::Flood, 200, newer, {}};
+        QTest::newRow("300 MB announced") << HttpFake::Answer{Behaviour::DeclaredHuge, 200, newer, {}};
+        QTest::newRow("one byte at a time") << HttpFake::Answer{Behaviour::Drip, 200, newer, {}};
+        QTest::newRow("no answer") << HttpFake::Answer{Behaviour::Silent, 200, newer, {}};
+        QTest::newRow("no address") << HttpFake::Answer{};
+    }
 
-        auto settings = freshSettings();
-        UpdateChecker checker(settings.get(), nullptr);
-        QSignalSpy checked(&checker, &UpdateChecker::checked);
-        checker.check(QString());
+    void updateShowsNothing()
+    {
+        QFETCH(HttpFake::Answer, answer);
+        HttpFake server;
+        if (QTest::currentDataTag() == QByteArray("no address")) {
+            QSettings store(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
+            UpdateChecker checker(&store, nullptr);
+            QSignalSpy checked(&checker, &UpdateChecker::checked);
+            checker.check(QString());
+            QTest::qWait(50);
+            QCOMPARE(checked.count(), 0);
+            return;
+        }
+        server.setAnswer(kManifestPath, answer);
+        const auto box = runUpdate(server, "Remind Later");
+        QVERIFY(box && !box->seen);
+        QVERIFY(server.bodyBytesSent() < HttpFake::kFloodLimit / 10);
+    }
+
+    void windowOffersUpdateShowsLogsAndCpu()
+    {
+        configureWindow("{\"build\":23,\"msg\":\"New\",\"url\":\"http://dl/23\"}");
+        BoxWatcher watcher("Remind Later");
+        MainWindow window(QString{});
+        QVERIFY(QTest::qWaitFor([&] { return watcher.seen; }, kWaitMs));
+        QCOMPARE(watcher.title, QString("Update Info"));
+        QCOMPARE(watcher.parent, &window);
+
+        window.form()->actionLogs->trigger();
+        QWidget *logs = nullptr;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (widget->objectName() == "LogsDlg" && widget->isVisible())
+                logs = widget;
+        QVERIFY(logs);
+        QVERIFY(logs->findChild<QPlainTextEdit *>()->toPlainText().startsWith("--- System Info ---\n"));
+        logs->close();
+        auto *cpu = window.findChild<QLabel *>("cpuLabel");
+        QVERIFY(cpu);
+        QCOMPARE(cpu->toolTip(), QString("Total CPU activity"));
+        QVERIFY(QTest::qWaitFor([&] { return !cpu->text().isEmpty(); }, kWaitMs));
+        QVERIFY(cpu->text().contains(QRegularExpression("^CPU: -?\\d+%$")));
+    }
+
+    // A refused link leaves the form as it was; a good one fills it and
+    // goes on to the preview.
+    void windowLookupFillsFormAndStarts()
+    {
+        configureWindow("{\"build\":22}");
+        {
+            QSettings store(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
+            store.setValue("URL", "127.0.0.1:9");
+            store.setValue("STREAMID", "saved");
+        }
+        windowServer.setReply(kLookupPath, 200, "{\"url\":\"file:///etc/passwd\"}");
+        MainWindow window(QString{});
+        Ui::MainWindow *ui = window.form();
+        ui->numberEdit->setText(kNumber);
+        BoxWatcher watcher;
+        ui->startBtn_1->click();
+        QVERIFY(QTest::qWaitFor([&] { return watcher.seen; }, kWaitMs));
+        QCOMPARE(watcher.text, kUnusable);
         QTest::qWait(50);
-        QCOMPARE(checked.count(), 0);
+        QCOMPARE(ui->txtURL->text() + " " + ui->txtStreamID->text(), QString("127.0.0.1:9 saved"));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        QCOMPARE(ui->startBtn_1->text(), QString("Start"));
+
+        windowServer.setReply(kLookupPath, 200, "{\"url\":\"srt://127.0.0.1:9/cam7/3000/256/SD/DBL\"}");
+        ui->startBtn_1->click();
+        QCOMPARE(ui->startBtn_1->text(), QString("Wait..."));
+        QVERIFY(!ui->startBtn_1->isEnabled() && !ui->modeLbl->isEnabled());
+        QCOMPARE(window.settingsStore()->value("NUMBER").toString(), kNumber);
+        QVERIFY(QTest::qWaitFor([&] { return ui->stackedWidget->currentIndex() == MainWindow::PreviewPage; }, kWaitMs));
+        QCOMPARE(ui->txtURL->text() + " " + ui->txtStreamID->text(), QString("127.0.0.1:9 cam7"));
+        QCOMPARE(ui->startBtn_1->text(), QString("Start"));
+        QVERIFY(ui->startBtn_1->isEnabled() && ui->modeLbl->isEnabled());
+        QCOMPARE(windowServer.requestedPaths().count(kLookupPath), 2);
+        window.toggleStreaming();
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+
+        // The form's fields as a shared link.
+        QCOMPARE(window.buildLink(), QString("127.0.0.1:9/cam7/%1/%2/%3%4")
+                                         .arg(ui->spbVBR->value())
+                                         .arg(ui->cmbABR->currentText(), ui->cmbFrames->currentText(),
+                                              ui->chkCombined->isChecked() ? "/DBL" : ""));
+        ui->actionCopy_Link->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), "orvanta://" + window.buildLink());
     }
 };
 
-int main(int argc, char **argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestNetworkServices test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+ORVANTA_TEST_MAIN(TestNetworkServices, TestMain::Offscreen | TestMain::PrivateFolders)
 #include "tst_NetworkServices.moc"
