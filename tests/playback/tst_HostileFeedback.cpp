@@ -4,7 +4,6 @@
 // the studio as the feedback stream.
 #include "media/PlayerWorker.h"
 #include "media/engine/MFPreview.h"
-#include "media/engine/MFReader.h"
 #include "media/engine/TsDecoder.h"
 #include "tests/support/FfmpegPrograms.h"
 #include "tests/support/GuiHeartbeat.h"
@@ -12,57 +11,45 @@
 #include "tests/support/ProcessMemory.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TsEdits.h"
-
 #include "tests/support/TestMain.h"
 
 #include <atomic>
-#include <cstdio>
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
+#ifndef __has_feature
+#define __has_feature(x) 0
 #endif
+#if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;  // it keeps freed memory for a while
 #else
 constexpr bool kSanitized = false;
 #endif
 
-// Growth of the resident size while one hostile stream plays, above what the
-// process held before. The sanitizer keeps freed memory for a while.
+// Growth of the resident size while one hostile stream plays.
 constexpr qint64 kPeakGrowthLimitKb = (kSanitized ? 900 : 320) * 1024;
 // Longer than any pause of a window that still answers; a frozen one misses it.
 constexpr qint64 kStallLimitMs = 2000;
-// How long each stream plays after its first picture (or message) shows.
-constexpr int kPlayMs = 1000;
-
 const QSize kLargest(mf::TsDecoder::kMaxWidth, mf::TsDecoder::kMaxHeight);
 
-// One clip's ffmpeg arguments: its inputs first, then the output options.
+// One clip's ffmpeg inputs and output options.
 struct Clip
 {
     QStringList inputs, outputs;
     Clip operator+(const Clip &other) const { return {inputs + other.inputs, outputs + other.outputs}; }
-    QStringList arguments() const { return inputs + outputs + QStringList{"-f", "mpegts"}; }
 };
 
 Clip video(const QString &source, double seconds, int rate = 25)
 {
     // Quick to make even at 8K: the picture's format made by the filter, no look-ahead.
-    return {{"-f", "lavfi", "-t", QString::number(seconds), "-i",
-             QString("%1:rate=%2,format=yuv420p").arg(source).arg(rate)},
+    return {{"-f", "lavfi", "-t", QString::number(seconds), "-i", QString("%1:rate=%2,format=yuv420p").arg(source).arg(rate)},
             {"-c:v", "libx264", "-preset", "ultrafast", "-x264-params", "threads=2:rc-lookahead=0", "-g",
              QString::number(rate), "-bf", "0"}};
 }
 
 Clip sound(int sampleRate, int channels, double seconds)
 {
-    return {{"-f", "lavfi", "-t", QString::number(seconds), "-i",
-             QString("sine=frequency=440:sample_rate=%1").arg(sampleRate)},
+    return {{"-f", "lavfi", "-t", QString::number(seconds), "-i", QString("sine=frequency=440:sample_rate=%1").arg(sampleRate)},
             {"-ac", QString::number(channels), "-c:a", "aac"}};
 }
 
@@ -101,11 +88,6 @@ Decoded decodeFromMemory(const QByteArray &stream)
     return result;
 }
 
-QString url(int port, const QString &id)
-{
-    return QString("srt://127.0.0.1:%1?mode=caller&streamid=%2#feedbackplay").arg(port).arg(id);
-}
-
 QSize shownSize(const PlayerWorker &player)
 {
     const auto preview = player.currentPreview();
@@ -119,12 +101,20 @@ class TestHostileFeedback : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    QByteArray bytesOf(const QString &name) const
+    {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
         const QString small = "testsrc=size=160x90";
-        QVERIFY(makeStreams({
+        // Files from ffmpeg one after the other, as a server would play them.
+        const QMap<QString, QList<Clip>> streams{
             // The sound drops from six channels at 96 kHz to one at 8 kHz, on the same PIDs.
             {"sound-change.ts", {video(small, 1.5) + sound(96000, 6, 1.5), video(small, 1.5) + sound(8000, 1, 1.5)}},
             {"sizes.ts", {video("testsrc=size=640x360", 1, 10), video("color=c=blue:size=3840x2160", 0.3, 10),
@@ -132,18 +122,48 @@ private slots:
             {"8k.ts", {video("color=c=red:size=7680x4320", 0.4, 5)}},
             {"huge.ts", {video("color=c=green:size=8256x4640", 0.2, 5)}},
             {"real.ts", {video("testsrc=size=320x240", 3) + sound(44100, 2, 3)}},
-        }));
-        QFile real(path("real.ts"));
-        QVERIFY(real.open(QIODevice::ReadOnly));
-        QVERIFY(writeFile("garbage.ts", garbled(real.readAll(), 22)));
+        };
+        QList<QPair<QString, QStringList>> clips;
+        for (auto it = streams.begin(); it != streams.end(); ++it) {
+            for (int i = 0; i < it.value().size(); ++i)
+                clips.append({path(it.key() + QString::number(i)),
+                              it.value()[i].inputs + it.value()[i].outputs + QStringList{"-f", "mpegts"}});
+        }
+        QVERIFY(makeClips(clips));
+        for (auto it = streams.begin(); it != streams.end(); ++it) {
+            QByteArray joined;
+            for (int i = 0; i < it.value().size(); ++i)
+                joined += bytesOf(it.key() + QString::number(i));
+            QVERIFY(!saveBytes(path(it.key()), joined).isEmpty());
+        }
+        QVERIFY(!saveBytes(path("garbage.ts"), garbled(bytesOf("real.ts"), 22)).isEmpty());
         QByteArray noise(188 * 1000, Qt::Uninitialized);
         QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-        QVERIFY(writeFile("noise.ts", noise));
+        QVERIFY(!saveBytes(path("noise.ts"), noise).isEmpty());
     }
 
     void decoderFollowsTheStream_data()
     {
-        addRows(false);
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QList<QSize>>("sizes");  // empty: any
+        QTest::addColumn<bool>("pictures");
+        QTest::addColumn<double>("soundSeconds");  // at least
+        QTest::addColumn<QString>("notice");  // said once when nothing shows, never when pictures do
+        QTest::addColumn<bool>("played");  // by the player too
+        QTest::newRow("sound 6ch 96 kHz, then mono 8 kHz")
+            << "sound-change.ts" << QList<QSize>{{160, 90}} << true << 2.5 << QString() << true;
+        // Large pictures through the player are about memory, which the
+        // sanitizer's own bookkeeping hides.
+        QTest::newRow("640x360, 3840x2160, 320x240")
+            << "sizes.ts" << QList<QSize>{{640, 360}, {3840, 2160}, {320, 240}} << true << 0.0 << QString() << !kSanitized;
+        QTest::newRow("7680x4320 scaled down") << "8k.ts" << QList<QSize>{kLargest} << true << 0.0 << QString() << !kSanitized;
+        QTest::newRow("broken packets") << "garbage.ts" << QList<QSize>{} << true << 1.0 << QString() << true;
+        // Refused before a picture of it is allocated.
+        QTest::newRow("8256x4640 refused")
+            << "huge.ts" << QList<QSize>{} << false << 0.0
+            << "nothing in it decodes (its pictures of 8256x4640 are larger than 37748736 pixels)" << false;
+        // The player would only wait for noise.
+        QTest::newRow("noise") << "noise.ts" << QList<QSize>{} << false << 0.0 << "nothing in it decodes" << false;
     }
 
     void decoderFollowsTheStream()
@@ -153,9 +173,7 @@ private slots:
         QFETCH(bool, pictures);
         QFETCH(double, soundSeconds);
         QFETCH(QString, notice);
-        QFile input(path(file));
-        QVERIFY(input.open(QIODevice::ReadOnly));
-        const Decoded decoded = decodeFromMemory(input.readAll());
+        const Decoded decoded = decodeFromMemory(bytesOf(file));
         if (!sizes.isEmpty())
             QCOMPARE(decoded.sizes, sizes);
         for (const QSize &size : decoded.sizes)
@@ -166,15 +184,16 @@ private slots:
         QCOMPARE(decoded.notices, notice.isEmpty() ? QStringList{} : QStringList{notice});
     }
 
-    void playerSurvives_data()
-    {
-        addRows(true);
-    }
+    // The window goes on answering, memory stays bounded, and a stream with
+    // pictures never says it has none.
+    void playerSurvives_data() { decoderFollowsTheStream_data(); }
 
     void playerSurvives()
     {
         QFETCH(QString, file);
-        QFETCH(bool, pictures);
+        QFETCH(bool, played);
+        if (!played)
+            QSKIP("decoded from memory only");
         StudioProcess studio({"--feedback", path(file)});
         QVERIFY2(studio.start(), studio.output().constData());
         MessageCapture log;
@@ -186,88 +205,25 @@ private slots:
         const bool peakFromHere = resetPeakResident();
 
         PlayerWorker player;
-        player.startPlay(url(studio.srtPort(), "hostile"), mf::MFPreview::handleOf(window.get()));
+        player.startPlay(QString("srt://127.0.0.1:%1?mode=caller&streamid=hostile#feedbackplay").arg(studio.srtPort()),
+                         mf::MFPreview::handleOf(window.get()));
         heartbeat.restart();
         QTRY_VERIFY_WITH_TIMEOUT(shownSize(player).isValid(), 10000);
-        QTest::qWait(kPlayMs);
+        QTest::qWait(1000);
         const QSize shown = shownSize(player);
         QVERIFY(shown.width() <= kLargest.width() && shown.height() <= kLargest.height());
-        QCOMPARE(log.count("no picture in the return stream"), pictures ? 0 : 1);
+        QCOMPARE(log.count("no picture in the return stream"), 0);
         QVERIFY2(heartbeat.longestStallMs() < kStallLimitMs, qPrintable(QString::number(heartbeat.longestStallMs())));
 
         player.stopPlay();
         QVERIFY(player.wait(5000));
-        window->close();
         window.reset();
         const qint64 growth = peakResidentKb() - (peakFromHere ? before : 0);
-        std::fprintf(stderr, "%s: resident %lld kB before, peak %lld kB (+%lld kB)\n", qPrintable(file), before,
-                     peakResidentKb(), growth);
+        qInfo("%s: resident %lld kB before, peak %lld kB (+%lld kB)", qPrintable(file), before, peakResidentKb(), growth);
         if (peakFromHere)
             QVERIFY2(growth < kPeakGrowthLimitKb, qPrintable(QString::number(growth)));
     }
-
-private:
-    QString path(const QString &name) const { return m_dir.filePath(name); }
-
-    bool makeStreams(const QMap<QString, QList<Clip>> &streams)
-    {
-        QList<QPair<QString, QStringList>> clips;
-        for (auto it = streams.begin(); it != streams.end(); ++it) {
-            for (int i = 0; i < it.value().size(); ++i)
-                clips.append({path(QString("%1-%2").arg(it.key()).arg(i)), it.value()[i].arguments()});
-        }
-        if (!makeClips(clips))
-            return false;
-        // Files from ffmpeg one after the other, as a server would play them.
-        for (auto it = streams.begin(); it != streams.end(); ++it) {
-            QByteArray joined;
-            for (int i = 0; i < it.value().size(); ++i) {
-                QFile clip(path(QString("%1-%2").arg(it.key()).arg(i)));
-                if (!clip.open(QIODevice::ReadOnly))
-                    return false;
-                joined += clip.readAll();
-            }
-            if (!writeFile(it.key(), joined))
-                return false;
-        }
-        return true;
-    }
-
-    bool writeFile(const QString &name, const QByteArray &bytes) const
-    {
-        QFile file(path(name));
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    }
-
-    void addRows(bool player)
-    {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QList<QSize>>("sizes");  // empty: any
-        QTest::addColumn<bool>("pictures");
-        QTest::addColumn<double>("soundSeconds");  // at least
-        QTest::addColumn<QString>("notice");  // said once when nothing shows, never when pictures do
-        QTest::newRow("sound 6ch 96 kHz, then mono 8 kHz") << "sound-change.ts" << QList<QSize>{{160, 90}} << true << 2.5 << QString();
-        // Large pictures through the player are about memory, which the
-        // sanitizer's own bookkeeping hides; its decoding is checked from memory.
-        if (!player || !kSanitized) {
-            QTest::newRow("640x360, 3840x2160, 320x240")
-                << "sizes.ts" << QList<QSize>{{640, 360}, {3840, 2160}, {320, 240}} << true << 0.0 << QString();
-            QTest::newRow("7680x4320 scaled down") << "8k.ts" << QList<QSize>{kLargest} << true << 0.0 << QString();
-        }
-        QTest::newRow("broken packets") << "garbage.ts" << QList<QSize>{} << true << 1.0 << QString();
-        // Refused before a picture of it is allocated.
-        if (!player)
-            QTest::newRow("8256x4640 refused")
-                << "huge.ts" << QList<QSize>{} << false << 0.0
-                << "nothing in it decodes (its pictures of 8256x4640 are larger than 37748736 pixels)";
-        // Noise says what it says from memory; the player would only wait for it.
-        if (!player)
-            QTest::newRow("noise") << "noise.ts" << QList<QSize>{} << false << 0.0 << "nothing in it decodes";
-    }
-
-    QTemporaryDir m_dir;
 };
 
 ORVANTA_TEST_MAIN(TestHostileFeedback, TestMain::Offscreen)
-
 #include "tst_HostileFeedback.moc"
