@@ -71,7 +71,8 @@ QString shows(const std::function<mf::MFFramePtr()> &next, const QSize &size, co
 {
     mf::MFFramePtr frame;
     (void)QTest::qWaitFor([&] {
-        frame = next();
+        if (const mf::MFFramePtr latest = next())
+            frame = latest;
         return frame && frame->image().size() == size && matches(frame->image().pixel(colours[0].first), colours[0].second);
     }, kWaitMs);
     if (!frame)
