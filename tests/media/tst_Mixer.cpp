@@ -11,6 +11,7 @@
 #include "tests/support/SinkTone.h"
 #include "tests/support/TestMain.h"
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 
@@ -21,34 +22,28 @@ namespace {
 class Collector : public mf::MFFrameSink
 {
 public:
+    std::atomic<int> frames{0};
     int put(const mf::MFFramePtr &frame, int) override
     {
         std::lock_guard<std::mutex> lock(mutex);
         last = frame;
-        ++count;
-        return 0;
+        return ++frames, 0;
     }
     mf::MFFramePtr take()
     {
         std::lock_guard<std::mutex> lock(mutex);
         return std::exchange(last, nullptr);
     }
-    int frames()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return count;
-    }
     // Lets the mixer deliver n more frames.
     bool pass(int n)
     {
-        const int start = frames();
-        return QTest::qWaitFor([&] { return frames() >= start + n; }, 20000);
+        const int start = frames;
+        return QTest::qWaitFor([&] { return frames >= start + n; }, 20000);
     }
 
 private:
     std::mutex mutex;
     mf::MFFramePtr last;
-    int count = 0;
 };
 
 // Generous: the suite runs beside other builds on two cores.
@@ -64,10 +59,11 @@ bool matches(QRgb a, QRgb b) { return coloursNear(a, b, b == kYellowBar ? 10 : 7
 
 using Colours = QList<QPair<QPoint, QRgb>>;
 
-// Empty when a frame from next() of that size shows the colours: a change
-// reaches a capture or mix loop at its next turn, and the screen a little
-// later, so it waits for the first colour.
-QString shows(const std::function<mf::MFFramePtr()> &next, const QSize &size, const Colours &colours)
+// Empty when a frame from next() of that size shows the colours (and, unless
+// -1, carries that many sound samples): a change reaches a capture or mix
+// loop at its next turn, and the screen a little later, so it waits for the
+// first colour.
+QString shows(const std::function<mf::MFFramePtr()> &next, const QSize &size, const Colours &colours, int samples = -1)
 {
     mf::MFFramePtr frame;
     (void)QTest::qWaitFor([&] {
@@ -87,6 +83,8 @@ QString shows(const std::function<mf::MFFramePtr()> &next, const QSize &size, co
     }
     if (frame->format().aspectX * image.height() != frame->format().aspectY * image.width())
         wrong << QString("aspect %1:%2").arg(frame->format().aspectX).arg(frame->format().aspectY);
+    if (samples >= 0 && frame->audioSampleCount() != samples)
+        wrong << QString("%1 samples").arg(frame->audioSampleCount());
     return wrong.join(", ");
 }
 
@@ -103,14 +101,7 @@ class TestMixer : public QObject
     QString mixShows(const QSize &size, const Colours &colours)
     {
         sink->take();
-        QString sound;
-        const QString wrong = shows([&] {
-            const mf::MFFramePtr frame = sink->take();
-            if (frame && frame->audioSampleCount() != 1764)
-                sound = QString("%1 samples").arg(frame->audioSampleCount());
-            return frame;
-        }, size, colours);
-        return wrong + sound;
+        return shows([this] { return sink->take(); }, size, colours, 1764);
     }
 
 private slots:
@@ -163,17 +154,18 @@ private slots:
         auto device = source.device();
         QCOMPARE(device->deviceSelected(mf::eMFDT_Video), QString("Desktop Screen Capture"));
         QCOMPARE(device->deviceSelected(mf::eMFDT_VideoAudio), QString("<No Audio>"));
-        using Properties = QList<QPair<QString, QString>>;
-        const auto check = [&device](const Properties &properties) {
-            for (const auto &property : properties)
-                QCOMPARE(device->propertyGet(property.first), property.second);
+        const auto properties = [&device](const QStringList &keys) {
+            QStringList values;
+            for (const QString &key : keys)
+                values << device->propertyGet("capture." + key);
+            return values.join(' ');
         };
         source.setArea(-1, QRect());
-        check({{"capture.show_clicks", "false"}, {"capture.fps_limit", "25"}, {"capture.memory_format", "ARGB"},
-               {"capture.highlight_mouse", "hide"}, {"capture.background_color", "#07a0f2(1)"},
-               {"capture.screen_index", "-1"}, {"capture.area", ""}, {"capture.frame_size", "screen"}});
+        QCOMPARE(properties({"show_clicks", "fps_limit", "memory_format", "highlight_mouse", "background_color",
+                             "screen_index", "area", "frame_size"}),
+                 QString("false 25 ARGB hide #07a0f2(1) -1  screen"));
         source.setArea(1, QRect(100, 50, 640, 360));
-        check({{"capture.screen_index", "1"}, {"capture.area", "100,50,739,409"}, {"capture.frame_size", "1280x720"}});
+        QCOMPARE(properties({"screen_index", "area", "frame_size"}), QString("1 100,50,739,409 1280x720"));
     }
 
     void screenQueueBoundAndFirstFrame()
@@ -283,9 +275,9 @@ private slots:
         // Writing off: nothing more reaches the writer (but a frame that was
         // on its way), the preview goes on.
         mixer.setWriting(false);
-        const int written = sink->frames();
+        const int written = sink->frames;
         QTest::qWait(500);
-        QVERIFY2(sink->frames() <= written + 1, qPrintable(QString::number(sink->frames() - written)));
+        QVERIFY2(sink->frames <= written + 1, qPrintable(QString::number(sink->frames - written)));
         QVERIFY(mixer.stopAndWait(kWaitMs));
         QVERIFY(!mixer.isRunning());
     }

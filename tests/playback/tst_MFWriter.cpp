@@ -260,10 +260,8 @@ private slots:
         mf::MFWriter writer;
         QVERIFY(writer.put(patternFrame(64, 64, 0), 40) < 0);
         const quint16 closedPort = freeLoopbackPort();  // nobody listens there
-        QVERIFY(!writer.open(EncoderConfig::writerTarget(closedPort),
-                             EncoderConfig::writerConfiguration(1024, 128, "libx264")));
-        QVERIFY(!writer.open(EncoderConfig::writerTarget(closedPort),
-                             EncoderConfig::writerConfiguration(1024, 128, "nonesuch")));
+        for (const char *codec : {"libx264", "nonesuch"})
+            QVERIFY(!writer.open(EncoderConfig::writerTarget(closedPort), EncoderConfig::writerConfiguration(1024, 128, codec)));
         QVERIFY(writer.put(patternFrame(64, 64, 0), 40) < 0);
         TcpReceiver receiver;
         QVERIFY(writer.open(EncoderConfig::writerTarget(receiver.port()),
@@ -280,10 +278,8 @@ private slots:
         for (const char *codec : {"libx264", "libopenh264", "mpeg2video"})
             QVERIFY2(codecs.contains(codec), codec);
         QCOMPARE(mf::MFWriter::availableVideoCodecs(), codecs);
-        const auto offered = EncoderConfig::offeredEncoders(codecs);
-        QVERIFY(!offered.isEmpty());
         if (!codecs.contains("q264hw") && !codecs.contains("c264") && !codecs.contains("n264"))
-            QCOMPARE(offered.first().codec, QStringLiteral("libx264"));
+            QCOMPARE(EncoderConfig::offeredEncoders(codecs).value(0).codec, QStringLiteral("libx264"));
     }
 
     void rateChangesKeepTheStreamWhole_data()

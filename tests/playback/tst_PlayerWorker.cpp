@@ -233,12 +233,11 @@ private slots:
         QCOMPARE(server.streamIds(), QStringList{streamId});
         // Without a splash picture nothing comes out, and each read gives up;
         // so does the close.
+        QElapsedTimer timer;
         for (int i = 0; i < 3; ++i) {
-            QElapsedTimer timer;
             timer.start();
-            if (i < 2)
-                QVERIFY(!reader.read(-1));
-            else
+            QVERIFY(i == 2 || !reader.read(-1));
+            if (i == 2)
                 reader.close();
             QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
         }
@@ -317,28 +316,17 @@ private slots:
         QVERIFY(player.wait(2500));
     }
 
-    void playerControlChannelPassThrough()
+    // The control channel goes through the arrow sender, made on first use
+    // (the broadcast session's suite sends arrows through it).
+    void playerControlWithoutASender()
     {
-        StudioProcess studio;
-        QVERIFY2(studio.start(), studio.output().constData());
         PlayerWorker player;
-        QVERIFY(!player.connectControl("127.0.0.1", studio.srtPort(), "pilot"));
+        QVERIFY(!player.connectControl("127.0.0.1", 9, "pilot"));
         QVERIFY(!player.isControlConnected());
         player.closeControl();  // harmless without a sender
-
         ArrowSender *sender = player.arrowSender();
         QVERIFY(sender);
         QCOMPARE(player.arrowSender(), sender);
-        QVERIFY(player.connectControl("127.0.0.1", studio.srtPort(), "pilot"));
-        QVERIFY(player.isControlConnected());
-        sender->arrowClicked(true);
-        QVERIFY(!studio.waitForStream("pilot", "control", 10 * ArrowSender::kMessageSize).isEmpty());
-        const QJsonArray arrows = studio.status().value("arrows").toArray();
-        QCOMPARE(arrows.size(), 1);
-        QCOMPARE(arrows.at(0).toObject().value("id").toString(), QString("pilot"));
-        QCOMPARE(arrows.at(0).toObject().value("counter").toInt(), 2);
-        player.closeControl();
-        QVERIFY(!player.isControlConnected());
     }
 
     // What the reader is opened with: low delay, and the splash file's path.
