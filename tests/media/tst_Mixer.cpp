@@ -55,7 +55,8 @@ const QRgb kGreen = qRgb(0, 255, 0);
 const QRgb kYellow = qRgb(255, 255, 0);
 const QRgb kBlack = qRgb(0, 0, 0);
 
-bool matches(QRgb a, QRgb b) { return coloursNear(a, b, b == kYellowBar ? 10 : 7); }
+// Exact but for what passes a scaler or the encoder.
+bool matches(QRgb a, QRgb b) { return coloursNear(a, b, b == kYellowBar ? 10 : b == kBlue ? 7 : 0); }
 
 using Colours = QList<QPair<QPoint, QRgb>>;
 
