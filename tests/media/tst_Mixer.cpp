@@ -1,61 +1,93 @@
-// Runs on the test environment's X display (scripts/test-env.sh): the camera
-// is the built-in test pattern, the screen is the Xvfb display.
+// Device choice, the screen source and the mixer. Runs on the test
+// environment's X display (scripts/test-env.sh): the camera is the built-in
+// test pattern, the screen is the Xvfb display.
+#include "media/DeviceSelection.h"
 #include "media/Mixer.h"
 #include "media/ScreenSource.h"
+#include "media/engine/MFFactory.h"
+#include "media/engine/MFPreview.h"
 #include "tests/support/PaintedWindow.h"
+#include "tests/support/PictureChecks.h"
 #include "tests/support/SinkTone.h"
-
 #include "tests/support/TestMain.h"
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 
 namespace {
 
-// Stands where the writer goes: keeps what the mixer hands it (std::mutex,
-// so that thread sanitizer builds see the hand-over).
+// Stands where the writer goes: keeps the last frame the mixer hands it
+// (std::mutex, so that thread sanitizer builds see the hand-over).
 class Collector : public mf::MFFrameSink
 {
 public:
+    std::atomic<int> frames{0};
     int put(const mf::MFFramePtr &frame, int) override
     {
         std::lock_guard<std::mutex> lock(mutex);
-        frames.append(frame);
-        return 0;
+        last = frame;
+        return ++frames, 0;
     }
-    mf::MFFramePtr latest()
+    mf::MFFramePtr take()
     {
         std::lock_guard<std::mutex> lock(mutex);
-        return frames.isEmpty() ? nullptr : frames.last();
+        return std::exchange(last, nullptr);
     }
-    int count()
+    // Lets the mixer deliver n more frames.
+    bool pass(int n)
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        return frames.size();
-    }
-    void clear()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        frames.clear();
+        const int start = frames;
+        return QTest::qWaitFor([&] { return frames >= start + n; }, 20000);
     }
 
 private:
     std::mutex mutex;
-    QList<mf::MFFramePtr> frames;
+    mf::MFFramePtr last;
 };
 
 // Generous: the suite runs beside other builds on two cores.
 constexpr int kWaitMs = 10000;
-const QRgb kBlue = qRgb(0x07, 0xa0, 0xf2);
-const QRgb kYellowBar = qRgb(192, 192, 0);
+const QRgb kBlue = qRgb(0x07, 0xa0, 0xf2);  // the background
+const QRgb kYellowBar = qRgb(192, 192, 0);  // the test pattern's, compared with room for the encoder
+const QRgb kRed = qRgb(255, 0, 0);
+const QRgb kGreen = qRgb(0, 255, 0);
+const QRgb kYellow = qRgb(255, 255, 0);
+const QRgb kBlack = qRgb(0, 0, 0);
 
-bool near(QRgb a, QRgb b, int tolerance = 10)
+// Exact but for what passes a scaler or the encoder.
+bool matches(QRgb a, QRgb b) { return coloursNear(a, b, b == kYellowBar ? 10 : b == kBlue ? 7 : 0); }
+
+using Colours = QList<QPair<QPoint, QRgb>>;
+
+// Empty when a frame from next() of that size shows the colours (and, unless
+// -1, carries that many sound samples): a change reaches a capture or mix
+// loop at its next turn, and the screen a little later, so it waits for the
+// first colour.
+QString shows(const std::function<mf::MFFramePtr()> &next, const QSize &size, const Colours &colours, int samples = -1)
 {
-    return qAbs(qRed(a) - qRed(b)) <= tolerance && qAbs(qGreen(a) - qGreen(b)) <= tolerance
-           && qAbs(qBlue(a) - qBlue(b)) <= tolerance;
+    mf::MFFramePtr frame;
+    (void)QTest::qWaitFor([&] {
+        if (const mf::MFFramePtr latest = next())
+            frame = latest;
+        return frame && frame->image().size() == size && matches(frame->image().pixel(colours[0].first), colours[0].second);
+    }, kWaitMs);
+    if (!frame)
+        return "no frame";
+    const QImage image = frame->image();
+    QStringList wrong;
+    if (image.size() != size)
+        wrong << QString("%1x%2").arg(image.width()).arg(image.height());
+    for (const auto &colour : colours) {
+        if (!matches(image.pixel(colour.first), colour.second))
+            wrong << describePixel(image, colour.first);
+    }
+    if (frame->format().aspectX * image.height() != frame->format().aspectY * image.width())
+        wrong << QString("aspect %1:%2").arg(frame->format().aspectX).arg(frame->format().aspectY);
+    if (samples >= 0 && frame->audioSampleCount() != samples)
+        wrong << QString("%1 samples").arg(frame->audioSampleCount());
+    return wrong.join(", ");
 }
-
-QString rgb(QRgb c) { return QString("(%1,%2,%3)").arg(qRed(c)).arg(qGreen(c)).arg(qBlue(c)); }
 
 } // namespace
 
@@ -66,19 +98,11 @@ class TestMixer : public QObject
     std::unique_ptr<QWidget> redWindow;
     std::shared_ptr<Collector> sink = std::make_shared<Collector>();
 
-    // The first mixed frame that shows what `ready` looks for: a change
-    // reaches the mix loop at its next turn, and the screen a little later.
-    // Null when none shows up in time.
-    mf::MFFramePtr frameWhere(const std::function<bool(const QImage &)> &ready)
+    // A mixed frame, with one frame's sound (silent here).
+    QString mixShows(const QSize &size, const Colours &colours)
     {
-        sink->clear();
-        mf::MFFramePtr found;
-        (void)QTest::qWaitFor([&] {
-            const mf::MFFramePtr frame = sink->latest();
-            found = frame && ready(frame->image()) ? frame : nullptr;
-            return bool(found);
-        }, kWaitMs);
-        return found;
+        sink->take();
+        return shows([this] { return sink->take(); }, size, colours, 1764);
     }
 
 private slots:
@@ -86,13 +110,128 @@ private slots:
     {
         if (QGuiApplication::platformName() != "xcb")
             QSKIP("needs the test environment's X display");
-        // A red window over the left quarter of the 1920x1080 display, on black.
-        redWindow.reset(paintedWindow(QRect(0, 0, 480, 1080), Qt::red));
-        QVERIFY(QTest::qWaitForWindowExposed(redWindow.get()));
+    }
+
+    void matchesWholeNameCaseSensitively()
+    {
+        auto device = std::make_shared<mf::MFDevice>();
+        QVERIFY(setMFDevice(device, mf::eMFDT_Video, "Test Pattern"));
+        QCOMPARE(device->deviceSelected(mf::eMFDT_Video), QString("Test Pattern"));
+        for (const char *name : {"test pattern", "Test", "Test Pattern "})
+            QVERIFY2(!setMFDevice(device, mf::eMFDT_Video, name), name);
+        QCOMPARE(device->deviceSelected(mf::eMFDT_Video), QString("Test Pattern"));  // previous stays
+        QVERIFY(setMFDevice(device, mf::eMFDT_VideoAudio, "<No Audio>"));
+        QVERIFY(!setMFDevice(nullptr, mf::eMFDT_Video, "Test Pattern"));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("DeviceGetCount FAILED"));
+        QVERIFY(!setMFDevice(device, 9, "Test Pattern"));  // no such device type
+    }
+
+    void mixerDevices()
+    {
+        Mixer mixer;
+        QVERIFY(mixer.setVideoDevice("Test Pattern"));
+        // "NO_AUDIO" asks for "<None>", which exists only with a sound server.
+        mixer.setAudioDevice("NO_AUDIO");
+        mixer.setSystemSound(true);
+        QVERIFY(mixer.setScreenDevice("Desktop Screen Capture", 1));
+        QCOMPARE(mixer.device()->deviceSelected(mf::eMFDT_Video), QString("Test Pattern"));
+        QCOMPARE(mixer.screenSource()->device()->propertyGet("capture.screen_index"), QString("1"));
+        QCOMPARE(mixer.device()->deviceSelected(mf::eMFDT_VideoAudio), QString("<No Audio>"));
+
+        QStringList list{"stale"};
+        Mixer::enumerateDevices("VIDEO", list);
+        QVERIFY(!list.contains("stale"));
+        QVERIFY(!list.contains("Desktop Screen Capture"));
+        QCOMPARE(list.last(), QString("Test Pattern"));
+        Mixer::enumerateDevices("AUDIO", list);
+        QVERIFY(!list.contains("<None>"));
+        QVERIFY(!list.contains("Test Pattern"));
+    }
+
+    // What the capture device is asked for.
+    void screenAreaProperties()
+    {
+        ScreenSource source;
+        auto device = source.device();
+        QCOMPARE(device->deviceSelected(mf::eMFDT_Video), QString("Desktop Screen Capture"));
+        QCOMPARE(device->deviceSelected(mf::eMFDT_VideoAudio), QString("<No Audio>"));
+        const auto properties = [&device](const QStringList &keys) {
+            QStringList values;
+            for (const QString &key : keys)
+                values << device->propertyGet("capture." + key);
+            return values.join(' ');
+        };
+        source.setArea(-1, QRect());
+        QCOMPARE(properties({"show_clicks", "fps_limit", "memory_format", "highlight_mouse", "background_color",
+                             "screen_index", "area", "frame_size"}),
+                 QString("false 25 ARGB hide #07a0f2(1) -1  screen"));
+        source.setArea(1, QRect(100, 50, 640, 360));
+        QCOMPARE(properties({"screen_index", "area", "frame_size"}), QString("1 100,50,739,409 1280x720"));
+    }
+
+    void screenQueueBoundAndFirstFrame()
+    {
+        ScreenSource source;
+        QVERIFY(!source.getFrame());  // nothing captured yet
+        mf::MFFormat f;
+        f.width = f.height = 4;
+        for (int i = 0; i < ScreenSource::kQueueLimit; ++i)
+            source.enqueue(mf::MFFactory::create(f));
+        QCOMPARE(source.queuedFrames(), 11);
+        source.enqueue(mf::MFFactory::create(f, "solid_color='#ff0000'"));
+        QCOMPARE(source.queuedFrames(), 1);
+        auto taken = source.getFrame();
+        QCOMPARE(taken->image().pixel(0, 0), kRed);
+        // Empty queue: a copy of the last frame, not the same object.
+        auto again = source.getFrame();
+        QVERIFY(again && again != taken);
+        QCOMPARE(again->image().pixel(0, 0), kRed);
+    }
+
+    void screenCapturesDisplayAreaAndWindow()
+    {
+        std::unique_ptr<QWidget> red(paintedWindow(QRect(0, 0, 960, 540), Qt::red));
+        std::unique_ptr<QWidget> green(paintedWindow(QRect(1000, 600, 200, 100), Qt::green));
+        std::unique_ptr<QWidget> wide(paintedWindow(QRect(1300, 100, 500, 250), Qt::yellow));
+        QVERIFY(QTest::qWaitForWindowExposed(green.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(wide.get()));
+        const Colours display{{{733, 433}, kGreen}, {{320, 180}, kRed}};
+        const struct {
+            QRect area;
+            WId window;
+            Colours colours;
+        } steps[] = {
+            // The whole 1920x1080 display scaled to the output.
+            {{}, 0, display},
+            // The green window alone: 200x100 in 1280x720 keeps 2:1, 1280x640 at y = 40.
+            {{1000, 600, 200, 100}, 0, {{{640, 360}, kGreen}, {{640, 20}, kBlue}, {{640, 45}, kGreen}, {{640, 700}, kBlue}}},
+            // One window: 500x250 is 2:1 as well.
+            {{}, wide->winId(), {{{640, 360}, kYellow}, {{640, 20}, kBlue}, {{2, 45}, kYellow}}},
+            {{}, 0, display},
+        };
+        ScreenSource source;
+        const auto next = [&source] { return source.queuedFrames() > 0 ? source.getFrame() : nullptr; };
+        source.setArea(-1, QRect());
+        source.start(QSize(1280, 720));
+        for (const auto &step : steps) {
+            source.setHandle(step.window);
+            source.setArea(-1, step.area);
+            QCOMPARE(shows(next, {1280, 720}, step.colours), QString());
+            QVERIFY(source.isActive());
+        }
+        source.stop();
+        QVERIFY(source.wait(3000));
+        QVERIFY(!source.isActive());
+        // Restart after stop captures again.
+        source.start(QSize(960, 540));
+        QCOMPARE(shows(next, {960, 540}, {{{240, 135}, kRed}}), QString());
     }
 
     void layoutsAndCrop()
     {
+        // A red window over the left quarter of the 1920x1080 display, on black.
+        redWindow.reset(paintedWindow(QRect(0, 0, 480, 1080), Qt::red));
+        QVERIFY(QTest::qWaitForWindowExposed(redWindow.get()));
         QLabel previewLabel;
         previewLabel.resize(320, 180);
         previewLabel.show();
@@ -104,62 +243,47 @@ private slots:
         mixer.setArea(-1, QRect());
         mixer.layout = 10;
         QVERIFY(mixer.start(previewLabel.winId(), 10, QSize(1280, 720)));
-
-        // Layout 10: the camera fills the frame.
-        mf::MFFramePtr out = frameWhere([](const QImage &i) { return near(i.pixel(240, 240), kYellowBar); });
-        QVERIFY(out);
-        QCOMPARE(out->image().size(), QSize(1280, 720));
-        QVERIFY2(near(out->image().pixel(240, 240), kYellowBar), qPrintable(rgb(out->image().pixel(240, 240))));
-        QCOMPARE(out->audioSampleCount(), 1764); // the device's sound interval (silent here)
-        // The local preview shows the same mix.
-        QTRY_VERIFY_WITH_TIMEOUT(near(previewLabel.grab().toImage().pixel(60, 60), kYellowBar), kWaitMs);
-
-        // Layout 20: the screen (1920x1080 scaled to 1280x720); the red window covers x < 320.
-        mixer.layout = 20;
-        out = frameWhere([](const QImage &i) { return i.pixel(100, 360) == qRgb(255, 0, 0); });
-        QVERIFY(out);
-        QCOMPARE(out->image().pixel(800, 360), qRgb(0, 0, 0));
-
-        // Layout 30: the screen with the camera inset 199x112 at (42, 574.4).
-        mixer.layout = 30;
-        out = frameWhere([](const QImage &i) { return near(i.pixel(79, 614), kYellowBar); });
-        QVERIFY(out);
-        QCOMPARE(out->image().pixel(800, 360), qRgb(0, 0, 0));
-        QCOMPARE(out->image().pixel(20, 600), qRgb(255, 0, 0)); // left of the inset: screen
-        QVERIFY2(near(out->image().pixel(42 + 37, 574 + 40), kYellowBar), qPrintable(rgb(out->image().pixel(79, 614))));
-        QCOMPARE(out->image().pixel(42 + 199 + 2, 600), qRgb(255, 0, 0)); // right of the inset: screen again
-        QVERIFY(!near(out->image().pixel(100, 573), kYellowBar));
-
-        // Crop 400x300 of the screen frame: scaled to 960x720 at x = 160 on the background.
-        mixer.layout = 20;
-        mixer.cropRectChanged(QRect(120, 0, 400, 300)); // x 120..319 red, 320..519 black
-        out = frameWhere([](const QImage &i) { return i.pixel(80, 360) == kBlue; });
-        QVERIFY(out);
-        QCOMPARE(out->image().pixel(80, 360), kBlue);
-        QCOMPARE(out->image().pixel(1200, 360), kBlue);
-        QCOMPARE(out->image().pixel(170, 360), qRgb(255, 0, 0));
-        QCOMPARE(out->image().pixel(630, 360), qRgb(255, 0, 0));
-        QCOMPARE(out->image().pixel(660, 360), qRgb(0, 0, 0));
-
-        // The 1x1 rectangle at the origin means no crop.
-        QRect none;
+        QRect none;  // the 1x1 rectangle at the origin means no crop
         none.setCoords(0, 0, 0, 0);
-        mixer.cropRectChanged(none);
-        out = frameWhere([](const QImage &i) { return i.pixel(80, 360) == qRgb(255, 0, 0); });
-        QVERIFY(out);
-        QCOMPARE(out->image().pixel(80, 360), qRgb(255, 0, 0));
+        const struct {
+            int layout;
+            QRect crop;
+            Colours colours;
+        } steps[] = {
+            // The camera fills the frame.
+            {10, {}, {{{240, 240}, kYellowBar}}},
+            // The screen scaled to 1280x720; the red window covers x < 320.
+            {20, {}, {{{100, 360}, kRed}, {{800, 360}, kBlack}}},
+            // The camera inset 199x112 at (42, 574.4) on the screen.
+            {30, {}, {{{42 + 37, 574 + 40}, kYellowBar}, {{800, 360}, kBlack}, {{20, 600}, kRed},
+                      {{42 + 199 + 2, 600}, kRed}, {{100, 573}, kRed}, {{100, 574 + 112 + 1}, kRed}}},
+            // Crop 400x300 of the screen (x 120..319 red, 320..519 black):
+            // scaled to 960x720 at x = 160 on the background.
+            {20, QRect(120, 0, 400, 300), {{{80, 360}, kBlue}, {{1200, 360}, kBlue}, {{170, 360}, kRed},
+                                           {{630, 360}, kRed}, {{660, 360}, kBlack}}},
+            {20, none, {{{80, 360}, kRed}}},
+        };
+        for (const auto &step : steps) {
+            mixer.layout = step.layout;
+            if (step.crop.isValid())
+                mixer.cropRectChanged(step.crop);
+            QCOMPARE(mixShows({1280, 720}, step.colours), QString());
+            // The local preview shows the same mix.
+            if (step.layout == 10)
+                QTRY_VERIFY_WITH_TIMEOUT(matches(previewLabel.grab().toImage().pixel(60, 60), kYellowBar), kWaitMs);
+        }
 
         // Writing off: nothing more reaches the writer (but a frame that was
         // on its way), the preview goes on.
         mixer.setWriting(false);
-        sink->clear();
+        const int written = sink->frames;
         QTest::qWait(500);
-        QVERIFY2(sink->count() <= 1, qPrintable(QString::number(sink->count())));
-
+        QVERIFY2(sink->frames <= written + 1, qPrintable(QString::number(sink->frames - written)));
         QVERIFY(mixer.stopAndWait(kWaitMs));
         QVERIFY(!mixer.isRunning());
     }
 
+    // Two frames side by side: the camera on the left, the screen on the right.
     void twoFramesCanvas()
     {
         Mixer mixer;
@@ -168,24 +292,52 @@ private slots:
         mixer.setWriting(true);
         mixer.setArea(-1, QRect());
         QVERIFY(mixer.start(0, 20, QSize(1920, 1080)));
-        mf::MFFramePtr out = frameWhere([](const QImage &i) {
-            return i.size() == QSize(3840, 1080) && i.pixel(1920 + 100, 500) == qRgb(255, 0, 0);
-        });
-        QVERIFY(out);
-        QCOMPARE(out->image().size(), QSize(3840, 1080));
-        QCOMPARE(out->format().aspectX, 32);
-        QVERIFY(near(out->image().pixel(360, 360), kYellowBar)); // camera on the left
-        QCOMPARE(out->image().pixel(1920 + 100, 500), qRgb(255, 0, 0)); // screen on the right
-        QCOMPARE(out->image().pixel(1920 + 1000, 500), qRgb(0, 0, 0));
-        QCOMPARE(out->audioSampleCount(), 1764);
+        QCOMPARE(mixShows({3840, 1080}, {{{1920 + 100, 500}, kRed}, {{360, 360}, kYellowBar}, {{1920 + 1000, 500}, kBlack}}),
+                 QString());
         QVERIFY(mixer.stopAndWait(kWaitMs));
 
         // Restart in one-picture mode with another size.
         QVERIFY(mixer.start(0, 10, QSize(960, 540)));
-        out = frameWhere([](const QImage &i) { return i.size() == QSize(960, 540); });
-        QVERIFY(out);
-        QCOMPARE(out->image().size(), QSize(960, 540));
+        QCOMPARE(mixShows({960, 540}, {{{180, 180}, kYellowBar}}), QString());
         QVERIFY(mixer.stopAndWait(kWaitMs));
+    }
+
+    // The screen is grabbed only while the mixed picture shows it (or someone
+    // listens to the screen frames).
+    void cameraLayoutGrabsNothing()
+    {
+        Mixer mixer;
+        QVERIFY(mixer.setVideoDevice("Test Pattern"));
+        mixer.setAudioDevice("NO_AUDIO");
+        mixer.setArea(-1, QRect());
+        mixer.setActiveWriter(sink);
+        mixer.setWriting(true);
+        mixer.layout = 10;
+        QLabel previewLabel;
+        previewLabel.show();
+        QVERIFY(mixer.start(mf::MFPreview::handleOf(&previewLabel), 10, QSize(640, 360)));
+        ScreenSource *screen = mixer.screenSource();
+        // Started in the camera layout: not one grab.
+        QVERIFY(sink->pass(25));
+        QVERIFY(!screen->isWanted());
+        QCOMPARE(screen->grabCount(), quint64(0));
+
+        // The screen layout grabs, and the camera layout stops it again.
+        mixer.layout = 20;
+        QVERIFY(QTest::qWaitFor([&] { return screen->grabCount() >= 5; }, 20000));
+        mixer.layout = 10;
+        // A grab under way when the layout changed may still end; no other.
+        QVERIFY(sink->pass(3));
+        QVERIFY(!screen->isWanted());
+        const quint64 again = screen->grabCount();
+        QVERIFY(sink->pass(25));
+        QVERIFY2(screen->grabCount() <= again + 1, qPrintable(QString("%1 grabs after %2").arg(screen->grabCount()).arg(again)));
+
+        // A listener to the screen frames keeps grabbing on in any layout.
+        std::atomic<int> screenFrames{0};
+        connect(&mixer, &Mixer::frameChanged, this, [&] { ++screenFrames; }, Qt::DirectConnection);
+        QVERIFY(QTest::qWaitFor([&] { return screen->grabCount() >= again + 5 && screenFrames > 0; }, 20000));
+        QVERIFY(mixer.stopAndWait(10000));
     }
 
     void levelOfTheDeviceSound()
@@ -213,13 +365,11 @@ private slots:
         // Silence in the sink keeps the level low.
         QTest::qWait(1500);
         QVERIFY2(mixer.audioLevel < -19.f, qPrintable(QString::number(mixer.audioLevel)));
-
         // A tone played into the null sink comes back as system sound.
         SinkTone tone(4);
         QVERIFY(tone.started());
         QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel > -19.f, 4000);
         tone.stop();
-
         // Unticked: the sound server's output no longer reaches the mix.
         mixer.setSystemSound(false);
         QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel < -19.f, 4000);

@@ -1,6 +1,5 @@
 #include "media/EncoderConfig.h"
 #include "media/engine/WriterConfiguration.h"
-
 #include "tests/support/TestMain.h"
 
 using Rows = QList<QPair<QString, QString>>;
@@ -53,8 +52,14 @@ private slots:
         QCOMPARE(EncoderConfig::writerTarget(50000), QStringLiteral("tcp://127.0.0.1:50000"));
     }
 
-    void unknownKeysAreIgnored()
+    // Beyond what a qint64 holds a rate is refused: the key is skipped, the
+    // encoder keeps its rate.
+    void unknownKeysAndRatesAreIgnored()
     {
+        const QList<QPair<QString, qint64>> rates{{"2M", 2000000}, {"96000", 96000}, {"-1K", -1},
+            {"9223372036854775K", 9223372036854775000}, {"9223372036854776K", -1}, {"9223372036855M", -1}};
+        for (const auto &rate : rates)
+            QCOMPARE(mf::WriterConfiguration::parseRate(rate.first), rate.second);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unknown configuration key.*colour"));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ignoring.*video::b.*fast"));
         const auto config = mf::WriterConfiguration::parse(
@@ -62,17 +67,9 @@ private slots:
         QCOMPARE(config.videoCodec, QStringLiteral("mpeg2video"));
         QCOMPARE(config.videoBitRate, qint64(0));
         QCOMPARE(config.gopSize, 25);
-        QCOMPARE(mf::WriterConfiguration::parseRate("2M"), qint64(2000000));
-        QCOMPARE(mf::WriterConfiguration::parseRate("96000"), qint64(96000));
-        QCOMPARE(mf::WriterConfiguration::parseRate("-1K"), qint64(-1));
-
-        // Beyond what a qint64 holds: the key is skipped, the encoder keeps its rate.
-        QCOMPARE(mf::WriterConfiguration::parseRate("9223372036854775K"), qint64(9223372036854775000));
-        QCOMPARE(mf::WriterConfiguration::parseRate("9223372036854776K"), qint64(-1));
-        QCOMPARE(mf::WriterConfiguration::parseRate("9223372036855M"), qint64(-1));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ignoring.*video::b.*9223372036854775807K"));
-        const auto huge = mf::WriterConfiguration::parse("video::codec='libx264' video::b='9223372036854775807K'");
-        QCOMPARE(huge.videoBitRate, qint64(0));
+        QCOMPARE(mf::WriterConfiguration::parse("video::codec='libx264' video::b='9223372036854775807K'").videoBitRate,
+                 qint64(0));
     }
 
     void offeredRows_data()
@@ -103,10 +100,8 @@ private slots:
         for (const auto &row : EncoderConfig::offeredEncoders(available))
             rows.append({row.text, row.codec});
         QCOMPARE(rows, expected);
-        QCOMPARE(EncoderConfig::encoderTable().size(), 10);
     }
 };
 
-ORVANTA_TEST_MAIN(TestEncoderConfig, TestMain::Offscreen)
-
+ORVANTA_TEST_MAIN(TestEncoderConfig, TestMain::Core)
 #include "tst_EncoderConfig.moc"
