@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 
 # SRT connect, mixer, writer, reader, relay, player, broadcast, arrow channel, speed test,
 # feedback sound.
-TSAN_TESTS=(test_srtconnect test_media_mixer test_mfreader test_resender test_playerworker
+TSAN_TESTS=(test_srtconnect test_media_mixer test_resender test_playerworker
             test_broadcast test_arrowsender test_app_speedtest test_app_broadcastsession
             test_app_deviceregistry test_encryption test_feedback_sound)
 
