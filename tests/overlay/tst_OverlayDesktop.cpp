@@ -39,8 +39,7 @@ bool colourAnywhere(const QImage &picture, const QColor &colour)
 bool xdotool(const QStringList &arguments) { return DesktopBroadcast::run("xdotool", arguments); }
 bool pointerTo(const QPoint &p) { return xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}); }
 
-// One connection to the X server for the checks; it stays open, and with it
-// the desktop's background pixmap.
+// The checks' X connection; open to the end, as the background pixmap needs.
 Display *x11()
 {
     static Display *display = XOpenDisplay(nullptr);
@@ -95,10 +94,8 @@ QList<quint64> stackingOrder()
     return order;
 }
 
-// A desktop background that differs at every place: red grows to the right,
-// green downwards, blue in 64-pixel squares. Set on the root window (and
-// named for the compositing manager), so that no window covers the desktop
-// and the window manager still places windows where it likes.
+// A root window background that differs at every place (red grows to the
+// right, green downwards, blue in 64-pixel squares), named for the compositor.
 void setRootPattern()
 {
     Display *d = x11();
@@ -185,9 +182,8 @@ protected:
 
 } // namespace
 
-// The capture overlay on a real desktop (openbox, two monitors; with or
-// without a compositing manager as the runner says), driven the way a user
-// does, and checked in what the studio server recorded.
+// The capture overlay on a real desktop (desktop.sh), driven as a user does,
+// checked in what the studio recorded.
 class TestOverlayDesktop : public QObject, DesktopBroadcast
 {
     Q_OBJECT
@@ -227,12 +223,10 @@ class TestOverlayDesktop : public QObject, DesktopBroadcast
         return true;
     }
 
-    // The last picture of a live broadcast of this area, once some seconds of
-    // grabs of it (the encoder takes a while to bring a changed picture back
-    // to full detail) are encoded and sent, however slowly the machine goes;
-    // shot is the X server's picture of the area, taken after those grabs
-    // (right after a move, a compositing manager may still show the old
-    // place). Null when a wait runs out.
+    // The last picture of a live broadcast of this area once some seconds of
+    // grabs (the encoder needs them to bring a change to full detail) went
+    // out; shot is the X server's picture of it after those grabs (right
+    // after a move, a compositor may still show the old place).
     QImage settledPicture(const QString &id, const QRect &area, QImage *shot)
     {
         const ScreenSource *source = window->mediaMixer()->screenSource();
@@ -258,8 +252,7 @@ class TestOverlayDesktop : public QObject, DesktopBroadcast
         ui->cropBtn->click();
     }
 
-    // The capture area in device pixels is where the X server shows the
-    // frame's inside; that inside.
+    // The frame's inside at the X server, where the capture area in device pixels must be.
     QRect placedInside() const
     {
         const QRect server = serverInside(capture->frameWindow());
@@ -281,16 +274,13 @@ private slots:
         CompositorWatch watch;
         QVERIFY2(QTest::qWaitFor([&] { return watch.check() == expectComposited; }, kWaitMs),
                  "the compositing manager is not in the state the runner set up");
-        // Xvfb's Xinerama reports two monitors, both at the origin, unless
-        // the runner set up one screen of a given size.
+        // Xvfb's Xinerama: two monitors, both at the origin, unless told otherwise.
         QCOMPARE(QGuiApplication::screens().size(),
                  qEnvironmentVariableIsSet("ORVANTA_EXPECT_SCREENS") ? qEnvironmentVariableIntValue("ORVANTA_EXPECT_SCREENS") : 2);
         setRootPattern();
-        // The area frame comes back from the settings, and the link starts
-        // a broadcast at once, as the exported start script does.
+        // The frame from the settings, and a link that starts a broadcast at once.
         QVERIFY(startStudio("-- select area --"));
-        // A window in the top-left corner: the window manager places the
-        // frame's tool bar somewhere else (openbox: centred under the pointer).
+        // The window manager places the tool bar elsewhere: centred under the pointer.
         paint(QRect(0, 0, 620, 560), kPurple);
         QVERIFY(pointerTo(mf::DevicePixels::toDevice(QPoint(965, 300), QGuiApplication::primaryScreen())));
         window = std::make_unique<MainWindow>(QStringLiteral("orvanta://127.0.0.1:%1/startup/2048/128/SD").arg(studio->srtPort()));
@@ -298,11 +288,9 @@ private slots:
         QVERIFY((capture = findCapture()));
     }
 
-    // The broadcast the link started, with the frame from the settings: its
-    // first second already shows what the frame shows where the window
-    // manager put it (or nothing of the desktop), and after a drag by the
-    // tool bar the new place. Compared with the X server's own picture of
-    // the frame's inside.
+    // The broadcast the link started: from its first second what the frame
+    // shows where the window manager put it (or nothing of the desktop), after
+    // a drag by the tool bar the new place; as the X server shows the inside.
     void storedAreaIsTheFramesFromTheFirstSecondAndAfterADrag()
     {
         // The other cases need the broadcast stopped and the main window shown.
@@ -320,10 +308,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(capture->isPlaced(), kWaitMs);
         DrawingForm *frame = capture->frameWindow();
         const QPoint placedAt = frame->pos();
-        // Placed away from the corner, the frame's inside differs from what
-        // the pre-placement geometry would show; openbox once put it at 0,51
-        // all the same (the X server agreeing), which leaves the comparisons
-        // below true but weaker.
+        // At 0,51 (openbox did so once) the comparisons below hold but prove less.
         if (placedAt.x() < 600)
             qWarning("the window manager placed the frame at %d,%d", placedAt.x(), placedAt.y());
         const QRect first = placedInside();
@@ -344,9 +329,7 @@ private slots:
         QVERIFY(pointerTo(grip) && xdotool({"mousedown", "1"}));
         for (int step = 1; step <= 8; ++step) {
             QVERIFY(pointerTo(grip + by * step / 8));
-            // The drag takes its grip at the first move it sees and moves
-            // from the second on, as a user's hand gives them: the first
-            // arrives alone.
+            // The drag grips at the first move and moves from the second.
             if (step == 1)
                 QTest::qWait(300);
             if (step == 2)
@@ -375,9 +358,8 @@ private slots:
         QVERIFY(pictureDistance(last, before) > 0.12);
     }
 
-    // On a monitor of another scale than the first (the runner's mixed
-    // desktop), what goes out is the frame's inside there, not the place its
-    // geometry would name at the first monitor's scale.
+    // On a monitor of another scale than the first, the frame's inside goes
+    // out, not the place its geometry names at the first one's scale.
     void frameOnAMonitorOfAnotherScaleSendsItsInside()
     {
         QScreen *other = nullptr;
@@ -411,8 +393,7 @@ private slots:
         scene.clear();
     }
 
-    // The main window stays on top; what it opens comes up above it, and
-    // stays there when the main window is raised again.
+    // What the main window opens comes up above it, and stays above when it is raised.
     void logsAndToolBarStayAboveTheMainWindow()
     {
         QVERIFY(capture->isVisible());
@@ -546,9 +527,8 @@ private slots:
         QVERIFY(!frame->mask().isEmpty());
     }
 
-    // Both monitors of this desktop lie at the origin, so the display under
-    // the frame is the last of them; choosing another one in the selector is
-    // undone by the main window.
+    // Both monitors lie at the origin: the display under the frame is the
+    // last; choosing another in the selector is undone.
     void displaySelectorFollowsTheDisplayUnderTheFrame()
     {
         QComboBox *screens = capture->form()->cmbScreens;
