@@ -212,6 +212,19 @@ private slots:
         QCOMPARE(dialog.sourceCropRect(), QRect(0, 0, 1280, 720));
     }
 
+    // Apply before a picture arrived stores no crop, as Reset does: only the
+    // codes tell them apart.
+    void cropButtonsReturnTheirCodes()
+    {
+        TCropDlg dialog;
+        QTimer::singleShot(0, &dialog, [&dialog] { dialog.findChild<QPushButton *>("applyBtn")->click(); });
+        QCOMPARE(dialog.exec(), int(TCropDlg::Apply));
+        QTimer::singleShot(0, &dialog, [&dialog] { dialog.findChild<QPushButton *>("resetBtn")->click(); });
+        QCOMPARE(dialog.exec(), int(TCropDlg::Reset));
+        QTimer::singleShot(0, &dialog, [&dialog] { QTest::keyClick(&dialog, Qt::Key_Escape); });
+        QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+    }
+
     void resizeBeforeAnyPictureMovesTheBandToTheCorner()
     {
         TCropDlg dialog;
