@@ -1,0 +1,140 @@
+#pragma once
+// The desktop suites' side of a broadcast: the main window's form driven
+// as a user does, a studio server of its own, and the last picture it
+// recorded. Header only (the support libraries do not link Qt Widgets); the
+// suite includes "ui_MainWindow.h" itself, so that AUTOUIC makes it.
+#include "app/BroadcastSession.h"
+#include "app/MainWindow.h"
+#include "overlay/WCapture.h"
+#include "tests/support/PictureChecks.h"
+#include "tests/support/StudioProcess.h"
+#include "ui_MainWindow.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <memory>
+
+class DesktopBroadcast
+{
+public:
+    static constexpr int kWaitMs = 20000;
+    std::unique_ptr<StudioProcess> studio;
+    std::unique_ptr<MainWindow> window;
+    Ui::MainWindow *ui = nullptr;
+
+    // The studio, and the settings of a screen broadcast of this source.
+    bool startStudio(const QString &screen)
+    {
+        QSettings store(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
+        store.setValue("MODE", "SCREEN");
+        store.setValue("FRAME", "SD");
+        store.setValue("VSOURCE", "Test Pattern");
+        store.setValue("VBR", 2048);
+        store.setValue("SCREEN", screen);
+        store.sync();
+        studio = std::make_unique<StudioProcess>();
+        if (!studio->start())
+            qWarning() << studio->output();
+        return studio->srtPort() != 0;
+    }
+
+    QMenu *screenMenu() const { return ui->screenBtn->menu(); }
+    QAction *screenEntry(const QString &text) const
+    {
+        emit screenMenu()->aboutToShow();
+        for (QAction *action : screenMenu()->actions())
+            if (action->text() == text)
+                return action;
+        return nullptr;
+    }
+    QMenu *windowsMenu() const
+    {
+        for (QAction *action : screenMenu()->actions())
+            if (action->menu())
+                return action->menu();
+        return nullptr;
+    }
+    void choose(QAction *action) const { emit screenMenu()->triggered(action); }
+    static WCapture *findCapture()
+    {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *c = qobject_cast<WCapture *>(w))
+                return c;
+        return nullptr;
+    }
+
+    BroadcastSession::State sessionState() const { return window->broadcastSession()->state(); }
+    qint64 mediaBytes(const QString &id) const
+    {
+        return StudioProcess::count(StudioProcess::findStream(studio->status(), id, "media"), "bytes");
+    }
+
+    // Live (before, the relay sends only stuffing), and then this many more
+    // bytes (sound alone brings 8 kB a second): the encoder's stream arrives.
+    bool startLive(const QString &id, qint64 encodedBytes = 20000)
+    {
+        ui->txtURL->setText(QStringLiteral("127.0.0.1:%1").arg(studio->srtPort()));
+        ui->txtStreamID->setText(id);
+        ui->cmdStart->click();
+        if (!QTest::qWaitFor([&] { return sessionState() == BroadcastSession::State::Live; }, kWaitMs)) {
+            qWarning() << "the session did not go live for" << id << "but is" << sessionState();
+            return false;
+        }
+        const qint64 atLive = mediaBytes(id);
+        return QTest::qWaitFor([&] { return mediaBytes(id) > atLive + encodedBytes; }, kWaitMs);
+    }
+
+    // Stop, the session wound down (it winds down on its own thread): the
+    // last picture of the finished recording.
+    QImage stopAndTakeLastPicture(const QString &id)
+    {
+        ui->stopBtn->click();
+        if (sessionState() != BroadcastSession::State::Stopped
+            || !QTest::qWaitFor([&] { return !window->broadcastSession()->isWinding(); }, kWaitMs)
+            || studio->recording(id, kWaitMs).isEmpty()) {
+            qWarning() << "no finished recording of" << id;
+            return {};
+        }
+        return lastPicture(studio->recordFile(id));
+    }
+
+    // Runs the event loop this long.
+    static void settle(int ms)
+    {
+        QElapsedTimer t;
+        t.start();
+        (void)QTest::qWaitFor([&] { return t.elapsed() > ms; }, ms + 5000);
+    }
+
+    // A broadcast long enough for its last picture to show the scene as it
+    // is now; that picture, or null.
+    QImage broadcast(const QString &id, int ms = 2500)
+    {
+        const bool live = startLive(id);
+        if (live)
+            settle(ms);
+        const QImage last = stopAndTakeLastPicture(id);
+        return live ? last : QImage();
+    }
+
+    // Where a point of the captured area lands in the 960 x 540 picture into
+    // which an area of this size was fitted, centred.
+    static QPoint inPicture(const QSize &area, const QPoint &p)
+    {
+        const double scale = qMin(960.0 / area.width(), 540.0 / area.height());
+        return QPoint(qRound((960 - area.width() * scale) / 2 + p.x() * scale),
+                      qRound((540 - area.height() * scale) / 2 + p.y() * scale));
+    }
+
+    static bool run(const QString &program, const QStringList &arguments, QByteArray *out = nullptr)
+    {
+        QProcess process;
+        process.start(program, arguments);
+        const bool ok = process.waitForFinished(kWaitMs) && process.exitStatus() == QProcess::NormalExit
+                        && process.exitCode() == 0;
+        if (out)
+            *out = process.readAllStandardOutput();
+        return ok;
+    }
+};
