@@ -5,7 +5,7 @@ find_program(ORVANTA_XVFB_RUN xvfb-run)
 function(orvanta_add_display_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE Qt5::Test ${T_LIBS})
+  target_link_libraries(${name} PRIVATE Qt5::Test orvanta_testsupport ${T_LIBS})
   target_compile_definitions(${name} PRIVATE
     ORVANTA_SOURCE_DIR="${CMAKE_SOURCE_DIR}" ORVANTA_BINARY_DIR="${CMAKE_BINARY_DIR}")
   if(ORVANTA_XVFB_RUN)
