@@ -5,10 +5,7 @@
 #include "tests/support/MessageCapture.h"
 #include "tests/support/SrtTestServer.h"
 #include "tests/support/StudioProcess.h"
-
 #include "tests/support/TestMain.h"
-
-#include <srt/srt.h>
 
 namespace {
 constexpr int kWaitMs = 10000;
@@ -40,8 +37,6 @@ private slots:
     {
         QTest::addColumn<QList<bool>>("clicks");  // true = left
         QTest::addColumn<QList<qint32>>("counters");
-        QTest::newRow("left") << QList<bool>{true} << QList<qint32>{2};
-        QTest::newRow("right") << QList<bool>{false} << QList<qint32>{1};
         QTest::newRow("left, left") << QList<bool>{true, true} << QList<qint32>{2, 4};
         QTest::newRow("right, right") << QList<bool>{false, false} << QList<qint32>{1, 3};
         QTest::newRow("right, left") << QList<bool>{false, true} << QList<qint32>{1, 2};
@@ -66,12 +61,17 @@ private slots:
         QCOMPARE(sender.commandCounter(), counters.last());
     }
 
+    // A channel that never opened, failed to open or was closed sends
+    // nothing and keeps its count; counting goes on once it is open again.
     void closedChannelSendsNothingAndCountingContinues()
     {
         SrtTestServer server;
         QVERIFY(server.listen());
         MessageCapture log;
         ArrowSender sender;
+        QVERIFY(!sender.connectControl("127.0.0.1", freeLoopbackPort(), "nobody"));  // nobody listens there
+        QVERIFY(!sender.connectControl("not-an-address", 9000, "nobody"));
+        QVERIFY(!sender.isConnected());
         sender.arrowClicked(true);
         QCOMPARE(log.count("ARROW NOT CONNECTED"), 1);
         QCOMPARE(sender.commandCounter(), 0);
@@ -92,14 +92,6 @@ private slots:
         QCOMPARE(commandCounters(server.messages()), (QList<qint32>{1, 2, 3}));
     }
 
-    void failedConnectLeavesChannelClosed()
-    {
-        ArrowSender sender;
-        QVERIFY(!sender.connectControl("127.0.0.1", freeLoopbackPort(), "nobody"));  // nobody listens there
-        QVERIFY(!sender.isConnected());
-        QVERIFY(!sender.connectControl("not-an-address", 9000, "nobody"));
-    }
-
     // Ten copies of every command: through 5 % loss each command still
     // registers at the studio, once, in order, with its direction.
     void studioDecodesEachCommandOnceThroughLoss()
@@ -118,18 +110,16 @@ private slots:
             QTest::qWait(10);
         }
         QStringList registered;
-        QVERIFY2(QTest::qWaitFor(
-                     [&] {
-                         registered.clear();
-                         for (const QJsonValue &arrow : studio.status().value("arrows").toArray()) {
-                             const QJsonObject a = arrow.toObject();
-                             registered << QString("%1 %2 %3").arg(a.value("id").toString())
-                                               .arg(a.value("counter").toInt())
-                                               .arg(a.value("direction").toString());
-                         }
-                         return registered.size() >= sent.size();
-                     },
-                     kWaitMs),
+        const auto allRegistered = [&] {
+            registered.clear();
+            for (const QJsonValue &arrow : studio.status().value("arrows").toArray()) {
+                const QJsonObject a = arrow.toObject();
+                registered << QString("%1 %2 %3").arg(a.value("id").toString()).arg(a.value("counter").toInt())
+                                  .arg(a.value("direction").toString());
+            }
+            return registered.size() >= sent.size();
+        };
+        QVERIFY2(QTest::qWaitFor(allRegistered, kWaitMs),
                  qPrintable(QString("%1 of %2 commands registered").arg(registered.size()).arg(sent.size())));
         QCOMPARE(registered, sent);
         QVERIFY(studio.output().contains("arrow \"lossy\" 5 right"));
