@@ -78,18 +78,6 @@ QByteArray receive(const SrtSocket &socket, int bytes)
     return received;
 }
 
-// Every third PCR about 6 h off.
-QByteArray withClockJumps(QByteArray clip)
-{
-    int pcrs = 0;
-    for (int offset = 0; offset + 188 <= clip.size(); offset += 188) {
-        const bool carriesPcr = (clip[offset + 3] & 0x20) && uchar(clip[offset + 4]) >= 7 && (clip[offset + 5] & 0x10);
-        if (carriesPcr && ++pcrs % 3 == 0)
-            clip[offset + 6] = char(uchar(clip[offset + 6]) ^ 0x80);
-    }
-    return clip;
-}
-
 TsTiming timingOf(const QByteArray &bytes)
 {
     QBuffer buffer;
@@ -117,7 +105,9 @@ private slots:
         QCOMPARE(TsChecker(keepFirstPcrs(m_clip, 1)).pcrCount(), 1);
     }
 
-    void routesBySuffix()
+    // The kind of stream comes from the ID's suffix; the gate takes a valid
+    // ID, one media caller per ID and at most its number of callers.
+    void routesAndGate()
     {
         const StreamRoute feedback = StreamRoute::parse("me#feedbackplay");
         QCOMPARE(feedback.kind, StreamRoute::Feedback);
@@ -126,10 +116,6 @@ private slots:
         QCOMPARE(StreamRoute::parse("me#speedtest").kind, StreamRoute::SpeedTest);
         QCOMPARE(StreamRoute::parse("me#other").kind, StreamRoute::Media);
         QVERIFY(!StreamRoute::parse("#control").isValid());
-    }
-
-    void gateCapsCallersAndMediaIds()
-    {
         CallerGate gate(3);
         QCOMPARE(gate.admit(1, StreamRoute::parse("a")), 0);
         QCOMPARE(gate.admit(2, StreamRoute::parse("a")), SRT_REJX_CONFLICT);
@@ -237,14 +223,13 @@ private slots:
             }
             return false;
         };
-        QVERIFY(sendAll(media, batch));
-        sentToMedia += batch.size();
-        // All but what fits the receiver's 32-packet buffer is lost.
-        QVERIFY2(droppedReaches(batch.size() - 64 * kMessage), qPrintable(QJsonDocument(feedback).toJson()));
-        const qint64 firstDropped = StudioProcess::count(feedback, "dropped_bytes");
-        QVERIFY(sendAll(media, batch));
-        sentToMedia += batch.size();
-        QVERIFY2(droppedReaches(firstDropped + batch.size()), qPrintable(QJsonDocument(feedback).toJson()));
+        qint64 dropped = batch.size() - 64 * kMessage;  // all but what fits the receiver's 32-packet buffer
+        for (int round = 0; round < 2; ++round) {
+            QVERIFY(sendAll(media, batch));
+            sentToMedia += batch.size();
+            QVERIFY2(droppedReaches(dropped), qPrintable(QJsonDocument(feedback).toJson()));
+            dropped = StudioProcess::count(feedback, "dropped_bytes") + batch.size();
+        }
         QVERIFY(StudioProcess::count(feedback, "dropped_bytes") <= sentToMedia);
         QCOMPARE(StudioProcess::count(feedback, "dropped_bytes") % kMessage, 0);
     }
@@ -283,7 +268,7 @@ private slots:
     void timing_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("source");  // -1: any
+        QTest::addColumn<int>("source");
         QTest::addColumn<qint64>("minUs");
         QTest::addColumn<qint64>("maxUs");
         QByteArray noClock(188 * 1000, '\0');
@@ -296,8 +281,6 @@ private slots:
         QTest::newRow("no clock") << noClock << int(TsTiming::FallbackByteRate) << fallbackUs * 99 / 100
                                   << fallbackUs * 101 / 100;
         QTest::newRow("splice") << m_clip + m_clip << int(TsTiming::ClockReferences) << 3800000ll << 5200000ll;
-        // Not followed into a burst: the file goes no faster than its whole lasts.
-        QTest::newRow("clock jumps") << withClockJumps(m_clip) << -1 << 1500000ll << 4000000ll;
     }
     void timing()
     {
@@ -306,7 +289,7 @@ private slots:
         QFETCH(qint64, minUs);
         QFETCH(qint64, maxUs);
         const TsTiming timing = timingOf(bytes);
-        QVERIFY(source < 0 || int(timing.source()) == source);
+        QCOMPARE(int(timing.source()), source);
         QVERIFY2(timing.durationUs() >= minUs && timing.durationUs() < maxUs, qPrintable(timing.describe()));
         for (qint64 offset = 1316; offset <= bytes.size(); offset += 1316)
             QVERIFY(timing.timeAtUs(offset) >= timing.timeAtUs(offset - 1316));
