@@ -30,34 +30,23 @@ QString rejectText(int reason)
 
 // The relay's stream as the listener program forwarded it, message by
 // message, without the stuffing the relay sends around the data.
-class DatagramSink
-{
-public:
-    DatagramSink() { m_socket.bind(QHostAddress(QHostAddress::LocalHost), 0); }
-    quint16 port() const { return m_socket.localPort(); }
+struct DatagramSink {
+    QUdpSocket socket;
+    QByteArray data;
+    DatagramSink() { socket.bind(QHostAddress(QHostAddress::LocalHost), 0); }
     // Takes up what arrives during this time.
     void poll(int ms)
     {
         const QByteArray stuffing = nullPacket().repeated(7);
         for (QDeadlineTimer deadline(ms); !deadline.hasExpired();) {
-            m_socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
-            while (m_socket.hasPendingDatagrams()) {
-                const QByteArray datagram = m_socket.receiveDatagram().data();
+            socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+            while (socket.hasPendingDatagrams()) {
+                const QByteArray datagram = socket.receiveDatagram().data();
                 if (datagram != stuffing)
-                    m_data += datagram;
+                    data += datagram;
             }
         }
     }
-    QByteArray data(int expectedSize, int timeoutMs)
-    {
-        for (QDeadlineTimer deadline(timeoutMs); m_data.size() < expectedSize && !deadline.hasExpired();)
-            poll(100);
-        return m_data;
-    }
-
-private:
-    QUdpSocket m_socket;
-    QByteArray m_data;
 };
 }
 
@@ -127,7 +116,7 @@ private slots:
     {
         QFETCH(QByteArray, passphrase);
         DatagramSink sink;
-        ListenerProcess listener("srt-live-transmit", sink.port(),
+        ListenerProcess listener("srt-live-transmit", sink.socket.localPort(),
                                  "&passphrase=" + QString::fromUtf8(kPassphrase) + "&pbkeylen=16");
         QVERIFY2(listener.isReady(), listener.output().constData());
         MessageCapture log;
@@ -140,9 +129,10 @@ private slots:
             QTcpSocket encoder;
             QVERIFY(EncoderFeed::connect(encoder, relay.listenPort));
             QVERIFY(EncoderFeed::stream(encoder, sent, 10 * kMessageSize, 20, [&sink](int ms) { sink.poll(ms); }));
-            const QByteArray received = sink.data(sent.size(), kWaitMs);
-            QCOMPARE(received.size(), sent.size());
-            QVERIFY(received == sent);
+            for (QDeadlineTimer deadline(kWaitMs); sink.data.size() < sent.size() && !deadline.hasExpired();)
+                sink.poll(100);
+            QCOMPARE(sink.data.size(), sent.size());
+            QVERIFY(sink.data == sent);
         } else {
             const QString failure = "SRT CONNECT FAILED (" + rejectText(SRT_REJ_BADSECRET) + ")";
             QCOMPARE(relay.connectFailure(), failure);

@@ -172,7 +172,6 @@ private slots:
         QVERIFY2(missing > 0, qPrintable(QString("messages %1 to %2, none missing").arg(first).arg(last)));
         QCOMPARE(StudioProcess::count(StudioProcess::findStream(studio.status(), "skips", "media"), "lost_messages"),
                  qint64(missing));
-        QVERIFY(studio.output().contains(QString(", %1 messages lost").arg(missing).toUtf8()));
     }
 
     // The media stream goes to the feedback callers of its ID only, one
