@@ -15,13 +15,11 @@ constexpr double kPacketBytes = 1316;
 constexpr int64_t kMs = 1000000;
 constexpr size_t kDatagram = 1360;
 
-// A sender behind a bottleneck with a router queue, one second per step, in
-// the figures libsrt reports: what does not fit the path waits in the queue
-// (the round trip grows), what does not fit the queue is lost and resent, and
-// the sender gives up on what stays unacknowledged past the latency. Random
-// loss comes on top. Rates are kbit/s of payload. A receiver that
-// acknowledges lateAckMs late makes the send buffer hold more while the
-// round trip (timed on its own packets) stays.
+// A sender behind a bottleneck with a 200 ms router queue, a second per step,
+// in libsrt's figures: what does not fit the path waits (the round trip
+// grows), what does not fit the queue is lost, resent, and given up on past
+// the latency; random loss on top; late acknowledgements fill the send
+// buffer but leave the round trip. Rates are kbit/s of payload.
 struct Path {
     double capacityKbps;
     double randomLoss;
@@ -151,11 +149,9 @@ private slots:
         }
     }
 
-    // 1.2 Mbit/s for 2048 set: lowered within two seconds of the first sign,
-    // not below half the path (what the old rate left queued drains after the
-    // cut, no reason to cut again), then the offered rate stays under the path
-    // but for short probes above it (at most 15 s of 110). Once the limit is
-    // lifted, the rate comes back.
+    // 1.2 Mbit/s for 2048 set: lowered within two seconds, not below half the
+    // path (the old rate's backlog is no reason to cut again), then under the
+    // path but for short probes (at most 15 s of 110); back once it is lifted.
     void narrowPathLowersFastAndStaysUnder()
     {
         BitRateGovernor governor(kCeilingKbps, kLatencyMs);
