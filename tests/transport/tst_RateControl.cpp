@@ -1,0 +1,346 @@
+// How the sending rate follows the path, in simulated time: the bit-rate
+// governor and the latency advice against a modelled path, the speed test's
+// send pacer, and the loss proxy's rate limit with a router buffer.
+#include "transport/BitRateGovernor.h"
+#include "transport/LatencyAdvisor.h"
+#include "transport/SendPacer.h"
+#include "tools/udp-impair/ImpairedLink.h"
+
+#include "tests/support/TestMain.h"
+
+namespace {
+constexpr int kCeilingKbps = 2048;
+constexpr int kLatencyMs = 120;
+constexpr double kPacketBytes = 1316;
+constexpr int64_t kMs = 1000000;
+constexpr size_t kDatagram = 1360;
+
+// A sender behind a bottleneck with a 200 ms router queue, a second per step,
+// in libsrt's figures: what does not fit the path waits (the round trip
+// grows), what does not fit the queue is lost, resent, and given up on past
+// the latency; random loss on top; late acknowledgements fill the send
+// buffer but leave the round trip. Rates are kbit/s of payload.
+struct Path {
+    double capacityKbps;
+    double randomLoss;
+    double lateAckMs = 0;
+    double queue = 0, resend = 0, buffer = 0;
+
+    // The encoder at videoKbps with 128 kbit/s of sound and the stream's overhead.
+    BitRateGovernor::Sample step(int videoKbps)
+    {
+        const double handed = (videoKbps + 128.0) * 1.06 * 125.0;  // bytes in this second
+        const double capacity = capacityKbps * 125.0;
+        const double queueLimit = capacity * 0.2;
+        const double offered = handed + resend;
+        queue += offered - capacity;
+        const double overflow = qMax(0.0, queue - queueLimit);
+        queue = qBound(0.0, queue, queueLimit);
+        const double lost = overflow + (offered - overflow) * randomLoss;
+        // A second's worth of losses is resent; what is lost again is older
+        // than libsrt's sender keeps a packet and given up on.
+        const double dropped = offered > 0 ? lost * resend / offered : 0.0;
+        resend = lost - dropped;
+        BitRateGovernor::Sample sample;
+        sample.rttMs = 10.0 + queue / capacity * 1000.0;
+        sample.packetsSent = qint64(offered / kPacketBytes);
+        sample.packetsLost = qint64(lost / kPacketBytes);
+        sample.packetsRetransmitted = qint64(resend / kPacketBytes);
+        sample.sendKbps = offered / 125.0 * 1.03;
+        // Unacknowledged: a round trip's worth, plus the backlog of losses.
+        sample.sendBufferMs = sample.rttMs + 10.0 + lateAckMs + (overflow > 0 ? kLatencyMs : 0.0);
+        sample.packetsDropped = qint64(dropped / kPacketBytes);
+        sample.bytesDropped = qint64(dropped);
+        // What leaves the buffer is what got through, as long as it fits.
+        const double delivered = qMin(offered - lost, capacity) - (offered - handed);
+        sample.bytesHanded = qint64(handed);
+        sample.sendBufferBytes = qint64(qMax(0.0, buffer + handed - qMax(delivered, 0.0) - dropped));
+        buffer = double(sample.sendBufferBytes);
+        return sample;
+    }
+};
+
+double offeredKbps(int videoKbps)
+{
+    return (videoKbps + 128.0) * 1.06;
+}
+
+// Feeds the pacer a receiver that acknowledges at a steady rate, noting as
+// often as the speed-test worker polls (every 100 us), and returns the window.
+qint64 windowAfter(SendPacer &pacer, qint64 fromUs, qint64 toUs, double bytesPerSecond, qint64 *acknowledged)
+{
+    for (qint64 now = fromUs; now <= toUs; now += 100) {
+        *acknowledged = qint64(bytesPerSecond * now / 1e6);
+        pacer.noteAcknowledged(now, *acknowledged);
+    }
+    return pacer.window();
+}
+
+struct Run {
+    uint64_t forwardedBytes = 0;
+    int64_t longestWaitNs = 0;
+    ImpairedLink::Counters counters;
+};
+
+// Offers offeredKbps in datagrams of kDatagram bytes for durationMs of
+// simulated time, taking out whatever may leave every millisecond.
+Run offer(ImpairedLink &link, double offeredKbps, int durationMs, int64_t startNs = 0)
+{
+    Run run;
+    const double interval = kDatagram * 8.0 / offeredKbps * 1e6;  // ns
+    double nextPush = double(startNs);
+    std::deque<int64_t> pushedAt;
+    const std::vector<char> datagram(kDatagram, 'x');
+    for (int64_t now = startNs; now < startNs + durationMs * kMs; now += kMs) {
+        for (; nextPush <= double(now); nextPush += interval) {
+            const uint64_t dropped = link.counters().overflowed;
+            link.push(datagram.data(), datagram.size(), now);
+            if (link.counters().overflowed == dropped)
+                pushedAt.push_back(now);
+        }
+        while (const std::vector<char> *ready = link.ready(now)) {
+            run.forwardedBytes += ready->size();
+            if (!pushedAt.empty()) {  // else one queued before this run
+                run.longestWaitNs = std::max(run.longestWaitNs, now - pushedAt.front());
+                pushedAt.pop_front();
+            }
+            link.pop();
+        }
+    }
+    run.counters = link.counters();
+    return run;
+}
+
+ImpairedLink::Settings limitedTo1200Kbps(int bufferMs)
+{
+    ImpairedLink::Settings settings;
+    settings.rateBytesPerSecond = 1200 * 1000 / 8;
+    settings.bufferNs = bufferMs * kMs;
+    settings.maxQueued = 1000000;
+    return settings;
+}
+}
+
+class TestRateControl : public QObject
+{
+    Q_OBJECT
+private slots:
+    void pathsWithoutCongestionKeepTheRate_data()
+    {
+        QTest::addColumn<double>("capacityKbps");
+        QTest::addColumn<double>("randomLoss");
+        QTest::addColumn<double>("lateAckMs");
+        QTest::newRow("free") << 10000.0 << 0.0 << 0.0;
+        QTest::newRow("2 % loss") << 10000.0 << 0.02 << 0.0;
+        QTest::newRow("5 % loss") << 10000.0 << 0.05 << 0.0;
+        QTest::newRow("just wide enough") << offeredKbps(kCeilingKbps) * 1.05 << 0.0 << 0.0;
+        QTest::newRow("busy receiver: 80 ms late") << 10000.0 << 0.0 << 80.0;
+    }
+    void pathsWithoutCongestionKeepTheRate()
+    {
+        QFETCH(double, capacityKbps);
+        QFETCH(double, randomLoss);
+        QFETCH(double, lateAckMs);
+        BitRateGovernor governor(kCeilingKbps, kLatencyMs);
+        Path path{capacityKbps, randomLoss, lateAckMs};
+        for (int second = 0; second < 60; ++second) {
+            QVERIFY2(!governor.addSample(path.step(governor.videoKbps())), qPrintable(governor.reason()));
+            QCOMPARE(governor.videoKbps(), kCeilingKbps);
+        }
+    }
+
+    // 1.2 Mbit/s for 2048 set: lowered within two seconds, not below half the
+    // path (the old rate's backlog is no reason to cut again), then under the
+    // path but for short probes (at most 15 s of 110); back once it is lifted.
+    void narrowPathLowersFastAndStaysUnder()
+    {
+        BitRateGovernor governor(kCeilingKbps, kLatencyMs);
+        Path path{1200, 0.0};
+        int firstChange = -1;
+        int secondsOver = 0;
+        int lowest = kCeilingKbps;
+        for (int second = 0; second < 120; ++second) {
+            if (governor.addSample(path.step(governor.videoKbps())) && firstChange < 0)
+                firstChange = second;
+            lowest = qMin(lowest, governor.videoKbps());
+            if (second >= 10 && offeredKbps(governor.videoKbps()) > 1200)
+                ++secondsOver;
+        }
+        QVERIFY2(firstChange >= 0 && firstChange <= 2, qPrintable(QString::number(firstChange)));
+        QVERIFY2(offeredKbps(lowest) >= 0.5 * 1200, qPrintable(QString::number(lowest)));
+        QVERIFY2(secondsOver <= 15, qPrintable(QString::number(secondsOver)));
+        QVERIFY(governor.videoKbps() > 600 && governor.videoKbps() < kCeilingKbps);
+        QVERIFY(governor.carriedKbps() > 800 && governor.carriedKbps() < 1250);
+        path.capacityKbps = 10000;
+        int back = 0;
+        while (++back <= 60 && governor.videoKbps() < kCeilingKbps)
+            governor.addSample(path.step(governor.videoKbps()));
+        QVERIFY2(governor.videoKbps() == kCeilingKbps, qPrintable(QString::number(governor.videoKbps())));
+    }
+
+    void rateStaysWithinFloorAndCeiling()
+    {
+        BitRateGovernor governor(kCeilingKbps, kLatencyMs);
+        QCOMPARE(governor.floorKbps(), 256);
+        Path path{100, 0.0};  // narrower than the floor
+        for (int second = 0; second < 40; ++second) {
+            governor.addSample(path.step(governor.videoKbps()));
+            QVERIFY(governor.videoKbps() >= governor.floorKbps() && governor.videoKbps() <= kCeilingKbps);
+        }
+        QCOMPARE(governor.videoKbps(), governor.floorKbps());
+        QCOMPARE(BitRateGovernor(100, kLatencyMs).floorKbps(), 100);
+    }
+
+    void latencyRule_data()
+    {
+        QTest::addColumn<double>("lossPercent");
+        QTest::addColumn<double>("rttMs");
+        QTest::addColumn<int>("latencyMs");
+        QTest::newRow("no loss, short RTT: 4 x 20 ms") << 0.0 << 5.0 << 80;
+        QTest::newRow("1 %, 50 ms: at least 4 RTT") << 1.0 << 50.0 << 200;
+        QTest::newRow("2 %, 50 ms") << 2.0 << 50.0 << 200;
+        QTest::newRow("5 %, 50 ms") << 5.0 << 50.0 << 300;
+        QTest::newRow("10 %, 40 ms") << 10.0 << 40.0 << 320;
+        QTest::newRow("15 %, 33 ms, rounded up") << 15.0 << 33.0 << 400;
+        QTest::newRow("40 %, 100 ms") << 40.0 << 100.0 << 2400;
+    }
+    void latencyRule()
+    {
+        QFETCH(double, lossPercent);
+        QFETCH(double, rttMs);
+        QFETCH(int, latencyMs);
+        QCOMPARE(LatencyAdvisor::neededLatencyMs(lossPercent, rttMs), latencyMs);
+    }
+
+    // 5 % loss at 60 ms needs 360 ms, no loss 240 ms: with 250 ms set, advice
+    // after three samples, kept through a good second, gone ten samples after
+    // the loss has left the window. Quiet at the set latency: no advice.
+    void adviceIsSteady()
+    {
+        LatencyAdvisor advisor(250);
+        QVector<int> shown;
+        for (int second = 0; second < 40; ++second) {
+            advisor.addSample(1000, second < 15 && second != 8 ? 50 : 0, 60.0);
+            shown.append(advisor.advisedLatencyMs());
+        }
+        QCOMPARE(shown.mid(0, 2), QVector<int>({0, 0}));
+        QCOMPARE(shown.mid(2, 23), QVector<int>(23, 360));
+        QCOMPARE(shown.last(), 0);
+        LatencyAdvisor quiet(kLatencyMs);
+        for (int second = 0; second < 20; ++second) {
+            quiet.addSample(1000, 20, 10.0);
+            QCOMPARE(quiet.advisedLatencyMs(), 0);
+        }
+    }
+
+    // An eighth of the latency and at least two acknowledgement periods; the
+    // window starts small and may double each period while the path keeps up.
+    void pacerPeriodAndGrowth()
+    {
+        QCOMPARE(SendPacer(120).periodUs(), 20000);
+        QCOMPARE(SendPacer(10).periodUs(), 20000);
+        QCOMPARE(SendPacer(400).periodUs(), 50000);
+        QCOMPARE(SendPacer(1000).periodUs(), 125000);
+        SendPacer pacer(120);
+        QCOMPARE(pacer.window(), SendPacer::kMinWindow);
+        qint64 acknowledged = 0;
+        qint64 now = 0;
+        pacer.noteAcknowledged(now, acknowledged);
+        QCOMPARE(pacer.window(), SendPacer::kMinWindow);
+        for (int period = 0; period < 3; ++period) {
+            const qint64 window = pacer.window();
+            now += pacer.periodUs();
+            acknowledged += window;
+            pacer.noteAcknowledged(now, acknowledged);
+            QCOMPARE(pacer.window(), std::min(2 * window, SendPacer::kMaxWindow));
+        }
+    }
+
+    // On a slow path the window settles at twice a period's worth, so the
+    // queue in front of the path stays near two periods (40 ms at 120 ms).
+    void pacerHoldsTheQueueToTwoPeriods_data()
+    {
+        QTest::addColumn<double>("megabitsPerSecond");
+        QTest::newRow("4 Mbit/s") << 4.0;
+        QTest::newRow("20 Mbit/s") << 20.0;
+        QTest::newRow("40 Mbit/s") << 40.0;
+    }
+    void pacerHoldsTheQueueToTwoPeriods()
+    {
+        QFETCH(double, megabitsPerSecond);
+        SendPacer pacer(120);
+        qint64 acknowledged = 0;
+        const double bytesPerSecond = megabitsPerSecond * 1e6 / 8;
+        const double queueMs = windowAfter(pacer, 0, 1000000, bytesPerSecond, &acknowledged) / bytesPerSecond * 1000;
+        QVERIFY2(queueMs >= 38 && queueMs <= 42, qPrintable(QString::number(queueMs)));
+    }
+
+    // Nothing acknowledged for three periods (a busy moment at either end)
+    // keeps the window; for as many periods as are remembered, it falls to
+    // the least; a slower path takes over within the remembered periods.
+    void pacerFollowsStallsAndSlowerPaths()
+    {
+        SendPacer pacer(120);
+        qint64 acknowledged = 0;
+        QCOMPARE(windowAfter(pacer, 0, 100000, 20e6 / 8, &acknowledged), 100000);
+        for (qint64 now = 100000; now <= 160000; now += 100)
+            pacer.noteAcknowledged(now, acknowledged);
+        QCOMPARE(pacer.window(), 100000);
+
+        SendPacer stalled(120);
+        QCOMPARE(windowAfter(stalled, 0, 30000, 100e6, &acknowledged), SendPacer::kMaxWindow);
+        for (qint64 now = 30000; now <= 30000 + SendPacer::kRememberedPeriods * 20000 + 20000; now += 100)
+            stalled.noteAcknowledged(now, acknowledged);
+        QCOMPARE(stalled.window(), SendPacer::kMinWindow);
+
+        SendPacer slower(120);
+        windowAfter(slower, 0, 100000, 40e6 / 8, &acknowledged);
+        for (qint64 now = 100000; now <= 300000; now += 100) {
+            acknowledged += 4e6 / 8 / 10000;
+            slower.noteAcknowledged(now, acknowledged);
+        }
+        QVERIFY2(slower.window() <= 2 * 20000 * 4e6 / 8 / 1e6 + 2000, qPrintable(QString::number(slower.window())));
+    }
+
+    // The loss proxy: what it forwards, whether its buffer overflows, and
+    // that nothing waits longer than the buffer at the rate plus a datagram.
+    void proxyRateLimit_data()
+    {
+        QTest::addColumn<double>("offeredKbps");
+        QTest::addColumn<int>("bufferMs");
+        QTest::addColumn<double>("forwardedKbps");
+        QTest::addColumn<bool>("overflows");
+        QTest::newRow("2 Mbit/s into 1.2, 200 ms buffer") << 2000.0 << 200 << 1200.0 << true;
+        QTest::newRow("2 Mbit/s into 1.2, unbounded") << 2000.0 << 0 << 1200.0 << false;
+        QTest::newRow("1 Mbit/s into 1.2") << 1000.0 << 200 << 1000.0 << false;
+    }
+    void proxyRateLimit()
+    {
+        QFETCH(double, offeredKbps);
+        QFETCH(int, bufferMs);
+        QFETCH(double, forwardedKbps);
+        QFETCH(bool, overflows);
+        ImpairedLink link(limitedTo1200Kbps(bufferMs));
+        const Run run = offer(link, offeredKbps, 10000);
+        const double kbps = run.forwardedBytes * 8.0 / 10000.0;
+        QVERIFY2(qAbs(kbps - forwardedKbps) < 0.03 * forwardedKbps, qPrintable(QString::number(kbps)));
+        QCOMPARE(run.counters.overflowed > 0, overflows);
+        if (bufferMs > 0)
+            QVERIFY2(run.longestWaitNs <= (bufferMs + 10) * kMs, qPrintable(QString::number(run.longestWaitNs / kMs)));
+    }
+
+    void proxyRateLimitCanBeLifted()
+    {
+        ImpairedLink link(limitedTo1200Kbps(200));
+        offer(link, 2000, 5000);
+        const uint64_t overflowed = link.counters().overflowed;
+        QVERIFY(overflowed > 0);
+        link.setRate(10000 * 1000 / 8, 5000 * kMs);
+        const Run after = offer(link, 2000, 5000, 5000 * kMs);
+        QCOMPARE(after.counters.overflowed, overflowed);
+        QVERIFY(after.forwardedBytes * 8.0 / 5000.0 > 1950);
+    }
+};
+
+ORVANTA_TEST_MAIN(TestRateControl, TestMain::Core)
+#include "tst_RateControl.moc"
