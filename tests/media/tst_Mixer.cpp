@@ -1,6 +1,5 @@
-// Device choice, the screen source and the mixer. Runs on the test
-// environment's X display (scripts/test-env.sh): the camera is the built-in
-// test pattern, the screen is the Xvfb display.
+// Device choice, the screen source and the mixer, on the test environment's
+// X display: the camera is the built-in test pattern.
 #include "media/DeviceSelection.h"
 #include "media/Mixer.h"
 #include "media/ScreenSource.h"
@@ -61,9 +60,7 @@ bool matches(QRgb a, QRgb b) { return coloursNear(a, b, b == kYellowBar ? 10 : b
 using Colours = QList<QPair<QPoint, QRgb>>;
 
 // Empty when a frame from next() of that size shows the colours (and, unless
-// -1, carries that many sound samples): a change reaches a capture or mix
-// loop at its next turn, and the screen a little later, so it waits for the
-// first colour.
+// -1, carries that many samples); a change shows a little later, so it waits.
 QString shows(const std::function<mf::MFFramePtr()> &next, const QSize &size, const Colours &colours, int samples = -1)
 {
     mf::MFFramePtr frame;
