@@ -126,10 +126,9 @@ private slots:
         m_window.show();
     }
 
-    // Without a picture to show (none in the stream, or H.264 without its
-    // parameter sets) the picture area says why, once, and the sound plays.
-    // A normal stream shows its pictures and plays its sound, also while the
-    // window's thread is blocked.
+    // Without a picture to show (none, or H.264 without its parameter sets)
+    // the picture area says why, once, and the sound plays; a normal stream
+    // plays on while the window's thread is blocked.
     void soundPlays_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -167,10 +166,9 @@ private slots:
             return;
         }
 
-        // The window's thread does nothing else for longer than all the sound
-        // queued ahead (the ring and the server's buffer): sound fed from it
-        // would stop for most of the block. A busy machine may still break the
-        // sound for a moment, so only a break of the block's order counts.
+        // The window's thread blocks for longer than all the sound queued ahead:
+        // sound fed from it would stop for most of the block (a busy machine
+        // may still break it for a moment).
         const int from = recorder.windows();
         const int gapBefore = recorder.longestGapMs(before, from);
         constexpr int kBlockMs = 1500;

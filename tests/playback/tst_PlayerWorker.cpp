@@ -278,8 +278,7 @@ private slots:
         QCOMPARE(frame->width(), 200);
     }
 
-    // The control channel goes through the arrow sender, made on first use
-    // (the broadcast session's suite sends arrows through it).
+    // The control channel goes through the arrow sender, made on first use.
     void playerControlWithoutASender()
     {
         PlayerWorker player;
