@@ -74,21 +74,13 @@ private slots:
         QCOMPARE(frame->audioSampleCount(), 1764);
         // A 1 kHz sine at a quarter of full scale: -15 dB.
         QVERIFY2(qAbs(frame->format().audioLevel + 15.05f) < 0.5f, qPrintable(QString::number(frame->format().audioLevel)));
-        quint32 low = 0;
-        QVERIFY(MFTestPatternSource::decodeTime(frame->image(), frame->image().rect(), &low));
-        const qint64 decoded = MFTestPatternSource::expandTime(low, QDateTime::currentMSecsSinceEpoch());
-        QCOMPARE(decoded, frame->timestampUs() / 1000);
-        // Still readable from a small inset.
+        // The time it shows, readable from a small inset too.
         const QImage small = frame->image().scaled(299, 168, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        quint32 low = 0;
         QVERIFY(MFTestPatternSource::decodeTime(small, small.rect(), &low));
-        QCOMPARE(MFTestPatternSource::expandTime(low, decoded), decoded);
+        QCOMPARE(MFTestPatternSource::expandTime(low, QDateTime::currentMSecsSinceEpoch()), frame->timestampUs() / 1000);
         MFFramePtr second = next(device, fmt);
         QVERIFY(second && second->image() != frame->image()); // moving
-
-        QVERIFY(select(device, eMFDT_VideoAudio, "<No Audio>"));
-        MFFramePtr quiet = next(device, fmt);
-        QCOMPARE(quiet->format().audioLevel, -100.f);
-        QCOMPARE(quiet->audioSampleCount(), 1764);
     }
 
     // Pictures come back to the source when let go and are drawn on again:

@@ -1,6 +1,5 @@
-// Device choice, the screen source and the mixer. Runs on the test
-// environment's X display (scripts/test-env.sh): the camera is the built-in
-// test pattern, the screen is the Xvfb display.
+// Device choice, the screen source and the mixer, on the test environment's
+// X display: the camera is the built-in test pattern.
 #include "media/DeviceSelection.h"
 #include "media/Mixer.h"
 #include "media/ScreenSource.h"
@@ -61,9 +60,7 @@ bool matches(QRgb a, QRgb b) { return coloursNear(a, b, b == kYellowBar ? 10 : b
 using Colours = QList<QPair<QPoint, QRgb>>;
 
 // Empty when a frame from next() of that size shows the colours (and, unless
-// -1, carries that many sound samples): a change reaches a capture or mix
-// loop at its next turn, and the screen a little later, so it waits for the
-// first colour.
+// -1, carries that many samples); a change shows a little later, so it waits.
 QString shows(const std::function<mf::MFFramePtr()> &next, const QSize &size, const Colours &colours, int samples = -1)
 {
     mf::MFFramePtr frame;
@@ -103,6 +100,15 @@ class TestMixer : public QObject
     {
         sink->take();
         return shows([this] { return sink->take(); }, size, colours, 1764);
+    }
+    // The test pattern without sound, the whole screen, written to the sink.
+    bool writing(Mixer &mixer)
+    {
+        mixer.setAudioDevice("NO_AUDIO");
+        mixer.setArea(-1, QRect());
+        mixer.setActiveWriter(sink);
+        mixer.setWriting(true);
+        return mixer.setVideoDevice("Test Pattern");
     }
 
 private slots:
@@ -236,12 +242,7 @@ private slots:
         previewLabel.resize(320, 180);
         previewLabel.show();
         Mixer mixer;
-        QVERIFY(mixer.setVideoDevice("Test Pattern"));
-        mixer.setAudioDevice("NO_AUDIO");
-        mixer.setActiveWriter(sink);
-        mixer.setWriting(true);
-        mixer.setArea(-1, QRect());
-        mixer.layout = 10;
+        QVERIFY(writing(mixer));
         QVERIFY(mixer.start(previewLabel.winId(), 10, QSize(1280, 720)));
         QRect none;  // the 1x1 rectangle at the origin means no crop
         none.setCoords(0, 0, 0, 0);
@@ -287,10 +288,7 @@ private slots:
     void twoFramesCanvas()
     {
         Mixer mixer;
-        QVERIFY(mixer.setVideoDevice("Test Pattern"));
-        mixer.setActiveWriter(sink);
-        mixer.setWriting(true);
-        mixer.setArea(-1, QRect());
+        QVERIFY(writing(mixer));
         QVERIFY(mixer.start(0, 20, QSize(1920, 1080)));
         QCOMPARE(mixShows({3840, 1080}, {{{1920 + 100, 500}, kRed}, {{360, 360}, kYellowBar}, {{1920 + 1000, 500}, kBlack}}),
                  QString());
@@ -307,12 +305,7 @@ private slots:
     void cameraLayoutGrabsNothing()
     {
         Mixer mixer;
-        QVERIFY(mixer.setVideoDevice("Test Pattern"));
-        mixer.setAudioDevice("NO_AUDIO");
-        mixer.setArea(-1, QRect());
-        mixer.setActiveWriter(sink);
-        mixer.setWriting(true);
-        mixer.layout = 10;
+        QVERIFY(writing(mixer));
         QLabel previewLabel;
         previewLabel.show();
         QVERIFY(mixer.start(mf::MFPreview::handleOf(&previewLabel), 10, QSize(640, 360)));
@@ -340,28 +333,21 @@ private slots:
         QVERIFY(mixer.stopAndWait(10000));
     }
 
-    void levelOfTheDeviceSound()
+    // The level follows the camera's own sound (the test pattern's tone is a
+    // quarter of full scale, -15 dB) and the system sound while it is ticked.
+    void soundLevels()
     {
         Mixer mixer;
         QVERIFY(mixer.setVideoDevice("Test Pattern"));
-        // The test pattern's own tone is a quarter of full scale (-15 dB).
+        mixer.setAudioDevice("NO_AUDIO");
         setMFDevice(mixer.device(), mf::eMFDT_VideoAudio, "Test Pattern Tone");
         QVERIFY(mixer.start(0, 10, QSize(320, 180)));
         QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel > -19.f, kWaitMs);
         setMFDevice(mixer.device(), mf::eMFDT_VideoAudio, "<No Audio>");
         QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel < -19.f, kWaitMs);
-        QVERIFY(mixer.stopAndWait(kWaitMs));
-    }
-
-    void systemSoundThroughTheSoundServer()
-    {
         if (qgetenv("ORVANTA_PULSE").isEmpty())
-            QSKIP("needs the test environment's sound server");
-        Mixer mixer;
-        QVERIFY(mixer.setVideoDevice("Test Pattern"));
-        mixer.setAudioDevice("NO_AUDIO");
+            QSKIP("the system sound needs the test environment's sound server");
         mixer.setSystemSound(true);
-        QVERIFY(mixer.start(0, 10, QSize(320, 180)));
         // Silence in the sink keeps the level low.
         QTest::qWait(1500);
         QVERIFY2(mixer.audioLevel < -19.f, qPrintable(QString::number(mixer.audioLevel)));

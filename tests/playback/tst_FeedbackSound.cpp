@@ -101,13 +101,16 @@ class TestFeedbackSound : public QObject
 
     QTemporaryDir m_dir;
     QWidget m_window;
+    static QString url(StudioProcess &studio)
+    {
+        return QString("srt://127.0.0.1:%1?mode=caller&streamid=viewer#feedbackplay").arg(studio.srtPort());
+    }
     // Plays the clip and waits for its tone at the monitor.
     bool playUntilTone(PlayerWorker &player, MonitorRecorder &recorder, StudioProcess &studio)
     {
         if (!studio.start() || !recorder.started())
             return false;
-        player.startPlay(QString("srt://127.0.0.1:%1?mode=caller&streamid=viewer#feedbackplay").arg(studio.srtPort()),
-                         mf::MFPreview::handleOf(&m_window));
+        player.startPlay(url(studio), mf::MFPreview::handleOf(&m_window));
         return QTest::qWaitFor([&] {
             const int windows = recorder.windows();
             return windows > 0 && recorder.longestGapMs(0, windows) < windows * 10;
@@ -123,10 +126,9 @@ private slots:
         m_window.show();
     }
 
-    // Without a picture to show (none in the stream, or H.264 without its
-    // parameter sets) the picture area says why, once, and the sound plays.
-    // A normal stream shows its pictures and plays its sound, also while the
-    // window's thread is blocked.
+    // Without a picture to show (none, or H.264 without its parameter sets)
+    // the picture area says why, once, and the sound plays; a normal stream
+    // plays on while the window's thread is blocked.
     void soundPlays_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -164,10 +166,9 @@ private slots:
             return;
         }
 
-        // The window's thread does nothing else for longer than all the sound
-        // queued ahead (the ring and the server's buffer): sound fed from it
-        // would stop for most of the block. A busy machine may still break the
-        // sound for a moment, so only a break of the block's order counts.
+        // The window's thread blocks for longer than all the sound queued ahead:
+        // sound fed from it would stop for most of the block (a busy machine
+        // may still break it for a moment).
         const int from = recorder.windows();
         const int gapBefore = recorder.longestGapMs(before, from);
         constexpr int kBlockMs = 1500;
@@ -180,6 +181,22 @@ private slots:
         const int gapMs = recorder.longestGapMs(from, to);
         QVERIFY2(gapMs < (kBlockMs - kQueuedAheadMs) * 3 / 4,
                  qPrintable(QString("the sound stopped for %1 ms (before the block: %2 ms)").arg(gapMs).arg(gapBefore)));
+
+        // Into another window, then stopped and started at once: the new run
+        // waits for the old one and plays into the first window again.
+        const quint64 first = mf::MFPreview::handleOf(&m_window);
+        QCOMPARE(player.window(), first);
+        QCOMPARE(player.currentPreview()->attachedHandle(), first);
+        QWidget second;
+        second.show();
+        player.setWindow(second.winId());
+        QCOMPARE(player.window(), quint64(second.winId()));
+        QCOMPARE(player.currentPreview()->attachedHandle(), quint64(second.winId()));
+        player.stopPlay();
+        player.startPlay(url(studio), first);
+        QTRY_VERIFY_WITH_TIMEOUT(player.isPlaying(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), shown, kWaitMs);
+        QCOMPARE(player.currentPreview()->attachedHandle(), first);
         player.stopPlay();
         QVERIFY(player.wait(5000));
     }
