@@ -399,14 +399,6 @@ private slots:
         QCOMPARE(windowServer.requestedPaths().count(kLookupPath), 2);
         window.toggleStreaming();
         QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
-
-        // The form's fields as a shared link.
-        QCOMPARE(window.buildLink(), QString("127.0.0.1:9/cam7/%1/%2/%3%4")
-                                         .arg(ui->spbVBR->value())
-                                         .arg(ui->cmbABR->currentText(), ui->cmbFrames->currentText(),
-                                              ui->chkCombined->isChecked() ? "/DBL" : ""));
-        ui->actionCopy_Link->trigger();
-        QCOMPARE(QApplication::clipboard()->text(), "orvanta://" + window.buildLink());
     }
 };
 
