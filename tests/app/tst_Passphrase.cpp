@@ -30,20 +30,23 @@ private slots:
     {
         LinkFields fields{"srt://10.0.0.5:9000", "cam1", 2000, "128", "HD", false};
         QCOMPARE(LinkSharing::buildLink(fields), QString("srt://10.0.0.5:9000/cam1/2000/128/HD"));
+        fields.twoFrames = true;
+        QCOMPARE(LinkSharing::buildLink(fields), QString("srt://10.0.0.5:9000/cam1/2000/128/HD/DBL"));
         fields.passphrase = kPassphrase;
+        QCOMPARE(LinkSharing::buildLink(fields), "srt://10.0.0.5:9000/cam1/2000/128/HD/DBL/" + kField);
+        fields.twoFrames = false;
         const QString link = LinkSharing::buildLink(fields);
         QCOMPARE(link, "srt://10.0.0.5:9000/cam1/2000/128/HD//" + kField);
-        // The shared link rewrites the scheme only, not the passphrase.
+        // Sharing rewrites "srt://" only, never the passphrase.
         QCOMPARE(LinkSharing::shareableLink(link), "orvanta://10.0.0.5:9000/cam1/2000/128/HD//" + kField);
-        fields.twoFrames = true;
-        QCOMPARE(LinkSharing::buildLink(fields), "srt://10.0.0.5:9000/cam1/2000/128/HD/DBL/" + kField);
+        QCOMPARE(LinkSharing::shareableLink("SRT://h:1/s"), QString("orvanta://SRT://h:1/s"));
         // Any character stays inside its field.
         fields.passphrase = "it's $(touch pwned) `touch pwned2` \"; /x";
         QCOMPARE(LinkSharing::passphraseFromField(LinkSharing::buildLink(fields).section('/', 8, 8)), fields.passphrase);
     }
 
-    // The seventh field fills the hidden field, older links clear it, and
-    // the settings keep it under its key.
+    // The seventh field fills the hidden field and the copied link, older
+    // links clear it, and the settings keep it under its key.
     void formAndSettings()
     {
         {
@@ -53,7 +56,9 @@ private slots:
             window.loadSettings("orvanta://h:9000/id/2048/128/HD//" + kField);
             QCOMPARE(ui->txtPassphrase->text(), kPassphrase);
             QVERIFY(!ui->chkCombined->isChecked());
-            QCOMPARE(LinkSharing::shareableLink(window.buildLink()), "orvanta://h:9000/id/2048/128/HD//" + kField);
+            ui->actionCopy_Link->trigger();
+            QCOMPARE(QApplication::clipboard()->text(), "orvanta://h:9000/id/2048/128/HD//" + kField);
+            QCOMPARE(window.statusBar()->currentMessage(), QString(LinkSharing::kCopiedWithPassphraseText));
             window.loadSettings("orvanta://h:9000/id/2048/128/HD/DBL");
             QCOMPARE(ui->txtPassphrase->text(), QString());
             QCOMPARE(window.buildLink(), QString("h:9000/id/2048/128/HD/DBL"));

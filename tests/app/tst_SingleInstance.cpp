@@ -25,11 +25,9 @@ QStringList entries(const QString &folder)
 }
 }
 
-// One program per user: a later start hands its link to the running one (in
-// process for the socket's rules, then with real program processes on the
-// display the tests run on, offscreen without one). Its private temporary
-// folder, with the shared one (the test's TMPDIR) set up as another user of
-// the machine could have left it.
+// One program per user: a later start hands its link to the running one; its
+// private temporary folder, with the shared one (the test's TMPDIR) set up as
+// another user of the machine could have left it.
 class TestSingleInstance : public QObject
 {
     Q_OBJECT
@@ -60,8 +58,6 @@ private slots:
         for (const char *folder : {"runtime", "config", "data/applications"})
             QVERIFY(QDir().mkpath(m_home.filePath(folder)));
         QFile::setPermissions(m_home.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        // The programs started here run in these folders; XDG_RUNTIME_DIR is
-        // unset again for the instance-folder cases.
         for (const char *name : {"CONFIG", "DATA", "STATE"})
             qputenv(qPrintable(QString("XDG_%1_HOME").arg(name)), QFile::encodeName(m_home.filePath(QString(name).toLower())));
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.filePath("runtime")));
@@ -100,10 +96,9 @@ private slots:
         QCOMPARE(received.size(), 0);
     }
 
-    // Real programs: a second start hands over its link and ends, the first
-    // streams it to the studio; --help and --version answer without a
-    // hand-over; a plain start only raises the first; xdg-open runs the
-    // registered menu entry, which hands over too.
+    // Real programs (offscreen without a display): a second start hands over
+    // its link and ends; --help and --version answer without a hand-over; a
+    // plain start only raises the first; xdg-open's menu entry hands over too.
     void secondProgramStartHandsOverToTheFirst()
     {
         StudioProcess studio;
@@ -130,7 +125,6 @@ private slots:
         QVERIFY(!collect(first).contains("-- raised by a later start"));
         QCOMPARE(run(kProgram, {}), 0);
         QVERIFY(QTest::qWaitFor([&] { return collect(first).contains("-- raised by a later start"); }, kWaitMs));
-        // The running program keeps its session log in the state folder.
         QFile log(m_home.filePath("state/orvanta/orvanta.log"));
         QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(log.readAll().contains("-- raised by a later start"));
@@ -174,10 +168,8 @@ private slots:
         QFile::remove(shared + "/orvanta");
     }
 
-    // Between start and end the folder's content is changed under it: its
-    // own file replaced by a link, a file added that it did not make, or the
-    // whole folder replaced by a link; or another instance has its own
-    // folder. Removal, once or twice, takes only its own file.
+    // Whatever was changed in the folder meanwhile, removal, once or twice,
+    // takes only its own file.
     void removalTakesOnlyItsOwnFile_data()
     {
         QTest::addColumn<int>("change");

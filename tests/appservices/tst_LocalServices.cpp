@@ -1,7 +1,6 @@
 #include "app/CpuLoad.h"
 #include "app/DistributiveExporter.h"
 #include "app/LibraryBundle.h"
-#include "app/LinkSharing.h"
 #include "app/LogsDlg.h"
 #include "diagnostics/SystemReport.h"
 
@@ -105,8 +104,8 @@ struct FileSizeLimit
 };
 } // namespace
 
-// What the window offers without a network: the portable export, links to
-// share, the CPU indicator and the system report.
+// What the window offers without a network: the portable export, the CPU
+// indicator and the system report.
 class TestLocalServices : public QObject
 {
     Q_OBJECT
@@ -127,13 +126,11 @@ private slots:
     void initTestCase()
     {
         QVERIFY(temp.isValid());
-        // A small real program and, as the X11 plugin, a real library with
-        // dependencies of its own outside the base set (GnuTLS and below).
+        // A small real program and, as the X11 plugin, a real library large
+        // enough to fill the disk of the failure table.
         programDir = temp.filePath("program");
         programFile = programDir + "/orvanta";
         QVERIFY(copyFile("/bin/true", programFile));
-        QVERIFY(writeFile(programDir + "/CMakeFiles/build.make", "build file"));
-        QVERIFY(writeFile(programDir + "/liborvanta_app.a", "archive"));
         pluginDir = temp.filePath("plugins");
         QVERIFY(copyFile(ORVANTA_SRT_LIBRARY, pluginDir + "/platforms/libqxcb.so"));
         QVERIFY(QDir().mkpath(programDir + "/share/data"));
@@ -142,45 +139,33 @@ private slots:
         QVERIFY(!DistributiveExporter::isSameOrInside(programDir + "-exports", programDir));
     }
 
-    void linkText()
-    {
-        LinkFields fields{"srt://10.0.0.5:9000", "cam1", 2000, "128", "HD", true};
-        QCOMPARE(LinkSharing::buildLink(fields), QString("srt://10.0.0.5:9000/cam1/2000/128/HD/DBL"));
-        fields = {"10.0.0.5:9000", "cam1", 2000, "128", "HD", false};
-        QCOMPARE(LinkSharing::shareableLink(LinkSharing::buildLink(fields)), "orvanta://10.0.0.5:9000/cam1/2000/128/HD");
-        QCOMPARE(LinkSharing::shareableLink("SRT://h:1/s"), QString("orvanta://SRT://h:1/s"));
-        LinkSharing::copyToClipboard("srt://10.0.0.5:9000/cam1/2000/128/HD");
-        QCOMPARE(QApplication::clipboard()->text(), "orvanta://10.0.0.5:9000/cam1/2000/128/HD");
-    }
-
     void loaderListing_data()
     {
         QTest::addColumn<QString>("line");
-        QTest::addColumn<bool>("names");
-        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("name"); // empty: the line names no library
         QTest::addColumn<QString>("path");
-        QTest::newRow("found") << "\tlibQt5Core.so.5 => /lib/x86_64-linux-gnu/libQt5Core.so.5 (0x00007f1c2a400000)"
-                               << true << "libQt5Core.so.5" << "/lib/x86_64-linux-gnu/libQt5Core.so.5";
-        QTest::newRow("space in path") << "\tlibx.so.1 => /opt/my libs/libx.so.1 (0x0000000000001000)" << true
-                                       << "libx.so.1" << "/opt/my libs/libx.so.1";
-        QTest::newRow("missing") << "\tlibsrt-gnutls.so.1.5 => not found" << true << "libsrt-gnutls.so.1.5"
-                                 << "not found";
-        QTest::newRow("vdso") << "\tlinux-vdso.so.1 (0x00007ffd1b7f2000)" << false << "" << "";
-        QTest::newRow("loader") << "\t/lib64/ld-linux-x86-64.so.2 (0x00007f1c2b0f1000)" << false << "" << "";
-        QTest::newRow("empty") << "" << false << "" << "";
+        auto row = [](const char *tag, const QString &line, const QString &name = {}, const QString &path = {}) {
+            QTest::newRow(tag) << line << name << path;
+        };
+        row("found", "\tlibQt5Core.so.5 => /lib/x86_64-linux-gnu/libQt5Core.so.5 (0x00007f1c2a400000)", "libQt5Core.so.5",
+            "/lib/x86_64-linux-gnu/libQt5Core.so.5");
+        row("space in path", "\tlibx.so.1 => /opt/my libs/libx.so.1 (0x0000000000001000)", "libx.so.1",
+            "/opt/my libs/libx.so.1");
+        row("missing", "\tlibsrt-gnutls.so.1.5 => not found", "libsrt-gnutls.so.1.5", "not found");
+        row("vdso", "\tlinux-vdso.so.1 (0x00007ffd1b7f2000)");
+        row("loader", "\t/lib64/ld-linux-x86-64.so.2 (0x00007f1c2b0f1000)");
+        row("empty", "");
     }
 
     void loaderListing()
     {
         QFETCH(QString, line);
-        QFETCH(bool, names);
         QFETCH(QString, name);
-        QFETCH(QString, path);
         QString parsedName, parsedPath;
-        QCOMPARE(LibraryBundle::parseLine(line, &parsedName, &parsedPath), names);
-        if (names) {
+        QCOMPARE(LibraryBundle::parseLine(line, &parsedName, &parsedPath), !name.isEmpty());
+        if (!name.isEmpty()) {
             QCOMPARE(parsedName, name);
-            QCOMPARE(parsedPath, path);
+            QTEST(parsedPath, "path");
         }
     }
 
@@ -206,9 +191,9 @@ private slots:
         QCOMPARE(LibraryBundle::isBaseLibrary(name), base);
     }
 
-    // The copy holds the program, the libraries it lacks elsewhere, the
-    // plugin, qt.conf and START.sh; no build files, no staging folder.
-    void exportHoldsOnlyWhatRunningNeeds()
+    // What the copy holds and how much is the real program's export's
+    // business (tests/app); here, its name, its settings and where it goes.
+    void exportNamesItsFolderAfterTheDay()
     {
         const QString target = temp.filePath("exports");
         QVERIFY(QDir().mkpath(target));
@@ -216,23 +201,8 @@ private slots:
         QCOMPARE(first.error, QString());
         QCOMPARE(first.folder, QDir(target).filePath(kFolder));
         QCOMPARE(QDir(target).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{kFolder});
-
-        const QStringList entries = tree(first.folder);
-        for (const char *expected : {"START.sh", "App/orvanta", "App/qt.conf", "App/plugins/platforms/libqxcb.so",
-                                        "App/lib/libgnutls.so.30", "App/lib/libnettle.so.8", "App/lib/libgmp.so.10"})
-            QVERIFY2(entries.contains(QLatin1String(expected)), qPrintable(entries.join(' ')));
-        for (const QString &entry : entries) {
-            QVERIFY2(!entry.contains("CMake") && !entry.endsWith(".a") && !entry.contains("libc.so")
-                         && !entry.contains("libstdc++"),
-                     qPrintable(entry));
-        }
-        QVERIFY(QFileInfo(first.folder + "/App/orvanta").isExecutable());
         QVERIFY(QFileInfo(first.folder + "/START.sh").isExecutable());
         QCOMPARE(readText(first.folder + "/App/qt.conf"), QString("[Paths]\nPrefix = .\nPlugins = plugins\n"));
-        qint64 bytes = 0;
-        for (const QString &entry : entries)
-            bytes += QFileInfo(first.folder + "/" + entry).isFile() ? QFileInfo(first.folder + "/" + entry).size() : 0;
-        QCOMPARE(first.bytes, bytes);
         // Made in a private staging folder, the copy ends up readable by others as a folder made by hand is.
         const mode_t mask = ::umask(0);
         ::umask(mask);
@@ -349,7 +319,8 @@ private slots:
         }
     }
 
-    // Successive samples of one stat file and the label after each.
+    // Successive samples of one stat file and the label after each; the
+    // formula's parts.
     void cpuLoadFromRecordedSamples()
     {
         const QString stat = temp.filePath("stat");
@@ -368,17 +339,12 @@ private slots:
             QVERIFY(step.first == kMissing ? QFile::remove(stat) : writeFile(stat, step.first));
             QCOMPARE(cpu.update(), step.second);
         }
-    }
-
-    void cpuLoadFormulaAndRounding()
-    {
         CpuLoad::Times times;
         QVERIFY(CpuLoad::parseProcStat("cpu 1 2 3 4\n", &times)); // old kernels: four fields
         QCOMPARE(times.total, quint64(10));
         QCOMPARE(CpuLoad::labelText(0.3749f), QString("CPU: 37%"));
         QCOMPARE(CpuLoad::labelText(0.3751f), QString("CPU: 38%"));
         QCOMPARE(CpuLoad::labelText(-1.0f), QString("CPU: -100%"));
-        QVERIFY(CpuLoad("/proc/stat").update().contains(QRegularExpression("^CPU: \\d+%$")));
     }
 
     void reportWithAndWithoutMedia()

@@ -37,7 +37,6 @@ const QString kDownload = "    <a href='%1' style='color:white;'>Download</a>";
 class TestNetworkServices : public QObject
 {
     Q_OBJECT
-    HttpFake windowServer;
 
     int storedSkip() { return QSettings(TestMain::settingsFile(), QSettings::IniFormat).value("SKIP_UPDATE", -1).toInt(); }
 
@@ -56,15 +55,6 @@ class TestNetworkServices : public QObject
         if (!done || checked.count() != 1 || (watcher->seen && watcher->parent != &window))
             return nullptr;
         return watcher;
-    }
-
-    void configureWindow(const QByteArray &manifest)
-    {
-        QSettings store(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
-        store.clear();
-        store.setValue("LOOKUP_ORIGIN", windowServer.origin());
-        store.setValue("UPDATE_URL", windowServer.origin() + kManifestPath);
-        windowServer.setReply(kManifestPath, 200, manifest);
     }
 
 private slots:
@@ -340,16 +330,30 @@ private slots:
         QVERIFY(server.bodyBytesSent() < HttpFake::kFloodLimit / 10);
     }
 
-    void windowOffersUpdateShowsLogsAndCpu()
+    // The window offers the update at start and shows the logs and the CPU
+    // figure; a looked-up link it refuses leaves the form as it was, a good
+    // one fills it and goes on to the preview.
+    void windowServices()
     {
-        configureWindow("{\"build\":23,\"msg\":\"New\",\"url\":\"http://dl/23\"}");
-        BoxWatcher watcher("Remind Later");
+        HttpFake server;
+        server.setReply(kManifestPath, 200, "{\"build\":23,\"msg\":\"New\",\"url\":\"http://dl/23\"}");
+        server.setReply(kLookupPath, 200, "{\"url\":\"file:///etc/passwd\"}");
+        {
+            QSettings store(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
+            store.clear();
+            store.setValue("LOOKUP_ORIGIN", server.origin());
+            store.setValue("UPDATE_URL", server.origin() + kManifestPath);
+            store.setValue("URL", "127.0.0.1:9");
+            store.setValue("STREAMID", "saved");
+        }
+        BoxWatcher offer("Remind Later");
         MainWindow window(QString{});
-        QVERIFY(QTest::qWaitFor([&] { return watcher.seen; }, kWaitMs));
-        QCOMPARE(watcher.title, QString("Update Info"));
-        QCOMPARE(watcher.parent, &window);
+        Ui::MainWindow *ui = window.form();
+        QVERIFY(QTest::qWaitFor([&] { return offer.seen; }, kWaitMs));
+        QCOMPARE(offer.title, QString("Update Info"));
+        QCOMPARE(offer.parent, &window);
 
-        window.form()->actionLogs->trigger();
+        ui->actionLogs->trigger();
         QWidget *logs = nullptr;
         for (QWidget *widget : QApplication::topLevelWidgets())
             if (widget->objectName() == "LogsDlg" && widget->isVisible())
@@ -362,21 +366,7 @@ private slots:
         QCOMPARE(cpu->toolTip(), QString("Total CPU activity"));
         QVERIFY(QTest::qWaitFor([&] { return !cpu->text().isEmpty(); }, kWaitMs));
         QVERIFY(cpu->text().contains(QRegularExpression("^CPU: -?\\d+%$")));
-    }
 
-    // A refused link leaves the form as it was; a good one fills it and
-    // goes on to the preview.
-    void windowLookupFillsFormAndStarts()
-    {
-        configureWindow("{\"build\":22}");
-        {
-            QSettings store(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
-            store.setValue("URL", "127.0.0.1:9");
-            store.setValue("STREAMID", "saved");
-        }
-        windowServer.setReply(kLookupPath, 200, "{\"url\":\"file:///etc/passwd\"}");
-        MainWindow window(QString{});
-        Ui::MainWindow *ui = window.form();
         ui->numberEdit->setText(kNumber);
         BoxWatcher watcher;
         ui->startBtn_1->click();
@@ -387,7 +377,7 @@ private slots:
         QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
         QCOMPARE(ui->startBtn_1->text(), QString("Start"));
 
-        windowServer.setReply(kLookupPath, 200, "{\"url\":\"srt://127.0.0.1:9/cam7/3000/256/SD/DBL\"}");
+        server.setReply(kLookupPath, 200, "{\"url\":\"srt://127.0.0.1:9/cam7/3000/256/SD/DBL\"}");
         ui->startBtn_1->click();
         QCOMPARE(ui->startBtn_1->text(), QString("Wait..."));
         QVERIFY(!ui->startBtn_1->isEnabled() && !ui->modeLbl->isEnabled());
@@ -396,17 +386,9 @@ private slots:
         QCOMPARE(ui->txtURL->text() + " " + ui->txtStreamID->text(), QString("127.0.0.1:9 cam7"));
         QCOMPARE(ui->startBtn_1->text(), QString("Start"));
         QVERIFY(ui->startBtn_1->isEnabled() && ui->modeLbl->isEnabled());
-        QCOMPARE(windowServer.requestedPaths().count(kLookupPath), 2);
+        QCOMPARE(server.requestedPaths().count(kLookupPath), 2);
         window.toggleStreaming();
         QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
-
-        // The form's fields as a shared link.
-        QCOMPARE(window.buildLink(), QString("127.0.0.1:9/cam7/%1/%2/%3%4")
-                                         .arg(ui->spbVBR->value())
-                                         .arg(ui->cmbABR->currentText(), ui->cmbFrames->currentText(),
-                                              ui->chkCombined->isChecked() ? "/DBL" : ""));
-        ui->actionCopy_Link->trigger();
-        QCOMPARE(QApplication::clipboard()->text(), "orvanta://" + window.buildLink());
     }
 };
 
