@@ -131,8 +131,9 @@ private slots:
         QVERIFY(page->rect().adjusted(4, 4, -4, -4).contains(mode));
         QVERIFY(mode.top() > rectIn(ui->connectionStack, page).bottom() - 8);
 
-        // Advanced form: 135 px high, its rows not squashed; only a left click switches.
-        QTest::mouseClick(ui->modeLbl, Qt::LeftButton);
+        // Advanced form: 135 px high, its rows not squashed; only a left click
+        // switches, with a modifier key too.
+        QTest::mouseClick(ui->modeLbl, Qt::LeftButton, Qt::ControlModifier);
         QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::AdvancedPage));
         QCOMPARE(ui->modeLbl->text(), QString("Simple form >>>"));
         QTRY_COMPARE(ui->connectionStack->height(), 135);
@@ -140,6 +141,7 @@ private slots:
             QVERIFY2(row->height() >= 22, qPrintable(row->objectName()));
         QVERIFY(ui->cmdStart->height() >= 18);
         QTest::mouseClick(ui->modeLbl, Qt::RightButton);
+        QTest::mouseClick(ui->modeLbl, Qt::MiddleButton);
         QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::AdvancedPage));
         QTest::mouseClick(ui->modeLbl, Qt::LeftButton);
         QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::SimplePage));
@@ -229,6 +231,9 @@ private slots:
             }
         }
         QVERIFY2(controls >= 28, qPrintable(QString::number(controls)));
+        QCOMPARE(ui->txtURL->palette().color(QPalette::Text), QColor("#EA700C"));
+        QCOMPARE(QFontInfo(ui->txtURL->font()).pixelSize(), 14);
+        QCOMPARE(ui->cmbABR->palette().color(QPalette::ButtonText), QColor("#EA700C"));
 
         // Camera only: the screen button is off and looks it; the chosen
         // radio button is drawn in the accent colour, the others not.
