@@ -131,8 +131,9 @@ private slots:
         QVERIFY(page->rect().adjusted(4, 4, -4, -4).contains(mode));
         QVERIFY(mode.top() > rectIn(ui->connectionStack, page).bottom() - 8);
 
-        // Advanced form: 135 px high, its rows not squashed; only a left click switches.
-        QTest::mouseClick(ui->modeLbl, Qt::LeftButton);
+        // Advanced form: 135 px high, its rows not squashed; only a left click
+        // switches, with a modifier key too.
+        QTest::mouseClick(ui->modeLbl, Qt::LeftButton, Qt::ControlModifier);
         QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::AdvancedPage));
         QCOMPARE(ui->modeLbl->text(), QString("Simple form >>>"));
         QTRY_COMPARE(ui->connectionStack->height(), 135);
@@ -140,6 +141,7 @@ private slots:
             QVERIFY2(row->height() >= 22, qPrintable(row->objectName()));
         QVERIFY(ui->cmdStart->height() >= 18);
         QTest::mouseClick(ui->modeLbl, Qt::RightButton);
+        QTest::mouseClick(ui->modeLbl, Qt::MiddleButton);
         QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::AdvancedPage));
         QTest::mouseClick(ui->modeLbl, Qt::LeftButton);
         QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::SimplePage));
@@ -229,6 +231,9 @@ private slots:
             }
         }
         QVERIFY2(controls >= 28, qPrintable(QString::number(controls)));
+        QCOMPARE(ui->txtURL->palette().color(QPalette::Text), QColor("#EA700C"));
+        QCOMPARE(QFontInfo(ui->txtURL->font()).pixelSize(), 14);
+        QCOMPARE(ui->cmbABR->palette().color(QPalette::ButtonText), QColor("#EA700C"));
 
         // Camera only: the screen button is off and looks it; the chosen
         // radio button is drawn in the accent colour, the others not.
@@ -251,6 +256,7 @@ private slots:
         auto *area = window->findChild<StatusArea *>("statusArea");
         auto *stateLabel = window->findChild<QLabel *>("sessionState");
         QVERIFY(area && stateLabel);
+        QVERIFY(area->x() < ui->statusbar->findChild<QLabel *>("cpuLabel")->x());
         using Tone = SessionStatus::Tone;
         const QString refused = "Cannot connect to streaming.example.org:9000: SRT CONNECT FAILED (connection timed out)";
         const SessionStatus statuses[] = {
@@ -427,7 +433,9 @@ private slots:
     }
 
     // A link argument fills the form and clicks Start; anything else starts
-    // nothing, and Start with a server without a port only warns.
+    // nothing. Start with a server without a port only warns, with a port out
+    // of range it says so in the status line; Enter on an incomplete number
+    // answers, and a copied link is confirmed.
     void startFromTheArgumentAndTheForm()
     {
         store({{"URL", "stored:1"}});
@@ -443,6 +451,20 @@ private slots:
         QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
         QVERIFY(!ui->stopBtn->isVisible());
         QCOMPARE(QSettings(TestMain::settingsFile(), QSettings::IniFormat).value("URL").toString(), QString("stored:1"));
+        ui->txtURL->setText("127.0.0.1:74876");
+        ui->cmdStart->click();
+        QCOMPARE(plain->findChild<QLabel *>("sessionStatus")->text(),
+                 QString("The server port must be a number from 1 to 65535."));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        QVERIFY(!ui->stopBtn->isVisible());
+        ui->numberEdit->setFocus();
+        ui->numberEdit->setText("1234");
+        BoxWatcher numberBox;
+        QTest::keyClick(ui->numberEdit, Qt::Key_Return);
+        QTRY_COMPARE(numberBox.text, QString("Invalid number."));
+        QCOMPARE(ui->startBtn_1->text(), QString("Start"));
+        ui->actionCopy_Link->trigger();
+        QCOMPARE(plain->statusBar()->currentMessage(), QString("Link copied"));
         plain.reset();
 
         auto window = makeWindow("orvanta://127.0.0.1:9/cam1/2048/128/FullHD/dbl");

@@ -2,13 +2,12 @@
 #include "app/ServerField.h"
 #include "app/Startup.h"
 #include "app/TImageWidget.h"
-#include "app/TLabel.h"
 #include "app/TNumberEdit.h"
 #include "diagnostics/LogFile.h"
 #include "tests/support/TestMain.h"
 
 // Start-up before the window (the command line, the platform, the logs
-// window, the style sheet) and the parts the window is made of: its own
+// window) and the parts the window is made of: its own
 // widgets, the server field as typed, and the pictures it draws with, their
 // sizes and transparency where they lie over other pictures.
 class TestStartup : public QObject
@@ -103,38 +102,6 @@ private slots:
         const QString text = logs.findChild<QPlainTextEdit *>()->toPlainText();
         QVERIFY(text.startsWith("--- System Info ---\n"));
         QVERIFY2(text.contains("--- Session log ---\nThe running log of this session is written to " + path), qPrintable(text));
-    }
-
-    void styleSheetStylesNamedWidgets()
-    {
-        qApp->setStyleSheet(Startup::styleSheet());
-        QWidget window;
-        auto *plain = new QLineEdit(&window);
-        auto *number = new QLineEdit(&window);
-        number->setObjectName("numberEdit");
-        auto *combo = new QComboBox(&window);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QCOMPARE(plain->palette().color(QPalette::Text), QColor("#EA700C"));
-        QCOMPARE(QFontInfo(plain->font()).pixelSize(), 14);
-        QCOMPARE(QFontInfo(number->font()).pixelSize(), 24);
-        QCOMPARE(combo->palette().color(QPalette::ButtonText), QColor("#EA700C"));
-        qApp->setStyleSheet(QString());
-    }
-
-    void labelClicksOnlyWithLeftButton()
-    {
-        TLabel label;
-        label.resize(100, 40);
-        label.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&label));
-        QSignalSpy clicked(&label, &TLabel::clicked);
-        QTest::mouseClick(&label, Qt::RightButton);
-        QTest::mouseClick(&label, Qt::MiddleButton);
-        QCOMPARE(clicked.count(), 0);
-        QTest::mouseClick(&label, Qt::LeftButton);
-        QTest::mouseClick(&label, Qt::LeftButton, Qt::ControlModifier);
-        QCOMPARE(clicked.count(), 2);
     }
 
     // A click right of the digits: an empty field starts at its first digit,
