@@ -1,18 +1,11 @@
 #include "TcpReceiver.h"
 #include "FreePorts.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
-
-namespace {
-// How long each wait lasts before the stop flag is looked at again.
-constexpr int kStopCheckMs = 50;
-}
 
 TcpReceiver::TcpReceiver()
 {
@@ -31,40 +24,29 @@ TcpReceiver::~TcpReceiver()
 
 void TcpReceiver::run()
 {
-    const int peer = acceptPeer();
-    if (peer >= 0) {
-        receiveFrom(peer);
-        ::close(peer);
-    }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_closed = true;
-    m_closedChanged.notify_all();
-}
-
-int TcpReceiver::acceptPeer()
-{
-    while (!m_stop) {
-        pollfd p{m_listener, POLLIN, 0};
-        const int peer = ::poll(&p, 1, kStopCheckMs) > 0 ? ::accept(m_listener, nullptr, nullptr) : -1;
-        if (peer >= 0)
-            return peer;
-    }
-    return -1;
-}
-
-void TcpReceiver::receiveFrom(int peer)
-{
+    // Each wait is short, so that the stop flag is seen.
+    const auto ready = [this](int fd) {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, 50) > 0;
+    };
+    int peer = -1;
+    while (!m_stop && peer < 0)
+        peer = ready(m_listener) ? ::accept(m_listener, nullptr, nullptr) : -1;
     char buffer[65536];
-    while (!m_stop) {
-        pollfd p{peer, POLLIN, 0};
-        if (::poll(&p, 1, kStopCheckMs) <= 0)
+    while (peer >= 0 && !m_stop) {
+        if (!ready(peer))
             continue;
         const ssize_t size = ::recv(peer, buffer, sizeof buffer, 0);
         if (size <= 0)
-            return;
+            break;
         std::lock_guard<std::mutex> lock(m_mutex);
         m_data.append(buffer, int(size));
     }
+    if (peer >= 0)
+        ::close(peer);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_closed = true;
+    m_closedChanged.notify_all();
 }
 
 bool TcpReceiver::waitClosed(int timeoutMs)

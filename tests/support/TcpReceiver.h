@@ -6,9 +6,9 @@
 #include <mutex>
 #include <thread>
 
-// Accepts one connection on 127.0.0.1, on a port of the system's choosing,
-// and keeps everything it receives: stands where the relay takes the
-// writer's stream.
+// Accepts one connection on a loopback port of the system's choosing and
+// keeps what it receives, in a thread of its own (the writer under test
+// blocks the test's thread): stands where the relay takes the writer's stream.
 class TcpReceiver
 {
 public:
@@ -18,14 +18,11 @@ public:
     TcpReceiver &operator=(const TcpReceiver &) = delete;
 
     int port() const { return m_port; }
-    // Waits (bounded) until the peer closed the connection.
-    bool waitClosed(int timeoutMs);
+    bool waitClosed(int timeoutMs);  // until the peer closed the connection
     QByteArray data() const;
 
 private:
     void run();
-    int acceptPeer();
-    void receiveFrom(int peer);
 
     int m_listener = -1;
     int m_port = 0;

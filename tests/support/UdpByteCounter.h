@@ -4,9 +4,8 @@
 #include <atomic>
 #include <thread>
 
-// Receives datagrams on a loopback UDP port of the system's choosing, in a
-// thread of its own, and counts their bytes: the receiving side's view of a
-// transfer that a listener program forwards here.
+// Counts the bytes of datagrams arriving at a loopback UDP port of the
+// system's choosing, in a thread of its own: a listener program's view.
 class UdpByteCounter
 {
 public:
