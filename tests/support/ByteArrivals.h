@@ -1,21 +1,45 @@
 #pragma once
-#include <QtGlobal>
+#include <QtTest>
 
+#include <chrono>
 #include <mutex>
 
-// What arrived at a receiver: the byte count so far, and when the first and
-// the last bytes came. Noted from the receiving thread, read from the test's.
+// A receiver's byte count and when its first and last bytes came; noted
+// from the receiving thread, read from the test's.
 class ByteArrivals
 {
 public:
-    // The receiver's running total, noted whenever it is known.
-    void note(qint64 totalBytes);
-
-    qint64 bytes() const;
+    void note(qint64 totalBytes)  // the running total, whenever known
+    {
+        const qint64 nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (totalBytes > 0 && m_firstNs < 0) {
+            m_firstBytes = totalBytes;
+            m_firstNs = nowNs;
+        }
+        if (totalBytes > m_bytes) {
+            m_lastNs = nowNs;
+            m_bytes = totalBytes;
+        }
+    }
+    qint64 bytes() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_bytes;
+    }
     // Bytes after the first noted, over the time from then to the last change.
-    double kbitsPerSecond() const;
-    // Waits (running the event loop) until at least count bytes arrived.
-    bool waitForBytes(qint64 count, int timeoutMs) const;
+    double kbitsPerSecond() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const qint64 spanNs = m_lastNs - m_firstNs;
+        return spanNs > 0 ? (m_bytes - m_firstBytes) * 8.0 / 1000.0 / (spanNs / 1e9) : 0.0;
+    }
+    bool waitForBytes(qint64 count, int timeoutMs) const
+    {
+        return QTest::qWaitFor([&] { return bytes() >= count; }, timeoutMs);
+    }
 
 private:
     mutable std::mutex m_mutex;  // the figures change together

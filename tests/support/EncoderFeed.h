@@ -6,8 +6,7 @@
 #include <atomic>
 #include <functional>
 
-// Plays the encoder in front of the relay: a TCP connection to the relay's
-// local port, written to as a running encoder writes.
+// Plays the encoder writing into the relay's local TCP port.
 namespace EncoderFeed {
 constexpr int kWaitMs = 20000;
 

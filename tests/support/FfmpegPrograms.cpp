@@ -12,18 +12,14 @@
 
 namespace {
 constexpr int kRunMs = 120000;
-}
 
-QByteArray makeClip(const QString &path, const QStringList &arguments)
+// What ffprobe prints; null when it did not finish.
+QByteArray ffprobe(const QStringList &arguments)
 {
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + arguments + QStringList{path});
-    if (!ffmpeg.waitForFinished(kRunMs) || ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0) {
-        qWarning() << "ffmpeg failed:" << ffmpeg.readAllStandardError();
-        return QByteArray();
-    }
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"), QStringList{"-v", "error"} + arguments);
+    return ffprobe.waitForFinished(kRunMs) ? ffprobe.readAllStandardOutput() : QByteArray();
+}
 }
 
 bool makeClips(const QList<QPair<QString, QStringList>> &clips)
@@ -45,17 +41,18 @@ bool makeClips(const QList<QPair<QString, QStringList>> &clips)
     return made;
 }
 
+QByteArray makeClip(const QString &path, const QStringList &arguments)
+{
+    QFile file(path);
+    return makeClips({{path, arguments}}) && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QJsonObject probe(const QString &file, bool countFrames)
 {
-    QStringList args{"-v", "error", "-show_streams", "-show_format", "-of", "json"};
+    QStringList args{"-show_streams", "-show_format", "-of", "json"};
     if (countFrames)
         args << "-count_frames";
-    args << file;
-    QProcess ffprobe;
-    ffprobe.start(QStringLiteral("ffprobe"), args);
-    if (!ffprobe.waitForFinished(kRunMs))
-        return {};
-    return QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object();
+    return QJsonDocument::fromJson(ffprobe(args << file)).object();
 }
 
 QJsonObject streamOfType(const QJsonObject &probed, const QString &type)
@@ -91,16 +88,13 @@ QStringList decodeErrorLines(const QByteArray &stream)
 
 QByteArray recordingBetween(const QString &file, double fromSeconds, double toSeconds)
 {
-    QProcess ffprobe;
-    ffprobe.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v", "-show_entries",
-                                              "packet=pts_time,pos,flags", "-of", "csv=p=0", file});
-    if (!ffprobe.waitForFinished(kRunMs))
-        return {};
+    const QByteArray packets =
+        ffprobe({"-select_streams", "v", "-show_entries", "packet=pts_time,pos,flags", "-of", "csv=p=0", file});
     constexpr qint64 kPacket = 188;
     double first = -1;
     qint64 start = -1;
     qint64 end = -1;
-    for (const QByteArray &line : ffprobe.readAllStandardOutput().split('\n')) {
+    for (const QByteArray &line : packets.split('\n')) {
         const QList<QByteArray> fields = line.trimmed().split(',');
         if (fields.size() < 3)
             continue;
@@ -131,13 +125,9 @@ QStringList testPictureAndTone(const QString &picture, double seconds, int sampl
 
 QVector<qint64> videoPacketSizes(const QString &file)
 {
-    QProcess ffprobe;
-    ffprobe.start(QStringLiteral("ffprobe"),
-                  {"-v", "error", "-select_streams", "v", "-show_entries", "packet=size", "-of", "csv=p=0", file});
     QVector<qint64> sizes;
-    if (!ffprobe.waitForFinished(kRunMs))
-        return sizes;
-    for (const QByteArray &line : ffprobe.readAllStandardOutput().split('\n')) {
+    for (const QByteArray &line :
+         ffprobe({"-select_streams", "v", "-show_entries", "packet=size", "-of", "csv=p=0", file}).split('\n')) {
         if (!line.trimmed().isEmpty())
             sizes.append(line.trimmed().split(',').first().toLongLong());
     }

@@ -7,9 +7,7 @@
 class QTcpSocket;
 
 // An HTTP/1.1 server on 127.0.0.1 answering per path as a good, broken or
-// hostile server would: a canned answer with chosen headers, an endless
-// body, bodies sent one byte at a time, or no answer at all. Bounded: an
-// endless body stops at kFloodLimit bytes.
+// hostile server would; an endless body stops at kFloodLimit bytes.
 class HttpFake : public QObject
 {
     Q_OBJECT
@@ -38,9 +36,8 @@ public:
     void setReply(const QString &path, int status, const QByteArray &body) { setAnswer(path, {Canned, status, body, {}}); }
 
     QStringList requestedPaths() const { return paths; }
-    // Body bytes handed to the sockets so far, over every connection.
-    qint64 bodyBytesSent() const { return sent; }
-    // Connections that the client closed before the whole body was out.
+    qint64 bodyBytesSent() const { return sent; }  // over every connection
+    // Connections the client closed before the whole body was out.
     int connectionsCutByClient() const { return cut; }
 
 private:

@@ -62,12 +62,16 @@ bool ListenerProcess::startOn(quint16 srtPort)
 {
     end();
     m_srtPort = srtPort;
-    m_process.start(QStandardPaths::findExecutable(m_program), arguments());
-    return m_process.waitForStarted(kStartTimeoutMs) && waitUntilBound();
-}
-
-bool ListenerProcess::waitUntilBound()
-{
+    const QString source = QStringLiteral("srt://127.0.0.1:%1?mode=listener").arg(m_srtPort) + m_sourceParameters;
+    const QString target = QStringLiteral("udp://127.0.0.1:%1").arg(m_udpPort);
+    if (m_program == QLatin1String("ffmpeg"))
+        m_process.start(QStandardPaths::findExecutable(m_program),
+                        {"-nostdin", "-hide_banner", "-loglevel", "error", "-f", "data", "-i", source, "-map", "0",
+                         "-c", "copy", "-f", "data", target + QStringLiteral("?pkt_size=1316")});
+    else
+        m_process.start(QStandardPaths::findExecutable(m_program), {"-a:no", "-q", source, target});
+    if (!m_process.waitForStarted(kStartTimeoutMs))
+        return false;
     QDeadlineTimer deadline(kStartTimeoutMs);
     while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
         if (processHoldsOneOf(m_process.processId(), udpSockets(m_srtPort)))
@@ -83,14 +87,4 @@ void ListenerProcess::end()
         m_process.kill();
         m_process.waitForFinished(kStartTimeoutMs);
     }
-}
-
-QStringList ListenerProcess::arguments() const
-{
-    const QString source = QStringLiteral("srt://127.0.0.1:%1?mode=listener").arg(m_srtPort) + m_sourceParameters;
-    const QString target = QStringLiteral("udp://127.0.0.1:%1").arg(m_udpPort);
-    if (m_program == QLatin1String("ffmpeg"))
-        return {"-nostdin", "-hide_banner", "-loglevel", "error", "-f", "data", "-i", source, "-map", "0", "-c",
-                "copy", "-f", "data", target + QStringLiteral("?pkt_size=1316")};
-    return {"-a:no", "-q", source, target};
 }

@@ -10,7 +10,7 @@ constexpr int kWaitMs = 10000;
 LossyPath::LossyPath(quint16 serverPort, const QString &loss, const QStringList &extraArguments)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start(binaryPath(), QStringList{"--listen", "127.0.0.1:0", "--server",
+    m_process.start(QStringLiteral(ORVANTA_BINARY_DIR "/tools/udp-impair/orvanta-udp-impair"), QStringList{"--listen", "127.0.0.1:0", "--server",
                                               QStringLiteral("127.0.0.1:%1").arg(serverPort), "--loss", loss,
                                               "--delay", "5", "--seed",
                                               qEnvironmentVariable("ORVANTA_LOSS_SEED", "11"), "--lifetime", "120"}
@@ -25,11 +25,6 @@ LossyPath::~LossyPath()
             m_process.kill();
         m_process.waitForFinished(kWaitMs);
     }
-}
-
-QString LossyPath::binaryPath()
-{
-    return QStringLiteral(ORVANTA_BINARY_DIR "/tools/udp-impair/orvanta-udp-impair");
 }
 
 bool LossyPath::ready()

@@ -1,23 +1,66 @@
 #pragma once
 #include <QStringList>
+#include <QtTest>
+
+#include <mutex>
+#include <vector>
 
 // Collects everything written to the Qt debug stream (any thread) while it
-// lives; at most one capture at a time. For checking the log lines a
-// component is meant to write; to wait for something to happen, prefer its
-// signals, counters or state where it has any.
+// lives; one capture at a time. To wait for an event, prefer the component's
+// signals or state where it has any.
 class MessageCapture
 {
 public:
-    MessageCapture();
-    ~MessageCapture();
+    MessageCapture()
+    {
+        clear();
+        previousHandler() = qInstallMessageHandler(&MessageCapture::handle);
+    }
+    ~MessageCapture() { qInstallMessageHandler(previousHandler()); }
     MessageCapture(const MessageCapture &) = delete;
     MessageCapture &operator=(const MessageCapture &) = delete;
 
-    QStringList lines() const;
-    int count(const QString &text) const;      // lines containing text
-    bool waitFor(const QString &text, int timeoutMs) const;  // runs the event loop meanwhile
-    void clear();
+    QStringList lines() const
+    {
+        std::lock_guard<std::mutex> lock(mutex());
+        return QStringList(captured().begin(), captured().end());
+    }
+    int count(const QString &text) const { return int(lines().filter(text).size()); }  // lines containing text
+    bool waitFor(const QString &text, int timeoutMs) const  // runs the event loop meanwhile
+    {
+        return QTest::qWaitFor([&] { return count(text) > 0; }, timeoutMs);
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(mutex());
+        captured().clear();
+    }
 
 private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message);
+    // std::mutex and copies of a standard container: thread sanitizer sees every hand-over.
+    static std::mutex &mutex()
+    {
+        static std::mutex m;
+        return m;
+    }
+    static std::vector<QString> &captured()
+    {
+        static std::vector<QString> lines;
+        return lines;
+    }
+    static QtMessageHandler &previousHandler()
+    {
+        static QtMessageHandler handler = nullptr;
+        return handler;
+    }
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex());
+            captured().push_back(message);
+        }
+        // Warnings and worse still reach the test log.
+        if (type != QtDebugMsg && type != QtInfoMsg && previousHandler())
+            previousHandler()(type, context, message);
+    }
 };

@@ -4,9 +4,8 @@
 #include <QRect>
 #include <QWidget>
 
-// A frameless top-level window filled with one colour, shown at a known place
-// (no window manager runs under Xvfb, so the geometry is exactly as asked).
-// The caller owns it.
+// A frameless window of one colour, owned by the caller, exactly where asked
+// (no window manager runs under Xvfb).
 inline QWidget *paintedWindow(const QRect &geometry, const QColor &color)
 {
     auto *w = new QWidget(nullptr, Qt::FramelessWindowHint);

@@ -2,17 +2,36 @@
 #include <QColor>
 #include <QImage>
 #include <QPoint>
+#include <QProcess>
 #include <QString>
 
-// What desktop tests check in recorded pictures: colours at points, with
-// room for the encoder's changes.
+// Colours at points of recorded pictures, with room for the encoder's changes.
 
-bool coloursNear(const QColor &a, const QColor &b, int tolerance = 45);
-// A point's colour as a failure message says it.
-QString describePixel(const QImage &picture, const QPoint &at);
-bool colourAt(const QImage &picture, const QPoint &at, const QColor &expected);
+inline bool coloursNear(const QColor &a, const QColor &b, int tolerance = 45)
+{
+    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
+           && qAbs(a.blue() - b.blue()) <= tolerance;
+}
+inline QString describePixel(const QImage &picture, const QPoint &at)
+{
+    if (!picture.valid(at))
+        return QStringLiteral("(%1,%2) outside %3x%4").arg(at.x()).arg(at.y()).arg(picture.width()).arg(picture.height());
+    return QStringLiteral("(%1,%2) is %3").arg(at.x()).arg(at.y()).arg(QColor(picture.pixel(at)).name());
+}
+inline bool colourAt(const QImage &picture, const QPoint &at, const QColor &expected)
+{
+    return picture.valid(at) && coloursNear(QColor(picture.pixel(at)), expected);
+}
 #define CHECK_COLOUR(picture, point, colour) \
     QVERIFY2(colourAt((picture), (point), (colour)), qPrintable(describePixel((picture), (point))))
-// The last picture of a recording, decoded by the ffmpeg program into a file
-// beside it; null when that failed.
-QImage lastPicture(const QString &recording);
+
+// The last picture of a recording, decoded by ffmpeg into a file beside it; null on failure.
+inline QImage lastPicture(const QString &recording)
+{
+    const QString png = recording + ".last.png";
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-i", recording, "-update", "1", png});
+    if (!ffmpeg.waitForFinished(120000) || ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0)
+        return {};
+    return QImage(png).convertToFormat(QImage::Format_RGB32);
+}

@@ -1,14 +1,22 @@
 #pragma once
+#include <QDir>
 #include <QString>
 #include <QTemporaryDir>
 
-// A test program's own settings folder (XDG_CONFIG_HOME) and temporary
-// folder (TMPDIR), removed when it ends, so that a run neither reads nor
-// leaves anything in the user's. Make it before the QApplication.
+// A test program's own XDG_CONFIG_HOME and TMPDIR, removed at its end; made
+// before the QApplication.
 class PrivateHome
 {
 public:
-    PrivateHome();
+    PrivateHome()
+    {
+        if (!m_dir.isValid())
+            return;
+        QDir().mkpath(configDir());
+        QDir().mkpath(tempDir());
+        qputenv("XDG_CONFIG_HOME", configDir().toLocal8Bit());
+        qputenv("TMPDIR", tempDir().toLocal8Bit());
+    }
     bool isValid() const { return m_dir.isValid(); }
     QString configDir() const { return m_dir.filePath("config"); }
     QString tempDir() const { return m_dir.filePath("tmp"); }

@@ -6,8 +6,7 @@
 #include <cmath>
 #include <cstdint>
 
-// Plays a 440 Hz stereo tone of the given length into the sound server's
-// default output (the test environment's null sink) while it lives.
+// A 440 Hz stereo tone into the sound server's default output (the null sink) while it lives.
 class SinkTone
 {
 public:

@@ -11,12 +11,10 @@
 #include <thread>
 #include <vector>
 
-// An SRT listener inside the test process on a loopback port of the system's
-// choosing, for checks that need every message as it was sent (sizes,
-// bytes) or a server that sends nothing. Accepts any number of callers and
-// notes their stream IDs; records what they send (Record), closes each
-// caller right after accepting it (DropCallers), or accepts and never reads
-// (NeverRead, with a small receive buffer: the callers' data backs up).
+// An in-process SRT listener on a loopback port of the system's choosing,
+// serving from a thread of its own. Notes every caller's stream ID; records
+// each message as sent (Record), closes callers at once (DropCallers), or
+// never reads, with a small buffer so that the callers' data backs up (NeverRead).
 class SrtTestServer
 {
 public:
@@ -31,8 +29,7 @@ public:
 
     QList<QByteArray> messages() const;
     QStringList streamIds() const;  // of every caller accepted, in order
-    int acceptedCount() const { return m_accepted; }
-    // Wait (running the event loop) until at least count messages or callers arrived.
+    // Run the event loop until at least count messages or callers arrived.
     bool waitForMessages(int count, int timeoutMs) const;
     bool waitForCallers(int count, int timeoutMs) const;
 
@@ -49,9 +46,8 @@ private:
     std::atomic<int> m_accepted{0};
     std::thread m_thread;
     std::vector<SrtSocket> m_callers;  // the serving thread's own
-    // Kept in containers of the standard library and handed out as copies:
-    // a Qt container shared with the test's thread would be copied on its
-    // next append inside Qt, where thread sanitizer cannot follow.
+    // Standard containers handed out as copies: a shared Qt container would be
+    // detached inside Qt, where thread sanitizer cannot follow.
     mutable std::mutex m_mutex;
     std::vector<QByteArray> m_messages;
     std::vector<QString> m_streamIds;

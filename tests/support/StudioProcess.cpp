@@ -13,6 +13,15 @@
 
 namespace {
 constexpr int kPollMs = 50;
+
+// ORVANTA_STUDIO names another build's studio, e.g. an uninstrumented peer
+// for thread sanitizer builds, whose slowdown would make the receiver drop
+// live packets as too late.
+QString binaryPath()
+{
+    const QString chosen = qEnvironmentVariable("ORVANTA_STUDIO");
+    return chosen.isEmpty() ? QStringLiteral(ORVANTA_BINARY_DIR "/tools/orvanta-studio/orvanta-studio") : chosen;
+}
 }
 
 StudioProcess::StudioProcess(QStringList extraArguments) : m_extraArguments(std::move(extraArguments))
@@ -23,17 +32,6 @@ StudioProcess::StudioProcess(QStringList extraArguments) : m_extraArguments(std:
 StudioProcess::~StudioProcess()
 {
     stop();
-}
-
-QString StudioProcess::binaryPath()
-{
-    // ORVANTA_STUDIO names another build's studio, e.g. an uninstrumented
-    // peer for suites built with the thread sanitizer, whose slowdown would
-    // otherwise make the receiver drop live packets as too late.
-    const QString chosen = qEnvironmentVariable("ORVANTA_STUDIO");
-    if (!chosen.isEmpty())
-        return chosen;
-    return QStringLiteral(ORVANTA_BINARY_DIR "/tools/orvanta-studio/orvanta-studio");
 }
 
 QString StudioProcess::recordFile(const QString &id) const
@@ -60,12 +58,9 @@ bool StudioProcess::start(int timeoutMs)
     const QStringList arguments{"--srt", QStringLiteral("%1:%2").arg(host()).arg(m_srtPort),
                                 "--http", host() + QStringLiteral(":0"), "--record", m_recordDir.path()};
     m_process.start(binaryPath(), arguments + m_extraArguments);
-    return m_process.waitForStarted(timeoutMs) && readStartLine(timeoutMs);
-}
-
-// "orvanta-studio: SRT 127.0.0.1:41234, HTTP 127.0.0.1:41235, ...", printed once both ports are bound.
-bool StudioProcess::readStartLine(int timeoutMs)
-{
+    if (!m_process.waitForStarted(timeoutMs))
+        return false;
+    // "orvanta-studio: SRT 127.0.0.1:41234, HTTP 127.0.0.1:41235, ...", once both ports are bound.
     static const QRegularExpression startLine("orvanta-studio: SRT [0-9.]+:(\\d+), HTTP [0-9.]+:(\\d+)");
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
@@ -105,26 +100,20 @@ QByteArray StudioProcess::output()
     return m_output;
 }
 
-QByteArray StudioProcess::rawHttp(const QByteArray &request, int timeoutMs) const
+QByteArray StudioProcess::httpGet(const QString &path, int *statusCode, int timeoutMs) const
 {
     QTcpSocket socket;
     socket.connectToHost(host(), m_httpPort);
-    if (!socket.waitForConnected(timeoutMs))
-        return QByteArray();
-    socket.write(request);
     QByteArray response;
-    QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState) {
-        socket.waitForReadyRead(kPollMs);
+    if (socket.waitForConnected(timeoutMs)) {
+        socket.write("GET " + path.toUtf8() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+        QDeadlineTimer deadline(timeoutMs);
+        while (!deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState) {
+            socket.waitForReadyRead(kPollMs);
+            response += socket.readAll();
+        }
         response += socket.readAll();
     }
-    return response + socket.readAll();
-}
-
-QByteArray StudioProcess::httpGet(const QString &path, int *statusCode, int timeoutMs) const
-{
-    const QByteArray response =
-        rawHttp("GET " + path.toUtf8() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n", timeoutMs);
     const int headerEnd = response.indexOf("\r\n\r\n");
     if (statusCode)
         *statusCode = headerEnd < 0 ? -1 : response.mid(9, 3).toInt();

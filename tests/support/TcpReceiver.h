@@ -1,31 +1,81 @@
 #pragma once
+#include "FreePorts.h"
+
 #include <QByteArray>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
-// Accepts one connection on 127.0.0.1, on a port of the system's choosing,
-// and keeps everything it receives: stands where the relay takes the
-// writer's stream.
+// Accepts one connection on a loopback port of the system's choosing and
+// keeps what it receives, in a thread of its own (the writer under test
+// blocks the test's thread): stands where the relay takes the writer's stream.
 class TcpReceiver
 {
 public:
-    TcpReceiver();
-    ~TcpReceiver();
+    TcpReceiver()
+    {
+        quint16 port = 0;
+        m_listener = listenOnLoopback(&port);
+        m_port = port;
+        m_thread = std::thread(&TcpReceiver::run, this);
+    }
+    ~TcpReceiver()
+    {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listener);
+    }
     TcpReceiver(const TcpReceiver &) = delete;
     TcpReceiver &operator=(const TcpReceiver &) = delete;
 
     int port() const { return m_port; }
-    // Waits (bounded) until the peer closed the connection.
-    bool waitClosed(int timeoutMs);
-    QByteArray data() const;
+    bool waitClosed(int timeoutMs)  // until the peer closed the connection
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_closedChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_closed; });
+    }
+    // A copy of its own: the receiving thread's next append must not find the
+    // buffer shared (Qt would copy it where thread sanitizer cannot follow).
+    QByteArray data() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return QByteArray(m_data.constData(), m_data.size());
+    }
 
 private:
-    void run();
-    int acceptPeer();
-    void receiveFrom(int peer);
+    void run()
+    {
+        // Each wait is short, so that the stop flag is seen.
+        const auto ready = [](int fd) {
+            pollfd p{fd, POLLIN, 0};
+            return ::poll(&p, 1, 50) > 0;
+        };
+        int peer = -1;
+        while (!m_stop && peer < 0)
+            peer = ready(m_listener) ? ::accept(m_listener, nullptr, nullptr) : -1;
+        char buffer[65536];
+        while (peer >= 0 && !m_stop) {
+            if (!ready(peer))
+                continue;
+            const ssize_t size = ::recv(peer, buffer, sizeof buffer, 0);
+            if (size <= 0)
+                break;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_data.append(buffer, int(size));
+        }
+        if (peer >= 0)
+            ::close(peer);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+        m_closedChanged.notify_all();
+    }
 
     int m_listener = -1;
     int m_port = 0;

@@ -1,8 +1,6 @@
 #pragma once
-// What every test suite includes, and its main(). A suite ends with
+// What every test suite includes, and its main():
 //     ORVANTA_TEST_MAIN(TestSomething, TestMain::Gui | TestMain::PrivateFolders)
-//     #include "tst_Something.moc"
-// and defines its test functions where it declares them, in the class.
 #include "tests/support/PrivateHome.h"
 
 #include <QtNetwork>
@@ -21,7 +19,6 @@ enum Flag {
     PrivateFolders = 4,  // own settings and temporary folders, removed at the end
 };
 
-// The settings file the program writes under the private folders.
 inline QString settingsFile()
 {
     return qEnvironmentVariable("XDG_CONFIG_HOME") + "/Velmora/Orvanta.ini";

@@ -51,9 +51,7 @@ TsChecker::TsChecker(const QByteArray &stream)
 TsChecker TsChecker::fromFile(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return TsChecker(QByteArray());
-    return TsChecker(file.readAll());
+    return TsChecker(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
 }
 
 void TsChecker::parse(const QByteArray &stream)

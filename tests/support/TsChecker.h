@@ -5,29 +5,22 @@
 #include <QString>
 #include <QVector>
 
-// Reads an MPEG transport stream the way a strict receiver would and reports
-// what it would stumble over: lost packet sync, continuity-counter breaks,
-// the spacing of program clock references and of the video's key frames.
-//
-// Continuity follows ISO/IEC 13818-1: the counter advances only on packets
-// that carry payload, one duplicate of a packet is allowed, a set
-// discontinuity_indicator restarts counting, the null PID is not counted.
-// Key frames are found in the video elementary stream itself (H.264 IDR,
-// HEVC IRAP, MPEG-2 I pictures), so the check does not trust the muxer's
-// random_access_indicator; other video types fall back to that flag.
-// Tables (PAT, PMT) are expected to fit one packet, as muxers write them.
+// Reads an MPEG transport stream as a strict receiver would: packet sync,
+// continuity (ISO/IEC 13818-1: only payload packets advance, one duplicate
+// allowed, discontinuity_indicator restarts, null PID not counted), PCR
+// spacing, and key frames found in the elementary stream itself (H.264 IDR,
+// HEVC IRAP, MPEG-1/2 I pictures; other types trust random_access_indicator).
+// PAT and PMT are expected to fit one packet, as muxers write them.
 class TsChecker
 {
 public:
     static constexpr int kPacketSize = 188;
 
     explicit TsChecker(const QByteArray &stream);
-    // An unreadable file reads as an empty stream.
-    static TsChecker fromFile(const QString &path);
+    static TsChecker fromFile(const QString &path);  // unreadable: empty
 
     int packetCount() const { return m_packets; }
-    // Places where the sync byte was not where it belonged (each counted once
-    // until sync is found again), and bytes left over after the last packet.
+    // Sync losses (each once until sync is found again); bytes after the last packet.
     int syncErrors() const { return m_syncErrors; }
     int trailingBytes() const { return m_trailingBytes; }
 
@@ -43,19 +36,13 @@ public:
     // Largest step between consecutive PCRs of the PCR PID (0 with fewer than two).
     double largestPcrGapMs() const { return m_largestPcrGap / 27000.0; }
 
-    // Presentation times (90 kHz) of the video's access units and of those
-    // that start a key frame, in stream order.
+    // Presentation times (90 kHz) of the video's access units and key frames, in stream order.
     QVector<qint64> videoPts() const { return m_videoPts; }
     QVector<qint64> keyFramePts() const { return m_keyFramePts; }
-    // Longest stretch of video without a key frame: the largest distance
-    // between consecutive key frames, or from the last key frame to the last
-    // picture when that is longer. 0 without video.
+    // Longest stretch without a key frame, the one after the last included; 0 without video.
     double largestKeyFrameSpacingMs() const;
-    // Largest step between consecutive video presentation times.
-    double largestVideoGapMs() const;
-
-    // One line for test messages.
-    QString summary() const;
+    double largestVideoGapMs() const;  // between consecutive presentation times
+    QString summary() const;           // one line for test messages
 
 private:
     struct PidState

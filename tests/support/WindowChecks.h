@@ -1,6 +1,5 @@
 #pragma once
-// Checks of what a window shows, for the widget tests (header only: the
-// support libraries do not link Qt Widgets).
+// Checks of what a window shows (header only).
 #include "app/TElidedLabel.h"
 
 #include <QCoreApplication>
@@ -14,9 +13,9 @@
 
 namespace WindowChecks {
 
-// Every visible label of the status bar lies inside it and shows its whole
-// text, or, cut with "…", has the whole text in its tool tip. The CPU
-// indicator is among the visible ones. Returns what is wrong, one line each.
+// Every visible status bar label lies inside it and shows its whole text or,
+// cut with "…", has it in its tool tip; the CPU indicator is shown. What is
+// wrong, a line each.
 inline QStringList statusBarProblems(QStatusBar *bar)
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
@@ -47,8 +46,7 @@ inline QStringList statusBarProblems(QStatusBar *bar)
     return problems;
 }
 
-// Saves a picture of the widget as <name>.png into the folder named by
-// ORVANTA_SHOTS_DIR, when that is set (screenshots for a review).
+// Saves the widget as <name>.png into $ORVANTA_SHOTS_DIR, when set (for a review).
 inline void saveShot(QWidget *widget, const QString &name)
 {
     const QString folder = qEnvironmentVariable("ORVANTA_SHOTS_DIR");
