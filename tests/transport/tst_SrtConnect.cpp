@@ -3,7 +3,6 @@
 #include "transport/srt/SrtLibrary.h"
 #include "transport/srt/SrtSocket.h"
 
-#include "tests/support/FreePorts.h"
 #include "tests/support/SrtTestServer.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TestMain.h"
@@ -21,28 +20,6 @@ private slots:
     {
         startSrtLibrary();
         startSrtLibrary();  // a second start is harmless
-    }
-
-    void failureTexts_data()
-    {
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<QString>("expected");
-        QTest::addColumn<QString>("streamId");
-        QTest::newRow("host name") << "localhost" << "init_pton FAILED" << "abc";
-        QTest::newRow("IPv6 literal") << "::1" << "init_pton FAILED" << "abc";
-        QTest::newRow("empty host") << "" << "init_pton FAILED" << "abc";
-        QTest::newRow("closed port") << "127.0.0.1" << "SRT CONNECT FAILED" << "abc";
-        // libsrt takes stream IDs of at most 512 bytes.
-        QTest::newRow("stream ID too long") << "127.0.0.1" << "set streamid FAILED" << QString(600, 'x');
-    }
-    void failureTexts()
-    {
-        QFETCH(QString, host);
-        QFETCH(QString, expected);
-        QFETCH(QString, streamId);
-        int socket = 12345;
-        QCOMPARE(srtConnect(&socket, host, freeLoopbackPort(), streamId, 120), expected);
-        QCOMPARE(socket, -1);
     }
 
     // Literals stay; localhost may list ::1 first, the IPv4 address is taken.
