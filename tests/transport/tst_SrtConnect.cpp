@@ -9,7 +9,6 @@
 
 #include <srt/srt.h>
 
-#include <mutex>
 #include <thread>
 
 class TestSrtConnect : public QObject
@@ -95,7 +94,8 @@ private slots:
     // Callers that connect at the same moment (the relay, the control channel
     // and the feedback player at a start) all get through: the outcome of a
     // handshake is the one libsrt signals, not a state read while it is still
-    // being completed.
+    // being completed. A listener with libsrt's default MSS (1500) takes the
+    // callers' 1360, so that each message travels in one datagram.
     void simultaneousCancellableConnectsAllSucceed()
     {
         SrtTestServer listener;
@@ -104,30 +104,22 @@ private slots:
         constexpr int kRounds = 8;
         const std::atomic<bool> cancel{false};
         std::atomic<int> connected{0};
-        QStringList failures;
-        std::mutex failuresLock;
         std::vector<std::thread> callers;
         for (int caller = 0; caller < kCallers; ++caller) {
             callers.emplace_back([&, caller] {
                 for (int round = 0; round < kRounds; ++round) {
-                    int socket = -1;
-                    QString reason;
-                    const QString failure = srtConnect(&socket, "127.0.0.1", listener.port(),
-                                                       QString("caller%1#%2").arg(caller).arg(round), 120, &cancel,
-                                                       &reason);
+                    int socket = -1, mss = 0, size = sizeof mss;
+                    const QString id = QString("caller%1#%2").arg(caller).arg(round);
+                    const QString failure = srtConnect(&socket, "127.0.0.1", listener.port(), id, 120, &cancel);
                     const SrtSocket owned(socket);
-                    if (failure.isEmpty() && srt_getsockstate(socket) == SRTS_CONNECTED) {
+                    srt_getsockflag(socket, SRTO_MSS, &mss, &size);
+                    if (failure.isEmpty() && srt_getsockstate(socket) == SRTS_CONNECTED && mss == 1360)
                         ++connected;
-                    } else {
-                        const std::lock_guard<std::mutex> hold(failuresLock);
-                        failures << failureWithReason(failure, reason);
-                    }
                 }
             });
         }
         for (std::thread &caller : callers)
             caller.join();
-        QVERIFY2(failures.isEmpty(), qPrintable(failures.join("; ")));
         QCOMPARE(connected.load(), kCallers * kRounds);
         QVERIFY(listener.waitForCallers(kCallers * kRounds, 10000));
     }
