@@ -110,10 +110,11 @@ private slots:
                 for (int round = 0; round < kRounds; ++round) {
                     int socket = -1, mss = 0, size = sizeof mss;
                     const QString id = QString("caller%1#%2").arg(caller).arg(round);
-                    const QString failure = srtConnect(&socket, "127.0.0.1", listener.port(), id, 120, &cancel);
+                    const QString failed = srtConnect(&socket, "127.0.0.1", listener.port(), id, 120,
+                                                      &cancel);
                     const SrtSocket owned(socket);
                     srt_getsockflag(socket, SRTO_MSS, &mss, &size);
-                    if (failure.isEmpty() && srt_getsockstate(socket) == SRTS_CONNECTED && mss == 1360)
+                    if (failed.isEmpty() && srt_getsockstate(socket) == SRTS_CONNECTED && mss == 1360)
                         ++connected;
                 }
             });
