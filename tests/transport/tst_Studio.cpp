@@ -152,37 +152,30 @@ private slots:
 
     // The media stream goes to the feedback callers of its ID only, one
     // message per packet, also to a caller with libsrt's default MSS of 1500.
-    void feedbackEchoesTheMediaStream()
+    // What the studio could not deliver to a feedback caller that reads
+    // nothing is counted, and the count grows with what was sent.
+    void feedbackEchoesTheMediaStreamAndCountsDrops()
     {
         StudioProcess studio;
         QVERIFY2(studio.start(), studio.output().constData());
         SrtSocket viewer = dial(studio.srtPort(), "loop#feedbackplay");
-        SrtSocket other = dial(studio.srtPort(), "elsewhere#feedbackplay");
-        QVERIFY(viewer.isValid() && other.isValid());
+        SrtSocket sleeper = dial(studio.srtPort(), "busy#feedbackplay", nullptr, 120, 32);
+        QVERIFY(viewer.isValid() && sleeper.isValid());
         QCOMPARE(studio.waitForStream("loop", "feedback").value("mss").toInt(), 1360);
-        QVERIFY(!studio.waitForStream("elsewhere", "feedback").isEmpty());
+        QVERIFY(!studio.waitForStream("busy", "feedback").isEmpty());
         SrtSocket media = dial(studio.srtPort(), "loop");
         const QByteArray sent = messages('m', 100);
         QVERIFY(sendAll(media, sent));
         QCOMPARE(receive(viewer, sent.size()), sent);
-        SRT_TRACEBSTATS stats{};
-        QCOMPARE(srt_bstats(viewer.get(), &stats, 0), 0);
-        QCOMPARE(stats.pktRecvTotal, 100);
-        const int quickMs = 300;
-        srt_setsockflag(other.get(), SRTO_RCVTIMEO, &quickMs, sizeof quickMs);
-        QVERIFY(receive(other, 1).isEmpty());
-    }
+        QTest::qWait(300);
+        const auto packetsReceived = [](const SrtSocket &socket) {
+            SRT_TRACEBSTATS stats{};
+            return srt_bstats(socket.get(), &stats, 0) == 0 ? stats.pktRecvTotal : -1;
+        };
+        QCOMPARE(packetsReceived(viewer), 100);
+        QCOMPARE(packetsReceived(sleeper), 0);
 
-    // What the studio could not deliver to a feedback caller that reads
-    // nothing is counted, and the count grows with what was sent.
-    void feedbackReaderThatReadsNothingCountsDrops()
-    {
-        StudioProcess studio;
-        QVERIFY2(studio.start(), studio.output().constData());
-        SrtSocket sleeper = dial(studio.srtPort(), "busy#feedbackplay", nullptr, 120, 32);
-        QVERIFY(sleeper.isValid());
-        QVERIFY(!studio.waitForStream("busy", "feedback").isEmpty());
-        SrtSocket media = dial(studio.srtPort(), "busy");
+        media = dial(studio.srtPort(), "busy");
         const QByteArray batch = messages('d', 400);
         qint64 sentToMedia = 0;
         QJsonObject feedback;
