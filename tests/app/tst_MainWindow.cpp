@@ -414,9 +414,9 @@ private slots:
     }
 
     // An argument that is no link starts nothing (a link's Start is the
-    // session suite's, a refused plan the passphrase suite's). Start with a
-    // server without a port only warns; Enter on an incomplete number answers,
-    // and a copied link is confirmed.
+    // session suite's). Start with a server without a port only warns, with a
+    // port out of range it says so in the status line; Enter on an incomplete
+    // number answers, and a copied link is confirmed.
     void startFromTheForm()
     {
         store({{"URL", "stored:1"}});
@@ -432,6 +432,11 @@ private slots:
         QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
         QVERIFY(!ui->stopBtn->isVisible());
         QCOMPARE(QSettings(TestMain::settingsFile(), QSettings::IniFormat).value("URL").toString(), QString("stored:1"));
+        ui->txtURL->setText("127.0.0.1:74876");
+        ui->cmdStart->click();
+        QCOMPARE(plain->findChild<QLabel *>("sessionStatus")->text(),
+                 QString("The server port must be a number from 1 to 65535."));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
         ui->numberEdit->setFocus();
         ui->numberEdit->setText("1234");
         BoxWatcher numberBox;
