@@ -65,8 +65,13 @@ class TestMainWindow : public QObject
     }
 
 private slots:
-    // The window's folder is to go to TMPDIR, the private one, where the tests look.
-    void initTestCase() { qunsetenv("XDG_RUNTIME_DIR"); }
+    // The window's folder is to go to TMPDIR, the private one, where the tests
+    // look; the windows wear the program's style sheet.
+    void initTestCase()
+    {
+        qunsetenv("XDG_RUNTIME_DIR");
+        qApp->setStyleSheet(Startup::styleSheet() + Startup::readabilityStyleSheet());
+    }
     void init()
     {
         if (QTest::currentTestFunction() != QByteArray("linkFields"))
@@ -120,12 +125,82 @@ private slots:
         QVERIFY(page->rect().adjusted(4, 4, -4, -4).contains(mode));
         QVERIFY(mode.top() > rectIn(ui->connectionStack, page).bottom() - 8);
 
-        // Advanced form: 135 px high, its rows not squashed; only a left click
-        // switches, with a modifier key too.
+        // Camera only: the screen button is off and looks it; the chosen
+        // radio button is drawn in the accent colour, the others not.
+        QVERIFY(ui->rbCamera->isChecked() && !ui->screenBtn->isEnabled());
+        QVERIFY(ui->videoBtn->grab().toImage().pixelColor(4, 4) != ui->screenBtn->grab().toImage().pixelColor(4, 4));
+        auto accentPixels = [](QWidget *widget) {
+            const QImage image = widget->grab().toImage();
+            int count = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    count += qAbs(c.red() - 0xEA) < 24 && qAbs(c.green() - 0x70) < 24 && qAbs(c.blue() - 0x0C) < 24;
+                }
+            return count;
+        };
+        QVERIFY(accentPixels(ui->rbCamera) > 20);
+        QCOMPARE(accentPixels(ui->rbScreen), 0);
+
+        // At the default size, whatever the broadcast shows, the status line
+        // keeps the state whole, cut figures whole in the tool tip, and the CPU
+        // indicator in view.
+        QCOMPARE(window->size(), QSize(620, 440));
+        auto *area = window->findChild<StatusArea *>("statusArea");
+        auto *stateLabel = window->findChild<QLabel *>("sessionState");
+        QVERIFY(area && stateLabel);
+        QVERIFY(area->x() < ui->statusbar->findChild<QLabel *>("cpuLabel")->x());
+        using Tone = SessionStatus::Tone;
+        const QString refused = "Cannot connect to streaming.example.org:9000: SRT CONNECT FAILED (connection timed out)";
+        const SessionStatus statuses[] = {
+            {"LIVE 12:34:56",
+             "99999 kbit/s, RTT 1234 ms, loss 12.5 %, retransmitted 12.5 %, dropped 1234 packets, 99 frames; "
+             "video 1.1 of 2.0 Mbit/s: the connection carries about 1.3 Mbit/s",
+             Tone::Warning},
+            {"Server lost — retrying in 10 s (attempt 12)", refused, Tone::Warning},
+            {QString(), refused, Tone::Error},
+            {QString(), QString(), Tone::Neutral},
+        };
+        for (const SessionStatus &status : statuses) {
+            area->showStatus(status);
+            const QStringList problems = WindowChecks::statusBarProblems(window->statusBar());
+            QVERIFY2(problems.isEmpty(), qPrintable(status.fullText() + ":\n" + problems.join('\n')));
+            QCOMPARE(area->toolTip(), status.fullText());
+            QCOMPARE(stateLabel->isVisibleTo(window.get()), !status.state.isEmpty());
+        }
+
+        // Advanced form: 135 px high, its rows not squashed, its texts readable;
+        // only a left click switches, with a modifier key too.
         QTest::mouseClick(ui->modeLbl, Qt::LeftButton, Qt::ControlModifier);
         QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::AdvancedPage));
         QCOMPARE(ui->modeLbl->text(), QString("Simple form >>>"));
         QTRY_COMPARE(ui->connectionStack->height(), 135);
+        QCoreApplication::processEvents();
+        // Every control has a tool tip and an accessible name, placeholders are whole.
+        int controls = 0;
+        for (QWidget *widget : window->findChildren<QWidget *>()) {
+            // A spin box's or combo box's own line edit is part of it; Qt's
+            // own (the menu bar's overflow button) are not the form's.
+            QWidget *parent = widget->parentWidget();
+            if (qobject_cast<QAbstractSpinBox *>(parent) || qobject_cast<QComboBox *>(parent)
+                || widget->objectName().startsWith("qt_") || widget->window() != window.get()
+                || !(qobject_cast<QAbstractButton *>(widget) || qobject_cast<QLineEdit *>(widget)
+                     || qobject_cast<QAbstractSpinBox *>(widget) || qobject_cast<QComboBox *>(widget)
+                     || qobject_cast<TLabel *>(widget)))
+                continue;
+            ++controls;
+            QVERIFY2(!widget->toolTip().isEmpty() && !widget->accessibleName().isEmpty(), qPrintable(widget->objectName()));
+            auto *edit = qobject_cast<QLineEdit *>(widget);
+            if (edit && edit->isVisible() && !edit->placeholderText().isEmpty()) {
+                // QLineEdit keeps 2 px of margin on each side of its text.
+                const int needed = edit->fontMetrics().horizontalAdvance(edit->placeholderText());
+                QVERIFY2(needed <= edit->contentsRect().width() - 4, qPrintable(edit->objectName()));
+            }
+        }
+        QVERIFY2(controls >= 28, qPrintable(QString::number(controls)));
+        QCOMPARE(ui->txtURL->palette().color(QPalette::Text), QColor("#EA700C"));
+        QCOMPARE(QFontInfo(ui->txtURL->font()).pixelSize(), 14);
+        QCOMPARE(ui->cmbABR->palette().color(QPalette::ButtonText), QColor("#EA700C"));
         for (QWidget *row : QList<QWidget *>{ui->txtURL, ui->txtStreamID, ui->spbVBR, ui->cmbABR, ui->cmbEncs, ui->spbLatency})
             QVERIFY2(row->height() >= 22, qPrintable(row->objectName()));
         QVERIFY(ui->cmdStart->height() >= 18);
@@ -184,88 +259,6 @@ private slots:
         QTest::keyClick(window.get(), Qt::Key_2, Qt::ControlModifier);
         QVERIFY(ui->rbCamera->isChecked() && !ui->rbScreen->isChecked());
         QCOMPARE(ui->frameInFrame_1->maximumSize(), smallFrame(page->width(), true));
-    }
-
-    // With the program's style sheet: every control has a tool tip and an
-    // accessible name, placeholders are whole, a disabled button and the
-    // chosen source look different, and whatever the broadcast shows, the
-    // status line at the default size keeps the state whole, cut figures
-    // whole in the tool tip, and the CPU indicator in view.
-    void everyTextIsReadable()
-    {
-        qApp->setStyleSheet(Startup::styleSheet() + Startup::readabilityStyleSheet());
-        auto window = makeWindow();
-        Ui::MainWindow *ui = window->form();
-        QVERIFY(show(window.get()));
-        QTest::mouseClick(ui->modeLbl, Qt::LeftButton);
-        QCoreApplication::processEvents();
-        int controls = 0;
-        for (QWidget *widget : window->findChildren<QWidget *>()) {
-            // A spin box's or combo box's own line edit is part of it; Qt's
-            // own (the menu bar's overflow button) are not the form's.
-            QWidget *parent = widget->parentWidget();
-            if (qobject_cast<QAbstractSpinBox *>(parent) || qobject_cast<QComboBox *>(parent)
-                || widget->objectName().startsWith("qt_") || widget->window() != window.get()
-                || !(qobject_cast<QAbstractButton *>(widget) || qobject_cast<QLineEdit *>(widget)
-                     || qobject_cast<QAbstractSpinBox *>(widget) || qobject_cast<QComboBox *>(widget)
-                     || qobject_cast<TLabel *>(widget)))
-                continue;
-            ++controls;
-            QVERIFY2(!widget->toolTip().isEmpty() && !widget->accessibleName().isEmpty(), qPrintable(widget->objectName()));
-            auto *edit = qobject_cast<QLineEdit *>(widget);
-            if (edit && edit->isVisible() && !edit->placeholderText().isEmpty()) {
-                // QLineEdit keeps 2 px of margin on each side of its text.
-                const int needed = edit->fontMetrics().horizontalAdvance(edit->placeholderText());
-                QVERIFY2(needed <= edit->contentsRect().width() - 4, qPrintable(edit->objectName()));
-            }
-        }
-        QVERIFY2(controls >= 28, qPrintable(QString::number(controls)));
-        QCOMPARE(ui->txtURL->palette().color(QPalette::Text), QColor("#EA700C"));
-        QCOMPARE(QFontInfo(ui->txtURL->font()).pixelSize(), 14);
-        QCOMPARE(ui->cmbABR->palette().color(QPalette::ButtonText), QColor("#EA700C"));
-
-        // Camera only: the screen button is off and looks it; the chosen
-        // radio button is drawn in the accent colour, the others not.
-        QVERIFY(ui->rbCamera->isChecked() && !ui->screenBtn->isEnabled());
-        QVERIFY(ui->videoBtn->grab().toImage().pixelColor(4, 4) != ui->screenBtn->grab().toImage().pixelColor(4, 4));
-        auto accentPixels = [](QWidget *widget) {
-            const QImage image = widget->grab().toImage();
-            int count = 0;
-            for (int y = 0; y < image.height(); ++y)
-                for (int x = 0; x < image.width(); ++x) {
-                    const QColor c = image.pixelColor(x, y);
-                    count += qAbs(c.red() - 0xEA) < 24 && qAbs(c.green() - 0x70) < 24 && qAbs(c.blue() - 0x0C) < 24;
-                }
-            return count;
-        };
-        QVERIFY(accentPixels(ui->rbCamera) > 20);
-        QCOMPARE(accentPixels(ui->rbScreen), 0);
-
-        QCOMPARE(window->size(), QSize(620, 440));
-        auto *area = window->findChild<StatusArea *>("statusArea");
-        auto *stateLabel = window->findChild<QLabel *>("sessionState");
-        QVERIFY(area && stateLabel);
-        QVERIFY(area->x() < ui->statusbar->findChild<QLabel *>("cpuLabel")->x());
-        using Tone = SessionStatus::Tone;
-        const QString refused = "Cannot connect to streaming.example.org:9000: SRT CONNECT FAILED (connection timed out)";
-        const SessionStatus statuses[] = {
-            {"LIVE 12:34:56",
-             "99999 kbit/s, RTT 1234 ms, loss 12.5 %, retransmitted 12.5 %, dropped 1234 packets, 99 frames; "
-             "video 1.1 of 2.0 Mbit/s: the connection carries about 1.3 Mbit/s",
-             Tone::Warning},
-            {"Server lost — retrying in 10 s (attempt 12)", refused, Tone::Warning},
-            {QString(), refused, Tone::Error},
-            {QString(), QString(), Tone::Neutral},
-        };
-        for (const SessionStatus &status : statuses) {
-            area->showStatus(status);
-            const QStringList problems = WindowChecks::statusBarProblems(window->statusBar());
-            QVERIFY2(problems.isEmpty(), qPrintable(status.fullText() + ":\n" + problems.join('\n')));
-            QCOMPARE(area->toolTip(), status.fullText());
-            QCOMPARE(stateLabel->isVisibleTo(window.get()), !status.state.isEmpty());
-        }
-        window.reset();
-        qApp->setStyleSheet(QString());
     }
 
     // The meter beside the microphone button rises with the test pattern's tone
