@@ -31,8 +31,7 @@ constexpr int kStallLimitMs = 480;
 constexpr int kWaitMs = 15000;
 using State = BroadcastSession::State;
 
-// What a session works with: a mixer with a picture pumped in, the player,
-// and the heartbeat (first to go).
+// A mixer with a picture pumped in, the player, and the heartbeat (first to go).
 struct Rig {
     Mixer mixer;
     PlayerWorker player;
@@ -497,8 +496,10 @@ private:
                      qPrintable(story));
             lastAttempt = match.hasMatch() ? attempt : lastAttempt;
             lastSeconds = match.hasMatch() ? seconds : lastSeconds;
-            shape += text.startsWith("Connecting… — to 127.0.0.1:") ? 'C' : live.match(text).hasMatch() ? 'L'
-                     : silent.match(text).hasMatch() ? 'S' : match.hasMatch() ? 'R' : '?';
+            shape += text.startsWith("Connecting… — to 127.0.0.1:") ? 'C'
+                     : live.match(text).hasMatch()                     ? 'L'
+                     : silent.match(text).hasMatch()                   ? 'S'
+                     : match.hasMatch()                                ? 'R' : '?';
         }
         QVERIFY2(QRegularExpression("^C[LS]+R+L+$").match(shape).hasMatch() && lastAttempt >= 1,
                  qPrintable(shape + "\n" + story));

@@ -371,14 +371,16 @@ private slots:
     {
         QTest::addColumn<QString>("link");
         QTest::addColumn<QString>("shown");  // server, stream ID, video and sound rates, frame, two frames
-        QTest::newRow("all six fields") << "orvanta://h:9000/id/2048/128/HD/dbl" << "h:9000 id 2048 128 HD true";
+        QTest::newRow("all six fields")
+            << "orvanta://h:9000/id/2048/128/HD/dbl" << "h:9000 id 2048 128 HD true";
         QTest::newRow("two fields only") << "orvanta://h:9000/id" << "h:9000 id 4096 256 SD false";
         QTest::newRow("non-numeric bit rate") << "orvanta://h:9000/id/fast" << "h:9000 id 128 256 SD false";
         QTest::newRow("empty fields keep stored values")
             << "orvanta://h:9000////HD/" << "h:9000 storedId 4096 256 HD false";
         QTest::newRow("unknown items keep stored values")
             << "orvanta://h:9000/id/1024/96/4K/DBL" << "h:9000 id 1024 256 SD true";
-        QTest::newRow("bit rate above range") << "orvanta://h:9000/id/999999" << "h:9000 id 100000 256 SD false";
+        QTest::newRow("bit rate above range")
+            << "orvanta://h:9000/id/999999" << "h:9000 id 100000 256 SD false";
         QTest::newRow("without scheme separator: ignored")
             << "h:9000/id/2048/128/HD/DBL" << "stored:1 storedId 4096 256 SD true";
     }

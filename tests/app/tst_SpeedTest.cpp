@@ -42,7 +42,6 @@ QPushButton *runButton(SpeedTest &dialog) { return dialog.findChild<QPushButton 
 QLabel *label(SpeedTest &dialog) { return dialog.findChild<QLabel *>("label"); }
 QProgressBar *progress(SpeedTest &dialog) { return dialog.findChild<QProgressBar *>("progressBar"); }
 
-// Shows the dialog towards the port and clicks Run: the run is under way.
 void startRun(SpeedTest &dialog, quint16 port, const QString &streamId, const QByteArray &passphrase = {})
 {
     dialog.prepareTest("127.0.0.1", port, streamId, 120, passphrase);
@@ -145,9 +144,11 @@ private slots:
         QTest::addColumn<bool>("busy");
         for (const char *receiver : {"studio", "srt-live-transmit", "ffmpeg"}) {
             QTest::addRow("%s", receiver) << receiver << 0 << 0.0 << QString() << false;
-            QTest::addRow("%s, rate limit", receiver) << receiver << kRateLimitKbs << 0.0 << QString() << false;
+            QTest::addRow("%s, rate limit", receiver)
+                << receiver << kRateLimitKbs << 0.0 << QString() << false;
         }
-        QTest::newRow("studio, rate limit, 5 % loss") << "studio" << kRateLimitKbs << 0.05 << QString() << false;
+        QTest::newRow("studio, rate limit, 5 % loss")
+            << "studio" << kRateLimitKbs << 0.05 << QString() << false;
         QTest::newRow("studio, encrypted") << "studio" << 0 << 0.0 << "speed passphrase" << false;
         QTest::newRow("studio, busy window") << "studio" << 0 << 0.0 << QString() << true;
     }
@@ -265,7 +266,7 @@ private slots:
             clicker.start();
             QTimer::singleShot(kRunWaitMs, &dialog, [&] { dialog.reject(); });
             dialog.openFor(QString("srt://127.0.0.1:%1").arg(studio.srtPort()), QStringLiteral("modal"), 120);
-            QVERIFY2(parseResult(text).hasMatch(), qPrintable(QString("run %1 ended with \"%2\"").arg(run).arg(text)));
+            QVERIFY2(parseResult(text).hasMatch(), qPrintable(QString("run %1: \"%2\"").arg(run).arg(text)));
         }
     }
 
