@@ -28,7 +28,7 @@ qint64 readPts(const QByteArray &pes, int at)
         | qint64(byteAt(pes, at + 4) >> 1);
 }
 
-// MPEG-1 and MPEG-2 video, MPEG-4 part 2, H.264, HEVC.
+// MPEG-1 and MPEG-2 video, MPEG-4 Visual, H.264, HEVC.
 bool isVideoStreamType(int type)
 {
     return type == 0x01 || type == 0x02 || type == 0x10 || type == 0x1b || type == 0x24;
@@ -211,7 +211,7 @@ void TsChecker::finishVideoUnit()
         return;
     const qint64 pts = readPts(unit, 9);
     m_videoPts.append(pts);
-    // MPEG-4 part 2 pictures are not parsed: random_access_indicator is trusted there.
+    // MPEG-4 Visual pictures are not parsed: random_access_indicator is trusted there.
     const bool parsed = m_videoStreamType != 0x10;
     if (parsed ? startsKeyFrame(unit.mid(9 + byteAt(unit, 8))) : m_videoUnitRandomAccess)
         m_keyFramePts.append(pts);

@@ -70,20 +70,18 @@ private slots:
         QTest::addColumn<QString>("failure");
         QTest::addColumn<QString>("reason");  // empty: any
         QTest::addColumn<bool>("refused");
-        const QString local = "127.0.0.1", id = "sealed", failed = "SRT CONNECT FAILED", pton = "init_pton FAILED";
-        QTest::newRow("wrong passphrase") << 2 << local << id << kOtherPassphrase << failed
-                                          << rejectText(SRT_REJ_BADSECRET) << true;
-        QTest::newRow("no passphrase") << 2 << local << id << QByteArray() << failed << rejectText(SRT_REJ_UNSECURE)
-                                       << true;
-        QTest::newRow("server without one") << 1 << local << id << kPassphrase << failed
-                                            << rejectText(SRT_REJ_UNSECURE) << true;
+        const QString local = "127.0.0.1", id = "sealed", failed = "SRT CONNECT FAILED";
+        const QString wrong = rejectText(SRT_REJ_BADSECRET), unsecure = rejectText(SRT_REJ_UNSECURE);
+        QTest::newRow("wrong passphrase") << 2 << local << id << kOtherPassphrase << failed << wrong << true;
+        QTest::newRow("no passphrase") << 2 << local << id << QByteArray() << failed << unsecure << true;
+        QTest::newRow("server without one") << 1 << local << id << kPassphrase << failed << unsecure << true;
         QTest::newRow("silence") << 0 << local << id << kPassphrase << failed
                                  << "connection timed out (no answer from the server)" << false;
         QTest::newRow("too short") << 1 << local << id << QByteArray("tooshort") << "set passphrase FAILED"
                                    << QString() << false;
         for (const QString host : {"localhost", "::1", ""})
-            QTest::newRow(qPrintable("host \"" + host + "\"")) << 0 << host << id << QByteArray() << pton
-                                                      << "not a dotted IPv4 address: " + host << false;
+            QTest::newRow(qPrintable("host \"" + host + "\"")) << 0 << host << id << QByteArray()
+                << "init_pton FAILED" << "not a dotted IPv4 address: " + host << false;
         QTest::newRow("stream ID too long") << 0 << local << QString(600, 'x') << QByteArray()
                                             << "set streamid FAILED" << QString() << false;
     }
