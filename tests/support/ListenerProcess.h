@@ -1,7 +1,15 @@
 #pragma once
+#include "FreePorts.h"
+
 #include <QByteArray>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QString>
+
+#include <unistd.h>
 
 // An SRT listener program (srt-live-transmit or ffmpeg) as a child process,
 // forwarding each message as it arrives to a UDP port on 127.0.0.1. Neither
@@ -12,8 +20,14 @@ class ListenerProcess
 {
 public:
     // sourceParameters are appended to the SRT URL, e.g. "&passphrase=...&pbkeylen=16".
-    ListenerProcess(const QString &program, quint16 udpPort, const QString &sourceParameters = QString());
-    ~ListenerProcess();
+    ListenerProcess(const QString &program, quint16 udpPort, const QString &sourceParameters = QString())
+        : m_program(program), m_udpPort(udpPort), m_sourceParameters(sourceParameters)
+    {
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        for (int attempt = 0; attempt < 3 && !m_ready; ++attempt)
+            m_ready = startOn(freeLoopbackPort());
+    }
+    ~ListenerProcess() { end(); }
     ListenerProcess(const ListenerProcess &) = delete;
     ListenerProcess &operator=(const ListenerProcess &) = delete;
 
@@ -22,8 +36,67 @@ public:
     QByteArray output() { return m_process.readAll(); }
 
 private:
-    bool startOn(quint16 srtPort);
-    void end();
+    static constexpr int kStartTimeoutMs = 10000;
+
+    bool startOn(quint16 srtPort)
+    {
+        end();
+        m_srtPort = srtPort;
+        const QString source = QStringLiteral("srt://127.0.0.1:%1?mode=listener").arg(srtPort)
+                               + m_sourceParameters;
+        const QString target = QStringLiteral("udp://127.0.0.1:%1").arg(m_udpPort);
+        const QString path = QStandardPaths::findExecutable(m_program);
+        if (m_program == QLatin1String("ffmpeg"))
+            m_process.start(path, {"-nostdin", "-loglevel", "error", "-f", "data", "-i", source, "-map", "0",
+                                   "-c", "copy", "-f", "data", target + "?pkt_size=1316"});
+        else
+            m_process.start(path, {"-a:no", "-q", source, target});
+        if (!m_process.waitForStarted(kStartTimeoutMs))
+            return false;
+        QDeadlineTimer deadline(kStartTimeoutMs);
+        while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
+            if (holdsOneOf(udpSockets(srtPort)))
+                return true;
+            m_process.waitForFinished(20);
+        }
+        return false;
+    }
+    void end()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(kStartTimeoutMs);
+        }
+    }
+    // The UDP sockets bound to this port on any local address, as "socket:[INODE]",
+    // the way /proc/PID/fd names them.
+    static QList<QByteArray> udpSockets(quint16 port)
+    {
+        QList<QByteArray> sockets;
+        QFile table(QStringLiteral("/proc/net/udp"));
+        if (!table.open(QIODevice::ReadOnly))
+            return sockets;
+        const QByteArray local = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+        for (const QByteArray &line : table.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() > 9 && fields.at(1).endsWith(local))
+                sockets << "socket:[" + fields.at(9) + ']';
+        }
+        return sockets;
+    }
+    bool holdsOneOf(const QList<QByteArray> &sockets) const
+    {
+        const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(m_process.processId()));
+        const auto entries = QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot;
+        for (const QString &name : descriptors.entryList(entries)) {
+            char target[64] = {};
+            const QByteArray path = QFile::encodeName(descriptors.filePath(name));
+            const ssize_t size = ::readlink(path.constData(), target, sizeof target - 1);
+            if (size > 0 && sockets.contains(QByteArray(target, int(size))))
+                return true;
+        }
+        return false;
+    }
 
     QString m_program;
     quint16 m_udpPort = 0;

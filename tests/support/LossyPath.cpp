@@ -10,11 +10,11 @@ constexpr int kWaitMs = 10000;
 LossyPath::LossyPath(quint16 serverPort, const QString &loss, const QStringList &extraArguments)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start(QStringLiteral(ORVANTA_BINARY_DIR "/tools/udp-impair/orvanta-udp-impair"), QStringList{"--listen", "127.0.0.1:0", "--server",
-                                              QStringLiteral("127.0.0.1:%1").arg(serverPort), "--loss", loss,
-                                              "--delay", "5", "--seed",
-                                              qEnvironmentVariable("ORVANTA_LOSS_SEED", "11"), "--lifetime", "120"}
-                                      + extraArguments);
+    const QString server = QStringLiteral("127.0.0.1:%1").arg(serverPort);
+    const QString seed = qEnvironmentVariable("ORVANTA_LOSS_SEED", "11");
+    m_process.start(QStringLiteral(ORVANTA_BINARY_DIR "/tools/udp-impair/orvanta-udp-impair"),
+                    QStringList{"--listen", "127.0.0.1:0", "--server", server, "--loss", loss, "--delay", "5",
+                                "--seed", seed, "--lifetime", "120"} + extraArguments);
 }
 
 LossyPath::~LossyPath()

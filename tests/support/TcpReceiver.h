@@ -2,14 +2,13 @@
 #include "FreePorts.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -19,13 +18,7 @@
 class TcpReceiver
 {
 public:
-    TcpReceiver()
-    {
-        quint16 port = 0;
-        m_listener = listenOnLoopback(&port);
-        m_port = port;
-        m_thread = std::thread(&TcpReceiver::run, this);
-    }
+    TcpReceiver() : m_listener(listenOnLoopback(&m_port)), m_thread(&TcpReceiver::run, this) {}
     ~TcpReceiver()
     {
         m_stop = true;
@@ -38,8 +31,9 @@ public:
     int port() const { return m_port; }
     bool waitClosed(int timeoutMs)  // until the peer closed the connection
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_closedChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_closed; });
+        for (QDeadlineTimer deadline(timeoutMs); !m_closed && !deadline.hasExpired();)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return m_closed;
     }
     // A copy of its own: the receiving thread's next append must not find the
     // buffer shared (Qt would copy it where thread sanitizer cannot follow).
@@ -72,17 +66,14 @@ private:
         }
         if (peer >= 0)
             ::close(peer);
-        std::lock_guard<std::mutex> lock(m_mutex);
         m_closed = true;
-        m_closedChanged.notify_all();
     }
 
+    quint16 m_port = 0;  // before m_listener: listenOnLoopback writes it
     int m_listener = -1;
-    int m_port = 0;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_closed{false};
     mutable std::mutex m_mutex;
-    std::condition_variable m_closedChanged;
-    bool m_closed = false;
     QByteArray m_data;
-    std::thread m_thread;
+    std::thread m_thread;  // last: starts once the members above exist
 };

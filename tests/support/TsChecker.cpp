@@ -1,11 +1,12 @@
 #include "TsChecker.h"
 
-#include <QFile>
 #include <QStringList>
 #include <algorithm>
+#include <numeric>
 
 namespace {
 
+constexpr int kSize = TsChecker::kPacketSize;
 constexpr int kNullPid = 0x1fff;
 constexpr qint64 kPcrWrap = (qint64(1) << 33) * 300;
 
@@ -27,34 +28,69 @@ qint64 readPts(const QByteArray &pes, int at)
         | qint64(byteAt(pes, at + 4) >> 1);
 }
 
+// MPEG-1 and MPEG-2 video, MPEG-4 Visual, H.264, HEVC.
 bool isVideoStreamType(int type)
 {
-    switch (type) {
-    case 0x01:  // MPEG-1 video
-    case 0x02:  // MPEG-2 video
-    case 0x10:  // MPEG-4 part 2
-    case 0x1b:  // H.264
-    case 0x24:  // HEVC
-        return true;
-    default:
-        return false;
+    return type == 0x01 || type == 0x02 || type == 0x10 || type == 0x1b || type == 0x24;
+}
+
+// The next offset from which the sync byte repeats every packet (three times,
+// or up to the end of the stream); -1 when there is none.
+int resync(const QByteArray &stream, int from)
+{
+    for (int i = from; i + kSize <= stream.size(); ++i) {
+        bool aligned = true;
+        for (int at = i; aligned && at < stream.size() && at < i + 3 * kSize; at += kSize)
+            aligned = uchar(stream.at(at)) == 0x47;
+        if (aligned)
+            return i;
     }
+    return -1;
 }
 
 } // namespace
 
+struct TsChecker::Packet
+{
+    // Not valid: what a decoder discards (reserved adaptation control, oversized adaptation field).
+    explicit Packet(const char *bytes)
+    {
+        const auto *b = reinterpret_cast<const uchar *>(bytes);
+        unitStart = b[1] & 0x40;
+        pid = (b[1] & 0x1f) << 8 | b[2];
+        const int control = b[3] >> 4 & 0x03;
+        counter = b[3] & 0x0f;
+        const int length = control & 0x02 ? b[4] : -1;
+        valid = control != 0 && length <= kPacketSize - 5;
+        if (!valid)
+            return;
+        const int payloadStart = length < 0 ? 4 : 5 + length;
+        if (length > 0) {
+            discontinuity = b[5] & 0x80;
+            randomAccess = b[5] & 0x40;
+            hasPcr = (b[5] & 0x10) && length >= 7;
+            const qint64 base = qint64(b[6]) << 25 | qint64(b[7]) << 17 | qint64(b[8]) << 9
+                | qint64(b[9]) << 1 | qint64(b[10] >> 7);
+            pcr = hasPcr ? base * 300 + ((b[10] & 0x01) << 8 | b[11]) : 0;
+        }
+        hasPayload = (control & 0x01) && payloadStart < kPacketSize;
+        if (hasPayload)
+            payload = QByteArray(bytes + payloadStart, kPacketSize - payloadStart);
+    }
+
+    bool valid = false;
+    int pid = 0;
+    bool unitStart = false;
+    bool hasPayload = false;
+    int counter = 0;
+    bool discontinuity = false;
+    bool randomAccess = false;
+    bool hasPcr = false;
+    qint64 pcr = 0;
+    QByteArray payload;
+};
+
 TsChecker::TsChecker(const QByteArray &stream)
-{
-    parse(stream);
-}
-
-TsChecker TsChecker::fromFile(const QString &path)
-{
-    QFile file(path);
-    return TsChecker(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
-}
-
-void TsChecker::parse(const QByteArray &stream)
 {
     int pos = 0;
     while (pos + kPacketSize <= stream.size()) {
@@ -66,8 +102,8 @@ void TsChecker::parse(const QByteArray &stream)
             continue;
         }
         ++m_packets;
-        Packet packet;
-        if (readPacket(stream.constData() + pos, packet)) {
+        const Packet packet(stream.constData() + pos);
+        if (packet.valid) {
             checkContinuity(packet);
             checkPcr(packet);
             readTables(packet);
@@ -79,65 +115,17 @@ void TsChecker::parse(const QByteArray &stream)
     finishVideoUnit();
 }
 
-// The next offset from which the sync byte repeats every packet (three times,
-// or up to the end of the stream); -1 when there is none.
-int TsChecker::resync(const QByteArray &stream, int from) const
-{
-    for (int i = from; i + kPacketSize <= stream.size(); ++i) {
-        bool aligned = true;
-        for (int at = i; aligned && at < stream.size() && at < i + 3 * kPacketSize; at += kPacketSize)
-            aligned = uchar(stream.at(at)) == 0x47;
-        if (aligned)
-            return i;
-    }
-    return -1;
-}
-
-bool TsChecker::readPacket(const char *bytes, Packet &packet)
-{
-    const auto *b = reinterpret_cast<const uchar *>(bytes);
-    packet.unitStart = b[1] & 0x40;
-    packet.pid = (b[1] & 0x1f) << 8 | b[2];
-    const int control = b[3] >> 4 & 0x03;
-    packet.counter = b[3] & 0x0f;
-    if (control == 0)
-        return false;  // reserved: a decoder discards the packet
-    int payloadStart = 4;
-    if (control & 0x02) {
-        const int length = b[4];
-        if (length > kPacketSize - 5)
-            return false;
-        payloadStart = 5 + length;
-        if (length > 0) {
-            const int flags = b[5];
-            packet.discontinuity = flags & 0x80;
-            packet.randomAccess = flags & 0x40;
-            packet.hasPcr = (flags & 0x10) && length >= 7;
-            if (packet.hasPcr) {
-                const qint64 base = qint64(b[6]) << 25 | qint64(b[7]) << 17 | qint64(b[8]) << 9
-                    | qint64(b[9]) << 1 | qint64(b[10] >> 7);
-                const int extension = (b[10] & 0x01) << 8 | b[11];
-                packet.pcr = base * 300 + extension;
-            }
-        }
-    }
-    packet.hasPayload = (control & 0x01) && payloadStart < kPacketSize;
-    if (packet.hasPayload)
-        packet.payload = QByteArray(bytes + payloadStart, kPacketSize - payloadStart);
-    return true;
-}
-
 void TsChecker::checkContinuity(const Packet &packet)
 {
     if (packet.pid == kNullPid)
         return;
     PidState &state = m_pidStates[packet.pid];
     if (packet.discontinuity)
-        state.seen = false;
+        state.lastCounter = -1;
     // Packets without payload do not advance the counter.
     if (!packet.hasPayload)
         return;
-    if (state.seen) {
+    if (state.lastCounter >= 0) {
         const bool sameCounter = packet.counter == state.lastCounter;
         if (sameCounter && !state.duplicateSeen && packet.payload == state.lastPayload) {
             state.duplicateSeen = true;
@@ -146,7 +134,6 @@ void TsChecker::checkContinuity(const Packet &packet)
         if (packet.counter != ((state.lastCounter + 1) & 0x0f))
             ++m_ccErrors[packet.pid];
     }
-    state.seen = true;
     state.lastCounter = packet.counter;
     state.duplicateSeen = false;
     state.lastPayload = packet.payload;
@@ -154,71 +141,52 @@ void TsChecker::checkContinuity(const Packet &packet)
 
 int TsChecker::continuityErrors() const
 {
-    int total = 0;
-    for (int errors : m_ccErrors)
-        total += errors;
-    return total;
+    return std::accumulate(m_ccErrors.cbegin(), m_ccErrors.cend(), 0);
 }
 
 void TsChecker::checkPcr(const Packet &packet)
 {
     if (packet.discontinuity && packet.pid == m_pcrPid)
-        m_havePcr = false;
+        m_lastPcr = -1;
     if (!packet.hasPcr || (m_pcrPid >= 0 && packet.pid != m_pcrPid))
         return;
     ++m_pcrCount;
-    if (m_havePcr) {
-        qint64 step = packet.pcr - m_lastPcr;
-        if (step < 0)
-            step += kPcrWrap;
-        m_largestPcrGap = std::max(m_largestPcrGap, step);
+    if (m_lastPcr >= 0) {
+        const qint64 step = packet.pcr - m_lastPcr;
+        m_largestPcrGap = std::max(m_largestPcrGap, step < 0 ? step + kPcrWrap : step);
     }
-    m_havePcr = true;
     m_lastPcr = packet.pcr;
 }
 
+// The program association and program map sections: the first program's
+// map, its PCR PID and its first video stream.
 void TsChecker::readTables(const Packet &packet)
 {
     if (!packet.unitStart || !packet.hasPayload || (packet.pid != 0 && packet.pid != m_pmtPid))
         return;
-    const int pointer = byteAt(packet.payload, 0);
-    const QByteArray section = packet.payload.mid(1 + pointer);
+    const QByteArray section = packet.payload.mid(1 + byteAt(packet.payload, 0));
     if (section.size() < 12)
         return;
-    if (packet.pid == 0 && byteAt(section, 0) == 0x00)
-        readPat(section);
-    else if (packet.pid == m_pmtPid && byteAt(section, 0) == 0x02)
-        readPmt(section);
-}
-
-void TsChecker::readPat(const QByteArray &section)
-{
     const int length = (byteAt(section, 1) & 0x0f) << 8 | byteAt(section, 2);
-    const int end = std::min(3 + length - 4, int(section.size()));
-    for (int i = 8; i + 4 <= end; i += 4) {
-        const int program = byteAt(section, i) << 8 | byteAt(section, i + 1);
-        if (program != 0) {
-            m_pmtPid = (byteAt(section, i + 2) & 0x1f) << 8 | byteAt(section, i + 3);
-            return;
+    const int end = std::min(3 + length - 4, int(section.size()));  // without the CRC
+    if (packet.pid == 0 && byteAt(section, 0) == 0x00) {
+        for (int i = 8; i + 4 <= end; i += 4) {
+            if ((byteAt(section, i) << 8 | byteAt(section, i + 1)) != 0) {
+                m_pmtPid = (byteAt(section, i + 2) & 0x1f) << 8 | byteAt(section, i + 3);
+                return;
+            }
         }
-    }
-}
-
-void TsChecker::readPmt(const QByteArray &section)
-{
-    const int length = (byteAt(section, 1) & 0x0f) << 8 | byteAt(section, 2);
-    const int end = std::min(3 + length - 4, int(section.size()));
-    m_pcrPid = (byteAt(section, 8) & 0x1f) << 8 | byteAt(section, 9);
-    const int programInfo = (byteAt(section, 10) & 0x0f) << 8 | byteAt(section, 11);
-    for (int i = 12 + programInfo; i + 5 <= end;) {
-        const int type = byteAt(section, i);
-        const int pid = (byteAt(section, i + 1) & 0x1f) << 8 | byteAt(section, i + 2);
-        const int info = (byteAt(section, i + 3) & 0x0f) << 8 | byteAt(section, i + 4);
-        if (m_videoPid < 0 && isVideoStreamType(type)) {
-            m_videoPid = pid;
-            m_videoStreamType = type;
+    } else if (packet.pid == m_pmtPid && byteAt(section, 0) == 0x02) {
+        m_pcrPid = (byteAt(section, 8) & 0x1f) << 8 | byteAt(section, 9);
+        const int programInfo = (byteAt(section, 10) & 0x0f) << 8 | byteAt(section, 11);
+        for (int i = 12 + programInfo; i + 5 <= end;) {
+            const int type = byteAt(section, i);
+            if (m_videoPid < 0 && isVideoStreamType(type)) {
+                m_videoPid = (byteAt(section, i + 1) & 0x1f) << 8 | byteAt(section, i + 2);
+                m_videoStreamType = type;
+            }
+            i += 5 + ((byteAt(section, i + 3) & 0x0f) << 8 | byteAt(section, i + 4));
         }
-        i += 5 + info;
     }
 }
 
@@ -239,22 +207,14 @@ void TsChecker::finishVideoUnit()
 {
     const QByteArray unit = m_videoUnit;
     m_videoUnit.clear();
-    if (unit.size() < 14 || !startCodeAt(unit, 0))
-        return;
-    const bool hasPts = byteAt(unit, 7) & 0x80;
-    if (!hasPts)
+    if (unit.size() < 14 || !startCodeAt(unit, 0) || !(byteAt(unit, 7) & 0x80))  // no PTS
         return;
     const qint64 pts = readPts(unit, 9);
     m_videoPts.append(pts);
-    const QByteArray elementary = unit.mid(9 + byteAt(unit, 8));
-    if (parsesPictureTypes() ? startsKeyFrame(elementary) : m_videoUnitRandomAccess)
+    // MPEG-4 Visual pictures are not parsed: random_access_indicator is trusted there.
+    const bool parsed = m_videoStreamType != 0x10;
+    if (parsed ? startsKeyFrame(unit.mid(9 + byteAt(unit, 8))) : m_videoUnitRandomAccess)
         m_keyFramePts.append(pts);
-}
-
-bool TsChecker::parsesPictureTypes() const
-{
-    return m_videoStreamType == 0x01 || m_videoStreamType == 0x02 || m_videoStreamType == 0x1b
-        || m_videoStreamType == 0x24;
 }
 
 // Looks at the access unit's first picture: an IDR slice (H.264), an IRAP
@@ -288,11 +248,9 @@ double TsChecker::largestKeyFrameSpacingMs() const
     qint64 largest = 0;
     for (int i = 1; i < m_keyFramePts.size(); ++i)
         largest = std::max(largest, m_keyFramePts[i] - m_keyFramePts[i - 1]);
-    const qint64 lastPicture = *std::max_element(m_videoPts.begin(), m_videoPts.end());
-    const qint64 firstPicture = *std::min_element(m_videoPts.begin(), m_videoPts.end());
-    const qint64 tailStart = m_keyFramePts.isEmpty() ? firstPicture : m_keyFramePts.last();
-    largest = std::max(largest, lastPicture - tailStart);
-    return largest / 90.0;
+    const auto [first, last] = std::minmax_element(m_videoPts.begin(), m_videoPts.end());
+    const qint64 tailStart = m_keyFramePts.isEmpty() ? *first : m_keyFramePts.last();
+    return std::max(largest, *last - tailStart) / 90.0;
 }
 
 double TsChecker::largestVideoGapMs() const

@@ -17,7 +17,6 @@ public:
     static constexpr int kPacketSize = 188;
 
     explicit TsChecker(const QByteArray &stream);
-    static TsChecker fromFile(const QString &path);  // unreadable: empty
 
     int packetCount() const { return m_packets; }
     // Sync losses (each once until sync is found again); bytes after the last packet.
@@ -45,37 +44,19 @@ public:
     QString summary() const;           // one line for test messages
 
 private:
+    struct Packet;
     struct PidState
     {
-        bool seen = false;
-        int lastCounter = 0;
+        int lastCounter = -1;  // none since the start or a discontinuity
         bool duplicateSeen = false;
         QByteArray lastPayload;
     };
-    struct Packet
-    {
-        int pid = 0;
-        bool unitStart = false;
-        bool hasPayload = false;
-        int counter = 0;
-        bool discontinuity = false;
-        bool randomAccess = false;
-        bool hasPcr = false;
-        qint64 pcr = 0;
-        QByteArray payload;
-    };
 
-    void parse(const QByteArray &stream);
-    int resync(const QByteArray &stream, int from) const;
-    static bool readPacket(const char *bytes, Packet &packet);
     void checkContinuity(const Packet &packet);
     void checkPcr(const Packet &packet);
     void readTables(const Packet &packet);
-    void readPat(const QByteArray &section);
-    void readPmt(const QByteArray &section);
     void collectVideo(const Packet &packet);
     void finishVideoUnit();
-    bool parsesPictureTypes() const;
     bool startsKeyFrame(const QByteArray &elementary) const;
 
     int m_packets = 0;
@@ -90,8 +71,7 @@ private:
     int m_videoStreamType = 0;
 
     int m_pcrCount = 0;
-    bool m_havePcr = false;
-    qint64 m_lastPcr = 0;
+    qint64 m_lastPcr = -1;  // none since the start or a discontinuity
     qint64 m_largestPcrGap = 0;
 
     QByteArray m_videoUnit;

@@ -3,14 +3,12 @@
 #include "transport/srt/SrtLibrary.h"
 #include "transport/srt/SrtSocket.h"
 
-#include "tests/support/FreePorts.h"
 #include "tests/support/SrtTestServer.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TestMain.h"
 
 #include <srt/srt.h>
 
-#include <mutex>
 #include <thread>
 
 class TestSrtConnect : public QObject
@@ -21,28 +19,6 @@ private slots:
     {
         startSrtLibrary();
         startSrtLibrary();  // a second start is harmless
-    }
-
-    void failureTexts_data()
-    {
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<QString>("expected");
-        QTest::addColumn<QString>("streamId");
-        QTest::newRow("host name") << "localhost" << "init_pton FAILED" << "abc";
-        QTest::newRow("IPv6 literal") << "::1" << "init_pton FAILED" << "abc";
-        QTest::newRow("empty host") << "" << "init_pton FAILED" << "abc";
-        QTest::newRow("closed port") << "127.0.0.1" << "SRT CONNECT FAILED" << "abc";
-        // libsrt takes stream IDs of at most 512 bytes.
-        QTest::newRow("stream ID too long") << "127.0.0.1" << "set streamid FAILED" << QString(600, 'x');
-    }
-    void failureTexts()
-    {
-        QFETCH(QString, host);
-        QFETCH(QString, expected);
-        QFETCH(QString, streamId);
-        int socket = 12345;
-        QCOMPARE(srtConnect(&socket, host, freeLoopbackPort(), streamId, 120), expected);
-        QCOMPARE(socket, -1);
     }
 
     // Literals stay; localhost may list ::1 first, the IPv4 address is taken.
@@ -96,7 +72,7 @@ private slots:
             QCOMPARE(read.latencyMs, latency);
         }
     }
-    void serverSeesStreamIdLatencyAndSegmentSize()
+    void serverSeesStreamIdAndLatency()
     {
         StudioProcess studio;
         QVERIFY2(studio.start(), studio.output().constData());
@@ -108,7 +84,6 @@ private slots:
         QVERIFY2(!seen.isEmpty(), studio.output().constData());
         QCOMPARE(seen.value("streamid").toString(), QString("cam#1#speedtest"));
         QCOMPARE(seen.value("latency").toInt(), 333);
-        QCOMPARE(seen.value("mss").toInt(), 1360);
         QVERIFY(seen.value("connected").toBool());
 
         owned.reset();
@@ -118,7 +93,8 @@ private slots:
     // Callers that connect at the same moment (the relay, the control channel
     // and the feedback player at a start) all get through: the outcome of a
     // handshake is the one libsrt signals, not a state read while it is still
-    // being completed.
+    // being completed. A listener with libsrt's default MSS (1500) takes the
+    // callers' 1360, so that each message travels in one datagram.
     void simultaneousCancellableConnectsAllSucceed()
     {
         SrtTestServer listener;
@@ -127,30 +103,23 @@ private slots:
         constexpr int kRounds = 8;
         const std::atomic<bool> cancel{false};
         std::atomic<int> connected{0};
-        QStringList failures;
-        std::mutex failuresLock;
         std::vector<std::thread> callers;
         for (int caller = 0; caller < kCallers; ++caller) {
             callers.emplace_back([&, caller] {
                 for (int round = 0; round < kRounds; ++round) {
-                    int socket = -1;
-                    QString reason;
-                    const QString failure = srtConnect(&socket, "127.0.0.1", listener.port(),
-                                                       QString("caller%1#%2").arg(caller).arg(round), 120, &cancel,
-                                                       &reason);
+                    int socket = -1, mss = 0, size = sizeof mss;
+                    const QString id = QString("caller%1#%2").arg(caller).arg(round);
+                    const QString failed = srtConnect(&socket, "127.0.0.1", listener.port(), id, 120,
+                                                      &cancel);
                     const SrtSocket owned(socket);
-                    if (failure.isEmpty() && srt_getsockstate(socket) == SRTS_CONNECTED) {
+                    srt_getsockflag(socket, SRTO_MSS, &mss, &size);
+                    if (failed.isEmpty() && srt_getsockstate(socket) == SRTS_CONNECTED && mss == 1360)
                         ++connected;
-                    } else {
-                        const std::lock_guard<std::mutex> hold(failuresLock);
-                        failures << failureWithReason(failure, reason);
-                    }
                 }
             });
         }
         for (std::thread &caller : callers)
             caller.join();
-        QVERIFY2(failures.isEmpty(), qPrintable(failures.join("; ")));
         QCOMPARE(connected.load(), kCallers * kRounds);
         QVERIFY(listener.waitForCallers(kCallers * kRounds, 10000));
     }
