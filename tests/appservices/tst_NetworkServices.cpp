@@ -72,41 +72,26 @@ private slots:
         };
         const QByteArray good = "{\"url\":\"srt://h:1/s\"}";
         row("404", good, kNoAnswer, {}, 404, QNetworkReply::ContentNotFoundError);
-        row("500", "oops", kNoAnswer, {}, 500, QNetworkReply::InternalServerError);
-        row("no status", "", kNoAnswer, {}, 0);
         row("200 and a network error", good, "Connection closed", {}, 200, QNetworkReply::RemoteHostClosedError);
         row("not json", "<html>hi</html>", kEmpty);
-        row("empty body", "", kEmpty);
         row("empty object", "{}", kEmpty);
         row("array", "[\"srt://h:1/s\"]", kEmpty);
         row("url and error", "{\"url\":\"srt://h:1/s\",\"error\":\"Number expired\"}", "Number expired");
         row("state false", "{\"state\":\"false\",\"url\":\"srt://h:1/s\"}", kUnknown);
-        row("empty error", "{\"error\":\"\"}", kUnknown);
         row("error number", "{\"error\":5,\"url\":\"srt://h:1/s\"}", kUnknown);
         row("no url", "{\"state\":\"true\"}", kUnknown);
-        row("state true", "{\"state\":\"true\",\"url\":\"srt://h:1/s/2048/128/HD/DBL\"}", {}, "srt://h:1/s/2048/128/HD/DBL");
-        row("state absent", "{\"url\":\"srt://h:1/s\"}", {}, "srt://h:1/s");
+        row("state true", "{\"state\":\"true\",\"url\":\"srt://h:1/s/2/1/HD/DBL\"}", {}, "srt://h:1/s/2/1/HD/DBL");
         row("state bool false", "{\"state\":false,\"url\":\"srt://h:1/s\"}", {}, "srt://h:1/s");
         row("other scheme", "{\"url\":\"orvanta://Studio.example:9000/cam/2048/128/HD/dbl\"}", {},
             "orvanta://Studio.example:9000/cam/2048/128/HD/dbl");
         row("url number", "{\"url\":12345}", kUnusable);
-        row("url of digits", "{\"url\":\"12345\"}", kUnusable);
-        row("url empty", "{\"url\":\"\"}", kUnusable);
-        row("url null", "{\"url\":null}", kUnusable);
         row("url array", "{\"url\":[\"srt://h:1/s\"]}", kUnusable);
-        row("url object", "{\"url\":{\"srt\":\"h:1\"}}", kUnusable);
-        row("javascript", "{\"url\":\"javascript:alert(1)\"}", kUnusable);
-        row("file", "{\"url\":\"file:///etc/passwd\"}", kUnusable);
-        row("scheme with a blank", "{\"url\":\"s rt://studio:9000/cam\"}", kUnusable);
-        row("scheme of a digit", "{\"url\":\"1srt://studio:9000/cam\"}", kUnusable);
-        row("empty scheme", "{\"url\":\"://studio:9000/cam\"}", kUnusable);
-        row("no port", "{\"url\":\"srt://studio/cam\"}", kUnusable);
-        row("port 0", "{\"url\":\"srt://studio:0/cam\"}", kUnusable);
-        row("port 65536", "{\"url\":\"srt://studio:65536/cam\"}", kUnusable);
-        row("no host", "{\"url\":\"srt://:9000/cam\"}", kUnusable);
-        row("user part", "{\"url\":\"srt://a@studio:9000/cam\"}", kUnusable);
-        row("no stream", "{\"url\":\"srt://studio:9000/\"}", kUnusable);
-        row("blank stream", "{\"url\":\"srt://studio:9000/ /1\"}", kUnusable);
+        // Each breaks one rule of the link's scheme, server, port or stream.
+        for (const char *url : {"javascript:alert(1)", "file:///etc/passwd", "s rt://studio:9000/cam",
+                                "1srt://studio:9000/cam", "://studio:9000/cam", "srt://studio/cam",
+                                "srt://studio:0/cam", "srt://studio:65536/cam", "srt://:9000/cam",
+                                "srt://a@studio:9000/cam", "srt://studio:9000/", "srt://studio:9000/ /1"})
+            row(url, "{\"url\":\"" + QByteArray(url) + "\"}", kUnusable);
     }
 
     void lookupAnswer()
@@ -159,7 +144,6 @@ private slots:
         // Nothing is sent for what is no number.
         row("number with gaps", {}, "Invalid number.", {}, {}, "123-45_-___");
         row("number without dashes", {}, "Invalid number.", {}, {}, "123456789");
-        row("no number", {}, "Invalid number.", {}, {}, "");
     }
 
     void lookupOverHttp()
@@ -195,12 +179,11 @@ private slots:
         if (watcher.seen) {
             QCOMPARE(watcher.title, QString("Error"));
             QCOMPARE(watcher.icon, int(QMessageBox::Critical));
-            QCOMPARE(watcher.buttons.size(), 1);
             QCOMPARE(watcher.standardButtons, int(QMessageBox::Ok));
             QCOMPARE(watcher.parent, &window);
         }
         QCOMPARE(server.requestedPaths(), origin == server.origin() && valid ? QStringList{kLookupPath} : QStringList());
-        QVERIFY2(server.bodyBytesSent() < HttpFake::kFloodLimit / 10, qPrintable(QString::number(server.bodyBytesSent())));
+        QVERIFY(server.bodyBytesSent() < HttpFake::kFloodLimit / 10);
         if (answer.behaviour == Behaviour::Flood || answer.behaviour == Behaviour::DeclaredHuge) // hung up on it
             QVERIFY(QTest::qWaitFor([&] { return server.connectionsCutByClient() == 1; }, kWaitMs));
         if (answer.behaviour == Behaviour::Drip)
@@ -239,10 +222,7 @@ private slots:
         row("https", "https://dl.example/o", https, "New" + kDownload.arg("https://dl.example/o"));
         row("HTTPS", "HTTPS://dl.example/o", https, "New" + kDownload.arg("HTTPS://dl.example/o"));
         row("ftp", "ftp://dl.example/o", http, "New");
-        row("file", "file:///tmp/payload.sh", http, "New");
         row("javascript", "javascript:alert(1)", http, "New");
-        row("relative", "payload.sh", http, "New");
-        row("no host", "https:///x", http, "New");
         row("blank in link", "https://dl.example/a' onclick='x", http, "New");
         row("quote in link", "https://dl.example/a'href='file:///x", http,
             "New" + kDownload.arg("https://dl.example/a&#39;href=&#39;file:///x"));
@@ -264,6 +244,14 @@ private slots:
 
     void updateOfferAndSkip()
     {
+        {
+            QSettings store(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
+            UpdateChecker checker(&store, nullptr);
+            QSignalSpy checked(&checker, &UpdateChecker::checked);
+            checker.check(QString()); // no address: no check
+            QTest::qWait(50);
+            QCOMPARE(checked.count(), 0);
+        }
         HttpFake server;
         QCOMPARE(storedSkip(), -1);
         server.setReply(kManifestPath, 200, "{\"build\":22,\"msg\":\"Same\",\"url\":\"http://dl/x\"}");
@@ -308,22 +296,12 @@ private slots:
         QTest::newRow("300 MB announced") << HttpFake::Answer{Behaviour::DeclaredHuge, 200, newer, {}};
         QTest::newRow("one byte at a time") << HttpFake::Answer{Behaviour::Drip, 200, newer, {}};
         QTest::newRow("no answer") << HttpFake::Answer{Behaviour::Silent, 200, newer, {}};
-        QTest::newRow("no address") << HttpFake::Answer{};
     }
 
     void updateShowsNothing()
     {
         QFETCH(HttpFake::Answer, answer);
         HttpFake server;
-        if (QTest::currentDataTag() == QByteArray("no address")) {
-            QSettings store(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
-            UpdateChecker checker(&store, nullptr);
-            QSignalSpy checked(&checker, &UpdateChecker::checked);
-            checker.check(QString());
-            QTest::qWait(50);
-            QCOMPARE(checked.count(), 0);
-            return;
-        }
         server.setAnswer(kManifestPath, answer);
         const auto box = runUpdate(server, "Remind Later");
         QVERIFY(box && !box->seen);
@@ -354,16 +332,11 @@ private slots:
         QCOMPARE(offer.parent, &window);
 
         ui->actionLogs->trigger();
-        QWidget *logs = nullptr;
-        for (QWidget *widget : QApplication::topLevelWidgets())
-            if (widget->objectName() == "LogsDlg" && widget->isVisible())
-                logs = widget;
-        QVERIFY(logs);
-        QVERIFY(logs->findChild<QPlainTextEdit *>()->toPlainText().startsWith("--- System Info ---\n"));
-        logs->close();
+        const QWidgetList tops = QApplication::topLevelWidgets();
+        QVERIFY(std::any_of(tops.begin(), tops.end(),
+                            [](QWidget *w) { return w->objectName() == "LogsDlg" && w->isVisible(); }));
         auto *cpu = window.findChild<QLabel *>("cpuLabel");
         QVERIFY(cpu);
-        QCOMPARE(cpu->toolTip(), QString("Total CPU activity"));
         QVERIFY(QTest::qWaitFor([&] { return !cpu->text().isEmpty(); }, kWaitMs));
         QVERIFY(cpu->text().contains(QRegularExpression("^CPU: -?\\d+%$")));
 
