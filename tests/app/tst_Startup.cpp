@@ -127,24 +127,18 @@ private slots:
 
     // The background covers the widget from its top left corner: cut at the
     // bottom in a wide area, at the right in a tall one.
-    void imageWidgetCovers_data()
-    {
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("wide") << QSize(640, 120);
-        QTest::newRow("tall") << QSize(120, 500);
-    }
-
     void imageWidgetCovers()
     {
-        QFETCH(QSize, size);
-        TImageWidget widget;
-        widget.resize(size);
-        const QImage shown = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
-        const QImage scaled = QPixmap(":/background")
-                                  .scaled(size, Qt::KeepAspectRatioByExpanding, Qt::FastTransformation)
-                                  .toImage();
-        QVERIFY(scaled.width() == size.width() || scaled.height() == size.height());
-        QCOMPARE(shown, scaled.copy(QRect(QPoint(0, 0), size)).convertToFormat(QImage::Format_RGB32));
+        for (const QSize &size : {QSize(640, 120), QSize(120, 500)}) {
+            TImageWidget widget;
+            widget.resize(size);
+            const QImage shown = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            const QImage scaled = QPixmap(":/background")
+                                      .scaled(size, Qt::KeepAspectRatioByExpanding, Qt::FastTransformation)
+                                      .toImage();
+            QVERIFY(scaled.width() == size.width() || scaled.height() == size.height());
+            QCOMPARE(shown, scaled.copy(QRect(QPoint(0, 0), size)).convertToFormat(QImage::Format_RGB32));
+        }
     }
 
     void split_data()
