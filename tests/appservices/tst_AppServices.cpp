@@ -16,6 +16,7 @@
 #include "ui_MainWindow.h"
 
 #include "tests/support/BoxWatcher.h"
+#include "tests/support/FreePorts.h"
 #include "tests/support/HttpFake.h"
 #include "tests/support/TestMain.h"
 
@@ -282,10 +283,7 @@ private slots:
         answer.extraHeaders.replace("ORIGIN", server.origin().toLatin1());
         server.setAnswer(kLookupPath, answer);
         server.setReply("/elsewhere", 200, "{\"url\":\"srt://127.0.0.1:9000/cam\"}"); // where a redirect leads
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        closed.close();
-        const QString closedOrigin = QString("http://127.0.0.1:%1").arg(closed.serverPort());
+        const QString closedOrigin = QString("http://127.0.0.1:%1").arg(freeLoopbackPort());
         origin = origin.isEmpty() ? server.origin() : origin == "closed" ? closedOrigin : QString();
 
         QWidget window;

@@ -8,11 +8,9 @@ struct Run {
     QByteArray output;
 };
 
-Run run(const QString &program, const QStringList &arguments,
-        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+Run run(const QString &program, const QStringList &arguments)
 {
     QProcess process;
-    process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
     Run result;
