@@ -612,11 +612,9 @@ private slots:
         QCOMPARE(CpuLoad::labelText(-1.0f), QString("CPU: -100%"));
     }
 
-    void reportWithAndWithoutMedia()
+    // Without media (no provider) the report is the log viewer's case.
+    void reportWithMedia()
     {
-        QVERIFY(SystemReport::systemReport().startsWith(
-            "Codecs and cointainers:\n\nContainers:\t\n\nVideo codecs:\t\n\nAudio codecs:\t\n"
-            "Connected multimedia devices:\n\nVideo devices:\t\n\nAudio devices:\t\nMachine info:\n"));
         SystemReport::setMediaReportProvider([] {
             MediaReport media;
             media.containers = QStringList{"mpegts", "mp4"};
