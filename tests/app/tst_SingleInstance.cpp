@@ -3,8 +3,6 @@
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TestMain.h"
 
-#include <sys/stat.h>
-
 namespace {
 constexpr int kWaitMs = 30000;
 const QString kProgram = QStringLiteral(ORVANTA_BINARY_DIR "/app/orvanta");
@@ -78,15 +76,12 @@ private slots:
     void socketRules()
     {
         const QString path = m_home.filePath("runtime/in-process");
-        QFile leftover(path);
-        QVERIFY(leftover.open(QIODevice::WriteOnly));
-        leftover.close();
+        writeFile(path, {});
         SingleInstance running(path);
         QCOMPARE(running.handOverOrListen("orvanta://first"), SingleInstance::Role::Running);
         QVERIFY(running.isListening());
-        QCOMPARE(QFileInfo(path).permissions() & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup
-                                                  | QFile::WriteGroup),
-                 QFile::Permissions());
+        const auto others = QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup | QFile::WriteGroup;
+        QCOMPARE(QFileInfo(path).permissions() & others, QFile::Permissions());
         QSignalSpy received(&running, &SingleInstance::linkReceived);
         QLocalSocket flood;
         flood.connectToServer(path);
@@ -151,11 +146,8 @@ private slots:
             InstanceFolder folder;
             QVERIFY(folder.isValid());
             folderPath = folder.path();
+            // A folder of its own beside the planted name; its name and mode are the window's suite's.
             QCOMPARE(QFileInfo(folderPath).dir().path(), QDir(shared).path());
-            QVERIFY(QFileInfo(folderPath).fileName().startsWith("orvanta-"));
-            struct stat info {};
-            QCOMPARE(::lstat(QFile::encodeName(folderPath).constData(), &info), 0);
-            QCOMPARE(int(info.st_mode & 07777), 0700);
             const QString splash = folder.addCopy(":/splash", "splash.png");
             QCOMPARE(splash, folderPath + "/splash.png");
             QCOMPARE(QImage(splash).size(), QSize(1280, 720));
@@ -169,20 +161,18 @@ private slots:
     }
 
     // Whatever was changed in the folder meanwhile, removal, once or twice,
-    // takes only its own file.
+    // takes only its own file (beside another instance: the window's suite).
     void removalTakesOnlyItsOwnFile_data()
     {
         QTest::addColumn<int>("change");
         QTest::newRow("a link in place of its file") << 0;
         QTest::newRow("a file it did not make") << 1;
         QTest::newRow("the folder replaced by a link") << 2;
-        QTest::newRow("another instance") << 3;
     }
     void removalTakesOnlyItsOwnFile()
     {
         QFETCH(int, change);
         InstanceFolder folder;
-        std::optional<InstanceFolder> other;
         const QString splash = folder.addCopy(":/splash", "splash.png");
         QVERIFY(!splash.isEmpty());
         if (change == 0) {
@@ -195,14 +185,10 @@ private slots:
             QVERIFY(QDir().rmdir(folder.path()));
             QVERIFY(QFile::link(victim.path(), folder.path()));
             writeFile(victim.filePath("splash.png"), "not the program's");
-        } else {
-            other.emplace();
-            QVERIFY(other->path() != folder.path());
-            QVERIFY(!other->addCopy(":/splash", "splash.png").isEmpty());
         }
         folder.remove();
         folder.remove();
-        if (change == 0 || change == 3)
+        if (change == 0)
             QVERIFY(!QFileInfo::exists(folder.path()));
         if (change == 1)
             QCOMPARE(entries(folder.path()), QStringList{"not-ours.bin"});
@@ -210,8 +196,6 @@ private slots:
             QCOMPARE(readFile(victim.filePath("splash.png")), QByteArray("not the program's"));
             QVERIFY(QFile::remove(folder.path()) && QFile::remove(victim.filePath("splash.png")));
         }
-        if (change == 3)
-            QVERIFY(QFileInfo::exists(other->path() + "/splash.png"));
         QDir(folder.path()).removeRecursively();
     }
 

@@ -1,27 +1,17 @@
-#include "app/LogsDlg.h"
+#include "app/LinkHealth.h"
 #include "app/ServerField.h"
 #include "app/Startup.h"
 #include "app/TImageWidget.h"
 #include "app/TNumberEdit.h"
-#include "diagnostics/LogFile.h"
 #include "tests/support/TestMain.h"
 
-// Start-up before the window (the command line, the platform, the logs
-// window) and the parts the window is made of: its own
-// widgets, the server field as typed, and the pictures it draws with, their
-// sizes and transparency where they lie over other pictures.
+// Start-up before the window (the command line, the platform) and the parts
+// the window is made of: its own widgets, the server field as typed, the
+// health line's texts, and the pictures it draws with, their sizes and
+// transparency where they lie over other pictures.
 class TestStartup : public QObject
 {
     Q_OBJECT
-
-    static void prepareNumberField(TNumberEdit &edit)
-    {
-        edit.setInputMask("999-999-999;_");
-        edit.setAlignment(Qt::AlignCenter);
-        edit.resize(240, 32);
-        edit.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&edit));
-    }
 
 private slots:
     // The link to open and what is printed instead of starting, both from
@@ -69,7 +59,6 @@ private slots:
         QTest::addColumn<QString>("platformAfter");
         QTest::newRow("wayland session with XWayland") << QString() << ":1" << "xcb" << "xcb";
         QTest::newRow("user's own platform kept") << "wayland" << ":1" << QString() << "wayland";
-        QTest::newRow("offscreen kept") << "offscreen" << ":0" << QString() << "offscreen";
         QTest::newRow("no X server") << QString() << QString() << QString() << QString();
         QTest::newRow("empty DISPLAY") << QString() << "" << QString() << QString();
     }
@@ -92,50 +81,29 @@ private slots:
         QTEST(after, "platformAfter");
     }
 
-    void logsWindowNamesTheSessionLog()
-    {
-        QTemporaryDir folder;
-        const QString path = folder.filePath("orvanta/orvanta.log");
-        QVERIFY(LogFile::install(path));
-        LogsDlg logs;
-        LogFile::uninstall();
-        const QString text = logs.findChild<QPlainTextEdit *>()->toPlainText();
-        QVERIFY(text.startsWith("--- System Info ---\n"));
-        QVERIFY2(text.contains("--- Session log ---\nThe running log of this session is written to " + path), qPrintable(text));
-    }
-
     // A click right of the digits: an empty field starts at its first digit,
-    // a full one puts the cursor where the click was.
-    void numberFieldClick_data()
+    // a full one puts the cursor where the click was. Delete steps right once
+    // digits are missing.
+    void numberField()
     {
-        QTest::addColumn<QString>("number");
-        QTest::newRow("empty") << QString();
-        QTest::newRow("full") << "123456789";
-    }
-
-    void numberFieldClick()
-    {
-        QFETCH(QString, number);
         TNumberEdit edit;
-        prepareNumberField(edit);
-        edit.setText(number);
+        edit.setInputMask("999-999-999;_");
+        edit.setAlignment(Qt::AlignCenter);
+        edit.resize(240, 32);
+        edit.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&edit));
+        const QPoint rightOfTheDigits(edit.width() - 30, edit.height() / 2);
         edit.setCursorPosition(0);
-        QTest::mouseClick(&edit, Qt::LeftButton, {}, QPoint(edit.width() - 30, edit.height() / 2));
-        if (!number.isEmpty()) {
-            QVERIFY(edit.cursorPosition() > 5);
-            return;
-        }
+        QTest::mouseClick(&edit, Qt::LeftButton, {}, rightOfTheDigits);
         QCOMPARE(edit.cursorPosition(), 0);
         QTest::keyClicks(&edit, "12");
         QCOMPARE(edit.text(), QString("12--"));
-    }
-
-    void deleteStepsRightOnceDigitsAreMissing()
-    {
-        TNumberEdit edit;
-        prepareNumberField(edit);
         edit.setText("123456789");
+        edit.setCursorPosition(0);
+        QTest::mouseClick(&edit, Qt::LeftButton, {}, rightOfTheDigits);
+        QVERIFY(edit.cursorPosition() > 5);
         QCOMPARE(edit.text(), QString("123-456-789"));
+
         // Full number: the digit goes, the cursor stays.
         edit.setCursorPosition(0);
         QTest::keyClick(&edit, Qt::Key_Delete);
@@ -159,24 +127,18 @@ private slots:
 
     // The background covers the widget from its top left corner: cut at the
     // bottom in a wide area, at the right in a tall one.
-    void imageWidgetCovers_data()
-    {
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("wide") << QSize(640, 120);
-        QTest::newRow("tall") << QSize(120, 500);
-    }
-
     void imageWidgetCovers()
     {
-        QFETCH(QSize, size);
-        TImageWidget widget;
-        widget.resize(size);
-        const QImage shown = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
-        const QImage scaled = QPixmap(":/background")
-                                  .scaled(size, Qt::KeepAspectRatioByExpanding, Qt::FastTransformation)
-                                  .toImage();
-        QVERIFY(scaled.width() == size.width() || scaled.height() == size.height());
-        QCOMPARE(shown, scaled.copy(QRect(QPoint(0, 0), size)).convertToFormat(QImage::Format_RGB32));
+        for (const QSize &size : {QSize(640, 120), QSize(120, 500)}) {
+            TImageWidget widget;
+            widget.resize(size);
+            const QImage shown = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            const QImage scaled = QPixmap(":/background")
+                                      .scaled(size, Qt::KeepAspectRatioByExpanding, Qt::FastTransformation)
+                                      .toImage();
+            QVERIFY(scaled.width() == size.width() || scaled.height() == size.height());
+            QCOMPARE(shown, scaled.copy(QRect(QPoint(0, 0), size)).convertToFormat(QImage::Format_RGB32));
+        }
     }
 
     void split_data()
@@ -219,6 +181,7 @@ private slots:
             QTest::newRow(icon) << QString(icon) << QSize(64, 64) << true;
         for (const char *arrow : {":/arrowLeft.png", ":/arrowRight.png"})
             QTest::newRow(arrow) << QString(arrow) << QSize(60, 46) << true;
+        QTest::newRow("pointer") << ":POINTER" << QSize(50, 100) << true;
     }
 
     void everyPictureLoads()
@@ -232,19 +195,48 @@ private slots:
             QVERIFY(image.hasAlphaChannel());
             QCOMPARE(qAlpha(image.pixel(image.width() - 1, image.height() - 1)), 0);
         }
+        if (path == ":POINTER") { // the pen's tip at its hot spot (40, 0..2), nothing else on the top row
+            QVERIFY(qAlpha(image.pixel(40, 0)) + qAlpha(image.pixel(40, 1)) + qAlpha(image.pixel(40, 2)) > 0);
+            QCOMPARE(qAlpha(image.pixel(30, 0)) + qAlpha(image.pixel(49, 0)), 0);
+        }
     }
 
-    void pointerTipIsAtHotSpot()
+    // The health line's texts for a lowered video rate and for latency advice.
+    void healthTexts_data()
     {
-        const QImage pointer(":POINTER");
-        QCOMPARE(pointer.size(), QSize(50, 100));
-        // The pen's tip: opaque right at (40, 0..2), nothing above-left of it.
-        int tipAlpha = 0;
-        for (int y = 0; y < 3; ++y)
-            tipAlpha = qMax(tipAlpha, qAlpha(pointer.pixel(40, y)));
-        QVERIFY(tipAlpha > 0);
-        for (int x : {0, 30, 49})
-            QCOMPARE(qAlpha(pointer.pixel(x, 0)), 0);
+        QTest::addColumn<LinkHealth>("health");
+        QTest::addColumn<QString>("advice");
+        auto row = [](const char *name, int videoKbps, double carriedKbps, int advisedMs, const QString &advice) {
+            LinkHealth health;
+            health.sendKbps = 1300;
+            health.rttMs = 40;
+            health.videoKbps = videoKbps;
+            health.videoCeilingKbps = 2048;
+            health.carriedKbps = carriedKbps;
+            health.advisedLatencyMs = advisedMs;
+            QTest::newRow(name) << health << advice;
+        };
+        row("set rate", 2048, 0, 0, {});
+        row("fixed rate", 0, 0, 0, {});
+        row("lowered", 1100, 1290, 0, "; video 1.1 of 2.0 Mbit/s: the connection carries about 1.3 Mbit/s");
+        row("advice", 2048, 0, 360, "; a latency of 360 ms would repair these losses");
+        row("both", 900, 1210, 240, "; video 0.9 of 2.0 Mbit/s: the connection carries about 1.2 Mbit/s"
+                                    "; a latency of 240 ms would repair these losses");
+    }
+
+    void healthTexts()
+    {
+        QFETCH(LinkHealth, health);
+        QFETCH(QString, advice);
+        const QString figures = "1300 kbit/s, RTT 40 ms, loss 0.0 %, retransmitted 0.0 %, dropped 0 packets, 0 frames";
+        QCOMPARE(health.text(), "Live: " + figures + advice);
+        QCOMPARE(health.figuresText(), figures + advice);
+        // Silent: data went out and nothing was acknowledged.
+        QVERIFY(!health.serverSilent());
+        health.packetsSent = 90;
+        QVERIFY(health.serverSilent());
+        health.acksReceived = 1;
+        QVERIFY(!health.serverSilent());
     }
 };
 

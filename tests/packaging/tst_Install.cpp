@@ -8,11 +8,9 @@ struct Run {
     QByteArray output;
 };
 
-Run run(const QString &program, const QStringList &arguments,
-        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+Run run(const QString &program, const QStringList &arguments)
 {
     QProcess process;
-    process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
     Run result;
@@ -68,7 +66,6 @@ private slots:
         for (int size : {16, 24, 32, 48, 64, 128, 256}) {
             const QString path = m_prefix.filePath(QString("share/icons/hicolor/%1x%1/apps/orvanta.png").arg(size));
             const QImage icon(path);
-            QVERIFY2(!icon.isNull(), qPrintable(path));
             QCOMPARE(icon.size(), QSize(size, size));
             // Drawn, with transparent corners.
             QVERIFY(qAlpha(icon.pixel(0, 0)) == 0);
@@ -92,10 +89,9 @@ private slots:
         const Run info = run("dpkg-deb", {"--info", deb});
         QCOMPARE(info.exitCode, 0);
         QByteArray dependsLine;
-        for (const QByteArray &line : info.output.split('\n')) {
+        for (const QByteArray &line : info.output.split('\n'))
             if (line.trimmed().startsWith("Depends:"))
                 dependsLine = line;
-        }
         for (const char *package : {"libqt5widgets5", "libqt5network5", "libqt5multimedia5", "libsrt1.5-gnutls",
                                     "libavcodec59", "libavformat59", "libpulse0", "libqt5multimedia5-plugins",
                                     "libpipewire-0.3-0", "libqt5dbus5"})

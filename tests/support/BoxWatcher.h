@@ -2,9 +2,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
-#include <QObject>
 #include <QPushButton>
-#include <QStringList>
 #include <QTimer>
 
 // Finds the next visible message box among the top-level widgets, records it

@@ -13,54 +13,39 @@ class MessageCapture
 public:
     MessageCapture()
     {
-        clear();
-        previousHandler() = qInstallMessageHandler(&MessageCapture::handle);
+        std::lock_guard<std::mutex> lock(mutex);
+        captured.clear();
+        previous = qInstallMessageHandler(&MessageCapture::handle);
     }
-    ~MessageCapture() { qInstallMessageHandler(previousHandler()); }
+    ~MessageCapture() { qInstallMessageHandler(previous); }
     MessageCapture(const MessageCapture &) = delete;
     MessageCapture &operator=(const MessageCapture &) = delete;
 
     QStringList lines() const
     {
-        std::lock_guard<std::mutex> lock(mutex());
-        return QStringList(captured().begin(), captured().end());
+        std::lock_guard<std::mutex> lock(mutex);
+        return QStringList(captured.begin(), captured.end());
     }
     int count(const QString &text) const { return int(lines().filter(text).size()); }  // lines containing text
     bool waitFor(const QString &text, int timeoutMs) const  // runs the event loop meanwhile
     {
         return QTest::qWaitFor([&] { return count(text) > 0; }, timeoutMs);
     }
-    void clear()
-    {
-        std::lock_guard<std::mutex> lock(mutex());
-        captured().clear();
-    }
 
 private:
     // std::mutex and copies of a standard container: thread sanitizer sees every hand-over.
-    static std::mutex &mutex()
-    {
-        static std::mutex m;
-        return m;
-    }
-    static std::vector<QString> &captured()
-    {
-        static std::vector<QString> lines;
-        return lines;
-    }
-    static QtMessageHandler &previousHandler()
-    {
-        static QtMessageHandler handler = nullptr;
-        return handler;
-    }
+    static inline std::mutex mutex;
+    static inline std::vector<QString> captured;
+    static inline QtMessageHandler previous = nullptr;
+
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
         {
-            std::lock_guard<std::mutex> lock(mutex());
-            captured().push_back(message);
+            std::lock_guard<std::mutex> lock(mutex);
+            captured.push_back(message);
         }
         // Warnings and worse still reach the test log.
-        if (type != QtDebugMsg && type != QtInfoMsg && previousHandler())
-            previousHandler()(type, context, message);
+        if (type != QtDebugMsg && type != QtInfoMsg && previous)
+            previous(type, context, message);
     }
 };
