@@ -1,16 +1,18 @@
-// Device choice, the screen source and the mixer, on the test environment's
-// X display: the camera is the built-in test pattern.
+// Devices, device choice, the screen source and the mixer, on the test
+// environment's X display and sound server: the camera is the built-in test pattern.
 #include "media/DeviceSelection.h"
 #include "media/Mixer.h"
 #include "media/ScreenSource.h"
 #include "media/engine/MFFactory.h"
 #include "media/engine/MFPreview.h"
+#include "media/engine/MFTestPatternSource.h"
 #include "tests/support/PaintedWindow.h"
 #include "tests/support/PictureChecks.h"
 #include "tests/support/SinkTone.h"
 #include "tests/support/TestMain.h"
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <mutex>
 
@@ -86,6 +88,26 @@ QString shows(const std::function<mf::MFFramePtr()> &next, const QSize &size, co
     return wrong.join(", ");
 }
 
+mf::MFFormat cameraFormat(int w, int h)
+{
+    mf::MFFormat f;
+    f.width = w;
+    f.height = h;
+    f.aspectX = 16;
+    f.aspectY = 9;
+    f.rate = 25.0;
+    f.audio = {2, 44100, 16};
+    return f;
+}
+
+mf::MFFramePtr next(mf::MFDevice &device, const mf::MFFormat &fmt = {})
+{
+    mf::MFFramePtr frame;
+    for (int i = 0; i < 10 && !frame; ++i)
+        device.getFrame(fmt, -1, &frame);
+    return frame;
+}
+
 } // namespace
 
 class TestMixer : public QObject
@@ -116,6 +138,91 @@ private slots:
     {
         if (QGuiApplication::platformName() != "xcb")
             QSKIP("needs the test environment's X display");
+    }
+
+    void videoListEndsWithBuiltInDevicesAndNothingSelectedFails()
+    {
+        mf::MFDevice device;
+        int count = 0;
+        QCOMPARE(device.deviceGetCount(mf::eMFDT_Video, &count), mf::MF_OK);
+        QVERIFY(count >= 2);
+        QString last, beforeLast;
+        QCOMPARE(device.deviceGetName(mf::eMFDT_Video, count - 1, &last), mf::MF_OK);
+        QCOMPARE(device.deviceGetName(mf::eMFDT_Video, count - 2, &beforeLast), mf::MF_OK);
+        QCOMPARE(QStringList({beforeLast, last}), QStringList({"Test Pattern", "Desktop Screen Capture"}));
+        QVERIFY(device.deviceGetName(mf::eMFDT_Video, count, &last) < 0);
+        QVERIFY(device.deviceGetCount(7, &count) < 0);
+        // Nothing selected: a failure, after a pause rather than at once (no spinning caller).
+        mf::MFFramePtr frame;
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(device.getFrame(cameraFormat(64, 36), -1, &frame) < 0);
+        QVERIFY(!frame);
+        QVERIFY(t.elapsed() >= 30);
+    }
+
+    void testPatternCarriesTimeAndTone()
+    {
+        auto device = std::make_shared<mf::MFDevice>();
+        QVERIFY(setMFDevice(device, mf::eMFDT_Video, "Test Pattern"));
+        const mf::MFFormat fmt = cameraFormat(1280, 720);
+        mf::MFFramePtr frame = next(*device, fmt);
+        QVERIFY(frame);
+        QCOMPARE(frame->format().width, 1280);
+        QCOMPARE(frame->format().rate, 25.0);
+        QCOMPARE(frame->audioSampleCount(), 1764);
+        // A 1 kHz sine at a quarter of full scale: -15 dB.
+        QVERIFY2(qAbs(frame->format().audioLevel + 15.05f) < 0.5f, qPrintable(QString::number(frame->format().audioLevel)));
+        // The time it shows, readable from a small inset too.
+        const QImage small = frame->image().scaled(299, 168, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        quint32 low = 0;
+        QVERIFY(mf::MFTestPatternSource::decodeTime(small, small.rect(), &low));
+        QCOMPARE(mf::MFTestPatternSource::expandTime(low, QDateTime::currentMSecsSinceEpoch()), frame->timestampUs() / 1000);
+        mf::MFFramePtr second = next(*device, fmt);
+        QVERIFY(second && second->image() != frame->image());
+    }
+
+    // Pictures come back to the source when let go and are drawn on again:
+    // nothing of an earlier instant may stay on them, and a picture still
+    // held elsewhere is never drawn on.
+    void testPatternPicturesAreDrawnAfresh()
+    {
+        mf::MFTestPatternSource source;
+        const QSize size(640, 360);
+        const QImage first = source.read(size)->image().copy();
+        mf::MFFramePtr held;
+        QImage heldCopy;
+        for (qint64 n = 1; n <= 12; ++n) {
+            const mf::MFFramePtr frame = source.read(size);
+            const QImage picture = frame->image();
+            const QRegion compared = QRegion(picture.rect()) - mf::MFTestPatternSource::drawnArea(size, 0)
+                - mf::MFTestPatternSource::drawnArea(size, n);
+            for (const QRect &r : compared)
+                for (int y = r.top(); y <= r.bottom(); ++y)
+                    QVERIFY2(std::memcmp(picture.constScanLine(y) + r.left() * 4, first.constScanLine(y) + r.left() * 4,
+                                         size_t(r.width()) * 4) == 0,
+                             qPrintable(QString("picture %1, row %2").arg(n).arg(y)));
+            quint32 low = 0;
+            QVERIFY(mf::MFTestPatternSource::decodeTime(picture, picture.rect(), &low));
+            QCOMPARE(qint64(low), (frame->timestampUs() / 1000) & 0xFFFFFFFF);
+            if (n == 3) {
+                held = frame;
+                heldCopy = picture.copy();
+            }
+        }
+        QCOMPARE(held->image(), heldCopy);
+    }
+
+    // The sound server's sources by name (the mixer's tests hear the loopback).
+    void soundServerSources()
+    {
+        if (qgetenv("ORVANTA_PULSE").isEmpty())
+            QSKIP("needs the test environment's sound server");
+        const QStringList inputs = mf::MFDevice::deviceNames(mf::eMFDT_Audio);
+        QVERIFY2(inputs.first() == "<None>" && inputs.contains("PC Sounds (Loopback)"), qPrintable(inputs.join("|")));
+        QCOMPARE(mf::MFDevice::deviceNames(mf::eMFDT_Audio2).mid(0, 2),
+                 QStringList({"<No External Audio>", "PC Sounds (Loopback)"}));
+        QVERIFY(setMFDevice(std::make_shared<mf::MFDevice>(), mf::eMFDT_Audio2, "PC Sounds (Loopback)"));
     }
 
     void matchesWholeNameCaseSensitively()
@@ -201,6 +308,28 @@ private slots:
         std::unique_ptr<QWidget> wide(paintedWindow(QRect(1300, 100, 500, 250), Qt::yellow));
         QVERIFY(QTest::qWaitForWindowExposed(green.get()));
         QVERIFY(QTest::qWaitForWindowExposed(wide.get()));
+        // The capture device's own area (left, top, right, bottom inclusive)
+        // and window, at their own sizes.
+        auto device = std::make_shared<mf::MFDevice>();
+        QVERIFY(setMFDevice(device, mf::eMFDT_Video, "Desktop Screen Capture"));
+        device->propertySet("capture.highlight_mouse", "hide");
+        device->propertySet("capture.screen_index", "-1");
+        device->propertySet("capture.frame_size", "screen");
+        const struct {
+            QString property, value;
+            QSize size;
+            QRgb colour;
+        } own[] = {{"capture.area", "1000,600,1199,699", {200, 100}, kGreen},
+                   {"capture.window_id", QString::number(wide->winId()), {500, 250}, kYellow}};
+        for (const auto &step : own) {
+            device->propertySet(step.property, step.value);
+            mf::MFFramePtr frame;
+            // Exposed windows may still be on their way to the screen.
+            (void)QTest::qWaitFor([&] { return (frame = next(*device)) && frame->image().pixel(0, 0) == step.colour; }, 5000);
+            QVERIFY(frame);
+            QCOMPARE(frame->image().size(), step.size);
+            QCOMPARE(frame->image().pixel(step.size.width() - 1, step.size.height() - 1), step.colour);
+        }
         const Colours display{{{733, 433}, kGreen}, {{320, 180}, kRed}};
         const struct {
             QRect area;

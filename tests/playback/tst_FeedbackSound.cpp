@@ -105,17 +105,6 @@ class TestFeedbackSound : public QObject
     {
         return QString("srt://127.0.0.1:%1?mode=caller&streamid=viewer#feedbackplay").arg(studio.srtPort());
     }
-    // Plays the clip and waits for its tone at the monitor.
-    bool playUntilTone(PlayerWorker &player, MonitorRecorder &recorder, StudioProcess &studio)
-    {
-        if (!studio.start() || !recorder.started())
-            return false;
-        player.startPlay(url(studio), mf::MFPreview::handleOf(&m_window));
-        return QTest::qWaitFor([&] {
-            const int windows = recorder.windows();
-            return windows > 0 && recorder.longestGapMs(0, windows) < windows * 10;
-        }, kWaitMs);
-    }
 
 private slots:
     void initTestCase()
@@ -151,7 +140,13 @@ private slots:
         StudioProcess studio({"--feedback", file});
         MonitorRecorder recorder;
         PlayerWorker player;
-        QVERIFY2(playUntilTone(player, recorder, studio), qPrintable(studio.output()));
+        QVERIFY2(studio.start() && recorder.started(), qPrintable(studio.output()));
+        player.startPlay(url(studio), mf::MFPreview::handleOf(&m_window));
+        // Until its tone is heard at the monitor.
+        QVERIFY(QTest::qWaitFor([&] {
+            const int windows = recorder.windows();
+            return windows > 0 && recorder.longestGapMs(0, windows) < windows * 10;
+        }, kWaitMs));
         QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), shown, kWaitMs);
         if (!why.isEmpty())
             QVERIFY(log.waitFor(why, kWaitMs));

@@ -180,11 +180,8 @@ private slots:
         StudioProcess studio({"--feedback", path("h264.ts")});
         studio.setSrtPort(port);
         QVERIFY2(studio.start(), studio.output().constData());
-        int pictures = 0;
-        int soundSamples = 0;
-        QElapsedTimer timer;
-        timer.start();
-        while (pictures < 25 && timer.elapsed() < 20000) {
+        int pictures = 0, soundSamples = 0;
+        for (QDeadlineTimer deadline(20000); pictures < 25 && !deadline.hasExpired();) {
             const mf::MFFramePtr frame = reader.read(-1);
             if (!frame)
                 continue;

@@ -64,6 +64,14 @@ QJsonObject streamOfType(const QJsonObject &probed, const QString &type)
     return {};
 }
 
+QString probeFields(const QJsonObject &stream, const QStringList &keys)
+{
+    QStringList values;
+    for (const QString &key : keys)
+        values << stream.value(key).toVariant().toString();
+    return values.join(' ');
+}
+
 QString decodeErrors(const QString &file)
 {
     QProcess ffmpeg;

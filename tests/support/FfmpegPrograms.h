@@ -16,6 +16,8 @@ bool makeClips(const QList<QPair<QString, QStringList>> &clips);
 // ffprobe -show_streams -show_format (and -count_frames) as JSON.
 QJsonObject probe(const QString &file, bool countFrames = false);
 QJsonObject streamOfType(const QJsonObject &probed, const QString &type);
+// Fields of a probed stream, space-separated.
+QString probeFields(const QJsonObject &stream, const QStringList &keys);
 // What ffmpeg reports while decoding every stream; empty when all decodes cleanly.
 QString decodeErrors(const QString &file);
 QStringList decodeErrorLines(const QByteArray &stream);  // a line each
