@@ -217,7 +217,7 @@ private slots:
         QVERIFY(MFCatalog::videoCodecs("no-such-container").isEmpty());
     }
 
-    void createFromOptionsMemoryAndImage()
+    void createFromOptionsMemoryAndImageAndCut()
     {
         auto blue = solid(8, 4, "#07a0f2(255)");
         QCOMPARE(blue->format().width, 8);
@@ -245,6 +245,19 @@ private slots:
         QImage argb(2, 2, QImage::Format_ARGB32);
         argb.fill(qRgb(1, 2, 3));
         QCOMPARE(MFFactory::fromImage(argb)->image().pixel(1, 1), qRgb(1, 2, 3));
+
+        // A cut is inclusive and clipped.
+        QImage gradient(10, 10, QImage::Format_RGB32);
+        for (int y = 0; y < 10; ++y)
+            for (int x = 0; x < 10; ++x)
+                gradient.setPixel(x, y, qRgb(x * 10, y * 10, 0));
+        auto frame = MFFactory::fromImage(gradient);
+        auto part = frame->cut(2, 3, 5, 7);
+        QVERIFY(part);
+        QCOMPARE(part->image().size(), QSize(4, 5));
+        COMPARE_PIXELS(part->image(), {{0, 0, qRgb(20, 30, 0)}, {3, 4, qRgb(50, 70, 0)}});
+        QCOMPARE(frame->cut(8, 8, 20, 20)->format().width, 2);
+        QVERIFY(!frame->cut(20, 20, 30, 30));
     }
 
     // Pictures go back to a pool and come out filled afresh; a copy shares
@@ -331,21 +344,6 @@ private slots:
         QVERIFY(!Yuv420Converter::applies(QImage(QSize(63, 31), QImage::Format_RGB32), odd.get()));
         frame->format = AV_PIX_FMT_NV12;
         QVERIFY(!Yuv420Converter::applies(QImage(QSize(64, 32), QImage::Format_RGB32), frame.get()));
-    }
-
-    void cutIsInclusiveAndClipped()
-    {
-        QImage img(10, 10, QImage::Format_RGB32);
-        for (int y = 0; y < 10; ++y)
-            for (int x = 0; x < 10; ++x)
-                img.setPixel(x, y, qRgb(x * 10, y * 10, 0));
-        auto frame = MFFactory::fromImage(img);
-        auto part = frame->cut(2, 3, 5, 7);
-        QVERIFY(part);
-        QCOMPARE(part->image().size(), QSize(4, 5));
-        COMPARE_PIXELS(part->image(), {{0, 0, qRgb(20, 30, 0)}, {3, 4, qRgb(50, 70, 0)}});
-        QCOMPARE(frame->cut(8, 8, 20, 20)->format().width, 2);
-        QVERIFY(!frame->cut(20, 20, 30, 30));
     }
 
     void overlayPlacement()
