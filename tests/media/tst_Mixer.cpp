@@ -128,7 +128,7 @@ private slots:
             QSKIP("needs the test environment's X display");
     }
 
-    void videoListEndsWithBuiltInDevicesAndNothingSelectedFails()
+    void deviceListsAndChoice()
     {
         mf::MFDevice device;
         int count = 0;
@@ -147,6 +147,17 @@ private slots:
         QVERIFY(device.getFrame(mf::MFFormat(), -1, &frame) < 0);
         QVERIFY(!frame);
         QVERIFY(t.elapsed() >= 30);
+
+        // Chosen by the whole name, case and all; a wrong name keeps the previous choice.
+        auto chosen = std::make_shared<mf::MFDevice>();
+        QVERIFY(setMFDevice(chosen, mf::eMFDT_Video, "Test Pattern"));
+        for (const char *name : {"test pattern", "Test", "Test Pattern "})
+            QVERIFY2(!setMFDevice(chosen, mf::eMFDT_Video, name), name);
+        QCOMPARE(chosen->deviceSelected(mf::eMFDT_Video), QString("Test Pattern"));
+        QVERIFY(setMFDevice(chosen, mf::eMFDT_VideoAudio, "<No Audio>"));
+        QVERIFY(!setMFDevice(nullptr, mf::eMFDT_Video, "Test Pattern"));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("DeviceGetCount FAILED"));
+        QVERIFY(!setMFDevice(chosen, 9, "Test Pattern"));  // no such device type
     }
 
     // The test pattern carries its time and a tone. Its pictures come back
@@ -216,20 +227,6 @@ private slots:
         QVERIFY(setMFDevice(std::make_shared<mf::MFDevice>(), mf::eMFDT_Audio2, "PC Sounds (Loopback)"));
     }
 
-    void matchesWholeNameCaseSensitively()
-    {
-        auto device = std::make_shared<mf::MFDevice>();
-        QVERIFY(setMFDevice(device, mf::eMFDT_Video, "Test Pattern"));
-        QCOMPARE(device->deviceSelected(mf::eMFDT_Video), QString("Test Pattern"));
-        for (const char *name : {"test pattern", "Test", "Test Pattern "})
-            QVERIFY2(!setMFDevice(device, mf::eMFDT_Video, name), name);
-        QCOMPARE(device->deviceSelected(mf::eMFDT_Video), QString("Test Pattern"));  // previous stays
-        QVERIFY(setMFDevice(device, mf::eMFDT_VideoAudio, "<No Audio>"));
-        QVERIFY(!setMFDevice(nullptr, mf::eMFDT_Video, "Test Pattern"));
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("DeviceGetCount FAILED"));
-        QVERIFY(!setMFDevice(device, 9, "Test Pattern"));  // no such device type
-    }
-
     void mixerDevices()
     {
         Mixer mixer;
@@ -252,8 +249,8 @@ private slots:
         QVERIFY(!list.contains("Test Pattern"));
     }
 
-    // What the capture device is asked for.
-    void screenAreaProperties()
+    // What the capture device is asked for, and the queue of captured frames.
+    void screenSourcePropertiesAndQueue()
     {
         ScreenSource source;
         auto device = source.device();
@@ -271,11 +268,7 @@ private slots:
                  QString("false 25 ARGB hide #07a0f2(1) -1  screen"));
         source.setArea(1, QRect(100, 50, 640, 360));
         QCOMPARE(properties({"screen_index", "area", "frame_size"}), QString("1 100,50,739,409 1280x720"));
-    }
 
-    void screenQueueBoundAndFirstFrame()
-    {
-        ScreenSource source;
         QVERIFY(!source.getFrame());  // nothing captured yet
         mf::MFFormat f;
         f.width = f.height = 4;
