@@ -309,7 +309,8 @@ private slots:
             device->propertySet(step.property, step.value);
             mf::MFFramePtr frame;
             // Exposed windows may still be on their way to the screen.
-            (void)QTest::qWaitFor([&] { return (frame = next(*device)) && frame->image().pixel(0, 0) == step.colour; }, 5000);
+            (void)QTest::qWaitFor([&] { return (frame = next(*device)) && frame->image().pixel(0, 0) == step.colour; },
+                                  5000);
             QVERIFY(frame);
             QCOMPARE(frame->image().size(), step.size);
             QCOMPARE(frame->image().pixel(step.size.width() - 1, step.size.height() - 1), step.colour);

@@ -12,14 +12,7 @@
 #include "tests/support/TsChecker.h"
 #include "tests/support/TsEdits.h"
 
-namespace {
 constexpr int kWaitMs = 10000;
-
-bool isEcho(const mf::MFFramePtr &frame)
-{
-    return frame && frame->image().size() == QSize(640, 360);
-}
-}
 
 class TestBroadcast : public QObject
 {
@@ -63,6 +56,7 @@ private slots:
         std::shared_ptr<mf::MFWriter> writer = EncoderConfig::createWriter(1024, 128, relay.listenPort, "libx264");
         QVERIFY(writer && writer->isOpen());
 
+        const auto isEcho = [](const mf::MFFramePtr &f) { return f && f->image().size() == QSize(640, 360); };
         const int frames = 75;
         int echoed = 0;
         QElapsedTimer clock;

@@ -101,10 +101,6 @@ class TestFeedbackSound : public QObject
 
     QTemporaryDir m_dir;
     QWidget m_window;
-    static QString url(StudioProcess &studio)
-    {
-        return QString("srt://127.0.0.1:%1?mode=caller&streamid=viewer#feedbackplay").arg(studio.srtPort());
-    }
 
 private slots:
     void initTestCase()
@@ -141,7 +137,9 @@ private slots:
         MonitorRecorder recorder;
         PlayerWorker player;
         QVERIFY2(studio.start() && recorder.started(), qPrintable(studio.output()));
-        player.startPlay(url(studio), mf::MFPreview::handleOf(&m_window));
+        const QString url =
+            QString("srt://127.0.0.1:%1?mode=caller&streamid=viewer#feedbackplay").arg(studio.srtPort());
+        player.startPlay(url, mf::MFPreview::handleOf(&m_window));
         // Until its tone is heard at the monitor.
         QVERIFY(QTest::qWaitFor([&] {
             const int windows = recorder.windows();
@@ -188,7 +186,7 @@ private slots:
         QCOMPARE(player.window(), quint64(second.winId()));
         QCOMPARE(player.currentPreview()->attachedHandle(), quint64(second.winId()));
         player.stopPlay();
-        player.startPlay(url(studio), first);
+        player.startPlay(url, first);
         QTRY_VERIFY_WITH_TIMEOUT(player.isPlaying(), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), shown, kWaitMs);
         QCOMPARE(player.currentPreview()->attachedHandle(), first);

@@ -217,8 +217,9 @@ private slots:
         QFETCH(int, frames);
         QFETCH(int, burst);
         const bool changesRate = videoKbps == 1536;
-        const Recording recording = encode(EncoderConfig::writerConfiguration(videoKbps, 128, codec), size, frames, burst,
-                                           changesRate ? QMap<int, int>{{20, 256}, {120, 1536}} : QMap<int, int>{});
+        const QMap<int, int> rates = changesRate ? QMap<int, int>{{20, 256}, {120, 1536}} : QMap<int, int>{};
+        const Recording recording =
+            encode(EncoderConfig::writerConfiguration(videoKbps, 128, codec), size, frames, burst, rates);
         const QByteArray &data = recording.data;
         QVERIFY(!data.isEmpty());
         QCOMPARE(recording.bytesWritten, quint64(data.size()));
@@ -231,7 +232,8 @@ private slots:
         QCOMPARE(probeFields(audio, {"codec_name", "sample_rate", "channels"}), QStringLiteral("aac 44100 2"));
         QCOMPARE(probed.value("streams").toArray().size(), codecName.isEmpty() ? 1 : 2);
         const double covered = seconds(codecName.isEmpty() ? audio : video);
-        QVERIFY2(qAbs(covered - frames / 25.0) < (codecName.isEmpty() ? 0.1 : 0.01), qPrintable(QString::number(covered)));
+        const double tolerance = codecName.isEmpty() ? 0.1 : 0.01;
+        QVERIFY2(qAbs(covered - frames / 25.0) < tolerance, qPrintable(QString::number(covered)));
         if (codecName.isEmpty())
             return;
         QVERIFY2(qAbs(seconds(video) - seconds(audio)) < 0.08,
@@ -400,9 +402,10 @@ private slots:
         QCOMPARE(rows, expected);
     }
 
-    // The stream checker itself, on streams as ffmpeg writes them: no fault, every picture 40 ms after the
-    // one before, key frames found in the video itself at their spacing, the
-    // PCR gap measured (ffmpeg's default at 25 fps: every second picture).
+    // The stream checker itself, on streams as ffmpeg writes them: no fault,
+    // every picture 40 ms after the one before, key frames found in the video
+    // itself at their spacing, the PCR gap measured (ffmpeg's default at 25
+    // fps: every second picture).
     void checkerOnCleanStreams_data()
     {
         QTest::addColumn<QStringList>("videoArgs");
