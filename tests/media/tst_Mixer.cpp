@@ -158,6 +158,34 @@ private slots:
         QVERIFY(!setMFDevice(nullptr, mf::eMFDT_Video, "Test Pattern"));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("DeviceGetCount FAILED"));
         QVERIFY(!setMFDevice(chosen, 9, "Test Pattern"));  // no such device type
+
+        Mixer mixer;
+        QVERIFY(mixer.setVideoDevice("Test Pattern"));
+        // "NO_AUDIO" asks for "<None>", which exists only with a sound server.
+        mixer.setAudioDevice("NO_AUDIO");
+        mixer.setSystemSound(true);
+        QVERIFY(mixer.setScreenDevice("Desktop Screen Capture", 1));
+        QCOMPARE(mixer.device()->deviceSelected(mf::eMFDT_Video), QString("Test Pattern"));
+        QCOMPARE(mixer.screenSource()->device()->propertyGet("capture.screen_index"), QString("1"));
+        QCOMPARE(mixer.device()->deviceSelected(mf::eMFDT_VideoAudio), QString("<No Audio>"));
+
+        QStringList list{"stale"};
+        Mixer::enumerateDevices("VIDEO", list);
+        QVERIFY(!list.contains("stale"));
+        QVERIFY(!list.contains("Desktop Screen Capture"));
+        QCOMPARE(list.last(), QString("Test Pattern"));
+        Mixer::enumerateDevices("AUDIO", list);
+        QVERIFY(!list.contains("<None>"));
+        QVERIFY(!list.contains("Test Pattern"));
+
+        // The sound server's sources by name (the mixer's tests hear the loopback).
+        if (qgetenv("ORVANTA_PULSE").isEmpty())
+            QSKIP("needs the test environment's sound server");
+        const QStringList inputs = mf::MFDevice::deviceNames(mf::eMFDT_Audio);
+        QVERIFY2(inputs.first() == "<None>" && inputs.contains("PC Sounds (Loopback)"), qPrintable(inputs.join("|")));
+        QCOMPARE(mf::MFDevice::deviceNames(mf::eMFDT_Audio2).mid(0, 2),
+                 QStringList({"<No External Audio>", "PC Sounds (Loopback)"}));
+        QVERIFY(setMFDevice(std::make_shared<mf::MFDevice>(), mf::eMFDT_Audio2, "PC Sounds (Loopback)"));
     }
 
     // The test pattern carries its time and a tone. Its pictures come back
@@ -213,40 +241,6 @@ private slots:
             }
         }
         QCOMPARE(held->image(), heldCopy);
-    }
-
-    // The sound server's sources by name (the mixer's tests hear the loopback).
-    void soundServerSources()
-    {
-        if (qgetenv("ORVANTA_PULSE").isEmpty())
-            QSKIP("needs the test environment's sound server");
-        const QStringList inputs = mf::MFDevice::deviceNames(mf::eMFDT_Audio);
-        QVERIFY2(inputs.first() == "<None>" && inputs.contains("PC Sounds (Loopback)"), qPrintable(inputs.join("|")));
-        QCOMPARE(mf::MFDevice::deviceNames(mf::eMFDT_Audio2).mid(0, 2),
-                 QStringList({"<No External Audio>", "PC Sounds (Loopback)"}));
-        QVERIFY(setMFDevice(std::make_shared<mf::MFDevice>(), mf::eMFDT_Audio2, "PC Sounds (Loopback)"));
-    }
-
-    void mixerDevices()
-    {
-        Mixer mixer;
-        QVERIFY(mixer.setVideoDevice("Test Pattern"));
-        // "NO_AUDIO" asks for "<None>", which exists only with a sound server.
-        mixer.setAudioDevice("NO_AUDIO");
-        mixer.setSystemSound(true);
-        QVERIFY(mixer.setScreenDevice("Desktop Screen Capture", 1));
-        QCOMPARE(mixer.device()->deviceSelected(mf::eMFDT_Video), QString("Test Pattern"));
-        QCOMPARE(mixer.screenSource()->device()->propertyGet("capture.screen_index"), QString("1"));
-        QCOMPARE(mixer.device()->deviceSelected(mf::eMFDT_VideoAudio), QString("<No Audio>"));
-
-        QStringList list{"stale"};
-        Mixer::enumerateDevices("VIDEO", list);
-        QVERIFY(!list.contains("stale"));
-        QVERIFY(!list.contains("Desktop Screen Capture"));
-        QCOMPARE(list.last(), QString("Test Pattern"));
-        Mixer::enumerateDevices("AUDIO", list);
-        QVERIFY(!list.contains("<None>"));
-        QVERIFY(!list.contains("Test Pattern"));
     }
 
     // What the capture device is asked for, and the queue of captured frames.
