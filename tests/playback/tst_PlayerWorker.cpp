@@ -266,15 +266,10 @@ private slots:
         QVERIFY(player.wait(2500));
         QVERIFY(!player.isPlaying());
 
-        // Synchronous opens fail without a server; an asynchronous one shows
-        // the splash while it keeps trying.
-        const quint16 port = freeLoopbackPort();  // nobody listens there
-        QVERIFY(!reader.open(url(port, "x", false), "network.open_async=false"));
+        // Synchronous opens fail without a server (an asynchronous one shows
+        // the splash while it keeps trying: readerShowsTheSplashThenPictures).
+        QVERIFY(!reader.open(url(freeLoopbackPort(), "x", false), "network.open_async=false"));
         QVERIFY(!reader.open("http://127.0.0.1:1/", ""));
-        QVERIFY(reader.open(url(port, "x", false), feedbackOptions()));
-        const mf::MFFramePtr frame = reader.read(-1);
-        QVERIFY(frame);
-        QCOMPARE(frame->width(), 200);
     }
 
     void decoderFollowsTheStream_data()
