@@ -201,7 +201,7 @@ private slots:
         serverThread.wait();
     }
 
-    void optionsColoursAndCatalog()
+    void optionsCatalogAndFactory()
     {
         auto o = MFOptions::parse("solid_color='#07a0f2(255)' audio_gain=-100 video::b=\"1K\"");
         QCOMPARE(QStringList({o.value("solid_color"), o.value("audio_gain"), o.value("video::b")}),
@@ -215,10 +215,7 @@ private slots:
         QVERIFY2(video.contains("mpeg2video") && !video.contains("mjpeg"), qPrintable(video.join(" ")));
         QVERIFY(MFCatalog::audioCodecs("mpegts").contains("aac"));
         QVERIFY(MFCatalog::videoCodecs("no-such-container").isEmpty());
-    }
 
-    void createFromOptionsMemoryAndImageAndCut()
-    {
         auto blue = solid(8, 4, "#07a0f2(255)");
         QCOMPARE(blue->format().width, 8);
         QCOMPARE(blue->image().format(), QImage::Format_RGB32);
@@ -242,9 +239,9 @@ private slots:
         auto fromImg = MFFactory::fromImage(img);
         QCOMPARE(fromImg->format().width, 6);
         QCOMPARE(fromImg->image().constBits(), img.constBits()); // shared, not copied
-        QImage argb(2, 2, QImage::Format_ARGB32);
-        argb.fill(qRgb(1, 2, 3));
-        QCOMPARE(MFFactory::fromImage(argb)->image().pixel(1, 1), qRgb(1, 2, 3));
+        QImage withAlpha(2, 2, QImage::Format_ARGB32);
+        withAlpha.fill(qRgb(1, 2, 3));
+        QCOMPARE(MFFactory::fromImage(withAlpha)->image().pixel(1, 1), qRgb(1, 2, 3));
 
         // A cut is inclusive and clipped.
         QImage gradient(10, 10, QImage::Format_RGB32);

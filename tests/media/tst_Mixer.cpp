@@ -341,7 +341,7 @@ private slots:
         QCOMPARE(shows(next, {960, 540}, {{{240, 135}, kRed}}), QString());
     }
 
-    void layoutsAndCrop()
+    void layoutsCropAndRestarts()
     {
         // A red window over the left quarter of the 1920x1080 display, on black.
         redWindow.reset(paintedWindow(QRect(0, 0, 480, 1080), Qt::red));
@@ -390,19 +390,15 @@ private slots:
         QVERIFY2(sink->frames <= written + 1, qPrintable(QString::number(sink->frames - written)));
         QVERIFY(mixer.stopAndWait(kWaitMs));
         QVERIFY(!mixer.isRunning());
-    }
 
-    // Two frames side by side: the camera on the left, the screen on the right.
-    void twoFramesCanvas()
-    {
-        Mixer mixer;
-        QVERIFY(writing(mixer));
+        // Restarted with two frames side by side (the camera on the left, the
+        // screen on the right), then in one-picture mode with another size.
+        mixer.layout = 10;
+        mixer.setWriting(true);
         QVERIFY(mixer.start(0, 20, QSize(1920, 1080)));
         QCOMPARE(mixShows({3840, 1080}, {{{1920 + 100, 500}, kRed}, {{360, 360}, kYellowBar}, {{1920 + 1000, 500}, kBlack}}),
                  QString());
         QVERIFY(mixer.stopAndWait(kWaitMs));
-
-        // Restart in one-picture mode with another size.
         QVERIFY(mixer.start(0, 10, QSize(960, 540)));
         QCOMPARE(mixShows({960, 540}, {{{180, 180}, kYellowBar}}), QString());
         QVERIFY(mixer.stopAndWait(kWaitMs));
