@@ -105,8 +105,9 @@ class TestMFWriter : public QObject
     // 6 s of a 25 fps test picture with a tone, made by the ffmpeg program.
     QByteArray makeStream(const QString &name, const QStringList &videoArgs, const QStringList &muxArgs = {})
     {
-        return makeClip(m_dir.filePath(name), testPictureAndTone("testsrc2=size=320x240", 6) + videoArgs
-                                                  + QStringList{"-c:a", "aac", "-f", "mpegts"} + muxArgs);
+        const QStringList in{"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25", "-f", "lavfi", "-i", "sine"};
+        const QStringList out{"-t", "6", "-c:a", "aac", "-f", "mpegts"};
+        return makeClip(m_dir.filePath(name), in + videoArgs + out + muxArgs);
     }
 
     QByteArray cleanStream()

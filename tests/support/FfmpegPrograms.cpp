@@ -125,12 +125,6 @@ QByteArray recordingBetween(const QString &file, double fromSeconds, double toSe
     return recording.readAll().mid(int(start), end > start ? int(end - start) : -1);
 }
 
-QStringList testPictureAndTone(const QString &picture, double seconds, int sampleRate)
-{
-    return {"-f", "lavfi", "-i", picture + ":rate=25", "-f", "lavfi", "-i",
-            QString("sine=frequency=440:sample_rate=%1").arg(sampleRate), "-t", QString::number(seconds)};
-}
-
 QVector<qint64> videoPacketSizes(const QString &file)
 {
     QVector<qint64> sizes;
