@@ -1,16 +1,18 @@
-// Device choice, the screen source and the mixer, on the test environment's
-// X display: the camera is the built-in test pattern.
+// Devices, device choice, the screen source and the mixer, on the test
+// environment's X display and sound server: the camera is the built-in test pattern.
 #include "media/DeviceSelection.h"
 #include "media/Mixer.h"
 #include "media/ScreenSource.h"
 #include "media/engine/MFFactory.h"
 #include "media/engine/MFPreview.h"
+#include "media/engine/MFTestPatternSource.h"
 #include "tests/support/PaintedWindow.h"
 #include "tests/support/PictureChecks.h"
 #include "tests/support/SinkTone.h"
 #include "tests/support/TestMain.h"
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <mutex>
 
@@ -86,6 +88,14 @@ QString shows(const std::function<mf::MFFramePtr()> &next, const QSize &size, co
     return wrong.join(", ");
 }
 
+mf::MFFramePtr next(mf::MFDevice &device, const mf::MFFormat &fmt = {})
+{
+    mf::MFFramePtr frame;
+    for (int i = 0; i < 10 && !frame; ++i)
+        device.getFrame(fmt, -1, &frame);
+    return frame;
+}
+
 } // namespace
 
 class TestMixer : public QObject
@@ -118,22 +128,37 @@ private slots:
             QSKIP("needs the test environment's X display");
     }
 
-    void matchesWholeNameCaseSensitively()
+    void deviceListsAndChoice()
     {
-        auto device = std::make_shared<mf::MFDevice>();
-        QVERIFY(setMFDevice(device, mf::eMFDT_Video, "Test Pattern"));
-        QCOMPARE(device->deviceSelected(mf::eMFDT_Video), QString("Test Pattern"));
+        mf::MFDevice device;
+        int count = 0;
+        QCOMPARE(device.deviceGetCount(mf::eMFDT_Video, &count), mf::MF_OK);
+        QVERIFY(count >= 2);
+        QString last, beforeLast;
+        QCOMPARE(device.deviceGetName(mf::eMFDT_Video, count - 1, &last), mf::MF_OK);
+        QCOMPARE(device.deviceGetName(mf::eMFDT_Video, count - 2, &beforeLast), mf::MF_OK);
+        QCOMPARE(QStringList({beforeLast, last}), QStringList({"Test Pattern", "Desktop Screen Capture"}));
+        QVERIFY(device.deviceGetName(mf::eMFDT_Video, count, &last) < 0);
+        QVERIFY(device.deviceGetCount(7, &count) < 0);
+        // Nothing selected: a failure, after a pause rather than at once (no spinning caller).
+        mf::MFFramePtr frame;
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(device.getFrame(mf::MFFormat(), -1, &frame) < 0);
+        QVERIFY(!frame);
+        QVERIFY(t.elapsed() >= 30);
+
+        // Chosen by the whole name, case and all; a wrong name keeps the previous choice.
+        auto chosen = std::make_shared<mf::MFDevice>();
+        QVERIFY(setMFDevice(chosen, mf::eMFDT_Video, "Test Pattern"));
         for (const char *name : {"test pattern", "Test", "Test Pattern "})
-            QVERIFY2(!setMFDevice(device, mf::eMFDT_Video, name), name);
-        QCOMPARE(device->deviceSelected(mf::eMFDT_Video), QString("Test Pattern"));  // previous stays
-        QVERIFY(setMFDevice(device, mf::eMFDT_VideoAudio, "<No Audio>"));
+            QVERIFY2(!setMFDevice(chosen, mf::eMFDT_Video, name), name);
+        QCOMPARE(chosen->deviceSelected(mf::eMFDT_Video), QString("Test Pattern"));
+        QVERIFY(setMFDevice(chosen, mf::eMFDT_VideoAudio, "<No Audio>"));
         QVERIFY(!setMFDevice(nullptr, mf::eMFDT_Video, "Test Pattern"));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("DeviceGetCount FAILED"));
-        QVERIFY(!setMFDevice(device, 9, "Test Pattern"));  // no such device type
-    }
+        QVERIFY(!setMFDevice(chosen, 9, "Test Pattern"));  // no such device type
 
-    void mixerDevices()
-    {
         Mixer mixer;
         QVERIFY(mixer.setVideoDevice("Test Pattern"));
         // "NO_AUDIO" asks for "<None>", which exists only with a sound server.
@@ -152,10 +177,74 @@ private slots:
         Mixer::enumerateDevices("AUDIO", list);
         QVERIFY(!list.contains("<None>"));
         QVERIFY(!list.contains("Test Pattern"));
+
+        // The sound server's sources by name (the mixer's tests hear the loopback).
+        if (qgetenv("ORVANTA_PULSE").isEmpty())
+            QSKIP("needs the test environment's sound server");
+        const QStringList inputs = mf::MFDevice::deviceNames(mf::eMFDT_Audio);
+        QVERIFY2(inputs.first() == "<None>" && inputs.contains("PC Sounds (Loopback)"), qPrintable(inputs.join("|")));
+        QCOMPARE(mf::MFDevice::deviceNames(mf::eMFDT_Audio2).mid(0, 2),
+                 QStringList({"<No External Audio>", "PC Sounds (Loopback)"}));
+        QVERIFY(setMFDevice(std::make_shared<mf::MFDevice>(), mf::eMFDT_Audio2, "PC Sounds (Loopback)"));
     }
 
-    // What the capture device is asked for.
-    void screenAreaProperties()
+    // The test pattern carries its time and a tone. Its pictures come back
+    // to the source when let go and are drawn on again: nothing of an earlier
+    // instant may stay on them, and a picture still held elsewhere is never
+    // drawn on.
+    void testPattern()
+    {
+        auto device = std::make_shared<mf::MFDevice>();
+        QVERIFY(setMFDevice(device, mf::eMFDT_Video, "Test Pattern"));
+        mf::MFFormat fmt;
+        fmt.width = 1280;
+        fmt.height = 720;
+        fmt.aspectX = 16;
+        fmt.aspectY = 9;
+        fmt.rate = 25.0;
+        fmt.audio = {2, 44100, 16};
+        mf::MFFramePtr frame = next(*device, fmt);
+        QVERIFY(frame);
+        QCOMPARE(frame->format().width, 1280);
+        QCOMPARE(frame->format().rate, 25.0);
+        QCOMPARE(frame->audioSampleCount(), 1764);
+        // A 1 kHz sine at a quarter of full scale: -15 dB.
+        QVERIFY2(qAbs(frame->format().audioLevel + 15.05f) < 0.5f, qPrintable(QString::number(frame->format().audioLevel)));
+        // The time it shows, readable from a small inset too.
+        const QImage small = frame->image().scaled(299, 168, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        quint32 low = 0;
+        QVERIFY(mf::MFTestPatternSource::decodeTime(small, small.rect(), &low));
+        QCOMPARE(mf::MFTestPatternSource::expandTime(low, QDateTime::currentMSecsSinceEpoch()), frame->timestampUs() / 1000);
+        mf::MFFramePtr second = next(*device, fmt);
+        QVERIFY(second && second->image() != frame->image());
+
+        mf::MFTestPatternSource source;
+        const QSize size(640, 360);
+        const QImage first = source.read(size)->image().copy();
+        mf::MFFramePtr held;
+        QImage heldCopy;
+        for (qint64 n = 1; n <= 12; ++n) {
+            const mf::MFFramePtr frame = source.read(size);
+            const QImage picture = frame->image();
+            const QRegion compared = QRegion(picture.rect()) - mf::MFTestPatternSource::drawnArea(size, 0)
+                - mf::MFTestPatternSource::drawnArea(size, n);
+            for (const QRect &r : compared)
+                for (int y = r.top(); y <= r.bottom(); ++y)
+                    QVERIFY2(std::memcmp(picture.constScanLine(y) + r.left() * 4, first.constScanLine(y) + r.left() * 4,
+                                         size_t(r.width()) * 4) == 0,
+                             qPrintable(QString("picture %1, row %2").arg(n).arg(y)));
+            QVERIFY(mf::MFTestPatternSource::decodeTime(picture, picture.rect(), &low));
+            QCOMPARE(qint64(low), (frame->timestampUs() / 1000) & 0xFFFFFFFF);
+            if (n == 3) {
+                held = frame;
+                heldCopy = picture.copy();
+            }
+        }
+        QCOMPARE(held->image(), heldCopy);
+    }
+
+    // What the capture device is asked for, and the queue of captured frames.
+    void screenSourcePropertiesAndQueue()
     {
         ScreenSource source;
         auto device = source.device();
@@ -173,11 +262,7 @@ private slots:
                  QString("false 25 ARGB hide #07a0f2(1) -1  screen"));
         source.setArea(1, QRect(100, 50, 640, 360));
         QCOMPARE(properties({"screen_index", "area", "frame_size"}), QString("1 100,50,739,409 1280x720"));
-    }
 
-    void screenQueueBoundAndFirstFrame()
-    {
-        ScreenSource source;
         QVERIFY(!source.getFrame());  // nothing captured yet
         mf::MFFormat f;
         f.width = f.height = 4;
@@ -201,6 +286,29 @@ private slots:
         std::unique_ptr<QWidget> wide(paintedWindow(QRect(1300, 100, 500, 250), Qt::yellow));
         QVERIFY(QTest::qWaitForWindowExposed(green.get()));
         QVERIFY(QTest::qWaitForWindowExposed(wide.get()));
+        // The capture device's own area (left, top, right, bottom inclusive)
+        // and window, at their own sizes.
+        auto device = std::make_shared<mf::MFDevice>();
+        QVERIFY(setMFDevice(device, mf::eMFDT_Video, "Desktop Screen Capture"));
+        device->propertySet("capture.highlight_mouse", "hide");
+        device->propertySet("capture.screen_index", "-1");
+        device->propertySet("capture.frame_size", "screen");
+        const struct {
+            QString property, value;
+            QSize size;
+            QRgb colour;
+        } own[] = {{"capture.area", "1000,600,1199,699", {200, 100}, kGreen},
+                   {"capture.window_id", QString::number(wide->winId()), {500, 250}, kYellow}};
+        for (const auto &step : own) {
+            device->propertySet(step.property, step.value);
+            mf::MFFramePtr frame;
+            // Exposed windows may still be on their way to the screen.
+            (void)QTest::qWaitFor([&] { return (frame = next(*device)) && frame->image().pixel(0, 0) == step.colour; },
+                                  5000);
+            QVERIFY(frame);
+            QCOMPARE(frame->image().size(), step.size);
+            QCOMPARE(frame->image().pixel(step.size.width() - 1, step.size.height() - 1), step.colour);
+        }
         const Colours display{{{733, 433}, kGreen}, {{320, 180}, kRed}};
         const struct {
             QRect area;
@@ -233,7 +341,7 @@ private slots:
         QCOMPARE(shows(next, {960, 540}, {{{240, 135}, kRed}}), QString());
     }
 
-    void layoutsAndCrop()
+    void layoutsCropAndRestarts()
     {
         // A red window over the left quarter of the 1920x1080 display, on black.
         redWindow.reset(paintedWindow(QRect(0, 0, 480, 1080), Qt::red));
@@ -282,19 +390,15 @@ private slots:
         QVERIFY2(sink->frames <= written + 1, qPrintable(QString::number(sink->frames - written)));
         QVERIFY(mixer.stopAndWait(kWaitMs));
         QVERIFY(!mixer.isRunning());
-    }
 
-    // Two frames side by side: the camera on the left, the screen on the right.
-    void twoFramesCanvas()
-    {
-        Mixer mixer;
-        QVERIFY(writing(mixer));
+        // Restarted with two frames side by side (the camera on the left, the
+        // screen on the right), then in one-picture mode with another size.
+        mixer.layout = 10;
+        mixer.setWriting(true);
         QVERIFY(mixer.start(0, 20, QSize(1920, 1080)));
         QCOMPARE(mixShows({3840, 1080}, {{{1920 + 100, 500}, kRed}, {{360, 360}, kYellowBar}, {{1920 + 1000, 500}, kBlack}}),
                  QString());
         QVERIFY(mixer.stopAndWait(kWaitMs));
-
-        // Restart in one-picture mode with another size.
         QVERIFY(mixer.start(0, 10, QSize(960, 540)));
         QCOMPARE(mixShows({960, 540}, {{{180, 180}, kYellowBar}}), QString());
         QVERIFY(mixer.stopAndWait(kWaitMs));

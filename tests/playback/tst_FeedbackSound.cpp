@@ -31,7 +31,7 @@ public:
         m_parec.setStandardOutputFile(m_file.fileName());
         m_reader.setFileName(m_file.fileName());
         m_reader.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-        m_parec.start("parec", {"--device=@DEFAULT_MONITOR@", "--format=s16le", "--rate=44100", "--channels=2",
+        m_parec.start("parec", {"--device=@DEFAULT_MONITOR@", "--format=s16le", "--rate=44100", "--channels=1",
                                 "--raw", "--latency-msec=20"});
     }
     ~MonitorRecorder()
@@ -40,22 +40,20 @@ public:
         m_parec.waitForFinished(5000);
     }
     bool started() { return m_parec.waitForStarted(5000); }
-    // Whole 10 ms windows of the left channel recorded so far.
+    // Whole 10 ms windows recorded so far.
     int windows()
     {
         m_bytes += m_reader.readAll();
-        const auto *s = reinterpret_cast<const int16_t *>(m_bytes.constData());
-        for (int i = int(m_left.size()) * 2; i + 1 < m_bytes.size() / 2; i += 2)
-            m_left.push_back(s[i]);
-        return int(m_left.size()) / kWindow;
+        return m_bytes.size() / 2 / kWindow;
     }
     // The tone's amplitude in window w (Goertzel).
     bool toneIn(int w) const
     {
         const double c = 2 * std::cos(2 * M_PI * kToneHz / kRate);
+        const auto *samples = reinterpret_cast<const int16_t *>(m_bytes.constData());
         double s1 = 0, s2 = 0;
         for (int i = w * kWindow; i < (w + 1) * kWindow; ++i) {
-            const double s0 = m_left[size_t(i)] + c * s1 - s2;
+            const double s0 = samples[i] + c * s1 - s2;
             s2 = s1;
             s1 = s0;
         }
@@ -74,7 +72,6 @@ private:
     QFile m_reader;
     QProcess m_parec;
     QByteArray m_bytes;
-    std::vector<int16_t> m_left;
 };
 
 QStringList clip(bool picture, const QStringList &videoOptions = {})
@@ -101,21 +98,6 @@ class TestFeedbackSound : public QObject
 
     QTemporaryDir m_dir;
     QWidget m_window;
-    static QString url(StudioProcess &studio)
-    {
-        return QString("srt://127.0.0.1:%1?mode=caller&streamid=viewer#feedbackplay").arg(studio.srtPort());
-    }
-    // Plays the clip and waits for its tone at the monitor.
-    bool playUntilTone(PlayerWorker &player, MonitorRecorder &recorder, StudioProcess &studio)
-    {
-        if (!studio.start() || !recorder.started())
-            return false;
-        player.startPlay(url(studio), mf::MFPreview::handleOf(&m_window));
-        return QTest::qWaitFor([&] {
-            const int windows = recorder.windows();
-            return windows > 0 && recorder.longestGapMs(0, windows) < windows * 10;
-        }, kWaitMs);
-    }
 
 private slots:
     void initTestCase()
@@ -151,7 +133,15 @@ private slots:
         StudioProcess studio({"--feedback", file});
         MonitorRecorder recorder;
         PlayerWorker player;
-        QVERIFY2(playUntilTone(player, recorder, studio), qPrintable(studio.output()));
+        QVERIFY2(studio.start() && recorder.started(), qPrintable(studio.output()));
+        const QString url =
+            QString("srt://127.0.0.1:%1?mode=caller&streamid=viewer#feedbackplay").arg(studio.srtPort());
+        player.startPlay(url, mf::MFPreview::handleOf(&m_window));
+        // Until its tone is heard at the monitor.
+        QVERIFY(QTest::qWaitFor([&] {
+            const int windows = recorder.windows();
+            return windows > 0 && recorder.longestGapMs(0, windows) < windows * 10;
+        }, kWaitMs));
         QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), shown, kWaitMs);
         if (!why.isEmpty())
             QVERIFY(log.waitFor(why, kWaitMs));
@@ -193,7 +183,7 @@ private slots:
         QCOMPARE(player.window(), quint64(second.winId()));
         QCOMPARE(player.currentPreview()->attachedHandle(), quint64(second.winId()));
         player.stopPlay();
-        player.startPlay(url(studio), first);
+        player.startPlay(url, first);
         QTRY_VERIFY_WITH_TIMEOUT(player.isPlaying(), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), shown, kWaitMs);
         QCOMPARE(player.currentPreview()->attachedHandle(), first);

@@ -168,8 +168,7 @@ private slots:
         // before the studio exists, and the studio then binds it.
         const quint16 port = freeLoopbackPort();
         mf::MFReader reader;
-        const QString streamId = "tester#1 &x=?#feedbackplay";
-        QVERIFY(reader.open(url(port, streamId, false), feedbackOptions()));
+        QVERIFY(reader.open(url(port, "tester#feedbackplay", false), feedbackOptions()));
         for (int i = 0; i < 3; ++i) {
             const mf::MFFramePtr splash = reader.read(-1);
             QVERIFY(splash);
@@ -180,11 +179,8 @@ private slots:
         StudioProcess studio({"--feedback", path("h264.ts")});
         studio.setSrtPort(port);
         QVERIFY2(studio.start(), studio.output().constData());
-        int pictures = 0;
-        int soundSamples = 0;
-        QElapsedTimer timer;
-        timer.start();
-        while (pictures < 25 && timer.elapsed() < 20000) {
+        int pictures = 0, soundSamples = 0;
+        for (QDeadlineTimer deadline(20000); pictures < 25 && !deadline.hasExpired();) {
             const mf::MFFramePtr frame = reader.read(-1);
             if (!frame)
                 continue;
@@ -210,9 +206,6 @@ private slots:
         QCOMPARE(pictures, 25);
         QVERIFY(reader.hasPicture());
         QVERIFY(soundSamples > 44100 / 2);
-        // The server saw the stream ID as sent.
-        QCOMPARE(StudioProcess::findStream(studio.status(), "tester#1 &x=?", "feedback").value("streamid").toString(),
-                 streamId);
         QElapsedTimer closing;
         closing.start();
         reader.close();
@@ -242,8 +235,14 @@ private slots:
         }
         QVERIFY(!reader.read(100));
 
-        // Mute follows only while playing.
+        // The control channel goes through the arrow sender, made on first
+        // use. Mute follows only while playing.
         PlayerWorker player;
+        QVERIFY(!player.connectControl("127.0.0.1", 9, "pilot"));
+        QVERIFY(!player.isControlConnected());
+        player.closeControl();  // harmless without a sender
+        ArrowSender *sender = player.arrowSender();
+        QVERIFY(sender && player.arrowSender() == sender);
         player.setWindow(1234);  // before the first start: ignored
         QCOMPARE(player.window(), quint64(0));
         player.setMute(true);
@@ -267,27 +266,10 @@ private slots:
         QVERIFY(player.wait(2500));
         QVERIFY(!player.isPlaying());
 
-        // Synchronous opens fail without a server; an asynchronous one shows
-        // the splash while it keeps trying.
-        const quint16 port = freeLoopbackPort();  // nobody listens there
-        QVERIFY(!reader.open(url(port, "x", false), "network.open_async=false"));
+        // Synchronous opens fail without a server (an asynchronous one shows
+        // the splash while it keeps trying: readerShowsTheSplashThenPictures).
+        QVERIFY(!reader.open(url(freeLoopbackPort(), "x", false), "network.open_async=false"));
         QVERIFY(!reader.open("http://127.0.0.1:1/", ""));
-        QVERIFY(reader.open(url(port, "x", false), feedbackOptions()));
-        const mf::MFFramePtr frame = reader.read(-1);
-        QVERIFY(frame);
-        QCOMPARE(frame->width(), 200);
-    }
-
-    // The control channel goes through the arrow sender, made on first use.
-    void playerControlWithoutASender()
-    {
-        PlayerWorker player;
-        QVERIFY(!player.connectControl("127.0.0.1", 9, "pilot"));
-        QVERIFY(!player.isControlConnected());
-        player.closeControl();  // harmless without a sender
-        ArrowSender *sender = player.arrowSender();
-        QVERIFY(sender);
-        QCOMPARE(player.arrowSender(), sender);
     }
 
     void decoderFollowsTheStream_data()

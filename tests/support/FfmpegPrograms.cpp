@@ -64,6 +64,14 @@ QJsonObject streamOfType(const QJsonObject &probed, const QString &type)
     return {};
 }
 
+QString probeFields(const QJsonObject &stream, const QStringList &keys)
+{
+    QStringList values;
+    for (const QString &key : keys)
+        values << stream.value(key).toVariant().toString();
+    return values.join(' ');
+}
+
 QString decodeErrors(const QString &file)
 {
     QProcess ffmpeg;
@@ -115,12 +123,6 @@ QByteArray recordingBetween(const QString &file, double fromSeconds, double toSe
     if (start < 0 || !recording.open(QIODevice::ReadOnly))
         return {};
     return recording.readAll().mid(int(start), end > start ? int(end - start) : -1);
-}
-
-QStringList testPictureAndTone(const QString &picture, double seconds, int sampleRate)
-{
-    return {"-f", "lavfi", "-i", picture + ":rate=25", "-f", "lavfi", "-i",
-            QString("sine=frequency=440:sample_rate=%1").arg(sampleRate), "-t", QString::number(seconds)};
 }
 
 QVector<qint64> videoPacketSizes(const QString &file)

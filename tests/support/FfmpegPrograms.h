@@ -16,6 +16,8 @@ bool makeClips(const QList<QPair<QString, QStringList>> &clips);
 // ffprobe -show_streams -show_format (and -count_frames) as JSON.
 QJsonObject probe(const QString &file, bool countFrames = false);
 QJsonObject streamOfType(const QJsonObject &probed, const QString &type);
+// Fields of a probed stream, space-separated.
+QString probeFields(const QJsonObject &stream, const QStringList &keys);
 // What ffmpeg reports while decoding every stream; empty when all decodes cleanly.
 QString decodeErrors(const QString &file);
 QStringList decodeErrorLines(const QByteArray &stream);  // a line each
@@ -24,9 +26,6 @@ QStringList decodeErrorLines(const QByteArray &stream);  // a line each
 // to the first key frame `toSeconds` or more after it, or to the end; empty
 // without such a key frame.
 QByteArray recordingBetween(const QString &file, double fromSeconds, double toSeconds = -1);
-// ffmpeg inputs: the lavfi picture (e.g. "testsrc=size=320x240") at 25 fps
-// and a 440 Hz tone, `seconds` long.
-QStringList testPictureAndTone(const QString &picture, double seconds, int sampleRate = 44100);
 QVector<qint64> videoPacketSizes(const QString &file);  // in order
 // Writes bytes to path; path, or empty when that failed.
 QString saveBytes(const QString &path, const QByteArray &bytes);

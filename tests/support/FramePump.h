@@ -33,8 +33,6 @@ public:
         m_stop = true;
         m_thread.join();
     }
-    FramePump(const FramePump &) = delete;
-    FramePump &operator=(const FramePump &) = delete;
 
 private:
     std::atomic<bool> m_stop{false};

@@ -1,8 +1,9 @@
 #pragma once
+#include "tests/support/FfmpegPrograms.h"
+
 #include <QColor>
 #include <QImage>
 #include <QPoint>
-#include <QProcess>
 #include <QString>
 
 // Colours at points of recorded pictures, with room for the encoder's changes.
@@ -28,10 +29,6 @@ inline bool colourAt(const QImage &picture, const QPoint &at, const QColor &expe
 // The last picture of a recording, decoded by ffmpeg into a file beside it; null on failure.
 inline QImage lastPicture(const QString &recording)
 {
-    const QString png = recording + ".last.png";
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-i", recording, "-update", "1", png});
-    if (!ffmpeg.waitForFinished(120000) || ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0)
-        return {};
-    return QImage(png).convertToFormat(QImage::Format_RGB32);
+    const QByteArray png = makeClip(recording + ".last.png", {"-i", recording, "-update", "1"});
+    return QImage::fromData(png, "PNG").convertToFormat(QImage::Format_RGB32);
 }
