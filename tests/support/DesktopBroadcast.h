@@ -99,21 +99,12 @@ public:
         return lastPicture(studio->recordFile(id));
     }
 
-    // Runs the event loop this long.
-    static void settle(int ms)
-    {
-        QElapsedTimer t;
-        t.start();
-        (void)QTest::qWaitFor([&] { return t.elapsed() > ms; }, ms + 5000);
-    }
-
     // A broadcast long enough for its last picture to show the scene as it
     // is now; that picture, or null.
     QImage broadcast(const QString &id, int ms = 2500)
     {
         const bool live = startLive(id);
-        if (live)
-            settle(ms);
+        QTest::qWait(live ? ms : 0);
         const QImage last = stopAndTakeLastPicture(id);
         return live ? last : QImage();
     }
