@@ -8,8 +8,7 @@
 
 namespace {
 
-// Offscreen and without an X server, before the application starts: the
-// frame takes its shaped form.
+// Offscreen and without an X server, before the application starts: the frame is shaped.
 [[maybe_unused]] const bool kNoDisplay = (qputenv("QT_QPA_PLATFORM", "offscreen"), qunsetenv("DISPLAY"), true);
 
 void send(QWidget *to, QEvent::Type type, const QPoint &at, Qt::MouseButton button = Qt::LeftButton)
@@ -22,8 +21,7 @@ void send(QWidget *to, QEvent::Type type, const QPoint &at, Qt::MouseButton butt
 
 } // namespace
 
-// The frame's and the crop dialog's geometry rules, on the offscreen platform
-// (no window manager moves anything).
+// The frame's and the crop dialog's geometry, offscreen (no window manager moves anything).
 class TestOverlayGeometry : public QObject
 {
     Q_OBJECT
@@ -116,9 +114,8 @@ private slots:
         QCOMPARE(frame->strokes().size(), frame->size());
     }
 
-    // Draw and Pointer switch the frame's input; the left button draws (the
-    // right one nothing), and shaped, the stroke belongs to the window's shape
-    // beside the border; Clear wipes it and keeps the mode.
+    // Draw and Pointer switch the frame's input; the left button draws (the right one nothing) into
+    // the shape beside the border; Clear wipes it and keeps the mode.
     void modesSwitchInputAndStrokesAreDrawnAndCleared()
     {
         WCapture capture(false, nullptr);

@@ -2,13 +2,7 @@
 // Checks of what a window shows (header only).
 #include "app/TElidedLabel.h"
 
-#include <QCoreApplication>
-#include <QEvent>
-#include <QFontMetrics>
-#include <QLabel>
-#include <QStatusBar>
-#include <QStringList>
-#include <QWidget>
+#include <QtWidgets>
 
 namespace WindowChecks {
 

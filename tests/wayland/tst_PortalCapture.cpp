@@ -2,7 +2,6 @@
 #include "app/Startup.h"
 #include "media/engine/MFScreenCastEvents.h"
 #include "tests/support/DesktopBroadcast.h"
-#include "tests/support/MessageCapture.h"
 #include "ui_MainWindow.h"
 
 #include "tests/support/TestMain.h"
@@ -74,9 +73,7 @@ QPoint onOutput(const QPoint &desktop) { return DesktopBroadcast::inPicture(QSiz
 
 } // namespace
 
-// Display, area and restore token through the desktop portal, the cancelled
-// dialog, the backend gone mid-broadcast, and the program coming up under
-// XWayland; each picture as the studio recorded it.
+// Screen sharing through the desktop portal, each picture as the studio recorded it.
 class TestPortalCapture : public QObject, DesktopBroadcast
 {
     Q_OBJECT
@@ -98,14 +95,12 @@ private slots:
     {
         QCOMPARE(QGuiApplication::platformName(), QString("xcb"));
         QVERIFY(!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
-        // Qt's Wayland platform must be there: the native test window needs
-        // it, and without it the program would be an X11 client anyway.
+        // Without Qt's Wayland platform the program would be an X11 client anyway.
         QVERIFY2(QFile::exists(QLibraryInfo::location(QLibraryInfo::PluginsPath) + "/platforms/libqwayland-generic.so"),
                  "qtwayland5 is not installed (scripts/deps.sh installs it)");
         QVERIFY(startStudio("Desktop"));
 
-        // A native Wayland window (this program again, on Qt's Wayland
-        // platform) and an XWayland one.
+        // A native Wayland window (this program again) and an XWayland one.
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "wayland");
         waylandWindow.setProcessEnvironment(env);
@@ -189,8 +184,7 @@ private slots:
         QVERIFY2(!started.isEmpty() || started.wait(kWaitMs), qPrintable(statusSeen));
         WCapture *capture = findCapture();
         QVERIFY(capture);
-        // Where sway puts the frame's windows is the window manager's
-        // business; out of the way, the rectangle they report is what counts.
+        // Where sway puts the frame is its business: the rectangle reported counts.
         capture->hide();
         const QSize area(320, 200);
         emit capture->onNewPosition(QRect(QPoint(340, 160), area));
@@ -233,14 +227,12 @@ private slots:
     // stream goes on (it still follows the screen).
     void cancelledChoiceKeepsThePreviousSource()
     {
-        MessageCapture log;
         mf::MFScreenCastEvents::setRestoreToken(QString()); // so the chooser is asked
         touch("ORVANTA_PORTAL_CHOOSER_CANCEL", true);
         QVERIFY(startLive("cancel"));
         choose("Desktop");
         const QString cancelled = mf::MFScreenCastEvents::text(mf::MFScreenCastEvents::Problem::Cancelled);
         QVERIFY2(QTest::qWaitFor([&] { return status() == cancelled; }, kWaitMs), qPrintable(status()));
-        QCOMPARE(log.count("cancelled in the desktop's dialog"), 1);
         touch("ORVANTA_PORTAL_CHOOSER_CANCEL", false);
         xwaylandWindow->setColour(kBlue);
         QTest::qWait(1200);
@@ -254,12 +246,10 @@ private slots:
     // choosing the source again shares the screen anew.
     void backendKilledMidBroadcast()
     {
-        MessageCapture log;
         QVERIFY(startLive("killed"));
         killBackend();
         const QString ended = mf::MFScreenCastEvents::text(mf::MFScreenCastEvents::Problem::Ended);
         QVERIFY2(QTest::qWaitFor([&] { return status().startsWith(ended); }, kWaitMs), qPrintable(status()));
-        QCOMPARE(log.count("Screen sharing ended"), 1);
         xwaylandWindow->setColour(kYellow); // not seen: nothing is shared now
         QTest::qWait(800);
         QCOMPARE(sessionState(), BroadcastSession::State::Live);
