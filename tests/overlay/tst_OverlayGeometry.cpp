@@ -8,8 +8,7 @@
 
 namespace {
 
-// Offscreen and without an X server, before the application starts: the
-// frame takes its shaped form.
+// Offscreen and without an X server, before the application starts: the frame is shaped.
 [[maybe_unused]] const bool kNoDisplay = (qputenv("QT_QPA_PLATFORM", "offscreen"), qunsetenv("DISPLAY"), true);
 
 void send(QWidget *to, QEvent::Type type, const QPoint &at, Qt::MouseButton button = Qt::LeftButton)
@@ -22,14 +21,15 @@ void send(QWidget *to, QEvent::Type type, const QPoint &at, Qt::MouseButton butt
 
 } // namespace
 
-// The frame's and the crop dialog's geometry rules, on the offscreen platform
-// (no window manager moves anything).
+// The frame's and the crop dialog's geometry, offscreen (no window manager moves anything).
 class TestOverlayGeometry : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void frameHangsBelowTheToolBarAndCapturesInsideTheBorder()
+    // The frame hangs below the tool bar, which carries it and the handle;
+    // a drag reports once, at the release, and locked nothing moves or reports.
+    void frameHangsBelowTheToolBarAndDragReportsOnceAtRelease()
     {
         WCapture capture(false, nullptr);
         QVERIFY(capture.form()->cmdClose->isHidden());
@@ -45,22 +45,9 @@ private slots:
         QCOMPARE(capture.captureRect(), QRect(105, 106, 520, 520));
         QTRY_VERIFY(frame->resizeHandle()->isVisible());
         QCOMPARE(frame->resizeHandle()->pos(), QPoint(630, 631));
-        // Moving the tool bar carries frame and handle.
-        capture.move(200, 80);
-        QTRY_COMPARE(frame->pos(), QPoint(200, 131));
-        QTRY_COMPARE(frame->resizeHandle()->pos(), QPoint(730, 661));
-        capture.hide();
-        QVERIFY(!frame->isVisible());
-        QVERIFY(!frame->resizeHandle()->isVisible());
-    }
 
-    void dragReportsOnceAtReleaseAndLockStopsIt()
-    {
-        WCapture capture(false, nullptr);
-        capture.move(100, 50);
-        capture.showFrame();
         QVERIFY(QTest::qWaitForWindowExposed(&capture));
-        QSignalSpy positions(&capture, &WCapture::onNewPosition);
+        positions.clear();
         const QPoint grip(5, 5);
         QCursor::setPos(capture.mapToGlobal(grip));
         send(&capture, QEvent::MouseButtonPress, grip);
@@ -72,19 +59,24 @@ private slots:
         QVERIFY(capture.pos() != QPoint(100, 50));
         QCOMPARE(positions.last().at(0).toRect(), capture.captureRect());
         QCOMPARE(capture.captureRect().topLeft(), capture.pos() + QPoint(5, 56));
-
-        // Locked: no move and no report.
         capture.form()->cmdLock->click();
         const QPoint before = capture.pos();
         send(&capture, QEvent::MouseMove, grip + QPoint(80, 80));
         send(&capture, QEvent::MouseButtonRelease, grip);
         QCOMPARE(capture.pos(), before);
         QCOMPARE(positions.size(), 1);
-        QVERIFY(capture.frameWindow()->resizeHandle()->locked);
+        QVERIFY(frame->resizeHandle()->locked);
         capture.form()->cmdLock->click();
-        QVERIFY(!capture.frameWindow()->resizeHandle()->locked);
+        QVERIFY(!frame->resizeHandle()->locked);
         send(&capture, QEvent::MouseButtonRelease, grip); // a click without movement still reports
         QCOMPARE(positions.size(), 2);
+
+        capture.move(200, 80);
+        QTRY_COMPARE(frame->pos(), QPoint(200, 131));
+        QTRY_COMPARE(frame->resizeHandle()->pos(), QPoint(730, 661));
+        capture.hide();
+        QVERIFY(!frame->isVisible());
+        QVERIFY(!frame->resizeHandle()->isVisible());
     }
 
     void handleResizesAndReportsOnceAtRelease_data()
@@ -122,13 +114,23 @@ private slots:
         QCOMPARE(frame->strokes().size(), frame->size());
     }
 
-    void modesSwitchInputTransparency()
+    // Draw and Pointer switch the frame's input; the left button draws (the right one nothing) into
+    // the shape beside the border; Clear wipes it and keeps the mode.
+    void modesSwitchInputAndStrokesAreDrawnAndCleared()
     {
         WCapture capture(false, nullptr);
+        capture.showFrame();
         DrawingForm *frame = capture.frameWindow();
+        QTRY_VERIFY(frame->isVisible());
+        QVERIFY(frame->isShaped()); // no compositor here
         QVERIFY(!frame->isDrawing());
         QVERIFY(frame->isTransparentForInput());
         QVERIFY(frame->windowFlags() & Qt::WindowTransparentForInput);
+        capture.form()->ckbPointer->setChecked(true);
+        QVERIFY(!frame->isTransparentForInput());
+        QCOMPARE(frame->cursor().hotSpot(), QPoint(40, 0));
+        capture.form()->ckbPointer->setChecked(false);
+        QVERIFY(frame->isTransparentForInput());
         capture.form()->drawButton->click();
         QVERIFY(frame->isDrawing());
         QVERIFY(!frame->isTransparentForInput());
@@ -137,24 +139,6 @@ private slots:
         capture.form()->ckbPointer->setChecked(true);
         capture.form()->ckbPointer->setChecked(false);
         QVERIFY(!frame->isTransparentForInput());
-        capture.form()->drawButton->click();
-        QVERIFY(frame->isTransparentForInput());
-        capture.form()->ckbPointer->setChecked(true);
-        QVERIFY(!frame->isTransparentForInput());
-        QCOMPARE(frame->cursor().hotSpot(), QPoint(40, 0));
-        capture.form()->ckbPointer->setChecked(false);
-        QVERIFY(frame->isTransparentForInput());
-    }
-
-    void strokesAreDrawnAndCleared()
-    {
-        WCapture capture(false, nullptr);
-        capture.showFrame();
-        DrawingForm *frame = capture.frameWindow();
-        QTRY_VERIFY(frame->isVisible());
-        QVERIFY(frame->isShaped()); // no compositor here
-        capture.form()->drawButton->click();
-        // Left button at y = 100, right button (which draws nothing) at 300.
         for (const auto button : {Qt::LeftButton, Qt::RightButton}) {
             const int y = button == Qt::LeftButton ? 100 : 300;
             QTest::mousePress(frame, button, Qt::NoModifier, QPoint(100, y));
@@ -164,14 +148,15 @@ private slots:
         QCOMPARE(QColor(frame->strokes().pixel(150, 100)), QColor(Qt::red));
         QCOMPARE(qAlpha(frame->strokes().pixel(150, 110)), 0);
         QCOMPARE(qAlpha(frame->strokes().pixel(150, 300)), 0);
-        // Shaped, the stroke belongs to the window's shape beside the border.
         QVERIFY(frame->mask().contains(QPoint(150, 100)));
         QVERIFY(frame->mask().contains(QPoint(1, 3)));
         QVERIFY(!frame->mask().contains(QPoint(150, 200)));
         capture.form()->clearButton->click();
         QCOMPARE(qAlpha(frame->strokes().pixel(150, 100)), 0);
-        QVERIFY(frame->isDrawing()); // modes stay
         QVERIFY(!frame->mask().contains(QPoint(150, 100)));
+        QVERIFY(frame->isDrawing());
+        capture.form()->drawButton->click();
+        QVERIFY(frame->isTransparentForInput());
     }
 
     void cropBandStartsCentredAndClampsToThePicture()
@@ -182,6 +167,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QCOMPARE(dialog.rubberBandGeometry(), QRect(225, 150, 450, 300));
         QVERIFY(dialog.sourceCropRect().isNull()); // no picture yet: nothing to crop to
+        dialog.resize(1000, 650); // and the band goes to the corner
+        QTRY_COMPARE(dialog.rubberBandGeometry().topLeft(), QPoint(0, 0));
         QImage solid(1280, 720, QImage::Format_RGB32);
         solid.fill(qRgb(10, 200, 30));
         mf::MFFormat format;
@@ -223,16 +210,6 @@ private slots:
         QCOMPARE(dialog.exec(), int(TCropDlg::Reset));
         QTimer::singleShot(0, &dialog, [&dialog] { QTest::keyClick(&dialog, Qt::Key_Escape); });
         QCOMPARE(dialog.exec(), int(QDialog::Rejected));
-    }
-
-    void resizeBeforeAnyPictureMovesTheBandToTheCorner()
-    {
-        TCropDlg dialog;
-        dialog.resize(700, 450);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        dialog.resize(800, 500);
-        QTRY_COMPARE(dialog.rubberBandGeometry().topLeft(), QPoint(0, 0));
     }
 };
 

