@@ -26,6 +26,11 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         return QStringList(captured.begin(), captured.end());
     }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        captured.clear();
+    }
     int count(const QString &text) const { return int(lines().filter(text).size()); }  // lines containing text
     bool waitFor(const QString &text, int timeoutMs) const  // runs the event loop meanwhile
     {
