@@ -1,5 +1,6 @@
 #include "app/SpeedTest.h"
 #include "tests/support/BoxWatcher.h"
+#include "tests/support/FileByteCounter.h"
 #include "tests/support/FreePorts.h"
 #include "tests/support/ListenerProcess.h"
 #include "tests/support/LossyPath.h"
@@ -7,7 +8,6 @@
 #include "tests/support/StudioArrivals.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TestMain.h"
-#include "tests/support/UdpByteCounter.h"
 #include "transport/ThreadTest.h"
 
 namespace {
@@ -152,7 +152,9 @@ private slots:
         QFETCH(bool, busy);
         StudioProcess studio(passphrase.isEmpty() ? QStringList() : QStringList{"--passphrase", passphrase});
         std::unique_ptr<StudioArrivals> arrivals;
-        UdpByteCounter counter;
+        QTemporaryDir folder;
+        const QString received = folder.filePath("received");
+        FileByteCounter counter(received);
         std::unique_ptr<ListenerProcess> listener;
         quint16 port = 0;
         if (receiver == "studio") {
@@ -160,8 +162,7 @@ private slots:
             arrivals = std::make_unique<StudioArrivals>(studio, "measured");
             port = studio.srtPort();
         } else {
-            QVERIFY(counter.isBound());
-            listener = std::make_unique<ListenerProcess>(receiver, counter.port());
+            listener = std::make_unique<ListenerProcess>(receiver, received);
             QVERIFY2(listener->isReady(), listener->output().constData());
             port = listener->srtPort();
         }

@@ -12,7 +12,9 @@
 #include <unistd.h>
 
 // An SRT listener program (srt-live-transmit or ffmpeg) as a child process,
-// forwarding each message as it arrives to a UDP port on 127.0.0.1. Neither
+// forwarding each message as it arrives to a UDP port on 127.0.0.1, or to a
+// file through its standard output (which, unlike loopback UDP, drops nothing
+// when the machine is busy). Neither
 // program can bind port 0 and say which port it got, so a free port is picked
 // beforehand, and another tried should the program fail to bind it; ready
 // once the program's own process holds the port.
@@ -21,11 +23,12 @@ class ListenerProcess
 public:
     // sourceParameters are appended to the SRT URL, e.g. "&passphrase=...&pbkeylen=16".
     ListenerProcess(const QString &program, quint16 udpPort, const QString &sourceParameters = QString())
-        : m_program(program), m_udpPort(udpPort), m_sourceParameters(sourceParameters)
+        : ListenerProcess(program, QString(), udpPort, sourceParameters)
     {
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        for (int attempt = 0; attempt < 3 && !m_ready; ++attempt)
-            m_ready = startOn(freeLoopbackPort());
+    }
+    ListenerProcess(const QString &program, const QString &outputFile)
+        : ListenerProcess(program, outputFile, 0, QString())
+    {
     }
     ~ListenerProcess() { end(); }
     ListenerProcess(const ListenerProcess &) = delete;
@@ -33,10 +36,20 @@ public:
 
     bool isReady() const { return m_ready && m_process.state() == QProcess::Running; }
     quint16 srtPort() const { return m_srtPort; }
-    QByteArray output() { return m_process.readAll(); }
+    QByteArray output() { return m_process.readAllStandardError() + m_process.readAllStandardOutput(); }
 
 private:
     static constexpr int kStartTimeoutMs = 10000;
+
+    ListenerProcess(const QString &program, const QString &outputFile, quint16 udpPort,
+                    const QString &sourceParameters)
+        : m_program(program), m_outputFile(outputFile), m_udpPort(udpPort), m_sourceParameters(sourceParameters)
+    {
+        if (!outputFile.isEmpty())
+            m_process.setStandardOutputFile(outputFile);
+        for (int attempt = 0; attempt < 3 && !m_ready; ++attempt)
+            m_ready = startOn(freeLoopbackPort());
+    }
 
     bool startOn(quint16 srtPort)
     {
@@ -44,11 +57,13 @@ private:
         m_srtPort = srtPort;
         const QString source = QStringLiteral("srt://127.0.0.1:%1?mode=listener").arg(srtPort)
                                + m_sourceParameters;
-        const QString target = QStringLiteral("udp://127.0.0.1:%1").arg(m_udpPort);
+        const QString udp = QStringLiteral("udp://127.0.0.1:%1").arg(m_udpPort);
+        const bool toFile = !m_outputFile.isEmpty();
+        const QString target = toFile ? QStringLiteral("file://con") : udp;
         const QString path = QStandardPaths::findExecutable(m_program);
         if (m_program == QLatin1String("ffmpeg"))
             m_process.start(path, {"-nostdin", "-loglevel", "error", "-f", "data", "-i", source, "-map", "0",
-                                   "-c", "copy", "-f", "data", target + "?pkt_size=1316"});
+                                   "-c", "copy", "-f", "data", toFile ? "pipe:1" : udp + "?pkt_size=1316"});
         else
             m_process.start(path, {"-a:no", "-q", source, target});
         if (!m_process.waitForStarted(kStartTimeoutMs))
@@ -99,6 +114,7 @@ private:
     }
 
     QString m_program;
+    QString m_outputFile;
     quint16 m_udpPort = 0;
     QString m_sourceParameters;
     quint16 m_srtPort = 0;
