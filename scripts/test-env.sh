@@ -20,10 +20,7 @@ orvanta_env_start() {
   export XDG_RUNTIME_DIR="$ORVANTA_ENV_DIR/xdg"; mkdir -p "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"
   export PULSE_RUNTIME_PATH="$XDG_RUNTIME_DIR/pulse"
   if command -v pulseaudio >/dev/null; then
-    pulseaudio --daemonize=yes --exit-idle-time=-1 -n --disallow-exit \
-      --load="module-native-protocol-unix" \
-      --load="module-null-sink sink_name=orvanta_null sink_properties=device.description=Orvanta_Null_Output" \
-      >"$ORVANTA_ENV_DIR/pulse.log" 2>&1 || echo "warning: pulseaudio did not start" >&2
+    orvanta_start_sound
     export ORVANTA_PULSE=1
   fi
 
@@ -46,6 +43,25 @@ orvanta_env_start() {
       echo "warning: the studio server did not start: $(cat "$log")" >&2
     fi
   fi
+}
+
+orvanta_start_sound() {
+  pulseaudio --daemonize=yes --exit-idle-time=-1 -n --disallow-exit --log-target="newfile:$ORVANTA_ENV_DIR/pulse.log" \
+    --load="module-native-protocol-unix" \
+    --load="module-null-sink sink_name=orvanta_null sink_properties=device.description=Orvanta_Null_Output" \
+    >"$ORVANTA_ENV_DIR/pulse.out" 2>&1 || echo "warning: pulseaudio did not start: $(cat "$ORVANTA_ENV_DIR/pulse.out")" >&2
+}
+
+# Between test runs: a sound server that stopped answering is reported with
+# the end of its log and started again, so that one fault does not fail every
+# suite after it.
+orvanta_env_check_sound() {
+  [ -n "${ORVANTA_PULSE:-}" ] || return 0
+  timeout 10 pactl info >/dev/null 2>&1 && return 0
+  echo "warning: the sound server stopped answering; the end of its log:" >&2
+  tail -n 20 "$ORVANTA_ENV_DIR/pulse.log" >&2 2>/dev/null
+  pulseaudio --kill >/dev/null 2>&1 || true
+  orvanta_start_sound
 }
 
 orvanta_env_stop() {

@@ -182,7 +182,7 @@ private slots:
         if (qgetenv("ORVANTA_PULSE").isEmpty())
             QSKIP("needs the test environment's sound server");
         const QStringList inputs = mf::MFDevice::deviceNames(mf::eMFDT_Audio);
-        QVERIFY2(inputs.first() == "<None>" && inputs.contains("PC Sounds (Loopback)"), qPrintable(inputs.join("|")));
+        QVERIFY2(!inputs.isEmpty() && inputs.first() == "<None>" && inputs.contains("PC Sounds (Loopback)"), qPrintable(inputs.join("|")));
         QCOMPARE(mf::MFDevice::deviceNames(mf::eMFDT_Audio2).mid(0, 2),
                  QStringList({"<No External Audio>", "PC Sounds (Loopback)"}));
         QVERIFY(setMFDevice(std::make_shared<mf::MFDevice>(), mf::eMFDT_Audio2, "PC Sounds (Loopback)"));
