@@ -25,6 +25,13 @@ MFPreviewTarget::MFPreviewTarget() = default;
 
 MFPreviewTarget::~MFPreviewTarget()
 {
+    {
+        // A preview let go on a player thread sets its last frame there and
+        // deletes this later here: the lock orders the two where the thread
+        // sanitizer can see it (Qt's deferred delete it cannot).
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_frame.reset();
+    }
     m_sound.stop();
     if (m_widget)
         m_widget->removeEventFilter(this);
