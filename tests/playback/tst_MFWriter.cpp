@@ -42,11 +42,11 @@ class TestMFWriter : public QObject
     QByteArray m_clean;
     const QStringList kCleanArgs{"-c:v", "libx264", "-g", "50", "-bf", "0", "-x264-params", "scenecut=0"};
     // 6 s of a 25 fps test picture with a tone, made by the ffmpeg program.
-    QByteArray makeStream(const QString &name, const QStringList &videoArgs, const QStringList &muxArgs = {})
+    QByteArray makeStream(const QString &name, const QStringList &outputArgs)
     {
         const QStringList in{"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25", "-f", "lavfi", "-i", "sine"};
         const QStringList out{"-t", "6", "-c:a", "aac", "-f", "mpegts"};
-        return makeClip(m_dir.filePath(name), in + videoArgs + out + muxArgs);
+        return makeClip(m_dir.filePath(name), in + outputArgs + out);
     }
 
     enum Edit { Drop, Duplicate, TwoDuplicates, AdaptationOnly, Discontinuity, LostSync, Truncate };
@@ -58,14 +58,12 @@ private slots:
         QVERIFY2(!m_clean.isEmpty(), "the ffmpeg program is needed");
     }
 
-    // Keeping up, each codec's stream is whole and as configured. Rates set
-    // while running are followed: down from 1536 to 256 kbit/s in the middle
-    // of a group, back up in a later one (encoders that cannot change their
-    // rate while running take the new one at the next group's key frame).
-    // Put in bursts far faster than the encoder takes them, the writer drops
-    // frames but keeps the clock: pictures and PCRs come through the gaps,
-    // every group of 50 frames of stream time starts with a key frame, and
-    // the sound spans them all (what it cannot keep becomes silence).
+    // Keeping up, each codec's stream is whole and as configured, and rates set while running are
+    // followed: 1536 down to 256 kbit/s mid-group, back up later (an encoder that cannot change its
+    // rate while running takes it at the next key frame). Put in bursts far faster than the encoder
+    // takes them, the writer drops frames but keeps the clock: pictures and PCRs come through the
+    // gaps, each group of 50 frames of stream time starts with a key frame, and the sound spans them
+    // all (what it cannot keep becomes silence).
     void encodes_data()
     {
         QTest::addColumn<QString>("codec");
@@ -303,28 +301,26 @@ private slots:
     // fps: every second picture).
     void checkerOnCleanStreams_data()
     {
-        QTest::addColumn<QStringList>("videoArgs");
-        QTest::addColumn<QStringList>("muxArgs");
+        QTest::addColumn<QStringList>("outputArgs");
         QTest::addColumn<int>("streamType");
         QTest::addColumn<int>("keyFrames");
         QTest::addColumn<double>("minPcrGapMs");
         QTest::addColumn<double>("maxPcrGapMs");
-        QTest::newRow("h264") << kCleanArgs << QStringList() << 0x1b << 3 << 1.0 << 100.0;
-        QTest::newRow("mpeg2") << QStringList{"-c:v", "mpeg2video", "-g", "25", "-bf", "0"} << QStringList() << 0x02
-                               << 6 << 1.0 << 100.0;
+        QTest::newRow("h264") << kCleanArgs << 0x1b << 3 << 1.0 << 100.0;
+        const QStringList mpeg2{"-c:v", "mpeg2video", "-g", "25", "-bf", "0"}, sparse{"-pcr_period", "300"};
+        QTest::newRow("mpeg2") << mpeg2 << 0x02 << 6 << 1.0 << 100.0;
         // The first picture at or after 300 ms carries the next PCR.
-        QTest::newRow("sparse pcr") << kCleanArgs << QStringList{"-pcr_period", "300"} << 0x1b << 3 << 300.0 << 340.0;
+        QTest::newRow("sparse pcr") << kCleanArgs + sparse << 0x1b << 3 << 300.0 << 340.0;
     }
     void checkerOnCleanStreams()
     {
-        QFETCH(QStringList, videoArgs);
-        QFETCH(QStringList, muxArgs);
+        QFETCH(QStringList, outputArgs);
         QFETCH(int, streamType);
         QFETCH(int, keyFrames);
         QFETCH(double, minPcrGapMs);
         QFETCH(double, maxPcrGapMs);
         const QString name = QTest::currentDataTag();
-        const QByteArray stream = name == "h264" ? m_clean : makeStream(name + ".ts", videoArgs, muxArgs);
+        const QByteArray stream = name == "h264" ? m_clean : makeStream(name + ".ts", outputArgs);
         const TsChecker checker(stream);
         QVERIFY2(checker.syncErrors() == 0 && checker.continuityErrors() == 0 && checker.trailingBytes() == 0,
                  qPrintable(checker.summary()));
