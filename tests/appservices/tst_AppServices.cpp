@@ -1,11 +1,15 @@
 #include "app/BoundedGet.h"
+#include "app/BroadcastPlan.h"
+#include "app/BroadcastSession.h"
 #include "app/CpuLoad.h"
 #include "app/DistributiveExporter.h"
 #include "app/LibraryBundle.h"
+#include "app/LinkSharing.h"
 #include "app/LogsDlg.h"
 #include "app/LookupAnswer.h"
 #include "app/MainWindow.h"
 #include "app/NumberLookup.h"
+#include "app/StatusArea.h"
 #include "app/StreamLink.h"
 #include "app/TLabel.h"
 #include "app/TNumberEdit.h"
@@ -18,6 +22,8 @@
 #include "tests/support/BoxWatcher.h"
 #include "tests/support/FreePorts.h"
 #include "tests/support/HttpFake.h"
+#include "tests/support/MessageCapture.h"
+#include "tests/support/StudioProcess.h"
 #include "tests/support/TestMain.h"
 
 #include <csignal>
@@ -46,6 +52,8 @@ const QString kTooLarge = BoundedGet::kTooLargeText;
 const QString kDownload = "    <a href='%1' style='color:white;'>Download</a>";
 const QDate kDate(2026, 3, 14);
 const QString kFolder = "Orvanta_2026-03-14";
+const QString kPassphrase = "a/b c%d srt://e";
+const QString kField = "a%2Fb%20c%25d%20srt%3A%2F%2Fe";
 // Recorded from a 4-core machine three seconds apart; the second adds
 // user 240, nice 0, system 60, idle 2580, iowait 120 (total 3000, idle 2700).
 const QByteArray kStat1 = "cpu  4705 356 584 3699176 23 23 0 0 0 0\n"
@@ -130,8 +138,9 @@ struct FileSizeLimit
 
 // The window's services: the number lookup, the update check and the
 // window's wiring of them, against good, broken and hostile servers on
-// loopback; and what it offers without a network: the portable export, the
-// CPU indicator and the system report.
+// loopback; the passphrase in links, the form and the settings, and a
+// broadcast that the studio takes because of it; and what it offers without
+// a network: the portable export, the CPU indicator and the system report.
 class TestAppServices : public QObject
 {
     Q_OBJECT
@@ -168,6 +177,8 @@ class TestAppServices : public QObject
     }
 
 private slots:
+    void init() { QSettings(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta").clear(); }
+
     void initTestCase()
     {
         QVERIFY(temp.isValid());
@@ -318,6 +329,89 @@ private slots:
         QVERIFY(StreamLink("srt://h:1/s/1/1/HD/dBl").twoFrames());
         QVERIFY(!StreamLink("srt://h:1/s/1/1/HD/DBLX").twoFrames());
         QVERIFY(NumberLookup::isValidNumber(" 123-456-789 ")); // surrounding text does not matter
+    }
+
+    void linksCarryItOnlyWhenSet()
+    {
+        LinkFields fields{"srt://10.0.0.5:9000", "cam1", 2000, "128", "HD", false};
+        QCOMPARE(LinkSharing::buildLink(fields), QString("srt://10.0.0.5:9000/cam1/2000/128/HD"));
+        fields.twoFrames = true;
+        QCOMPARE(LinkSharing::buildLink(fields), QString("srt://10.0.0.5:9000/cam1/2000/128/HD/DBL"));
+        fields.passphrase = kPassphrase;
+        QCOMPARE(LinkSharing::buildLink(fields), "srt://10.0.0.5:9000/cam1/2000/128/HD/DBL/" + kField);
+        fields.twoFrames = false;
+        const QString link = LinkSharing::buildLink(fields);
+        QCOMPARE(link, "srt://10.0.0.5:9000/cam1/2000/128/HD//" + kField);
+        // Sharing rewrites "srt://" only, never the passphrase.
+        QCOMPARE(LinkSharing::shareableLink(link), "orvanta://10.0.0.5:9000/cam1/2000/128/HD//" + kField);
+        QCOMPARE(LinkSharing::shareableLink("SRT://h:1/s"), QString("orvanta://SRT://h:1/s"));
+        // Any character stays inside its field.
+        fields.passphrase = "it's $(touch pwned) `touch pwned2` \"; /x";
+        QCOMPARE(LinkSharing::passphraseFromField(LinkSharing::buildLink(fields).section('/', 8, 8)), fields.passphrase);
+    }
+
+    // The seventh field fills the hidden field and the copied link, older
+    // links clear it, and the settings keep it under its key.
+    void formAndSettings()
+    {
+        {
+            MainWindow window("");
+            Ui::MainWindow *ui = window.form();
+            QCOMPARE(ui->txtPassphrase->echoMode(), QLineEdit::Password);
+            window.loadSettings("orvanta://h:9000/id/2048/128/HD//" + kField);
+            QCOMPARE(ui->txtPassphrase->text(), kPassphrase);
+            QVERIFY(!ui->chkCombined->isChecked());
+            ui->actionCopy_Link->trigger();
+            QCOMPARE(QApplication::clipboard()->text(), "orvanta://h:9000/id/2048/128/HD//" + kField);
+            QCOMPARE(window.statusBar()->currentMessage(), QString(LinkSharing::kCopiedWithPassphraseText));
+            window.loadSettings("orvanta://h:9000/id/2048/128/HD/DBL");
+            QCOMPARE(ui->txtPassphrase->text(), QString());
+            QCOMPARE(window.buildLink(), QString("h:9000/id/2048/128/HD/DBL"));
+            ui->txtPassphrase->setText(kPassphrase);
+            window.close();
+        }
+        QCOMPARE(QSettings(TestMain::settingsFile(), QSettings::IniFormat).value("PASSPHRASE").toString(), kPassphrase);
+        MainWindow again("");
+        QCOMPARE(again.form()->txtPassphrase->text(), kPassphrase);
+    }
+
+    void lengthIsCheckedAsTypedAndAtStart_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("usable");
+        QTest::newRow("nine") << "123456789" << false;
+        QTest::newRow("ten") << "1234567890" << true;
+        QTest::newRow("seventy-nine") << QString(79, 'p') << true;
+        QTest::newRow("none: no encryption") << QString() << true;
+    }
+    // libsrt's rule in plain words, in the status line while typing and at
+    // Start, which then does not begin a broadcast; a usable one clears it.
+    void lengthIsCheckedAsTypedAndAtStart()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, usable);
+        QVERIFY(BroadcastPlan::passphraseProblem(QByteArray(80, 'p')).startsWith("The passphrase must be 10 to 79"));
+        MainWindow window("");
+        Ui::MainWindow *ui = window.form();
+        auto *area = window.findChild<StatusArea *>("statusArea");
+        QVERIFY(area);
+        ui->txtURL->setText("127.0.0.1:9");
+        ui->txtStreamID->setText("sealed");
+        ui->txtPassphrase->setFocus();
+        QTest::keyClicks(ui->txtPassphrase, "x");
+        ui->txtPassphrase->clear();
+        QTest::keyClicks(ui->txtPassphrase, typed);
+        const QString rule = QString("The passphrase must be 10 to 79 characters long (now %1), or empty for no encryption.")
+                                 .arg(typed.size());
+        QCOMPARE(area->fullText(), usable ? QString() : rule);
+        QCOMPARE(ui->txtPassphrase->toolTip().contains(rule), !usable);
+        QVERIFY(ui->txtPassphrase->toolTip().startsWith("Encrypts the stream"));
+        if (usable)
+            return;
+        ui->cmdStart->click();
+        QCOMPARE(area->fullText(), rule);
+        QCOMPARE(window.broadcastSession()->state(), BroadcastSession::State::Idle);
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
     }
 
     // The offer's text: the manifest's texts as plain text, and only a web
@@ -693,7 +787,6 @@ private slots:
         server.setReply(kLookupPath, 200, "{\"url\":\"file:///etc/passwd\"}");
         {
             QSettings store(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
-            store.clear();
             store.setValue("LOOKUP_ORIGIN", server.origin());
             store.setValue("UPDATE_URL", server.origin() + kManifestPath);
             store.setValue("URL", "127.0.0.1:9");
@@ -737,6 +830,31 @@ private slots:
         QCOMPARE(server.requestedPaths().count(kLookupPath), 2);
         window.toggleStreaming();
         QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+    }
+
+    // Taken by a studio that asks for it: all three streams open. The
+    // passphrase is never logged. (A refusal's reason is the transport's
+    // suite's, its display the broadcast session's.)
+    void acceptedBroadcast()
+    {
+        const QString passphrase = "the studio's passphrase";
+        StudioProcess studio({"--passphrase", passphrase});
+        QVERIFY2(studio.start(), studio.output().constData());
+        MessageCapture log;
+        MainWindow window(QString("orvanta://127.0.0.1:%1/sealed/1024/64/SD//").arg(studio.srtPort())
+                          + LinkSharing::passphraseField(passphrase));
+        Ui::MainWindow *ui = window.form();
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::PreviewPage));
+        QVERIFY(!studio.waitForStream("sealed", "media", 50000, 20000).isEmpty());
+        QVERIFY(!studio.waitForStream("sealed", "control", 0, 20000).isEmpty());
+        QVERIFY(!studio.waitForStream("sealed", "feedback", 0, 20000).isEmpty());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::mouseClick(ui->stopBtn, Qt::LeftButton);
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        window.close();
+        for (const QString &secret : {passphrase, LinkSharing::passphraseField(passphrase)})
+            QCOMPARE(log.count(secret), 0);
     }
 };
 
