@@ -8,21 +8,15 @@ struct Run {
     QByteArray output;
 };
 
+// A program that hangs is killed with its QProcess.
 Run run(const QString &program, const QStringList &arguments)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
-    Run result;
-    if (!process.waitForFinished(kProcessWaitMs)) {
-        process.kill();
-        process.waitForFinished();
-        result.output = "timed out: " + program.toLocal8Bit();
-        return result;
-    }
-    result.output = process.readAll();
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return result;
+    if (!process.waitForFinished(kProcessWaitMs))
+        return {-1, "timed out: " + program.toLocal8Bit()};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAll()};
 }
 }
 
