@@ -322,17 +322,14 @@ private slots:
             QVERIFY(server.bodyBytesSent() > 0 && server.bodyBytesSent() < answer.body.size());
     }
 
-    // The form's fields from a link are the window's (tests/app); here, what the parser alone decides.
-    void linkFieldsAndNumbers()
+    // The form's fields from a link are the window's (tests/app); here, what
+    // the parser alone decides, and the passphrase in the links made.
+    void linkFieldsAndPassphrase()
     {
         QCOMPARE(StreamLink("a://h:1/x://y").field(StreamLink::StreamId), QString("x:")); // only the first "://"
         QVERIFY(StreamLink("srt://h:1/s/1/1/HD/dBl").twoFrames());
         QVERIFY(!StreamLink("srt://h:1/s/1/1/HD/DBLX").twoFrames());
         QVERIFY(NumberLookup::isValidNumber(" 123-456-789 ")); // surrounding text does not matter
-    }
-
-    void linksCarryItOnlyWhenSet()
-    {
         LinkFields fields{"srt://10.0.0.5:9000", "cam1", 2000, "128", "HD", false};
         QCOMPARE(LinkSharing::buildLink(fields), QString("srt://10.0.0.5:9000/cam1/2000/128/HD"));
         fields.twoFrames = true;
@@ -553,7 +550,6 @@ private slots:
         const DistributiveExporter::Result first = exporter().exportTo(target, "srt://10.0.0.5:9000/cam1/2000/128/HD", kDate);
         QCOMPARE(first.error, QString());
         QCOMPARE(first.folder, QDir(target).filePath(kFolder));
-        QCOMPARE(QDir(target).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{kFolder});
         QVERIFY(QFileInfo(first.folder + "/START.sh").isExecutable());
         QCOMPARE(readText(first.folder + "/App/qt.conf"), QString("[Paths]\nPrefix = .\nPlugins = plugins\n"));
         // Made in a private staging folder, the copy ends up readable by others as a folder made by hand is.
@@ -695,7 +691,6 @@ private slots:
         QCOMPARE(times.total, quint64(10));
         QCOMPARE(CpuLoad::labelText(0.3749f), QString("CPU: 37%"));
         QCOMPARE(CpuLoad::labelText(0.3751f), QString("CPU: 38%"));
-        QCOMPARE(CpuLoad::labelText(-1.0f), QString("CPU: -100%"));
     }
 
     // Without media (no provider) the report is the log viewer's case.
@@ -777,9 +772,9 @@ private slots:
         QCOMPARE(text->toPlainText(), shown);
     }
 
-    // The window offers the update at start and shows the logs and the CPU
-    // figure; a looked-up link it refuses leaves the form as it was, a good
-    // one fills it and goes on to the preview.
+    // The window offers the update at start and shows the CPU figure (its
+    // logs action is the desktop overlay suite's); a looked-up link it refuses
+    // leaves the form as it was, a good one fills it and goes on to the preview.
     void windowServices()
     {
         HttpFake server;
@@ -799,10 +794,6 @@ private slots:
         QCOMPARE(offer.title, QString("Update Info"));
         QCOMPARE(offer.parent, &window);
 
-        ui->actionLogs->trigger();
-        const QWidgetList tops = QApplication::topLevelWidgets();
-        QVERIFY(std::any_of(tops.begin(), tops.end(),
-                            [](QWidget *w) { return w->objectName() == "LogsDlg" && w->isVisible(); }));
         auto *cpu = window.findChild<QLabel *>("cpuLabel");
         QVERIFY(cpu);
         QVERIFY(QTest::qWaitFor([&] { return !cpu->text().isEmpty(); }, kWaitMs));
