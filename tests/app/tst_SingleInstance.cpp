@@ -114,9 +114,7 @@ private slots:
         QVERIFY(!collect(first).contains("-- raised by a later start"));
         QCOMPARE(run(kProgram, {}), 0);
         QVERIFY(QTest::qWaitFor([&] { return collect(first).contains("-- raised by a later start"); }, kWaitMs));
-        QFile log(m_home.filePath("state/orvanta/orvanta.log"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QVERIFY(log.readAll().contains("-- raised by a later start"));
+        QVERIFY(readFile(m_home.filePath("state/orvanta/orvanta.log")).contains("raised by a later start"));
 
         QVERIFY(QFile::copy(QStringLiteral(ORVANTA_SOURCE_DIR "/packaging/orvanta.desktop"),
                             m_home.filePath("data/applications/orvanta.desktop")));

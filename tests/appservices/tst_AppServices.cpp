@@ -145,8 +145,6 @@ class TestAppServices : public QObject
 {
     Q_OBJECT
 
-    int storedSkip() { return QSettings(TestMain::settingsFile(), QSettings::IniFormat).value("SKIP_UPDATE", -1).toInt(); }
-
     // One update check; the watcher answers the offer, if one comes.
     std::unique_ptr<BoxWatcher> runUpdate(HttpFake &server, const QString &button = {})
     {
@@ -487,7 +485,8 @@ private slots:
             QVERIFY2(box, answer.body.constData());
             QCOMPARE(box->seen, !text.isEmpty());
             QCOMPARE(box->text, text);
-            QCOMPARE(storedSkip(), skip);
+            const QSettings stored(TestMain::settingsFile(), QSettings::IniFormat);
+            QCOMPARE(stored.value("SKIP_UPDATE", -1).toInt(), skip);
             if (!box->seen)
                 continue;
             QCOMPARE(box->title, QString("Update Info"));
@@ -697,12 +696,8 @@ private slots:
     void reportWithMedia()
     {
         SystemReport::setMediaReportProvider([] {
-            MediaReport media;
-            media.containers = QStringList{"mpegts", "mp4"};
-            media.videoCodecs = QStringList{"h264", "mpeg2video", "h264"};
-            media.audioCodecs = QStringList{"aac", "mp2", "aac"};
-            media.audioDevices = QStringList{"Built-in Audio", "PC Sounds (Loopback)"};
-            return media;
+            return MediaReport{{"mpegts", "mp4"}, {"h264", "mpeg2video", "h264"}, {"aac", "mp2", "aac"}, {},
+                               {"Built-in Audio", "PC Sounds (Loopback)"}};
         });
         const QString report = SystemReport::systemReport();
         SystemReport::setMediaReportProvider(nullptr);
