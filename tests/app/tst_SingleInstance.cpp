@@ -34,8 +34,7 @@ class TestSingleInstance : public QObject
     QTemporaryDir victim; // what a planted link points at
     const QString shared = QDir::tempPath();
 
-    // Runs a program to its end; its exit code, -1 when it crashed or hung
-    // (a hung one is killed with its QProcess).
+    // Runs a program to its end: its exit code, -1 if it crashed or hung (killed with its QProcess).
     int run(const QString &program, const QStringList &arguments, QByteArray *out = nullptr)
     {
         QProcess process;
