@@ -463,7 +463,8 @@ private slots:
             canned(200, "{\"build\":23,\"msg\":\"<b>New</b>\",\"url\":\"http://dl/23\"}");
         const QString offered = "&lt;b&gt;New&lt;/b&gt;" + kDownload.arg("http://dl/23");
         const QByteArray newer = "{\"build\":99,\"url\":\"http://dl/99\"}";
-        // The answer, the button pressed, the offer's text (none: no offer), the skip stored after.
+        // The answer, the button pressed (none: the box is closed), the offer's
+        // text (none: no offer), the skip stored after.
         const QList<std::tuple<HttpFake::Answer, QString, QString, int>> steps = {
             {canned(200, "{\"build\":22,\"msg\":\"Same\",\"url\":\"http://dl/x\"}"), {}, {}, -1},
             {offer, "Remind Later", offered, -1},
