@@ -85,9 +85,7 @@ private slots:
         QFile maps(QString("/proc/%1/maps").arg(program.processId()));
         const QString mapped = maps.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(maps.readAll()) : QString();
         program.terminate();
-        if (!program.waitForFinished(10000))
-            program.kill();
-        program.waitForFinished();
+        QVERIFY(program.waitForFinished(10000));
         QVERIFY2(!stream.isEmpty(), program.readAll().constData());
         for (const char *file : {"App/lib/libQt5Core.so.5", "App/lib/libavcodec.so.59", "App/lib/libsrt-gnutls.so.1.5",
                                  "App/lib/libopenh264.so.7", "App/plugins/platforms/libqxcb.so"})
