@@ -14,21 +14,21 @@
 // An SRT listener program (srt-live-transmit or ffmpeg) as a child process,
 // forwarding each message as it arrives to a UDP port on 127.0.0.1, or to a
 // file through its standard output (which, unlike loopback UDP, drops nothing
-// when the machine is busy). Neither
-// program can bind port 0 and say which port it got, so a free port is picked
-// beforehand, and another tried should the program fail to bind it; ready
-// once the program's own process holds the port.
+// when the machine is busy). Neither program can bind port 0 and say which
+// port it got, so a free port is picked beforehand, and another tried should
+// the program fail to bind it; ready once its own process holds the port.
 class ListenerProcess
 {
 public:
+    // target: a udp:// URL, or a file the program's standard output goes to;
     // sourceParameters are appended to the SRT URL, e.g. "&passphrase=...&pbkeylen=16".
-    ListenerProcess(const QString &program, quint16 udpPort, const QString &sourceParameters = QString())
-        : ListenerProcess(program, QString(), udpPort, sourceParameters)
+    ListenerProcess(const QString &program, const QString &target, const QString &sourceParameters = QString())
+        : m_program(program), m_target(target), m_sourceParameters(sourceParameters)
     {
-    }
-    ListenerProcess(const QString &program, const QString &outputFile)
-        : ListenerProcess(program, outputFile, 0, QString())
-    {
+        if (!target.startsWith(QLatin1String("udp://")))
+            m_process.setStandardOutputFile(target);
+        for (int attempt = 0; attempt < 3 && !m_ready; ++attempt)
+            m_ready = startOn(freeLoopbackPort());
     }
     ~ListenerProcess() { end(); }
     ListenerProcess(const ListenerProcess &) = delete;
@@ -41,31 +41,19 @@ public:
 private:
     static constexpr int kStartTimeoutMs = 10000;
 
-    ListenerProcess(const QString &program, const QString &outputFile, quint16 udpPort,
-                    const QString &sourceParameters)
-        : m_program(program), m_outputFile(outputFile), m_udpPort(udpPort), m_sourceParameters(sourceParameters)
-    {
-        if (!outputFile.isEmpty())
-            m_process.setStandardOutputFile(outputFile);
-        for (int attempt = 0; attempt < 3 && !m_ready; ++attempt)
-            m_ready = startOn(freeLoopbackPort());
-    }
-
     bool startOn(quint16 srtPort)
     {
         end();
         m_srtPort = srtPort;
         const QString source = QStringLiteral("srt://127.0.0.1:%1?mode=listener").arg(srtPort)
                                + m_sourceParameters;
-        const QString udp = QStringLiteral("udp://127.0.0.1:%1").arg(m_udpPort);
-        const bool toFile = !m_outputFile.isEmpty();
-        const QString target = toFile ? QStringLiteral("file://con") : udp;
+        const bool toUdp = m_target.startsWith(QLatin1String("udp://"));
         const QString path = QStandardPaths::findExecutable(m_program);
         if (m_program == QLatin1String("ffmpeg"))
             m_process.start(path, {"-nostdin", "-loglevel", "error", "-f", "data", "-i", source, "-map", "0",
-                                   "-c", "copy", "-f", "data", toFile ? "pipe:1" : udp + "?pkt_size=1316"});
+                                   "-c", "copy", "-f", "data", toUdp ? m_target + "?pkt_size=1316" : "pipe:1"});
         else
-            m_process.start(path, {"-a:no", "-q", source, target});
+            m_process.start(path, {"-a:no", "-q", source, toUdp ? m_target : QStringLiteral("file://con")});
         if (!m_process.waitForStarted(kStartTimeoutMs))
             return false;
         QDeadlineTimer deadline(kStartTimeoutMs);
@@ -114,8 +102,7 @@ private:
     }
 
     QString m_program;
-    QString m_outputFile;
-    quint16 m_udpPort = 0;
+    QString m_target;
     QString m_sourceParameters;
     quint16 m_srtPort = 0;
     QProcess m_process;

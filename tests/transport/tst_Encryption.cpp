@@ -127,7 +127,7 @@ private slots:
     {
         QFETCH(QByteArray, passphrase);
         DatagramSink sink;
-        ListenerProcess listener("srt-live-transmit", sink.socket.localPort(),
+        ListenerProcess listener("srt-live-transmit", QString("udp://127.0.0.1:%1").arg(sink.socket.localPort()),
                                  "&passphrase=" + QString::fromUtf8(kPassphrase) + "&pbkeylen=16");
         QVERIFY2(listener.isReady(), listener.output().constData());
         MessageCapture log;
