@@ -439,7 +439,6 @@ private:
     BroadcastPlan plan(quint16 port, const QString &streamId, const QString &host = "127.0.0.1") const
     {
         BroadcastPlan plan = BroadcastPlan::fromFields(ServerField(host + ":" + QString::number(port)), streamId);
-        plan.latencyMs = 120;
         plan.videoKbps = 1024;
         plan.audioKbps = 128;
         plan.codec = "libx264";
@@ -462,11 +461,9 @@ private:
 
     void waitUntilWound(BroadcastSession &session, int timeoutMs, Mixer *sessionMixer = nullptr)
     {
-        if (!sessionMixer)
-            sessionMixer = &rig->mixer;
+        const Mixer &mixer = sessionMixer ? *sessionMixer : rig->mixer;
         QTRY_VERIFY_WITH_TIMEOUT(!session.isWinding(), timeoutMs);
-        QVERIFY(!sessionMixer->isWriting());
-        QVERIFY(!sessionMixer->activeWriter());
+        QVERIFY(!mixer.isWriting() && !mixer.activeWriter());
     }
 
     void stopAndWind(BroadcastSession &session)

@@ -102,8 +102,8 @@ private slots:
         QTest::addColumn<QString>("server");
         QTest::addColumn<QString>("streamId");
         QTest::addColumn<QString>("warning");
-        QTest::newRow("empty stream ID") << "srt://127.0.0.1:9000" << "" << "Please enter streamid.";
-        QTest::newRow("empty stream ID first") << "nocolon" << "" << "Please enter streamid.";
+        // The stream ID is asked for first, whatever the server field.
+        QTest::newRow("empty stream ID") << "nocolon" << "" << "Please enter streamid.";
         QTest::newRow("no port") << "srt://host" << "abc" << "Incorrect SRT Server. Please enter host and port.";
     }
     void inputWarnings()
