@@ -81,13 +81,10 @@ private slots:
 
     void freshWindowAndItsPages()
     {
-        Window window;
-        {
-            MessageCapture messages;
-            window = makeWindow();
-            // A renamed object or signal leaves its on_<object>_<signal> slot unconnected.
-            QCOMPARE(messages.lines().filter("connectSlotsByName"), QStringList());
-        }
+        MessageCapture messages;
+        Window window = makeWindow();
+        // A renamed object or signal leaves its on_<object>_<signal> slot unconnected.
+        QCOMPARE(messages.lines().filter("connectSlotsByName"), QStringList());
         Ui::MainWindow *ui = window->form();
         QCOMPARE(ui->stackedWidget->widget(MainWindow::PreviewPage), ui->previewPage);
         QCOMPARE(ui->connectionStack->widget(MainWindow::AdvancedPage), ui->advancedPage);
@@ -265,13 +262,11 @@ private slots:
         auto window = makeWindow();
         Ui::MainWindow *ui = window->form();
         auto *meter = window->findChild<TLevelMeter *>("levelMeter");
-        QVERIFY(meter);
-        QCOMPARE(meter->parentWidget(), ui->controlFrame);
+        QVERIFY(meter && meter->parentWidget() == ui->controlFrame);
         QVERIFY(!meter->toolTip().isEmpty() && !meter->accessibleName().isEmpty());
         // Once the device lists are read in the background, the menus choose their devices again.
         auto *registry = window->findChild<DeviceRegistry *>();
-        QVERIFY(registry);
-        QTRY_VERIFY_WITH_TIMEOUT(registry->isFilled(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(registry && registry->isFilled(), 10000);
         QTest::qWait(200);
         // The button names the sound device in use (without a sound server there is none).
         if (!ui->audioBtn->menu()->actions().isEmpty())

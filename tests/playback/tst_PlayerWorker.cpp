@@ -230,8 +230,7 @@ private slots:
         // The control channel goes through the arrow sender, made on first
         // use. Mute follows only while playing.
         PlayerWorker player;
-        QVERIFY(!player.connectControl("127.0.0.1", 9, "pilot"));
-        QVERIFY(!player.isControlConnected());
+        QVERIFY(!player.connectControl("127.0.0.1", 9, "pilot") && !player.isControlConnected());
         player.closeControl();  // harmless without a sender
         ArrowSender *sender = player.arrowSender();
         QVERIFY(sender && player.arrowSender() == sender);
@@ -247,16 +246,13 @@ private slots:
             QCOMPARE(player.isMuted(), on);
         }
         player.stopPlay();
-        QVERIFY(player.wait(2500));
-        QVERIFY(!player.isPlaying());
-        QVERIFY(!player.currentPreview());
+        QVERIFY(player.wait(2500) && !player.isPlaying() && !player.currentPreview());
         player.setMute(false);
         QVERIFY(player.isMuted());
         // A stop right after the start is not lost while the stream opens.
         player.startPlay(url(server.port(), "quiet"), 0);
         player.stopPlay();
-        QVERIFY(player.wait(2500));
-        QVERIFY(!player.isPlaying());
+        QVERIFY(player.wait(2500) && !player.isPlaying());
 
         // Synchronous opens fail without a server (an asynchronous one shows
         // the splash while it keeps trying: readerShowsTheSplashThenPictures).
