@@ -1,6 +1,5 @@
 #pragma once
 #include <QElapsedTimer>
-#include <QObject>
 #include <QTimer>
 
 #include <fstream>
@@ -10,7 +9,6 @@
 // waiting for a processor (a busy machine, not a blocking call) is left out.
 class GuiHeartbeat : public QObject
 {
-    Q_OBJECT
 public:
     static constexpr int kPeriodMs = 10;
 
