@@ -60,8 +60,14 @@ orvanta_env_check_sound() {
   timeout 10 pactl info >/dev/null 2>&1 && return 0
   echo "warning: the sound server stopped answering; the end of its log:" >&2
   tail -n 20 "$ORVANTA_ENV_DIR/pulse.log" >&2 2>/dev/null
-  pulseaudio --kill >/dev/null 2>&1 || true
+  orvanta_stop_sound
   orvanta_start_sound
+}
+
+# Waits for the server to end: it writes its log to the end.
+orvanta_stop_sound() {
+  pulseaudio --kill >/dev/null 2>&1 || true
+  for _ in $(seq 50); do pulseaudio --check 2>/dev/null || return 0; sleep 0.1; done
 }
 
 orvanta_env_stop() {
@@ -69,6 +75,6 @@ orvanta_env_stop() {
   for pid in "${ORVANTA_ENV_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${ORVANTA_ENV_PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
   ORVANTA_ENV_PIDS=()
-  if [ -n "${PULSE_RUNTIME_PATH:-}" ]; then pulseaudio --kill >/dev/null 2>&1 || true; fi
+  if [ -n "${PULSE_RUNTIME_PATH:-}" ]; then orvanta_stop_sound; fi
   [ -n "${ORVANTA_ENV_DIR:-}" ] && rm -rf "$ORVANTA_ENV_DIR"
 }
