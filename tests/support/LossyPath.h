@@ -16,8 +16,8 @@ public:
         const QString server = QStringLiteral("127.0.0.1:%1").arg(serverPort);
         const QString seed = qEnvironmentVariable("ORVANTA_LOSS_SEED", "11");
         m_process.start(QStringLiteral(ORVANTA_BINARY_DIR "/tools/udp-impair/orvanta-udp-impair"),
-                        QStringList{"--listen", "127.0.0.1:0", "--server", server, "--loss", loss, "--delay", "5",
-                                    "--seed", seed, "--lifetime", "120"} + extraArguments);
+                        QStringList{"--listen", "127.0.0.1:0", "--server", server, "--loss", loss, "--delay",
+                                    "5", "--seed", seed, "--lifetime", "120"} + extraArguments);
     }
     ~LossyPath()
     {

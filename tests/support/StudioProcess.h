@@ -35,12 +35,12 @@ public:
     void setSrtPort(quint16 port) { m_srtPort = port; }
     bool start(int timeoutMs = 10000)
     {
-        const QString chosen = qEnvironmentVariable("ORVANTA_STUDIO");
+        QString program = qEnvironmentVariable("ORVANTA_STUDIO");
+        if (program.isEmpty())
+            program = QStringLiteral(ORVANTA_BINARY_DIR "/tools/orvanta-studio/orvanta-studio");
         const QStringList arguments{"--srt", QStringLiteral("%1:%2").arg(host()).arg(m_srtPort),
                                     "--http", host() + QStringLiteral(":0"), "--record", m_recordDir.path()};
-        m_process.start(chosen.isEmpty() ? QStringLiteral(ORVANTA_BINARY_DIR "/tools/orvanta-studio/orvanta-studio")
-                                         : chosen,
-                        arguments + m_extraArguments);
+        m_process.start(program, arguments + m_extraArguments);
         if (!m_process.waitForStarted(timeoutMs))
             return false;
         // "orvanta-studio: SRT 127.0.0.1:41234, HTTP 127.0.0.1:41235, ...", once both ports are bound.
@@ -100,7 +100,7 @@ public:
     QByteArray output()  // what the server printed so far
     {
         // Takes up what the pipe holds now; a few short waits, so the call stays bounded.
-        for (int i = 0; i < 10 && m_process.state() == QProcess::Running && m_process.waitForReadyRead(20); ++i)
+        for (int i = 0; i < 10 && m_process.waitForReadyRead(20); ++i)
             m_output += m_process.readAll();
         m_output += m_process.readAll();
         return m_output;
@@ -126,7 +126,10 @@ public:
             *statusCode = headerEnd < 0 ? -1 : response.mid(9, 3).toInt();
         return headerEnd < 0 ? QByteArray() : response.mid(headerEnd + 4);
     }
-    QJsonObject status() const { return QJsonDocument::fromJson(httpGet(QStringLiteral("/status"))).object(); }
+    QJsonObject status() const
+    {
+        return QJsonDocument::fromJson(httpGet(QStringLiteral("/status"))).object();
+    }
     // Polls "/status" until the stream with this id and kind has minBytes
     // (and, unless -1, this connected state); it, or {} at the deadline.
     QJsonObject waitForStream(const QString &id, const QString &kind, qint64 minBytes = 0, int timeoutMs = 10000,
