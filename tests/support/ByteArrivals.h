@@ -11,9 +11,7 @@ class ByteArrivals
 public:
     void note(qint64 totalBytes)  // the running total, whenever known
     {
-        const qint64 nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                 std::chrono::steady_clock::now().time_since_epoch())
-                                 .count();
+        const qint64 nowNs = std::chrono::steady_clock::now().time_since_epoch() / std::chrono::nanoseconds(1);
         std::lock_guard<std::mutex> lock(m_mutex);
         if (totalBytes > 0 && m_firstNs < 0) {
             m_firstBytes = totalBytes;

@@ -84,10 +84,6 @@ private slots:
         QVERIFY2(!seen.isEmpty(), studio.output().constData());
         QCOMPARE(seen.value("streamid").toString(), QString("cam#1#speedtest"));
         QCOMPARE(seen.value("latency").toInt(), 333);
-        QVERIFY(seen.value("connected").toBool());
-
-        owned.reset();
-        QVERIFY(!studio.waitForStream("cam#1", "speedtest", 0, 10000, false).isEmpty());
     }
 
     // Callers that connect at the same moment (the relay, the control channel
