@@ -3,7 +3,6 @@
 #include "media/engine/DevicePixels.h"
 #include "overlay/CompositorWatch.h"
 #include "overlay/DrawingForm.h"
-#include "overlay/ResizeWidget.h"
 #include "overlay/TAppController.h"
 #include "overlay/TCropDlg.h"
 #include "tests/support/DesktopBroadcast.h"
@@ -132,16 +131,6 @@ class TestOverlayDesktop : public QObject, DesktopBroadcast
     std::vector<std::unique_ptr<QWidget>> scene;
     bool expectComposited = false;
 
-    QAction *windowEntry(const QString &title, quint64 handle)
-    {
-        emit screenMenu()->aboutToShow();
-        if (QMenu *menu = windowsMenu())
-            for (QAction *action : menu->actions())
-                if (action->text() == title && action->data().toULongLong() == handle)
-                    return action;
-        return nullptr;
-    }
-
     QWidget *paint(const QRect &geometry, const QColor &colour, const QString &title = QString())
     {
         QWidget *w = paintedWindow(geometry, colour);
@@ -161,22 +150,22 @@ class TestOverlayDesktop : public QObject, DesktopBroadcast
         return true;
     }
 
-    // The last picture of the placed frame's inside after some seconds of grabs (the encoder
-    // needs them for full detail), if it shows what the X server shows there after those
-    // grabs (right after a move, a compositor may still show the old place).
-    QImage settledPicture(const QString &id)
+    // Whether the last picture after some seconds of grabs (the encoder needs them for full
+    // detail) shows what the X server shows in the placed frame's inside after those grabs
+    // (right after a move, a compositor may still show the old place), and not this other shot.
+    bool settledPictureShows(const QString &id, const QImage &other)
     {
         const QRect inside = placedInside();
         const ScreenSource *source = window->mediaMixer()->screenSource();
         const quint64 grabsAt = source->grabCount();
         if (!inside.isValid() || !QTest::qWaitFor([&] { return source->grabCount() > grabsAt + 75; }, 3 * kWaitMs))
-            return {};
+            return false;
         const QImage shot = rootShot(inside);
         const qint64 bytesAt = mediaBytes(id);
         if (!QTest::qWaitFor([&] { return mediaBytes(id) > bytesAt + 60000; }, 3 * kWaitMs))
-            return {};
+            return false;
         const QImage last = stopAndTakeLastPicture(id);
-        return shows(last, shot) ? last : QImage();
+        return shows(last, shot) && !shows(last, other);
     }
 
     // Opens the crop dialog and, once it shows, answers it so.
@@ -282,9 +271,7 @@ private slots:
         // The first move only takes the grip: the frame goes 7/8 of the way.
         QTRY_VERIFY_WITH_TIMEOUT((frame->pos() - target).manhattanLength() <= (by.manhattanLength() + 4) / 8 + 4, kWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(capture->isPlaced(), kWaitMs);
-        const QImage last = settledPicture("startup");
-        QVERIFY(!last.isNull());
-        QVERIFY(!shows(last, before)); // the other place would not have matched
+        QVERIFY(settledPictureShows("startup", before));
 
         // The first second's five pictures: the frame's first place, or only the mixer's background.
         const QString recording = studio->recordFile("startup"), first5 = recording + ".first%1.png";
@@ -303,22 +290,15 @@ private slots:
     // On a monitor of another scale the frame's inside goes out, not its geometry at the first one's.
     void frameOnAMonitorOfAnotherScaleSendsItsInside()
     {
-        QScreen *other = nullptr;
-        for (QScreen *screen : QGuiApplication::screens())
-            if (screen->devicePixelRatio() != QGuiApplication::primaryScreen()->devicePixelRatio())
-                other = screen;
-        if (!other)
+        QScreen *other = QGuiApplication::screens().last();
+        if (other->devicePixelRatio() == QGuiApplication::primaryScreen()->devicePixelRatio())
             QSKIP("runs on two monitors of different scale");
         choose(screenEntry("-- select area --"));
-        QTRY_VERIFY_WITH_TIMEOUT(capture->frameWindow()->isVisible(), kWaitMs);
         QVERIFY(placeFrame(other->geometry().topLeft() + QPoint(150, 80)));
         QTRY_VERIFY_WITH_TIMEOUT(capture->isPlaced(), kWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(capture->frameWindow()->devicePixelRatioF(), other->devicePixelRatio(), kWaitMs);
-        QCOMPARE(placedInside().size(), capture->captureRect().size() * other->devicePixelRatio());
         QVERIFY(startLive("mixed"));
-        const QImage last = settledPicture("mixed");
-        QVERIFY(!last.isNull());
-        QVERIFY(!shows(last, rootShot(capture->captureRect())));
+        QVERIFY(settledPictureShows("mixed", rootShot(capture->captureRect())));
     }
 
     void cleanupTestCase()
@@ -372,7 +352,6 @@ private slots:
         choose(screenEntry("-- select area --"));
         DrawingForm *frame = capture->frameWindow();
         QTRY_VERIFY_WITH_TIMEOUT(frame->isVisible(), kWaitMs);
-        QTRY_VERIFY_WITH_TIMEOUT(frame->resizeHandle()->isVisible(), kWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(frame->isComposited(), expectComposited, kWaitMs);
         QCOMPARE(frame->isShaped(), !expectComposited);
         QVERIFY(placeFrame(QPoint(150, 200)));
@@ -395,7 +374,6 @@ private slots:
         QCOMPARE(frame->isCovered(), frame->isShaped());
         QVERIFY(xdotool({"mousemove", "410", "455", "click", "1"}));
         QTRY_COMPARE_WITH_TIMEOUT(counter.presses, 1, kWaitMs);
-        frame->removeEventFilter(&counter);
         capture->form()->ckbPointer->setChecked(false);
         QVERIFY(!frame->isCovered());
 
@@ -407,7 +385,6 @@ private slots:
         QCOMPARE(clicks.presses, 1);
         const QSize area(520, 520);
         const QImage drawn = broadcast("stroke");
-        QCOMPARE(drawn.size(), QSize(960, 540));
         CHECK_COLOUR(drawn, inPicture(area, QPoint(245, 255)), QColor(255, 0, 0));
         CHECK_COLOUR(drawn, inPicture(area, QPoint(245, 300)), kPurple);
         capture->form()->clearButton->click();
@@ -417,7 +394,6 @@ private slots:
             CHECK_COLOUR(cleared, inPicture(area, p), kPurple);
         capture->form()->drawButton->click();
         QVERIFY(!frame->isCovered());
-        beneath->removeEventFilter(&clicks);
     }
 
     // A compositing manager that starts or stops while the frame is shown.
@@ -525,7 +501,7 @@ private slots:
         XCloseDisplay(other);
 
         QTRY_VERIFY_WITH_TIMEOUT(TAppController::isIconic(handle), kWaitMs);
-        QAction *entry = windowEntry("Orvanta Capture Target", handle);
+        QAction *entry = screenEntry("Orvanta Capture Target", true);
         QVERIFY(entry);
         choose(entry);
         QTRY_VERIFY_WITH_TIMEOUT(!TAppController::isIconic(handle), kWaitMs);
@@ -550,7 +526,7 @@ private slots:
         QCOMPARE(log.count("cannot be captured"), 1);
         QCOMPARE(log.count("BROADCAST INTERRUPTED"), 0);
         CHECK_COLOUR(stopAndTakeLastPicture("closed"), QPoint(480, 270), kCyan);
-        QVERIFY(!windowEntry("Orvanta Capture Target", handle));
+        QVERIFY(!screenEntry("Orvanta Capture Target", true));
     }
 };
 

@@ -39,10 +39,11 @@ public:
     }
 
     QMenu *screenMenu() const { return ui->screenBtn->menu(); }
-    QAction *screenEntry(const QString &text) const
+    QAction *screenEntry(const QString &text, bool inWindowsMenu = false) const
     {
         emit screenMenu()->aboutToShow();
-        for (QAction *action : screenMenu()->actions())
+        QMenu *menu = inWindowsMenu ? windowsMenu() : screenMenu();
+        for (QAction *action : menu ? menu->actions() : QList<QAction *>())
             if (action->text() == text)
                 return action;
         return nullptr;
