@@ -26,8 +26,6 @@ public:
         m_stop = true;
         m_thread.join();
     }
-    StudioArrivals(const StudioArrivals &) = delete;
-    StudioArrivals &operator=(const StudioArrivals &) = delete;
 
     const ByteArrivals &arrivals() const { return m_arrivals; }
 
