@@ -109,13 +109,14 @@ bool shows(const QImage &picture, const QImage &shot)
     return distance < 0.12;
 }
 
-// Counts the presses a window receives, without taking them.
-struct PressCounter : QObject
+// Counts the presses, and the moves with a button held, that a window receives, without taking them.
+struct MouseCounter : QObject
 {
-    int presses = 0;
+    int presses = 0, drags = 0;
     bool eventFilter(QObject *, QEvent *event) override
     {
         presses += event->type() == QEvent::MouseButtonPress ? 1 : 0;
+        drags += event->type() == QEvent::MouseMove && static_cast<QMouseEvent *>(event)->buttons() != Qt::NoButton;
         return false;
     }
 };
@@ -150,9 +151,10 @@ class TestOverlayDesktop : public QObject, DesktopBroadcast
         return true;
     }
 
-    // Whether the last picture after some seconds of grabs (the encoder needs them for full
-    // detail) shows what the X server shows in the placed frame's inside after those grabs
-    // (right after a move, a compositor may still show the old place), and not this other shot.
+    // Whether the last picture, after some seconds of grabs and a second of pictures recorded
+    // after them (the encoder needs those for full detail), shows what the X server shows in the
+    // placed frame's inside after the grabs (right after a move, a compositor may still show the
+    // old place), and not this other shot.
     bool settledPictureShows(const QString &id, const QImage &other)
     {
         const QRect inside = placedInside();
@@ -161,8 +163,7 @@ class TestOverlayDesktop : public QObject, DesktopBroadcast
         if (!inside.isValid() || !QTest::qWaitFor([&] { return source->grabCount() > grabsAt + 75; }, 3 * kWaitMs))
             return false;
         const QImage shot = rootShot(inside);
-        const qint64 bytesAt = mediaBytes(id);
-        if (!QTest::qWaitFor([&] { return mediaBytes(id) > bytesAt + 60000; }, 3 * kWaitMs))
+        if (!recordMore(id, 1.0, 3 * kWaitMs))
             return false;
         const QImage last = stopAndTakeLastPicture(id);
         return shows(last, shot) && !shows(last, other);
@@ -246,8 +247,8 @@ private slots:
         const QRect first = placedInside();
         QVERIFY(first.isValid());
         const QImage before = rootShot(first);
-        const qint64 atLive = mediaBytes("startup");
-        QVERIFY(QTest::qWaitFor([&] { return mediaBytes("startup") > atLive + 60000; }, kWaitMs));
+        // The first second checked below, and a half more, recorded before the drag begins.
+        QVERIFY(QTest::qWaitFor([&] { return recordedSeconds("startup") >= 1.5; }, kWaitMs));
 
         // Dragged by the tool bar's empty middle, with the real pointer.
         const QWidget *left = capture->form()->ckbPointer;
@@ -258,12 +259,14 @@ private slots:
         const QPoint grip = mf::DevicePixels::toDevice(capture->mapToGlobal(QPoint(gripX, capture->height() / 2)), screen);
         const QPoint target = (placedAt - QPoint(700, 300)).manhattanLength() > 100 ? QPoint(700, 300) : QPoint(900, 200);
         const QPoint by = mf::DevicePixels::toDevice(target, screen) - mf::DevicePixels::toDevice(placedAt, screen);
+        MouseCounter bar;
+        capture->installEventFilter(&bar);
         QVERIFY(pointerTo(grip) && xdotool({"mousedown", "1"}));
         for (int step = 1; step <= 8; ++step) {
             QVERIFY(pointerTo(grip + by * step / 8));
-            // The drag grips at the first move and moves from the second.
+            // The drag grips at the first move, where the pointer is then, and moves from the second.
             if (step == 1)
-                QTest::qWait(300);
+                QTRY_VERIFY_WITH_TIMEOUT(bar.drags > 0, kWaitMs);
             if (step == 2)
                 QTRY_VERIFY_WITH_TIMEOUT(frame->pos() != placedAt, kWaitMs);
         }
@@ -336,7 +339,8 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(above(capture), kWaitMs);
             window->raise();
             window->activateWindow();
-            QTest::qWait(300);
+            // The window manager raises before it gives the focus.
+            QTRY_VERIFY_WITH_TIMEOUT(window->isActiveWindow(), kWaitMs);
         }
         logs->close();
     }
@@ -347,7 +351,7 @@ private slots:
     void areaFrameTakesStrokesAndSendsTheWindowBeneath()
     {
         QWidget *beneath = paint(QRect(100, 150, 700, 700), kPurple);
-        PressCounter clicks, counter;
+        MouseCounter clicks, counter;
         beneath->installEventFilter(&clicks);
         choose(screenEntry("-- select area --"));
         DrawingForm *frame = capture->frameWindow();
@@ -520,8 +524,7 @@ private slots:
         QVERIFY(startLive("closed"));
         scene.erase(std::find_if(scene.begin(), scene.end(), [&](const auto &w) { return w.get() == target; }));
         QVERIFY(log.waitFor("cannot be captured", kWaitMs));
-        const qint64 before = mediaBytes("closed");
-        QVERIFY(QTest::qWaitFor([&] { return mediaBytes("closed") > before + 20000; }, kWaitMs));
+        QVERIFY(recordMore("closed", 1.0));
         QCOMPARE(sessionState(), BroadcastSession::State::Live);
         QCOMPARE(log.count("cannot be captured"), 1);
         QCOMPARE(log.count("BROADCAST INTERRUPTED"), 0);

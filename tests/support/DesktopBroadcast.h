@@ -65,13 +65,24 @@ public:
     }
 
     BroadcastSession::State sessionState() const { return window->broadcastSession()->state(); }
-    qint64 mediaBytes(const QString &id) const
+
+    // Seconds of pictures the studio has recorded of this ID so far; -1 before two.
+    double recordedSeconds(const QString &id) const
     {
-        return StudioProcess::count(StudioProcess::findStream(studio->status(), id, "media"), "bytes");
+        const QString file = studio->recordFile(id);
+        return file.isEmpty() ? -1 : pictureSeconds(file);
+    }
+    // Until the recording holds pictures of this many seconds more than when called: those
+    // pictures were composed after the call (bytes are no clock: one key frame may bring more
+    // than a second's worth).
+    bool recordMore(const QString &id, double seconds, int timeoutMs = kWaitMs) const
+    {
+        const double from = qMax(0.0, recordedSeconds(id));
+        return QTest::qWaitFor([&] { return recordedSeconds(id) >= from + seconds; }, timeoutMs);
     }
 
-    // Live (before, the relay sends only stuffing), then this many more bytes (sound alone brings 8 kB/s).
-    bool startLive(const QString &id, qint64 encodedBytes = 20000)
+    // Live (before, the relay sends only stuffing), then recorded pictures.
+    bool startLive(const QString &id)
     {
         ui->txtURL->setText(QStringLiteral("127.0.0.1:%1").arg(studio->srtPort()));
         ui->txtStreamID->setText(id);
@@ -80,8 +91,7 @@ public:
             qWarning() << "the session did not go live for" << id << "but is" << sessionState();
             return false;
         }
-        const qint64 atLive = mediaBytes(id);
-        return QTest::qWaitFor([&] { return mediaBytes(id) > atLive + encodedBytes; }, kWaitMs);
+        return QTest::qWaitFor([&] { return recordedSeconds(id) > 0; }, kWaitMs);
     }
 
     // Stop, and once the session wound down (on its thread) the finished recording's last picture.
@@ -97,11 +107,11 @@ public:
         return lastPicture(studio->recordFile(id));
     }
 
-    // A broadcast long enough for its last picture (or null) to show the scene as it is now.
-    QImage broadcast(const QString &id, int ms = 2500)
+    // A broadcast long enough for its last picture (or null) to show the scene as it is now:
+    // this many seconds of pictures recorded after it went live.
+    QImage broadcast(const QString &id, double seconds = 2.5)
     {
-        const bool live = startLive(id);
-        QTest::qWait(live ? ms : 0);
+        const bool live = startLive(id) && recordMore(id, seconds);
         const QImage last = stopAndTakeLastPicture(id);
         return live ? last : QImage();
     }

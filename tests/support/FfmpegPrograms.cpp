@@ -136,6 +136,23 @@ QVector<qint64> videoPacketSizes(const QString &file)
     return sizes;
 }
 
+double pictureSeconds(const QString &file)
+{
+    double first = 0, last = 0;
+    int pictures = 0;
+    for (const QByteArray &line :
+         ffprobe({"-select_streams", "v", "-show_entries", "packet=pts_time", "-of", "csv=p=0", file}).split('\n')) {
+        bool ok = false;
+        const double at = line.trimmed().split(',').first().toDouble(&ok);
+        if (!ok)
+            continue;
+        first = pictures ? qMin(first, at) : at;
+        last = pictures ? qMax(last, at) : at;
+        ++pictures;
+    }
+    return pictures > 1 ? last - first : -1;
+}
+
 QString saveBytes(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);

@@ -27,5 +27,8 @@ QStringList decodeErrorLines(const QByteArray &stream);  // a line each
 // without such a key frame.
 QByteArray recordingBetween(const QString &file, double fromSeconds, double toSeconds = -1);
 QVector<qint64> videoPacketSizes(const QString &file);  // in order
+// The span of the video pictures' time stamps in a file, also in one still being written;
+// -1 without two pictures.
+double pictureSeconds(const QString &file);
 // Writes bytes to path; path, or empty when that failed.
 QString saveBytes(const QString &path, const QByteArray &bytes);

@@ -140,7 +140,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QVERIFY(startLive("display"));
         QVERIFY2(!started.isEmpty() || started.wait(kWaitMs), qPrintable(statusSeen));
-        QTest::qWait(1200); // the newest screen reaches the recording
+        QVERIFY(recordMore("display", 1.2)); // pictures of the shared screen
         const QImage picture = stopAndTakeLastPicture("display");
         QCOMPARE(picture.size(), QSize(960, 540));
         // The windows' middles and, within a pixel of the scaling, their
@@ -166,7 +166,7 @@ private slots:
         capture->hide();
         const QSize area(320, 200);
         emit capture->onNewPosition(QRect(QPoint(340, 160), area));
-        const QImage picture = broadcast("area", 1200);
+        const QImage picture = broadcast("area", 1.2);
         const QList<QPair<QPoint, QColor>> expected = {{{50, 100}, kRed},    {{97, 100}, kRed},    {{103, 100}, kBlack},
                                                        {{177, 100}, kBlack}, {{183, 100}, kGreen}, {{310, 190}, kGreen}};
         for (const auto &point : expected)
@@ -209,7 +209,7 @@ private slots:
         QVERIFY2(QTest::qWaitFor([&] { return status() == cancelled; }, kWaitMs), qPrintable(status()));
         QFile::remove(cancelFile);
         xwaylandWindow->setColour(kBlue);
-        QTest::qWait(1200);
+        QVERIFY(recordMore("cancel", 1.2));
         QCOMPARE(sessionState(), BroadcastSession::State::Live);
         const QImage picture = stopAndTakeLastPicture("cancel");
         CHECK_COLOUR(picture, onOutput(kRight.center()), kBlue);
@@ -227,13 +227,13 @@ private slots:
         const QString ended = mf::MFScreenCastEvents::text(mf::MFScreenCastEvents::Problem::Ended);
         QVERIFY2(QTest::qWaitFor([&] { return status().startsWith(ended); }, kWaitMs), qPrintable(status()));
         xwaylandWindow->setColour(kYellow); // not seen: nothing is shared now
-        QTest::qWait(800);
+        QVERIFY(recordMore("killed", 0.8));
         QCOMPARE(sessionState(), BroadcastSession::State::Live);
         const QImage kept = stopAndTakeLastPicture("killed");
         CHECK_COLOUR(kept, onOutput(kRight.center()), kBlue);
 
         QVERIFY2(choose("Desktop"), qPrintable(status()));
-        CHECK_COLOUR(broadcast("again", 1200), onOutput(kRight.center()), kYellow);
+        CHECK_COLOUR(broadcast("again", 1.2), onOutput(kRight.center()), kYellow);
     }
 };
 
