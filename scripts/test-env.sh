@@ -19,6 +19,7 @@ orvanta_env_start() {
   # A private sound server whose default output is a null sink.
   export XDG_RUNTIME_DIR="$ORVANTA_ENV_DIR/xdg"; mkdir -p "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"
   export PULSE_RUNTIME_PATH="$XDG_RUNTIME_DIR/pulse"
+  orvanta_sound_config
   if command -v pulseaudio >/dev/null; then
     orvanta_start_sound
     export ORVANTA_PULSE=1
@@ -45,6 +46,18 @@ orvanta_env_start() {
   fi
 }
 
+# The server's and its clients' configuration, in place of the user's: no shared memory
+# between them, so that every block goes through the socket. With shared memory
+# (memfd) the server aborts now and then while clients come and go
+# ("memblock_replace_import(). Aborting."), a fault of PulseAudio's own. No
+# client starts a server of its own when ours is gone. Its state stays here too.
+orvanta_sound_config() {
+  export PULSE_CONFIG="$ORVANTA_ENV_DIR/pulse-daemon.conf" PULSE_CLIENTCONFIG="$ORVANTA_ENV_DIR/pulse-client.conf"
+  export PULSE_STATE_PATH="$ORVANTA_ENV_DIR/pulse-state"
+  printf '%s\n' "enable-shm = no" "enable-memfd = no" >"$PULSE_CONFIG"
+  printf '%s\n' "enable-shm = no" "enable-memfd = no" "autospawn = no" >"$PULSE_CLIENTCONFIG"
+}
+
 orvanta_start_sound() {
   pulseaudio --daemonize=yes --exit-idle-time=-1 -n --disallow-exit --log-target="newfile:$ORVANTA_ENV_DIR/pulse.log" \
     --load="module-native-protocol-unix" \
@@ -52,16 +65,17 @@ orvanta_start_sound() {
     >"$ORVANTA_ENV_DIR/pulse.out" 2>&1 || echo "warning: pulseaudio did not start: $(cat "$ORVANTA_ENV_DIR/pulse.out")" >&2
 }
 
-# Between test runs: a sound server that stopped answering is reported with
-# the end of its log and started again, so that one fault does not fail every
-# suite after it.
+# After each test run (named by the argument): a sound server that stopped
+# answering is reported with the end of its log and started again, so that one
+# fault does not fail every suite after it. False when it had stopped.
 orvanta_env_check_sound() {
   [ -n "${ORVANTA_PULSE:-}" ] || return 0
   timeout 10 pactl info >/dev/null 2>&1 && return 0
-  echo "warning: the sound server stopped answering; the end of its log:" >&2
+  echo "warning: the sound server stopped answering ${1:-}; the end of its log:" >&2
   tail -n 20 "$ORVANTA_ENV_DIR/pulse.log" >&2 2>/dev/null
   orvanta_stop_sound
   orvanta_start_sound
+  return 1
 }
 
 # Waits for the server to end: it writes its log to the end.

@@ -242,5 +242,5 @@ private slots:
     }
 };
 
-ORVANTA_TEST_MAIN(TestDeviceRegistry, TestMain::Offscreen | TestMain::PrivateFolders)
+ORVANTA_TEST_MAIN(TestDeviceRegistry, TestMain::Offscreen | TestMain::PrivateFolders | TestMain::SoundServer)
 #include "tst_DeviceRegistry.moc"

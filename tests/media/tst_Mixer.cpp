@@ -451,5 +451,5 @@ private slots:
     }
 };
 
-ORVANTA_TEST_MAIN(TestMixer, TestMain::Gui)
+ORVANTA_TEST_MAIN(TestMixer, TestMain::Gui | TestMain::SoundServer)
 #include "tst_Mixer.moc"

@@ -226,5 +226,5 @@ private slots:
     }
 };
 
-ORVANTA_TEST_MAIN(TestFeedbackSound, TestMain::Gui)
+ORVANTA_TEST_MAIN(TestFeedbackSound, TestMain::Gui | TestMain::SoundServer)
 #include "tst_FeedbackSound.moc"

@@ -7,6 +7,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <cstdio>
 #include <memory>
 #include <optional>
 
@@ -17,7 +18,32 @@ enum Flag {
     Gui = 1,             // a QApplication on the platform the environment names
     Offscreen = 2 | Gui, // ... offscreen unless QT_QPA_PLATFORM names another
     PrivateFolders = 4,  // own settings and temporary folders, removed at the end
+    SoundServer = 8,     // plays or records through the test environment's sound server
 };
+
+// Why the test environment's sound server (ORVANTA_PULSE) cannot serve: its client's
+// complaint and the end of its log; empty while it answers, or where the environment
+// has none.
+inline QString soundServerProblem()
+{
+    if (qEnvironmentVariableIsEmpty("ORVANTA_PULSE"))
+        return QString();
+    QProcess pactl;
+    pactl.start(QStringLiteral("pactl"), {QStringLiteral("info")});
+    if (pactl.waitForFinished(10000) && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0)
+        return QString();
+    pactl.kill();
+    QString problem = QStringLiteral("the test sound server does not answer (pactl: %1)")
+                          .arg(QString::fromLocal8Bit(pactl.readAllStandardError()).trimmed());
+    QFile log(qEnvironmentVariable("ORVANTA_ENV_DIR") + QStringLiteral("/pulse.log"));
+    if (log.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> lines = log.readAll().trimmed().split('\n');
+        problem += QStringLiteral("; the end of its log:");
+        for (const QByteArray &line : lines.mid(qMax(0, lines.size() - 10)))
+            problem += QStringLiteral("\n    ") + QString::fromLocal8Bit(line);
+    }
+    return problem;
+}
 
 inline QString settingsFile()
 {
@@ -40,8 +66,21 @@ int run(int argc, char **argv, int flags)
         app = std::make_unique<QApplication>(argc, argv);
     else
         app = std::make_unique<QCoreApplication>(argc, argv);
+    // Without the sound server its suites would fail on what it should have shown (a missing
+    // device, silence); they fail with its state instead.
+    const bool needsSound = flags & SoundServer;
+    QString problem = needsSound ? soundServerProblem() : QString();
+    if (!problem.isEmpty()) {
+        std::fprintf(stderr, "FAIL!  : %s: %s\n", Suite::staticMetaObject.className(), qPrintable(problem));
+        return 1;
+    }
     Suite suite;
-    return QTest::qExec(&suite, argc, argv);
+    const int failures = QTest::qExec(&suite, argc, argv);
+    problem = failures && needsSound ? soundServerProblem() : QString();
+    if (!problem.isEmpty())
+        std::fprintf(stderr, "FAIL!  : %s: the failures above may come from the sound server: %s\n",
+                     Suite::staticMetaObject.className(), qPrintable(problem));
+    return failures;
 }
 
 } // namespace TestMain
