@@ -17,6 +17,7 @@ DeviceRegistry::~DeviceRegistry()
 
 void DeviceRegistry::refresh()
 {
+    m_lookingUp = true;
     if (m_thread && m_thread->isRunning()) {
         m_againRequested = true;
         return;
@@ -53,6 +54,7 @@ void DeviceRegistry::scanFinished()
         changed = m_changed;
         m_changed = false;
     }
+    m_lookingUp = m_againRequested;
     if (changed)
         emit updated();
     if (m_againRequested) {

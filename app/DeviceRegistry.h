@@ -21,6 +21,8 @@ public:
 
     // Starts a look-up unless one runs; one asked for meanwhile follows it.
     void refresh();
+    // A look-up runs or is asked for, or its updated() is still to come.
+    bool isLookingUp() const { return m_lookingUp; }
     bool isFilled() const;
     QStringList videoDevices() const;
     QStringList audioDevices() const;
@@ -34,6 +36,7 @@ private:
 
     std::unique_ptr<QThread> m_thread;
     bool m_againRequested = false;
+    bool m_lookingUp = false;  // owner's thread only
     mutable std::mutex m_mutex;  // guards the lists and m_filled
     QStringList m_video;
     QStringList m_audio;

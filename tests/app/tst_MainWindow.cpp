@@ -266,8 +266,7 @@ private slots:
         QVERIFY(!meter->toolTip().isEmpty() && !meter->accessibleName().isEmpty());
         // Once the device lists are read in the background, the menus choose their devices again.
         auto *registry = window->findChild<DeviceRegistry *>();
-        QTRY_VERIFY_WITH_TIMEOUT(registry && registry->isFilled(), 10000);
-        QTest::qWait(200);
+        QTRY_VERIFY_WITH_TIMEOUT(registry && registry->isFilled() && !registry->isLookingUp(), 10000);
         // The button names the sound device in use (without a sound server there is none).
         if (!ui->audioBtn->menu()->actions().isEmpty())
             QVERIFY2(ui->audioBtn->toolTip().startsWith("Microphone: choose the sound source (now: "),
