@@ -276,7 +276,8 @@ private slots:
             QCOMPARE(label(dialog)->text(), QString("Test stopped."));
             QCOMPARE(progress(dialog)->value(), 0);
             QVERIFY(!studio.waitForStream("halted", "speedtest", 0, kListenerWaitMs, false).isEmpty());
-            QTest::qWait(200);
+            // The worker goes once it has ended, after all it reported.
+            QTRY_VERIFY_WITH_TIMEOUT(dialog.findChildren<ThreadTest *>().isEmpty(), kListenerWaitMs);
             QCOMPARE(label(dialog)->text(), QString("Test stopped."));
             const QJsonObject seen = StudioProcess::findStream(studio.status(), "halted", "speedtest");
             QVERIFY(StudioProcess::count(seen, "bytes") < 10485760);
