@@ -184,7 +184,7 @@ private slots:
             return;
         }
         QVERIFY(portal->lastOptions.contains("handle_token") && portal->lastOptions.contains("session_handle_token"));
-        // Nothing more arrives later (a timer or a late answer).
+        // Nothing more arrives later (a late answer, or a timer of the 1.5 s bound set above).
         QTest::qWait(1700);
         QCOMPARE(failed.size(), 1);
     }

@@ -366,11 +366,14 @@ private slots:
         }
 
         // Writing off: nothing more reaches the writer (but a frame that was
-        // on its way), the preview goes on.
+        // on its way) while the mixer goes on taking screen pictures.
+        std::atomic<int> turns{0};
+        const auto counting = connect(&mixer, &Mixer::frameChanged, this, [&] { ++turns; }, Qt::DirectConnection);
         mixer.setWriting(false);
         const int written = sink->frames;
-        QTest::qWait(500);
+        QVERIFY(QTest::qWaitFor([&] { return turns >= 12; }, kWaitMs));
         QVERIFY2(sink->frames <= written + 1, qPrintable(QString::number(sink->frames - written)));
+        disconnect(counting);
         QVERIFY(mixer.stopAndWait(kWaitMs));
 
         // Restarted with two frames side by side (the camera on the left, the
