@@ -59,6 +59,14 @@ public:
         }
         return 2 * std::sqrt(std::max(s1 * s1 + s2 * s2 - c * s1 * s2, 0.0)) / kWindow > kToneLevel;
     }
+    // How long the tone was heard from window `from` on, in ms.
+    int heardMs(int from)
+    {
+        int heard = 0;
+        for (int w = from, end = windows(); w < end; ++w)
+            heard += toneIn(w) ? 10 : 0;
+        return heard;
+    }
     // The longest run of windows without the tone in [from, to), in ms.
     int longestGapMs(int from, int to)
     {
@@ -145,10 +153,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(shownSize(player), shown, kWaitMs);
         if (!why.isEmpty())
             QVERIFY(log.waitFor(why, kWaitMs));
-        // Said once (or never), however long it plays.
-        QTest::qWait(1000);
+        // Said once (or never), however long it plays: two more seconds of its sound.
+        const int start = recorder.windows();
+        QVERIFY(QTest::qWaitFor([&] { return recorder.heardMs(start) >= 1000; }, kWaitMs));
         const int before = recorder.windows();
-        QTest::qWait(1000);
+        QVERIFY(QTest::qWaitFor([&] { return recorder.heardMs(before) >= 1000; }, kWaitMs));
         QCOMPARE(shownSize(player), shown);
         QCOMPARE(log.count("playing the sound only"), why.isEmpty() ? 0 : 1);
         if (!why.isEmpty()) {

@@ -326,7 +326,13 @@ private slots:
         player.startPlay(url(studio.srtPort(), "hostile"), mf::MFPreview::handleOf(window.get()));
         heartbeat.restart();
         QTRY_VERIFY_WITH_TIMEOUT(shownSize(player).isValid(), 10000);
-        QTest::qWait(1000);
+        // The whole file went out to the player once, and it takes in pictures after that.
+        const qint64 size = QFileInfo(path(file)).size();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            StudioProcess::count(StudioProcess::findStream(studio.status(), "hostile", "feedback"), "sent_bytes") >= size,
+            20000);
+        const mf::MFFramePtr sent = player.currentPreview()->lastFrame();
+        QTRY_VERIFY_WITH_TIMEOUT(player.currentPreview()->lastFrame() != sent, 10000);
         const QSize shown = shownSize(player);
         QVERIFY(shown.width() <= kLargest.width() && shown.height() <= kLargest.height());
         QCOMPARE(log.count("no picture in the return stream"), 0);
