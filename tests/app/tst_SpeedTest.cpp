@@ -21,8 +21,10 @@ constexpr double kTolerance = 0.10;
 constexpr int kRateLimitKbs = 40000;
 const QStringList kRateLimit{"--rate", QString::number(kRateLimitKbs), "--delay", "0"};
 // Live SRT gives up on a message it cannot repair within the latency, so a
-// lossy path may keep a few from the receiver.
-constexpr double kShareArrivingThroughLoss = 0.99;
+// lossy path, or one through a proxy short of processor time, may keep some
+// from the receiver: how many depends on the machine's load. The studio
+// counts each one it lost.
+constexpr double kShareArrivingThroughLoss = 0.95;
 
 // Captures 1: speed, 2: seconds, 3: sent, 6: dropped.
 QRegularExpressionMatch parseResult(const QString &text)
@@ -217,6 +219,13 @@ private slots:
         const qint64 expected = limit ? qint64(kFullRunBytes * kShareArrivingThroughLoss) : kFullRunBytes;
         QVERIFY2(seen.waitForBytes(expected, kListenerWaitMs), qPrintable(QString::number(seen.bytes())));
         (void)seen.waitForBytes(kFullRunBytes, ThreadTest::kDeliveryMarginMs);  // the last bytes, if under way
+        if (receiver == "studio") {
+            // Each message arrived or was counted lost.
+            const QJsonObject closed = studio.waitForStream("measured", "speedtest", 0, kListenerWaitMs, false);
+            const qint64 bytes = StudioProcess::count(closed, "bytes"),
+                         lost = StudioProcess::count(closed, "lost_messages");
+            QVERIFY2(bytes + lost * 1316 >= kFullRunBytes, qPrintable(QString("%1 bytes, %2 lost").arg(bytes).arg(lost)));
+        }
         const double receiverKbs = seen.kbitsPerSecond();
         const QString figures = QString("dialog %1 Kbs in %2 s, receiver %3 Kbs, %4 bytes")
                                     .arg(speedKbs).arg(seconds).arg(receiverKbs, 0, 'f', 0).arg(seen.bytes());
