@@ -161,5 +161,13 @@ has_owner() {
     string:"$1" 2>/dev/null | grep -q 'boolean true'
 }
 wait_for 30 has_owner org.freedesktop.portal.Desktop || skip "the desktop portal did not start: $(tail -5 "$dir/portal.log")"
+# The portal offers what its backend answered it offers; until that answer
+# (later on a busy machine) it offers no source at all.
+offers_screens() {
+  dbus-send --session --print-reply --dest=org.freedesktop.portal.Desktop /org/freedesktop/portal/desktop \
+    org.freedesktop.DBus.Properties.Get string:org.freedesktop.portal.ScreenCast string:AvailableSourceTypes \
+    2>/dev/null | grep -Eq 'uint32 [1-9]'
+}
+wait_for 30 offers_screens || skip "the desktop portal offers no screen sharing: $(tail -5 "$dir/portal.log")"
 
 "$@"
