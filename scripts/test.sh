@@ -104,8 +104,12 @@ start_background() {
   set +m
 }
 # Waits for the background builds; false, with their log shown, if one failed.
+# Once nothing runs beside them they go back to normal priority where the
+# user may raise it (root, as in CI): at 15 they would get a few per cent of
+# a machine that is busy with other work, and never finish.
 finish_background() {
   local rc=0
+  renice -n 0 -g "$background_pid" >/dev/null 2>&1 || true
   step "$1" wait "$background_pid" || rc=$?
   background_pid=""
   [ -f "$background_log.times" ] && mapfile -t -O "${#timings[@]}" timings <"$background_log.times"
