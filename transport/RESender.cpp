@@ -2,6 +2,7 @@
 
 #include "diagnostics/HappensBefore.h"
 #include "diagnostics/LogLine.h"
+#include "transport/LocalPeer.h"
 #include "transport/SrtConnect.h"
 #include "transport/srt/SrtLibrary.h"
 
@@ -170,10 +171,11 @@ void RESender::relay()
     // behind the warm-up and leaves in one burst.
     listenPort = port;
 
-    QTcpSocket *encoder = nullptr;
-    if (waitForEncoder(server)) {
+    QTcpSocket *encoder = waitForEncoder(server);
+    if (encoder) {
         logLine(QStringLiteral("RESender SUCCESS"));
-        encoder = server.nextPendingConnection();
+        // Nobody else gets to connect while the broadcast runs.
+        server.close();
         relayBuffer.clear();
         connect(encoder, &QTcpSocket::readyRead, encoder, [this, encoder] { forwardReceived(encoder); },
                 Qt::DirectConnection);
@@ -186,6 +188,8 @@ void RESender::relay()
         forwardUntilEncoderCloses(encoder);
         waitForDelivery();
     }
+    if (m_refusedConnections > 1)
+        logLine(QStringLiteral("RESender: refused %1 connections that were not ours").arg(m_refusedConnections.load()));
     qDebug() << "RETRANSMIT STOPPED";
     server.close();
     closeSrtSocket();
@@ -240,15 +244,32 @@ void RESender::waitForDelivery()
         logLine(QStringLiteral("*** RESender: the server did not acknowledge the end of the stream in time"));
 }
 
-bool RESender::waitForEncoder(QTcpServer &server)
+// The listener is on loopback, where every local user may connect (and find
+// its port in /proc/net/tcp): only the connection our own writer made is
+// taken; any other is closed at once and the wait goes on.
+QTcpSocket *RESender::waitForEncoder(QTcpServer &server)
 {
     QElapsedTimer waited;
     waited.start();
     while (!m_stopRequested && waited.elapsed() < kEncoderWaitMs) {
-        if (server.waitForNewConnection(kEncoderWaitSliceMs))
-            return true;
+        if (!server.waitForNewConnection(kEncoderWaitSliceMs))
+            continue;
+        while (QTcpSocket *socket = server.nextPendingConnection()) {
+            if (LocalPeer::openedByThisProcess(socket->socketDescriptor()))
+                return socket;
+            refuse(socket);
+        }
     }
-    return false;
+    return nullptr;
+}
+
+void RESender::refuse(QTcpSocket *socket)
+{
+    if (m_refusedConnections++ == 0)
+        logLine(QStringLiteral("RESender: refused a connection that is not ours from ")
+                + socket->peerAddress().toString() + ":" + QString::number(socket->peerPort()));
+    socket->abort();
+    socket->deleteLater();
 }
 
 void RESender::warmUp()

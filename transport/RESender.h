@@ -12,7 +12,8 @@ struct CBytePerfMon;
 
 // The stream relay: listens on 127.0.0.1 (port chosen by the system) for the
 // encoder's TCP connection and forwards every received byte to the SRT media
-// connection in 1316-byte messages. One relay serves one broadcast; it is
+// connection in 1316-byte messages; it takes the connection of this process's
+// own writer only (LocalPeer). One relay serves one broadcast; it is
 // started once and stopped with stopRelay(). Before the encoder's first byte
 // and behind its last one the relay may send MPEG-TS null packets, which
 // readers skip, to keep libsrt's loss recovery working at the edges of the
@@ -59,6 +60,10 @@ public:
     // gives only a moving average of it); -1 without a connection.
     qint64 sendBufferBytes() const;
 
+    // Connections to the relay's port that did not come from this process's
+    // writer, each closed as it arrived.
+    int refusedConnections() const { return m_refusedConnections; }
+
     static constexpr int kMessageSize = 1316;
     static constexpr int kMaxSendErrors = 5;
     // How long a stop waits for the encoder to close its connection.
@@ -74,7 +79,8 @@ protected:
 
 private:
     void relay();
-    bool waitForEncoder(class QTcpServer &server);
+    QTcpSocket *waitForEncoder(class QTcpServer &server);
+    void refuse(QTcpSocket *socket);
     void forwardReceived(QTcpSocket *socket);
     void forwardUntilEncoderCloses(QTcpSocket *socket);
     void waitForDelivery();
@@ -103,4 +109,5 @@ private:
     int m_errorCount = 0;
     QElapsedTimer m_lastSend;
     std::atomic<qint64> m_bytesHanded{0};
+    std::atomic<int> m_refusedConnections{0};
 };

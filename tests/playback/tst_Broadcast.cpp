@@ -6,11 +6,16 @@
 #include "transport/RESender.h"
 
 #include "tests/support/FfmpegPrograms.h"
+#include "tests/support/MessageCapture.h"
 #include "tests/support/PatternFrame.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/TsChecker.h"
 #include "tests/support/TsEdits.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <algorithm>
 
@@ -97,6 +102,67 @@ private slots:
         QCOMPARE(probeFields(streamOfType(probed, "video"), {"codec_name", "width", "height", "nb_read_frames"}),
                  QString("h264 640 360 %1").arg(writer->framesEncoded()));
         QCOMPARE(probeFields(streamOfType(probed, "audio"), {"codec_name"}), QStringLiteral("aac"));
+    }
+
+    void onlyOurWriterIsForwarded_data()
+    {
+        QTest::addColumn<bool>("intruderSends");
+        QTest::newRow("intruder sends a red picture") << true;
+        QTest::newRow("intruder connects and stays silent") << false;
+    }
+
+    // Any process of the machine may connect to the relay's loopback port,
+    // and here one does before our writer: bash through /dev/tcp, the port
+    // taken from the relay's log line (another user would read it from
+    // /proc/net/tcp). The relay turns it away and forwards our writer's
+    // stream alone, byte for byte, and the intruder holds nothing up.
+    void onlyOurWriterIsForwarded()
+    {
+        QFETCH(bool, intruderSends);
+        QTemporaryDir folder;
+        const QString red = folder.filePath("red.ts");
+        if (intruderSends)
+            QVERIFY(!makeClip(red, {"-f", "lavfi", "-i", "color=red:size=640x360:rate=25", "-t", "4", "-c:v",
+                                    "libx264", "-f", "mpegts"}).isEmpty());
+        StudioProcess studio;
+        QVERIFY2(studio.start(), studio.output().constData());
+        MessageCapture log;
+        QProcess intruder;
+        intruder.start("bash", {"-c", "read -r port && exec 3<>/dev/tcp/127.0.0.1/$port && echo connected || exit 1;"
+                                      " [ -n \"$1\" ] && cat \"$1\" >&3; sleep 60",
+                                "intruder", intruderSends ? red : QString()});
+        RESender relay(nullptr);
+        relay.startRelay("127.0.0.1", studio.srtPort(), "ours", 120);
+        QVERIFY(log.waitFor("RESender LISTEN PORT:", kWaitMs));
+        const QString port = QRegularExpression("LISTEN PORT:(\\d+)")
+                                 .match(log.lines().filter("RESender LISTEN PORT:").first())
+                                 .captured(1);
+        intruder.write(port.toLatin1() + "\n");
+        QVERIFY(QTest::qWaitFor([&] { return intruder.readAllStandardOutput().contains("connected"); }, kWaitMs));
+
+        QTRY_VERIFY_WITH_TIMEOUT(relay.listenPort != 0, kWaitMs);
+        std::shared_ptr<mf::MFWriter> writer = EncoderConfig::createWriter(1024, 128, relay.listenPort, "libx264");
+        QVERIFY(writer && writer->isOpen());
+        QVERIFY(log.waitFor("RESender SUCCESS", kWaitMs));
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 25; ++i) {
+            while (clock.elapsed() < i * 40)
+                QThread::msleep(2);
+            QVERIFY(writer->put(patternFrame(640, 360, i), 40) >= 0);
+        }
+        writer->close();
+        relay.stopRelay();
+        QVERIFY(relay.wait(kWaitMs));
+        intruder.kill();
+        intruder.waitForFinished(kWaitMs);
+
+        QCOMPARE(relay.refusedConnections(), 1);
+        QCOMPARE(log.count("RESender: refused a connection that is not ours from 127.0.0.1:"), 1);
+        const QByteArray recorded = withoutNullPacketEdges(studio.recording("ours"));
+        QCOMPARE(quint64(recorded.size()), writer->bytesWritten());
+        const TsChecker checker(recorded);
+        QCOMPARE(quint64(checker.videoPts().size()), writer->framesEncoded());
     }
 };
 
