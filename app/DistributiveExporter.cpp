@@ -1,6 +1,8 @@
 #include "app/DistributiveExporter.h"
 
 #include "app/LibraryBundle.h"
+#include "app/LinkConsent.h"
+#include "app/StreamLink.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -97,18 +99,19 @@ const char *const DistributiveExporter::kCaption = "Select Folder Export";
 const char *const DistributiveExporter::kCaptionWithPassphrase =
     "Select Folder Export (START.sh carries the passphrase)";
 
-void DistributiveExporter::run(const QString &link, bool carriesPassphrase)
+bool DistributiveExporter::run(const QString &link, bool carriesPassphrase)
 {
     const QString chosen = QFileDialog::getExistingDirectory(
         boxParent, QLatin1String(carriesPassphrase ? kCaptionWithPassphrase : kCaption), startFolder(),
         QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     if (chosen.isEmpty())
-        return;
+        return false;
     const Result result = exportTo(chosen, link);
     report(result);
     // Without a file manager the status line still says where the copy is.
     if (!result.folder.isEmpty())
         QDesktopServices::openUrl(QUrl::fromLocalFile(result.folder));
+    return !result.folder.isEmpty();
 }
 
 QString DistributiveExporter::startFolder()
@@ -176,7 +179,7 @@ bool DistributiveExporter::fillStaging(const QString &staging, const QString &li
         return false;
     }
     conf.close();
-    if (!writeStartScript(staging, link)) {
+    if (!writeStartScript(staging, link) || !writeConfirmedServer(staging + "/App", link)) {
         *error = "Cannot write START.sh in " + QDir::toNativeSeparators(staging) + ".";
         return false;
     }
@@ -368,6 +371,16 @@ QByteArray DistributiveExporter::startScript(const QString &link)
                            "export LD_LIBRARY_PATH QT_PLUGIN_PATH\n"
                            "exec ./App/orvanta " + shellQuote(link) + "\n";
     return script.toLocal8Bit();
+}
+
+bool DistributiveExporter::writeConfirmedServer(const QString &folder, const QString &link)
+{
+    const QString server = LinkConsent::serverOf(StreamLink(link).field(StreamLink::Server));
+    if (server.isEmpty())
+        return true;
+    QFile file(folder + "/" + LinkConsent::kConfirmedFileName);
+    const QByteArray line = server.toUtf8() + "\n";
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(line) == line.size() && file.flush();
 }
 
 bool DistributiveExporter::writeStartScript(const QString &folder, const QString &link)

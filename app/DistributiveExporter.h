@@ -12,6 +12,8 @@ class QWidget;
 //
 //     Orvanta_<date>/START.sh
 //     Orvanta_<date>/App/orvanta, App/qt.conf
+//     Orvanta_<date>/App/confirmed-servers  the link's server, which the copy's
+//                                   links may start without a question
 //     Orvanta_<date>/App/lib/        the libraries a desktop system lacks
 //     Orvanta_<date>/App/plugins/    Qt's X11 platform plugin and its helpers
 //
@@ -33,8 +35,8 @@ public:
 
     // Asks for the target folder, exports, reports the result and opens the
     // folder. The folder dialog's caption warns when the link carries the
-    // passphrase.
-    void run(const QString &link, bool carriesPassphrase = false);
+    // passphrase. True when a copy was made.
+    bool run(const QString &link, bool carriesPassphrase = false);
     static const char *const kCaption;
     static const char *const kCaptionWithPassphrase;
 
@@ -56,6 +58,7 @@ public:
     static QString shellQuote(const QString &argument);
     static QByteArray startScript(const QString &link);
     static bool writeStartScript(const QString &folder, const QString &link);
+    static bool writeConfirmedServer(const QString &folder, const QString &link);
 
 private:
     bool fillStaging(const QString &staging, const QString &link, QString *error);

@@ -9,6 +9,7 @@
 #include "app/FormLabels.h"
 #include "app/FormSettings.h"
 #include "app/InstanceFolder.h"
+#include "app/LinkConsent.h"
 #include "app/LinkSharing.h"
 #include "app/LogsDlg.h"
 #include "app/NumberLookup.h"
@@ -79,7 +80,11 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
 
     formSettings->fillFrameSizes();
 
-    loadSettings(link);
+    linkConsent = new LinkConsent(settings, this, QCoreApplication::applicationDirPath(), this);
+    connect(linkConsent, &LinkConsent::granted, this, &MainWindow::startLink);
+    // A link that needs the user's word leaves the form as stored until he gives it.
+    const bool askFirst = linkConsent->needsQuestion(link, false);
+    loadSettings(askFirst ? QString() : link);
     formSettings->applyMode();
 
     mixer->setLogTarget(logsDlg);
@@ -140,7 +145,10 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     if (!number.isEmpty())
         ui->numberEdit->setText(number);
 
-    if (isLink(link))
+    if (askFirst)
+        QMetaObject::invokeMethod(this, [this, link] { linkConsent->request(link, streaming, sentByLink(link)); },
+                                  Qt::QueuedConnection);
+    else if (isLink(link))
         ui->cmdStart->click();
 }
 
@@ -282,12 +290,30 @@ void MainWindow::openLink(const QString &link)
         show();
     raise();
     activateWindow();
-    if (!isLink(link))
-        return;
+    if (isLink(link))
+        linkConsent->request(link, streaming, sentByLink(link));
+}
+
+void MainWindow::startLink(const QString &link)
+{
     if (streaming)
         stopStreaming();
     loadSettings(link);
     ui->cmdStart->click();
+}
+
+QStringList MainWindow::sentByLink(const QString &link) const
+{
+    const bool twoFrames = StreamLink(link).twoFrames();
+    QStringList sent;
+    if (twoFrames || !ui->rbScreen->isChecked())
+        sent << QStringLiteral("camera");
+    sent << QStringLiteral("microphone");
+    if (twoFrames || !ui->rbCamera->isChecked())
+        sent << QStringLiteral("screen");
+    if (ui->chkSystemAudio->isChecked())
+        sent << QStringLiteral("system sound");
+    return sent;
 }
 
 bool MainWindow::startStreaming()
@@ -304,6 +330,8 @@ bool MainWindow::startStreaming()
         statusArea->showProblem(problem);
         return false;
     }
+    // The user chose this server: its links start without a question from now on.
+    linkConsent->confirm(ui->txtURL->text());
     streaming = true;
     session->start(plan, mf::MFPreview::handleOf(ui->lblStudioPreview));
     finishPageStep();
@@ -427,8 +455,10 @@ void MainWindow::on_actionLogs_triggered()
 void MainWindow::on_actionDistr_triggered()
 {
     // The exported start script must carry a link the program accepts as one.
-    DistributiveExporter(this, QCoreApplication::applicationFilePath())
-        .run(LinkSharing::shareableLink(buildLink()), !ui->txtPassphrase->text().isEmpty());
+    // The user chose the copy's server by exporting it.
+    if (DistributiveExporter(this, QCoreApplication::applicationFilePath())
+            .run(LinkSharing::shareableLink(buildLink()), !ui->txtPassphrase->text().isEmpty()))
+        linkConsent->confirm(ui->txtURL->text());
 }
 
 void MainWindow::on_actionCopy_Link_triggered()

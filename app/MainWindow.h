@@ -20,6 +20,7 @@
 
 class BroadcastSession;
 class LogsDlg;
+class LinkConsent;
 class NumberLookup;
 class UpdateChecker;
 class Mixer;
@@ -55,7 +56,8 @@ public:
     void toggleStreaming();
     // A link from a later start of the program: the window comes to the
     // front and, for a link, streams as with a link argument (a running
-    // broadcast stops first). An empty text only raises the window.
+    // broadcast stops first), once the user agreed where that was needed
+    // (LinkConsent). An empty text only raises the window.
     void openLink(const QString &link);
     void startMixer(quint64 window);
     void resetFeedbackLabel() { pages->resetFeedbackLabel(); }
@@ -138,6 +140,10 @@ private:
     void finishPageStep() { pages->finishPageStep(streaming); }
     bool startStreaming();
     void stopStreaming();
+    // A link the user or his settings allowed: loaded into the form and started.
+    void startLink(const QString &link);
+    // What a broadcast started by this link would carry, in words.
+    QStringList sentByLink(const QString &link) const;
     void createSession();
 
     LogsDlg *logsDlg = nullptr;
@@ -154,6 +160,7 @@ private:
     SourceControls *sources = nullptr;
     PageSwitcher *pages = nullptr;
     std::unique_ptr<FormSettings> formSettings;
+    LinkConsent *linkConsent = nullptr;
     std::unique_ptr<SourceModes> modes;
     QSettings *settings = nullptr;
     SpeedTest *speedTest = nullptr;

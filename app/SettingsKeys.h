@@ -33,6 +33,9 @@ inline const QString AdaptRate = QStringLiteral("ADAPT_RATE");        // true: t
 // The desktop portal's token for the screen the user last granted, so he is
 // asked once and not at every start.
 inline const QString ScreenCastToken = QStringLiteral("SCREENCAST_TOKEN"); // ""
+// Servers ("host:port") the user has broadcast to or said Start for: a link
+// from outside starts at once only to one of these. Most recent first.
+inline const QString ConfirmedServers = QStringLiteral("CONFIRMED_SERVERS"); // empty list
 
 inline const QString Organisation = QStringLiteral("Velmora");
 inline const QString Application = QStringLiteral("Orvanta");

@@ -406,7 +406,9 @@ private slots:
     {
         auto studio = std::make_unique<StudioProcess>();
         QVERIFY2(studio->start(), studio->output().constData());
-        MainWindow window(QString("orvanta://127.0.0.1:%1/shown/1024/128/SD").arg(freeLoopbackPort()));
+        const quint16 closedPort = freeLoopbackPort();
+        TestMain::confirmServer(QString("127.0.0.1:%1").arg(closedPort));
+        MainWindow window(QString("orvanta://127.0.0.1:%1/shown/1024/128/SD").arg(closedPort));
         Ui::MainWindow *ui = window.form();
         auto *area = window.findChild<StatusArea *>("statusArea");
         auto *status = window.findChild<QLabel *>("sessionStatus");

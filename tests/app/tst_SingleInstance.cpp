@@ -89,11 +89,13 @@ private slots:
 
     // Real programs (offscreen without a display): a second start hands over
     // its link and ends; --help answers without a hand-over; a plain start
-    // only raises the first; xdg-open's menu entry hands over too.
+    // only raises the first; xdg-open's menu entry hands over too, and its
+    // link, which would replace the live broadcast, waits for the user's word.
     void secondProgramStartHandsOverToTheFirst()
     {
         StudioProcess studio;
         QVERIFY2(studio.start(), studio.output().constData());
+        TestMain::confirmServer(QString("127.0.0.1:%1").arg(studio.srtPort()));
         QProcess first;
         first.setProcessChannelMode(QProcess::MergedChannels);
         first.start(kProgram, QStringList());
@@ -119,7 +121,11 @@ private slots:
                             m_home.filePath("data/applications/orvanta.desktop")));
         QCOMPARE(run("xdg-mime", {"default", "orvanta.desktop", "x-scheme-handler/orvanta"}), 0);
         QCOMPARE(run("xdg-open", {QString("orvanta://127.0.0.1:%1/opened/1024/64/SD").arg(studio.srtPort())}), 0);
-        QVERIFY(!studio.waitForStream("opened", "media", 20000, kWaitMs).isEmpty());
+        QVERIFY(QTest::qWaitFor([&] { return collect(first).contains("-- a link asks to start: waiting for the user"); },
+                                kWaitMs));
+        const qint64 live = StudioProcess::count(studio.waitForStream("handed", "media"), "bytes");
+        QVERIFY(!studio.waitForStream("handed", "media", live + 20000, kWaitMs, 1).isEmpty());
+        QVERIFY(StudioProcess::findStream(studio.status(), "opened", "media").isEmpty());
         QCOMPARE(first.state(), QProcess::Running);
         first.terminate();
         QVERIFY(first.waitForFinished(kWaitMs));

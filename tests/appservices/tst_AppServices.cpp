@@ -4,6 +4,7 @@
 #include "app/CpuLoad.h"
 #include "app/DistributiveExporter.h"
 #include "app/LibraryBundle.h"
+#include "app/LinkConsent.h"
 #include "app/LinkSharing.h"
 #include "app/LogsDlg.h"
 #include "app/LookupAnswer.h"
@@ -551,6 +552,9 @@ private slots:
         QCOMPARE(first.folder, QDir(target).filePath(kFolder));
         QVERIFY(QFileInfo(first.folder + "/START.sh").isExecutable());
         QCOMPARE(readText(first.folder + "/App/qt.conf"), QString("[Paths]\nPrefix = .\nPlugins = plugins\n"));
+        // The server the user exported for: the copy's links to it start at once.
+        QCOMPARE(readText(first.folder + "/App/confirmed-servers"), QString("10.0.0.5:9000\n"));
+        QVERIFY(!LinkConsent(nullptr, nullptr, first.folder + "/App").needsQuestion("orvanta://10.0.0.5:9000/c", false));
         // Made in a private staging folder, the copy ends up readable by others as a folder made by hand is.
         const mode_t mask = ::umask(0);
         ::umask(mask);
@@ -818,6 +822,117 @@ private slots:
         QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
     }
 
+    void whenALinkAsks_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<bool>("live");
+        QTest::addColumn<bool>("asks");
+        QTest::newRow("a server never used") << "orvanta://studio.example:9000/cam" << false << true;
+        QTest::newRow("a confirmed server") << "orvanta://studio.example:7000/cam" << false << false;
+        QTest::newRow("confirmed, written otherwise") << "orvanta://Studio.Example:7000/cam/1/2" << false << false;
+        QTest::newRow("confirmed host, another port") << "orvanta://studio.example:7001/cam" << false << true;
+        QTest::newRow("confirmed, but a broadcast is live") << "orvanta://studio.example:7000/cam" << true << true;
+        QTest::newRow("the copy's server") << "orvanta://10.0.0.5:9000/cam" << false << false;
+        QTest::newRow("no port: Start only warns") << "orvanta://studio.example/cam" << false << false;
+        QTest::newRow("port out of range") << "orvanta://studio.example:70000/cam" << false << false;
+        QTest::newRow("not a link") << "studio.example:9000/cam" << true << false;
+    }
+
+    // Which links from outside need the user's word first.
+    void whenALinkAsks()
+    {
+        QFETCH(QString, link);
+        QFETCH(bool, live);
+        QFETCH(bool, asks);
+        QTemporaryDir copy;
+        QFile file(copy.filePath("confirmed-servers"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("\n10.0.0.5:9000\n") > 0);
+        file.close();
+        QSettings store(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
+        LinkConsent consent(&store, nullptr, copy.path());
+        consent.confirm("srt://studio.example:7000");
+        QCOMPARE(consent.needsQuestion(link, live), asks);
+    }
+
+    // The question shows a link's texts as plain text, shortened, and its
+    // default is Cancel; the remembered servers are bounded, newest first.
+    void questionAndRememberedServers()
+    {
+        const QString hostile = "<img src=x>" + QString(200, 'a');
+        const QString text = LinkConsent::question("orvanta://h:1/" + hostile + "/1/2/SD/DBL", true,
+                                                   {"camera", "microphone", "screen"});
+        QCOMPARE(text, "A link asks to broadcast to h:1 with the stream ID \"<img src=x>" + QString(68, 'a')
+                           + QChar(0x2026) + "\".\n\nIt would send your camera, microphone and screen.\n"
+                           "The live broadcast would end.\n\nStart only if you know this server and expected this link.");
+        QSettings store(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
+        LinkConsent consent(&store, nullptr, temp.path());
+        for (int i = 0; i < LinkConsent::kMaxRemembered + 5; ++i)
+            consent.confirm(QString("h:%1").arg(i + 1));
+        consent.confirm("H:7");
+        const QStringList kept = store.value("CONFIRMED_SERVERS").toStringList();
+        QCOMPARE(kept.size(), LinkConsent::kMaxRemembered);
+        QCOMPARE(kept.first(), QString("h:7"));
+        QCOMPARE(kept.count("h:7"), 1);
+        QVERIFY(!kept.contains("h:1"));
+    }
+
+    // A link as the argument or from a later start, to a server the user
+    // never broadcast to, waits for his word and sends nothing meanwhile;
+    // Start starts it and remembers the server. While live, any such link
+    // asks, and Cancel leaves the broadcast as it was. A known server's link
+    // starts at once (the looked-up link does too: windowServices).
+    void linkFromOutsideAsksFirst()
+    {
+        StudioProcess studio;
+        QVERIFY2(studio.start(), studio.output().constData());
+        const QString server = QString("127.0.0.1:%1").arg(studio.srtPort());
+        {
+            QSettings store(QSettings::IniFormat, QSettings::UserScope, "Velmora", "Orvanta");
+            store.setValue("URL", "127.0.0.1:9");
+            store.setValue("STREAMID", "saved");
+            store.setValue("MODE", "MIX");
+        }
+        const QString link = "orvanta://" + server + "/asked/1024/64/SD";
+        BoxWatcher cancelled("Cancel");
+        MainWindow window(link);
+        Ui::MainWindow *ui = window.form();
+        QVERIFY(QTest::qWaitFor([&] { return cancelled.seen; }, kWaitMs));
+        QCOMPARE(cancelled.title, QString("Start Broadcast"));
+        QCOMPARE(cancelled.text, "A link asks to broadcast to " + server
+                                     + " with the stream ID \"asked\".\n\nIt would send your camera, microphone and "
+                                       "screen.\n\nStart only if you know this server and expected this link.");
+        QCOMPARE(cancelled.textFormat, int(Qt::PlainText));
+        QCOMPARE(cancelled.parent, &window);
+        QCOMPARE(cancelled.buttons, (QStringList{"Start", "Cancel"}));
+        QCOMPARE(cancelled.defaultButton, QString("Cancel"));
+        QCOMPARE(ui->txtURL->text() + " " + ui->txtStreamID->text(), QString("127.0.0.1:9 saved"));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        QCOMPARE(studio.status().value("streams").toArray().size(), 0);
+
+        BoxWatcher started("Start");
+        window.openLink(link);
+        QVERIFY(QTest::qWaitFor([&] { return started.seen; }, kWaitMs));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::PreviewPage));
+        const qint64 before = StudioProcess::count(studio.waitForStream("asked", "media", 20000, kWaitMs), "bytes");
+        QVERIFY(before >= 20000);
+        QCOMPARE(window.settingsStore()->value("CONFIRMED_SERVERS").toStringList(), QStringList{server});
+
+        BoxWatcher kept("Cancel");
+        window.openLink("orvanta://" + server + "/diverted/1024/64/SD");
+        QVERIFY(QTest::qWaitFor([&] { return kept.seen; }, kWaitMs));
+        QVERIFY(kept.text.contains("\nThe live broadcast would end.\n"));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::PreviewPage));
+        QCOMPARE(ui->txtStreamID->text(), QString("asked"));
+        QVERIFY(!studio.waitForStream("asked", "media", before + 20000, kWaitMs, 1).isEmpty());
+        QVERIFY(StudioProcess::findStream(studio.status(), "diverted", "media").isEmpty());
+        window.toggleStreaming();
+
+        window.openLink("orvanta://" + server + "/known/1024/64/SD");
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::PreviewPage));
+        QVERIFY(!studio.waitForStream("known", "media", 20000, kWaitMs).isEmpty());
+        window.toggleStreaming();
+    }
+
     // Taken by a studio that asks for it: all three streams open. The
     // passphrase is never logged. (A refusal's reason is the transport's
     // suite's, its display the broadcast session's.)
@@ -827,6 +942,7 @@ private slots:
         StudioProcess studio({"--passphrase", passphrase});
         QVERIFY2(studio.start(), studio.output().constData());
         MessageCapture log;
+        TestMain::confirmServer(QString("127.0.0.1:%1").arg(studio.srtPort()));
         MainWindow window(QString("orvanta://127.0.0.1:%1/sealed/1024/64/SD//").arg(studio.srtPort())
                           + LinkSharing::passphraseField(passphrase));
         Ui::MainWindow *ui = window.form();

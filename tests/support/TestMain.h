@@ -50,6 +50,16 @@ inline QString settingsFile()
     return qEnvironmentVariable("XDG_CONFIG_HOME") + "/Velmora/Orvanta.ini";
 }
 
+// Marks a server ("host:port") as one the user broadcast to before, whose
+// links start without a question.
+inline void confirmServer(const QString &server)
+{
+    QSettings settings(settingsFile(), QSettings::IniFormat);
+    QStringList servers = settings.value("CONFIRMED_SERVERS").toStringList();
+    servers.prepend(server);
+    settings.setValue("CONFIRMED_SERVERS", servers);
+}
+
 template <class Suite>
 int run(int argc, char **argv, int flags)
 {
