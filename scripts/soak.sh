@@ -35,10 +35,12 @@ trap stop_all EXIT
 orvanta_env_start "$PWD/build"
 [ -n "${ORVANTA_STUDIO_SRT:-}" ] || { echo "soak.sh: the studio server did not start" >&2; exit 1; }
 
-# A private home whose settings pick the Test Pattern camera.
+# A private home whose settings pick the Test Pattern camera and know the
+# studio, so that its link starts without a question.
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_CACHE_HOME=$work/home/.cache
 mkdir -p "$XDG_CONFIG_HOME/Velmora"
-printf '[General]\nVSOURCE=Test Pattern\nMODE=CAMERA\n' >"$XDG_CONFIG_HOME/Velmora/Orvanta.conf"
+printf '[General]\nVSOURCE=Test Pattern\nMODE=CAMERA\nCONFIRMED_SERVERS=%s\n' "$ORVANTA_STUDIO_SRT" \
+  >"$XDG_CONFIG_HOME/Velmora/Orvanta.ini"
 
 id=soak$$
 "$program" "orvanta://$ORVANTA_STUDIO_SRT/$id/1024/64/SD" >"$work/client.log" 2>&1 &
