@@ -16,6 +16,7 @@
 #include "app/PageSwitcher.h"
 #include "app/PassphraseField.h"
 #include "app/ScreenShareStatus.h"
+#include "app/SoundServerStatus.h"
 #include "app/ServerField.h"
 #include "app/SettingsKeys.h"
 #include "app/SourceControls.h"
@@ -101,6 +102,7 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
 
     ui->chkSystemAudio->setVisible(false);
     new ScreenShareStatus(settings, ui->statusbar, this);
+    new SoundServerStatus(ui->statusbar);
     createSession();
 
     mixerStarted = true;

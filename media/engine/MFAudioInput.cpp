@@ -1,5 +1,7 @@
 #include "media/engine/MFAudioInput.h"
 
+#include "media/engine/MFSoundServerLink.h"
+
 #include <QDebug>
 
 #include <pulse/error.h>
@@ -7,17 +9,21 @@
 
 #include <chrono>
 #include <memory>
+#include <thread>
 
 namespace mf {
 
 namespace {
 
-struct SimpleDeleter { void operator()(pa_simple *s) const { pa_simple_free(s); } };
-
 // More than this much waiting sound means the reader fell behind; the oldest goes.
 constexpr int kMaxBufferedMs = 300;
 
 } // namespace
+
+void MFAudioInput::SimpleDeleter::operator()(pa_simple *s) const
+{
+    pa_simple_free(s);
+}
 
 MFAudioInput::MFAudioInput(const QString &sourceName, const MFAudioFormat &format)
     : m_sourceName(sourceName), m_format(format)
@@ -34,42 +40,71 @@ MFAudioInput::~MFAudioInput()
         m_thread.join();
 }
 
-void MFAudioInput::record()
+MFAudioInput::SimplePtr MFAudioInput::openStream(int *error) const
 {
     pa_sample_spec sampleSpec{};
     sampleSpec.format = PA_SAMPLE_S16LE;
     sampleSpec.rate = uint32_t(m_format.sampleRate);
     sampleSpec.channels = uint8_t(m_format.channels);
-    const int chunkSamples = m_format.sampleRate / 100; // 10 ms
-    const size_t chunkBytes = size_t(chunkSamples) * size_t(m_format.channels) * 2;
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
     attr.tlength = uint32_t(-1);
     attr.prebuf = uint32_t(-1);
     attr.minreq = uint32_t(-1);
-    attr.fragsize = uint32_t(chunkBytes);
-
+    attr.fragsize = uint32_t(chunkSamples() * m_format.channels * 2);
     const QByteArray source = m_sourceName.toUtf8();
-    int error = 0;
-    std::unique_ptr<pa_simple, SimpleDeleter> stream(
-        pa_simple_new(nullptr, "Orvanta", PA_STREAM_RECORD, source.constData(), "capture", &sampleSpec, nullptr,
-                      &attr, &error));
-    if (!stream) {
-        qWarning() << "MFAudioInput: cannot record from" << m_sourceName << pa_strerror(error);
-        return;
+    return SimplePtr(pa_simple_new(nullptr, "Orvanta", PA_STREAM_RECORD, source.constData(), "capture", &sampleSpec,
+                                   nullptr, &attr, error));
+}
+
+// The sound server may go away (a restart, an update, a crash) and the
+// source with it (a headset unplugged): the recording then opens again, as
+// often as MFSoundServerLink allows, until it is back. Meanwhile take() hands
+// out silence; nobody waits.
+void MFAudioInput::record()
+{
+    MFSoundServerLink link;
+    bool told = false;
+    while (m_running) {
+        if (!link.mayRetry()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
+        int error = 0;
+        SimplePtr stream = openStream(&error);
+        if (!stream) {
+            if (!told)
+                qWarning() << "MFAudioInput: cannot record from" << m_sourceName << pa_strerror(error);
+            told = true;
+            link.failed();
+            continue;
+        }
+        if (link.isLost())
+            qWarning() << "MFAudioInput: recording from" << m_sourceName << "again";
+        link.connected();
+        told = false;
+        if (!readUntilFailure(stream.get(), &error)) {
+            qWarning() << "MFAudioInput: recording from" << m_sourceName << "failed:" << pa_strerror(error);
+            told = true;
+            link.failed();
+        }
     }
-    std::vector<int16_t> chunk(size_t(chunkSamples) * size_t(m_format.channels));
+}
+
+// False when the server broke the stream, true when the input is closing.
+bool MFAudioInput::readUntilFailure(pa_simple *stream, int *error)
+{
+    std::vector<int16_t> chunk(size_t(chunkSamples()) * size_t(m_format.channels));
     const size_t maxBuffered = size_t(m_format.sampleRate) * kMaxBufferedMs / 1000 * size_t(m_format.channels);
     while (m_running) {
-        if (pa_simple_read(stream.get(), chunk.data(), chunkBytes, &error) < 0) {
-            qWarning() << "MFAudioInput: recording from" << m_sourceName << "failed:" << pa_strerror(error);
-            return;
-        }
+        if (pa_simple_read(stream, chunk.data(), chunk.size() * sizeof(int16_t), error) < 0)
+            return false;
         std::lock_guard<std::mutex> lock(m_mutex);
         m_buffer.insert(m_buffer.end(), chunk.begin(), chunk.end());
         if (m_buffer.size() > maxBuffered)
             m_buffer.erase(m_buffer.begin(), m_buffer.begin() + long(m_buffer.size() - maxBuffered));
     }
+    return true;
 }
 
 std::vector<int16_t> MFAudioInput::take(int samples)

@@ -5,14 +5,18 @@
 
 #include <atomic>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+struct pa_simple;
 
 namespace mf {
 
 // Records one sound-server source on a thread of its own into a short buffer,
 // from which the device takes one video frame's worth of samples at a time.
+// Survives the sound server's restarts and the source's coming and going.
 class MFAudioInput
 {
 public:
@@ -26,7 +30,13 @@ public:
     std::vector<int16_t> take(int samples);
 
 private:
+    struct SimpleDeleter { void operator()(pa_simple *s) const; };
+    using SimplePtr = std::unique_ptr<pa_simple, SimpleDeleter>;
+
+    int chunkSamples() const { return m_format.sampleRate / 100; }  // 10 ms
+    SimplePtr openStream(int *error) const;
     void record();
+    bool readUntilFailure(pa_simple *stream, int *error);
 
     QString m_sourceName;
     MFAudioFormat m_format;

@@ -1,5 +1,7 @@
 #include "media/engine/MFSoundOutput.h"
 
+#include "media/engine/MFSoundServerLink.h"
+
 #include <QDebug>
 
 #include <pulse/error.h>
@@ -25,7 +27,7 @@ constexpr uint32_t kBytesPerMs = MFSoundOutput::kSampleRate * MFSoundOutput::kCh
 struct SimpleDeleter { void operator()(pa_simple *s) const { pa_simple_free(s); } };
 using SimplePtr = std::unique_ptr<pa_simple, SimpleDeleter>;
 
-SimplePtr openServer()
+SimplePtr openServer(bool logFailure)
 {
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_S16LE;
@@ -40,7 +42,7 @@ SimplePtr openServer()
     int error = 0;
     SimplePtr simple(pa_simple_new(nullptr, "Orvanta", PA_STREAM_PLAYBACK, nullptr, "Feedback", &spec, nullptr,
                                    &attr, &error));
-    if (!simple)
+    if (!simple && logFailure)
         qDebug() << "MFPreview: no sound output, frames play silently:" << pa_strerror(error);
     return simple;
 }
@@ -133,11 +135,21 @@ void MFSoundOutput::push(const int16_t *samples, int frames)
 }
 
 // The server's own buffer paces the loop: a write waits while it is full.
+// Without a server the sound is taken and dropped, so the ring never holds
+// stale sound, and the stream opens again as often as MFSoundServerLink
+// allows: a restarted server plays the sound within moments of its return.
 void MFSoundOutput::run(const std::shared_ptr<Feed> &feed)
 {
-    SimplePtr server = openServer();
+    MFSoundServerLink link;
+    SimplePtr server;
+    bool told = false;
     std::vector<int16_t> chunk(kChunkSamples * 4);
     while (!feed->stopped()) {
+        if (!server && link.mayRetry()) {
+            server = openServer(!told);
+            told = !server;
+            server ? link.connected() : link.failed();
+        }
         const size_t count = feed->takeChunk(chunk.data(), chunk.size());
         if (count == 0 || !server)
             continue;
@@ -145,6 +157,8 @@ void MFSoundOutput::run(const std::shared_ptr<Feed> &feed)
         if (pa_simple_write(server.get(), chunk.data(), count * sizeof(int16_t), &error) < 0) {
             qDebug() << "MFPreview: sound output failed:" << pa_strerror(error);
             server.reset();
+            told = true;
+            link.failed();
         }
     }
 }

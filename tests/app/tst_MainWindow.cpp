@@ -14,6 +14,7 @@
 #include "tests/support/MessageCapture.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/WindowChecks.h"
+#include "media/engine/MFSoundServerEvents.h"
 #include "ui_MainWindow.h"
 
 // The window against its own settings file and temporary folder.
@@ -281,6 +282,22 @@ private slots:
         setMFDevice(mixer->device(), mf::eMFDT_VideoAudio, "<No Audio>");
         QTRY_COMPARE_WITH_TIMEOUT(meter->fill(), 0.0, 10000);
         QVERIFY(meter->toolTip().endsWith("no sound"));
+
+        // The sound server's loss stays on the status line, beside the broadcast's state, until
+        // the last stream that lost it is back; then it says so for a while.
+        auto *sound = window->findChild<QLabel *>("soundServerStatus");
+        QVERIFY(sound && !sound->isVisibleTo(window.get()));
+        auto &events = mf::MFSoundServerEvents::instance();
+        events.streamLost();
+        events.streamLost();
+        QTRY_VERIFY(sound->isVisibleTo(window.get()));
+        QCOMPARE(sound->text(), QString("Sound server lost — reconnecting"));
+        QVERIFY(window->findChild<QLabel *>("sessionStatus")->isVisibleTo(window.get()));
+        events.streamBack();
+        QTest::qWait(50);
+        QCOMPARE(sound->text(), QString("Sound server lost — reconnecting"));
+        events.streamBack();
+        QTRY_COMPARE(sound->text(), QString("Sound is back"));
     }
 
     // What is stored fills the form (unknown items keep the form's own); on

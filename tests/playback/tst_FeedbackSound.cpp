@@ -2,13 +2,19 @@
 // sound reaches the sound server's output whatever the picture does.
 #include "media/PlayerWorker.h"
 #include "media/engine/MFPreview.h"
+#include "media/engine/MFAudioInput.h"
 #include "media/engine/MFSoundOutput.h"
+#include "media/engine/MFSoundServerEvents.h"
 #include "tests/support/FfmpegPrograms.h"
 #include "tests/support/MessageCapture.h"
+#include "tests/support/PrivateSoundServer.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TestMain.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <mutex>
 #include <cmath>
 #include <thread>
 
@@ -80,6 +86,93 @@ private:
     QFile m_reader;
     QProcess m_parec;
     QByteArray m_bytes;
+};
+
+using Clock = std::chrono::steady_clock;
+
+// Pushes the tone into a sound output in 10 ms pieces at the pace it plays.
+class TonePlayer
+{
+public:
+    explicit TonePlayer(mf::MFSoundOutput &output) : m_thread([this, &output] { play(output); }) {}
+    ~TonePlayer() { stop(); }
+    void stop()
+    {
+        m_running = false;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    void play(mf::MFSoundOutput &output)
+    {
+        std::vector<int16_t> piece(size_t(kWindow) * 2);
+        auto due = Clock::now();
+        for (long n = 0; m_running; due += std::chrono::milliseconds(10)) {
+            for (int i = 0; i < kWindow; ++i, ++n)
+                piece[size_t(i) * 2] = piece[size_t(i) * 2 + 1] = int16_t(4000 * std::sin(2 * M_PI * kToneHz * n / kRate));
+            output.push(piece.data(), kWindow);
+            std::this_thread::sleep_until(due);
+        }
+    }
+
+    std::atomic<bool> m_running{true};
+    std::thread m_thread;
+};
+
+// Takes a recording's sound in 10 ms pieces at the pace it comes, as the
+// mixer does, and notes when the tone was in them.
+class ToneListener
+{
+public:
+    explicit ToneListener(mf::MFAudioInput &input) : m_thread([this, &input] { listen(input); }) {}
+    ~ToneListener() { stop(); }
+    void stop()
+    {
+        m_running = false;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    bool heardSince(Clock::time_point from) const { return firstHeardSince(from) != Clock::time_point::max(); }
+    Clock::time_point firstHeardSince(Clock::time_point from) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = std::lower_bound(m_heard.begin(), m_heard.end(), from);
+        return it == m_heard.end() ? Clock::time_point::max() : *it;
+    }
+    // Taking never waits for the sound server: pieces keep coming while it is gone.
+    bool keepsTaking() const
+    {
+        const long before = m_taken;
+        return QTest::qWaitFor([&] { return m_taken > before + 20; }, 2000);
+    }
+
+private:
+    void listen(mf::MFAudioInput &input)
+    {
+        const double c = 2 * std::cos(2 * M_PI * kToneHz / kRate);
+        for (auto due = Clock::now(); m_running; due += std::chrono::milliseconds(10)) {
+            const std::vector<int16_t> piece = input.take(kWindow);
+            double s1 = 0, s2 = 0;
+            for (const int16_t sample : piece) {
+                const double s0 = sample + c * s1 - s2;
+                s2 = s1;
+                s1 = s0;
+            }
+            ++m_taken;
+            if (2 * std::sqrt(std::max(s1 * s1 + s2 * s2 - c * s1 * s2, 0.0)) / kWindow > kToneLevel) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_heard.push_back(Clock::now());
+            }
+            std::this_thread::sleep_until(due);
+        }
+    }
+
+    std::atomic<bool> m_running{true};
+    std::atomic<long> m_taken{0};
+    mutable std::mutex m_mutex;  // guards m_heard
+    std::vector<Clock::time_point> m_heard;
+    std::thread m_thread;
 };
 
 QStringList clip(bool picture, const QStringList &videoOptions = {})
@@ -232,6 +325,68 @@ private slots:
         stopper.join();
         QVERIFY2(clock.elapsed() < 500, qPrintable(QString("stop() took %1 ms").arg(clock.elapsed())));
         QVERIFY(!output->isStarted());
+    }
+
+    // The sound server killed and started again, as after a crash or an
+    // update, while the feedback's sound plays and a microphone records: the
+    // microphone here hears the output (the null sink's monitor), so the tone
+    // is back in what it records only once both have opened again by
+    // themselves, within 3 s of the server's return. Meanwhile nobody waits:
+    // the recording hands out silence. The window hears of the loss and of
+    // the return, once each.
+    void soundComesBackAfterTheServerRestarts()
+    {
+        auto &events = mf::MFSoundServerEvents::instance();
+        QCOMPARE(events.isLost(), false);
+        int lost = 0;
+        int back = 0;
+        QObject context;
+        connect(&events, &mf::MFSoundServerEvents::lost, &context, [&] { ++lost; });
+        Clock::time_point backAt;
+        connect(&events, &mf::MFSoundServerEvents::back, &context, [&] {
+            ++back;
+            backAt = Clock::now();
+        });
+        PrivateSoundServer server(m_dir.filePath("restarting"));
+        QVERIFY2(server.start(), server.log().constData());
+        server.use();
+
+        const auto began = Clock::now();
+        mf::MFSoundOutput output;
+        output.start();
+        TonePlayer tone(output);
+        auto microphone = std::make_unique<mf::MFAudioInput>(server.monitor(), mf::MFAudioFormat{1, kRate, 16});
+        ToneListener listener(*microphone);
+        QVERIFY2(QTest::qWaitFor([&] { return listener.heardSince(Clock::now() - std::chrono::seconds(1)); }, kWaitMs),
+                 "the microphone never heard the output");
+        const auto firstHeard = listener.firstHeardSince(began) - began;
+
+        server.kill();
+        QVERIFY(QTest::qWaitFor([&] { return lost == 1; }, kWaitMs));
+        QVERIFY(events.isLost());
+        QVERIFY(listener.keepsTaking());
+        QVERIFY2(server.start(), server.log().constData());
+        const auto returned = Clock::now();
+        QVERIFY2(QTest::qWaitFor([&] { return listener.heardSince(returned); }, kWaitMs),
+                 "the sound did not come back");
+        QVERIFY(QTest::qWaitFor([&] { return back == 1; }, kWaitMs));
+        // The null sink holds the sound for a while after a stream opens (about 2 s
+        // here), at the first start as after the return: that time is the rig's.
+        using std::chrono::milliseconds;
+        const auto reopened = std::chrono::duration_cast<milliseconds>(backAt - returned);
+        const auto toneBack = std::chrono::duration_cast<milliseconds>(listener.firstHeardSince(returned) - returned);
+        const auto toneFirst = std::chrono::duration_cast<milliseconds>(firstHeard);
+        qInfo("streams open again %lld ms after the server, the tone %lld ms after (%lld ms at the first start)",
+              static_cast<long long>(reopened.count()), static_cast<long long>(toneBack.count()),
+              static_cast<long long>(toneFirst.count()));
+        QVERIFY(reopened <= milliseconds(3000));
+        QVERIFY(toneBack <= toneFirst + milliseconds(3000));
+        QVERIFY(!events.isLost());
+        QCOMPARE(lost, 1);
+        listener.stop();
+        microphone.reset();
+        tone.stop();
+        output.stop();
     }
 };
 
