@@ -17,6 +17,7 @@ PKGS=(
   pipewire wireplumber dbus
   sway xwayland xdg-desktop-portal xdg-desktop-portal-wlr x11-xserver-utils qtwayland5
   ffmpeg xvfb xserver-xephyr xauth x11-utils xdotool openbox xcompmgr
+  espeak-ng
   clang libclang-rt-dev
   desktop-file-utils xdg-utils dpkg-dev file
   python3
