@@ -12,8 +12,8 @@ namespace mf {
 
 namespace {
 
-struct MainloopDeleter { void operator()(pa_mainloop *m) const { pa_mainloop_free(m); } };
-struct ContextDeleter
+struct PulseMainloopDeleter { void operator()(pa_mainloop *m) const { pa_mainloop_free(m); } };
+struct PulseContextDeleter
 {
     void operator()(pa_context *c) const
     {
@@ -21,7 +21,7 @@ struct ContextDeleter
         pa_context_unref(c);
     }
 };
-struct OperationDeleter { void operator()(pa_operation *o) const { pa_operation_unref(o); } };
+struct PulseOperationDeleter { void operator()(pa_operation *o) const { pa_operation_unref(o); } };
 
 void onSource(pa_context *, const pa_source_info *info, int eol, void *userdata)
 {
@@ -51,10 +51,10 @@ MFPulse::Inventory MFPulse::inventory(int timeoutMs)
     Inventory result;
     QElapsedTimer clock;
     clock.start();
-    std::unique_ptr<pa_mainloop, MainloopDeleter> loop(pa_mainloop_new());
+    std::unique_ptr<pa_mainloop, PulseMainloopDeleter> loop(pa_mainloop_new());
     if (!loop)
         return result;
-    std::unique_ptr<pa_context, ContextDeleter> context(
+    std::unique_ptr<pa_context, PulseContextDeleter> context(
         pa_context_new(pa_mainloop_get_api(loop.get()), "Orvanta"));
     if (!context || pa_context_connect(context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
         return result;
@@ -67,7 +67,7 @@ MFPulse::Inventory MFPulse::inventory(int timeoutMs)
         return result;
     result.serverReachable = true;
 
-    std::unique_ptr<pa_operation, OperationDeleter> op(
+    std::unique_ptr<pa_operation, PulseOperationDeleter> op(
         pa_context_get_source_info_list(context.get(), &onSource, &result.sources));
     if (!op)
         return result;
