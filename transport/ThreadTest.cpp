@@ -27,6 +27,38 @@ SendBuffer sendBuffer(int socket)
     return buffer;
 }
 
+// Tells when the count of unacknowledged messages has not changed for a while;
+// each stall is reported once, then the watch starts over.
+class AcknowledgementWatch
+{
+public:
+    AcknowledgementWatch(size_t messages, qint64 stallMs) : m_messages(messages), m_stallMs(stallMs)
+    {
+        m_sinceChange.start();
+    }
+    bool stalled(size_t messages)
+    {
+        if (messages != m_messages) {
+            restart(messages);
+            return false;
+        }
+        if (m_sinceChange.elapsed() < m_stallMs)
+            return false;
+        m_sinceChange.restart();
+        return true;
+    }
+    void restart(size_t messages)
+    {
+        m_messages = messages;
+        m_sinceChange.restart();
+    }
+
+private:
+    size_t m_messages;
+    qint64 m_stallMs;
+    QElapsedTimer m_sinceChange;
+};
+
 bool isConnected(int socket)
 {
     return srt_getsockstate(socket) == SRTS_CONNECTED;
@@ -134,9 +166,13 @@ ThreadTest::Outcome ThreadTest::sendMessages(int socket, const QByteArray &messa
 
 // libsrt keeps each message in its send buffer until the server acknowledges
 // it, so the buffer's fill is the data in flight; the pacer sets how much
-// that may be.
+// that may be. A receiver learns of a loss only from a later message, and a
+// live sender resends only what the receiver reports: when a whole window is
+// lost (a burst in a router or a full socket buffer) acknowledgements stop
+// until something more is sent, so a stall lets the next message go anyway.
 ThreadTest::Wait ThreadTest::waitForSendBufferRoom(int socket, SendPacer &pacer, const QElapsedTimer &timer)
 {
+    AcknowledgementWatch watch(sendBuffer(socket).messages, tailProbeAfterMs());
     return waitFor(
         [&] {
             const SendBuffer buffer = sendBuffer(socket);
@@ -144,7 +180,7 @@ ThreadTest::Wait ThreadTest::waitForSendBufferRoom(int socket, SendPacer &pacer,
             if (buffer.spanMs == SRT_ERROR || !isConnected(socket))
                 return true;
             pacer.noteAcknowledged(timer.nsecsElapsed() / 1000, m_queuedBytes - qint64(buffer.bytes));
-            return qint64(buffer.bytes) < pacer.window();
+            return qint64(buffer.bytes) < pacer.window() || watch.stalled(buffer.messages);
         },
         m_agreedLatency + kAckGraceMs);
 }
@@ -154,10 +190,7 @@ ThreadTest::Wait ThreadTest::waitForSendBufferRoom(int socket, SendPacer &pacer,
 // message shows the receiver the gap (or brings a lost acknowledgement again).
 ThreadTest::Wait ThreadTest::waitForSendBufferDrained(int socket, const QByteArray &message)
 {
-    const qint64 probeAfterMs = std::max(m_agreedLatency / kLatencyShareBeforeTailProbe, kMinTailProbeMs);
-    QElapsedTimer sinceProgress;
-    sinceProgress.start();
-    size_t unacknowledged = sendBuffer(socket).messages;
+    AcknowledgementWatch watch(sendBuffer(socket).messages, tailProbeAfterMs());
     const auto drained = [socket] {
         const SendBuffer buffer = sendBuffer(socket);
         return buffer.spanMs != SRT_ERROR && buffer.messages == 0;
@@ -167,15 +200,10 @@ ThreadTest::Wait ThreadTest::waitForSendBufferDrained(int socket, const QByteArr
             const SendBuffer buffer = sendBuffer(socket);
             if (buffer.spanMs == SRT_ERROR || buffer.messages == 0 || !isConnected(socket))
                 return true;
-            if (buffer.messages != unacknowledged) {
-                unacknowledged = buffer.messages;
-                sinceProgress.restart();
-            } else if (sinceProgress.elapsed() >= probeAfterMs) {
-                if (srt_send(socket, message.constData(), kMessageSize) == kMessageSize) {
-                    m_queuedBytes += kMessageSize;
-                    ++unacknowledged;
-                }
-                sinceProgress.restart();
+            if (watch.stalled(buffer.messages)
+                && srt_send(socket, message.constData(), kMessageSize) == kMessageSize) {
+                m_queuedBytes += kMessageSize;
+                watch.restart(buffer.messages + 1);
             }
             return false;
         },
@@ -183,6 +211,11 @@ ThreadTest::Wait ThreadTest::waitForSendBufferDrained(int socket, const QByteArr
     if (wait == Wait::Done && !drained())
         return Wait::TimedOut;
     return wait;
+}
+
+qint64 ThreadTest::tailProbeAfterMs() const
+{
+    return std::max(m_agreedLatency / kLatencyShareBeforeTailProbe, kMinTailProbeMs);
 }
 
 template <typename Condition>

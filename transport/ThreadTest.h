@@ -54,9 +54,9 @@ public:
     // How long beyond the latency the server may take to acknowledge data
     // before the run counts as failed.
     static constexpr int kAckGraceMs = 2000;
-    // Acknowledgements that stop short of the end for this share of the
-    // latency (and at least as long as the last acknowledgement may take when
-    // nothing is lost) make the worker send one more message.
+    // Acknowledgements that stop for this share of the latency (and at least
+    // as long as an acknowledgement may take when nothing is lost) make the
+    // worker send one more message, beyond the pacer's window or the end.
     static constexpr int kLatencyShareBeforeTailProbe = 4;
     static constexpr int kMinTailProbeMs = 40;
     // Time beyond the latency that the server gets to read the data it still
@@ -83,6 +83,7 @@ private:
     void storeStatistics(int socket);
     void waitForDelivery();
     int agreedLatency(int socket) const;
+    qint64 tailProbeAfterMs() const;
     void finish(Outcome outcome);
 
     QString m_host;

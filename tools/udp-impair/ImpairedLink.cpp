@@ -17,7 +17,7 @@ ImpairedLink::ImpairedLink(const Settings &settings) : m_settings(settings), m_r
 
 void ImpairedLink::push(const char *data, size_t size, int64_t nowNs)
 {
-    if (m_uniform(m_random) < m_settings.lossRatio) {
+    if (inBlackout(nowNs) || m_uniform(m_random) < m_settings.lossRatio) {
         ++m_counters.lost;
         return;
     }
@@ -27,6 +27,15 @@ void ImpairedLink::push(const char *data, size_t size, int64_t nowNs)
     }
     m_queue.push_back({nowNs + m_settings.delayNs, std::vector<char>(data, data + size)});
     m_queuedBytes += size;
+}
+
+bool ImpairedLink::inBlackout(int64_t nowNs)
+{
+    if (m_settings.blackoutNs <= 0 || ++m_pushed <= m_settings.blackoutAfter)
+        return false;
+    if (m_blackoutStartNs < 0)
+        m_blackoutStartNs = nowNs;
+    return nowNs - m_blackoutStartNs < m_settings.blackoutNs;
 }
 
 size_t ImpairedLink::bufferBytes() const

@@ -19,6 +19,10 @@ public:
         size_t maxQueued = 10000;
         int64_t bufferNs = 0;  // with a rate limit: at most this much waits; 0: no bound
         uint32_t seed = 1;
+        // After this many datagrams every one is lost for blackoutNs (a
+        // burst, as when a router's queue or a socket buffer overflows).
+        uint64_t blackoutAfter = 0;
+        int64_t blackoutNs = 0;
     };
     struct Counters {
         uint64_t forwarded = 0;
@@ -45,6 +49,7 @@ private:
         std::vector<char> bytes;
     };
     void refill(int64_t nowNs);
+    bool inBlackout(int64_t nowNs);
     size_t bufferBytes() const;
 
     Settings m_settings;
@@ -54,5 +59,7 @@ private:
     size_t m_queuedBytes = 0;
     double m_tokens = 0;
     int64_t m_lastRefillNs = 0;
+    uint64_t m_pushed = 0;
+    int64_t m_blackoutStartNs = -1;
     Counters m_counters;
 };

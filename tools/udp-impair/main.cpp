@@ -46,13 +46,14 @@ void usage()
 {
     std::puts("usage: orvanta-udp-impair --listen 127.0.0.1:PORT --server 127.0.0.1:PORT\n"
               "         [--loss RATIO] [--delay MS] [--rate KBIT/S] [--down-rate KBIT/S] [--buffer MS]\n"
-              "         [--rate-after S:KBIT/S]\n"
+              "         [--rate-after S:KBIT/S] [--blackout N:MS]\n"
               "         [--queue DATAGRAMS] [--seed N] [--lifetime S]\n"
               "Forwards UDP datagrams between the first client that sends to --listen and --server, both ways,\n"
               "losing RATIO (0..1) of them at random, delaying each by MS milliseconds and limiting each\n"
               "direction to KBIT/S (0 = unlimited), with a router buffer of MS milliseconds at that rate\n"
               "(default: no bound); --down-rate sets another limit towards the client; --rate-after\n"
-              "changes the limit towards the server S seconds after the start. At most\n"
+              "changes the limit towards the server S seconds after the start; --blackout loses every\n"
+              "datagram towards the server for MS milliseconds after the first N. At most\n"
               "DATAGRAMS (default 10000) wait per direction; more are dropped. Loopback addresses only. --listen with port 0 takes a free port; the\n"
               "line \"orvanta-udp-impair: ready on HOST:PORT\" tells which. Ends on SIGINT/SIGTERM or\n"
               "after --lifetime seconds (default 3600) and prints its counters.");
@@ -104,6 +105,13 @@ bool parseOptions(int argc, char **argv, Options *options)
                 return false;
             options->rateChangeSeconds = std::max(0, std::atoi(value.c_str()));
             options->changedRateBytesPerSecond = bytesPerSecond(value.substr(colon + 1));
+        }
+        else if (name == "--blackout") {
+            const size_t colon = value.find(':');
+            if (colon == std::string::npos)
+                return false;
+            options->link.blackoutAfter = std::strtoull(value.c_str(), nullptr, 10);
+            options->link.blackoutNs = int64_t(std::atof(value.c_str() + colon + 1) * 1e6);
         }
         else if (name == "--queue")
             options->link.maxQueued = size_t(std::max(1, std::atoi(value.c_str())));
@@ -174,6 +182,7 @@ int main(int argc, char **argv)
 
     ImpairedLink::Settings upSettings = options.link;
     ImpairedLink::Settings downSettings = options.link;
+    downSettings.blackoutNs = 0;
     downSettings.seed = options.link.seed * 2654435761u + 1;
     if (options.downRateBytesPerSecond >= 0)
         downSettings.rateBytesPerSecond = options.downRateBytesPerSecond;
