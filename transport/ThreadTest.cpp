@@ -170,9 +170,13 @@ ThreadTest::Outcome ThreadTest::sendMessages(int socket, const QByteArray &messa
 // live sender resends only what the receiver reports: when a whole window is
 // lost (a burst in a router or a full socket buffer) acknowledgements stop
 // until something more is sent, so a stall lets the next message go anyway.
+// A few such messages in a row, each after twice the wait of the one before
+// (the path may be out for a while), not more: a receiver that takes nothing
+// any more (its reader stopped) must still end the run.
 ThreadTest::Wait ThreadTest::waitForSendBufferRoom(int socket, SendPacer &pacer, const QElapsedTimer &timer)
 {
-    AcknowledgementWatch watch(sendBuffer(socket).messages, tailProbeAfterMs());
+    const size_t heldAtStart = sendBuffer(socket).messages;
+    AcknowledgementWatch watch(heldAtStart, tailProbeAfterMs() << m_probesInARow);
     return waitFor(
         [&] {
             const SendBuffer buffer = sendBuffer(socket);
@@ -180,7 +184,15 @@ ThreadTest::Wait ThreadTest::waitForSendBufferRoom(int socket, SendPacer &pacer,
             if (buffer.spanMs == SRT_ERROR || !isConnected(socket))
                 return true;
             pacer.noteAcknowledged(timer.nsecsElapsed() / 1000, m_queuedBytes - qint64(buffer.bytes));
-            return qint64(buffer.bytes) < pacer.window() || watch.stalled(buffer.messages);
+            if (buffer.messages < heldAtStart)
+                m_probesInARow = 0;
+            if (qint64(buffer.bytes) < pacer.window())
+                return true;
+            if (m_probesInARow < kMaxProbesInARow && watch.stalled(buffer.messages)) {
+                ++m_probesInARow;
+                return true;
+            }
+            return false;
         },
         m_agreedLatency + kAckGraceMs);
 }

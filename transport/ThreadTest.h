@@ -59,6 +59,10 @@ public:
     // worker send one more message, beyond the pacer's window or the end.
     static constexpr int kLatencyShareBeforeTailProbe = 4;
     static constexpr int kMinTailProbeMs = 40;
+    // Messages sent beyond the pacer's window while acknowledgements stall,
+    // in a row: with the waits doubling, about 30 times the first wait, well
+    // within kAckGraceMs.
+    static constexpr int kMaxProbesInARow = 5;
     // Time beyond the latency that the server gets to read the data it still
     // holds when everything has been acknowledged.
     static constexpr int kDeliveryMarginMs = 2000;
@@ -93,6 +97,7 @@ private:
     QByteArray m_passphrase;
     int m_agreedLatency = 0;
     qint64 m_queuedBytes = 0;
+    int m_probesInARow = 0;
     std::atomic<int> m_errorCount{0};
     std::atomic<int> m_remaining{kTotalBytes};
     std::atomic<bool> m_stop{false};
