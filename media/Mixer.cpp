@@ -195,6 +195,13 @@ void Mixer::setSystemSound(bool on)
     }
 }
 
+void Mixer::setSoundProcessing(mf::SoundProcessing processing)
+{
+    qDebug() << "-- sound processing: echo cancellation" << processing.echoCancellation << "noise suppression"
+             << processing.noiseSuppression;
+    deviceObject->setSoundProcessing(processing);
+}
+
 bool Mixer::setScreenDevice(const QString &name, int screenIndex)
 {
     if (!m_screenSource)

@@ -2,6 +2,7 @@
 #include "media/DeviceSelection.h"
 #include "media/engine/MFFrame.h"
 #include "media/engine/MFFrameSink.h"
+#include "media/engine/SoundProcessing.h"
 
 #include <QRect>
 #include <QRectF>
@@ -71,6 +72,9 @@ public:
     bool setVideoDevice(const QString &name);
     bool setAudioDevice(QString name);
     void setSystemSound(bool on);
+    // The echo of the return sound taken out of what the microphones and the
+    // system sound record, and their noise suppressed, as chosen.
+    void setSoundProcessing(mf::SoundProcessing processing);
     bool setScreenDevice(const QString &name, int screenIndex);
     static void enumerateDevices(const QString &kind, QStringList &list);
 

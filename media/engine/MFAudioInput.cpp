@@ -25,11 +25,12 @@ void MFAudioInput::SimpleDeleter::operator()(pa_simple *s) const
     pa_simple_free(s);
 }
 
-MFAudioInput::MFAudioInput(const QString &sourceName, const MFAudioFormat &format)
+MFAudioInput::MFAudioInput(const QString &sourceName, const MFAudioFormat &format, SoundProcessing processing)
     : m_sourceName(sourceName), m_format(format)
 {
     if (m_format.channels <= 0 || m_format.sampleRate <= 0)
         m_format = {2, 44100, 16};
+    m_cleaner = std::make_unique<SoundCleaner>(m_format, processing);
     m_thread = std::thread(&MFAudioInput::record, this);
 }
 
@@ -82,6 +83,7 @@ void MFAudioInput::record()
         if (link.isLost())
             qWarning() << "MFAudioInput: recording from" << m_sourceName << "again";
         link.connected();
+        m_cleaner->restart();
         told = false;
         if (!readUntilFailure(stream.get(), &error)) {
             qWarning() << "MFAudioInput: recording from" << m_sourceName << "failed:" << pa_strerror(error);
@@ -99,6 +101,7 @@ bool MFAudioInput::readUntilFailure(pa_simple *stream, int *error)
     while (m_running) {
         if (pa_simple_read(stream, chunk.data(), chunk.size() * sizeof(int16_t), error) < 0)
             return false;
+        m_cleaner->clean(chunk.data());
         std::lock_guard<std::mutex> lock(m_mutex);
         m_buffer.insert(m_buffer.end(), chunk.begin(), chunk.end());
         if (m_buffer.size() > maxBuffered)

@@ -24,6 +24,7 @@ namespace mf {
 const QString MFDevice::kScreenCapture = QStringLiteral("Desktop Screen Capture");
 const QString MFDevice::kTestPattern = QStringLiteral("Test Pattern");
 const QString MFDevice::kLoopback = QStringLiteral("PC Sounds (Loopback)");
+const QString MFDevice::kDefaultMonitor = QStringLiteral("@DEFAULT_MONITOR@");
 const QString MFDevice::kNoAudio = QStringLiteral("<No Audio>");
 const QString MFDevice::kNone = QStringLiteral("<None>");
 const QString MFDevice::kNoExternalAudio = QStringLiteral("<No External Audio>");
@@ -214,7 +215,7 @@ QStringList MFDevice::listDevices(int type)
                 sources << source.description;
             pulseNames.insert(source.description, source.name);
         }
-        pulseNames.insert(kLoopback, QStringLiteral("@DEFAULT_MONITOR@"));
+        pulseNames.insert(kLoopback, kDefaultMonitor);
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_pulseNames = pulseNames;
@@ -281,6 +282,18 @@ QString MFDevice::deviceSelected(int type) const
     return m_selected.value(type);
 }
 
+void MFDevice::setSoundProcessing(SoundProcessing processing)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_soundProcessing = processing;
+}
+
+SoundProcessing MFDevice::soundProcessing() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_soundProcessing;
+}
+
 int MFDevice::propertySet(const QString &name, const QString &value)
 {
     if (name.isEmpty())
@@ -332,7 +345,18 @@ std::unique_ptr<MFAudioInput> MFDevice::makeAudioInput(const QString &name, cons
     }
     if (source.isEmpty() || fmt.channels <= 0)
         return nullptr; // the pseudo-devices and nothing selected: silence
-    return std::make_unique<MFAudioInput>(source, fmt);
+    return std::make_unique<MFAudioInput>(source, fmt, processingFor(source));
+}
+
+// A monitor records what the outputs play: there is no room noise to take
+// out, and what it carries (music, a video's sound) is not a voice to clean
+// up; the return sound in it still goes.
+SoundProcessing MFDevice::processingFor(const QString &source) const
+{
+    SoundProcessing processing = m_appliedProcessing;
+    if (source == kDefaultMonitor || source.endsWith(QLatin1String(".monitor")))
+        processing.noiseSuppression = false;
+    return processing;
 }
 
 void MFDevice::applyPendingConfig()
@@ -378,6 +402,17 @@ void MFDevice::applyPendingConfig()
     }
 }
 
+void MFDevice::followSoundProcessing()
+{
+    const SoundProcessing wanted = soundProcessing();
+    if (wanted == m_appliedProcessing)
+        return;
+    m_appliedProcessing = wanted;
+    for (MFAudioInput *input : {m_audio.get(), m_audio2.get()})
+        if (input)
+            input->setProcessing(processingFor(input->sourceName()));
+}
+
 std::vector<int16_t> MFDevice::soundFor(int samples, const MFAudioFormat &fmt)
 {
     if (fmt.channels != m_audioFormat.channels || fmt.sampleRate != m_audioFormat.sampleRate) {
@@ -390,6 +425,7 @@ std::vector<int16_t> MFDevice::soundFor(int samples, const MFAudioFormat &fmt)
     if (!m_audio2 && !m_audio2Name.isEmpty() && m_audio2Name != m_audioName)
         m_audio2 = makeAudioInput(m_audio2Name, fmt);
 
+    followSoundProcessing();
     std::vector<int16_t> sum(size_t(samples) * size_t(fmt.channels), 0);
     if (m_video && m_ownSound != kNoAudio)
         mixInto(sum, m_video->ownSound(samples, fmt));

@@ -1,5 +1,6 @@
 #pragma once
 #include "media/engine/MFFrame.h"
+#include "media/engine/SoundProcessing.h"
 
 #include <QMap>
 #include <QRect>
@@ -39,6 +40,7 @@ public:
     static const QString kScreenCapture; // "Desktop Screen Capture"
     static const QString kTestPattern;   // "Test Pattern"
     static const QString kLoopback;      // "PC Sounds (Loopback)"
+    static const QString kDefaultMonitor; // the sound server's name of its source
     static const QString kNoAudio;       // "<No Audio>"
     static const QString kNone;          // "<None>"
     static const QString kNoExternalAudio; // "<No External Audio>"
@@ -57,6 +59,10 @@ public:
     int deviceGetName(int type, int index, QString *name);
     int deviceSet(int type, int index, const QString &options = QString());
     QString deviceSelected(int type) const;
+
+    // What is done to the recorded sound (its echo and noise); any thread.
+    void setSoundProcessing(SoundProcessing processing);
+    SoundProcessing soundProcessing() const;
 
     int propertySet(const QString &name, const QString &value);
     QString propertyGet(const QString &name) const;
@@ -78,6 +84,8 @@ private:
                                                    bool newChoice) const;
     std::unique_ptr<MFAudioInput> makeAudioInput(const QString &name, const MFAudioFormat &fmt) const;
     std::vector<int16_t> soundFor(int samples, const MFAudioFormat &fmt);
+    void followSoundProcessing();
+    SoundProcessing processingFor(const QString &source) const;
     QStringList listDevices(int type);
 
     mutable std::mutex m_mutex; // guards everything below up to the reader's state
@@ -87,12 +95,14 @@ private:
     QMap<QString, QString> m_pulseNames; // shown name -> server source name
     quint64 m_version = 1;
     quint64 m_videoChoices = 0; // selections of a video device, the same one again included
+    SoundProcessing m_soundProcessing;
 
     // Reader state, touched by the thread in getFrame() only.
     quint64 m_appliedVersion = 0;
     quint64 m_appliedChoices = 0;
     MFAudioFormat m_audioFormat;
     QString m_videoName, m_ownSound, m_audioName, m_audio2Name;
+    SoundProcessing m_appliedProcessing;
     QMap<QString, QString> m_videoProps;
     std::unique_ptr<MFVideoSource> m_video;
     std::unique_ptr<MFAudioInput> m_audio, m_audio2;

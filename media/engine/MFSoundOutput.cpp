@@ -1,5 +1,6 @@
 #include "media/engine/MFSoundOutput.h"
 
+#include "media/engine/EchoReference.h"
 #include "media/engine/MFSoundServerLink.h"
 
 #include <QDebug>
@@ -7,6 +8,7 @@
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -15,6 +17,9 @@
 #include <vector>
 
 namespace mf {
+
+static_assert(MFSoundOutput::kSampleRate == EchoReference::kSampleRate && MFSoundOutput::kChannels == EchoReference::kChannels,
+              "the echo reference holds what the output plays, as it plays it");
 
 namespace {
 
@@ -150,16 +155,28 @@ void MFSoundOutput::run(const std::shared_ptr<Feed> &feed)
             told = !server;
             server ? link.connected() : link.failed();
         }
-        const size_t count = feed->takeChunk(chunk.data(), chunk.size());
-        if (count == 0 || !server)
+        size_t count = feed->takeChunk(chunk.data(), chunk.size());
+        if (!server)
             continue;
+        // Silence while nothing comes keeps the stream playing at the
+        // server's pace, so that what was written (the echo reference) runs
+        // on the speaker's clock, gaps in the return sound included.
+        if (count == 0) {
+            count = kChunkSamples;
+            std::fill_n(chunk.begin(), count, int16_t(0));
+        }
         int error = 0;
         if (pa_simple_write(server.get(), chunk.data(), count * sizeof(int16_t), &error) < 0) {
             qDebug() << "MFPreview: sound output failed:" << pa_strerror(error);
             server.reset();
             told = true;
             link.failed();
+            continue;
         }
+        // The recordings' echo cancellers hear what goes to the speaker.
+        const pa_usec_t latency = pa_simple_get_latency(server.get(), &error);
+        EchoReference::instance().played(chunk.data(), int(count / kChannels),
+                                         latency == pa_usec_t(-1) ? -1 : qint64(latency));
     }
 }
 

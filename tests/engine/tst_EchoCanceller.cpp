@@ -3,7 +3,9 @@
 // played voice comes back into the recording late, quieter and with a few
 // reflections; the figures are computed on the samples, so a slow machine
 // gives the same results.
+#include "media/engine/EchoAlignment.h"
 #include "media/engine/EchoCanceller.h"
+#include "media/engine/RecordingClock.h"
 #include "tests/support/TestMain.h"
 
 #include <cmath>
@@ -163,6 +165,8 @@ Signal process(EchoCanceller &canceller, const Signal &played, const Signal &rec
 
 } // namespace
 
+using RecordingClockType = mf::RecordingClock::Clock;
+
 class TestEchoCanceller : public QObject
 {
     Q_OBJECT
@@ -264,6 +268,56 @@ private slots:
         const Signal out = process(*canceller, played, recorded);
         for (size_t i = 0; i < out.size(); ++i)
             QCOMPARE(out[i], std::nearbyint(recorded[i] * 32768.f) / 32768.f);
+    }
+
+    // Where the latencies put each frame, less the frames' nominal advance:
+    // steady, jittering by a millisecond, one figure far off, the output
+    // stalling for 20 ms. The reading moves only for the stall, within the
+    // few frames its median needs.
+    void alignmentFollowsStallsNotJitter_data()
+    {
+        QTest::addColumn<QVector<int>>("offsetsMs");  // one per frame
+        QTest::addColumn<QVector<int>>("readMs");     // where the reading stands then
+        QTest::newRow("steady") << QVector<int>(12, 100) << QVector<int>(12, 100);
+        QTest::newRow("jitter") << QVector<int>{100, 101, 99, 101, 100, 99, 101, 100}
+                                << QVector<int>(8, 100);
+        QTest::newRow("one odd figure") << QVector<int>{100, 100, 100, 700, 100, 100, 100}
+                                        << QVector<int>(7, 100);
+        QTest::newRow("a stall") << QVector<int>{100, 100, 100, 80, 80, 80, 80, 80, 80}
+                                 << QVector<int>{100, 100, 100, 100, 100, 80, 80, 80, 80};
+    }
+    void alignmentFollowsStallsNotJitter()
+    {
+        QFETCH(QVector<int>, offsetsMs);
+        QFETCH(QVector<int>, readMs);
+        constexpr int kRate = 44100, kFrame = kRate / 100, kPerMs = kRate / 1000;
+        mf::EchoAlignment alignment(kFrame, kRate);
+        QVERIFY(!alignment.placed());
+        for (int frame = 0; frame < offsetsMs.size(); ++frame) {
+            alignment.note(qint64(frame) * kFrame + qint64(offsetsMs[frame]) * kPerMs);
+            QVERIFY(alignment.placed());
+            QCOMPARE(alignment.position(), qint64(frame) * kFrame + qint64(readMs[frame]) * kPerMs);
+        }
+    }
+
+    // Frames read late by a busy thread, now and then in a burst: each is
+    // placed where it was recorded, to within the least lateness seen lately.
+    void recordingClockLeavesOutLateReads()
+    {
+        using namespace std::chrono;
+        const RecordingClockType::time_point origin{};
+        mf::RecordingClock clock(milliseconds(10));
+        std::mt19937 random(5);
+        std::uniform_int_distribution<int> late(0, 40);
+        for (int frame = 0; frame < 1000; ++frame) {
+            const auto end = origin + milliseconds(10 * (frame + 1));
+            const int lateMs = frame % 100 == 50 ? 180 : (frame % 7 == 0 ? 1 : late(random));
+            const auto placed = clock.frameRead(end + milliseconds(lateMs));
+            if (frame >= 10)
+                QVERIFY2(placed - (end - milliseconds(10)) <= milliseconds(1),
+                         qPrintable(QString("frame %1 placed %2 us late").arg(frame)
+                                        .arg(duration_cast<microseconds>(placed - (end - milliseconds(10))).count())));
+        }
     }
 };
 

@@ -25,6 +25,7 @@ constexpr int kToneHz = 660;  // no other test plays it into the sink
 constexpr int kRate = 44100;
 constexpr int kWindow = kRate / 100;  // 10 ms
 constexpr double kToneLevel = 500;     // amplitude; the clips play at about 4100
+constexpr double kMinEchoLossDb = 10;
 
 // Records the sound server's default output through its monitor, straight
 // into a file, so nothing is lost while the test's own thread is blocked.
@@ -90,12 +91,25 @@ private:
 
 using Clock = std::chrono::steady_clock;
 
-// Pushes the tone into a sound output in 10 ms pieces at the pace it plays.
-class TonePlayer
+// One second of the tone, interleaved stereo.
+std::vector<int16_t> toneSecond()
+{
+    std::vector<int16_t> sound(size_t(kRate) * 2);
+    for (int n = 0; n < kRate; ++n)
+        sound[size_t(n) * 2] = sound[size_t(n) * 2 + 1] = int16_t(4000 * std::sin(2 * M_PI * kToneHz * n / kRate));
+    return sound;
+}
+
+// Pushes a sound (interleaved stereo, a whole number of 10 ms pieces) into a
+// sound output over and over, a piece at a time at the pace it plays.
+class LoopPlayer
 {
 public:
-    explicit TonePlayer(mf::MFSoundOutput &output) : m_thread([this, &output] { play(output); }) {}
-    ~TonePlayer() { stop(); }
+    LoopPlayer(mf::MFSoundOutput &output, std::vector<int16_t> sound)
+        : m_sound(std::move(sound)), m_thread([this, &output] { play(output); })
+    {
+    }
+    ~LoopPlayer() { stop(); }
     void stop()
     {
         m_running = false;
@@ -106,27 +120,26 @@ public:
 private:
     void play(mf::MFSoundOutput &output)
     {
-        std::vector<int16_t> piece(size_t(kWindow) * 2);
+        const size_t pieces = m_sound.size() / 2 / kWindow;
         auto due = Clock::now();
-        for (long n = 0; m_running; due += std::chrono::milliseconds(10)) {
-            for (int i = 0; i < kWindow; ++i, ++n)
-                piece[size_t(i) * 2] = piece[size_t(i) * 2 + 1] = int16_t(4000 * std::sin(2 * M_PI * kToneHz * n / kRate));
-            output.push(piece.data(), kWindow);
+        for (size_t n = 0; m_running && pieces > 0; ++n, due += std::chrono::milliseconds(10)) {
+            output.push(m_sound.data() + (n % pieces) * kWindow * 2, kWindow);
             std::this_thread::sleep_until(due);
         }
     }
 
+    std::vector<int16_t> m_sound;
     std::atomic<bool> m_running{true};
     std::thread m_thread;
 };
 
 // Takes a recording's sound in 10 ms pieces at the pace it comes, as the
-// mixer does, and notes when the tone was in them.
-class ToneListener
+// mixer does, and notes each piece's energy and whether the tone was in it.
+class SoundListener
 {
 public:
-    explicit ToneListener(mf::MFAudioInput &input) : m_thread([this, &input] { listen(input); }) {}
-    ~ToneListener() { stop(); }
+    explicit SoundListener(mf::MFAudioInput &input) : m_thread([this, &input] { listen(input); }) {}
+    ~SoundListener() { stop(); }
     void stop()
     {
         m_running = false;
@@ -137,8 +150,20 @@ public:
     Clock::time_point firstHeardSince(Clock::time_point from) const
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        const auto it = std::lower_bound(m_heard.begin(), m_heard.end(), from);
-        return it == m_heard.end() ? Clock::time_point::max() : *it;
+        for (auto it = std::lower_bound(m_pieces.begin(), m_pieces.end(), Piece{from}); it != m_pieces.end(); ++it)
+            if (it->tone)
+                return it->at;
+        return Clock::time_point::max();
+    }
+    // The summed energy of the pieces taken in [from, to).
+    double energyBetween(Clock::time_point from, Clock::time_point to) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        double sum = 0;
+        for (auto it = std::lower_bound(m_pieces.begin(), m_pieces.end(), Piece{from});
+             it != m_pieces.end() && it->at < to; ++it)
+            sum += it->energy;
+        return sum;
     }
     // Taking never waits for the sound server: pieces keep coming while it is gone.
     bool keepsTaking() const
@@ -148,21 +173,31 @@ public:
     }
 
 private:
+    struct Piece
+    {
+        Clock::time_point at;
+        double energy = 0;
+        bool tone = false;
+        bool operator<(const Piece &other) const { return at < other.at; }
+    };
+
     void listen(mf::MFAudioInput &input)
     {
         const double c = 2 * std::cos(2 * M_PI * kToneHz / kRate);
         for (auto due = Clock::now(); m_running; due += std::chrono::milliseconds(10)) {
             const std::vector<int16_t> piece = input.take(kWindow);
-            double s1 = 0, s2 = 0;
+            double s1 = 0, s2 = 0, energy = 0;
             for (const int16_t sample : piece) {
                 const double s0 = sample + c * s1 - s2;
                 s2 = s1;
                 s1 = s0;
+                energy += double(sample) * sample;
             }
             ++m_taken;
-            if (2 * std::sqrt(std::max(s1 * s1 + s2 * s2 - c * s1 * s2, 0.0)) / kWindow > kToneLevel) {
+            const bool tone = 2 * std::sqrt(std::max(s1 * s1 + s2 * s2 - c * s1 * s2, 0.0)) / kWindow > kToneLevel;
+            {
                 std::lock_guard<std::mutex> lock(m_mutex);
-                m_heard.push_back(Clock::now());
+                m_pieces.push_back({Clock::now(), energy, tone});
             }
             std::this_thread::sleep_until(due);
         }
@@ -170,10 +205,25 @@ private:
 
     std::atomic<bool> m_running{true};
     std::atomic<long> m_taken{0};
-    mutable std::mutex m_mutex;  // guards m_heard
-    std::vector<Clock::time_point> m_heard;
+    mutable std::mutex m_mutex;  // guards m_pieces
+    std::vector<Piece> m_pieces;
     std::thread m_thread;
 };
+
+// Speech made with espeak-ng, as interleaved stereo at the output's rate
+// (whole 10 ms pieces); empty when that failed.
+std::vector<int16_t> spokenSound(const QString &stem, const QString &voice, const QString &text)
+{
+    QProcess speaker;
+    speaker.start("espeak-ng", {"-v", voice, "-w", stem + ".wav", text});
+    if (!speaker.waitForFinished(kWaitMs) || speaker.exitCode() != 0)
+        return {};
+    const QByteArray pcm = makeClip(stem + ".raw", {"-i", stem + ".wav", "-ar", QString::number(kRate), "-ac", "2",
+                                                    "-f", "s16le"});
+    const size_t samples = size_t(pcm.size()) / 2 / (kWindow * 2) * (kWindow * 2);
+    const auto *first = reinterpret_cast<const int16_t *>(pcm.constData());
+    return std::vector<int16_t>(first, first + samples);
+}
 
 QStringList clip(bool picture, const QStringList &videoOptions = {})
 {
@@ -354,9 +404,10 @@ private slots:
         const auto began = Clock::now();
         mf::MFSoundOutput output;
         output.start();
-        TonePlayer tone(output);
-        auto microphone = std::make_unique<mf::MFAudioInput>(server.monitor(), mf::MFAudioFormat{1, kRate, 16});
-        ToneListener listener(*microphone);
+        LoopPlayer tone(output, toneSecond());
+        auto microphone = std::make_unique<mf::MFAudioInput>(server.monitor(), mf::MFAudioFormat{1, kRate, 16},
+                                                             mf::SoundProcessing{false, false});
+        SoundListener listener(*microphone);
         QVERIFY2(QTest::qWaitFor([&] { return listener.heardSince(Clock::now() - std::chrono::seconds(1)); }, kWaitMs),
                  "the microphone never heard the output");
         const auto firstHeard = listener.firstHeardSince(began) - began;
@@ -387,6 +438,79 @@ private slots:
         microphone.reset();
         tone.stop();
         output.stop();
+    }
+
+    // A microphone that hears the speaker: the monitor of the output the
+    // program plays into, straight or by a way 150 ms longer that the sound
+    // server does not report (a loopback into a second sink). The return
+    // sound is speech; what the recording hands on holds its echo well below
+    // what the microphone heard once the canceller has had a few seconds to
+    // find it. Then the specialist is silent and the user speaks (another
+    // program plays his voice into the microphone's sink): it passes within
+    // 3 dB.
+    //
+    // The echo figure asked of the product is 25 dB (bench/audio measures
+    // the cancellers); here the bound is lower because on a machine short of
+    // processor time the output runs dry now and then, and the canceller
+    // learns the echo anew after each stall.
+    void echoIsTakenOutOfTheRecording_data()
+    {
+        QTest::addColumn<QStringList>("modules");
+        QTest::addColumn<QString>("microphoneSink");
+        QTest::newRow("speaker beside the microphone") << QStringList() << "restart_sink";
+        QTest::newRow("a way 150 ms longer")
+            << QStringList{"module-null-sink sink_name=far_sink",
+                           "module-loopback source=restart_sink.monitor sink=far_sink latency_msec=150"}
+            << "far_sink";
+    }
+
+    void echoIsTakenOutOfTheRecording()
+    {
+        QFETCH(QStringList, modules);
+        QFETCH(QString, microphoneSink);
+        const std::vector<int16_t> speech = spokenSound(m_dir.filePath("specialist"), "en-us",
+            "Please open the settings window and look at the second tab. There should be a button on the left.");
+        QVERIFY(!speech.empty());
+        QVERIFY(!spokenSound(m_dir.filePath("user"), "en-gb", "I see it now, the button says apply.").empty());
+        PrivateSoundServer server(m_dir.filePath(QString("echo-%1").arg(qHash(QString(QTest::currentDataTag())))), modules);
+        QVERIFY2(server.start(), server.log().constData());
+        server.use();
+
+        const QString microphone = microphoneSink + ".monitor";
+        mf::MFAudioInput heard(microphone, mf::MFAudioFormat{1, kRate, 16}, mf::SoundProcessing{false, false});
+        mf::MFAudioInput cleaned(microphone, mf::MFAudioFormat{1, kRate, 16}, mf::SoundProcessing{true, true});
+        SoundListener heardLevels(heard);
+        SoundListener cleanedLevels(cleaned);
+        mf::MFSoundOutput output;
+        output.start();
+        auto voice = std::make_unique<LoopPlayer>(output, speech);
+        const auto began = Clock::now();
+        const auto from = began + std::chrono::seconds(8);
+        const auto to = from + std::chrono::seconds(6);
+        QVERIFY(QTest::qWaitFor([&] { return Clock::now() > to + std::chrono::milliseconds(500); }, 3 * kWaitMs));
+        const double echo = heardLevels.energyBetween(from, to);
+        QVERIFY2(echo > 0, "the microphone heard nothing");
+        const double enhancement = 10 * std::log10(echo / std::max(cleanedLevels.energyBetween(from, to), 1.0));
+        qInfo("echo return loss enhancement %.1f dB", enhancement);
+        QVERIFY2(enhancement >= kMinEchoLossDb, qPrintable(QString("%1 dB").arg(enhancement, 0, 'f', 1)));
+
+        // The microphone has heard nothing for a while: the last echo is gone.
+        const auto quiet = [&] {
+            const auto now = Clock::now();
+            return heardLevels.energyBetween(now - std::chrono::milliseconds(300), now) < 1.0;
+        };
+        voice.reset();
+        QVERIFY(QTest::qWaitFor(quiet, kWaitMs));
+        QProcess user;
+        const auto spoke = Clock::now();
+        user.start("paplay", {"--device=" + microphoneSink, m_dir.filePath("user.wav")});
+        QVERIFY(user.waitForFinished(kWaitMs) && user.exitCode() == 0);
+        QVERIFY(QTest::qWaitFor(quiet, kWaitMs));
+        const auto done = Clock::now();
+        const double userLevel = 10 * std::log10(cleanedLevels.energyBetween(spoke, done)
+                                                 / std::max(heardLevels.energyBetween(spoke, done), 1.0));
+        qInfo("the user's voice: %.1f dB", userLevel);
+        QVERIFY2(std::abs(userLevel) <= 3, qPrintable(QString("%1 dB").arg(userLevel, 0, 'f', 1)));
     }
 };
 

@@ -5,7 +5,7 @@
 #include <QTest>
 
 // A PulseAudio server of a test's own on a socket in a folder of its own,
-// with a null sink ("restart_sink") as its output: it can be killed and
+// with a null sink ("restart_sink") as its default output: it can be killed and
 // started again on the same socket, as a user's server restarts, without
 // disturbing the tests that share the environment's server. use() points
 // this process (and the programs it starts) at it.
@@ -14,7 +14,9 @@ class PrivateSoundServer
 public:
     static constexpr int kStartMs = 10000;
 
-    explicit PrivateSoundServer(const QString &folder) : m_folder(folder)
+    // modules: more to load, as "module-name arguments".
+    explicit PrivateSoundServer(const QString &folder, const QStringList &modules = {})
+        : m_folder(folder), m_modules(modules)
     {
         QDir().mkpath(m_folder + "/runtime");
         QDir().mkpath(m_folder + "/state");
@@ -47,10 +49,13 @@ public:
         environment.insert("PULSE_STATE_PATH", m_folder + "/state");
         m_server.setProcessEnvironment(environment);
         m_server.setProcessChannelMode(QProcess::MergedChannels);
-        m_server.start("pulseaudio", {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
-                                      "--use-pid-file=no", "--log-target=stderr",
-                                      "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket(),
-                                      "--load=module-null-sink sink_name=restart_sink"});
+        QStringList arguments{"-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--use-pid-file=no",
+                              "--log-target=stderr",
+                              "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket(),
+                              "--load=module-null-sink sink_name=restart_sink"};
+        for (const QString &module : m_modules)
+            arguments << "--load=" + module;
+        m_server.start("pulseaudio", arguments);
         if (!m_server.waitForStarted(kStartMs))
             return false;
         return QTest::qWaitFor([&] { return answers() || m_server.state() != QProcess::Running; }, kStartMs)
@@ -79,6 +84,7 @@ private:
     }
 
     QString m_folder;
+    QStringList m_modules;
     QProcess m_server;
     QByteArray m_saved;
     bool m_using = false;
