@@ -37,6 +37,10 @@ inline const QString ScreenCastToken = QStringLiteral("SCREENCAST_TOKEN"); // ""
 // from outside starts at once only to one of these. Most recent first.
 inline const QString ConfirmedServers = QStringLiteral("CONFIRMED_SERVERS"); // empty list
 
+// The recorded sound loses the echo of the return sound, and its steady noise.
+inline const QString EchoCancel = QStringLiteral("ECHO_CANCEL");         // true
+inline const QString NoiseSuppress = QStringLiteral("NOISE_SUPPRESS");   // true
+
 inline const QString Organisation = QStringLiteral("Velmora");
 inline const QString Application = QStringLiteral("Orvanta");
 } // namespace SettingsKeys

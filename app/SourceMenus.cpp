@@ -6,6 +6,7 @@
 
 #include "app/DeviceRegistry.h"
 #include "app/SettingsKeys.h"
+#include "app/SoundProcessingChoices.h"
 #include "media/Mixer.h"
 
 #include <QAction>
@@ -34,7 +35,7 @@ SourceMenus::SourceMenus(QMenu *videoMenu, QMenu *screenMenu, QMenu *windowsMenu
                          QSettings *settings, Mixer *mixer, QCheckBox *chkSystemAudio, QObject *parent)
     : QObject(parent), m_videoMenu(videoMenu), m_screenMenu(screenMenu), m_windowsMenu(windowsMenu),
       m_audioMenu(audioMenu), m_settings(settings), m_mixer(mixer), m_chkSystemAudio(chkSystemAudio),
-      m_cropRect(noCrop())
+      m_cropRect(noCrop()), m_soundProcessing(new SoundProcessingChoices(settings, mixer, this))
 {
 }
 
@@ -99,20 +100,24 @@ void SourceMenus::rebuildAudioMenu()
     else
         Mixer::enumerateDevices("AUDIO", devices);
     clearEntries(m_audioMenu);
+    QList<QAction *> sources;
     for (const QString &name : devices)
-        addEntry(m_audioMenu, name);
+        sources << addEntry(m_audioMenu, name);
+    m_soundProcessing->appendTo(m_audioMenu);
 
     const QString stored = m_settings->value(SettingsKeys::AudioSource).toString();
-    for (QAction *action : m_audioMenu->actions())
+    for (QAction *action : sources)
         if (action->text() == stored)
             return audioSourceChanged(action);
-    if (!m_audioMenu->actions().isEmpty())
-        audioSourceChanged(m_audioMenu->actions().first());
+    if (!sources.isEmpty())
+        audioSourceChanged(sources.first());
 }
 
+// The menu's processing choices act by themselves; only a source entry
+// changes the source.
 void SourceMenus::audioSourceChanged(QAction *action)
 {
-    if (!action)
+    if (!action || action->isSeparator() || m_soundProcessing->owns(action))
         return;
     QString name = action->data().toString();
     if (name.isEmpty())
@@ -245,9 +250,13 @@ bool SourceMenus::listWindows(const QList<WindowInfo> &windows)
     return anyChecked;
 }
 
+// Only the menu's own entries: not its separators or choices of other kinds.
 void SourceMenus::checkByText(QMenu *menu, const QString &stored)
 {
-    const auto actions = menu->actions();
+    QList<QAction *> actions;
+    for (QAction *action : menu->actions())
+        if (action->parent() == menu && !action->isSeparator())
+            actions << action;
     for (QAction *action : actions)
         action->setChecked(action->text() == stored);
     if (stored.isEmpty() && !actions.isEmpty())

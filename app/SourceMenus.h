@@ -13,6 +13,7 @@ class QMenu;
 class QSettings;
 class DeviceRegistry;
 class Mixer;
+class SoundProcessingChoices;
 
 // The video, screen and audio source menus: fills them from the devices,
 // restores the previous choice from the settings, keeps the check marks and
@@ -97,5 +98,6 @@ private:
     std::function<bool()> m_fillWindows;
     std::function<void(quint64)> m_restoreWindow;
     QRect m_cropRect;
+    SoundProcessingChoices *m_soundProcessing;
     DeviceRegistry *m_registry = nullptr;
 };

@@ -223,7 +223,8 @@ private slots:
 #endif
         menus->rebuildAudioMenu();
         if (qgetenv("ORVANTA_PULSE").isEmpty()) {
-            QVERIFY(audioMenu->actions().isEmpty()); // no sound server, no entries
+            // No sound server, no sources; the processing choices stay.
+            QCOMPARE(texts(audioMenu), (QStringList{"---", "Echo cancellation", "Noise suppression"}));
             QVERIFY(settings->value("ASOURCE").toString().isEmpty());
             return;
         }
@@ -236,9 +237,44 @@ private slots:
         QCOMPARE(mixer->device()->deviceSelected(mf::eMFDT_Audio), QString("PC Sounds (Loopback)"));
         QCOMPARE(mixer->device()->deviceSelected(mf::eMFDT_Audio2), QString("PC Sounds (Loopback)"));
         menus->audioMenuShowed();
-        QCOMPARE(texts(audioMenu, true), QStringList{"PC Sounds (Loopback)"});
+        QCOMPARE(texts(audioMenu, true), (QStringList{"PC Sounds (Loopback)", "Echo cancellation", "Noise suppression"}));
         menus->systemAudioChanged(Qt::Unchecked);
         QCOMPARE(mixer->device()->deviceSelected(mf::eMFDT_Audio2), QString("<No External Audio>"));
+    }
+
+    // At the foot of the sound menu, on until turned off; each change is
+    // stored and reaches the device at once, and choosing one is no choice of
+    // source. A new window starts with what was stored.
+    void soundProcessingChoices()
+    {
+        menus->rebuildAudioMenu();
+        const QStringList entries = texts(audioMenu);
+        QCOMPARE(entries.mid(entries.size() - 3), (QStringList{"---", "Echo cancellation", "Noise suppression"}));
+        QAction *echo = entry(audioMenu, "Echo cancellation");
+        QAction *noise = entry(audioMenu, "Noise suppression");
+        QVERIFY(echo->isCheckable() && echo->isChecked() && noise->isChecked());
+        QCOMPARE(mixer->device()->soundProcessing(), (mf::SoundProcessing{true, true}));
+        const QVariant source = settings->value("ASOURCE");
+
+        echo->trigger();  // as a click does: toggled, then the menu's triggered()
+        menus->audioSourceChanged(echo);
+        QCOMPARE(settings->value("ECHO_CANCEL"), QVariant(false));
+        QCOMPARE(settings->value("ASOURCE"), source);
+        QCOMPARE(mixer->device()->soundProcessing(), (mf::SoundProcessing{false, true}));
+        noise->trigger();
+        QCOMPARE(settings->value("NOISE_SUPPRESS"), QVariant(false));
+        QCOMPARE(mixer->device()->soundProcessing(), (mf::SoundProcessing{false, false}));
+
+        menus->rebuildAudioMenu();
+        menus->audioMenuShowed();
+        QVERIFY(!entry(audioMenu, "Echo cancellation")->isChecked());
+        QVERIFY(!entry(audioMenu, "Noise suppression")->isChecked());
+        echo->trigger();
+        build();  // the next start
+        QCOMPARE(mixer->device()->soundProcessing(), (mf::SoundProcessing{true, false}));
+        menus->rebuildAudioMenu();
+        QVERIFY(entry(audioMenu, "Echo cancellation")->isChecked());
+        QVERIFY(!entry(audioMenu, "Noise suppression")->isChecked());
     }
 };
 
