@@ -1,8 +1,10 @@
 // The feedback player against studio feedback files made with ffmpeg: the
 // sound reaches the sound server's output whatever the picture does.
+#include "media/Mixer.h"
 #include "media/PlayerWorker.h"
 #include "media/engine/MFPreview.h"
 #include "media/engine/MFAudioInput.h"
+#include "media/engine/MFFrameSink.h"
 #include "media/engine/MFSoundOutput.h"
 #include "media/engine/MFSoundServerEvents.h"
 #include "tests/support/FfmpegPrograms.h"
@@ -165,6 +167,17 @@ public:
             sum += it->energy;
         return sum;
     }
+    // The mean power of the samples taken in [from, to).
+    double powerBetween(Clock::time_point from, Clock::time_point to) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        double sum = 0;
+        int pieces = 0;
+        for (auto it = std::lower_bound(m_pieces.begin(), m_pieces.end(), Piece{from});
+             it != m_pieces.end() && it->at < to; ++it, ++pieces)
+            sum += it->energy;
+        return pieces > 0 ? sum / (double(pieces) * kWindow) : 0.0;
+    }
     // Taking never waits for the sound server: pieces keep coming while it is gone.
     bool keepsTaking() const
     {
@@ -208,6 +221,41 @@ private:
     mutable std::mutex m_mutex;  // guards m_pieces
     std::vector<Piece> m_pieces;
     std::thread m_thread;
+};
+
+// Stands in for the broadcast's writer: notes the energy of each mixed
+// frame's sound (what would go out) and when it came.
+class SentSound : public mf::MFFrameSink
+{
+public:
+    int put(const mf::MFFramePtr &frame, int) override
+    {
+        const int16_t *samples = frame->audioData();
+        const int count = frame->audioSampleCount() * frame->format().audio.channels;
+        double energy = 0;
+        for (int i = 0; samples && i < count; ++i)
+            energy += double(samples[i]) * samples[i];
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_frames.push_back({Clock::now(), count > 0 ? energy / count : 0.0});
+        return 0;
+    }
+    // The mean power of the samples sent in [from, to).
+    double powerBetween(Clock::time_point from, Clock::time_point to) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        double sum = 0;
+        int frames = 0;
+        for (const auto &[at, power] : m_frames)
+            if (at >= from && at < to) {
+                sum += power;
+                ++frames;
+            }
+        return frames > 0 ? sum / frames : 0.0;
+    }
+
+private:
+    mutable std::mutex m_mutex;  // guards m_frames
+    std::vector<std::pair<Clock::time_point, double>> m_frames;
 };
 
 // Speech made with espeak-ng, as interleaved stereo at the output's rate
@@ -511,6 +559,67 @@ private slots:
                                                  / std::max(heardLevels.energyBetween(spoke, done), 1.0));
         qInfo("the user's voice: %.1f dB", userLevel);
         QVERIFY2(std::abs(userLevel) <= 3, qPrintable(QString("%1 dB").arg(userLevel, 0, 'f', 1)));
+    }
+
+    // The whole way, as the program runs it: the specialist's voice comes in
+    // the return stream from the studio and plays; the mixer records "PC
+    // Sounds (Loopback)", the monitor of that output (system sound, or a
+    // speaker right beside the microphone), and what it sends carries the
+    // voice only as far as the processing leaves it. Switched off, what goes
+    // out is what the monitor heard.
+    void returnSoundIsNotSentBack_data()
+    {
+        QTest::addColumn<bool>("processing");
+        QTest::newRow("echo cancellation on") << true;
+        QTest::newRow("off") << false;
+    }
+    void returnSoundIsNotSentBack()
+    {
+        QFETCH(bool, processing);
+        const QString wav = m_dir.filePath("return.wav");
+        QVERIFY(QFile::exists(wav) || !spokenSound(m_dir.filePath("return"), "en-us",
+            "Now open the cover on the right side and look for the green connector near the bottom.").empty());
+        const QString clipFile = m_dir.filePath("return.ts");
+        QVERIFY(QFile::exists(clipFile) || !makeClip(clipFile, {"-i", wav, "-c:a", "aac", "-f", "mpegts"}).isEmpty());
+        PrivateSoundServer server(m_dir.filePath(QString("sent-%1").arg(processing)));
+        QVERIFY2(server.start(), server.log().constData());
+        server.use();
+        StudioProcess studio({"--feedback", clipFile});
+        QVERIFY2(studio.start(), qPrintable(studio.output()));
+
+        mf::MFAudioInput heard(server.monitor(), mf::MFAudioFormat{1, kRate, 16}, mf::SoundProcessing{false, false});
+        SoundListener heardLevels(heard);
+        auto sent = std::make_shared<SentSound>();
+        Mixer mixer;
+        QVERIFY(mixer.setVideoDevice("Test Pattern"));
+        QVERIFY(mixer.setAudioDevice("PC Sounds (Loopback)"));
+        mixer.setSoundProcessing({processing, processing});
+        mixer.setActiveWriter(sent);
+        mixer.setWriting(true);
+        QVERIFY(mixer.start(0, 10, QSize(320, 180)));
+        PlayerWorker player;
+        player.startPlay(QString("srt://127.0.0.1:%1?mode=caller&streamid=viewer#feedbackplay").arg(studio.srtPort()),
+                         mf::MFPreview::handleOf(&m_window));
+        // From the voice's first sound at the monitor, the canceller has a few
+        // seconds to find the echo; then six seconds are compared.
+        QVERIFY(QTest::qWaitFor([&] {
+            const auto now = Clock::now();
+            return heardLevels.powerBetween(now - std::chrono::milliseconds(500), now) > 1e4;
+        }, kWaitMs));
+        const auto from = Clock::now() + std::chrono::seconds(6);
+        const auto to = from + std::chrono::seconds(6);
+        QVERIFY(QTest::qWaitFor([&] { return Clock::now() > to + std::chrono::milliseconds(500); }, 3 * kWaitMs));
+        player.stopPlay();
+        mixer.setWriting(false);
+        mixer.setActiveWriter(nullptr);
+        const double voice = heardLevels.powerBetween(from, to);
+        QVERIFY2(voice > 1e4, qPrintable(QString("the monitor heard %1").arg(voice)));
+        const double enhancement = 10 * std::log10(voice / std::max(sent->powerBetween(from, to), 1e-3));
+        qInfo("the voice went out %.1f dB below what the monitor heard", enhancement);
+        if (processing)
+            QVERIFY2(enhancement >= kMinEchoLossDb, qPrintable(QString("%1 dB").arg(enhancement, 0, 'f', 1)));
+        else
+            QVERIFY2(std::abs(enhancement) <= 3, qPrintable(QString("%1 dB").arg(enhancement, 0, 'f', 1)));
     }
 };
 
