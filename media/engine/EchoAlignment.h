@@ -8,11 +8,12 @@ namespace mf {
 
 // Where, in the stream of played samples, each recorded frame's echo starts.
 //
-// The sound server's latencies put it somewhere every frame, and those
-// figures hold steady to a millisecond while both streams flow; but the
+// The output's latency and the frame's read time put it somewhere every
+// frame, and that figure holds steady to a millisecond while both streams
+// flow; but the
 // played stream stalls whenever the output runs dry (a busy machine), and
 // from then on its sound comes that much later. So the reading advances a
-// frame per recorded frame and moves to where the latencies put it only when
+// frame per recorded frame and moves to where the figure puts it only when
 // that is more than kToleranceMs away: at once for a stall (the median of the
 // last few frames, so that one odd figure moves nothing), never for jitter,
 // which the canceller's filters would have to learn anew each time.
@@ -22,7 +23,7 @@ public:
     // frameLength: played samples per recorded frame.
     EchoAlignment(int frameLength, int sampleRate);
 
-    // One recorded frame: the played sample the latencies say the speaker
+    // One recorded frame: the played sample the figure says the speaker
     // gave out at its start (may be negative early on).
     void note(qint64 heard);
     // Whether a frame was noted.
