@@ -27,7 +27,15 @@ constexpr int kToneHz = 660;  // no other test plays it into the sink
 constexpr int kRate = 44100;
 constexpr int kWindow = kRate / 100;  // 10 ms
 constexpr double kToneLevel = 500;     // amplitude; the clips play at about 4100
+// How far below what the microphone heard the echo must go out. The product
+// does far better on a machine with time to spare (bench/audio); every stall
+// of the output makes the canceller learn the echo anew, and the sanitizers
+// slow the sound threads into many more stalls.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr double kMinEchoLossDb = 6;
+#else
 constexpr double kMinEchoLossDb = 10;
+#endif
 
 // Records the sound server's default output through its monitor, straight
 // into a file, so nothing is lost while the test's own thread is blocked.
@@ -498,9 +506,7 @@ private slots:
     // 3 dB.
     //
     // The echo figure asked of the product is 25 dB (bench/audio measures
-    // the cancellers); here the bound is lower because on a machine short of
-    // processor time the output runs dry now and then, and the canceller
-    // learns the echo anew after each stall.
+    // the cancellers); here the bound is lower (kMinEchoLossDb).
     void echoIsTakenOutOfTheRecording_data()
     {
         QTest::addColumn<QStringList>("modules");
