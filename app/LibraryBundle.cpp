@@ -3,47 +3,57 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 
 namespace {
 const int kListingTimeoutMs = 30000;
 const QString kNotFound = QStringLiteral("not found");
 
-// Name prefixes of the base set. Libraries that must match the running
-// desktop (GL drivers load their own libstdc++ and libdrm, the sound server
-// speaks its client library's protocol version) stay the system's; so do
-// the low-level ones below them, which a second copy in the process would
-// only shadow.
-const char *const kBasePrefixes[] = {
-    // C library, loader, compiler runtime
-    "ld-linux", "libc.so", "libm.so", "libmvec.so", "libpthread.so", "libdl.so", "librt.so", "libresolv.so",
-    "libutil.so", "libanl.so", "libcrypt.so", "libstdc++.so", "libgcc_s.so",
-    // X and xcb client libraries, keyboard maps
-    "libX", "libxcb", "libxkbcommon", "libxshmfence.so",
+// The base set: libraries that every desktop system can be relied on to
+// have, by exact name, as the portable-bundle tools keep them (the AppImage
+// project's excludelist). They must match the running system (the C library
+// and loader, GL drivers with their libdrm and libstdc++, the X connection,
+// the sound servers' client libraries) or are so basic that a second copy in
+// the process would only shadow them. Everything else travels in the copy:
+// a plain desktop need not have libXv or libwayland-egl.
+const char *const kBaseLibraries[] = {
+    // C library and loader
+    "ld-linux.so.2", "ld-linux-x86-64.so.2", "libanl.so.1", "libBrokenLocale.so.1", "libcidn.so.1", "libc.so.6",
+    "libdl.so.2", "libm.so.6", "libmvec.so.1", "libnss_compat.so.2", "libnss_dns.so.2", "libnss_files.so.2",
+    "libnss_hesiod.so.2", "libnss_nisplus.so.2", "libnss_nis.so.2", "libpthread.so.0", "libresolv.so.2",
+    "librt.so.1", "libthread_db.so.1", "libutil.so.1",
+    // compiler runtime, as the GL drivers load it
+    "libstdc++.so.6", "libgcc_s.so.1",
     // GL
-    "libGL", "libEGL.so", "libOpenGL.so", "libgbm.so", "libdrm.so", "libglapi.so", "libwayland-",
-    // fonts
-    "libfontconfig.so", "libfreetype.so",
-    // sound server clients
-    "libpulse", "libasound.so",
-    // GLib, D-Bus
-    "libglib-2.0.so", "libgobject-2.0.so", "libgio-2.0.so", "libgmodule-2.0.so", "libgthread-2.0.so",
-    "libdbus-1.so",
-    // what the libraries above link themselves
-    "libz.so", "libexpat.so", "libpng16.so", "libbrotli", "libbz2.so", "liblzma.so", "libzstd.so", "liblz4.so",
-    "libsystemd.so", "libudev.so", "libcap.so", "libgcrypt.so", "libgpg-error.so", "libffi.so", "libpcre2-8.so",
-    "libmount.so", "libblkid.so", "libselinux.so", "libuuid.so", "libsndfile.so", "libasyncns.so", "libapparmor.so",
-    "libbsd.so", "libmd.so", "libFLAC.so", "libogg.so", "libvorbis.so", "libvorbisenc.so", "libopus.so",
-    "libmp3lame.so", "libmpg123.so",
+    "libGL.so.1", "libEGL.so.1", "libGLdispatch.so.0", "libGLX.so.0", "libOpenGL.so.0", "libdrm.so.2",
+    "libglapi.so.0", "libgbm.so.1", "libxcb-dri3.so.0", "libxcb-dri2.so.0",
+    // the display server connection
+    "libxcb.so.1", "libX11.so.6", "libX11-xcb.so.1", "libwayland-client.so.0", "libICE.so.6", "libSM.so.6",
+    // sound
+    "libasound.so.2", "libjack.so.0", "libpipewire-0.3.so.0",
+    // fonts and text
+    "libfontconfig.so.1", "libfreetype.so.6", "libharfbuzz.so.0", "libfribidi.so.0",
+    // low-level libraries the ones above link
+    "libcom_err.so.2", "libexpat.so.1", "libgpg-error.so.0", "libusb-1.0.so.0", "libuuid.so.1", "libz.so.1",
+    "libgmp.so.10",
 };
 } // namespace
 
+QStringList LibraryBundle::baseLibraries()
+{
+    QStringList names;
+    for (const char *name : kBaseLibraries)
+        names << QString::fromLatin1(name);
+    return names;
+}
+
 bool LibraryBundle::isBaseLibrary(const QString &name)
 {
-    for (const char *prefix : kBasePrefixes) {
-        if (name.startsWith(QLatin1String(prefix)))
-            return true;
-    }
-    return false;
+    static const QSet<QString> base = [] {
+        const QStringList names = baseLibraries();
+        return QSet<QString>(names.cbegin(), names.cend());
+    }();
+    return base.contains(name);
 }
 
 bool LibraryBundle::parseLine(const QString &line, QString *name, QString *path)

@@ -24,8 +24,10 @@ public:
     QMap<QString, QString> all() const { return resolved; }
     QString error() const { return failure; }
 
-    // C library and loader, compiler runtime, X and xcb, GL, fonts, the sound
-    // server's client, GLib, D-Bus, and the low-level libraries these link.
+    // The libraries a copy leaves to the system, by exact name: C library and
+    // loader, compiler runtime, GL, the X and Wayland connection, the sound
+    // servers' client libraries, fonts, and a few low-level ones these link.
+    static QStringList baseLibraries();
     static bool isBaseLibrary(const QString &name);
     // One line of ldd's listing: "name => path (address)". Returns false for
     // lines that name no library by path (the vDSO, the loader itself);

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Does an exported copy run on a machine that never had the program's
 # libraries? Builds a minimal Debian 12 system with debootstrap that holds
-# only the base set the export relies on (C library, X and xcb, GL, fonts,
-# sound client, GLib, D-Bus and what those need, as packages of this
-# machine's mirror), exports the built program with orvanta-export, runs the
-# exported START.sh inside that system under Xvfb against the studio server
-# on loopback, and prints whether it streamed.
+# only the base set the export relies on (the owners of the libraries that
+# `orvanta-export --base-libraries` names: C library, GL, X and Wayland
+# connection, sound clients, fonts), exports the built program with
+# orvanta-export, runs the exported START.sh inside that system under Xvfb
+# against the studio server on loopback, and prints whether it streamed.
 #
 #   sudo scripts/portable-check.sh [BUILD_DIR]
 #
@@ -71,13 +71,16 @@ folder=${exported[0]}
 copy=$inside/$(basename "$folder")
 say "exported $(awk "BEGIN{printf \"%.1f\", ${exported[1]}/1e6}") MB to $folder"
 
-# The packages of the libraries the copy takes from the system.
+# The packages that own the base set's libraries on this machine: what a
+# plain desktop is relied on to have, and nothing the copy happens to need
+# besides. A library the copy leaves to the system beyond that shows below
+# as missing.
 base_packages() {
-  local file path
-  for file in "$folder/App/orvanta" $(find "$folder/App/plugins" -name '*.so'); do
-    LD_LIBRARY_PATH="$folder/App/lib" ldd "$file"
-  done | awk '$2 == "=>" && $3 ~ /^\// {print $3}' | sort -u | while read -r path; do
-    case $path in "$folder"/*) continue ;; esac
+  local name path known
+  known=$(ldconfig -p)
+  "$exporter" --base-libraries | while read -r name; do
+    path=$(awk -v n="$name" '$1 == n && /x86-64/ {print $NF; exit}' <<<"$known")
+    [ -n "$path" ] || continue
     for candidate in "$(realpath "$path")" "$path" "/usr$path" "${path#/usr}"; do
       dpkg -S "$candidate" 2>/dev/null | head -n1 | cut -d: -f1 && break
     done

@@ -1,7 +1,10 @@
 // orvanta-export PROGRAM TARGET_FOLDER LINK
 // Writes TARGET_FOLDER/Orvanta_<date> with START.sh and App/, prints the new
 // folder and its size, or the reason for a failure (exit code 1).
+// orvanta-export --base-libraries
+// Prints the libraries a copy leaves to the system, one a line.
 #include "app/DistributiveExporter.h"
+#include "app/LibraryBundle.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -12,8 +15,12 @@ int main(int argc, char **argv)
     const QStringList arguments = app.arguments();
     QTextStream out(stdout);
     QTextStream err(stderr);
+    if (arguments.size() == 2 && arguments.at(1) == QLatin1String("--base-libraries")) {
+        out << LibraryBundle::baseLibraries().join('\n') << "\n";
+        return 0;
+    }
     if (arguments.size() != 4) {
-        err << "usage: orvanta-export PROGRAM TARGET_FOLDER LINK\n";
+        err << "usage: orvanta-export PROGRAM TARGET_FOLDER LINK | --base-libraries\n";
         return 2;
     }
     DistributiveExporter exporter(nullptr, arguments.at(1));
