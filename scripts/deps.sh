@@ -8,7 +8,7 @@ PKGS=(
   libavformat-dev libavcodec-dev libavdevice-dev libavfilter-dev libavutil-dev
   libswscale-dev libswresample-dev libopenh264-dev
   libsrt-gnutls-dev
-  libpulse-dev libwebrtc-audio-processing-dev libspeexdsp-dev
+  libpulse-dev libwebrtc-audio-processing-dev libspeexdsp-dev libyuv-dev
   libx11-dev libxext-dev libxfixes-dev libxrender-dev
   libpipewire-0.3-dev
 )

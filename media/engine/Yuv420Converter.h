@@ -8,10 +8,10 @@ extern "C" {
 namespace mf {
 
 // RGB32 pictures into the encoders' planar 4:2:0 frames of the same size, in
-// the colours libswscale gives by default (BT.601, limited range), each 2x2
-// block's chroma from the mean of its four pixels. One pass over the picture
-// with SIMD where the machine has it: several times faster than the general
-// scaler, which the caller keeps for everything else (other sizes, formats).
+// the colours libswscale gives by default (BT.601, limited range), by libyuv
+// (the library the browsers' capture pipelines use for it, with SIMD paths
+// for every machine): several times faster than the general scaler, which
+// the caller keeps for everything else (other sizes, formats).
 class Yuv420Converter
 {
 public:
