@@ -7,4 +7,5 @@ set -euo pipefail
 build=${1:?build folder}
 "$build/bench/media/bench_media_compose"
 "$build/bench/media/bench_media_repeat"
+"$build/bench/media/bench_media_convert"
 "$build/bench/media/bench_media_live" "${BENCH_MEDIA_SECONDS:-60}" "${BENCH_MEDIA_MEMORY_SECONDS:-300}"
