@@ -360,6 +360,19 @@ private slots:
             for (int x = 12; x < 88; x += 7)
                 QVERIFY2(qAbs(qGray(reduced->image().pixel(x, y)) - 128) <= 3, qPrintable(QString("%1,%2").arg(x).arg(y)));
         COMPARE_PIXELS(reduced->image(), {{5, 5, kBlue}, {90, 55, kBlue}});
+        // Halved exactly: each pixel the mean of its 2x2 block, each channel.
+        QImage blocks(4, 2, QImage::Format_RGB32);
+        blocks.fill(Qt::white);
+        blocks.setPixel(0, 0, qRgb(0, 0, 0));
+        blocks.setPixel(1, 0, qRgb(100, 0, 0));
+        blocks.setPixel(0, 1, qRgb(0, 200, 0));
+        blocks.setPixel(1, 1, qRgb(0, 0, 40));
+        auto half = MFFactory::create(rgb(2, 1));
+        QVERIFY(half->overlay(*MFFactory::fromImage(blocks), 0, 0, 2, 1));
+        const QRgb mean = half->image().pixel(0, 0);
+        QVERIFY2(qAbs(qRed(mean) - 25) <= 1 && qAbs(qGreen(mean) - 50) <= 1 && qAbs(qBlue(mean) - 10) <= 1,
+                 qPrintable(QString::number(mean, 16)));
+        QCOMPARE(half->image().pixel(1, 0), qRgb(255, 255, 255));
         // Half opaque white on black.
         auto black = solid(4, 4, "#000000");
         QVERIFY(black->overlay(*solid(4, 4, "#ffffff"), 0, 0, 4, 4, 0.5));
