@@ -36,6 +36,13 @@ constexpr double kMinEchoLossDb = 6;
 #else
 constexpr double kMinEchoLossDb = 10;
 #endif
+// The thread sanitizer looks at the threads, which one row of each echo case
+// runs as well as all of them: the other rows measure, and take their time.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kOnlyOneEchoRow = true;
+#else
+constexpr bool kOnlyOneEchoRow = false;
+#endif
 
 // Records the sound server's default output through its monitor, straight
 // into a file, so nothing is lost while the test's own thread is blocked.
@@ -512,6 +519,8 @@ private slots:
         QTest::addColumn<QStringList>("modules");
         QTest::addColumn<QString>("microphoneSink");
         QTest::newRow("speaker beside the microphone") << QStringList() << "restart_sink";
+        if (kOnlyOneEchoRow)
+            return;
         QTest::newRow("a way 150 ms longer")
             << QStringList{"module-null-sink sink_name=far_sink",
                            "module-loopback source=restart_sink.monitor sink=far_sink latency_msec=150"}
@@ -577,7 +586,8 @@ private slots:
     {
         QTest::addColumn<bool>("processing");
         QTest::newRow("echo cancellation on") << true;
-        QTest::newRow("off") << false;
+        if (!kOnlyOneEchoRow)
+            QTest::newRow("off") << false;
     }
     void returnSoundIsNotSentBack()
     {
