@@ -1,6 +1,7 @@
 #include "media/engine/MFAudioInput.h"
 
 #include "media/engine/MFSoundServerLink.h"
+#include "media/engine/MFSourceWatch.h"
 
 #include <QDebug>
 
@@ -85,29 +86,42 @@ void MFAudioInput::record()
         link.connected();
         m_cleaner->restart();
         told = false;
-        if (!readUntilFailure(stream.get(), &error)) {
+        switch (readUntilEnd(stream.get(), &error)) {
+        case ReadEnd::Failed:
             qWarning() << "MFAudioInput: recording from" << m_sourceName << "failed:" << pa_strerror(error);
             told = true;
             link.failed();
+            break;
+        case ReadEnd::SourceBack:
+            qWarning() << "MFAudioInput:" << m_sourceName << "is back; recording from it again";
+            break;
+        case ReadEnd::Closing:
+            break;
         }
     }
 }
 
-// False when the server broke the stream, true when the input is closing.
-bool MFAudioInput::readUntilFailure(pa_simple *stream, int *error)
+MFAudioInput::ReadEnd MFAudioInput::readUntilEnd(pa_simple *stream, int *error)
 {
+    // A named source that goes away takes the recording to another one, by
+    // the server's doing; once it is back the recording opens on it again.
+    std::unique_ptr<MFSourceWatch> watch;
+    if (!m_sourceName.isEmpty() && !m_sourceName.startsWith('@'))
+        watch = std::make_unique<MFSourceWatch>(m_sourceName);
     std::vector<int16_t> chunk(size_t(chunkSamples()) * size_t(m_format.channels));
     const size_t maxBuffered = size_t(m_format.sampleRate) * kMaxBufferedMs / 1000 * size_t(m_format.channels);
     while (m_running) {
         if (pa_simple_read(stream, chunk.data(), chunk.size() * sizeof(int16_t), error) < 0)
-            return false;
+            return ReadEnd::Failed;
+        if (watch && watch->appeared())
+            return ReadEnd::SourceBack;
         m_cleaner->clean(chunk.data());
         std::lock_guard<std::mutex> lock(m_mutex);
         m_buffer.insert(m_buffer.end(), chunk.begin(), chunk.end());
         if (m_buffer.size() > maxBuffered)
             m_buffer.erase(m_buffer.begin(), m_buffer.begin() + long(m_buffer.size() - maxBuffered));
     }
-    return true;
+    return ReadEnd::Closing;
 }
 
 std::vector<int16_t> MFAudioInput::take(int samples)

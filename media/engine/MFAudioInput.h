@@ -42,7 +42,8 @@ private:
     int chunkSamples() const { return m_format.sampleRate / 100; }  // 10 ms
     SimplePtr openStream(int *error) const;
     void record();
-    bool readUntilFailure(pa_simple *stream, int *error);
+    enum class ReadEnd { Closing, Failed, SourceBack };
+    ReadEnd readUntilEnd(pa_simple *stream, int *error);
 
     QString m_sourceName;
     MFAudioFormat m_format;

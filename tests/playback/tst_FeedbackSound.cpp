@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <cmath>
 #include <thread>
 
@@ -288,6 +289,17 @@ std::vector<int16_t> spokenSound(const QString &stem, const QString &voice, cons
     return std::vector<int16_t>(first, first + samples);
 }
 
+// pactl against the sound server this process uses: what it printed, or
+// nothing when it failed.
+std::optional<QString> pactl(const QStringList &arguments)
+{
+    QProcess control;
+    control.start("pactl", arguments);
+    if (!control.waitForFinished(kWaitMs) || control.exitStatus() != QProcess::NormalExit || control.exitCode() != 0)
+        return std::nullopt;
+    return QString::fromUtf8(control.readAllStandardOutput()).trimmed();
+}
+
 QStringList clip(bool picture, const QStringList &videoOptions = {})
 {
     QStringList arguments{"-f", "lavfi", "-i", QString("sine=frequency=%1:sample_rate=44100:duration=20").arg(kToneHz)};
@@ -501,6 +513,45 @@ private slots:
         microphone.reset();
         tone.stop();
         output.stop();
+    }
+
+    // A chosen microphone unplugged and plugged in again (a USB headset: its
+    // source goes and comes back while the server stays; here a source that
+    // gives the tone). Meanwhile the server moves the recording to the
+    // default source (a silent built-in microphone); within 3 s of the
+    // headset's return the recording hears it again.
+    void chosenMicrophoneComesBack()
+    {
+        PrivateSoundServer server(m_dir.filePath("headset"), {"module-null-source source_name=built_in"});
+        QVERIFY2(server.start(), server.log().constData());
+        server.use();
+        const QStringList plugIn{"load-module", "module-sine-source", "source_name=headset",
+                                 "rate=" + QString::number(kRate), "frequency=" + QString::number(kToneHz)};
+        const std::optional<QString> headset = pactl(plugIn);
+        QVERIFY(headset);
+        QVERIFY(pactl({"set-default-source", "built_in"}));
+
+        const auto began = Clock::now();
+        mf::MFAudioInput microphone("headset", mf::MFAudioFormat{1, kRate, 16}, mf::SoundProcessing{false, false});
+        SoundListener listener(microphone);
+        QVERIFY2(QTest::qWaitFor([&] { return listener.heardSince(began); }, kWaitMs), "the headset was never heard");
+        const auto firstHeard = listener.firstHeardSince(began) - began;
+
+        QVERIFY(pactl({"unload-module", *headset}));
+        QVERIFY(QTest::qWaitFor([&] { return !listener.heardSince(Clock::now() - std::chrono::milliseconds(500)); },
+                                kWaitMs));
+        QVERIFY(listener.keepsTaking());
+        QVERIFY(pactl(plugIn));
+        const auto returned = Clock::now();
+        QVERIFY2(QTest::qWaitFor([&] { return listener.heardSince(returned); }, kWaitMs),
+                 "the headset was not heard again");
+        using std::chrono::milliseconds;
+        const auto back = std::chrono::duration_cast<milliseconds>(listener.firstHeardSince(returned) - returned);
+        const auto first = std::chrono::duration_cast<milliseconds>(firstHeard);
+        qInfo("heard again %lld ms after the headset's return (%lld ms at the first start)",
+              static_cast<long long>(back.count()), static_cast<long long>(first.count()));
+        QVERIFY(back <= first + milliseconds(3000));
+        listener.stop();
     }
 
     // A microphone that hears the speaker: the monitor of the output the
