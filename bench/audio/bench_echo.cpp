@@ -182,10 +182,21 @@ struct Run
     double cpuSeconds = 0;
 };
 
-Run cancel(Kind kind, const Signal &played, const Signal &recorded)
+// A canceller as the benchmark runs it: its library, and whether its noise
+// suppression runs too (the libraries' suppressors differ in the delay
+// they add).
+struct Setup
+{
+    Kind kind;
+    bool noiseSuppression;
+    const char *name;
+};
+
+Run cancel(const Setup &setup, const Signal &played, const Signal &recorded)
 {
     const mf::MFAudioFormat format{2, kRate, 16};
-    auto canceller = mf::EchoCanceller::create(kind, format, format);
+    auto canceller = mf::EchoCanceller::create(setup.kind, format, format);
+    canceller->setNoiseSuppression(setup.noiseSuppression);
     Run run;
     run.output.resize(recorded.size());
     for (size_t from = 0; from + kFrame <= recorded.size(); from += kFrame) {
@@ -304,9 +315,9 @@ double erle(const Signal &recorded, const Signal &output, Stretch s)
 }
 
 // Everything but the harder echo paths' figures, on the room's.
-void measureRoom(Kind kind, const Call &call, Figures &f)
+void measureRoom(const Setup &setup, const Call &call, Figures &f)
 {
-    const Run run = cancel(kind, call.played, call.recorded);
+    const Run run = cancel(setup, call.played, call.recorded);
     f.erle = erle(call.recorded, run.output, kConverged);
     f.erleAgain = erle(call.recorded, run.output, kSpecialistAgain);
     const Stretch userAlone{kUserAlone.from, kUserAlone.to - 0.1};
@@ -319,9 +330,9 @@ void measureRoom(Kind kind, const Call &call, Figures &f)
 
 // The cancellers' work does not depend on the sound: of the runs' times the
 // least is the one the rest of the machine disturbed least.
-double settledErle(Kind kind, const Call &call, double &cpuPercent)
+double settledErle(const Setup &setup, const Call &call, double &cpuPercent)
 {
-    const Run run = cancel(kind, call.played, call.recorded);
+    const Run run = cancel(setup, call.played, call.recorded);
     cpuPercent = std::min(cpuPercent, 100 * run.cpuSeconds / kCallSeconds);
     return erle(call.recorded, run.output, kSettled);
 }
@@ -349,20 +360,25 @@ int main(int argc, char **argv)
     }
     const Call room(specialist, userVoice, kRoom), reverberant(specialist, userVoice, kReverberant),
         overdriven(specialist, userVoice, kOverdriven);
-    const std::vector<Kind> kinds{Kind::Off, Kind::Speex, Kind::WebRtc};
-    std::vector<Figures> all(kinds.size());
-    for (size_t k = 0; k < kinds.size(); ++k) {
-        measureRoom(kinds[k], room, all[k]);
-        all[k].erleReverberant = settledErle(kinds[k], reverberant, all[k].cpuPercent);
-        all[k].erleOverdriven = settledErle(kinds[k], overdriven, all[k].cpuPercent);
+    // The last column: the shipped library with its noise suppressor off,
+    // which shows what that suppressor costs in delay.
+    const std::vector<Setup> setups{{Kind::Off, true, "off"},
+                                    {Kind::Speex, true, "speex"},
+                                    {Kind::WebRtc, true, "webrtc"},
+                                    {Kind::WebRtc, false, "w/o NS"}};
+    std::vector<Figures> all(setups.size());
+    for (size_t k = 0; k < setups.size(); ++k) {
+        measureRoom(setups[k], room, all[k]);
+        all[k].erleReverberant = settledErle(setups[k], reverberant, all[k].cpuPercent);
+        all[k].erleOverdriven = settledErle(setups[k], overdriven, all[k].cpuPercent);
     }
 
     std::printf("Echo cancellers on %.0f s of speech, 44100 Hz stereo. The echo comes %d ms late (%d ms beyond "
                 "the sound server's latency), at %.0f dB; noise at %.0f dBFS.\n",
                 kCallSeconds, kHintMs + kUnannouncedMs, kUnannouncedMs, kEchoGainDb, kNoiseDbfs);
     std::printf("%-32s", "");
-    for (Kind kind : kinds)
-        std::printf("%9s", mf::EchoCanceller::name(kind));
+    for (const Setup &setup : setups)
+        std::printf("%9s", setup.name);
     std::printf("   target\n");
     printRow("ERLE, specialist alone (dB)", all, &Figures::erle, ">= 25 (80 ms of reflections)");
     printRow("ERLE, after double talk (dB)", all, &Figures::erleAgain, ">= 25");
