@@ -299,14 +299,20 @@ void Mixer::endLoop()
     m_preview.reset();
 }
 
+void Mixer::setScreenPaused(bool on)
+{
+    m_screenPaused = on;
+    qDebug() << "-- screen paused:" << on;
+}
+
 // The screen is grabbed only while this turn's picture shows it or someone
-// listens to the screen frames.
+// listens to the screen frames, and not while it is paused.
 bool Mixer::screenShown()
 {
     const bool listened = isSignalConnected(QMetaMethod::fromSignal(&Mixer::frameChanged));
     const bool shown = m_mode != Picture::SingleFrame || layout != Picture::CameraOnly || listened;
     if (m_screenSource)
-        m_screenSource->setWanted(shown);
+        m_screenSource->setWanted(shown && !m_screenPaused);
     return shown;
 }
 
@@ -314,9 +320,17 @@ mf::MFFramePtr Mixer::takeScreenFrame()
 {
     if (!m_screenSource || !m_screenSource->isActive() || !screenShown())
         return nullptr;
+    // Read once per picture, after the grab was switched off: a screen
+    // picture grabbed before the pause is never used after it.
+    if (m_screenPaused) {
+        m_cardShown = true;
+        return m_pauseCard.frame(m_outputSize);
+    }
     mf::MFFramePtr screen = m_screenSource->getFrame();
+    // Resumed, the card stays until the first new grab: no blank picture between.
     if (!screen)
-        return nullptr;
+        return m_cardShown ? m_pauseCard.frame(m_outputSize) : nullptr;
+    m_cardShown = false;
     if (isSignalConnected(QMetaMethod::fromSignal(&Mixer::frameChanged)))
         emit frameChanged(screen);
     return cropFrame(screen);

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QThread>
 
+#include "media/PauseCard.h"
 #include "media/PictureLayout.h"
 
 #include <atomic>
@@ -54,6 +55,11 @@ public:
     // Keeps the screen picture as it is (see ScreenSource::hold) while the
     // capture area is not yet known.
     void holdScreen(bool on);
+    // While paused, every picture made from the next one on shows the pause
+    // card wherever it would show the screen, and the screen is not grabbed;
+    // camera and sound go on. Any thread.
+    void setScreenPaused(bool on);
+    bool isScreenPaused() const { return m_screenPaused; }
     void setLogTarget(QObject *target) { m_logTarget = target; }
 
     // The writer side: whoever configures a writer installs it here and
@@ -123,6 +129,9 @@ private:
     std::shared_ptr<mf::MFFrameSink> m_activeWriter;
     std::shared_ptr<mf::MFPreview> m_preview;
     std::atomic<bool> writing{false};
+    std::atomic<bool> m_screenPaused{false};
+    PauseCard m_pauseCard; // the mixer thread's, as is:
+    bool m_cardShown = false;
     mutable std::mutex m_cropMutex; // the crop rectangle is read and written as a whole
     QRect m_cropRect;
     QObject *m_logTarget = nullptr;

@@ -27,7 +27,21 @@ public:
     {
         std::lock_guard<std::mutex> lock(mutex);
         last = frame;
+        if (!probe.isNull() && frame->image().rect().contains(probe))
+            probed.push_back(frame->image().pixel(probe));
         return ++frames, 0;
+    }
+    // From now on the colour at this point of every frame is kept.
+    void probeAt(const QPoint &point)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        probe = point;
+        probed.clear();
+    }
+    std::vector<QRgb> probedColours()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return probed;
     }
     mf::MFFramePtr take()
     {
@@ -44,6 +58,8 @@ public:
 private:
     std::mutex mutex;
     mf::MFFramePtr last;
+    QPoint probe;
+    std::vector<QRgb> probed;
 };
 
 // Generous: the suite runs beside other builds on two cores.
@@ -341,6 +357,7 @@ private slots:
             int layout;
             QRect crop;
             Colours colours;
+            bool paused = false;
         } steps[] = {
             // The camera fills the frame.
             {10, {}, {{{240, 240}, kYellowBar}}},
@@ -354,8 +371,14 @@ private slots:
             {20, QRect(120, 0, 400, 300), {{{80, 360}, kBlue}, {{1200, 360}, kBlue}, {{170, 360}, kRed},
                                            {{630, 360}, kRed}, {{660, 360}, kBlack}}},
             {20, none, {{{80, 360}, kRed}}},
+            // The screen paused: the card in its place, the camera as it was.
+            {20, {}, {{{100, 360}, kBlue}, {{10, 10}, kBlue}, {{1270, 710}, kBlue}}, true},
+            {30, {}, {{{42 + 37, 574 + 40}, kYellowBar}, {{20, 600}, kBlue}, {{100, 573}, kBlue}}, true},
+            {10, {}, {{{240, 240}, kYellowBar}}, true},
+            {20, {}, {{{100, 360}, kRed}}},
         };
         for (const auto &step : steps) {
+            mixer.setScreenPaused(step.paused);
             mixer.layout = step.layout;
             if (step.crop.isValid())
                 mixer.cropRectChanged(step.crop);
@@ -364,6 +387,23 @@ private slots:
             if (step.layout == 10)
                 QTRY_VERIFY_WITH_TIMEOUT(matches(previewLabel.grab().toImage().pixel(60, 60), kYellowBar), kWaitMs);
         }
+
+        // Paused: from the picture after the one in the making on, none
+        // shows the screen; the card says why.
+        sink->probeAt({100, 360});
+        mixer.setScreenPaused(true);
+        const size_t pausedFrom = sink->probedColours().size() + 1;
+        QVERIFY(sink->pass(10));
+        const std::vector<QRgb> probed = sink->probedColours();
+        for (size_t i = pausedFrom; i < probed.size(); ++i)
+            QVERIFY2(matches(probed[i], kBlue), qPrintable(QString("picture %1 after the pause").arg(i)));
+        const QImage card = sink->take()->image();
+        int white = 0;
+        for (int x = 320; x < 960; ++x)
+            white += coloursNear(card.pixel(x, 360), Qt::white, 20) ? 1 : 0;
+        QVERIFY2(white > 20, "the card says nothing");
+        sink->probeAt({});
+        mixer.setScreenPaused(false);
 
         // Writing off: nothing more reaches the writer (but a frame that was
         // on its way) while the mixer goes on taking screen pictures.
@@ -387,6 +427,9 @@ private slots:
         QVERIFY(mixer.start(0, 20, QSize(1920, 1080)));
         QCOMPARE(mixShows({3840, 1080}, {{{1920 + 100, 500}, kRed}, {{360, 360}, kYellowBar}, {{1920 + 1000, 500}, kBlack}}),
                  QString());
+        mixer.setScreenPaused(true);
+        QCOMPARE(mixShows({3840, 1080}, {{{1920 + 100, 500}, kBlue}, {{360, 360}, kYellowBar}}), QString());
+        mixer.setScreenPaused(false);
         QVERIFY(mixer.stopAndWait(kWaitMs));
         QVERIFY(mixer.start(0, 10, QSize(960, 540)));
         QCOMPARE(mixShows({960, 540}, {{{180, 180}, kYellowBar}}), QString());
@@ -424,6 +467,16 @@ private slots:
         QObject counter;  // as above
         connect(&mixer, &Mixer::frameChanged, &counter, [&] { ++screenFrames; });
         QVERIFY(QTest::qWaitFor([&] { return screen->grabCount() >= again + 5 && screenFrames > 0; }, 20000));
+
+        // A paused screen is not grabbed, listened to or not.
+        mixer.layout = 20;
+        mixer.setScreenPaused(true);
+        QVERIFY(sink->pass(3));
+        const quint64 paused = screen->grabCount();
+        QVERIFY(sink->pass(25));
+        QVERIFY2(screen->grabCount() <= paused + 1, qPrintable(QString("%1 grabs after %2").arg(screen->grabCount()).arg(paused)));
+        mixer.setScreenPaused(false);
+        QVERIFY(QTest::qWaitFor([&] { return screen->grabCount() >= paused + 5; }, 20000));
         QVERIFY(mixer.stopAndWait(10000));
     }
 
