@@ -44,6 +44,7 @@ void apply(Ui::MainWindow *ui)
         {ui->cropBtn, "Crop: send only a part of the screen", "Crop"},
         {ui->leftArrow, "Send a left arrow to the other side", "Left arrow"},
         {ui->rightArrow, "Send a right arrow to the other side", "Right arrow"},
+        {ui->pauseBtn, "Hide the screen from the broadcast for a moment (Ctrl+P)", "Pause screen"},
         {ui->stopBtn, "Stop streaming", "Stop"},
         {ui->rbScreen, "", "Screen only"},
         {ui->rbCamera, "", "Camera only"},

@@ -15,6 +15,7 @@
 #include "app/NumberLookup.h"
 #include "app/PageSwitcher.h"
 #include "app/PassphraseField.h"
+#include "app/ScreenPause.h"
 #include "app/ScreenShareStatus.h"
 #include "app/SoundServerStatus.h"
 #include "app/ServerField.h"
@@ -355,6 +356,10 @@ void MainWindow::createSession()
     statusArea = new StatusArea(this);
     statusArea->install(ui->statusbar);
     statusArea->follow(session.get());
+    auto *screenPause = new ScreenPause(mixer, ui->pauseBtn, statusArea, this);
+    screenPause->addShortcutWindow(this);
+    screenPause->addShortcutWindow(&captureFrame);
+    screenPause->follow(session.get());
     new PassphraseField(ui->txtPassphrase, statusArea, [this] { return session->isActive(); }, this);
     connect(session.get(), &BroadcastSession::arrowsAvailable, this, [this](bool available) {
         ui->leftArrow->setVisible(available);

@@ -126,6 +126,12 @@ void StatusArea::showStatus(const SessionStatus &status)
     setAccessibleName(full);
 }
 
+void StatusArea::addStateCompanion(QWidget *widget)
+{
+    auto *row = static_cast<QHBoxLayout *>(layout());
+    row->insertWidget(row->indexOf(m_state) + 1, widget);
+}
+
 void StatusArea::addTrailingWidget(QWidget *widget)
 {
     layout()->addWidget(widget);

@@ -38,6 +38,8 @@ public:
     QString fullText() const { return m_shown.fullText(); }
     // Extra widgets (the sound meter) go after the texts.
     void addTrailingWidget(QWidget *widget);
+    // A widget that qualifies the state ("Screen paused") goes right after it.
+    void addStateCompanion(QWidget *widget);
 
 private:
     void refresh();

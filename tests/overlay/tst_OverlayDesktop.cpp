@@ -539,6 +539,58 @@ private slots:
         CHECK_COLOUR(stopAndTakeLastPicture("closed"), QPoint(480, 270), kCyan);
         QVERIFY(!screenEntry("Orvanta Capture Target", true));
     }
+
+    // Ctrl+P while live: from some pictures after the key on (those already on their way go
+    // out), the recording shows the pause card and nothing of the screen, the session goes on
+    // and the screen is not grabbed; the button resumes, and the screen is back.
+    void pausedScreenGoesOutAsTheCard()
+    {
+        paint(QRect(0, 0, 1600, 900), kYellow);
+        QAction *desktop = screenEntry(QGuiApplication::screens().size() == 1 ? "Desktop" : "Desktop #0");
+        QVERIFY(desktop);
+        choose(desktop);
+        // From a stopped broadcast, whatever the cases before left.
+        if (window->broadcastSession()->isActive())
+            ui->stopBtn->click();
+        QVERIFY(QTest::qWaitFor([&] { return !window->broadcastSession()->isWinding(); }, kWaitMs));
+        QVERIFY(!ui->pauseBtn->isEnabled());
+        QVERIFY(startLive("paused"));
+        QVERIFY(recordMore("paused", 1.0));
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QTest::keyClick(window.get(), Qt::Key_P, Qt::ControlModifier);
+        auto *pausedLabel = window->findChild<QLabel *>("screenPausedStatus");
+        QVERIFY(pausedLabel && pausedLabel->isVisible());
+        QCOMPARE(pausedLabel->text(), QString("Screen paused"));
+        QCOMPARE(ui->pauseBtn->text(), QString("Resume screen"));
+        // The mixer stops the grabs at its next picture; one may be under way then.
+        QVERIFY(recordMore("paused", 0.5));
+        const ScreenSource *source = window->mediaMixer()->screenSource();
+        const quint64 grabs = source->grabCount();
+        QVERIFY(recordMore("paused", 1.5));
+        QVERIFY2(source->grabCount() <= grabs + 1, qPrintable(QString::number(source->grabCount() - grabs)));
+        QCOMPARE(sessionState(), BroadcastSession::State::Live);
+        ui->pauseBtn->click();
+        QVERIFY(!pausedLabel->isVisible());
+        QVERIFY(recordMore("paused", 1.5));
+        QVERIFY(!stopAndTakeLastPicture("paused").isNull());
+        QVERIFY(!ui->pauseBtn->isEnabled());
+
+        // Ten pictures a second: the screen, then only the card, then the screen again.
+        const QString recording = studio->recordFile("paused"), each = recording + ".%1.png";
+        QVERIFY(run("ffmpeg", {"-v", "error", "-y", "-i", recording, "-vf", "fps=10", each.arg("%d")}));
+        QString runs;
+        for (int i = 1; QFile::exists(each.arg(i)); ++i) {
+            const QImage picture = QImage(each.arg(i)).convertToFormat(QImage::Format_RGB32);
+            const bool screen = share(picture, kYellow) >= 0.5; // the main window stays above it
+            const bool card = share(picture, kBackground) >= 0.8 && share(picture, Qt::white) > 0.002;
+            const QChar kind = screen ? 'S' : card ? 'C' : '?';
+            if (runs.isEmpty() || runs.back() != kind)
+                runs += kind;
+        }
+        QCOMPARE(runs, QString("SCS"));
+    }
 };
 
 ORVANTA_TEST_MAIN(TestOverlayDesktop, TestMain::Gui | TestMain::PrivateFolders)
