@@ -3,6 +3,7 @@
 #include "diagnostics/HappensBefore.h"
 #include "diagnostics/LogLine.h"
 #include "transport/LocalPeer.h"
+#include "transport/StreamCopy.h"
 #include "transport/SrtConnect.h"
 #include "transport/srt/SrtLibrary.h"
 
@@ -305,6 +306,8 @@ void RESender::forwardReceived(QTcpSocket *socket)
     const int size = relayBuffer.size();
     while (size - offset >= kMessageSize) {
         const bool sent = sendMessage(relayBuffer.constData() + offset, kMessageSize);
+        if (sent)
+            copySent(offset, kMessageSize);
         offset += kMessageSize;
         if (!sent) {
             relayBuffer.remove(0, offset);
@@ -312,9 +315,15 @@ void RESender::forwardReceived(QTcpSocket *socket)
             return;
         }
     }
-    if (size > offset)
-        sendMessage(relayBuffer.constData() + offset, size - offset);
+    if (size > offset && sendMessage(relayBuffer.constData() + offset, size - offset))
+        copySent(offset, size - offset);
     relayBuffer.clear();
+}
+
+void RESender::copySent(int offset, int size)
+{
+    if (m_copy)
+        m_copy->append(relayBuffer.constData() + offset, size);
 }
 
 bool RESender::sendMessage(const char *data, int size)

@@ -5,9 +5,11 @@
 #include <QThread>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 class QTcpSocket;
+class StreamCopy;
 struct CBytePerfMon;
 
 // The stream relay: listens on 127.0.0.1 (port chosen by the system) for the
@@ -30,6 +32,9 @@ public:
     explicit RESender(QObject *logTarget, QObject *parent = nullptr);
     ~RESender() override;
 
+    // Before startRelay: every byte of the encoder's stream that goes out
+    // goes into this copy too (stuffing does not).
+    void setCopy(std::shared_ptr<StreamCopy> copy) { m_copy = std::move(copy); }
     // A non-empty passphrase encrypts the SRT connection.
     bool startRelay(QString host, int port, QString streamId, int latency, QByteArray passphrase = QByteArray());
     void stopRelay();
@@ -87,6 +92,7 @@ private:
     void warmUp();
     void sendStuffingIfDue();
     bool sendMessage(const char *data, int size);
+    void copySent(int offset, int size);
     void countSendError();
     void closeSrtSocket();
 
@@ -110,4 +116,5 @@ private:
     QElapsedTimer m_lastSend;
     std::atomic<qint64> m_bytesHanded{0};
     std::atomic<int> m_refusedConnections{0};
+    std::shared_ptr<StreamCopy> m_copy;
 };

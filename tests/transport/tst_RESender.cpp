@@ -1,4 +1,8 @@
 #include "transport/RESender.h"
+#include "transport/StreamCopy.h"
+
+#include <QStorageInfo>
+#include <QTemporaryDir>
 
 #include "tests/support/EncoderFeed.h"
 #include "tests/support/FreePorts.h"
@@ -95,17 +99,22 @@ private slots:
         QTest::addColumn<QString>("loss");
         QTest::addColumn<int>("bytes");
         QTest::addColumn<int>("slice");
+        // How much the copy may take of the disk's free space; 0: all of it.
+        QTest::addColumn<qint64>("copyRoom");
         // 700 transport packets every 25 ms, about 42 Mbit/s, more than any broadcast.
-        QTest::newRow("10 MB, no loss") << QString() << 10 * 1024 * 1024 << 188 * 700;
+        QTest::newRow("10 MB, no loss") << QString() << 10 * 1024 * 1024 << 188 * 700 << qint64(0);
         // About 8 Mbit/s, a broadcast's rate, for three seconds.
-        QTest::newRow("2 %") << "0.02" << 1316 * 2280 << 1316 * 19;
-        QTest::newRow("5 %") << "0.05" << 1316 * 2280 << 1316 * 19;
+        QTest::newRow("2 %") << "0.02" << 1316 * 2280 << 1316 * 19 << qint64(0);
+        QTest::newRow("5 %") << "0.05" << 1316 * 2280 << 1316 * 19 << qint64(0);
+        // The copy stops once the disk fills; the stream goes on whole.
+        QTest::newRow("the disk fills") << QString() << 20 * 1024 * 1024 << 188 * 700 << qint64(6 * 1024 * 1024);
     }
     void everyByteArrivesThroughStop()
     {
         QFETCH(QString, loss);
         QFETCH(int, bytes);
         QFETCH(int, slice);
+        QFETCH(qint64, copyRoom);
         StudioProcess studio;
         QVERIFY2(studio.start(), studio.output().constData());
         std::unique_ptr<LossyPath> path;
@@ -115,6 +124,11 @@ private slots:
         }
         MessageCapture log;
         RESender relay(nullptr);
+        QTemporaryDir folder;
+        const qint64 keepFree = copyRoom > 0 ? QStorageInfo(folder.path()).bytesAvailable() - copyRoom : 0;
+        auto copy = std::make_shared<StreamCopy>(folder.path(), "whole", QDateTime::currentDateTime(), keepFree);
+        QVERIFY2(copy->isOpen(), qPrintable(copy->problem()));
+        relay.setCopy(copy);
         relay.startRelay("127.0.0.1", path ? path->port() : studio.srtPort(), "whole", 120);
         QTcpSocket encoder;
         QVERIFY(connectEncoder(relay, encoder, log));
@@ -136,6 +150,21 @@ private slots:
             QVERIFY(path->lostToServer() > 0);
         else
             QCOMPARE(log.count("*** RESender: the server did not acknowledge the end of the stream in time"), 0);
+
+        // The copy holds every byte sent, or what it had when it stopped.
+        const QString copyPath = copy->path();
+        const bool stopped = copy->hasStopped();
+        copy.reset();
+        QFile kept(copyPath);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        const QByteArray copied = kept.readAll();
+        QCOMPARE(stopped, copyRoom > 0);
+        if (stopped) {
+            QVERIFY2(copied.size() < sent.size() && sent.startsWith(copied), qPrintable(QString::number(copied.size())));
+            QCOMPARE(log.count("The copy of the broadcast stopped (less than"), 1);
+        } else {
+            QVERIFY2(copied == sent, qPrintable(QString("%1 of %2 bytes").arg(copied.size()).arg(sent.size())));
+        }
     }
 
     // Messages of 1316 bytes and one for the rest of a write; stuffing is
