@@ -2,7 +2,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
+
 class ServerField;
+class StreamCopy;
 
 // What one broadcast needs, taken from the form when Start is pressed: where
 // to (host as typed, port), under which stream ID, and the encoder choices.
@@ -21,6 +24,10 @@ struct BroadcastPlan
     bool adaptRate = true;
     // Encrypts every connection of the broadcast when not empty; never logged.
     QByteArray passphrase;
+    // What goes out also goes to a file (StreamCopy); the session makes the
+    // copy when it starts and hands it to every attempt.
+    bool keepCopy = false;
+    std::shared_ptr<StreamCopy> copy;
 
     // libsrt refuses stream IDs longer than this (SRTO_STREAMID).
     static constexpr int kMaxStreamIdBytes = 512;

@@ -1,5 +1,7 @@
 #include "app/BroadcastSession.h"
 
+#include "transport/StreamCopy.h"
+
 #include "diagnostics/HappensBefore.h"
 #include "diagnostics/LogLine.h"
 #include "media/PlayerWorker.h"
@@ -73,6 +75,9 @@ void BroadcastSession::start(const BroadcastPlan &plan, quint64 feedbackWindow)
     if (isActive())
         return;
     m_plan = plan;
+    m_plan.copy.reset();
+    if (plan.keepCopy)
+        m_plan.copy = std::make_shared<StreamCopy>(StreamCopy::defaultFolder(), plan.streamId);
     m_feedbackWindow = feedbackWindow;
     m_hasBeenLive = false;
     m_retry = 0;
@@ -96,6 +101,8 @@ void BroadcastSession::stop()
     emit arrowsAvailable(false);
     closeLink();
     stopFeedback();
+    // The relay lets go of the copy once the stream's tail is in it.
+    m_plan.copy.reset();
     setState(State::Stopped);
 }
 
@@ -290,6 +297,18 @@ QString BroadcastSession::clockText(qint64 ms)
         .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
         .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
         .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString BroadcastSession::copyNote() const
+{
+    const StreamCopy *copy = m_plan.copy.get();
+    if (!copy || !isActive())
+        return QString();
+    if (!copy->isOpen())
+        return QStringLiteral("No copy of the broadcast: ") + copy->problem();
+    if (copy->hasStopped())
+        return QStringLiteral("The copy of the broadcast stopped: ") + copy->path();
+    return QStringLiteral("A copy of the broadcast goes to ") + copy->path();
 }
 
 SessionStatus BroadcastSession::status() const

@@ -50,6 +50,9 @@ public:
     // number) until the broadcast is live again or stopped; a failed first
     // attempt shows its cause alone.
     SessionStatus status() const;
+    // Where the copy of the broadcast goes, or why it does not; empty
+    // without one.
+    QString copyNote() const;
     // The same in one line.
     QString statusText() const { return status().fullText(); }
     // "00:12:31": how long the broadcast has been going since it first got live.

@@ -75,6 +75,7 @@ QString BroadcastWorker::openLink(const BroadcastPlan &plan, const QString &addr
     // unreachable server still costs one connect time-out, as the control
     // connection is not tried when the relay could not connect.
     m_relay = std::make_unique<RESender>(m_logTarget, nullptr);
+    m_relay->setCopy(plan.copy);
     connect(m_relay.get(), &RESender::srtError, this, &BroadcastWorker::reportRelayError);
     m_relay->startRelay(address, plan.port, plan.streamId, plan.latencyMs, plan.passphrase);
     if (!waitForRelayPort(cancel))

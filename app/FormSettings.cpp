@@ -39,6 +39,7 @@ BroadcastPlan FormSettings::broadcastPlan(const ServerField &server) const
     plan.codec = m_ui->cmbEncs->currentData().toString();
     plan.passphrase = m_ui->txtPassphrase->text().toUtf8();
     plan.adaptRate = m_ui->chkAdaptRate->isChecked();
+    plan.keepCopy = m_ui->actionKeep_Copy->isChecked();
     return plan;
 }
 
@@ -81,6 +82,8 @@ std::vector<FormSettings::Field> FormSettings::fields() const
         Field{SettingsKeys::Combined, false, [ui] { return QVariant(ui->chkCombined->isChecked()); }, nullptr},
         field(SettingsKeys::SystemAudio, false, tick(ui->chkSystemAudio)),
         field(SettingsKeys::AdaptRate, true, tick(ui->chkAdaptRate)),
+        Field{SettingsKeys::KeepCopy, false, [ui] { return QVariant(ui->actionKeep_Copy->isChecked()); },
+              [ui](const QVariant &value) { ui->actionKeep_Copy->setChecked(value.toBool()); }},
     };
     return table;
 }

@@ -99,7 +99,7 @@ void StatusArea::follow(const BroadcastSession *session)
 void StatusArea::refresh()
 {
     if (m_session)
-        showStatus(m_session->status());
+        showStatus(m_session->status(), m_session->copyNote());
 }
 
 void StatusArea::showProblem(const QString &text)
@@ -107,7 +107,7 @@ void StatusArea::showProblem(const QString &text)
     showStatus({QString(), text, SessionStatus::Tone::Error});
 }
 
-void StatusArea::showStatus(const SessionStatus &status)
+void StatusArea::showStatus(const SessionStatus &status, const QString &aside)
 {
     // A style sheet is set only when the tone changes: the clock ticks each second.
     const bool toneChanged = status.tone != m_shown.tone || m_state->styleSheet().isEmpty();
@@ -120,9 +120,10 @@ void StatusArea::showStatus(const SessionStatus &status)
         m_details->setStyleSheet(detailStyle(status.tone));
     }
     const QString full = status.fullText();
-    setToolTip(full);
-    m_state->setToolTip(full);
-    m_details->setToolTip(full);
+    const QString tip = aside.isEmpty() ? full : full + QLatin1Char('\n') + aside;
+    setToolTip(tip);
+    m_state->setToolTip(tip);
+    m_details->setToolTip(tip);
     setAccessibleName(full);
 }
 

@@ -32,7 +32,8 @@ public:
     void follow(const BroadcastSession *session);
     // A Start the form refused before any session began.
     void showProblem(const QString &text);
-    void showStatus(const SessionStatus &status);
+    // aside: a line only the tool tip shows (where the copy goes).
+    void showStatus(const SessionStatus &status, const QString &aside = QString());
 
     const SessionStatus &shown() const { return m_shown; }
     QString fullText() const { return m_shown.fullText(); }

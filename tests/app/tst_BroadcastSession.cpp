@@ -270,8 +270,19 @@ private slots:
         QStringList texts;  // outlives the session, which may announce while it goes
         BroadcastSession session(&rig->mixer, &rig->player, nullptr);
         connect(&session, &BroadcastSession::statusChanged, this, [&](const QString &text) { texts.append(text); });
-        QVERIFY2(goLive(session, plan(port, "again")), qPrintable(session.statusText()));
+        // A copy of the broadcast is kept, in one file through the reconnect.
+        QTemporaryDir videos;
+        qputenv("XDG_VIDEOS_DIR", videos.path().toLocal8Bit());
+        auto unset = qScopeGuard([] { qunsetenv("XDG_VIDEOS_DIR"); });
+        BroadcastPlan kept = plan(port, "again");
+        kept.keepCopy = true;
+        QVERIFY2(goLive(session, kept), qPrintable(session.statusText()));
+        QVERIFY2(session.copyNote().startsWith("A copy of the broadcast goes to " + videos.path() + "/Orvanta/"),
+                 qPrintable(session.copyNote()));
         QVERIFY(!studio->waitForStream("again", "media", 50000, kWaitMs).isEmpty());
+        // Pictures of the first connection are in the copy (stuffing, which comes first, is not).
+        const QString copyFile = session.copyNote().section(' ', -1);
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo(copyFile).size() > 100000; }, kWaitMs));
         checkHeartbeat();
         MessageCapture log;
         studio.reset();  // blocks this thread: the heartbeat starts afterwards
@@ -303,6 +314,15 @@ private slots:
         QCOMPARE(checker.keyFramePts().first(), checker.videoPts().first());
         const QString file = restarted.recordFile("again");
         QVERIFY2(decodeErrors(file).isEmpty(), qPrintable(decodeErrors(file)));
+
+        // One file holds both connections' pictures: more than the restarted studio recorded.
+        const QStringList copies = QDir(videos.filePath("Orvanta")).entryList({"*_again.ts"}, QDir::Files);
+        QCOMPARE(copies.size(), 1);
+        const auto frames = [](const QString &path) {
+            return streamOfType(probe(path, true), "video").value("nb_read_frames").toString().toInt();
+        };
+        const int copied = frames(videos.filePath("Orvanta/" + copies.first())), recordedFrames = frames(file);
+        QVERIFY2(copied > recordedFrames && recordedFrames > 0, qPrintable(QString("%1 against %2").arg(copied).arg(recordedFrames)));
     }
 
     // A Stop while connecting, or while the session waits for or is in the
