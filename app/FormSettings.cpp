@@ -3,6 +3,7 @@
 #include "ui_MainWindow.h"
 
 #include "app/LinkSharing.h"
+#include "app/PassphraseStore.h"
 #include "app/ServerField.h"
 #include "app/SettingsKeys.h"
 #include "app/StreamLink.h"
@@ -12,7 +13,12 @@
 #include <QDebug>
 #include <QSettings>
 
-FormSettings::FormSettings(Ui::MainWindow *ui, QSettings *settings) : m_ui(ui), m_settings(settings) {}
+FormSettings::FormSettings(Ui::MainWindow *ui, QSettings *settings)
+    : m_ui(ui), m_settings(settings), m_passphrase(std::make_unique<PassphraseStore>(settings))
+{
+}
+
+FormSettings::~FormSettings() = default;
 
 void FormSettings::fillFrameSizes() const
 {
@@ -73,7 +79,6 @@ std::vector<FormSettings::Field> FormSettings::fields() const
     std::vector<Field> table = {
         field(SettingsKeys::Url, QString(), text(ui->txtURL)),
         field(SettingsKeys::StreamId, QString(), text(ui->txtStreamID)),
-        field(SettingsKeys::Passphrase, QString(), text(ui->txtPassphrase)),
         Field{SettingsKeys::VideoBitRate, 0, [ui] { return QVariant(ui->spbVBR->value()); },
               [ui](const QVariant &value) { ui->spbVBR->setValue(value.toInt()); }},
         field(SettingsKeys::AudioBitRate, QString(), choice(ui->cmbABR)),
@@ -94,6 +99,7 @@ void FormSettings::load() const
         if (entry.write)
             entry.write(m_settings->value(entry.key, entry.fallback));
     }
+    m_ui->txtPassphrase->setText(m_passphrase->load());
 }
 
 bool FormSettings::storedTwoFrames() const
@@ -116,6 +122,7 @@ void FormSettings::save() const
 {
     for (const Field &entry : fields())
         m_settings->setValue(entry.key, entry.read());
+    m_passphrase->save(m_ui->txtPassphrase->text());
     const QString mode = modeText();
     if (!mode.isEmpty())
         m_settings->setValue(SettingsKeys::Mode, mode);

@@ -6,8 +6,10 @@
 #include <QVariant>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
+class PassphraseStore;
 class QSettings;
 
 namespace Ui {
@@ -21,6 +23,7 @@ class FormSettings
 {
 public:
     FormSettings(Ui::MainWindow *ui, QSettings *settings);
+    ~FormSettings();
 
     // The frame sizes with their pictures' sizes as item data.
     void fillFrameSizes() const;
@@ -59,4 +62,6 @@ private:
 
     Ui::MainWindow *m_ui;
     QSettings *m_settings;
+    // The passphrase is kept apart from the other fields: in the secret store.
+    std::unique_ptr<PassphraseStore> m_passphrase;
 };

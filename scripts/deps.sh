@@ -9,6 +9,7 @@ PKGS=(
   libswscale-dev libswresample-dev libopenh264-dev
   libsrt-gnutls-dev
   libpulse-dev libwebrtc-audio-processing-dev libspeexdsp-dev libyuv-dev
+  qtkeychain-qt5-dev
   libx11-dev libxext-dev libxfixes-dev libxrender-dev
   libpipewire-0.3-dev
 )
@@ -17,7 +18,7 @@ PKGS=(
   pipewire wireplumber dbus
   sway xwayland xdg-desktop-portal xdg-desktop-portal-wlr x11-xserver-utils qtwayland5
   ffmpeg xvfb xserver-xephyr xauth x11-utils xdotool openbox xcompmgr
-  espeak-ng
+  espeak-ng gnome-keyring libsecret-tools
   clang libclang-rt-dev
   desktop-file-utils xdg-utils dpkg-dev file
   python3

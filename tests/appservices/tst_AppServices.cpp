@@ -346,7 +346,8 @@ private slots:
     }
 
     // The seventh field fills the hidden field and the copied link, older
-    // links clear it, and the settings keep it under its key.
+    // links clear it, and the settings keep it under its key: the suite's
+    // environment has no secret service, so the file does (PassphraseStore).
     void formAndSettings()
     {
         {
