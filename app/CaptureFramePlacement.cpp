@@ -19,18 +19,21 @@ CaptureFramePlacement::CaptureFramePlacement(WCapture *frame, Mixer *mixer, QObj
             [this](bool placed) { m_mixer->holdScreen(m_frame->isVisible() && !placed); });
 }
 
-QPair<int, int> CaptureFramePlacement::displayOfRect(const QList<int> &displayLefts, const QRect &rect)
+int CaptureFramePlacement::displayOfRect(const QList<QRect> &displays, const QRect &rect)
 {
-    QList<int> lefts = displayLefts;
-    std::sort(lefts.begin(), lefts.end());
-    QPair<int, int> result(0, 0);
-    if (lefts.size() < 2)
-        return result;
-    for (int i = 0; i < lefts.size(); ++i) {
-        if (lefts.at(i) <= rect.left())
-            result = qMakePair(i, lefts.at(i));
+    if (displays.size() < 2)
+        return 0;
+    QList<int> byLeft;
+    for (int i = 0; i < displays.size(); ++i)
+        byLeft.append(i);
+    std::stable_sort(byLeft.begin(), byLeft.end(),
+                     [&](int a, int b) { return displays.at(a).left() < displays.at(b).left(); });
+    int chosen = byLeft.first();
+    for (const int i : byLeft) {
+        if (displays.at(i).left() <= rect.left())
+            chosen = i;
     }
-    return result;
+    return chosen;
 }
 
 void CaptureFramePlacement::frameMoved(const QRect &frameRect)
@@ -41,16 +44,15 @@ void CaptureFramePlacement::frameMoved(const QRect &frameRect)
         return;
     // The screen source works in the X screen's pixels, not in Qt's.
     const QRect rect = mf::DevicePixels::toDevice(frameRect);
-    QList<int> lefts;
+    QList<QRect> displays;
     const auto screens = QGuiApplication::screens();
     for (const QScreen *screen : screens)
-        lefts.append(mf::DevicePixels::screenGeometry(screen).left());
-    const QPair<int, int> display = displayOfRect(lefts, rect);
-    QRect area = rect;
-    if (display.first != 0)
-        area.translate(-display.second, 0);
-    if (display.first == m_frame->screenIndex)
-        m_mixer->setArea(display.first, area);
+        displays.append(mf::DevicePixels::screenGeometry(screen));
+    const int display = displayOfRect(displays, rect);
+    // The screen source takes the area from its display's corner.
+    const QRect area = displays.isEmpty() ? rect : rect.translated(-displays.at(display).topLeft());
+    if (display == m_frame->screenIndex)
+        m_mixer->setArea(display, area);
     else
-        m_frame->selectScreen(display.first);
+        m_frame->selectScreen(display);
 }

@@ -17,11 +17,13 @@ class CaptureFramePlacement : public QObject
 public:
     CaptureFramePlacement(WCapture *frame, Mixer *mixer, QObject *parent = nullptr);
 
-    // Display under a rectangle: displays ordered by their left edge, the
-    // last one whose left edge is at or left of rect.left(). Returns its
-    // position in that order and its left edge; (0, 0) when there is one
-    // display or none lies left of the rectangle.
-    static QPair<int, int> displayOfRect(const QList<int> &displayLefts, const QRect &rect);
+    // Display under a rectangle: of the displays ordered by their left edge,
+    // the last one whose left edge is at or left of rect.left(), the leftmost
+    // when none is. Returns its index in the list as given, which is Qt's
+    // screen order: the order the capture frame's screenIndex and the screen
+    // source's displays follow, whatever the displays' places. 0 for one
+    // display or none.
+    static int displayOfRect(const QList<QRect> &displays, const QRect &rect);
 
     // The frame's new rectangle in global Qt coordinates.
     void frameMoved(const QRect &frameRect);

@@ -73,9 +73,9 @@ public:
     QString updateUrl() const;
 
     // Display under a rectangle (CaptureFramePlacement::displayOfRect).
-    static QPair<int, int> displayOfRect(const QList<int> &displayLefts, const QRect &rect)
+    static int displayOfRect(const QList<QRect> &displays, const QRect &rect)
     {
-        return CaptureFramePlacement::displayOfRect(displayLefts, rect);
+        return CaptureFramePlacement::displayOfRect(displays, rect);
     }
 
     // The form; public so the other parts of the program (lookup, export, CPU

@@ -462,17 +462,34 @@ private slots:
         QCOMPARE(QImage(second->temporaryFolderPath() + "/splash.png").size(), QSize(1280, 720));
     }
 
+    // The display is chosen by the left edges, and named by its place in
+    // Qt's list, which need not run left to right.
+    void displayOfRect_data()
+    {
+        QTest::addColumn<QList<int>>("lefts");  // in Qt's screen order
+        QTest::addColumn<int>("x");
+        QTest::addColumn<int>("display");
+        QTest::newRow("one display") << QList<int>{0} << 100 << 0;
+        QTest::newRow("none") << QList<int>{} << 100 << 0;
+        QTest::newRow("left of the right one") << QList<int>{0, 1920} << 1919 << 0;
+        QTest::newRow("at the right one's edge") << QList<int>{0, 1920} << 1920 << 1;
+        QTest::newRow("left of every display") << QList<int>{0, 1920} << -50 << 0;
+        QTest::newRow("three, left of zero") << QList<int>{-1280, 0, 1920} << -10 << 0;
+        QTest::newRow("three, the middle one") << QList<int>{-1280, 0, 1920} << 10 << 1;
+        QTest::newRow("right one listed first, on it") << QList<int>{1920, 0} << 2000 << 0;
+        QTest::newRow("right one listed first, on the left") << QList<int>{1920, 0} << 100 << 1;
+        QTest::newRow("left of every display, listed second") << QList<int>{1920, 0} << -50 << 1;
+        QTest::newRow("three out of order") << QList<int>{0, 3840, 1920} << 2500 << 2;
+    }
     void displayOfRect()
     {
-        using P = QPair<int, int>;
-        QCOMPARE(MainWindow::displayOfRect({0}, QRect(100, 0, 10, 10)), P(0, 0));
-        QCOMPARE(MainWindow::displayOfRect({}, QRect(100, 0, 10, 10)), P(0, 0));
-        QCOMPARE(MainWindow::displayOfRect({1920, 0}, QRect(2000, 5, 10, 10)), P(1, 1920));
-        QCOMPARE(MainWindow::displayOfRect({0, 1920}, QRect(1919, 5, 10, 10)), P(0, 0));
-        QCOMPARE(MainWindow::displayOfRect({0, 1920}, QRect(1920, 5, 10, 10)), P(1, 1920));
-        QCOMPARE(MainWindow::displayOfRect({-1280, 0, 1920}, QRect(-10, 0, 5, 5)), P(0, -1280));
-        QCOMPARE(MainWindow::displayOfRect({-1280, 0, 1920}, QRect(10, 0, 5, 5)), P(1, 0));
-        QCOMPARE(MainWindow::displayOfRect({0, 1920}, QRect(-50, 0, 5, 5)), P(0, 0));
+        QFETCH(QList<int>, lefts);
+        QFETCH(int, x);
+        QFETCH(int, display);
+        QList<QRect> displays;
+        for (const int left : lefts)
+            displays << QRect(left, 0, 1280, 1080);
+        QCOMPARE(MainWindow::displayOfRect(displays, QRect(x, 5, 10, 10)), display);
     }
 };
 
