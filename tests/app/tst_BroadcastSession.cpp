@@ -283,6 +283,11 @@ private slots:
         // Pictures of the first connection are in the copy (stuffing, which comes first, is not).
         const QString copyFile = session.copyNote().section(' ', -1);
         QVERIFY(QTest::qWaitFor([&] { return QFileInfo(copyFile).size() > 100000; }, kWaitMs));
+        const auto frames = [](const QString &path) {
+            return streamOfType(probe(path, true), "video").value("nb_read_frames").toString().toInt();
+        };
+        // What is on the disk while the program runs plays: what a crash would leave.
+        QVERIFY(frames(copyFile) > 0);
         checkHeartbeat();
         MessageCapture log;
         studio.reset();  // blocks this thread: the heartbeat starts afterwards
@@ -318,9 +323,6 @@ private slots:
         // One file holds both connections' pictures: more than the restarted studio recorded.
         const QStringList copies = QDir(videos.filePath("Orvanta")).entryList({"*_again.ts"}, QDir::Files);
         QCOMPARE(copies.size(), 1);
-        const auto frames = [](const QString &path) {
-            return streamOfType(probe(path, true), "video").value("nb_read_frames").toString().toInt();
-        };
         const int copied = frames(videos.filePath("Orvanta/" + copies.first())), recordedFrames = frames(file);
         QVERIFY2(copied > recordedFrames && recordedFrames > 0, qPrintable(QString("%1 against %2").arg(copied).arg(recordedFrames)));
     }
