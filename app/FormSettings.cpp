@@ -39,6 +39,8 @@ BroadcastPlan FormSettings::broadcastPlan(const ServerField &server) const
     plan.codec = m_ui->cmbEncs->currentData().toString();
     plan.passphrase = m_ui->txtPassphrase->text().toUtf8();
     plan.adaptRate = m_ui->chkAdaptRate->isChecked();
+    plan.adaptLatency = m_ui->chkAdaptLatency->isChecked();
+    plan.latencyCeilingMs = m_ui->spbLatency->maximum();
     return plan;
 }
 
@@ -81,6 +83,7 @@ std::vector<FormSettings::Field> FormSettings::fields() const
         Field{SettingsKeys::Combined, false, [ui] { return QVariant(ui->chkCombined->isChecked()); }, nullptr},
         field(SettingsKeys::SystemAudio, false, tick(ui->chkSystemAudio)),
         field(SettingsKeys::AdaptRate, true, tick(ui->chkAdaptRate)),
+        field(SettingsKeys::AdaptLatency, true, tick(ui->chkAdaptLatency)),
     };
     return table;
 }

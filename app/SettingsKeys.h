@@ -30,6 +30,7 @@ inline const QString LookupOrigin = QStringLiteral("LOOKUP_ORIGIN");  // build d
 inline const QString UpdateUrl = QStringLiteral("UPDATE_URL");        // build default
 inline const QString Passphrase = QStringLiteral("PASSPHRASE");       // "" = no encryption
 inline const QString AdaptRate = QStringLiteral("ADAPT_RATE");        // true: the video rate follows the connection
+inline const QString AdaptLatency = QStringLiteral("ADAPT_LATENCY");  // true: the latency follows the connection
 // The desktop portal's token for the screen the user last granted, so he is
 // asked once and not at every start.
 inline const QString ScreenCastToken = QStringLiteral("SCREENCAST_TOKEN"); // ""
