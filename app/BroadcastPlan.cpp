@@ -13,6 +13,18 @@ BroadcastPlan BroadcastPlan::fromFields(const ServerField &server, const QString
     return plan;
 }
 
+QString BroadcastPlan::feedbackUrlWithLatency(int latencyMs) const
+{
+    // The stream ID comes last and may hold anything: the parameter goes
+    // before it, right behind the mode.
+    static const QString mode = QStringLiteral("?mode=caller&");
+    QString url = feedbackUrl;
+    const int at = url.indexOf(mode);
+    if (at < 0)
+        return url;
+    return url.insert(at + mode.size(), QStringLiteral("latency=%1&").arg(latencyMs));
+}
+
 QString BroadcastPlan::problem() const
 {
     if (host.trimmed().isEmpty())

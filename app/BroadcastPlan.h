@@ -15,7 +15,14 @@ struct BroadcastPlan
     int port = 0;
     QString streamId;  // as typed; trimmed only in the feedback URL
     QString feedbackUrl;
+    // The user's latency: the least every connection of the broadcast asks for.
     int latencyMs = 120;
+    // The connections ask for what the path's round trip needs when that is
+    // more than latencyMs, up to latencyCeilingMs (the latency field's
+    // maximum); false: latencyMs
+    // for the media and the return stream, and the arrows ask for none.
+    bool adaptLatency = true;
+    int latencyCeilingMs = 1000;
     int videoKbps = 0;
     int audioKbps = 0;
     QString codec;
@@ -43,6 +50,10 @@ struct BroadcastPlan
 
     // The plan for the server field and stream ID as the user typed them.
     static BroadcastPlan fromFields(const ServerField &server, const QString &streamId);
+
+    // The feedback URL asking for this latency, so that the return stream is
+    // repaired as long as the broadcast is.
+    QString feedbackUrlWithLatency(int latencyMs) const;
 
     // Why this plan cannot start, in words for the user; empty when it can.
     QString problem() const;

@@ -34,6 +34,7 @@ BroadcastSession::BroadcastSession(Mixer *mixer, PlayerWorker *player, QObject *
     connect(m_worker.get(), &BroadcastWorker::openFailed, this, &BroadcastSession::onOpenFailed);
     connect(m_worker.get(), &BroadcastWorker::broken, this, &BroadcastSession::onBroken);
     connect(m_worker.get(), &BroadcastWorker::healthSampled, this, &BroadcastSession::onHealth);
+    connect(m_worker.get(), &BroadcastWorker::latencyChosen, this, &BroadcastSession::onLatencyChosen);
     connect(m_worker.get(), &BroadcastWorker::jobDone, this, [this] {
         HappensBefore::acquire(m_worker.get());
         --m_pendingJobs;
@@ -85,8 +86,10 @@ void BroadcastSession::start(const BroadcastPlan &plan, quint64 feedbackWindow)
     m_figures.clear();
     m_figuresWarning = false;
     m_liveClock.invalidate();
+    m_latencyMs = plan.latencyMs;
+    m_leastLatencyMs = plan.latencyMs;
     setState(State::Connecting);
-    startFeedback(feedbackWindow);
+    // The return stream starts once the attempt has chosen its latency.
     beginAttempt();
 }
 
@@ -112,8 +115,11 @@ void BroadcastSession::beginAttempt()
     const int attempt = ++m_attempt;
     const bool first = !m_hasBeenLive && m_retry == 0;
     const BroadcastPlan plan = m_plan;
+    const int least = m_leastLatencyMs;
     const BroadcastWorker::CancelFlag cancel = m_cancel;
-    post([plan, attempt, first, cancel](BroadcastWorker *worker) { worker->open(plan, attempt, first, cancel); });
+    post([plan, attempt, first, least, cancel](BroadcastWorker *worker) {
+        worker->open(plan, attempt, first, least, cancel);
+    });
 }
 
 void BroadcastSession::post(std::function<void(BroadcastWorker *)> job)
@@ -249,7 +255,17 @@ void BroadcastSession::startFeedbackWhenFree(quint64 window, int round, int trie
         }
         return;
     }
-    m_player->startPlay(m_plan.feedbackUrl, window, m_plan.passphrase);
+    m_player->startPlay(m_plan.feedbackUrlWithLatency(m_latencyMs), window, m_plan.passphrase);
+}
+
+void BroadcastSession::onLatencyChosen(int attempt, int latencyMs)
+{
+    if (attempt != m_attempt || !isActive())
+        return;
+    m_latencyMs = latencyMs;
+    // Later attempts start the return stream once they are through.
+    if (!m_hasBeenLive)
+        startFeedback(m_feedbackWindow);
 }
 
 void BroadcastSession::sampleHealth()

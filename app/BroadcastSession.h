@@ -85,6 +85,7 @@ private:
     void onOpenFailed(int attempt, const QString &reason);
     void onBroken(int attempt, const QString &reason);
     void onHealth(int attempt, const LinkHealth &health);
+    void onLatencyChosen(int attempt, int latencyMs);
     void scheduleReconnect(const QString &reason);
     void countDown();
     void startFeedback(quint64 window);
@@ -114,6 +115,8 @@ private:
     int m_pendingJobs = 0;
     int m_feedbackRound = 0;
     quint64 m_framesDroppedBefore = 0;
+    int m_latencyMs = 0;       // asked for by the current attempt's connections
+    int m_leastLatencyMs = 0;  // every connection asks for this much at least
     QTimer m_retryTimer;
     QTimer m_healthTimer;
 };

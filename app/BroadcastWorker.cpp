@@ -9,6 +9,7 @@
 #include "transport/BitRateGovernor.h"
 #include "transport/LatencyAdvisor.h"
 #include "transport/RESender.h"
+#include "transport/RoundTripProbe.h"
 #include "transport/srt/ResolveHost.h"
 
 #include <QElapsedTimer>
@@ -38,7 +39,8 @@ BroadcastWorker::~BroadcastWorker()
     close();
 }
 
-void BroadcastWorker::open(const BroadcastPlan &plan, int attempt, bool first, const CancelFlag &cancel)
+void BroadcastWorker::open(const BroadcastPlan &plan, int attempt, bool first, int leastLatencyMs,
+                           const CancelFlag &cancel)
 {
     m_attempt = attempt;
     m_brokenReported = false;
@@ -52,7 +54,7 @@ void BroadcastWorker::open(const BroadcastPlan &plan, int attempt, bool first, c
     if (address.isEmpty())
         failure = QStringLiteral("Server not found: ") + plan.host;
     else
-        failure = openLink(plan, address, cancel, &controlSocket);
+        failure = openLink(plan, address, leastLatencyMs, cancel, &controlSocket);
     if (*cancel && failure.isEmpty())
         failure = QStringLiteral("cancelled");
     if (failure.isEmpty()) {
@@ -66,28 +68,35 @@ void BroadcastWorker::open(const BroadcastPlan &plan, int attempt, bool first, c
     emit openFailed(attempt, *cancel ? QString() : failure);
 }
 
-QString BroadcastWorker::openLink(const BroadcastPlan &plan, const QString &address, const CancelFlag &cancel,
-                                  int *controlSocket)
+// The connections open one after the other: two non-blocking connects at
+// the same moment from one process sometimes left one of them broken at once
+// (libsrt 1.5.1, seen under load). With the latency chosen from the path the
+// control connection comes first, as it finds an unreachable server before
+// the media connection would; otherwise it comes once the relay's connect
+// has ended. An unreachable server costs one connect time-out either way.
+QString BroadcastWorker::openLink(const BroadcastPlan &plan, const QString &address, int leastLatencyMs,
+                                  const CancelFlag &cancel, int *controlSocket)
 {
-    // The control connection is made once the relay's connect has ended: two
-    // non-blocking connects at the same moment from one process sometimes
-    // left one of them broken at once (libsrt 1.5.1, seen under load). An
-    // unreachable server still costs one connect time-out, as the control
-    // connection is not tried when the relay could not connect.
+    SrtSocket control;
+    m_latencyMs = qMax(plan.latencyMs, leastLatencyMs);
+    if (plan.adaptLatency) {
+        const QString failure = choosePathLatency(plan, address, cancel, &m_latencyMs, &control);
+        if (!failure.isEmpty() || *cancel)
+            return failure;
+    } else {
+        emit latencyChosen(m_attempt, m_latencyMs);
+    }
     m_relay = std::make_unique<RESender>(m_logTarget, nullptr);
     m_relay->setCopy(plan.copy);
     connect(m_relay.get(), &RESender::srtError, this, &BroadcastWorker::reportRelayError);
-    m_relay->startRelay(address, plan.port, plan.streamId, plan.latencyMs, plan.passphrase);
+    m_relay->startRelay(address, plan.port, plan.streamId, m_latencyMs, plan.passphrase);
     if (!waitForRelayPort(cancel))
         return *cancel ? QString() : QStringLiteral("The local relay did not start.");
     if (!m_relay->isSrtConnected()) {
         return QStringLiteral("Cannot connect to %1: %2").arg(serverText(plan), m_relay->connectFailure());
     }
-    QString controlFailure;
-    SrtSocket control = ArrowSender::openControl(address, plan.port, plan.streamId, cancel.get(), &controlFailure,
-                                                   plan.passphrase);
-    if (!control.isValid() && !*cancel)
-        logLine(QStringLiteral("*** control connection failed: ") + controlFailure);
+    if (!plan.adaptLatency)
+        control = openControl(plan, address, cancel, 0);
 
     m_writer = EncoderConfig::createWriter(plan.videoKbps, plan.audioKbps, m_relay->listenPort, plan.codec);
     if (!m_writer || !m_writer->isOpen())
@@ -99,6 +108,55 @@ QString BroadcastWorker::openLink(const BroadcastPlan &plan, const QString &addr
     m_mixer->setWriting(true);
     *controlSocket = control.release();
     return QString();
+}
+
+// The round trip is measured before any connection opens, so that the
+// control connection, opened next, and the media connection after it ask for
+// the latency the path needs. Without an answer to the probe the control
+// connection's handshake, two round trips and libsrt's pacing, stands in
+// (for the media only: the control connection has asked by then). A refusal
+// of the control connection is an answer; no answer at all ends the attempt,
+// as the media connection would wait as long for nothing.
+QString BroadcastWorker::choosePathLatency(const BroadcastPlan &plan, const QString &address,
+                                           const CancelFlag &cancel, int *latencyMs, SrtSocket *control)
+{
+    const int least = *latencyMs;
+    double rttMs = RoundTripProbe::measureMs(address, quint16(plan.port), cancel.get());
+    if (rttMs >= 0)
+        *latencyMs = LatencyAdvisor::latencyForPath(least, rttMs, plan.latencyCeilingMs);
+    QString failure;
+    bool refused = false;
+    QElapsedTimer handshake;
+    handshake.start();
+    *control = ArrowSender::openControl(address, plan.port, plan.streamId, cancel.get(), &failure, plan.passphrase,
+                                        *latencyMs, &refused);
+    if (*cancel)
+        return QString();
+    if (!control->isValid() && !refused)
+        return QStringLiteral("Cannot connect to %1: %2").arg(serverText(plan), failure);
+    if (!control->isValid())
+        logLine(QStringLiteral("*** control connection failed: ") + failure);
+    if (rttMs < 0) {
+        rttMs = double(handshake.elapsed()) / 2.0;
+        *latencyMs = LatencyAdvisor::latencyForPath(least, rttMs, plan.latencyCeilingMs);
+    }
+    logLine(QStringLiteral("LATENCY %1 ms for a round trip of %2 ms (at least %3 ms)")
+                .arg(*latencyMs)
+                .arg(qRound(rttMs))
+                .arg(least));
+    emit latencyChosen(m_attempt, *latencyMs);
+    return QString();
+}
+
+SrtSocket BroadcastWorker::openControl(const BroadcastPlan &plan, const QString &address, const CancelFlag &cancel,
+                                       int peerLatencyMs)
+{
+    QString failure;
+    SrtSocket control = ArrowSender::openControl(address, plan.port, plan.streamId, cancel.get(), &failure,
+                                                 plan.passphrase, peerLatencyMs);
+    if (!control.isValid() && !*cancel)
+        logLine(QStringLiteral("*** control connection failed: ") + failure);
+    return control;
 }
 
 bool BroadcastWorker::waitForRelayPort(const CancelFlag &cancel)
@@ -119,8 +177,8 @@ void BroadcastWorker::startAdapting(const BroadcastPlan &plan)
     m_ceilingKbps = plan.videoKbps;
     m_governor.reset();
     if (plan.adaptRate && plan.videoKbps > 0)
-        m_governor = std::make_unique<BitRateGovernor>(plan.videoKbps, plan.latencyMs);
-    m_advisor = std::make_unique<LatencyAdvisor>(plan.latencyMs);
+        m_governor = std::make_unique<BitRateGovernor>(plan.videoKbps, m_latencyMs);
+    m_advisor = std::make_unique<LatencyAdvisor>(m_latencyMs);
     m_bytesHandedBefore = m_relay->bytesHanded();
     m_sampleClock.start();
 }
@@ -218,6 +276,7 @@ void BroadcastWorker::sampleHealth(int attempt)
         return;
     }
     LinkHealth health = LinkHealth::fromStatistics(stats, m_writer ? m_writer->droppedFrames() : 0);
+    health.latencyMs = m_relay->agreedLatencyMs();
     if (m_writer && m_advisor)
         adapt(stats, &health);
     HappensBefore::release(this);

@@ -1,6 +1,7 @@
 #pragma once
 #include "app/BroadcastPlan.h"
 #include "app/LinkHealth.h"
+#include "transport/srt/SrtSocket.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -40,8 +41,10 @@ public:
     BroadcastWorker(Mixer *mixer, QObject *logTarget);
     ~BroadcastWorker() override;
 
-    // The first attempt writes the "STREAM TO SERVER" log line.
-    void open(const BroadcastPlan &plan, int attempt, bool first, const CancelFlag &cancel);
+    // The first attempt writes the "STREAM TO SERVER" log line. Every
+    // connection asks for leastLatencyMs at least (the plan's latency, or
+    // more once the session raised it).
+    void open(const BroadcastPlan &plan, int attempt, bool first, int leastLatencyMs, const CancelFlag &cancel);
     // Writing off, the writer closed (the stream's tail goes out), the relay
     // stopped and waited for. Emits closed().
     void close();
@@ -56,6 +59,9 @@ public:
     Q_INVOKABLE void runNextJob();
 
 signals:
+    // The latency the attempt's connections ask for, known before the media
+    // connection opens.
+    void latencyChosen(int attempt, int latencyMs);
     // controlSocket: the "#control" connection for the arrows, -1 without one.
     void opened(int attempt, int controlSocket);
     // reason is empty when the attempt was cancelled.
@@ -66,7 +72,12 @@ signals:
     void jobDone();
 
 private:
-    QString openLink(const BroadcastPlan &plan, const QString &address, const CancelFlag &cancel, int *controlSocket);
+    QString openLink(const BroadcastPlan &plan, const QString &address, int leastLatencyMs, const CancelFlag &cancel,
+                     int *controlSocket);
+    QString choosePathLatency(const BroadcastPlan &plan, const QString &address, const CancelFlag &cancel,
+                              int *latencyMs, SrtSocket *control);
+    SrtSocket openControl(const BroadcastPlan &plan, const QString &address, const CancelFlag &cancel,
+                          int peerLatencyMs);
     bool waitForRelayPort(const CancelFlag &cancel);
     void reportRelayError();
     void startAdapting(const BroadcastPlan &plan);
@@ -79,6 +90,7 @@ private:
     std::unique_ptr<BitRateGovernor> m_governor;  // none when the rate is fixed
     std::unique_ptr<LatencyAdvisor> m_advisor;
     int m_ceilingKbps = 0;
+    int m_latencyMs = 0;  // asked for by the connections of this attempt
     qint64 m_bytesHandedBefore = 0;
     QElapsedTimer m_sampleClock;
     int m_attempt = 0;

@@ -33,6 +33,7 @@ void apply(Ui::MainWindow *ui)
         {ui->cmbABR, "Sound bit rate, kbit/s", nullptr},
         {ui->cmbEncs, "Video encoder", nullptr},
         {ui->spbLatency, "Latency", "Latency, ms"},
+        {ui->chkAdaptLatency, "", "Choose the latency from the connection"},
         {ui->cmbFrames, "Picture size sent: SD 960×540, HD 1280×720, FullHD 1920×1080", "Picture size"},
         {ui->chkCombined, "Camera and screen side by side in one picture twice as wide", "Two-frames mode"},
         {ui->txtPassphrase, "", "Passphrase, 10 to 79 characters, optional"},

@@ -46,6 +46,8 @@ BroadcastPlan FormSettings::broadcastPlan(const ServerField &server) const
     plan.passphrase = m_ui->txtPassphrase->text().toUtf8();
     plan.adaptRate = m_ui->chkAdaptRate->isChecked();
     plan.keepCopy = m_ui->actionKeep_Copy->isChecked();
+    plan.adaptLatency = m_ui->chkAdaptLatency->isChecked();
+    plan.latencyCeilingMs = m_ui->spbLatency->maximum();
     return plan;
 }
 
@@ -89,6 +91,7 @@ std::vector<FormSettings::Field> FormSettings::fields() const
         field(SettingsKeys::AdaptRate, true, tick(ui->chkAdaptRate)),
         Field{SettingsKeys::KeepCopy, false, [ui] { return QVariant(ui->actionKeep_Copy->isChecked()); },
               [ui](const QVariant &value) { ui->actionKeep_Copy->setChecked(value.toBool()); }},
+        field(SettingsKeys::AdaptLatency, true, tick(ui->chkAdaptLatency)),
     };
     return table;
 }

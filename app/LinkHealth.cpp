@@ -41,9 +41,11 @@ QString LinkHealth::text() const
 
 QString LinkHealth::figuresText() const
 {
-    QString line = QStringLiteral("%1 kbit/s, RTT %2 ms, loss %3 %, retransmitted %4 %, dropped %5 packets, %6 frames")
+    const QString latency = latencyMs > 0 ? QStringLiteral(", latency %1 ms").arg(latencyMs) : QString();
+    QString line = QStringLiteral("%1 kbit/s, RTT %2 ms%3, loss %4 %, retransmitted %5 %, dropped %6 packets, %7 frames")
         .arg(qRound(sendKbps))
         .arg(qRound(rttMs))
+        .arg(latency)
         .arg(lossPercent, 0, 'f', 1)
         .arg(retransmitPercent, 0, 'f', 1)
         .arg(packetsDropped)

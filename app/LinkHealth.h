@@ -23,6 +23,7 @@ struct LinkHealth
     int videoKbps = 0;
     int videoCeilingKbps = 0;
     double carriedKbps = 0;           // about what the connection carried when it was lowered
+    int latencyMs = 0;                // the one in use; 0: not known
     int advisedLatencyMs = 0;         // a latency that would repair the losses; 0: the set one does
 
     // Beyond these the status line turns to its warning colour.
@@ -38,7 +39,9 @@ struct LinkHealth
     bool serverSilent() const { return packetsSent > 0 && acksReceived == 0; }
     // "Live: " and the figures.
     QString text() const;
-    // "1300 kbit/s, RTT 40 ms, loss 0.0 %, …": the figures with any advice.
+    // "1300 kbit/s, RTT 40 ms, latency 120 ms, loss 0.0 %, …": the figures
+    // with any advice. The latency in use stands beside the round trip: a
+    // far server's larger latency is the delay a whole picture costs.
     QString figuresText() const;
     // "video 1.1 of 2.0 Mbit/s: the connection carries about 1.3 Mbit/s";
     // empty while the video has its set rate.

@@ -31,6 +31,7 @@ inline const QString UpdateUrl = QStringLiteral("UPDATE_URL");        // build d
 inline const QString Passphrase = QStringLiteral("PASSPHRASE");       // "" = no encryption
 inline const QString AdaptRate = QStringLiteral("ADAPT_RATE");        // true: the video rate follows the connection
 inline const QString KeepCopy = QStringLiteral("KEEP_COPY");          // false: a broadcast also goes to a file
+inline const QString AdaptLatency = QStringLiteral("ADAPT_LATENCY");  // true: the latency follows the connection
 // The desktop portal's token for the screen the user last granted, so he is
 // asked once and not at every start.
 inline const QString ScreenCastToken = QStringLiteral("SCREENCAST_TOKEN"); // ""

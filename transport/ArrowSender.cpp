@@ -25,13 +25,14 @@ bool ArrowSender::connectControl(QString host, int port, QString streamId, const
 }
 
 SrtSocket ArrowSender::openControl(const QString &host, int port, QString streamId, const std::atomic<bool> *cancel,
-                                   QString *failure, const QByteArray &passphrase)
+                                   QString *failure, const QByteArray &passphrase, int peerLatencyMs, bool *refused)
 {
     streamId += QStringLiteral("#control");
-    qDebug() << "=[ARROWS:]= start connect" << host << port << streamId << 0;
+    qDebug() << "=[ARROWS:]= start connect" << host << port << streamId << peerLatencyMs;
     int socket = SrtSocket::kInvalid;
     QString reason;
-    const QString result = srtConnect(&socket, host, quint16(port), streamId, 0, cancel, &reason, passphrase);
+    const QString result =
+        srtConnect(&socket, host, quint16(port), streamId, peerLatencyMs, cancel, &reason, passphrase, refused);
     qDebug() << "=[ARROWS:]= end connect" << result << socket;
     if (failure)
         *failure = failureWithReason(result, reason);

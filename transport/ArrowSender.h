@@ -22,11 +22,13 @@ public:
     // Why the last connectControl() failed, with libsrt's reject reason; empty after success.
     QString connectFailure() const { return m_connectFailure; }
     // The blocking half of connectControl, for any thread: opens the
-    // "#control" connection (empty socket and *failure set when it fails;
-    // cancel as for srtConnect).
+    // "#control" connection (empty socket and *failure set when it fails,
+    // *refused when the server answered with a refusal; cancel as for
+    // srtConnect) with the given peer latency.
     static SrtSocket openControl(const QString &host, int port, QString streamId,
                                  const std::atomic<bool> *cancel = nullptr, QString *failure = nullptr,
-                                 const QByteArray &passphrase = QByteArray());
+                                 const QByteArray &passphrase = QByteArray(), int peerLatencyMs = 0,
+                                 bool *refused = nullptr);
     // Takes over a connection that openControl made, on the sender's thread.
     void adoptControl(SrtSocket socket);
     void closeControl();

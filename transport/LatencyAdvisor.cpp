@@ -32,10 +32,16 @@ int LatencyAdvisor::rttMultiplier(double lossPercent)
     return qMax(multiplier, kLeastMultiplier);
 }
 
-int LatencyAdvisor::neededLatencyMs(double lossPercent, double rttMs)
+int LatencyAdvisor::neededLatencyMs(double lossPercent, double rttMs, double rttSpreadMs)
 {
-    const double needed = rttMultiplier(lossPercent) * qMax(rttMs, kShortestRttMs);
+    const double needed = rttMultiplier(lossPercent) * qMax(rttMs, kShortestRttMs) + qMax(rttSpreadMs, 0.0);
     return int(std::ceil(needed / kStepMs)) * kStepMs;
+}
+
+int LatencyAdvisor::latencyForPath(int leastMs, double rttMs, int ceilingMs)
+{
+    const int ceiling = qMin(ceilingMs, kLibraryMaxLatencyMs);
+    return qMax(leastMs, qMin(neededLatencyMs(0, rttMs), ceiling));
 }
 
 int LatencyAdvisor::neededNow() const
@@ -48,8 +54,13 @@ int LatencyAdvisor::neededNow() const
         lost += interval.lost;
         rtt += interval.rttMs / double(m_window.size());
     }
+    // The spread as the mean deviation, as libsrt keeps its own: one odd
+    // sample does not count as much as a round trip that keeps varying.
+    double spread = 0;
+    for (const Interval &interval : m_window)
+        spread += qAbs(interval.rttMs - rtt) / double(m_window.size());
     const double lossPercent = sent > 0 ? 100.0 * double(lost) / double(sent) : 0.0;
-    return neededLatencyMs(lossPercent, rtt);
+    return neededLatencyMs(lossPercent, rtt, spread);
 }
 
 void LatencyAdvisor::addSample(qint64 packetsSent, qint64 packetsLost, double rttMs)

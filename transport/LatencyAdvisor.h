@@ -9,7 +9,8 @@
 // round trip; the more is lost, the more rounds a packet may need. The
 // common rule for live SRT sizes the latency as a multiple of the round trip
 // that grows with the loss rate, at least four round trips, and treats round
-// trips under 20 ms as 20 ms.
+// trips under 20 ms as 20 ms; a round trip that varies needs its spread on
+// top, as a repair may take the longest of them.
 //
 // The advice is taken from the last ten samples and held steady: it appears
 // after three samples in a row that need more latency, rises when the need
@@ -25,9 +26,17 @@ public:
     // The latency that would repair the losses (ms); 0 while the set one does.
     int advisedLatencyMs() const { return m_advisedMs; }
 
-    // The latency the rule asks for at this loss (percent) and round trip.
-    static int neededLatencyMs(double lossPercent, double rttMs);
+    // The latency the rule asks for at this loss (percent), round trip and
+    // spread of the round trip (all ms).
+    static int neededLatencyMs(double lossPercent, double rttMs, double rttSpreadMs = 0);
     static int rttMultiplier(double lossPercent);
+    // The latency for a connection about to open, known only by its round
+    // trip (the loss shows once data flows): what the path needs, at least
+    // leastMs, and at most ceilingMs unless leastMs is more.
+    static int latencyForPath(int leastMs, double rttMs, int ceilingMs);
+
+    // libsrt carries a latency in 16 bits of its handshake.
+    static constexpr int kLibraryMaxLatencyMs = 65535;
 
     static constexpr int kWindow = 10;
     static constexpr int kSamplesToShow = 3;

@@ -123,6 +123,16 @@ qint64 RESender::sendBufferBytes() const
     return qint64(bytes);
 }
 
+int RESender::agreedLatencyMs() const
+{
+    const int socket = m_srtSocket;
+    int latencyMs = m_latency;
+    int size = sizeof latencyMs;
+    if (socket == SRT_INVALID_SOCK || srt_getsockflag(socket, SRTO_PEERLATENCY, &latencyMs, &size) == SRT_ERROR)
+        return m_latency;
+    return latencyMs;
+}
+
 void RESender::closeSrtSocket()
 {
     const int socket = m_srtSocket.exchange(SRT_INVALID_SOCK);
@@ -223,10 +233,7 @@ void RESender::waitForDelivery()
     const int socket = m_srtSocket;
     if (socket == SRT_INVALID_SOCK || m_discard)
         return;
-    // The latency both sides agreed on, which may exceed the one asked for.
-    int latencyMs = m_latency;
-    int size = sizeof latencyMs;
-    srt_getsockflag(socket, SRTO_PEERLATENCY, &latencyMs, &size);
+    const int latencyMs = agreedLatencyMs();
     const qint64 limitMs = qMax(latencyMs, 0) + kDrainGraceMs;
     QElapsedTimer waited;
     waited.start();

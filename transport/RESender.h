@@ -58,6 +58,9 @@ public:
     // libsrt's statistics of the media connection since the last call
     // (srt_bstats with clearing); false while there is no connection.
     bool takeStatistics(CBytePerfMon *stats);
+    // The latency both ends agreed on for the media connection (ms), which
+    // may exceed the one asked for; the one asked for without a connection.
+    int agreedLatencyMs() const;
     // Payload handed to libsrt so far (stuffing included): with the send
     // buffer's fill it tells what the receiver acknowledged.
     qint64 bytesHanded() const { return m_bytesHanded; }

@@ -11,10 +11,12 @@
 #include "tests/support/GuiHeartbeat.h"
 #include "tests/support/LossyPath.h"
 #include "tests/support/MessageCapture.h"
+#include "tests/support/ReturnStreamRecorder.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/TsChecker.h"
 #include "transport/ArrowSender.h"
+#include "transport/LatencyAdvisor.h"
 #include "ui_MainWindow.h"
 
 #include <csignal>
@@ -260,6 +262,126 @@ private slots:
         QVERIFY2(errors.size() <= 50, qPrintable(QString("%1 errors:\n").arg(errors.size()) + errors.join('\n')));
     }
 
+    // A far server behind a path that delays each way and loses a share of
+    // every connection's datagrams, from the plan's 120 ms. With the latency
+    // chosen from the connection, every connection asks for one within the
+    // rule, the health line names it, and the broadcast and the return stream
+    // (recorded as the player receives it) arrive whole: few continuity
+    // errors, no decoding errors in the last 20 s. With it off the 120 ms
+    // stay and messages are lost. Each row prints its figures.
+    void farServerArrivesWhole_data()
+    {
+        QTest::addColumn<int>("delayMs");  // each way
+        QTest::addColumn<QString>("loss");
+        QTest::addColumn<bool>("adaptLatency");
+        QTest::addColumn<int>("laterDelayMs");  // each way from the proxy's 15th second; 0: unchanged
+        QTest::newRow("200 ms, 1 %") << 100 << "0.01" << true << 0;
+        QTest::newRow("300 ms, 2 %") << 150 << "0.02" << true << 0;
+        QTest::newRow("200 ms, 1 %, latency as set") << 100 << "0.01" << false << 0;
+    }
+
+    void farServerArrivesWhole()
+    {
+    #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        QSKIP("45 seconds of live video through a far path a row: release build only");
+    #endif
+        QFETCH(int, delayMs);
+        QFETCH(QString, loss);
+        QFETCH(bool, adaptLatency);
+        QFETCH(int, laterDelayMs);
+        StudioProcess studio;
+        QVERIFY2(studio.start(), studio.output().constData());
+        QStringList delays{"--delay", QString::number(delayMs)};
+        if (laterDelayMs > 0)
+            delays << "--delay-after" << QString("15:%1").arg(laterDelayMs);
+        LossyPath path(studio.srtPort(), loss, delays);
+        QVERIFY(path.ready());
+        auto log = std::make_unique<MessageCapture>();  // ends before the figures are printed
+        BroadcastSession session(&rig->mixer, &rig->player, nullptr);
+        BroadcastPlan far = plan(path.port(), "far");
+        far.adaptLatency = adaptLatency;
+        QVERIFY2(goLive(session, far), qPrintable(session.statusText()));
+        const int chosen = int(StudioProcess::count(studio.waitForStream("far", "media", 1, kWaitMs), "latency"));
+        const QJsonObject control = studio.waitForStream("far", "control", 0, kWaitMs);
+        QCOMPARE(int(StudioProcess::count(control, "latency")), adaptLatency ? chosen : 0);
+        const int least = adaptLatency ? LatencyAdvisor::latencyForPath(far.latencyMs, 2.0 * delayMs, 1000) : 120;
+        QVERIFY2(chosen >= least && chosen <= (adaptLatency ? 1000 : 120), qPrintable(QString::number(chosen)));
+        // The player asks for the same latency; a recorder joins with its URL.
+        const QString url = feedbackUrl(*log);
+        SrtCallerUrl parsed;
+        QVERIFY2(SrtCallerUrl::parse(url, &parsed) && parsed.latencyMs == chosen, qPrintable(url));
+        QTRY_COMPARE_WITH_TIMEOUT(StudioProcess::count(studio.waitForStream("far", "feedback", 0, kWaitMs), "latency"),
+                                  qint64(chosen), kWaitMs);
+        std::unique_ptr<ReturnStreamRecorder> returned;
+        if (laterDelayMs == 0)
+            returned = std::make_unique<ReturnStreamRecorder>(url);
+
+        // 45 s of pictures, or 25 s after a reconnect that raised the latency.
+        if (laterDelayMs > 0) {
+            QVERIFY2(log->waitFor("latency raised to ", 90000),
+                     qPrintable(log->lines().filter(QRegularExpression("VIDEO BIT RATE|LATENCY|latency")).join('\n')));
+            QTRY_VERIFY_WITH_TIMEOUT(StudioProcess::findStreams(studio.status(), "far", "media").size() > 1, kWaitMs);
+        }
+        const double seconds = laterDelayMs > 0 ? 25 : 45;
+        double recorded = 0;
+        QElapsedTimer probed;
+        QVERIFY2(QTest::qWaitFor([&] {
+                     if (probed.isValid() && probed.elapsed() < 1000)
+                         return false;
+                     probed.restart();
+                     recorded = pictureSpan(newestRecording(studio, "far"));
+                     return recorded >= seconds;
+                 }, 150000),
+                 qPrintable(QString("%1 s recorded").arg(recorded)));
+        const QList<QJsonObject> media = StudioProcess::findStreams(studio.status(), "far", "media");
+        const int inUse = int(StudioProcess::count(media.last(), "latency"));
+        QCOMPARE(StudioProcess::count(studio.waitForStream("far", "feedback", 0, kWaitMs), "latency"), qint64(inUse));
+        QTRY_VERIFY2_WITH_TIMEOUT(session.statusText().contains(QString(" ms, latency %1 ms, loss ").arg(inUse)),
+                                  qPrintable(session.statusText()),
+                                  kWaitMs);
+        const QString health = session.statusText();
+        const QByteArray returnedBytes = returned ? returned->bytes() : QByteArray();
+        returned.reset();
+        stopAndWind(session);
+        studio.recording("far");
+        const QByteArray broadcast = newestRecording(studio, "far");
+        qint64 lost = 0;  // before a raise too
+        for (const QJsonObject &connection : StudioProcess::findStreams(studio.status(), "far", "media"))
+            lost += StudioProcess::count(connection, "lost_messages");
+
+        const TsChecker checker(broadcast);
+        const QStringList errors = lastSecondsErrors(broadcast, 20);
+        const TsChecker back(returnedBytes);
+        const QStringList backErrors = laterDelayMs == 0 ? lastSecondsErrors(returnedBytes, 20) : QStringList();
+        const QStringList chosenLines = log->lines().filter(QRegularExpression("LATENCY |latency raised to "));
+        const int raises = log->count("latency raised to ");
+        log.reset();
+        const QString backFigures = QString("return stream %1 continuity errors, %2 decoding errors in the last 20 s")
+                                        .arg(back.continuityErrors())
+                                        .arg(backErrors.size());
+        qInfo("%s: latency %d ms (%s), %lld messages lost, %d continuity errors, %d decoding errors in the last 20 s; "
+              "%s; %s",
+              QTest::currentDataTag(), inUse, qPrintable(chosenLines.join(" / ")), lost, checker.continuityErrors(),
+              int(errors.size()), laterDelayMs == 0 ? qPrintable(backFigures) : "return stream not recorded",
+              qPrintable(health));
+        QVERIFY2(!checker.keyFramePts().isEmpty() && checker.keyFramePts().first() == checker.videoPts().first(),
+                 qPrintable(checker.summary()));
+        if (!adaptLatency) {
+            QVERIFY2(lost > 0, "a far path at 120 ms loses messages");
+            return;
+        }
+        QCOMPARE(raises, laterDelayMs > 0 ? 1 : 0);
+        QCOMPARE(media.size() > 1, laterDelayMs > 0);
+        if (laterDelayMs > 0)
+            QVERIFY2(inUse > chosen, qPrintable(QString("%1 after %2").arg(inUse).arg(chosen)));
+        QVERIFY2(checker.continuityErrors() <= 5, qPrintable(checker.summary()));
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
+        if (laterDelayMs == 0) {
+            QVERIFY2(back.continuityErrors() <= 5 && back.videoPts().size() > 500, qPrintable(back.summary()));
+            QVERIFY2(backErrors.isEmpty(), qPrintable(backErrors.join('\n')));
+        }
+    }
+
     // The studio ends and comes back on its port: the status line tells the
     // story, and the new recording begins with a key frame and decodes.
     void studioRestartReconnectsWithKeyFrame()
@@ -296,8 +418,8 @@ private slots:
         QVERIFY2(session.statusText().startsWith("Server lost — retrying in 1 s (attempt 1)"), qPrintable(session.statusText()));
         QVERIFY(!rig->player.isControlConnected());
 
-        // The first attempt dials while nobody listens.
-        QVERIFY(log.waitFor("Connect to SRT ", kWaitMs));
+        // The first attempt dials while nobody listens (the arrows' connection comes first).
+        QVERIFY(log.waitFor("=[ARROWS:]= start connect", kWaitMs));
         checkHeartbeat();
         StudioProcess restarted;
         restarted.setSrtPort(port);
@@ -353,8 +475,8 @@ private slots:
             log = std::make_unique<MessageCapture>();
             session.start(plan(freeLoopbackPort(), "hurry"), 0);
         }
-        // The attempt's relay dials (a connect time-out is 3 s).
-        QVERIFY(log->waitFor("Connect to SRT ", kWaitMs));
+        // The attempt dials, the arrows' connection first (a connect time-out is 3 s).
+        QVERIFY(log->waitFor("=[ARROWS:]= start connect", kWaitMs));
         QCOMPARE(session.state(), afterServerLoss ? State::Reconnecting : State::Connecting);
         rig->heartbeat.restart();
         session.stop();
@@ -500,6 +622,43 @@ private:
         session.stop();
         waitUntilWound(session, kWaitMs);
         checkHeartbeat();
+    }
+
+    // The URL the session handed to the player last.
+    static QString feedbackUrl(const MessageCapture &log)
+    {
+        static const QRegularExpression started("-- startPlay \"(srt://[^\"]+)\"");
+        const QStringList lines = log.lines().filter(started);
+        return lines.isEmpty() ? QString() : started.match(lines.last()).captured(1);
+    }
+
+    // What the studio recorded of the ID's newest media connection: the
+    // recording goes on behind the bytes of the connections before it.
+    static QByteArray newestRecording(const StudioProcess &studio, const QString &id)
+    {
+        const QList<QJsonObject> connections = StudioProcess::findStreams(studio.status(), id, "media");
+        qint64 earlier = 0;
+        for (int i = 0; i + 1 < connections.size(); ++i)
+            earlier += StudioProcess::count(connections.at(i), "bytes");
+        QFile file(studio.recordFile(id));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().mid(int(earlier)) : QByteArray();
+    }
+
+    static double pictureSpan(const QByteArray &stream)
+    {
+        const QVector<qint64> pts = TsChecker(stream).videoPts();
+        return pts.size() < 2 ? 0.0 : double(*std::max_element(pts.begin(), pts.end()) - pts.first()) / 90000.0;
+    }
+
+    // ffmpeg's decoding errors from the first key frame of the last `seconds`.
+    static QStringList lastSecondsErrors(const QByteArray &stream, double seconds)
+    {
+        QTemporaryFile file;
+        if (!file.open() || file.write(stream) != stream.size())
+            return {QStringLiteral("no temporary file")};
+        file.close();
+        const QByteArray last = recordingBetween(file.fileName(), qMax(0.0, pictureSpan(stream) - seconds));
+        return last.isEmpty() ? QStringList{QStringLiteral("no key frame in the last seconds")} : decodeErrorLines(last);
     }
 
     // Connecting, live (the server may fall silent before the loss is

@@ -54,7 +54,8 @@ class TestMainWindow : public QObject
         return {{"URL", ui->txtURL->text()}, {"STREAMID", ui->txtStreamID->text()}, {"VBR", ui->spbVBR->value()},
                 {"ABR", ui->cmbABR->currentText()}, {"FRAME", ui->cmbFrames->currentText()},
                 {"COMBINED", ui->chkCombined->isChecked()}, {"SYSAUDIO", ui->chkSystemAudio->isChecked()},
-                {"ADAPT_RATE", ui->chkAdaptRate->isChecked()}, {"MODE", mode}, {"NUMBER", ui->numberEdit->text()}};
+                {"ADAPT_RATE", ui->chkAdaptRate->isChecked()}, {"ADAPT_LATENCY", ui->chkAdaptLatency->isChecked()},
+                {"MODE", mode}, {"NUMBER", ui->numberEdit->text()}};
     }
     // "KEY=value" of values for each key of keys.
     static QStringList fields(const QVariantMap &values, const QVariantMap &keys)
@@ -149,7 +150,7 @@ private slots:
         const QString refused = "Cannot connect to streaming.example.org:9000: SRT CONNECT FAILED (connection timed out)";
         const SessionStatus statuses[] = {
             {"LIVE 12:34:56",
-             "99999 kbit/s, RTT 1234 ms, loss 12.5 %, retransmitted 12.5 %, dropped 1234 packets, 99 frames; "
+             "99999 kbit/s, RTT 1234 ms, latency 1000 ms, loss 12.5 %, retransmitted 12.5 %, dropped 1234 packets, 99 frames; "
              "video 1.1 of 2.0 Mbit/s: the connection carries about 1.3 Mbit/s",
              Tone::Warning},
             {"Server lost — retrying in 10 s (attempt 12)", refused, Tone::Warning},
@@ -308,7 +309,7 @@ private slots:
         QTest::addColumn<QVariantMap>("shown");
         const QVariantMap defaults{{"URL", ""}, {"STREAMID", ""}, {"VBR", 128}, {"ABR", "64"}, {"FRAME", "HD"},
                                    {"COMBINED", false}, {"SYSAUDIO", false}, {"ADAPT_RATE", true},
-                                   {"MODE", "CAMERA"}, {"NUMBER", "--"}};
+                                   {"ADAPT_LATENCY", true}, {"MODE", "CAMERA"}, {"NUMBER", "--"}};
         QTest::newRow("fresh profile") << QVariantMap() << defaults;
         QVariantMap unknown = defaults;
         unknown.insert({{"FRAME", "SD"}, {"MODE", ""}, {"NUMBER", "123-456-789"}});
@@ -326,7 +327,7 @@ private slots:
         store(stored);
         const QVariantMap edited{{"URL", "studio.example:9000"}, {"STREAMID", " desk 7 "}, {"VBR", 3072},
                                  {"ABR", "256"}, {"FRAME", "SD"}, {"COMBINED", true}, {"SYSAUDIO", true},
-                                 {"ADAPT_RATE", false}, {"MODE", "MIX"}};
+                                 {"ADAPT_RATE", false}, {"ADAPT_LATENCY", false}, {"MODE", "MIX"}};
         {
             auto window = makeWindow();
             Ui::MainWindow *ui = window->form();
@@ -342,6 +343,7 @@ private slots:
             ui->chkCombined->setChecked(true);
             ui->chkSystemAudio->setChecked(true);
             ui->chkAdaptRate->setChecked(false);
+            ui->chkAdaptLatency->setChecked(false);
             ui->rbMix->click();
             QVERIFY(show(window.get()));
             QVERIFY(window->close());

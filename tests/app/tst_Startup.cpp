@@ -243,7 +243,8 @@ private slots:
         }
     }
 
-    // The health line's texts for a lowered video rate and for latency advice.
+    // The health line's texts, with the latency in use, for a lowered video
+    // rate and for latency advice.
     void healthTexts_data()
     {
         QTest::addColumn<LinkHealth>("health");
@@ -252,6 +253,7 @@ private slots:
             LinkHealth health;
             health.sendKbps = 1300;
             health.rttMs = 40;
+            health.latencyMs = 120;
             health.videoKbps = videoKbps;
             health.videoCeilingKbps = 2048;
             health.carriedKbps = carriedKbps;
@@ -270,7 +272,8 @@ private slots:
     {
         QFETCH(LinkHealth, health);
         QFETCH(QString, advice);
-        const QString figures = "1300 kbit/s, RTT 40 ms, loss 0.0 %, retransmitted 0.0 %, dropped 0 packets, 0 frames";
+        const QString figures =
+            "1300 kbit/s, RTT 40 ms, latency 120 ms, loss 0.0 %, retransmitted 0.0 %, dropped 0 packets, 0 frames";
         QCOMPARE(health.text(), "Live: " + figures + advice);
         QCOMPARE(health.figuresText(), figures + advice);
         // Silent: data went out and nothing was acknowledged.

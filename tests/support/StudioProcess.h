@@ -150,11 +150,17 @@ public:
     // The newest stream entry with this id and kind, or {}.
     static QJsonObject findStream(const QJsonObject &status, const QString &id, const QString &kind)
     {
-        QJsonObject found;
+        const QList<QJsonObject> found = findStreams(status, id, kind);
+        return found.isEmpty() ? QJsonObject() : found.last();
+    }
+    // Every entry with this id and kind, one a connection, oldest first.
+    static QList<QJsonObject> findStreams(const QJsonObject &status, const QString &id, const QString &kind)
+    {
+        QList<QJsonObject> found;
         for (const QJsonValue &value : status.value("streams").toArray()) {
             const QJsonObject stream = value.toObject();
             if (stream.value("id").toString() == id && stream.value("kind").toString() == kind)
-                found = stream;
+                found.append(stream);
         }
         return found;
     }

@@ -169,25 +169,36 @@ private slots:
         QVERIFY2(governor.videoKbps() == kCeilingKbps, qPrintable(QString::number(governor.videoKbps())));
     }
 
+    // The rule, and the latency a connection about to open asks for: what
+    // the round trip needs with no loss known yet, at least the user's 120 ms,
+    // at most the form's 1000 ms.
     void latencyRule_data()
     {
         QTest::addColumn<double>("lossPercent");
         QTest::addColumn<double>("rttMs");
+        QTest::addColumn<double>("spreadMs");
         QTest::addColumn<int>("latencyMs");
-        QTest::newRow("no loss, short RTT: 4 x 20 ms") << 0.0 << 5.0 << 80;
-        QTest::newRow("1 %, 50 ms: at least 4 RTT") << 1.0 << 50.0 << 200;
-        QTest::newRow("2 %, 50 ms") << 2.0 << 50.0 << 200;
-        QTest::newRow("5 %, 50 ms") << 5.0 << 50.0 << 300;
-        QTest::newRow("10 %, 40 ms") << 10.0 << 40.0 << 320;
-        QTest::newRow("15 %, 33 ms, rounded up") << 15.0 << 33.0 << 400;
-        QTest::newRow("40 %, 100 ms") << 40.0 << 100.0 << 2400;
+        QTest::addColumn<int>("openingMs");
+        QTest::newRow("no loss, short RTT: 4 x 20 ms") << 0.0 << 5.0 << 0.0 << 80 << 120;
+        QTest::newRow("1 %, 50 ms: at least 4 RTT") << 1.0 << 50.0 << 0.0 << 200 << 200;
+        QTest::newRow("2 %, 50 ms") << 2.0 << 50.0 << 0.0 << 200 << 200;
+        QTest::newRow("5 %, 50 ms") << 5.0 << 50.0 << 0.0 << 300 << 200;
+        QTest::newRow("10 %, 40 ms") << 10.0 << 40.0 << 0.0 << 320 << 160;
+        QTest::newRow("15 %, 33 ms, rounded up") << 15.0 << 33.0 << 0.0 << 400 << 140;
+        QTest::newRow("40 %, 100 ms") << 40.0 << 100.0 << 0.0 << 2400 << 400;
+        QTest::newRow("1 %, 200 ms") << 1.0 << 200.0 << 0.0 << 800 << 800;
+        QTest::newRow("2 %, 300 ms: the form's most") << 2.0 << 300.0 << 0.0 << 1200 << 1000;
+        QTest::newRow("1 %, 100 ms varying by 60 ms") << 1.0 << 100.0 << 60.0 << 460 << 400;
     }
     void latencyRule()
     {
         QFETCH(double, lossPercent);
         QFETCH(double, rttMs);
+        QFETCH(double, spreadMs);
         QFETCH(int, latencyMs);
-        QCOMPARE(LatencyAdvisor::neededLatencyMs(lossPercent, rttMs), latencyMs);
+        QFETCH(int, openingMs);
+        QCOMPARE(LatencyAdvisor::neededLatencyMs(lossPercent, rttMs, spreadMs), latencyMs);
+        QCOMPARE(LatencyAdvisor::latencyForPath(kLatencyMs, rttMs, 1000), openingMs);
     }
 
     // 5 % loss at 60 ms needs 360 ms, no loss 240 ms: with 250 ms set, advice

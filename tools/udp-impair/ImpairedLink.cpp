@@ -15,7 +15,7 @@ ImpairedLink::ImpairedLink(const Settings &settings) : m_settings(settings), m_r
     m_tokens = burstBytes(settings.rateBytesPerSecond);
 }
 
-void ImpairedLink::push(const char *data, size_t size, int64_t nowNs)
+void ImpairedLink::push(const char *data, size_t size, int64_t nowNs, uint32_t flow)
 {
     if (inBlackout(nowNs) || m_uniform(m_random) < m_settings.lossRatio) {
         ++m_counters.lost;
@@ -25,7 +25,9 @@ void ImpairedLink::push(const char *data, size_t size, int64_t nowNs)
         ++m_counters.overflowed;
         return;
     }
-    m_queue.push_back({nowNs + m_settings.delayNs, std::vector<char>(data, data + size)});
+    // A shorter delay than before still leaves after what was queued earlier.
+    const int64_t due = std::max(nowNs + m_settings.delayNs, m_queue.empty() ? int64_t(0) : m_queue.back().dueNs);
+    m_queue.push_back({due, std::vector<char>(data, data + size), flow});
     m_queuedBytes += size;
 }
 

@@ -8,7 +8,9 @@
 // One direction of the proxy: datagrams enter with push(), may be lost, wait
 // for the delay and leave no faster than the rate limit. The queue is bounded
 // in datagrams and, like a router's buffer, in time at the rate limit; what
-// does not fit is dropped and counted.
+// does not fit is dropped and counted. The connections through the proxy
+// share the one queue, as they share a path; each datagram keeps the number
+// of its connection (flow) to leave on the right socket.
 class ImpairedLink
 {
 public:
@@ -32,21 +34,27 @@ public:
 
     explicit ImpairedLink(const Settings &settings);
 
-    void push(const char *data, size_t size, int64_t nowNs);
+    void push(const char *data, size_t size, int64_t nowNs, uint32_t flow = 0);
     // The next datagram that may leave at nowNs, or nullptr.
     const std::vector<char> *ready(int64_t nowNs);
+    // The flow of the datagram ready() returned.
+    uint32_t readyFlow() const { return m_queue.front().flow; }
     void pop();
     // Nanoseconds until the next datagram may leave; -1 when nothing waits.
     int64_t waitNs(int64_t nowNs);
     const Counters &counters() const { return m_counters; }
     // A new rate limit from now on (0: unlimited).
     void setRate(int64_t bytesPerSecond, int64_t nowNs);
+    // A new delay for the datagrams pushed from now on; they never overtake
+    // those queued before them.
+    void setDelay(int64_t delayNs) { m_settings.delayNs = delayNs; }
     size_t queuedBytes() const { return m_queuedBytes; }
 
 private:
     struct Datagram {
         int64_t dueNs;
         std::vector<char> bytes;
+        uint32_t flow;
     };
     void refill(int64_t nowNs);
     bool inBlackout(int64_t nowNs);

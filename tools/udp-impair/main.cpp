@@ -1,6 +1,8 @@
-// orvanta-udp-impair: forwards UDP between one client and a server on
-// loopback with a loss ratio, a delay and a rate limit, both ways. Stands in
-// for kernel network emulation, which tests cannot use here.
+// orvanta-udp-impair: forwards UDP between clients and a server on loopback
+// with a loss ratio, a delay and a rate limit, both ways. Stands in for kernel
+// network emulation, which tests cannot use here. Each client address gets a
+// socket of its own towards the server, as behind a NAT, so that a program's
+// several connections (media, return stream, arrows) each get their answers.
 #include "ImpairedLink.h"
 
 #include <arpa/inet.h>
@@ -15,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 volatile std::sig_atomic_t stopRequested = 0;
@@ -46,13 +49,15 @@ void usage()
 {
     std::puts("usage: orvanta-udp-impair --listen 127.0.0.1:PORT --server 127.0.0.1:PORT\n"
               "         [--loss RATIO] [--delay MS] [--rate KBIT/S] [--down-rate KBIT/S] [--buffer MS]\n"
-              "         [--rate-after S:KBIT/S] [--blackout N:MS]\n"
+              "         [--rate-after S:KBIT/S] [--delay-after S:MS] [--blackout N:MS]\n"
               "         [--queue DATAGRAMS] [--seed N] [--lifetime S]\n"
-              "Forwards UDP datagrams between the first client that sends to --listen and --server, both ways,\n"
-              "losing RATIO (0..1) of them at random, delaying each by MS milliseconds and limiting each\n"
-              "direction to KBIT/S (0 = unlimited), with a router buffer of MS milliseconds at that rate\n"
-              "(default: no bound); --down-rate sets another limit towards the client; --rate-after\n"
-              "changes the limit towards the server S seconds after the start; --blackout loses every\n"
+              "Forwards UDP datagrams between each client that sends to --listen (up to 16, each from a\n"
+              "socket of its own towards the server) and --server, both ways, losing RATIO (0..1) of them\n"
+              "at random, delaying each by MS milliseconds and limiting each direction to KBIT/S\n"
+              "(0 = unlimited; the clients share it), with a router buffer of MS milliseconds at that\n"
+              "rate (default: no bound); --down-rate sets another limit towards the clients; --rate-after\n"
+              "changes the limit towards the server S seconds after the start; --delay-after changes the\n"
+              "delay of both directions S seconds after the start; --blackout loses every\n"
               "datagram towards the server for MS milliseconds after the first N. At most\n"
               "DATAGRAMS (default 10000) wait per direction; more are dropped. Loopback addresses only. --listen with port 0 takes a free port; the\n"
               "line \"orvanta-udp-impair: ready on HOST:PORT\" tells which. Ends on SIGINT/SIGTERM or\n"
@@ -67,7 +72,21 @@ struct Options {
     int64_t downRateBytesPerSecond = -1;  // -1: as towards the server
     int rateChangeSeconds = -1;
     int64_t changedRateBytesPerSecond = 0;
+    int delayChangeSeconds = -1;
+    int64_t changedDelayNs = 0;
 };
+
+// One client and the socket that speaks for it towards the server.
+struct Flow {
+    sockaddr_in client{};
+    int serverSide = -1;
+};
+constexpr size_t kMaxFlows = 16;
+
+bool sameAddress(const sockaddr_in &a, const sockaddr_in &b)
+{
+    return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
+}
 
 int64_t bytesPerSecond(const std::string &kbps)
 {
@@ -106,6 +125,13 @@ bool parseOptions(int argc, char **argv, Options *options)
             options->rateChangeSeconds = std::max(0, std::atoi(value.c_str()));
             options->changedRateBytesPerSecond = bytesPerSecond(value.substr(colon + 1));
         }
+        else if (name == "--delay-after") {
+            const size_t colon = value.find(':');
+            if (colon == std::string::npos)
+                return false;
+            options->delayChangeSeconds = std::max(0, std::atoi(value.c_str()));
+            options->changedDelayNs = int64_t(std::atof(value.c_str() + colon + 1) * 1e6);
+        }
         else if (name == "--blackout") {
             const size_t colon = value.find(':');
             if (colon == std::string::npos)
@@ -135,13 +161,63 @@ int boundUdpSocket(const sockaddr_in &address)
     return fd;
 }
 
-void flush(ImpairedLink &link, int fd, const sockaddr_in &to)
+// Towards the server each flow leaves from its own socket; towards the
+// clients all leave from the listening one, to the flow's client.
+void flush(ImpairedLink &link, const std::vector<Flow> &flows, bool towardsServer, int clientSide,
+           const sockaddr_in &server)
 {
     const int64_t now = nowNs();
     while (const std::vector<char> *datagram = link.ready(now)) {
+        const Flow &flow = flows[link.readyFlow()];
+        const int fd = towardsServer ? flow.serverSide : clientSide;
+        const sockaddr_in &to = towardsServer ? server : flow.client;
         ::sendto(fd, datagram->data(), datagram->size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
         link.pop();
     }
+}
+
+// The flow of a client, a new one for an address not seen before; -1 when
+// there is no room for another.
+int flowOf(std::vector<Flow> &flows, const sockaddr_in &client)
+{
+    for (size_t i = 0; i < flows.size(); ++i) {
+        if (sameAddress(flows[i].client, client))
+            return int(i);
+    }
+    if (flows.size() >= kMaxFlows)
+        return -1;
+    sockaddr_in anyLoopback{};
+    anyLoopback.sin_family = AF_INET;
+    anyLoopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    flows.push_back({client, boundUdpSocket(anyLoopback)});
+    return int(flows.size() - 1);
+}
+
+void receiveFromClient(int clientSide, std::vector<Flow> &flows, ImpairedLink &up, char *buffer, size_t size)
+{
+    sockaddr_in from{};
+    socklen_t fromSize = sizeof from;
+    const ssize_t got = ::recvfrom(clientSide, buffer, size, 0, reinterpret_cast<sockaddr *>(&from), &fromSize);
+    const int flow = got >= 0 ? flowOf(flows, from) : -1;
+    if (flow >= 0)
+        up.push(buffer, size_t(got), nowNs(), uint32_t(flow));
+}
+
+void receiveFromServer(const std::vector<Flow> &flows, const std::vector<pollfd> &fds, ImpairedLink &down,
+                       char *buffer, size_t size)
+{
+    for (size_t i = 0; i < flows.size() && i + 1 < fds.size(); ++i) {
+        if (!(fds[i + 1].revents & POLLIN))
+            continue;
+        const ssize_t got = ::recv(flows[i].serverSide, buffer, size, 0);
+        if (got >= 0)
+            down.push(buffer, size_t(got), nowNs(), uint32_t(i));
+    }
+}
+
+int64_t secondsAfter(int64_t startNs, int seconds)
+{
+    return seconds >= 0 ? startNs + int64_t(seconds) * 1000000000 : -1;
 }
 
 // The address as bound, so that a caller who asked for port 0 learns which.
@@ -175,10 +251,7 @@ int main(int argc, char **argv)
     std::signal(SIGTERM, onSignal);
 
     const int clientSide = boundUdpSocket(options.listen);
-    sockaddr_in anyLoopback{};
-    anyLoopback.sin_family = AF_INET;
-    anyLoopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int serverSide = boundUdpSocket(anyLoopback);
+    std::vector<Flow> flows;
 
     ImpairedLink::Settings upSettings = options.link;
     ImpairedLink::Settings downSettings = options.link;
@@ -188,12 +261,10 @@ int main(int argc, char **argv)
         downSettings.rateBytesPerSecond = options.downRateBytesPerSecond;
     ImpairedLink up(upSettings);
     ImpairedLink down(downSettings);
-    sockaddr_in client{};
-    bool haveClient = false;
     const int64_t startNs = nowNs();
     const int64_t endNs = startNs + int64_t(options.lifetimeSeconds) * 1000000000;
-    int64_t rateChangeNs = options.rateChangeSeconds >= 0
-        ? startNs + int64_t(options.rateChangeSeconds) * 1000000000 : -1;
+    int64_t rateChangeNs = secondsAfter(startNs, options.rateChangeSeconds);
+    int64_t delayChangeNs = secondsAfter(startNs, options.delayChangeSeconds);
     printReady(clientSide);
 
     char buffer[65536];
@@ -205,39 +276,35 @@ int main(int argc, char **argv)
             std::printf("orvanta-udp-impair: rate now %lld kbit/s\n", (long long)(options.changedRateBytesPerSecond * 8 / 1000));
             std::fflush(stdout);
         }
+        if (delayChangeNs >= 0 && now >= delayChangeNs) {
+            up.setDelay(options.changedDelayNs);
+            down.setDelay(options.changedDelayNs);
+            delayChangeNs = -1;
+            std::printf("orvanta-udp-impair: delay now %lld ms\n", (long long)(options.changedDelayNs / 1000000));
+            std::fflush(stdout);
+        }
         int64_t wait = 100000000;
         for (ImpairedLink *link : {&up, &down}) {
             const int64_t linkWait = link->waitNs(now);
             if (linkWait >= 0)
                 wait = std::min(wait, linkWait);
         }
-        pollfd fds[2] = {{clientSide, POLLIN, 0}, {serverSide, POLLIN, 0}};
+        std::vector<pollfd> fds{{clientSide, POLLIN, 0}};
+        for (const Flow &flow : flows)
+            fds.push_back({flow.serverSide, POLLIN, 0});
         const int timeoutMs = int((wait + 999999) / 1000000);
-        if (::poll(fds, 2, timeoutMs) > 0) {
-            if (fds[0].revents & POLLIN) {
-                sockaddr_in from{};
-                socklen_t fromSize = sizeof from;
-                const ssize_t size = ::recvfrom(clientSide, buffer, sizeof buffer, 0,
-                                                reinterpret_cast<sockaddr *>(&from), &fromSize);
-                if (size >= 0) {
-                    client = from;
-                    haveClient = true;
-                    up.push(buffer, size_t(size), nowNs());
-                }
-            }
-            if (fds[1].revents & POLLIN) {
-                const ssize_t size = ::recv(serverSide, buffer, sizeof buffer, 0);
-                if (size >= 0 && haveClient)
-                    down.push(buffer, size_t(size), nowNs());
-            }
+        if (::poll(fds.data(), nfds_t(fds.size()), timeoutMs) > 0) {
+            receiveFromServer(flows, fds, down, buffer, sizeof buffer);
+            if (fds[0].revents & POLLIN)
+                receiveFromClient(clientSide, flows, up, buffer, sizeof buffer);
         }
-        flush(up, serverSide, options.server);
-        if (haveClient)
-            flush(down, clientSide, client);
+        flush(up, flows, true, clientSide, options.server);
+        flush(down, flows, false, clientSide, options.server);
     }
     printCounters("to server", up);
     printCounters("to client", down);
     ::close(clientSide);
-    ::close(serverSide);
+    for (const Flow &flow : flows)
+        ::close(flow.serverSide);
     return 0;
 }
