@@ -380,11 +380,15 @@ private slots:
         QCOMPARE(media.size() > 1, laterDelayMs > 0);
         if (laterDelayMs > 0)
             QVERIFY2(inUse > chosen, qPrintable(QString("%1 after %2").arg(inUse).arg(chosen)));
+        // Where the path needs more than the form's most (4 x 300 ms), a
+        // message lost three times over may stay lost: a few error lines.
+        const bool capped = LatencyAdvisor::neededLatencyMs(0, 2.0 * qMax(delayMs, laterDelayMs)) > 1000;
+        const int mostErrors = capped ? 10 : 0;
         QVERIFY2(checker.continuityErrors() <= 5, qPrintable(checker.summary()));
-        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
+        QVERIFY2(errors.size() <= mostErrors, qPrintable(errors.join('\n')));
         if (laterDelayMs == 0) {
             QVERIFY2(back.continuityErrors() <= 5 && back.videoPts().size() > 500, qPrintable(back.summary()));
-            QVERIFY2(backErrors.isEmpty(), qPrintable(backErrors.join('\n')));
+            QVERIFY2(backErrors.size() <= mostErrors, qPrintable(backErrors.join('\n')));
         }
     }
 
