@@ -19,7 +19,7 @@ struct BroadcastPlan
     int latencyMs = 120;
     // The connections ask for what the path's round trip needs when that is
     // more than latencyMs, up to latencyCeilingMs (the latency field's
-    // maximum); false: latencyMs
+    // maximum), and ask for more when the round trip grows; false: latencyMs
     // for the media and the return stream, and the arrows ask for none.
     bool adaptLatency = true;
     int latencyCeilingMs = 1000;

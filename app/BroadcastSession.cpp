@@ -88,6 +88,9 @@ void BroadcastSession::start(const BroadcastPlan &plan, quint64 feedbackWindow)
     m_liveClock.invalidate();
     m_latencyMs = plan.latencyMs;
     m_leastLatencyMs = plan.latencyMs;
+    m_follower = LatencyFollower(plan.latencyCeilingMs);
+    m_followClock.start();
+    m_raise.clear();
     setState(State::Connecting);
     // The return stream starts once the attempt has chosen its latency.
     beginAttempt();
@@ -160,6 +163,7 @@ void BroadcastSession::onOpened(int attempt, int controlSocket)
         startFeedback(m_player->window() != 0 ? m_player->window() : m_feedbackWindow);
     }
     m_framesDroppedBefore = 0;
+    m_raise.clear();
     m_figures.clear();
     m_figuresWarning = false;
     m_lastAnswer.start();
@@ -194,6 +198,15 @@ void BroadcastSession::onBroken(int attempt, const QString &reason)
     if (attempt != m_attempt || m_state != State::Live)
         return;
     logLine(QStringLiteral("*** BROADCAST INTERRUPTED: ") + reason);
+    dropLink();
+    scheduleReconnect(reason);
+}
+
+// What is open goes, the tail of the stream included, and the next attempt
+// starts afresh: its writer begins with a key frame, its return stream
+// between two pictures.
+void BroadcastSession::dropLink()
+{
     m_healthTimer.stop();
     cancelAttempt();
     m_player->closeControl();
@@ -201,11 +214,11 @@ void BroadcastSession::onBroken(int attempt, const QString &reason)
     stopFeedback();
     closeLink();
     m_retry = 0;
-    scheduleReconnect(reason);
 }
 
 void BroadcastSession::scheduleReconnect(const QString &reason)
 {
+    m_raise.clear();
     m_breakReason = reason;
     m_secondsLeft = reconnectDelaySeconds(m_retry);
     ++m_retry;
@@ -268,6 +281,26 @@ void BroadcastSession::onLatencyChosen(int attempt, int latencyMs)
         startFeedback(m_feedbackWindow);
 }
 
+void BroadcastSession::followPath(const LinkHealth &health)
+{
+    if (!m_plan.adaptLatency || health.latencyMs <= 0)
+        return;
+    const LatencyFollower::Sample sample{health.latencyMs, health.advisedLatencyMs, health.adviceRttMs, health.rttMs};
+    const int raised = m_follower.addSample(sample, m_followClock.elapsed());
+    if (raised > 0)
+        raiseLatency(raised, health.rttMs);
+}
+
+void BroadcastSession::raiseLatency(int latencyMs, double rttMs)
+{
+    m_leastLatencyMs = qMax(m_leastLatencyMs, latencyMs);
+    m_raise = QStringLiteral("latency raised to %1 ms for a round trip of %2 ms").arg(latencyMs).arg(qRound(rttMs));
+    logLine(m_raise);
+    dropLink();
+    setState(State::Reconnecting);
+    beginAttempt();
+}
+
 void BroadcastSession::sampleHealth()
 {
     // The last sample not back yet: the worker may be held up by the very
@@ -291,6 +324,7 @@ void BroadcastSession::onHealth(int attempt, const LinkHealth &health)
     m_framesDroppedBefore = health.framesDropped;
     m_figures = health.figuresText();
     announce();
+    followPath(health);
 }
 
 void BroadcastSession::setState(State state)
@@ -343,6 +377,8 @@ SessionStatus BroadcastSession::status() const
         return {QStringLiteral("LIVE ") + clockText(m_liveClock.isValid() ? m_liveClock.elapsed() : 0), m_figures,
                 m_figuresWarning ? Tone::Warning : Tone::Good};
     case State::Reconnecting: {
+        if (!m_raise.isEmpty())
+            return {QStringLiteral("Reconnecting…"), m_raise, Tone::Neutral};
         // The cause of the last try goes after the state: it is no verdict while retrying.
         const QString state = m_secondsLeft > 0
                                   ? QStringLiteral("Server lost — retrying in %1 s (attempt %2)").arg(m_secondsLeft).arg(m_retry)

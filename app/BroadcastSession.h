@@ -3,6 +3,7 @@
 #include "app/BroadcastWorker.h"
 #include "app/LinkHealth.h"
 #include "app/SessionStatus.h"
+#include "transport/LatencyFollower.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -24,7 +25,9 @@ class PlayerWorker;
 // handled. Once live, a broken media connection is retried with growing
 // pauses (1, 2, 4, 8, then every 10 s) until it comes back or Stop is pressed;
 // each new connection gets a fresh writer, so its stream begins with a key
-// frame.
+// frame. When the latency follows the path, a round trip grown beyond what
+// the latency in use can repair is reconnected at once with a larger one the
+// same way (LatencyFollower), and the return stream with it.
 class BroadcastSession : public QObject
 {
     Q_OBJECT
@@ -86,6 +89,9 @@ private:
     void onBroken(int attempt, const QString &reason);
     void onHealth(int attempt, const LinkHealth &health);
     void onLatencyChosen(int attempt, int latencyMs);
+    void followPath(const LinkHealth &health);
+    void raiseLatency(int latencyMs, double rttMs);
+    void dropLink();
     void scheduleReconnect(const QString &reason);
     void countDown();
     void startFeedback(quint64 window);
@@ -116,7 +122,10 @@ private:
     int m_feedbackRound = 0;
     quint64 m_framesDroppedBefore = 0;
     int m_latencyMs = 0;       // asked for by the current attempt's connections
-    int m_leastLatencyMs = 0;  // every connection asks for this much at least
+    int m_leastLatencyMs = 0;  // the plan's, or more once raised; never less
+    LatencyFollower m_follower;
+    QElapsedTimer m_followClock;
+    QString m_raise;           // what the last raise said, while it reconnects
     QTimer m_retryTimer;
     QTimer m_healthTimer;
 };

@@ -179,6 +179,7 @@ void BroadcastWorker::startAdapting(const BroadcastPlan &plan)
     if (plan.adaptRate && plan.videoKbps > 0)
         m_governor = std::make_unique<BitRateGovernor>(plan.videoKbps, m_latencyMs);
     m_advisor = std::make_unique<LatencyAdvisor>(m_latencyMs);
+    m_route = LongerRouteWatch();
     m_bytesHandedBefore = m_relay->bytesHanded();
     m_sampleClock.start();
 }
@@ -218,10 +219,13 @@ void BroadcastWorker::adapt(const CBytePerfMon &stats, LinkHealth *health)
         health->videoKbps = m_governor->videoKbps();
         health->carriedKbps = m_governor->carriedKbps();
     }
-    // Losses of a congested path are the rate's business, not the latency's.
-    if (m_advisor && (!m_governor || !m_governor->lastSampleCongested()))
+    // Losses of a congested path are the rate's business, not the latency's;
+    // a longer route is the latency's.
+    const bool congested = m_governor && m_governor->lastSampleCongested();
+    if (m_advisor && m_route.addSample(congested, stats.msRTT, stats.pktSent, stats.pktSndLoss))
         m_advisor->addSample(stats.pktSent, stats.pktSndLoss, stats.msRTT);
     health->advisedLatencyMs = m_advisor ? m_advisor->advisedLatencyMs() : 0;
+    health->adviceRttMs = m_advisor ? m_advisor->typicalRoundTripMs() : 0;
 }
 
 void BroadcastWorker::close()

@@ -1,6 +1,7 @@
 #pragma once
 #include "app/BroadcastPlan.h"
 #include "app/LinkHealth.h"
+#include "transport/LongerRouteWatch.h"
 #include "transport/srt/SrtSocket.h"
 
 #include <QElapsedTimer>
@@ -91,6 +92,7 @@ private:
     std::unique_ptr<LatencyAdvisor> m_advisor;
     int m_ceilingKbps = 0;
     int m_latencyMs = 0;  // asked for by the connections of this attempt
+    LongerRouteWatch m_route;
     qint64 m_bytesHandedBefore = 0;
     QElapsedTimer m_sampleClock;
     int m_attempt = 0;

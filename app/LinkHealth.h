@@ -25,6 +25,7 @@ struct LinkHealth
     double carriedKbps = 0;           // about what the connection carried when it was lowered
     int latencyMs = 0;                // the one in use; 0: not known
     int advisedLatencyMs = 0;         // a latency that would repair the losses; 0: the set one does
+    double adviceRttMs = 0;           // the round trip the advice was taken over
 
     // Beyond these the status line turns to its warning colour.
     static constexpr double kLossWarningPercent = 5.0;

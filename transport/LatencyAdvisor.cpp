@@ -1,6 +1,8 @@
 #include "transport/LatencyAdvisor.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 constexpr double kShortestRttMs = 20.0;
@@ -61,6 +63,18 @@ int LatencyAdvisor::neededNow() const
         spread += qAbs(interval.rttMs - rtt) / double(m_window.size());
     const double lossPercent = sent > 0 ? 100.0 * double(lost) / double(sent) : 0.0;
     return neededLatencyMs(lossPercent, rtt, spread);
+}
+
+double LatencyAdvisor::typicalRoundTripMs() const
+{
+    if (m_window.empty())
+        return 0;
+    std::vector<double> rtts;
+    for (const Interval &interval : m_window)
+        rtts.push_back(interval.rttMs);
+    const auto middle = rtts.begin() + std::ptrdiff_t(rtts.size() / 2);
+    std::nth_element(rtts.begin(), middle, rtts.end());
+    return *middle;
 }
 
 void LatencyAdvisor::addSample(qint64 packetsSent, qint64 packetsLost, double rttMs)

@@ -15,7 +15,8 @@
 // The advice is taken from the last ten samples and held steady: it appears
 // after three samples in a row that need more latency, rises when the need
 // does, and goes only after ten samples in a row that need no more than is
-// set. Nothing changes by itself: the user decides.
+// set. The advice itself changes nothing: the user decides, or, where the
+// latency follows the connection, LatencyFollower.
 class LatencyAdvisor
 {
 public:
@@ -25,6 +26,9 @@ public:
     void addSample(qint64 packetsSent, qint64 packetsLost, double rttMs);
     // The latency that would repair the losses (ms); 0 while the set one does.
     int advisedLatencyMs() const { return m_advisedMs; }
+    // The round trip the samples taken agree on (ms; their median): a few odd
+    // ones, such as those as a queue fills, do not move it.
+    double typicalRoundTripMs() const;
 
     // The latency the rule asks for at this loss (percent), round trip and
     // spread of the round trip (all ms).

@@ -186,6 +186,7 @@ private slots:
         // Loss alone is not congestion (a sanitizer's sender falls behind and
         // fills its send buffer, which is).
         QCOMPARE(log.count("VIDEO BIT RATE "), 0);
+        QCOMPARE(log.count("latency raised to "), 0);
         for (const QList<QVariant> &sample : status)
             QVERIFY2(!sample.at(0).toString().contains(" Mbit/s: the connection carries"), qPrintable(sample.at(0).toString()));
     #endif
@@ -250,6 +251,8 @@ private slots:
         const double messages = onThePath * 1000 * seconds / ((1316.0 + 16.0) * 8);
         QVERIFY2(lost <= messages / 10, qPrintable(QString("%1 of about %2").arg(lost).arg(messages, 0, 'f', 0)));
 
+        // Congestion is the rate's business: the latency stays.
+        QCOMPARE(log.count("latency raised to "), 0);
         const int changes = log.count("VIDEO BIT RATE ");
         (void)QTest::qWaitFor([&] { return log.count("VIDEO BIT RATE ") > changes; }, 5000);
         rig->heartbeat.restart();
@@ -268,7 +271,9 @@ private slots:
     // rule, the health line names it, and the broadcast and the return stream
     // (recorded as the player receives it) arrive whole: few continuity
     // errors, no decoding errors in the last 20 s. With it off the 120 ms
-    // stay and messages are lost. Each row prints its figures.
+    // stay and messages are lost. A round trip that grows mid-broadcast is
+    // followed by one reconnect with a larger latency, whose recording begins
+    // with a key frame. Each row prints its figures.
     void farServerArrivesWhole_data()
     {
         QTest::addColumn<int>("delayMs");  // each way
@@ -278,6 +283,7 @@ private slots:
         QTest::newRow("200 ms, 1 %") << 100 << "0.01" << true << 0;
         QTest::newRow("300 ms, 2 %") << 150 << "0.02" << true << 0;
         QTest::newRow("200 ms, 1 %, latency as set") << 100 << "0.01" << false << 0;
+        QTest::newRow("100 ms growing to 300 ms, 1 %") << 50 << "0.01" << true << 150;
     }
 
     void farServerArrivesWhole()
@@ -374,11 +380,15 @@ private slots:
         QCOMPARE(media.size() > 1, laterDelayMs > 0);
         if (laterDelayMs > 0)
             QVERIFY2(inUse > chosen, qPrintable(QString("%1 after %2").arg(inUse).arg(chosen)));
+        // Where the path needs more than the form's most (4 x 300 ms), a
+        // message lost three times over may stay lost: a few error lines.
+        const bool capped = LatencyAdvisor::neededLatencyMs(0, 2.0 * qMax(delayMs, laterDelayMs)) > 1000;
+        const int mostErrors = capped ? 10 : 0;
         QVERIFY2(checker.continuityErrors() <= 5, qPrintable(checker.summary()));
-        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
+        QVERIFY2(errors.size() <= mostErrors, qPrintable(errors.join('\n')));
         if (laterDelayMs == 0) {
             QVERIFY2(back.continuityErrors() <= 5 && back.videoPts().size() > 500, qPrintable(back.summary()));
-            QVERIFY2(backErrors.isEmpty(), qPrintable(backErrors.join('\n')));
+            QVERIFY2(backErrors.size() <= mostErrors, qPrintable(backErrors.join('\n')));
         }
     }
 

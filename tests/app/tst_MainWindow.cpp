@@ -154,6 +154,7 @@ private slots:
              "video 1.1 of 2.0 Mbit/s: the connection carries about 1.3 Mbit/s",
              Tone::Warning},
             {"Server lost — retrying in 10 s (attempt 12)", refused, Tone::Warning},
+            {"Reconnecting…", "latency raised to 1000 ms for a round trip of 1234 ms", Tone::Neutral},
             {QString(), refused, Tone::Error},
             {QString(), QString(), Tone::Neutral},
         };

@@ -4,7 +4,7 @@
 #include <QRegularExpression>
 #include <QString>
 
-// orvanta-udp-impair as a child process between a client and an SRT server
+// orvanta-udp-impair as a child process between clients and an SRT server
 // on loopback, losing a share of the datagrams both ways, on a port known
 // once ready(). ORVANTA_LOSS_SEED picks another loss pattern (soak runs).
 class LossyPath

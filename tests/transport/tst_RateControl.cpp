@@ -3,6 +3,8 @@
 // send pacer, and the loss proxy's rate limit with a router buffer.
 #include "transport/BitRateGovernor.h"
 #include "transport/LatencyAdvisor.h"
+#include "transport/LatencyFollower.h"
+#include "transport/LongerRouteWatch.h"
 #include "transport/SendPacer.h"
 #include "tools/udp-impair/ImpairedLink.h"
 
@@ -30,6 +32,7 @@ struct Path {
     double capacityKbps;
     double randomLoss;
     double lateAckMs = 0;
+    double longerRouteMs = 0;  // on top of the round trip, whatever the rate
     double queue = 0, resend = 0, buffer = 0;
 
     BitRateGovernor::Sample step(int videoKbps)
@@ -47,7 +50,7 @@ struct Path {
         const double dropped = offered > 0 ? lost * resend / offered : 0.0;
         resend = lost - dropped;
         BitRateGovernor::Sample sample;
-        sample.rttMs = 10.0 + queue / capacity * 1000.0;
+        sample.rttMs = 10.0 + longerRouteMs + queue / capacity * 1000.0;
         sample.packetsSent = qint64(offered / kPacketBytes);
         sample.packetsLost = qint64(lost / kPacketBytes);
         sample.packetsRetransmitted = qint64(resend / kPacketBytes);
@@ -201,6 +204,45 @@ private slots:
         QCOMPARE(LatencyAdvisor::latencyForPath(kLatencyMs, rttMs, 1000), openingMs);
     }
 
+    // A sample a second at a latency of 400 ms, 1000 ms at most: when the
+    // latency goes up, and to what. More loss at the same round trip is no
+    // reason, nor is a round trip a little longer; one grown to 300 ms goes
+    // up once, to the most; one that keeps growing waits 30 s between raises.
+    void latencyFollowsThePath_data()
+    {
+        QTest::addColumn<int>("advisedMs");     // from the third second on
+        QTest::addColumn<double>("rttMs");      // the advice's
+        QTest::addColumn<bool>("keepsGrowing");  // advice and round trip by as much as each raise added
+        QTest::addColumn<QVector<int>>("raises");  // second, latency
+        QTest::newRow("quiet") << 0 << 100.0 << false << QVector<int>{};
+        QTest::newRow("more loss, same round trip") << 600 << 100.0 << false << QVector<int>{};
+        QTest::newRow("round trip a little longer") << 480 << 120.0 << false << QVector<int>{};
+        QTest::newRow("round trip grown to 150 ms") << 600 << 150.0 << false << QVector<int>{4, 600};
+        QTest::newRow("round trip grown to 300 ms") << 680 << 300.0 << false << QVector<int>{4, 1000};
+        QTest::newRow("advice above the most") << 1400 << 300.0 << false << QVector<int>{4, 1000};
+        QTest::newRow("round trip keeps growing") << 600 << 150.0 << true << QVector<int>{4, 600, 34, 900};
+    }
+    void latencyFollowsThePath()
+    {
+        QFETCH(int, advisedMs);
+        QFETCH(double, rttMs);
+        QFETCH(bool, keepsGrowing);
+        QFETCH(QVector<int>, raises);
+        LatencyFollower follower(1000);
+        int latency = 400;
+        QVector<int> seen;
+        for (int second = 0; second < 60; ++second) {
+            const double growth = keepsGrowing ? latency / 400.0 : 1.0;
+            const int advice = second < 2 ? 0 : int(advisedMs * growth);
+            const int raised = follower.addSample({latency, advice, rttMs * growth, rttMs * growth}, second * 1000);
+            if (raised > 0) {
+                seen << second << raised;
+                latency = raised;
+            }
+        }
+        QCOMPARE(seen, raises);
+    }
+
     // 5 % loss at 60 ms needs 360 ms, no loss 240 ms: with 250 ms set, advice
     // after three samples, kept through a good second, gone ten samples after
     // the loss has left the window. Quiet at the set latency: no advice.
@@ -220,6 +262,54 @@ private slots:
             quiet.addSample(1000, 20, 10.0);
             QCOMPARE(quiet.advisedLatencyMs(), 0);
         }
+    }
+
+    // A broadcast at 400 ms as the worker runs it, the advice taking the
+    // samples the governor finds quiet or the route watch gives it: a route
+    // 200 ms longer from the tenth second on (which the governor takes for a
+    // queue) raises the latency once, to what 210 ms need; neither a narrow
+    // path, whose queue shrinks as the rate goes down, nor loss alone does.
+    void latencyFollowsALongerRouteOnly_data()
+    {
+        QTest::addColumn<double>("capacityKbps");
+        QTest::addColumn<double>("randomLoss");
+        QTest::addColumn<double>("longerRouteMs");
+        QTest::addColumn<QVector<int>>("raises");  // second, latency
+        QTest::newRow("longer route, 1 %") << 10000.0 << 0.01 << 200.0 << QVector<int>{26, 840};
+        QTest::newRow("narrow path") << 1200.0 << 0.0 << 0.0 << QVector<int>{};
+        QTest::newRow("5 % loss") << 10000.0 << 0.05 << 0.0 << QVector<int>{};
+    }
+    void latencyFollowsALongerRouteOnly()
+    {
+        QFETCH(double, capacityKbps);
+        QFETCH(double, randomLoss);
+        QFETCH(double, longerRouteMs);
+        QFETCH(QVector<int>, raises);
+        int latency = 400;
+        auto governor = std::make_unique<BitRateGovernor>(kCeilingKbps, latency);
+        auto advisor = std::make_unique<LatencyAdvisor>(latency);
+        LongerRouteWatch route;
+        LatencyFollower follower(1000);
+        Path path{capacityKbps, randomLoss};
+        QVector<int> seen;
+        for (int second = 0; second < 90; ++second) {
+            path.longerRouteMs = second >= 10 ? longerRouteMs : 0.0;
+            const BitRateGovernor::Sample sample = path.step(governor->videoKbps());
+            governor->addSample(sample);
+            if (route.addSample(governor->lastSampleCongested(), sample.rttMs, sample.packetsSent, sample.packetsLost))
+                advisor->addSample(sample.packetsSent, sample.packetsLost, sample.rttMs);
+            const LatencyFollower::Sample now{latency, advisor->advisedLatencyMs(), advisor->typicalRoundTripMs(), sample.rttMs};
+            const int raised = follower.addSample(now, second * 1000);
+            if (raised > 0) {  // a new connection: everything starts afresh
+                seen << second << raised;
+                latency = raised;
+                governor = std::make_unique<BitRateGovernor>(kCeilingKbps, latency);
+                advisor = std::make_unique<LatencyAdvisor>(latency);
+                route = LongerRouteWatch();
+                path = Path{capacityKbps, randomLoss};
+            }
+        }
+        QCOMPARE(seen, raises);
     }
 
     // An eighth of the latency and at least two acknowledgement periods; the
