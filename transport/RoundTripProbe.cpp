@@ -91,18 +91,18 @@ double RoundTripProbe::measureMs(const QString &address, quint16 port, const std
     if (socket.fd() < 0 || inet_pton(AF_INET, address.toLatin1().constData(), &listener.sin_addr) != 1
         || ::connect(socket.fd(), reinterpret_cast<const sockaddr *>(&listener), sizeof listener) != 0)
         return -1;
-    std::mt19937 random(std::random_device{}());
+    std::mt19937 generator(std::random_device{}());
     std::array<quint32, kProbes> ids{};
     std::array<qint64, kProbes> sentNs{};
     for (quint32 &id : ids)
-        id = (random() & 0x3FFFFFFFu) | 1u;
+        id = (generator() & 0x3FFFFFFFu) | 1u;
     QElapsedTimer clock;
     clock.start();
     double best = -1;
     int sent = 0;
     while (clock.elapsed() < kWaitMs && !(cancel && *cancel)) {
         if (sent < kProbes && clock.elapsed() >= sent * kSpacingMs) {
-            const Packet request = inductionRequest(ids[size_t(sent)], quint32(random()), listener.sin_addr);
+            const Packet request = inductionRequest(ids[size_t(sent)], quint32(generator()), listener.sin_addr);
             sentNs[size_t(sent)] = clock.nsecsElapsed();
             ::send(socket.fd(), request.data(), request.size(), 0);
             ++sent;
