@@ -418,9 +418,11 @@ private slots:
         const auto frames = [](const QString &path) {
             return streamOfType(probe(path, true), "video").value("nb_read_frames").toString().toInt();
         };
-        // What is on the disk while the program runs plays: what a crash would leave.
-        QVERIFY(frames(copyFile) > 0);
         checkHeartbeat();
+        // What is on the disk while the program runs plays: what a crash would leave.
+        // ffprobe blocks this thread: the heartbeat starts afterwards.
+        QVERIFY(frames(copyFile) > 0);
+        rig->heartbeat.restart();
         MessageCapture log;
         studio.reset();  // blocks this thread: the heartbeat starts afterwards
         rig->heartbeat.restart();
