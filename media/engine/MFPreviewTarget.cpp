@@ -1,5 +1,6 @@
 #include "media/engine/MFPreviewTarget.h"
 
+#include "diagnostics/HappensBefore.h"
 #include "media/engine/MFPreviewRegistry.h"
 
 #include <QDebug>
@@ -70,6 +71,7 @@ void MFPreviewTarget::setEnabled(bool audio, bool video)
 
 void MFPreviewTarget::attachTo(quint64 nativeWindowHandle)
 {
+    HappensBefore::acquire(this);
     QWidget *widget = MFPreviewRegistry::find(nativeWindowHandle);
     if (nativeWindowHandle && !widget)
         qWarning() << "MFPreview: no widget for window" << nativeWindowHandle;
@@ -88,6 +90,7 @@ void MFPreviewTarget::attachTo(quint64 nativeWindowHandle)
 
 void MFPreviewTarget::refresh()
 {
+    HappensBefore::acquire(this);
     m_refreshQueued = false;
     if (m_widget)
         m_widget->update();
