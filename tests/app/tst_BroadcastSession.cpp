@@ -289,7 +289,7 @@ private slots:
     void farServerArrivesWhole()
     {
     #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-        QSKIP("45 seconds of live video through a far path a row: release build only");
+        QSKIP("half a minute of live video through a far path a row: release build only");
     #endif
         QFETCH(int, delayMs);
         QFETCH(QString, loss);
@@ -322,13 +322,14 @@ private slots:
         if (laterDelayMs == 0)
             returned = std::make_unique<ReturnStreamRecorder>(url);
 
-        // 45 s of pictures, or 25 s after a reconnect that raised the latency.
+        // 30 s of pictures (the last 20 s are checked), 22 s after a
+        // reconnect that raised the latency, 15 s where only the loss counts.
         if (laterDelayMs > 0) {
             QVERIFY2(log->waitFor("latency raised to ", 90000),
                      qPrintable(log->lines().filter(QRegularExpression("VIDEO BIT RATE|LATENCY|latency")).join('\n')));
             QTRY_VERIFY_WITH_TIMEOUT(StudioProcess::findStreams(studio.status(), "far", "media").size() > 1, kWaitMs);
         }
-        const double seconds = laterDelayMs > 0 ? 25 : 45;
+        const double seconds = !adaptLatency ? 15 : laterDelayMs > 0 ? 22 : 30;
         double recorded = 0;
         QElapsedTimer probed;
         QVERIFY2(QTest::qWaitFor([&] {
@@ -387,7 +388,7 @@ private slots:
         QVERIFY2(checker.continuityErrors() <= 5, qPrintable(checker.summary()));
         QVERIFY2(errors.size() <= mostErrors, qPrintable(errors.join('\n')));
         if (laterDelayMs == 0) {
-            QVERIFY2(back.continuityErrors() <= 5 && back.videoPts().size() > 500, qPrintable(back.summary()));
+            QVERIFY2(back.continuityErrors() <= 5 && back.videoPts().size() > 10 * seconds, qPrintable(back.summary()));
             QVERIFY2(backErrors.size() <= mostErrors, qPrintable(backErrors.join('\n')));
         }
     }
