@@ -1,6 +1,6 @@
-#include "app/MainWindow.h"
-#include "app/SingleInstance.h"
-#include "app/Startup.h"
+#include "app/window/MainWindow.h"
+#include "app/services/SingleInstance.h"
+#include "app/services/Startup.h"
 
 #include "diagnostics/LogFile.h"
 

@@ -1,8 +1,8 @@
 // Links from the program's argument and from the number lookup.
 #include "FuzzSupport.h"
 
-#include "app/ServerField.h"
-#include "app/StreamLink.h"
+#include "app/links/ServerField.h"
+#include "app/links/StreamLink.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

@@ -1,8 +1,8 @@
 // Bodies of number lookup answers.
 #include "FuzzSupport.h"
 
-#include "app/LookupAnswer.h"
-#include "app/StreamLink.h"
+#include "app/links/LookupAnswer.h"
+#include "app/links/StreamLink.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

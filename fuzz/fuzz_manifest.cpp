@@ -1,7 +1,7 @@
 // Update manifests and the offer text made of them.
 #include "FuzzSupport.h"
 
-#include "app/UpdateManifest.h"
+#include "app/services/UpdateManifest.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

@@ -1,7 +1,7 @@
 // The passphrase in a real Secret Service (gnome-keyring on a session bus of
 // this test's own, unlocked with a test password), and in the settings file
 // once no service answers.
-#include "app/PassphraseStore.h"
+#include "app/services/PassphraseStore.h"
 #include "tests/support/MessageCapture.h"
 #include "tests/support/TestMain.h"
 

@@ -1,7 +1,7 @@
 // The export of the real program: what the folder holds, what its program
 // loads from where, and that START.sh broadcasts to the studio from it.
-#include "app/DistributiveExporter.h"
-#include "app/LibraryBundle.h"
+#include "app/links/DistributiveExporter.h"
+#include "app/services/LibraryBundle.h"
 #include "tests/support/FfmpegPrograms.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TestMain.h"

@@ -1,5 +1,5 @@
-#include "app/InstanceFolder.h"
-#include "app/SingleInstance.h"
+#include "app/services/InstanceFolder.h"
+#include "app/services/SingleInstance.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TestMain.h"
 

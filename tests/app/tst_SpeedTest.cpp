@@ -1,4 +1,4 @@
-#include "app/SpeedTest.h"
+#include "app/window/SpeedTest.h"
 #include "tests/support/BoxWatcher.h"
 #include "tests/support/FileByteCounter.h"
 #include "tests/support/FreePorts.h"

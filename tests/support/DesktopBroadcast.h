@@ -2,8 +2,8 @@
 // The desktop suites' side of a broadcast: the main window's form driven as a user does, a studio
 // of its own and its last picture. Header only (the support libraries do not link Qt Widgets);
 // the suite includes "ui_MainWindow.h" itself, so that AUTOUIC makes it.
-#include "app/BroadcastSession.h"
-#include "app/MainWindow.h"
+#include "app/session/BroadcastSession.h"
+#include "app/window/MainWindow.h"
 #include "overlay/WCapture.h"
 #include "tests/support/PictureChecks.h"
 #include "tests/support/StudioProcess.h"

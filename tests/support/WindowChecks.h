@@ -1,6 +1,6 @@
 #pragma once
 // Checks of what a window shows (header only).
-#include "app/TElidedLabel.h"
+#include "app/widgets/TElidedLabel.h"
 
 #include <QtWidgets>
 

@@ -1,5 +1,5 @@
-#include "app/SettingsKeys.h"
-#include "app/Startup.h"
+#include "app/services/SettingsKeys.h"
+#include "app/services/Startup.h"
 #include "media/engine/MFScreenCastEvents.h"
 #include "tests/support/DesktopBroadcast.h"
 #include "ui_MainWindow.h"
