@@ -5,9 +5,9 @@
 // errors of the recording over the following 30 s; for the adapting run also
 // the seconds until the rate is back at 2048 once the limit is lifted to
 // 10 Mbit/s. Everything on loopback; the picture is the moving noise pattern.
-#include "app/BroadcastPlan.h"
-#include "app/BroadcastSession.h"
-#include "app/ServerField.h"
+#include "app/session/BroadcastPlan.h"
+#include "app/session/BroadcastSession.h"
+#include "app/links/ServerField.h"
 #include "media/Mixer.h"
 #include "media/PlayerWorker.h"
 #include "tests/support/FfmpegPrograms.h"

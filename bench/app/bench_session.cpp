@@ -3,9 +3,9 @@
 // loopback. The reference is the same failed start done the blocking way, on
 // the GUI thread: name resolution, control connect, relay start and the wait
 // for its port, as the window once did it.
-#include "app/BroadcastPlan.h"
-#include "app/BroadcastSession.h"
-#include "app/ServerField.h"
+#include "app/session/BroadcastPlan.h"
+#include "app/session/BroadcastSession.h"
+#include "app/links/ServerField.h"
 #include "media/Mixer.h"
 #include "media/PlayerWorker.h"
 #include "transport/ArrowSender.h"

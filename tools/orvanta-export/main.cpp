@@ -3,8 +3,8 @@
 // folder and its size, or the reason for a failure (exit code 1).
 // orvanta-export --base-libraries
 // Prints the libraries a copy leaves to the system, one a line.
-#include "app/DistributiveExporter.h"
-#include "app/LibraryBundle.h"
+#include "app/links/DistributiveExporter.h"
+#include "app/services/LibraryBundle.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
