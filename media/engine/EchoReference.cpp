@@ -8,9 +8,9 @@ namespace {
 constexpr quint64 kKeptLength = quint64(EchoReference::kSampleRate) * EchoReference::kKeptMs / 1000;
 }
 
-EchoReference &EchoReference::instance()
+std::shared_ptr<EchoReference> EchoReference::shared()
 {
-    static EchoReference reference;
+    static const std::shared_ptr<EchoReference> reference(new EchoReference);  // the constructor is private
     return reference;
 }
 

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -22,7 +23,10 @@ public:
     // A reader further behind than this has missed the oldest and goes on from the oldest kept.
     static constexpr int kKeptMs = 5000;
 
-    static EchoReference &instance();
+    // The one reference of the process. Playing and recording threads hold it
+    // while they run: a sound thread that is still stopping when the program
+    // exits must not write into a reference destroyed with the statics.
+    static std::shared_ptr<EchoReference> shared();
     static MFAudioFormat format() { return {kChannels, kSampleRate, 16}; }
 
     // The playing thread: interleaved samples as written to the sound server,

@@ -149,6 +149,7 @@ void MFSoundOutput::run(const std::shared_ptr<Feed> &feed)
     SimplePtr server;
     bool told = false;
     std::vector<int16_t> chunk(kChunkSamples * 4);
+    const std::shared_ptr<EchoReference> echo = EchoReference::shared();
     while (!feed->stopped()) {
         if (!server && link.mayRetry()) {
             server = openServer(!told);
@@ -175,7 +176,7 @@ void MFSoundOutput::run(const std::shared_ptr<Feed> &feed)
         }
         // The recordings' echo cancellers hear what goes to the speaker.
         const pa_usec_t latency = pa_simple_get_latency(server.get(), &error);
-        EchoReference::instance().played(chunk.data(), int(count / kChannels),
+        echo->played(chunk.data(), int(count / kChannels),
                                          latency == pa_usec_t(-1) ? -1 : qint64(latency));
     }
 }

@@ -48,7 +48,7 @@ void SoundCleaner::restart()
 // turns that into a steady reading.
 const int16_t *SoundCleaner::playedFrame()
 {
-    const EchoReference &reference = EchoReference::instance();
+    const EchoReference &reference = *m_reference;
     if (!m_alignment)
         m_alignment = std::make_unique<EchoAlignment>(EchoReference::kFrameLength, EchoReference::kSampleRate);
     if (!m_clock)

@@ -1,6 +1,7 @@
 #pragma once
 #include "media/engine/EchoAlignment.h"
 #include "media/engine/EchoCanceller.h"
+#include "media/engine/EchoReference.h"
 #include "media/engine/MFFrame.h"
 #include "media/engine/RecordingClock.h"
 #include "media/engine/SoundProcessing.h"
@@ -48,6 +49,7 @@ private:
     std::unique_ptr<EchoAlignment> m_alignment;  // while reading
     std::unique_ptr<RecordingClock> m_clock;
     std::vector<int16_t> m_played;
+    const std::shared_ptr<const EchoReference> m_reference = EchoReference::shared();
 };
 
 } // namespace mf

@@ -4,6 +4,7 @@
 #include "media/PlayerWorker.h"
 #include "media/engine/MFPreview.h"
 #include "media/engine/MFAudioInput.h"
+#include "media/engine/EchoReference.h"
 #include "media/engine/MFFrameSink.h"
 #include "media/engine/MFSoundOutput.h"
 #include "media/engine/MFSoundServerEvents.h"
@@ -24,6 +25,24 @@
 namespace {
 
 constexpr int kWaitMs = 30000;
+
+// The child of stoppedSoundMayFinishAfterTheProgram: sound plays, the output
+// is stopped as the program ends, and its thread, still in the middle of a
+// write, finishes after main() has returned.
+int exitWhilePlaying()
+{
+    mf::MFSoundOutput output;
+    output.start();
+    std::vector<int16_t> tone(size_t(2 * mf::MFSoundOutput::kSampleRate / 10));
+    for (size_t i = 0; i < tone.size(); ++i)
+        tone[i] = int16_t(4000 * std::sin(double(i / 2) * 2 * M_PI * 440 / mf::MFSoundOutput::kSampleRate));
+    const auto played = [] { return mf::EchoReference::shared()->heardAt(std::chrono::steady_clock::now()) > 0; };
+    for (int i = 0; i < 100 && !played(); ++i) {
+        output.push(tone.data(), int(tone.size() / 2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return played() ? 0 : 3;
+}
 constexpr int kToneHz = 660;  // no other test plays it into the sink
 constexpr int kRate = 44100;
 constexpr int kWindow = kRate / 100;  // 10 ms
@@ -452,6 +471,20 @@ private slots:
         QVERIFY(!output->isStarted());
     }
 
+    // The program ends while its sound thread is still finishing a write to
+    // the sound server: that thread must not touch what the program's end
+    // has destroyed (it crashed writing the echo reference).
+    void stoppedSoundMayFinishAfterTheProgram()
+    {
+        for (int run = 0; run < 3; ++run) {
+            QProcess child;
+            child.start(QCoreApplication::applicationFilePath(), {"--exit-while-playing"});
+            QVERIFY(child.waitForFinished(kWaitMs));
+            QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+                     qPrintable(QString("exit code %1: %2").arg(child.exitCode()).arg(QString(child.readAllStandardError().right(2000)))));
+        }
+    }
+
     // The sound server killed and started again, as after a crash or an
     // update, while the feedback's sound plays and a microphone records: the
     // microphone here hears the output (the null sink's monitor), so the tone
@@ -690,5 +723,10 @@ private slots:
     }
 };
 
-ORVANTA_TEST_MAIN(TestFeedbackSound, TestMain::Gui | TestMain::SoundServer)
+int main(int argc, char **argv)
+{
+    if (argc > 1 && qstrcmp(argv[1], "--exit-while-playing") == 0)
+        return exitWhilePlaying();
+    return TestMain::run<TestFeedbackSound>(argc, argv, TestMain::Gui | TestMain::SoundServer);
+}
 #include "tst_FeedbackSound.moc"
