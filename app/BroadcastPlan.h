@@ -21,9 +21,10 @@ struct BroadcastPlan
     // connection of the broadcast asks for.
     SrtEndpoint endpoint{QString(), 0, QString(), kDefaultLatencyMs, QByteArray()};
     // The connections ask for what the path's round trip needs when that is
-    // more than latencyMs, up to latencyCeilingMs (the latency field's
-    // maximum), and ask for more when the round trip grows; false: latencyMs
-    // for the media and the return stream, and the arrows ask for none.
+    // more than the user's latency, up to latencyCeilingMs (the latency
+    // field's maximum), and ask for more when the round trip grows; false:
+    // the user's latency for the media and the return stream, and the arrows
+    // ask for none.
     bool adaptLatency = true;
     int latencyCeilingMs = 1000;
     int videoKbps = 0;

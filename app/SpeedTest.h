@@ -57,8 +57,6 @@ public:
     static int recommendedVideoKbps(int measuredKbps, int audioKbps, int minKbps, int maxKbps, int stepKbps);
     // The form's sound rate and video rate limits, for the advice after a run.
     void setRateLimits(int audioKbps, int minKbps, int maxKbps, int stepKbps);
-    // The advised rate, 0 while there is none.
-    int recommendation() const { return m_recommendedKbps; }
 
 signals:
     // The user took the advised video rate.
