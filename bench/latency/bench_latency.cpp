@@ -27,6 +27,7 @@
 #include "media/engine/MFWriter.h"
 #include "media/engine/SrtInput.h"
 #include "transport/RESender.h"
+#include "transport/srt/SrtCallerUrl.h"
 
 #include <QApplication>
 #include <QDir>
