@@ -44,15 +44,15 @@ StepResult connectFailure(SRTSOCKET socket, const char *text, int *rejectCode)
     const int rejectReason = srt_getrejectreason(socket);
     if (rejectCode)
         *rejectCode = rejectReason;
+    const QString message = QString::fromLatin1(text);
     const QString refusal = SrtCaller::rejectText(rejectReason);
-    const StepResult result = failure(text);
     if (!refusal.isEmpty())
-        return StepResult::failure(result.message(), refusal);
+        return StepResult::failure(message, refusal);
     if (rejectReason == SRT_REJ_TIMEOUT)
-        return StepResult::failure(result.message(), QStringLiteral("connection timed out (no answer from the server)"));
+        return StepResult::failure(message, QStringLiteral("connection timed out (no answer from the server)"));
     if (srt_getlasterror(nullptr) == SRT_SUCCESS)
-        return StepResult::failure(result.message(), QStringLiteral("the connection broke during the handshake"));
-    return result;
+        return StepResult::failure(message, QStringLiteral("the connection broke during the handshake"));
+    return failure(text);
 }
 
 bool setPassphrase(SRTSOCKET socket, const QByteArray &passphrase)
