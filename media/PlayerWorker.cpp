@@ -96,10 +96,9 @@ ArrowSender *PlayerWorker::arrowSender()
     return m_arrowSender.get();
 }
 
-bool PlayerWorker::connectControl(const QString &host, int port, const QString &streamId,
-                                  const QByteArray &passphrase)
+bool PlayerWorker::connectControl(const SrtEndpoint &endpoint)
 {
-    return m_arrowSender && m_arrowSender->connectControl(host, port, streamId, passphrase);
+    return m_arrowSender && m_arrowSender->connectControl(endpoint);
 }
 
 void PlayerWorker::closeControl()

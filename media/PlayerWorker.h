@@ -6,6 +6,7 @@
 #include <mutex>
 
 class ArrowSender;
+struct SrtEndpoint;
 namespace mf { class MFPreview; }
 
 // Plays the server's feedback stream into a native window on a thread of its
@@ -31,8 +32,9 @@ public:
     bool isMuted() const { return m_muted; }
 
     ArrowSender *arrowSender();
-    bool connectControl(const QString &host, int port, const QString &streamId,
-                        const QByteArray &passphrase = QByteArray());
+    // Connects the arrow channel (ArrowSender::connectControl); false
+    // before arrowSender() was first asked for.
+    bool connectControl(const SrtEndpoint &endpoint);
     void closeControl();
     bool isControlConnected() const;
 

@@ -1,7 +1,5 @@
 #include "transport/ArrowSender.h"
 
-#include "transport/SrtConnect.h"
-
 #include <QDebug>
 #include <QtEndian>
 
@@ -18,25 +16,20 @@ ArrowSender::~ArrowSender()
     closeControl();
 }
 
-bool ArrowSender::connectControl(QString host, int port, QString streamId, const QByteArray &passphrase)
+bool ArrowSender::connectControl(const SrtEndpoint &endpoint)
 {
-    adoptControl(openControl(host, port, streamId, nullptr, &m_connectFailure, passphrase));
+    adoptControl(std::move(openControl(endpoint).socket));
     return m_connected;
 }
 
-SrtSocket ArrowSender::openControl(const QString &host, int port, QString streamId, const std::atomic<bool> *cancel,
-                                   QString *failure, const QByteArray &passphrase, int peerLatencyMs, bool *refused)
+SrtConnection ArrowSender::openControl(const SrtEndpoint &endpoint, const std::atomic<bool> *cancel)
 {
-    streamId += QStringLiteral("#control");
-    qDebug() << "=[ARROWS:]= start connect" << host << port << streamId << peerLatencyMs;
-    int socket = SrtSocket::kInvalid;
-    QString reason;
-    const QString result =
-        srtConnect(&socket, host, quint16(port), streamId, peerLatencyMs, cancel, &reason, passphrase, refused);
-    qDebug() << "=[ARROWS:]= end connect" << result << socket;
-    if (failure)
-        *failure = failureWithReason(result, reason);
-    return SrtSocket(socket);
+    const SrtEndpoint control =
+        endpoint.withSuffix(QStringLiteral("#control")).withLatency(qMax(endpoint.latencyMs, 0));
+    qDebug() << "=[ARROWS:]= start connect" << control.host << control.port << control.streamId << control.latencyMs;
+    SrtConnection connection = srtConnect(control, cancel);
+    qDebug() << "=[ARROWS:]= end connect" << connection.result.message() << connection.socket.get();
+    return connection;
 }
 
 void ArrowSender::adoptControl(SrtSocket socket)

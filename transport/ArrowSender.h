@@ -1,4 +1,6 @@
 #pragma once
+#include "transport/SrtConnect.h"
+#include "transport/srt/SrtEndpoint.h"
 #include "transport/srt/SrtSocket.h"
 
 #include <QByteArray>
@@ -17,23 +19,17 @@ public:
     explicit ArrowSender(QObject *parent = nullptr);
     ~ArrowSender() override;
 
-    // A non-empty passphrase encrypts the connection.
-    bool connectControl(QString host, int port, QString streamId, const QByteArray &passphrase = QByteArray());
-    // Why the last connectControl() failed, with libsrt's reject reason; empty after success.
-    QString connectFailure() const { return m_connectFailure; }
+    // Connects to the endpoint's "#control" stream: see openControl.
+    bool connectControl(const SrtEndpoint &endpoint);
     // The blocking half of connectControl, for any thread: opens the
-    // "#control" connection (empty socket and *failure set when it fails,
-    // *refused when the server answered with a refusal; cancel as for
-    // srtConnect) with the given peer latency.
-    static SrtSocket openControl(const QString &host, int port, QString streamId,
-                                 const std::atomic<bool> *cancel = nullptr, QString *failure = nullptr,
-                                 const QByteArray &passphrase = QByteArray(), int peerLatencyMs = 0,
-                                 bool *refused = nullptr);
+    // "#control" connection to the endpoint (a dotted IPv4 address and the
+    // user's stream ID) with the endpoint's latency as the peer latency, 0
+    // when it has none; cancel as for srtConnect.
+    static SrtConnection openControl(const SrtEndpoint &endpoint, const std::atomic<bool> *cancel = nullptr);
     // Takes over a connection that openControl made, on the sender's thread.
     void adoptControl(SrtSocket socket);
     void closeControl();
     bool isConnected() const { return m_connected; }
-    qint32 commandCounter() const { return m_commandCounter; }
 
     // The counter that follows `counter` for a command in the given direction.
     static qint32 nextCounter(qint32 counter, bool isLeftClicked);
@@ -48,7 +44,6 @@ public slots:
 
 private:
     std::atomic<bool> m_connected{false};
-    QString m_connectFailure;
     SrtSocket m_socket;
     qint32 m_commandCounter = 0;
 };

@@ -46,8 +46,6 @@ public:
     int videoKbps() const { return m_videoKbps; }
     int ceilingKbps() const { return m_ceilingKbps; }
     int floorKbps() const { return m_floorKbps; }
-    // Whether the last samples show congestion.
-    bool isCongested() const { return m_congested; }
     // Whether the last sample showed a sign of congestion.
     bool lastSampleCongested() const { return !m_history.empty() && m_history.back().congested; }
     // About how much payload the path carried while it was congested

@@ -49,7 +49,7 @@ QByteArray stuffingMessage()
 constexpr unsigned long kShutdownWaitMs = 10000;
 }
 
-RESender::RESender(QObject *logTarget, QObject *parent) : QThread(parent), m_logTarget(logTarget)
+RESender::RESender(QObject *parent) : QThread(parent)
 {
     startSrtLibrary();
 }
@@ -65,21 +65,17 @@ RESender::~RESender()
     closeSrtSocket();
 }
 
-bool RESender::startRelay(QString host, int port, QString streamId, int latency, QByteArray passphrase)
+void RESender::startRelay(const SrtEndpoint &endpoint)
 {
     listenPort = 0;
-    m_passphrase = passphrase;
-    m_connectFailure.clear();
-    m_connectRefused = false;
-    m_host = host;
-    m_port = port;
-    m_streamId = streamId;
-    m_latency = latency;
+    m_endpoint = endpoint;
+    {
+        std::lock_guard<std::mutex> lock(m_connectMutex);
+        m_connectResult = StepResult();
+    }
     m_stopRequested = false;
     m_discard = false;
-    m_srtConnected = false;
     start(QThread::InheritPriority);
-    return true;
 }
 
 // The thread itself closes the SRT socket once the tail is delivered; the
@@ -91,10 +87,10 @@ void RESender::stopRelay()
     logLine(QStringLiteral("RESender STOP"));
 }
 
-QString RESender::connectFailure() const
+StepResult RESender::connectResult() const
 {
-    std::lock_guard<std::mutex> lock(m_failureMutex);
-    return m_connectFailure;
+    std::lock_guard<std::mutex> lock(m_connectMutex);
+    return m_connectResult;
 }
 
 bool RESender::hasFailed() const
@@ -105,12 +101,12 @@ bool RESender::hasFailed() const
     return socket != SRT_INVALID_SOCK && srt_getsockstate(socket) >= SRTS_BROKEN;
 }
 
-bool RESender::takeStatistics(CBytePerfMon *stats)
+std::optional<SrtStatistics> RESender::takeStatistics()
 {
     const int socket = m_srtSocket;
     if (socket == SRT_INVALID_SOCK)
-        return false;
-    return srt_bstats(socket, stats, 1) != SRT_ERROR;
+        return std::nullopt;
+    return SrtStatistics::read(socket, true);
 }
 
 qint64 RESender::sendBufferBytes() const
@@ -126,10 +122,10 @@ qint64 RESender::sendBufferBytes() const
 int RESender::agreedLatencyMs() const
 {
     const int socket = m_srtSocket;
-    int latencyMs = m_latency;
+    int latencyMs = m_endpoint.latencyMs;
     int size = sizeof latencyMs;
     if (socket == SRT_INVALID_SOCK || srt_getsockflag(socket, SRTO_PEERLATENCY, &latencyMs, &size) == SRT_ERROR)
-        return m_latency;
+        return m_endpoint.latencyMs;
     return latencyMs;
 }
 
@@ -159,24 +155,17 @@ void RESender::relay()
     logLine(QStringLiteral("RESender LISTEN PORT:") + QString::number(port));
 
     m_errorCount = 0;
-    logLine(QStringLiteral("Connect to SRT ") + m_host + ":" + QString::number(m_port) + "  streamid: " + m_streamId);
-    int socket = SRT_INVALID_SOCK;
-    QString reason;
-    bool refused = false;
-    const QString failure =
-        srtConnect(&socket, m_host, quint16(m_port), m_streamId, m_latency, &m_stopRequested, &reason, m_passphrase,
-                   &refused);
-    m_connectRefused = refused;
-    m_srtSocket = socket;
+    logLine(QStringLiteral("Connect to SRT ") + m_endpoint.serverText() + "  streamid: " + m_endpoint.streamId);
+    SrtConnection connection = srtConnect(m_endpoint, &m_stopRequested);
+    m_srtSocket = connection.socket.release();
     if (m_stopRequested)  // stopped while connecting: nothing to deliver
         closeSrtSocket();
-    const QString described = failureWithReason(failure, reason);
-    logLine(failure.isEmpty() ? QStringLiteral("CONNECT: SUCCESS") : QStringLiteral("CONNECT FAILED: ") + described);
+    logLine(connection.result.ok() ? QStringLiteral("CONNECT: SUCCESS")
+                                   : QStringLiteral("CONNECT FAILED: ") + connection.result.described());
     {
-        std::lock_guard<std::mutex> lock(m_failureMutex);
-        m_connectFailure = described;
+        std::lock_guard<std::mutex> lock(m_connectMutex);
+        m_connectResult = connection.result;
     }
-    m_srtConnected = failure.isEmpty();
     warmUp();
     // The port is handed out only now, so the encoder's data never waits
     // behind the warm-up and leaves in one burst.
@@ -200,7 +189,7 @@ void RESender::relay()
         waitForDelivery();
     }
     if (m_refusedConnections > 1)
-        logLine(QStringLiteral("RESender: refused %1 connections that were not ours").arg(m_refusedConnections.load()));
+        logLine(QStringLiteral("RESender: refused %1 connections that were not ours").arg(m_refusedConnections));
     qDebug() << "RETRANSMIT STOPPED";
     server.close();
     closeSrtSocket();

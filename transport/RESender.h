@@ -1,4 +1,8 @@
 #pragma once
+#include "transport/srt/SrtEndpoint.h"
+#include "transport/srt/SrtStatistics.h"
+#include "transport/srt/StepResult.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
@@ -10,7 +14,6 @@
 
 class QTcpSocket;
 class StreamCopy;
-struct CBytePerfMon;
 
 // The stream relay: listens on 127.0.0.1 (port chosen by the system) for the
 // encoder's TCP connection and forwards every received byte to the SRT media
@@ -27,37 +30,32 @@ class RESender : public QThread
 {
     Q_OBJECT
 public:
-    // logTarget is the log viewer handed to every log line (kept for the
-    // callers' sake; the shared log function does not use it).
-    explicit RESender(QObject *logTarget, QObject *parent = nullptr);
+    explicit RESender(QObject *parent = nullptr);
     ~RESender() override;
 
     // Before startRelay: every byte of the encoder's stream that goes out
     // goes into this copy too (stuffing does not).
     void setCopy(std::shared_ptr<StreamCopy> copy) { m_copy = std::move(copy); }
-    // A non-empty passphrase encrypts the SRT connection.
-    bool startRelay(QString host, int port, QString streamId, int latency, QByteArray passphrase = QByteArray());
+    // Starts the thread towards the endpoint (a dotted IPv4 address; its
+    // latency is the peer latency, a non-empty passphrase encrypts). How
+    // the SRT connection went is known once listenPort is set.
+    void startRelay(const SrtEndpoint &endpoint);
     void stopRelay();
-
-    // Whether the server refused the SRT connection (a wrong or missing
-    // passphrase, for one); valid once listenPort is set.
-    bool connectRefused() const { return m_connectRefused; }
 
     // Local TCP port to hand to the encoder; 0 until the relay is listening
     // and its SRT connection is ready for data (or failed).
     std::atomic<int> listenPort{0};
 
     // Valid once listenPort is set: whether the SRT media connection came up
-    // and, when not, why ("SRT CONNECT FAILED (reason)", libsrt's reason, a
+    // and, when not, why (srtConnect's failure with libsrt's reason, a
     // listener's refusal included).
-    bool isSrtConnected() const { return m_srtConnected; }
-    QString connectFailure() const;
+    StepResult connectResult() const;
     // Whether the error rule has ended the connection (srtError was sent) or
     // libsrt reports the media connection broken.
     bool hasFailed() const;
-    // libsrt's statistics of the media connection since the last call
-    // (srt_bstats with clearing); false while there is no connection.
-    bool takeStatistics(CBytePerfMon *stats);
+    // The media connection's figures since the last call; nothing while
+    // there is no connection.
+    std::optional<SrtStatistics> takeStatistics();
     // The latency both ends agreed on for the media connection (ms), which
     // may exceed the one asked for; the one asked for without a connection.
     int agreedLatencyMs() const;
@@ -67,10 +65,6 @@ public:
     // Payload in libsrt's send buffer now, not yet acknowledged (srt_bstats
     // gives only a moving average of it); -1 without a connection.
     qint64 sendBufferBytes() const;
-
-    // Connections to the relay's port that did not come from this process's
-    // writer, each closed as it arrived.
-    int refusedConnections() const { return m_refusedConnections; }
 
     static constexpr int kMessageSize = 1316;
     static constexpr int kMaxSendErrors = 5;
@@ -99,18 +93,11 @@ private:
     void countSendError();
     void closeSrtSocket();
 
-    QObject *m_logTarget = nullptr;
-    QString m_host;
-    int m_port = 0;
-    QString m_streamId;
-    int m_latency = 0;
-    QByteArray m_passphrase;
-    std::atomic<bool> m_connectRefused{false};
+    SrtEndpoint m_endpoint;
     QByteArray relayBuffer;
     std::atomic<int> m_srtSocket{-1};
-    std::atomic<bool> m_srtConnected{false};
-    mutable std::mutex m_failureMutex;  // guards m_connectFailure
-    QString m_connectFailure;
+    mutable std::mutex m_connectMutex;  // guards m_connectResult
+    StepResult m_connectResult;
     // Set by stopRelay(): no more waiting for the encoder, end after the tail.
     std::atomic<bool> m_stopRequested{false};
     // Set by the error rule: received bytes are thrown away.
@@ -118,6 +105,8 @@ private:
     int m_errorCount = 0;
     QElapsedTimer m_lastSend;
     std::atomic<qint64> m_bytesHanded{0};
-    std::atomic<int> m_refusedConnections{0};
+    // Connections to the relay's port that did not come from this process's
+    // writer, each closed as it arrived.
+    int m_refusedConnections = 0;
     std::shared_ptr<StreamCopy> m_copy;
 };

@@ -11,28 +11,18 @@ namespace {
 constexpr int kMss = 1360;
 }
 
-QString srtConnect(int *socket, QString host, quint16 port, QString streamId, int peerLatency,
-                   const std::atomic<bool> *cancel, QString *reason, const QByteArray &passphrase, bool *refused)
+SrtConnection srtConnect(const SrtEndpoint &endpoint, const std::atomic<bool> *cancel)
 {
-    *socket = SrtSocket::kInvalid;
     SrtCaller caller;
-    caller.streamId = streamId.toLocal8Bit();
-    caller.peerLatencyMs = peerLatency;
+    caller.streamId = endpoint.streamId.toLocal8Bit();
+    if (endpoint.latencyMs != SrtEndpoint::kLibraryLatency)
+        caller.peerLatencyMs = endpoint.latencyMs;
     caller.mss = kMss;
     caller.cancel = cancel;
-    caller.passphrase = passphrase;
-    SrtSocket connected;
+    caller.passphrase = endpoint.passphrase;
+    SrtConnection connection;
     int rejectReason = 0;
-    const QString failure = caller.connect(host, port, &connected, reason, &rejectReason);
-    if (refused)
-        *refused = !failure.isEmpty() && SrtCaller::isRefusal(rejectReason);
-    *socket = connected.release();
-    return failure;
-}
-
-QString failureWithReason(const QString &failure, const QString &reason)
-{
-    if (failure.isEmpty() || reason.isEmpty())
-        return failure;
-    return failure + QStringLiteral(" (") + reason + QLatin1Char(')');
+    connection.result = caller.connect(endpoint.host, quint16(endpoint.port), &connection.socket, &rejectReason);
+    connection.refused = !connection.result.ok() && SrtCaller::isRefusal(rejectReason);
+    return connection;
 }

@@ -1,25 +1,27 @@
 #pragma once
 #include "transport/srt/ResolveHost.h"
-
-#include <QByteArray>
-#include <QString>
+#include "transport/srt/SrtEndpoint.h"
+#include "transport/srt/SrtSocket.h"
+#include "transport/srt/StepResult.h"
 
 #include <atomic>
 
-// Opens a live-mode SRT caller connection to a dotted IPv4 address, the way
-// every connection the program opens itself is set up (resolveHost turns a
-// host name into such an address first). Returns the empty text on success
-// (the connected socket is in *socket and belongs to the caller) or a failure
-// text (then *socket is -1) with libsrt's reason, the listener's reject
-// reason included, in *reason when given. With cancel, the connect ends soon
-// after the flag turns true. A non-empty passphrase encrypts the connection
-// (16-byte key); *refused (when given) says whether the server answered with
-// a refusal (see SrtCaller::isRefusal).
-QString srtConnect(int *socket, QString host, quint16 port, QString streamId, int peerLatency,
-                   const std::atomic<bool> *cancel = nullptr, QString *reason = nullptr,
-                   const QByteArray &passphrase = QByteArray(), bool *refused = nullptr);
+// What srtConnect gives back: the connection, which belongs to the caller
+// (empty on failure), and how the attempt went.
+struct SrtConnection
+{
+    SrtSocket socket;
+    // The failure's message is one of SrtCaller::connect's, its reason
+    // libsrt's (a listener's reject reason included).
+    StepResult result;
+    // The server answered with a refusal (see SrtCaller::isRefusal).
+    bool refused = false;
+};
 
-// A failure text with libsrt's reason behind it in parentheses ("SRT CONNECT
-// FAILED (rejected: Incorrect passphrase)"); the plain failure when there is
-// no reason, the empty text for a success.
-QString failureWithReason(const QString &failure, const QString &reason);
+// Opens a live-mode SRT caller connection to the endpoint, whose host must
+// be a dotted IPv4 address (resolveHost turns a host name into one), the way
+// every connection the program opens itself is set up: the stream ID, the
+// endpoint's latency as the peer latency (libsrt's default when it has
+// none), a non-empty passphrase encrypting it with a 16-byte key. With
+// cancel, the connect ends soon after the flag turns true.
+SrtConnection srtConnect(const SrtEndpoint &endpoint, const std::atomic<bool> *cancel = nullptr);

@@ -103,7 +103,6 @@ void StreamCopy::append(const char *data, int size)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_queuedBytes + size > kMaxQueuedBytes) {
-            m_leftOut += size;
             if (!m_toldLeftOut)
                 logLine(QStringLiteral("The disk is too slow for the copy of the broadcast: parts are missing in ")
                         + m_path);

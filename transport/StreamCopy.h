@@ -53,8 +53,6 @@ public:
 
     // Once stopped (disk full, write error) the rest is not kept.
     bool hasStopped() const { return m_stopped; }
-    qint64 bytesWritten() const { return m_written; }
-    qint64 bytesLeftOut() const { return m_leftOut; }
 
 private:
     bool open(const QString &folder);
@@ -67,7 +65,6 @@ private:
     std::atomic<bool> m_open{false};
     std::atomic<bool> m_stopped{false};
     std::atomic<qint64> m_written{0};
-    std::atomic<qint64> m_leftOut{0};
     const qint64 m_minFreeBytes;
     qint64 m_sinceSpaceCheck = kSpaceCheckBytes; // checks before the first write
 

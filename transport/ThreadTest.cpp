@@ -5,6 +5,8 @@
 #include "transport/SrtConnect.h"
 #include "transport/srt/SrtSocket.h"
 
+#include <srt/srt.h>
+
 #include <QDebug>
 #include <QElapsedTimer>
 
@@ -65,12 +67,7 @@ bool isConnected(int socket)
 }
 }
 
-ThreadTest::ThreadTest(QString host, int port, QString streamId, int latency, QObject *parent,
-                       QByteArray passphrase)
-    : QThread(parent), m_host(host), m_port(port), m_streamId(streamId), m_latency(latency),
-      m_passphrase(passphrase)
-{
-}
+ThreadTest::ThreadTest(const SrtEndpoint &endpoint, QObject *parent) : QThread(parent), m_endpoint(endpoint) {}
 
 // Every wait of the worker checks the stop request, so this returns soon.
 ThreadTest::~ThreadTest()
@@ -91,15 +88,13 @@ void ThreadTest::measure()
     m_errorCount = 0;
     m_elapsed = 0;
     m_remaining = kTotalBytes;
-    qDebug() << "start connect ..." << m_host << m_port << m_streamId << m_latency;
-    int rawSocket = SrtSocket::kInvalid;
-    QString reason;
-    const QString failure =
-        srtConnect(&rawSocket, m_host, quint16(m_port), m_streamId, m_latency, nullptr, &reason, m_passphrase);
-    SrtSocket socket(rawSocket);
-    qDebug() << "end connect" << failureWithReason(failure, reason);
-    if (!failure.isEmpty()) {
-        m_connectFailure = failureWithReason(failure, reason);
+    qDebug() << "start connect ..." << m_endpoint.host << m_endpoint.port << m_endpoint.streamId
+             << m_endpoint.latencyMs;
+    SrtConnection connection = srtConnect(m_endpoint);
+    const SrtSocket socket = std::move(connection.socket);
+    m_connectResult = connection.result;
+    qDebug() << "end connect" << m_connectResult.described();
+    if (!m_connectResult.ok()) {
         finish(Outcome::ConnectFailed);
         return;
     }
@@ -116,7 +111,7 @@ int ThreadTest::agreedLatency(int socket) const
     int latency = 0;
     int size = sizeof latency;
     if (srt_getsockflag(socket, SRTO_PEERLATENCY, &latency, &size) == SRT_ERROR)
-        return m_latency;
+        return m_endpoint.latencyMs;
     return latency;
 }
 
@@ -250,19 +245,18 @@ ThreadTest::Wait ThreadTest::waitFor(Condition condition, int timeoutMs)
 // as too late; each message is one packet, so drops count whole messages.
 void ThreadTest::storeStatistics(int socket)
 {
-    SRT_TRACEBSTATS statistics{};
-    srt_bstats(socket, &statistics, 1);
-    qDebug() << "-- SRT stat OK" << statistics.msTimeStamp << statistics.pktSentTotal << statistics.pktSent
-             << statistics.pktSndDrop << statistics.pktSndLoss << statistics.mbpsSendRate
-             << statistics.mbpsBandwidth;
+    const SrtStatistics statistics = SrtStatistics::read(socket, true).value_or(SrtStatistics());
+    qDebug() << "-- SRT stat OK" << statistics.elapsedMs << statistics.packetsSentTotal << statistics.packetsSent
+             << statistics.packetsDropped << statistics.packetsLost << statistics.sendMbps << statistics.bandwidthMbps;
     const SendBuffer buffer = sendBuffer(socket);
     const qint64 unacknowledged = buffer.spanMs == SRT_ERROR ? 0 : qint64(buffer.bytes);
     m_acknowledgedBytes =
-        std::max<qint64>(0, m_queuedBytes - unacknowledged - qint64(statistics.pktSndDropTotal) * kMessageSize);
+        std::max<qint64>(0, m_queuedBytes - unacknowledged - statistics.packetsDroppedTotal * kMessageSize);
     m_statistics = statistics;
     qDebug() << "-- acknowledged bytes" << m_acknowledgedBytes << "in" << m_elapsed << "ms, latency"
-             << m_agreedLatency << "unacknowledged messages" << buffer.messages << "lost" << statistics.pktSndLossTotal
-             << "resent" << statistics.pktRetransTotal << "dropped" << statistics.pktSndDropTotal;
+             << m_agreedLatency << "unacknowledged messages" << buffer.messages << "lost"
+             << statistics.packetsLostTotal << "resent" << statistics.packetsRetransmittedTotal << "dropped"
+             << statistics.packetsDroppedTotal;
 }
 
 // The server holds each message for the latency before its reader can take it;

@@ -1,8 +1,9 @@
 #pragma once
-#include <QString>
-#include <QThread>
+#include "transport/srt/SrtEndpoint.h"
+#include "transport/srt/SrtStatistics.h"
+#include "transport/srt/StepResult.h"
 
-#include <srt/srt.h>
+#include <QThread>
 
 #include <atomic>
 
@@ -25,16 +26,16 @@ class ThreadTest : public QThread
 public:
     enum class Outcome {
         Running,
-        ConnectFailed,    // connectFailure() says why
+        ConnectFailed,    // connectResult() says why
         Stopped,          // requestStop() ended the run
         SendErrors,       // kMaxErrors sends failed
         NotAcknowledged,  // the server stopped acknowledging data
         Completed,
     };
 
-    // A non-empty passphrase encrypts the test connection.
-    ThreadTest(QString host, int port, QString streamId, int latency, QObject *parent = nullptr,
-               QByteArray passphrase = QByteArray());
+    // The endpoint is a dotted IPv4 address with the "#speedtest" stream ID;
+    // its latency is the peer latency, a non-empty passphrase encrypts.
+    explicit ThreadTest(const SrtEndpoint &endpoint, QObject *parent = nullptr);
     ~ThreadTest() override;
 
     void requestStop() { m_stop = true; }
@@ -42,11 +43,11 @@ public:
     int remaining() const { return m_remaining; }
 
     Outcome outcome() const { return m_outcome.load(std::memory_order_acquire); }
-    // The failure text, with libsrt's reject reason in parentheses when it gave one.
-    QString connectFailure() const { return m_connectFailure; }
+    // srtConnect's failure, with libsrt's reject reason.
+    const StepResult &connectResult() const { return m_connectResult; }
     qint64 elapsed() const { return m_elapsed; }
     qint64 acknowledgedBytes() const { return m_acknowledgedBytes; }
-    const SRT_TRACEBSTATS &statistics() const { return m_statistics; }
+    const SrtStatistics &statistics() const { return m_statistics; }
 
     static constexpr int kTotalBytes = 10485760;
     static constexpr int kMessageSize = 1316;
@@ -90,11 +91,7 @@ private:
     qint64 tailProbeAfterMs() const;
     void finish(Outcome outcome);
 
-    QString m_host;
-    int m_port;
-    QString m_streamId;
-    int m_latency;
-    QByteArray m_passphrase;
+    SrtEndpoint m_endpoint;
     int m_agreedLatency = 0;
     qint64 m_queuedBytes = 0;
     int m_probesInARow = 0;
@@ -102,8 +99,8 @@ private:
     std::atomic<int> m_remaining{kTotalBytes};
     std::atomic<bool> m_stop{false};
     std::atomic<Outcome> m_outcome{Outcome::Running};
-    QString m_connectFailure;
+    StepResult m_connectResult;
     qint64 m_elapsed = 0;
     qint64 m_acknowledgedBytes = 0;
-    SRT_TRACEBSTATS m_statistics{};
+    SrtStatistics m_statistics;
 };

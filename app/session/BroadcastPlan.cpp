@@ -1,40 +1,34 @@
 #include "app/session/BroadcastPlan.h"
 
 #include "app/links/ServerField.h"
+#include "transport/srt/SrtCallerUrl.h"
 
 BroadcastPlan BroadcastPlan::fromFields(const ServerField &server, const QString &streamId)
 {
     BroadcastPlan plan;
-    plan.host = server.host();
-    plan.port = server.port();
-    plan.streamId = streamId;
-    plan.feedbackUrl = QStringLiteral("srt://") + server.text() + QStringLiteral("?mode=caller&streamid=")
-                       + streamId.trimmed() + QStringLiteral("#feedbackplay");
+    plan.endpoint.host = server.host();
+    plan.endpoint.port = server.port();
+    plan.endpoint.streamId = streamId;
     return plan;
 }
 
-QString BroadcastPlan::feedbackUrlWithLatency(int latencyMs) const
+QString BroadcastPlan::feedbackUrl(int latencyMs) const
 {
-    // The stream ID comes last and may hold anything: the parameter goes
-    // before it, right behind the mode.
-    static const QString mode = QStringLiteral("?mode=caller&");
-    QString url = feedbackUrl;
-    const int at = url.indexOf(mode);
-    if (at < 0)
-        return url;
-    return url.insert(at + mode.size(), QStringLiteral("latency=%1&").arg(latencyMs));
+    SrtEndpoint feedback = endpoint.withLatency(latencyMs);
+    feedback.streamId = endpoint.streamId.trimmed() + QStringLiteral("#feedbackplay");
+    return SrtCallerUrl::build(feedback);
 }
 
 QString BroadcastPlan::problem() const
 {
-    if (host.trimmed().isEmpty())
+    if (endpoint.host.trimmed().isEmpty())
         return QStringLiteral("No server host given.");
-    if (port < 1 || port > 65535)
+    if (endpoint.port < 1 || endpoint.port > 65535)
         return QStringLiteral("The server port must be a number from 1 to 65535.");
     const int longest = kMaxStreamIdBytes - kLongestSuffixBytes;
-    if (streamId.toLocal8Bit().size() > longest)
+    if (endpoint.streamId.toLocal8Bit().size() > longest)
         return QStringLiteral("The stream ID is too long (at most %1 characters).").arg(longest);
-    return passphraseProblem(passphrase);
+    return passphraseProblem(endpoint.passphrase);
 }
 
 QString BroadcastPlan::passphraseProblem(const QByteArray &passphrase)

@@ -1,4 +1,6 @@
 #pragma once
+#include "transport/srt/SrtEndpoint.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -8,19 +10,21 @@ class ServerField;
 class StreamCopy;
 
 // What one broadcast needs, taken from the form when Start is pressed: where
-// to (host as typed, port), under which stream ID, and the encoder choices.
+// to, and the encoder choices.
 struct BroadcastPlan
 {
-    QString host;
-    int port = 0;
-    QString streamId;  // as typed; trimmed only in the feedback URL
-    QString feedbackUrl;
-    // The user's latency: the least every connection of the broadcast asks for.
-    int latencyMs = 120;
+    static constexpr int kDefaultLatencyMs = 120;
+
+    // The host as typed, the port, the stream ID as typed (trimmed only in
+    // the feedback URL), the passphrase that encrypts every connection of the
+    // broadcast when not empty, and the user's latency: the least every
+    // connection of the broadcast asks for.
+    SrtEndpoint endpoint{QString(), 0, QString(), kDefaultLatencyMs, QByteArray()};
     // The connections ask for what the path's round trip needs when that is
-    // more than latencyMs, up to latencyCeilingMs (the latency field's
-    // maximum), and ask for more when the round trip grows; false: latencyMs
-    // for the media and the return stream, and the arrows ask for none.
+    // more than the user's latency, up to latencyCeilingMs (the latency
+    // field's maximum), and ask for more when the round trip grows; false:
+    // the user's latency for the media and the return stream, and the arrows
+    // ask for none.
     bool adaptLatency = true;
     int latencyCeilingMs = 1000;
     int videoKbps = 0;
@@ -29,8 +33,6 @@ struct BroadcastPlan
     // The video rate follows what the connection carries, videoKbps at most;
     // false: always videoKbps.
     bool adaptRate = true;
-    // Encrypts every connection of the broadcast when not empty; never logged.
-    QByteArray passphrase;
     // What goes out also goes to a file (StreamCopy); the session makes the
     // copy when it starts and hands it to every attempt.
     bool keepCopy = false;
@@ -51,9 +53,10 @@ struct BroadcastPlan
     // The plan for the server field and stream ID as the user typed them.
     static BroadcastPlan fromFields(const ServerField &server, const QString &streamId);
 
-    // The feedback URL asking for this latency, so that the return stream is
-    // repaired as long as the broadcast is.
-    QString feedbackUrlWithLatency(int latencyMs) const;
+    // The feedback player's URL (the stream ID trimmed, with "#feedbackplay")
+    // asking for this latency, so that the return stream is repaired as long
+    // as the broadcast is.
+    QString feedbackUrl(int latencyMs) const;
 
     // Why this plan cannot start, in words for the user; empty when it can.
     QString problem() const;

@@ -22,13 +22,13 @@ constexpr int kFeedbackRetries = 50;
 constexpr qint64 kSilentShownMs = BroadcastSession::kHealthPeriodMs * 3 / 2;
 }
 
-BroadcastSession::BroadcastSession(Mixer *mixer, PlayerWorker *player, QObject *logTarget, QObject *parent)
+BroadcastSession::BroadcastSession(Mixer *mixer, PlayerWorker *player, QObject *parent)
     : QObject(parent), m_mixer(mixer), m_player(player)
 {
     qRegisterMetaType<BroadcastSession::State>("BroadcastSession::State");
     m_thread.setObjectName(QStringLiteral("broadcast session"));
     // Owned here and deleted after the thread ended; a parent would tie it to this thread.
-    m_worker = std::make_unique<BroadcastWorker>(mixer, logTarget);
+    m_worker = std::make_unique<BroadcastWorker>(mixer);
     m_worker->moveToThread(&m_thread);
     connect(m_worker.get(), &BroadcastWorker::opened, this, &BroadcastSession::onOpened);
     connect(m_worker.get(), &BroadcastWorker::openFailed, this, &BroadcastSession::onOpenFailed);
@@ -78,7 +78,7 @@ void BroadcastSession::start(const BroadcastPlan &plan, quint64 feedbackWindow)
     m_plan = plan;
     m_plan.copy.reset();
     if (plan.keepCopy)
-        m_plan.copy = std::make_shared<StreamCopy>(StreamCopy::defaultFolder(), plan.streamId);
+        m_plan.copy = std::make_shared<StreamCopy>(StreamCopy::defaultFolder(), plan.endpoint.streamId);
     m_feedbackWindow = feedbackWindow;
     m_hasBeenLive = false;
     m_retry = 0;
@@ -86,8 +86,8 @@ void BroadcastSession::start(const BroadcastPlan &plan, quint64 feedbackWindow)
     m_figures.clear();
     m_figuresWarning = false;
     m_liveClock.invalidate();
-    m_latencyMs = plan.latencyMs;
-    m_leastLatencyMs = plan.latencyMs;
+    m_latencyMs = plan.endpoint.latencyMs;
+    m_leastLatencyMs = plan.endpoint.latencyMs;
     m_follower = LatencyFollower(plan.latencyCeilingMs);
     m_followClock.start();
     m_raise.clear();
@@ -268,7 +268,7 @@ void BroadcastSession::startFeedbackWhenFree(quint64 window, int round, int trie
         }
         return;
     }
-    m_player->startPlay(m_plan.feedbackUrlWithLatency(m_latencyMs), window, m_plan.passphrase);
+    m_player->startPlay(m_plan.feedbackUrl(m_latencyMs), window, m_plan.endpoint.passphrase);
 }
 
 void BroadcastSession::onLatencyChosen(int attempt, int latencyMs)
@@ -366,7 +366,7 @@ SessionStatus BroadcastSession::status() const
     using Tone = SessionStatus::Tone;
     switch (m_state) {
     case State::Connecting:
-        return {QStringLiteral("Connecting…"), QStringLiteral("to %1:%2").arg(m_plan.host).arg(m_plan.port), Tone::Neutral};
+        return {QStringLiteral("Connecting…"), QStringLiteral("to ") + m_plan.endpoint.serverText(), Tone::Neutral};
     case State::Live:
         // Not "LIVE" while nothing the server says shows it still takes the
         // stream; one quiet second alone may be a busy machine.

@@ -37,7 +37,7 @@ public:
 
     static constexpr int kHealthPeriodMs = 1000;
 
-    BroadcastSession(Mixer *mixer, PlayerWorker *player, QObject *logTarget, QObject *parent = nullptr);
+    BroadcastSession(Mixer *mixer, PlayerWorker *player, QObject *parent = nullptr);
     ~BroadcastSession() override;
 
     // Starts the feedback player into feedbackWindow and the first attempt.

@@ -15,21 +15,21 @@
 #include <QElapsedTimer>
 #include <QThread>
 
-#include <srt/srt.h>
-
 namespace {
 constexpr int kRelayPortStepMs = 10;
 // Bounds the wait for a relay that delivers its tail; the relay's own waits
 // end well before.
 constexpr unsigned long kRelayEndWaitMs = 10000;
 
-QString serverText(const BroadcastPlan &plan)
+// "Cannot connect to host:port: why", the host as the user typed it.
+StepResult cannotConnect(const BroadcastPlan &plan, const StepResult &connect)
 {
-    return plan.host + QLatin1Char(':') + QString::number(plan.port);
+    return StepResult::failure(
+        QStringLiteral("Cannot connect to %1: %2").arg(plan.endpoint.serverText(), connect.described()));
 }
 }
 
-BroadcastWorker::BroadcastWorker(Mixer *mixer, QObject *logTarget) : m_mixer(mixer), m_logTarget(logTarget)
+BroadcastWorker::BroadcastWorker(Mixer *mixer) : m_mixer(mixer)
 {
     qRegisterMetaType<LinkHealth>("LinkHealth");
 }
@@ -44,28 +44,25 @@ void BroadcastWorker::open(const BroadcastPlan &plan, int attempt, bool first, i
 {
     m_attempt = attempt;
     m_brokenReported = false;
-    const QString address = resolveHost(plan.host);
-    if (first) {
-        logLine(QStringLiteral("STREAM TO SERVER : ") + plan.host + QStringLiteral("(resolved to ") + address
-                + QStringLiteral(")"));
-    }
-    QString failure;
+    const QString host = plan.endpoint.host;
+    const QString address = resolveHost(host);
+    if (first)
+        logLine(QStringLiteral("STREAM TO SERVER : ") + host + QStringLiteral("(resolved to ") + address + QStringLiteral(")"));
     int controlSocket = -1;
-    if (address.isEmpty())
-        failure = QStringLiteral("Server not found: ") + plan.host;
-    else
-        failure = openLink(plan, address, leastLatencyMs, cancel, &controlSocket);
-    if (*cancel && failure.isEmpty())
-        failure = QStringLiteral("cancelled");
-    if (failure.isEmpty()) {
+    StepResult result = address.isEmpty()
+                            ? StepResult::failure(QStringLiteral("Server not found: ") + host)
+                            : openLink(plan, plan.endpoint.atAddress(address), leastLatencyMs, cancel, &controlSocket);
+    if (*cancel && result.ok())
+        result = StepResult::failure(QStringLiteral("cancelled"));
+    if (result.ok()) {
         HappensBefore::release(this);
         emit opened(attempt, controlSocket);
         return;
     }
-    logLine(QStringLiteral("*** BROADCAST NOT STARTED: ") + failure);
+    logLine(QStringLiteral("*** BROADCAST NOT STARTED: ") + result.message());
     close();
     HappensBefore::release(this);
-    emit openFailed(attempt, *cancel ? QString() : failure);
+    emit openFailed(attempt, *cancel ? QString() : result.message());
 }
 
 // The connections open one after the other: two non-blocking connects at
@@ -74,40 +71,40 @@ void BroadcastWorker::open(const BroadcastPlan &plan, int attempt, bool first, i
 // control connection comes first, as it finds an unreachable server before
 // the media connection would; otherwise it comes once the relay's connect
 // has ended. An unreachable server costs one connect time-out either way.
-QString BroadcastWorker::openLink(const BroadcastPlan &plan, const QString &address, int leastLatencyMs,
-                                  const CancelFlag &cancel, int *controlSocket)
+StepResult BroadcastWorker::openLink(const BroadcastPlan &plan, const SrtEndpoint &server, int leastLatencyMs,
+                                     const CancelFlag &cancel, int *controlSocket)
 {
     SrtSocket control;
-    m_latencyMs = qMax(plan.latencyMs, leastLatencyMs);
+    m_latencyMs = qMax(server.latencyMs, leastLatencyMs);
     if (plan.adaptLatency) {
-        const QString failure = choosePathLatency(plan, address, cancel, &m_latencyMs, &control);
-        if (!failure.isEmpty() || *cancel)
-            return failure;
+        const StepResult chosen = choosePathLatency(plan, server, cancel, &m_latencyMs, &control);
+        if (!chosen.ok() || *cancel)
+            return chosen;
     } else {
         emit latencyChosen(m_attempt, m_latencyMs);
     }
-    m_relay = std::make_unique<RESender>(m_logTarget, nullptr);
+    m_relay = std::make_unique<RESender>();
     m_relay->setCopy(plan.copy);
     connect(m_relay.get(), &RESender::srtError, this, &BroadcastWorker::reportRelayError);
-    m_relay->startRelay(address, plan.port, plan.streamId, m_latencyMs, plan.passphrase);
+    m_relay->startRelay(server.withLatency(m_latencyMs));
     if (!waitForRelayPort(cancel))
-        return *cancel ? QString() : QStringLiteral("The local relay did not start.");
-    if (!m_relay->isSrtConnected()) {
-        return QStringLiteral("Cannot connect to %1: %2").arg(serverText(plan), m_relay->connectFailure());
-    }
+        return *cancel ? StepResult() : StepResult::failure(QStringLiteral("The local relay did not start."));
+    const StepResult connected = m_relay->connectResult();
+    if (!connected.ok())
+        return cannotConnect(plan, connected);
     if (!plan.adaptLatency)
-        control = openControl(plan, address, cancel, 0);
+        control = openControl(server.withLatency(0), cancel);
 
     m_writer = EncoderConfig::createWriter(plan.videoKbps, plan.audioKbps, m_relay->listenPort, plan.codec);
     if (!m_writer || !m_writer->isOpen())
-        return QStringLiteral("The encoder could not be opened (%1).").arg(plan.codec);
+        return StepResult::failure(QStringLiteral("The encoder could not be opened (%1).").arg(plan.codec));
     if (*cancel)
-        return QString();
+        return StepResult();
     startAdapting(plan);
     m_mixer->setActiveWriter(m_writer);
     m_mixer->setWriting(true);
     *controlSocket = control.release();
-    return QString();
+    return StepResult();
 }
 
 // The round trip is measured before any connection opens, so that the
@@ -117,25 +114,23 @@ QString BroadcastWorker::openLink(const BroadcastPlan &plan, const QString &addr
 // (for the media only: the control connection has asked by then). A refusal
 // of the control connection is an answer; no answer at all ends the attempt,
 // as the media connection would wait as long for nothing.
-QString BroadcastWorker::choosePathLatency(const BroadcastPlan &plan, const QString &address,
-                                           const CancelFlag &cancel, int *latencyMs, SrtSocket *control)
+StepResult BroadcastWorker::choosePathLatency(const BroadcastPlan &plan, const SrtEndpoint &server,
+                                              const CancelFlag &cancel, int *latencyMs, SrtSocket *control)
 {
     const int least = *latencyMs;
-    double rttMs = RoundTripProbe::measureMs(address, quint16(plan.port), cancel.get());
+    double rttMs = RoundTripProbe::measureMs(server.host, quint16(server.port), cancel.get());
     if (rttMs >= 0)
         *latencyMs = LatencyAdvisor::latencyForPath(least, rttMs, plan.latencyCeilingMs);
-    QString failure;
-    bool refused = false;
     QElapsedTimer handshake;
     handshake.start();
-    *control = ArrowSender::openControl(address, plan.port, plan.streamId, cancel.get(), &failure, plan.passphrase,
-                                        *latencyMs, &refused);
+    SrtConnection connection = ArrowSender::openControl(server.withLatency(*latencyMs), cancel.get());
+    *control = std::move(connection.socket);
     if (*cancel)
-        return QString();
-    if (!control->isValid() && !refused)
-        return QStringLiteral("Cannot connect to %1: %2").arg(serverText(plan), failure);
+        return StepResult();
+    if (!control->isValid() && !connection.refused)
+        return cannotConnect(plan, connection.result);
     if (!control->isValid())
-        logLine(QStringLiteral("*** control connection failed: ") + failure);
+        logLine(QStringLiteral("*** control connection failed: ") + connection.result.described());
     if (rttMs < 0) {
         rttMs = double(handshake.elapsed()) / 2.0;
         *latencyMs = LatencyAdvisor::latencyForPath(least, rttMs, plan.latencyCeilingMs);
@@ -145,18 +140,15 @@ QString BroadcastWorker::choosePathLatency(const BroadcastPlan &plan, const QStr
                 .arg(qRound(rttMs))
                 .arg(least));
     emit latencyChosen(m_attempt, *latencyMs);
-    return QString();
+    return StepResult();
 }
 
-SrtSocket BroadcastWorker::openControl(const BroadcastPlan &plan, const QString &address, const CancelFlag &cancel,
-                                       int peerLatencyMs)
+SrtSocket BroadcastWorker::openControl(const SrtEndpoint &server, const CancelFlag &cancel)
 {
-    QString failure;
-    SrtSocket control = ArrowSender::openControl(address, plan.port, plan.streamId, cancel.get(), &failure,
-                                                 plan.passphrase, peerLatencyMs);
-    if (!control.isValid() && !*cancel)
-        logLine(QStringLiteral("*** control connection failed: ") + failure);
-    return control;
+    SrtConnection connection = ArrowSender::openControl(server, cancel.get());
+    if (!connection.socket.isValid() && !*cancel)
+        logLine(QStringLiteral("*** control connection failed: ") + connection.result.described());
+    return std::move(connection.socket);
 }
 
 bool BroadcastWorker::waitForRelayPort(const CancelFlag &cancel)
@@ -186,20 +178,20 @@ void BroadcastWorker::startAdapting(const BroadcastPlan &plan)
 
 // Runs with every health sample: the governor's decision goes to the writer
 // (its encoder thread takes it before the next frame) and into the log.
-void BroadcastWorker::adapt(const CBytePerfMon &stats, LinkHealth *health)
+void BroadcastWorker::adapt(const SrtStatistics &stats, LinkHealth *health)
 {
     BitRateGovernor::Sample sample;
     sample.intervalMs = double(qMax<qint64>(m_sampleClock.restart(), 1));
-    sample.sendKbps = stats.mbpsSendRate * 1000.0;
-    sample.rttMs = stats.msRTT;
-    sample.packetsSent = stats.pktSent;
-    sample.packetsLost = stats.pktSndLoss;
-    sample.packetsRetransmitted = stats.pktRetrans;
-    sample.packetsDropped = stats.pktSndDrop;
-    sample.bytesDropped = qint64(stats.byteSndDrop);
-    sample.sendBufferMs = stats.msSndBuf;
+    sample.sendKbps = stats.sendMbps * 1000.0;
+    sample.rttMs = stats.rttMs;
+    sample.packetsSent = stats.packetsSent;
+    sample.packetsLost = stats.packetsLost;
+    sample.packetsRetransmitted = stats.packetsRetransmitted;
+    sample.packetsDropped = stats.packetsDropped;
+    sample.bytesDropped = stats.bytesDropped;
+    sample.sendBufferMs = stats.sendBufferMs;
     sample.sendBufferBytes = qMax<qint64>(m_relay->sendBufferBytes(), 0);
-    sample.bandwidthKbps = stats.mbpsBandwidth * 1000.0;
+    sample.bandwidthKbps = stats.bandwidthMbps * 1000.0;
     const qint64 handed = m_relay->bytesHanded();
     sample.bytesHanded = handed - m_bytesHandedBefore;
     m_bytesHandedBefore = handed;
@@ -222,8 +214,8 @@ void BroadcastWorker::adapt(const CBytePerfMon &stats, LinkHealth *health)
     // Losses of a congested path are the rate's business, not the latency's;
     // a longer route is the latency's.
     const bool congested = m_governor && m_governor->lastSampleCongested();
-    if (m_advisor && m_route.addSample(congested, stats.msRTT, stats.pktSent, stats.pktSndLoss))
-        m_advisor->addSample(stats.pktSent, stats.pktSndLoss, stats.msRTT);
+    if (m_advisor && m_route.addSample(congested, stats.rttMs, stats.packetsSent, stats.packetsLost))
+        m_advisor->addSample(stats.packetsSent, stats.packetsLost, stats.rttMs);
     health->advisedLatencyMs = m_advisor ? m_advisor->advisedLatencyMs() : 0;
     health->adviceRttMs = m_advisor ? m_advisor->typicalRoundTripMs() : 0;
 }
@@ -274,15 +266,16 @@ void BroadcastWorker::sampleHealth(int attempt)
 {
     if (attempt != m_attempt || !m_relay || m_brokenReported)
         return;
-    CBytePerfMon stats{};
-    if (m_relay->hasFailed() || m_relay->isFinished() || !m_relay->takeStatistics(&stats)) {
+    const std::optional<SrtStatistics> stats =
+        m_relay->hasFailed() || m_relay->isFinished() ? std::nullopt : m_relay->takeStatistics();
+    if (!stats) {
         reportRelayError();
         return;
     }
-    LinkHealth health = LinkHealth::fromStatistics(stats, m_writer ? m_writer->droppedFrames() : 0);
+    LinkHealth health = LinkHealth::fromStatistics(*stats, m_writer ? m_writer->droppedFrames() : 0);
     health.latencyMs = m_relay->agreedLatencyMs();
     if (m_writer && m_advisor)
-        adapt(stats, &health);
+        adapt(*stats, &health);
     HappensBefore::release(this);
     emit healthSampled(attempt, health);
 }

@@ -3,6 +3,8 @@
 #include "app/session/LinkHealth.h"
 #include "transport/LongerRouteWatch.h"
 #include "transport/srt/SrtSocket.h"
+#include "transport/srt/SrtStatistics.h"
+#include "transport/srt/StepResult.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -18,7 +20,6 @@ class BitRateGovernor;
 class LatencyAdvisor;
 class Mixer;
 class RESender;
-struct CBytePerfMon;
 namespace mf {
 class MFWriter;
 }
@@ -39,7 +40,7 @@ public:
     // How long an attempt waits for the relay's local port.
     static constexpr int kRelayPortWaitMs = 10000;
 
-    BroadcastWorker(Mixer *mixer, QObject *logTarget);
+    explicit BroadcastWorker(Mixer *mixer);
     ~BroadcastWorker() override;
 
     // The first attempt writes the "STREAM TO SERVER" log line. Every
@@ -73,19 +74,18 @@ signals:
     void jobDone();
 
 private:
-    QString openLink(const BroadcastPlan &plan, const QString &address, int leastLatencyMs, const CancelFlag &cancel,
-                     int *controlSocket);
-    QString choosePathLatency(const BroadcastPlan &plan, const QString &address, const CancelFlag &cancel,
-                              int *latencyMs, SrtSocket *control);
-    SrtSocket openControl(const BroadcastPlan &plan, const QString &address, const CancelFlag &cancel,
-                          int peerLatencyMs);
+    // A cancelled step may end in success: the caller looks at the flag.
+    StepResult openLink(const BroadcastPlan &plan, const SrtEndpoint &server, int leastLatencyMs,
+                        const CancelFlag &cancel, int *controlSocket);
+    StepResult choosePathLatency(const BroadcastPlan &plan, const SrtEndpoint &server, const CancelFlag &cancel,
+                                 int *latencyMs, SrtSocket *control);
+    SrtSocket openControl(const SrtEndpoint &server, const CancelFlag &cancel);
     bool waitForRelayPort(const CancelFlag &cancel);
     void reportRelayError();
     void startAdapting(const BroadcastPlan &plan);
-    void adapt(const CBytePerfMon &stats, LinkHealth *health);
+    void adapt(const SrtStatistics &stats, LinkHealth *health);
 
     Mixer *m_mixer = nullptr;
-    QObject *m_logTarget = nullptr;
     std::unique_ptr<RESender> m_relay;
     std::shared_ptr<mf::MFWriter> m_writer;
     std::unique_ptr<BitRateGovernor> m_governor;  // none when the rate is fixed

@@ -1,6 +1,6 @@
 #include "app/session/LinkHealth.h"
 
-#include <srt/srt.h>
+#include "transport/srt/SrtStatistics.h"
 
 namespace {
 double percentOf(qint64 part, qint64 whole)
@@ -14,17 +14,17 @@ QString mbps(double kbps)
 }
 }
 
-LinkHealth LinkHealth::fromStatistics(const CBytePerfMon &stats, quint64 framesDropped)
+LinkHealth LinkHealth::fromStatistics(const SrtStatistics &stats, quint64 framesDropped)
 {
     LinkHealth health;
-    health.sendKbps = stats.mbpsSendRate * 1000.0;
-    health.rttMs = stats.msRTT;
-    health.packetsSent = stats.pktSent;
-    health.lossPercent = percentOf(stats.pktSndLoss, stats.pktSent);
-    health.retransmitPercent = percentOf(stats.pktRetrans, stats.pktSent);
-    health.packetsDropped = stats.pktSndDrop;
+    health.sendKbps = stats.sendMbps * 1000.0;
+    health.rttMs = stats.rttMs;
+    health.packetsSent = stats.packetsSent;
+    health.lossPercent = percentOf(stats.packetsLost, stats.packetsSent);
+    health.retransmitPercent = percentOf(stats.packetsRetransmitted, stats.packetsSent);
+    health.packetsDropped = stats.packetsDropped;
     health.framesDropped = framesDropped;
-    health.acksReceived = stats.pktRecvACK;
+    health.acksReceived = stats.acksReceived;
     return health;
 }
 

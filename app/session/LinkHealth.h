@@ -3,10 +3,10 @@
 #include <QString>
 #include <QtGlobal>
 
-struct CBytePerfMon;
+struct SrtStatistics;
 
 // The state of the media connection over the last interval, as the status
-// line shows it while broadcasting: from libsrt's sender statistics and the
+// line shows it while broadcasting: from the sender's SRT figures and the
 // writer's count of frames it had to drop.
 struct LinkHealth
 {
@@ -31,8 +31,8 @@ struct LinkHealth
     static constexpr double kLossWarningPercent = 5.0;
     static constexpr double kRttWarningMs = 500.0;
 
-    // Figures of one interval of srt_bstats (taken with clearing).
-    static LinkHealth fromStatistics(const CBytePerfMon &stats, quint64 framesDropped);
+    // From the figures of one interval.
+    static LinkHealth fromStatistics(const SrtStatistics &stats, quint64 framesDropped);
 
     bool isWarning(quint64 framesDroppedBefore) const;
     // Data went out and not one acknowledgement came back: the server does

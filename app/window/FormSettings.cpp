@@ -39,11 +39,11 @@ void FormSettings::fillChoices() const
 BroadcastPlan FormSettings::broadcastPlan(const ServerField &server) const
 {
     BroadcastPlan plan = BroadcastPlan::fromFields(server, m_ui->txtStreamID->text());
-    plan.latencyMs = m_ui->spbLatency->value();
+    plan.endpoint.latencyMs = m_ui->spbLatency->value();
     plan.videoKbps = m_ui->spbVBR->value();
     plan.audioKbps = m_ui->cmbABR->currentText().toInt();
     plan.codec = m_ui->cmbEncs->currentData().toString();
-    plan.passphrase = m_ui->txtPassphrase->text().toUtf8();
+    plan.endpoint.passphrase = m_ui->txtPassphrase->text().toUtf8();
     plan.adaptRate = m_ui->chkAdaptRate->isChecked();
     plan.keepCopy = m_ui->actionKeep_Copy->isChecked();
     plan.adaptLatency = m_ui->chkAdaptLatency->isChecked();

@@ -352,7 +352,7 @@ void MainWindow::stopStreaming()
 
 void MainWindow::createSession()
 {
-    session = std::make_unique<BroadcastSession>(mixer, player, logsDlg);
+    session = std::make_unique<BroadcastSession>(mixer, player);
     statusArea = new StatusArea(this);
     statusArea->install(ui->statusbar);
     statusArea->follow(session.get());

@@ -4,7 +4,7 @@
 
 #include "app/links/ServerField.h"
 #include "diagnostics/LogLine.h"
-#include "transport/SrtConnect.h"
+#include "transport/srt/ResolveHost.h"
 #include "transport/ThreadTest.h"
 
 #include <QHBoxLayout>
@@ -124,17 +124,13 @@ int SpeedTest::openFor(const QString &serverField, const QString &streamId, int 
     }
     const QString resolved = resolveHost(server.host());
     logLine(QStringLiteral("SPEED TEST TO SERVER : ") + server.host() + "(resolved to " + resolved + ")");
-    prepareTest(resolved, server.port(), streamId, latency, passphrase);
+    prepareTest({resolved, server.port(), streamId, latency, passphrase});
     return exec();
 }
 
-bool SpeedTest::prepareTest(QString host, int port, QString streamId, int latency, const QByteArray &passphrase)
+bool SpeedTest::prepareTest(const SrtEndpoint &endpoint)
 {
-    m_host = host;
-    m_port = port;
-    m_streamId = streamId + QStringLiteral("#speedtest");
-    m_latency = latency;
-    m_passphrase = passphrase;
+    m_endpoint = endpoint.withSuffix(QStringLiteral("#speedtest"));
     return true;
 }
 
@@ -154,7 +150,7 @@ void SpeedTest::startRun()
     // An earlier run's connection, still open for its last data, makes way.
     for (ThreadTest *earlier : findChildren<ThreadTest *>(QString(), Qt::FindDirectChildrenOnly))
         earlier->requestStop();
-    ThreadTest *worker = new ThreadTest(m_host, m_port, m_streamId, m_latency, this, m_passphrase);
+    ThreadTest *worker = new ThreadTest(m_endpoint, this);
     m_worker = worker;
     // resultReady is queued before finished, so the worker is read before it goes.
     connect(worker, &ThreadTest::resultReady, this, [this, worker = QPointer<ThreadTest>(worker)] {
@@ -200,7 +196,7 @@ void SpeedTest::showOutcome(const ThreadTest &worker)
 {
     switch (worker.outcome()) {
     case ThreadTest::Outcome::ConnectFailed:
-        ui->label->setText(QStringLiteral("Connection failed: ") + worker.connectFailure());
+        ui->label->setText(QStringLiteral("Connection failed: ") + worker.connectResult().described());
         break;
     case ThreadTest::Outcome::NotAcknowledged:
         ui->label->setText(QString::fromLatin1(kNotAcknowledgedText));
@@ -223,10 +219,10 @@ void SpeedTest::showResult(qint64 elapsedMs, int errorCount)
 {
     if (errorCount >= ThreadTest::kMaxErrors) {
         ui->label->setText(QStringLiteral("Test failed, count errors:") + QString::number(errorCount));
-    } else if (m_worker && m_worker->statistics().pktSentTotal > 0) {
-        const SRT_TRACEBSTATS &statistics = m_worker->statistics();
-        ui->label->setText(resultText(elapsedMs, m_worker->acknowledgedBytes(), statistics.pktSentTotal,
-                                  statistics.pktSndLossTotal, statistics.pktSndDropTotal));
+    } else if (m_worker && m_worker->statistics().packetsSentTotal > 0) {
+        const SrtStatistics &statistics = m_worker->statistics();
+        ui->label->setText(resultText(elapsedMs, m_worker->acknowledgedBytes(), statistics.packetsSentTotal,
+                                  int(statistics.packetsLostTotal), int(statistics.packetsDroppedTotal)));
         showAdvice(measuredKbps(elapsedMs, m_worker->acknowledgedBytes()));
     }
     ui->cmdRun->setChecked(false);

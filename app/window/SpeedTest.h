@@ -1,4 +1,6 @@
 #pragma once
+#include "transport/srt/SrtEndpoint.h"
+
 #include <QDialog>
 #include <QPointer>
 #include <QString>
@@ -31,8 +33,10 @@ public:
     int openFor(const QString &serverField, const QString &streamId, int latency,
                 const QByteArray &passphrase = QByteArray());
 
-    bool prepareTest(QString host, int port, QString streamId, int latency,
-                     const QByteArray &passphrase = QByteArray());
+    // Takes the endpoint (a dotted IPv4 address, the user's stream ID, the
+    // latency and passphrase) for the runs, with "#speedtest" appended to
+    // the stream ID. Returns true.
+    bool prepareTest(const SrtEndpoint &endpoint);
     // Shows the current run's result; the run's worker must have finished.
     void showResult(qint64 elapsedMs, int errorCount);
 
@@ -44,11 +48,6 @@ public:
     // What the server acknowledged over the run's time, in kbit/s.
     static int measuredKbps(qint64 elapsedMs, qint64 acknowledgedBytes);
 
-    QString host() const { return m_host; }
-    int port() const { return m_port; }
-    QString streamId() const { return m_streamId; }
-    int latency() const { return m_latency; }
-
     static const char *const kStyleSheet;
 
     // The share of the measured rate a broadcast can count on, sound included.
@@ -58,8 +57,6 @@ public:
     static int recommendedVideoKbps(int measuredKbps, int audioKbps, int minKbps, int maxKbps, int stepKbps);
     // The form's sound rate and video rate limits, for the advice after a run.
     void setRateLimits(int audioKbps, int minKbps, int maxKbps, int stepKbps);
-    // The advised rate, 0 while there is none.
-    int recommendation() const { return m_recommendedKbps; }
 
 signals:
     // The user took the advised video rate.
@@ -82,11 +79,7 @@ private:
 
     std::unique_ptr<Ui::SpeedTest> ui;
 
-    QString m_host;
-    int m_port = 0;
-    QString m_streamId;
-    int m_latency = 0;
-    QByteArray m_passphrase;
+    SrtEndpoint m_endpoint;
     // The current run's worker. Workers are children of the dialog until they
     // have finished: a stopped one winding down, a finished run's one keeping
     // its connection open for the server to read the last data.

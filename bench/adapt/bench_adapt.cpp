@@ -97,7 +97,7 @@ Result run(Mixer &mixer, PlayerWorker &player, bool adapt)
     plan.audioKbps = 128;
     plan.codec = "libx264";
     plan.adaptRate = adapt;
-    BroadcastSession session(&mixer, &player, nullptr);
+    BroadcastSession session(&mixer, &player);
     session.start(plan, 0);
     if (!waitFor([&] { return session.state() == State::Live; }, 20000))
         return result;

@@ -63,9 +63,10 @@ qint64 blockingFailedStart(quint16 port)
     clock.start();
     const QString address = resolveHost("127.0.0.1");
     ArrowSender arrows;
-    arrows.connectControl(address, port, "bench-ref");
-    RESender relay(nullptr);
-    relay.startRelay(address, port, "bench-ref", 120);
+    const SrtEndpoint endpoint{address, port, QStringLiteral("bench-ref"), 120, QByteArray()};
+    arrows.connectControl(endpoint.withLatency(0));
+    RESender relay;
+    relay.startRelay(endpoint);
     while (relay.listenPort <= 0 && !relay.isFinished())
         QThread::msleep(500);
     const qint64 stall = clock.elapsed();
@@ -87,7 +88,7 @@ int main(int argc, char **argv)
     const quint16 closedPort = freeLoopbackPort();
     qint64 worst = 0;
     {
-        BroadcastSession session(&mixer, &player, nullptr);
+        BroadcastSession session(&mixer, &player);
         heartbeat.restart();
         session.start(planFor(closedPort, "bench-fail"), 0);
         const bool ok = waitFor([&] { return session.state() == State::Failed && !session.isWinding(); });
@@ -101,7 +102,7 @@ int main(int argc, char **argv)
         return 1;
     }
     const quint16 port = studio->srtPort();
-    BroadcastSession session(&mixer, &player, nullptr);
+    BroadcastSession session(&mixer, &player);
     heartbeat.restart();
     session.start(planFor(port, "bench-live"), 0);
     bool ok = waitFor([&] { return session.state() == State::Live; });

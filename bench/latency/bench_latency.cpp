@@ -27,6 +27,7 @@
 #include "media/engine/MFWriter.h"
 #include "media/engine/SrtInput.h"
 #include "transport/RESender.h"
+#include "transport/srt/SrtCallerUrl.h"
 
 #include <QApplication>
 #include <QDir>
@@ -254,7 +255,7 @@ public:
     SrtTap(const QString &url, StageStamps &stamps)
         : m_parser([&stamps](qint64 pts) { stamps.stampPts(StageStamps::Received, pts, StageStamps::nowMs()); })
     {
-        SrtCallerUrl::parse(url, &m_url);
+        m_url = SrtCallerUrl::parse(url).value_or(SrtEndpoint());
         m_thread = std::thread([this] { run(); });
     }
     ~SrtTap()
@@ -280,7 +281,7 @@ private:
                 m_parser.feed(reinterpret_cast<const char *>(buffer), n);
         }
     }
-    SrtCallerUrl m_url;
+    SrtEndpoint m_url;
     TsTimeTap m_parser;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
@@ -435,8 +436,8 @@ void runOurs(const QString &studioBinary, int secs)
 
     Studio studio(studioBinary);
     StageStamps stamps;
-    RESender relay(nullptr);
-    relay.startRelay("127.0.0.1", studio.srtPort(), "bench", kLatencyMs);
+    RESender relay;
+    relay.startRelay({QStringLiteral("127.0.0.1"), studio.srtPort(), QStringLiteral("bench"), kLatencyMs, QByteArray()});
     spinUntil([&] { return relay.listenPort != 0; }, 10000);
     {
         // Broadcasting without a player: mixer, writer and relay.
@@ -459,8 +460,9 @@ void runOurs(const QString &studioBinary, int secs)
     if (qEnvironmentVariableIsSet("ORVANTA_BENCH_CPU_ONLY"))
         return;
 
-    RESender tappedRelay(nullptr);
-    tappedRelay.startRelay("127.0.0.1", studio.srtPort(), "bench2", kLatencyMs);
+    RESender tappedRelay;
+    tappedRelay.startRelay(
+        {QStringLiteral("127.0.0.1"), studio.srtPort(), QStringLiteral("bench2"), kLatencyMs, QByteArray()});
     spinUntil([&] { return tappedRelay.listenPort != 0; }, 10000);
     TcpTap tcpTap(tappedRelay.listenPort, stamps);
     SrtTap srtTap(feedbackUrl(studio.srtPort(), "bench2"), stamps);

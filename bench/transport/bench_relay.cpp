@@ -157,8 +157,8 @@ int throughput(qint64 bytes, double mbits)
         block[i] = char(i * 7);
 
     // Relay: a writer thread pushes into RESender's TCP port as fast as it goes.
-    RESender relay(nullptr);
-    relay.startRelay("127.0.0.1", studio.srtPort(), "bench-relay" + suffix, kLatencyMs);
+    RESender relay;
+    relay.startRelay({QStringLiteral("127.0.0.1"), studio.srtPort(), "bench-relay" + suffix, kLatencyMs, QByteArray()});
     QDeadlineTimer portWait(10000);
     while (relay.listenPort < 1 && !portWait.hasExpired())
         QThread::msleep(5);
@@ -341,10 +341,11 @@ int delay(int count)
     if (!recorder.listen())
         return 1;
 
-    int rawSocket = -1;
-    if (!srtConnect(&rawSocket, "127.0.0.1", recorder.port(), "bench-direct", kLatencyMs).isEmpty())
+    SrtConnection connection =
+        srtConnect({QStringLiteral("127.0.0.1"), recorder.port(), QStringLiteral("bench-direct"), kLatencyMs, QByteArray()});
+    if (!connection.result.ok())
         return 1;
-    SrtSocket direct(rawSocket);
+    SrtSocket direct = std::move(connection.socket);
     sendTimed(count, [&](const char *message) { srt_send(direct.get(), message, kMessage); });
     waitForCount(recorder, count * 95 / 100);
     QThread::msleep(500);
@@ -352,8 +353,8 @@ int delay(int count)
     direct.reset();
     recorder.clear();
 
-    RESender relay(nullptr);
-    relay.startRelay("127.0.0.1", recorder.port(), "bench-relay", kLatencyMs);
+    RESender relay;
+    relay.startRelay({QStringLiteral("127.0.0.1"), recorder.port(), QStringLiteral("bench-relay"), kLatencyMs, QByteArray()});
     QDeadlineTimer portWait(10000);
     while (relay.listenPort < 1 && !portWait.hasExpired())
         QThread::msleep(5);

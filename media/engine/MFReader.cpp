@@ -3,6 +3,7 @@
 #include "MFFactory.h"
 #include "MFOptions.h"
 #include "SrtInput.h"
+#include "transport/srt/SrtCallerUrl.h"
 #include "TsDecoder.h"
 
 #include <QDebug>
@@ -47,13 +48,14 @@ MFReader::~MFReader()
 bool MFReader::open(const QString &url, const QString &options)
 {
     close();
-    SrtCallerUrl parsed;
-    if (!SrtCallerUrl::parse(url, &parsed)) {
+    const std::optional<SrtEndpoint> parsed = SrtCallerUrl::parse(url);
+    if (!parsed) {
         qWarning() << "MFReader: not an SRT caller URL:" << url;
         return false;
     }
     const QMap<QString, QString> values = MFOptions::parse(options);
-    m_url = parsed;
+    m_endpoint = *parsed;
+    m_endpoint.passphrase = m_passphrase;
     m_lowDelay = isTrue(values.value(QStringLiteral("network.low_delay"), QStringLiteral("true")));
     m_openAsync = isTrue(values.value(QStringLiteral("network.open_async"), QStringLiteral("true")));
     m_bufferMax = qBound(1, values.value(QStringLiteral("network.buffer_max"), QStringLiteral("2")).toInt(), 50);
@@ -72,7 +74,7 @@ bool MFReader::open(const QString &url, const QString &options)
     std::unique_ptr<SrtInput> firstConnection;
     if (!m_openAsync) {
         firstConnection = std::make_unique<SrtInput>(m_stop);
-        if (!firstConnection->connect(m_url, kConnectTimeoutMs, m_passphrase))
+        if (!firstConnection->connect(m_endpoint, kConnectTimeoutMs))
             return false;
     }
     m_open = true;
@@ -109,7 +111,7 @@ void MFReader::run()
     // until the reader is closed.
     SrtInput input(m_stop);
     while (!m_stop) {
-        if (!input.connect(m_url, kConnectTimeoutMs, m_passphrase)) {
+        if (!input.connect(m_endpoint, kConnectTimeoutMs)) {
             if (waitStopFor(kRetryPauseMs))
                 break;
             continue;

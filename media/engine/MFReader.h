@@ -1,6 +1,6 @@
 #pragma once
 #include "MFFrame.h"
-#include "transport/srt/SrtCallerUrl.h"
+#include "transport/srt/SrtEndpoint.h"
 
 #include <QImage>
 #include <QString>
@@ -82,7 +82,7 @@ private:
     static QImage noPictureMessage(const QString &text);
     bool waitStopFor(int ms);
 
-    SrtCallerUrl m_url;
+    SrtEndpoint m_endpoint;  // passphrase included
     QByteArray m_passphrase;
     QImage m_splash;
     int m_bufferMax = 2;

@@ -3,8 +3,6 @@
 #include "transport/srt/ResolveHost.h"
 #include "transport/srt/SrtCaller.h"
 
-#include <srt/srt.h>
-
 #include <QDebug>
 #include <cstring>
 
@@ -17,25 +15,24 @@ SrtInput::~SrtInput()
     close();
 }
 
-bool SrtInput::connect(const SrtCallerUrl &url, int connectTimeoutMs, const QByteArray &passphrase)
+bool SrtInput::connect(const SrtEndpoint &endpoint, int connectTimeoutMs)
 {
     close();
-    const QString address = resolveHost(url.host);
+    const QString address = resolveHost(endpoint.host);
     if (address.isEmpty()) {
-        qWarning() << "MFReader: cannot resolve" << url.host;
+        qWarning() << "MFReader: cannot resolve" << endpoint.host;
         return false;
     }
     SrtCaller caller;
-    caller.streamId = url.streamId.toUtf8();
-    if (url.latencyMs >= 0)
-        caller.latencyMs = url.latencyMs;
+    caller.streamId = endpoint.streamId.toUtf8();
+    if (endpoint.latencyMs != SrtEndpoint::kLibraryLatency)
+        caller.latencyMs = endpoint.latencyMs;
     caller.connectTimeoutMs = connectTimeoutMs;
     caller.receiveTimeoutMs = kPollMs;
-    caller.passphrase = passphrase;
-    QString reason;
-    const QString failure = caller.connect(address, quint16(url.port), &m_socket, &reason);
-    if (!failure.isEmpty()) {
-        qDebug() << "MFReader: connect failed:" << qPrintable(reason);
+    caller.passphrase = endpoint.passphrase;
+    const StepResult result = caller.connect(address, quint16(endpoint.port), &m_socket);
+    if (!result.ok()) {
+        qDebug() << "MFReader: connect failed:" << qPrintable(result.reason());
         return false;
     }
     return true;
@@ -46,13 +43,10 @@ int SrtInput::read(uint8_t *buffer, int size)
     while (m_messageOffset >= m_messageSize) {
         if (m_stop || !m_socket.isValid())
             return 0;
-        const int received = srt_recvmsg(m_socket.get(), m_message.data(), int(m_message.size()));
-        if (received == SRT_ERROR) {
-            if (srt_getlasterror(nullptr) == SRT_ETIMEOUT)
-                continue;
-            return -1;
-        }
+        const int received = m_socket.receiveMessage(m_message.data(), int(m_message.size()));
         if (received == 0)
+            continue;  // the receive time-out: look at the stop flag again
+        if (received < 0)
             return -1;
         m_messageOffset = 0;
         m_messageSize = received;

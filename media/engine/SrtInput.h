@@ -1,5 +1,5 @@
 #pragma once
-#include "transport/srt/SrtCallerUrl.h"
+#include "transport/srt/SrtEndpoint.h"
 #include "transport/srt/SrtSocket.h"
 
 #include <atomic>
@@ -19,8 +19,10 @@ public:
     SrtInput(const SrtInput &) = delete;
     SrtInput &operator=(const SrtInput &) = delete;
 
-    // Blocks at most connectTimeoutMs. A non-empty passphrase decrypts the stream.
-    bool connect(const SrtCallerUrl &url, int connectTimeoutMs, const QByteArray &passphrase = QByteArray());
+    // Resolves the endpoint's host and connects, blocking at most
+    // connectTimeoutMs; the endpoint's latency (when it has one) is asked
+    // for both ways, a non-empty passphrase decrypts the stream.
+    bool connect(const SrtEndpoint &endpoint, int connectTimeoutMs);
     // > 0 bytes read; 0 = stopped; < 0 = the connection ended or failed.
     int read(uint8_t *buffer, int size);
     void close();

@@ -87,7 +87,7 @@ private slots:
         BroadcastSession first(&other.mixer, &other.player, nullptr);
         if (row == "ID streaming")
             QVERIFY2(goLive(first, plan(studio.srtPort(), "taken")), qPrintable(first.statusText()));
-        BroadcastSession session(&rig->mixer, &rig->player, nullptr);
+        BroadcastSession session(&rig->mixer, &rig->player);
         QSignalSpy failed(&session, &BroadcastSession::failed);
         QSignalSpy started(&session, &BroadcastSession::started);
         BroadcastPlan attempt = plan(row == "closed port" ? freeLoopbackPort() : studio.srtPort(), "taken",
@@ -119,7 +119,7 @@ private slots:
     {
         StudioProcess studio({"--max-callers", "1"});
         QVERIFY2(studio.start(), studio.output().constData());
-        BroadcastSession session(&rig->mixer, &rig->player, nullptr);
+        BroadcastSession session(&rig->mixer, &rig->player);
         QSignalSpy arrows(&session, &BroadcastSession::arrowsAvailable);
         rig->heartbeat.restart();
         session.start(plan(studio.srtPort(), "single"), 0);
@@ -148,7 +148,7 @@ private slots:
         LossyPath path(studio.srtPort(), "0.02");
         QVERIFY(path.ready());
         MessageCapture log;
-        BroadcastSession session(&rig->mixer, &rig->player, nullptr);
+        BroadcastSession session(&rig->mixer, &rig->player);
         QSignalSpy status(&session, &BroadcastSession::statusChanged);
         QVERIFY2(goLive(session, plan(path.port(), "lossy")), qPrintable(session.statusText()));
         QTRY_VERIFY_WITH_TIMEOUT(session.statusText().contains(" kbit/s, RTT "), kWaitMs);
@@ -210,7 +210,7 @@ private slots:
         LossyPath path(studio.srtPort(), "0", {"--rate", "1200", "--buffer", "200", "--down-rate", "0"});
         QVERIFY(path.ready());
         MessageCapture log;
-        BroadcastSession session(&rig->mixer, &rig->player, nullptr);
+        BroadcastSession session(&rig->mixer, &rig->player);
         BroadcastPlan narrow = plan(path.port(), "narrow");
         narrow.videoKbps = 2048;
         QVERIFY(narrow.adaptRate);
@@ -303,19 +303,19 @@ private slots:
         LossyPath path(studio.srtPort(), loss, delays);
         QVERIFY(path.ready());
         auto log = std::make_unique<MessageCapture>();  // ends before the figures are printed
-        BroadcastSession session(&rig->mixer, &rig->player, nullptr);
+        BroadcastSession session(&rig->mixer, &rig->player);
         BroadcastPlan far = plan(path.port(), "far");
         far.adaptLatency = adaptLatency;
         QVERIFY2(goLive(session, far), qPrintable(session.statusText()));
         const int chosen = int(StudioProcess::count(studio.waitForStream("far", "media", 1, kWaitMs), "latency"));
         const QJsonObject control = studio.waitForStream("far", "control", 0, kWaitMs);
         QCOMPARE(int(StudioProcess::count(control, "latency")), adaptLatency ? chosen : 0);
-        const int least = adaptLatency ? LatencyAdvisor::latencyForPath(far.latencyMs, 2.0 * delayMs, 1000) : 120;
+        const int least = adaptLatency ? LatencyAdvisor::latencyForPath(far.endpoint.latencyMs, 2.0 * delayMs, 1000) : 120;
         QVERIFY2(chosen >= least && chosen <= (adaptLatency ? 1000 : 120), qPrintable(QString::number(chosen)));
         // The player asks for the same latency; a recorder joins with its URL.
         const QString url = feedbackUrl(*log);
-        SrtCallerUrl parsed;
-        QVERIFY2(SrtCallerUrl::parse(url, &parsed) && parsed.latencyMs == chosen, qPrintable(url));
+        const std::optional<SrtEndpoint> parsed = SrtCallerUrl::parse(url);
+        QVERIFY2(parsed && parsed->latencyMs == chosen, qPrintable(url));
         QTRY_COMPARE_WITH_TIMEOUT(StudioProcess::count(studio.waitForStream("far", "feedback", 0, kWaitMs), "latency"),
                                   qint64(chosen), kWaitMs);
         std::unique_ptr<ReturnStreamRecorder> returned;
@@ -401,7 +401,7 @@ private slots:
         QVERIFY2(studio->start(), studio->output().constData());
         const quint16 port = studio->srtPort();
         QStringList texts;  // outlives the session, which may announce while it goes
-        BroadcastSession session(&rig->mixer, &rig->player, nullptr);
+        BroadcastSession session(&rig->mixer, &rig->player);
         connect(&session, &BroadcastSession::statusChanged, this, [&](const QString &text) { texts.append(text); });
         // A copy of the broadcast is kept, in one file through the reconnect.
         QTemporaryDir videos;
@@ -476,7 +476,7 @@ private slots:
     {
         QFETCH(bool, afterServerLoss);
         auto studio = std::make_unique<StudioProcess>();
-        BroadcastSession session(&rig->mixer, &rig->player, nullptr);
+        BroadcastSession session(&rig->mixer, &rig->player);
         std::unique_ptr<MessageCapture> log;
         if (afterServerLoss) {
             QVERIFY2(studio->start(), studio->output().constData());
@@ -511,7 +511,7 @@ private slots:
         QVERIFY2(studio.start(), studio.output().constData());
         bool warned = false;  // these outlive the session, which may announce while it goes
         QStringList texts;
-        BroadcastSession session(&rig->mixer, &rig->player, nullptr);
+        BroadcastSession session(&rig->mixer, &rig->player);
         QSignalSpy arrows(&session, &BroadcastSession::arrowsAvailable);
         connect(&session, &BroadcastSession::statusChanged, this, [&](const QString &text, bool warning) {
             warned = warned || warning;

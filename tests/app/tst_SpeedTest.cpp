@@ -3,6 +3,7 @@
 #include "tests/support/FileByteCounter.h"
 #include "tests/support/FreePorts.h"
 #include "tests/support/ListenerProcess.h"
+#include "tests/support/LoopbackEndpoint.h"
 #include "tests/support/LossyPath.h"
 #include "tests/support/SrtTestServer.h"
 #include "tests/support/StudioArrivals.h"
@@ -46,7 +47,7 @@ QProgressBar *progress(SpeedTest &dialog) { return dialog.findChild<QProgressBar
 
 void startRun(SpeedTest &dialog, quint16 port, const QString &streamId, const QByteArray &passphrase = {})
 {
-    dialog.prepareTest("127.0.0.1", port, streamId, 120, passphrase);
+    dialog.prepareTest(loopbackEndpoint(port, streamId, 120, passphrase));
     dialog.show();
     runButton(dialog)->click();
     QVERIFY(runButton(dialog)->isChecked());
@@ -204,7 +205,6 @@ private slots:
         QVERIFY(result.captured(3).toLongLong() >= 7968);
         // The advice follows the figure shown, and its button hands it on.
         const int advised = SpeedTest::recommendedVideoKbps(speedKbs, 128, 128, 100000, 128);
-        QCOMPARE(dialog.recommendation(), advised);
         QCOMPARE(dialog.findChild<QLabel *>("adviceLabel")->text(), QString("Advice: video %1 kbit/s").arg(advised));
         if (limitKbs > 0)
             QVERIFY2(advised <= limitKbs * 0.7, qPrintable(QString::number(advised)));
@@ -275,9 +275,9 @@ private slots:
             dialog.openFor(QString("SRT://LocalHost:%1").arg(studio.srtPort()), QStringLiteral("modal"), 200);
             QVERIFY2(parseResult(text).hasMatch(), qPrintable(QString("run %1: \"%2\"").arg(run).arg(text)));
         }
-        QCOMPARE(QString("%1:%2 %3").arg(dialog.host()).arg(dialog.port()).arg(dialog.streamId()),
-                 QString("127.0.0.1:%1 modal#speedtest").arg(studio.srtPort()));
-        QCOMPARE(dialog.latency(), 200);
+        // Resolved and connected with the form's stream ID and latency.
+        const QJsonObject seen = StudioProcess::findStream(studio.status(), "modal", "speedtest");
+        QCOMPARE(StudioProcess::count(seen, "latency"), qint64(200));
     }
 
     // Stopped by its button or by the dialog's end, a run's worker ends on its

@@ -7,12 +7,14 @@
 #include "tests/support/FfmpegPrograms.h"
 #include "tests/support/FreePorts.h"
 #include "tests/support/GuiHeartbeat.h"
+#include "tests/support/LoopbackEndpoint.h"
 #include "tests/support/MessageCapture.h"
 #include "tests/support/ProcessMemory.h"
 #include "tests/support/SrtTestServer.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TsEdits.h"
 #include "transport/ArrowSender.h"
+#include "transport/srt/SrtCallerUrl.h"
 #include "tests/support/TestMain.h"
 
 #include <atomic>
@@ -211,9 +213,9 @@ private slots:
     {
         SrtTestServer server;
         QVERIFY(server.listen());
-        const QString streamId = QString::fromUtf8("Zoë#7&a=b?c d#feedbackplay");
+        const QString streamId = QString::fromUtf8("Zoë#7&a=b?c d%41#feedbackplay");
         mf::MFReader reader;
-        QVERIFY(reader.open(url(server.port(), streamId, false), "network.open_async=true"));
+        QVERIFY(reader.open(SrtCallerUrl::build(loopbackEndpoint(server.port(), streamId)), "network.open_async=true"));
         QVERIFY(server.waitForCallers(1, 5000));
         QCOMPARE(server.streamIds(), QStringList{streamId});
         // Without a splash picture nothing comes out.
@@ -230,7 +232,7 @@ private slots:
         // The control channel goes through the arrow sender, made on first
         // use. Mute follows only while playing.
         PlayerWorker player;
-        QVERIFY(!player.connectControl("127.0.0.1", 9, "pilot") && !player.isControlConnected());
+        QVERIFY(!player.connectControl(loopbackEndpoint(9, "pilot")) && !player.isControlConnected());
         player.closeControl();  // harmless without a sender
         ArrowSender *sender = player.arrowSender();
         QVERIFY(sender && player.arrowSender() == sender);

@@ -35,9 +35,9 @@ private:
 
     void record(const QString &url)
     {
-        SrtCallerUrl parsed;
+        const std::optional<SrtEndpoint> parsed = SrtCallerUrl::parse(url);
         mf::SrtInput input(m_stop);
-        if (!SrtCallerUrl::parse(url, &parsed) || !input.connect(parsed, kConnectTimeoutMs))
+        if (!parsed || !input.connect(*parsed, kConnectTimeoutMs))
             return;
         uint8_t buffer[1316];
         for (int got = input.read(buffer, sizeof buffer); got > 0; got = input.read(buffer, sizeof buffer)) {

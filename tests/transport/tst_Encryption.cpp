@@ -9,6 +9,7 @@
 #include "tests/support/EncoderFeed.h"
 #include "tests/support/FreePorts.h"
 #include "tests/support/ListenerProcess.h"
+#include "tests/support/LoopbackEndpoint.h"
 #include "tests/support/MessageCapture.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TsEdits.h"
@@ -97,18 +98,16 @@ private slots:
         StudioProcess studio(server == 2 ? QStringList{"--passphrase", QString::fromUtf8(kPassphrase)} : QStringList{});
         if (server > 0)
             QVERIFY2(studio.start(), studio.output().constData());
-        int socket = 12345;
-        QString said;
-        bool wasRefused = false;
         QElapsedTimer clock;
         clock.start();
-        const QString failed = srtConnect(&socket, host, server > 0 ? studio.srtPort() : freeLoopbackPort(),
-                                          streamId, 120, nullptr, &said, passphrase, &wasRefused);
+        const int port = server > 0 ? studio.srtPort() : freeLoopbackPort();
+        const SrtConnection connection = srtConnect(SrtEndpoint{host, port, streamId, 120, passphrase});
         const qint64 elapsedMs = clock.elapsed();
-        QCOMPARE(socket, SrtSocket::kInvalid);
-        QCOMPARE(failed, failure);
+        QVERIFY(!connection.socket.isValid());
+        QCOMPARE(connection.result.message(), failure);
+        const QString said = connection.result.reason();
         QVERIFY(reason.isEmpty() ? !said.isEmpty() : said == reason);
-        QCOMPARE(wasRefused, refused);
+        QCOMPARE(connection.refused, refused);
         QVERIFY2(!refused || elapsedMs < 3000, qPrintable(QString::number(elapsedMs)));
         if (server > 0)
             QVERIFY(studio.findStream(studio.status(), "sealed", "media").isEmpty());
@@ -131,11 +130,11 @@ private slots:
                                  "&passphrase=" + QString::fromUtf8(kPassphrase) + "&pbkeylen=16");
         QVERIFY2(listener.isReady(), listener.output().constData());
         MessageCapture log;
-        RESender relay(nullptr);
-        relay.startRelay("127.0.0.1", listener.srtPort(), "sealed", 400, passphrase);
+        RESender relay;
+        relay.startRelay(loopbackEndpoint(listener.srtPort(), "sealed", 400, passphrase));
         QTRY_VERIFY_WITH_TIMEOUT(relay.listenPort != 0, kWaitMs);
         if (passphrase == kPassphrase) {
-            QCOMPARE(relay.connectFailure(), QString());
+            QVERIFY(relay.connectResult().ok());
             const QByteArray sent = EncoderFeed::randomBytes(200 * kMessageSize, 9);
             QTcpSocket encoder;
             QVERIFY(EncoderFeed::connect(encoder, relay.listenPort));
@@ -146,8 +145,7 @@ private slots:
             QVERIFY(sink.data == sent);
         } else {
             const QString failure = "SRT CONNECT FAILED (" + rejectText(SRT_REJ_BADSECRET) + ")";
-            QCOMPARE(relay.connectFailure(), failure);
-            QVERIFY(relay.connectRefused());
+            QCOMPARE(relay.connectResult().described(), failure);
             QCOMPARE(log.count("CONNECT FAILED: " + failure), 1);
         }
         relay.stopRelay();
@@ -159,11 +157,11 @@ private slots:
     {
         StudioProcess studio({"--passphrase", QString::fromUtf8(kPassphrase)});
         QVERIFY2(studio.start(), studio.output().constData());
+        const SrtConnection refused = ArrowSender::openControl(loopbackEndpoint(studio.srtPort(), "sealed"));
+        QCOMPARE(refused.result.described(), "SRT CONNECT FAILED (" + rejectText(SRT_REJ_UNSECURE) + ")");
+        QVERIFY(refused.refused);
         ArrowSender arrows;
-        QVERIFY(!arrows.connectControl("127.0.0.1", studio.srtPort(), "sealed"));
-        QCOMPARE(arrows.connectFailure(), "SRT CONNECT FAILED (" + rejectText(SRT_REJ_UNSECURE) + ")");
-        QVERIFY(arrows.connectControl("127.0.0.1", studio.srtPort(), "sealed", kPassphrase));
-        QCOMPARE(arrows.connectFailure(), QString());
+        QVERIFY(arrows.connectControl(loopbackEndpoint(studio.srtPort(), "sealed", SrtEndpoint::kLibraryLatency, kPassphrase)));
         arrows.arrowClicked(false);
         QTRY_VERIFY_WITH_TIMEOUT(studio.output().contains("arrow \"sealed\" 1 right"), kWaitMs);
     }

@@ -3,6 +3,7 @@
 #include "transport/srt/SrtLibrary.h"
 #include "transport/srt/SrtSocket.h"
 
+#include "tests/support/LoopbackEndpoint.h"
 #include "tests/support/SrtTestServer.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TestMain.h"
@@ -36,36 +37,48 @@ private slots:
         QTest::addColumn<int>("port");
         QTest::addColumn<QString>("streamId");
         QTest::addColumn<int>("latency");
+        QTest::addColumn<QString>("built");
         QTest::newRow("feedback") << "srt://10.0.0.5:9000?mode=caller&streamid=user42#feedbackplay" << "10.0.0.5"
-                                  << 9000 << "user42#feedbackplay" << -1;
+                                  << 9000 << "user42#feedbackplay" << -1 << "";
+        QTest::newRow("feedback with latency")
+            << "srt://10.0.0.5:9000?mode=caller&latency=360&streamid=user42#feedbackplay" << "10.0.0.5" << 9000
+            << "user42#feedbackplay" << 360 << "";
         QTest::newRow("odd characters") << "srt://studio.example:1234?mode=caller&streamid=a&b=c?d #x#feedbackplay"
-                                        << "studio.example" << 1234 << "a&b=c?d #x#feedbackplay" << -1;
+                                        << "studio.example" << 1234 << "a&b=c?d #x#feedbackplay" << -1
+                                        << "srt://studio.example:1234?mode=caller&streamid=a%26b%3Dc%3Fd%20#x#feedbackplay";
         QTest::newRow("ID holding a stream ID") << "srt://h:1?mode=caller&latency=200&streamid=a#1&streamid=b#control"
-                                                << "h" << 1 << "a#1&streamid=b#control" << 200;
-        QTest::newRow("empty id") << "srt://127.0.0.1:1?mode=caller&streamid=" << "127.0.0.1" << 1 << "" << -1;
-        QTest::newRow("no query") << "srt://127.0.0.1:5000" << "127.0.0.1" << 5000 << "" << -1;
-        QTest::newRow("listener") << "srt://127.0.0.1:5000?mode=listener" << "" << 0 << "" << -1;
-        QTest::newRow("no port") << "srt://127.0.0.1?mode=caller" << "" << 0 << "" << -1;
-        QTest::newRow("bad port") << "srt://127.0.0.1:70000?mode=caller" << "" << 0 << "" << -1;
-        QTest::newRow("other scheme") << "udp://127.0.0.1:5000" << "" << 0 << "" << -1;
+                                                << "h" << 1 << "a#1&streamid=b#control" << 200
+                                                << "srt://h:1?mode=caller&latency=200&streamid=a#1%26streamid%3Db#control";
+        QTest::newRow("ID holding a latency") << "srt://h:1?mode=caller&latency=200&streamid=x%26latency%3D9"
+                                              << "h" << 1 << "x&latency=9" << 200 << "";
+        QTest::newRow("escapes") << "srt://h:1?mode=caller&streamid=50%25%20off%2Bmore%C3%BC" << "h" << 1
+                                 << QString::fromUtf8("50% off+more\xc3\xbc") << -1 << "";
+        QTest::newRow("empty id") << "srt://127.0.0.1:1?mode=caller&streamid=" << "127.0.0.1" << 1 << "" << -1 << "";
+        QTest::newRow("no query") << "srt://127.0.0.1:5000" << "127.0.0.1" << 5000 << "" << -1
+                                  << "srt://127.0.0.1:5000?mode=caller&streamid=";
+        QTest::newRow("listener") << "srt://127.0.0.1:5000?mode=listener" << "" << 0 << "" << -1 << "";
+        QTest::newRow("no port") << "srt://127.0.0.1?mode=caller" << "" << 0 << "" << -1 << "";
+        QTest::newRow("bad port") << "srt://127.0.0.1:70000?mode=caller" << "" << 0 << "" << -1 << "";
+        QTest::newRow("other scheme") << "udp://127.0.0.1:5000" << "" << 0 << "" << -1 << "";
     }
     void callerUrls()
     {
         QFETCH(QString, url);
         QFETCH(QString, host);  // empty: no caller URL
-        SrtCallerUrl parsed;
-        QCOMPARE(SrtCallerUrl::parse(url, &parsed), !host.isEmpty());
+        QFETCH(QString, built);  // empty: the URL itself
+        const std::optional<SrtEndpoint> parsed = SrtCallerUrl::parse(url);
+        QCOMPARE(bool(parsed), !host.isEmpty());
         if (host.isEmpty())
             return;
         QFETCH(int, port);
         QFETCH(QString, streamId);
         QFETCH(int, latency);
-        if (QTest::currentDataTag() == QLatin1String("feedback"))
-            QCOMPARE(parsed.toString(), url);  // as the program builds it
-        // What is built from the parts reads back as the same parts.
-        SrtCallerUrl again;
-        QVERIFY(SrtCallerUrl::parse(parsed.toString(), &again));
-        for (const SrtCallerUrl &read : {parsed, again}) {
+        // The program builds plain IDs as they were typed, others escaped;
+        // what it builds reads back as the same parts.
+        QCOMPARE(SrtCallerUrl::build(*parsed), built.isEmpty() ? url : built);
+        const std::optional<SrtEndpoint> again = SrtCallerUrl::parse(SrtCallerUrl::build(*parsed));
+        QVERIFY(again);
+        for (const SrtEndpoint &read : {*parsed, *again}) {
             QCOMPARE(read.host, host);
             QCOMPARE(read.port, port);
             QCOMPARE(read.streamId, streamId);
@@ -76,10 +89,9 @@ private slots:
     {
         StudioProcess studio;
         QVERIFY2(studio.start(), studio.output().constData());
-        int socket = -1;
-        QCOMPARE(srtConnect(&socket, "127.0.0.1", studio.srtPort(), "cam#1#speedtest", 333), QString());
-        SrtSocket owned(socket);
-        QCOMPARE(srt_getsockstate(socket), SRTS_CONNECTED);
+        const SrtConnection connection = srtConnect(loopbackEndpoint(studio.srtPort(), "cam#1#speedtest", 333));
+        QVERIFY(connection.result.ok());
+        QCOMPARE(srt_getsockstate(connection.socket.get()), SRTS_CONNECTED);
         const QJsonObject seen = studio.waitForStream("cam#1", "speedtest");
         QVERIFY2(!seen.isEmpty(), studio.output().constData());
         QCOMPARE(seen.value("streamid").toString(), QString("cam#1#speedtest"));
@@ -103,13 +115,12 @@ private slots:
         for (int caller = 0; caller < kCallers; ++caller) {
             callers.emplace_back([&, caller] {
                 for (int round = 0; round < kRounds; ++round) {
-                    int socket = -1, mss = 0, size = sizeof mss;
+                    int mss = 0, size = sizeof mss;
                     const QString id = QString("caller%1#%2").arg(caller).arg(round);
-                    const QString failed = srtConnect(&socket, "127.0.0.1", listener.port(), id, 120,
-                                                      &cancel);
-                    const SrtSocket owned(socket);
+                    const SrtConnection connection = srtConnect(loopbackEndpoint(listener.port(), id, 120), &cancel);
+                    const int socket = connection.socket.get();
                     srt_getsockflag(socket, SRTO_MSS, &mss, &size);
-                    if (failed.isEmpty() && srt_getsockstate(socket) == SRTS_CONNECTED && mss == 1360)
+                    if (connection.result.ok() && srt_getsockstate(socket) == SRTS_CONNECTED && mss == 1360)
                         ++connected;
                 }
             });

@@ -21,11 +21,9 @@ void setIntOption(SRTSOCKET socket, SRT_SOCKOPT option, const char *name, const 
         qDebug() << "-- failed to set option " << name << " on socket:" << srt_getlasterror_str();
 }
 
-QString failure(const char *text, QString *reason)
+StepResult failure(const char *text)
 {
-    if (reason)
-        *reason = QString::fromLocal8Bit(srt_getlasterror_str());
-    return QString::fromLatin1(text);
+    return StepResult::failure(QString::fromLatin1(text), QString::fromLocal8Bit(srt_getlasterror_str()));
 }
 
 // A cancellable connect looks at its flag this often.
@@ -41,22 +39,20 @@ void setBoolOption(SRTSOCKET socket, SRT_SOCKOPT option, bool value)
 
 // The reason of a failed connect: the listener's refusal when it refused,
 // else libsrt's error text.
-QString connectFailure(SRTSOCKET socket, const char *text, QString *reason, int *rejectCode)
+StepResult connectFailure(SRTSOCKET socket, const char *text, int *rejectCode)
 {
     const int rejectReason = srt_getrejectreason(socket);
     if (rejectCode)
         *rejectCode = rejectReason;
+    const QString message = QString::fromLatin1(text);
     const QString refusal = SrtCaller::rejectText(rejectReason);
-    QString result = failure(text, reason);
-    if (!reason)
-        return result;
     if (!refusal.isEmpty())
-        *reason = refusal;
-    else if (rejectReason == SRT_REJ_TIMEOUT)
-        *reason = QStringLiteral("connection timed out (no answer from the server)");
-    else if (srt_getlasterror(nullptr) == SRT_SUCCESS)
-        *reason = QStringLiteral("the connection broke during the handshake");
-    return result;
+        return StepResult::failure(message, refusal);
+    if (rejectReason == SRT_REJ_TIMEOUT)
+        return StepResult::failure(message, QStringLiteral("connection timed out (no answer from the server)"));
+    if (srt_getlasterror(nullptr) == SRT_SUCCESS)
+        return StepResult::failure(message, QStringLiteral("the connection broke during the handshake"));
+    return failure(text);
 }
 
 bool setPassphrase(SRTSOCKET socket, const QByteArray &passphrase)
@@ -149,8 +145,7 @@ bool SrtCaller::awaitConnect(int epoll, int socket) const
     return false;
 }
 
-QString SrtCaller::connect(const QString &address, quint16 port, SrtSocket *socket, QString *reason,
-                           int *rejectReason) const
+StepResult SrtCaller::connect(const QString &address, quint16 port, SrtSocket *socket, int *rejectReason) const
 {
     if (rejectReason)
         *rejectReason = SRT_REJ_UNKNOWN;
@@ -159,19 +154,16 @@ QString SrtCaller::connect(const QString &address, quint16 port, SrtSocket *sock
     // Until the connection is made the socket is ours; every failure path closes it.
     SrtSocket candidate(srt_create_socket());
     if (!candidate.isValid())
-        return failure("srt_create_socket FAILED", reason);
+        return failure("srt_create_socket FAILED");
 
     sockaddr_in ipv4{};
     ipv4.sin_family = AF_INET;
     ipv4.sin_port = htons(port);
-    if (inet_pton(AF_INET, address.toLocal8Bit().constData(), &ipv4.sin_addr) != 1) {
-        if (reason)
-            *reason = QStringLiteral("not a dotted IPv4 address: ") + address;
-        return QStringLiteral("init_pton FAILED");
-    }
+    if (inet_pton(AF_INET, address.toLocal8Bit().constData(), &ipv4.sin_addr) != 1)
+        return StepResult::failure(QStringLiteral("init_pton FAILED"), QStringLiteral("not a dotted IPv4 address: ") + address);
 
     if (srt_setsockopt(candidate.get(), 0, SRTO_STREAMID, streamId.constData(), streamId.size()) == SRT_ERROR)
-        return failure("set streamid FAILED", reason);
+        return failure("set streamid FAILED");
     // Live mode first: it resets the latencies and other options to their live defaults.
     setIntOption(candidate.get(), SRTO_TRANSTYPE, "SRTO_TRANSTYPE", int(SRTT_LIVE));
     setIntOption(candidate.get(), SRTO_PEERLATENCY, "SRTO_PEERLATENCY", peerLatencyMs);
@@ -180,18 +172,18 @@ QString SrtCaller::connect(const QString &address, quint16 port, SrtSocket *sock
     setIntOption(candidate.get(), SRTO_CONNTIMEO, "SRTO_CONNTIMEO", connectTimeoutMs);
     setIntOption(candidate.get(), SRTO_RCVTIMEO, "SRTO_RCVTIMEO", receiveTimeoutMs);
     if (!setPassphrase(candidate.get(), passphrase))
-        return failure("set passphrase FAILED", reason);
+        return failure("set passphrase FAILED");
 
     if (cancel) {
         if (!connectCancellable(candidate.get(), &ipv4, sizeof ipv4)) {
             if (cancel->load())
-                return failure("SRT CONNECT CANCELLED", reason);
-            return connectFailure(candidate.get(), "SRT CONNECT FAILED", reason, rejectReason);
+                return failure("SRT CONNECT CANCELLED");
+            return connectFailure(candidate.get(), "SRT CONNECT FAILED", rejectReason);
         }
     } else if (srt_connect(candidate.get(), reinterpret_cast<const sockaddr *>(&ipv4), sizeof ipv4) == SRT_ERROR) {
-        return connectFailure(candidate.get(), "SRT CONNECT FAILED", reason, rejectReason);
+        return connectFailure(candidate.get(), "SRT CONNECT FAILED", rejectReason);
     }
 
     *socket = std::move(candidate);
-    return QString();
+    return StepResult();
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "transport/srt/SrtSocket.h"
+#include "transport/srt/StepResult.h"
 
 #include <QByteArray>
 #include <QString>
@@ -27,19 +28,18 @@ struct SrtCaller
 
     static constexpr int kKeyLength = 16;
 
-    // Connects to a dotted IPv4 address, starting libsrt if need be. Returns
-    // the empty text with the connection in *socket, or "srt_create_socket
-    // FAILED", "init_pton FAILED", "set streamid FAILED", "set passphrase
-    // FAILED", "SRT CONNECT CANCELLED" or "SRT CONNECT FAILED" with *socket
-    // empty and libsrt's reason in *reason (when given). A listener's refusal
-    // puts its reject reason into *reason (for example "rejected by the
-    // server: this ID is already streaming", "Incorrect passphrase").
+    // Connects to a dotted IPv4 address, starting libsrt if need be. On
+    // success the connection is in *socket; on failure *socket is empty and
+    // the result's message is "srt_create_socket FAILED", "init_pton FAILED",
+    // "set streamid FAILED", "set passphrase FAILED", "SRT CONNECT CANCELLED"
+    // or "SRT CONNECT FAILED", its reason libsrt's. A listener's refusal
+    // is the reason then (for example "rejected by the server: this ID is
+    // already streaming", "Incorrect passphrase").
     // Another option that libsrt refuses only costs a debug line: a refused
     // passphrase fails, as the stream must never go out unencrypted instead.
     // *rejectReason (when given) receives libsrt's SRT_REJECT_REASON code
     // (or a server's own code), SRT_REJ_UNKNOWN when there was none.
-    QString connect(const QString &address, quint16 port, SrtSocket *socket, QString *reason = nullptr,
-                    int *rejectReason = nullptr) const;
+    StepResult connect(const QString &address, quint16 port, SrtSocket *socket, int *rejectReason = nullptr) const;
 
     // libsrt's reject reason of a failed connect in words, or the empty text
     // when the connect was not refused by the listener.

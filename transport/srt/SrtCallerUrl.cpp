@@ -1,49 +1,68 @@
 #include "transport/srt/SrtCallerUrl.h"
 
 #include <QStringList>
+#include <QUrl>
 
-bool SrtCallerUrl::parse(const QString &url, SrtCallerUrl *result)
+namespace {
+const QString kScheme = QStringLiteral("srt://");
+const QString kStreamKey = QStringLiteral("streamid=");
+// Characters a stream ID keeps unescaped besides letters, digits and "-._~".
+const QByteArray kKeptAsTheyAre = QByteArrayLiteral("!$'()*,;:@/#");
+
+bool readAuthority(const QString &authority, SrtEndpoint *endpoint)
 {
-    static const QString scheme = QStringLiteral("srt://");
-    if (!url.startsWith(scheme, Qt::CaseInsensitive))
-        return false;
-    const QString rest = url.mid(scheme.size());
-    const int query = rest.indexOf(QLatin1Char('?'));
-    const QString authority = query < 0 ? rest : rest.left(query);
     const int colon = authority.lastIndexOf(QLatin1Char(':'));
     if (colon <= 0)
         return false;
-    SrtCallerUrl parsed;
-    parsed.host = authority.left(colon);
+    endpoint->host = authority.left(colon);
     bool ok = false;
-    parsed.port = authority.mid(colon + 1).toInt(&ok);
-    if (!ok || parsed.port <= 0 || parsed.port > 65535)
-        return false;
+    endpoint->port = authority.mid(colon + 1).toInt(&ok);
+    return ok && endpoint->port > 0 && endpoint->port <= 65535;
+}
 
-    QString parameters = query < 0 ? QString() : rest.mid(query + 1);
-    static const QString streamKey = QStringLiteral("streamid=");
-    int streamAt = parameters.startsWith(streamKey) ? 0 : parameters.indexOf(QLatin1Char('&') + streamKey);
-    if (streamAt >= 0) {
-        const int valueAt = streamAt + (streamAt == 0 ? 0 : 1) + streamKey.size();
-        parsed.streamId = parameters.mid(valueAt);
-        parameters.truncate(streamAt);
-    }
+// The parameters before the stream ID; false for a mode other than caller.
+bool readParameters(const QString &parameters, SrtEndpoint *endpoint)
+{
     for (const QString &pair : parameters.split(QLatin1Char('&'), Qt::SkipEmptyParts)) {
         const QString key = pair.section(QLatin1Char('='), 0, 0);
         const QString value = pair.section(QLatin1Char('='), 1);
         if (key == QLatin1String("mode") && value != QLatin1String("caller"))
             return false;
         if (key == QLatin1String("latency"))
-            parsed.latencyMs = value.toInt();
+            endpoint->latencyMs = value.toInt();
     }
-    *result = parsed;
     return true;
 }
+}
 
-QString SrtCallerUrl::toString() const
+QString SrtCallerUrl::build(const SrtEndpoint &endpoint)
 {
-    QString url = QStringLiteral("srt://%1:%2?mode=caller").arg(host, QString::number(port));
-    if (latencyMs >= 0)
-        url += QStringLiteral("&latency=%1").arg(latencyMs);
-    return url + QStringLiteral("&streamid=") + streamId;
+    QString url = kScheme + endpoint.serverText() + QStringLiteral("?mode=caller");
+    if (endpoint.latencyMs >= 0)
+        url += QStringLiteral("&latency=%1").arg(endpoint.latencyMs);
+    const QByteArray streamId = QUrl::toPercentEncoding(endpoint.streamId, kKeptAsTheyAre);
+    return url + QLatin1Char('&') + kStreamKey + QString::fromLatin1(streamId);
+}
+
+std::optional<SrtEndpoint> SrtCallerUrl::parse(const QString &url)
+{
+    if (!url.startsWith(kScheme, Qt::CaseInsensitive))
+        return std::nullopt;
+    const QString rest = url.mid(kScheme.size());
+    const int query = rest.indexOf(QLatin1Char('?'));
+    SrtEndpoint endpoint;
+    if (!readAuthority(query < 0 ? rest : rest.left(query), &endpoint))
+        return std::nullopt;
+
+    QString parameters = query < 0 ? QString() : rest.mid(query + 1);
+    const int streamAt =
+        parameters.startsWith(kStreamKey) ? 0 : parameters.indexOf(QLatin1Char('&') + kStreamKey);
+    if (streamAt >= 0) {
+        const int valueAt = streamAt + (streamAt == 0 ? 0 : 1) + kStreamKey.size();
+        endpoint.streamId = QUrl::fromPercentEncoding(parameters.mid(valueAt).toUtf8());
+        parameters.truncate(streamAt);
+    }
+    if (!readParameters(parameters, &endpoint))
+        return std::nullopt;
+    return endpoint;
 }

@@ -28,6 +28,11 @@ public:
     }
     void reset(int socket = kInvalid);
 
+    // Receives one message into buffer: its size in bytes; 0 when the
+    // socket's receive time-out (SRTO_RCVTIMEO) passed without one; -1 when
+    // the connection ended or failed.
+    int receiveMessage(char *buffer, int size) const;
+
     static constexpr int kInvalid = -1;
 
 private:
