@@ -27,10 +27,8 @@
 #include <QSettings>
 
 namespace {
-
 // The window's first size; stored geometry replaces it.
 constexpr QSize kFirstWindowSize(620, 440);
-
 } // namespace
 
 MainWindow::MainWindow(const QString &link, QWidget *parent)
@@ -70,7 +68,8 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     const bool askFirst = linkConsent->needsQuestion(link, false);
     tools = new ToolsMenu({this, ui->statusbar, ui->txtURL, ui->txtStreamID, ui->txtPassphrase, ui->spbVBR,
                            ui->spbLatency, ui->cmbABR},
-                          formSettings.get(), linkConsent, logsDlg.get(), [this](QWidget *window) { keepAboveMe(window); });
+                          formSettings.get(), linkConsent, logsDlg.get(),
+                          [this](QWidget *window) { keepAboveMe(window); });
     loadSettings(askFirst ? QString() : link);
     formSettings->applyMode();
 
@@ -110,7 +109,8 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     connect(ui->stackedWidget, &QStackedWidget::currentChanged, this, &MainWindow::currentPageChanged);
 
     restoreWindow();
-    sources = new SourceControls({this, ui->videoBtn, ui->screenBtn, ui->audioBtn, ui->horizontalLayout_2, ui->chkSystemAudio},
+    sources = new SourceControls({this, ui->videoBtn, ui->screenBtn, ui->audioBtn, ui->horizontalLayout_2,
+                                  ui->chkSystemAudio},
                                  settings, mixer, &captureFrame, [this](QWidget *window) { keepAboveMe(window); });
     connect(sources, &SourceControls::handleChanged, this, &MainWindow::handleChanged);
     connect(sources, &SourceControls::changeCropRect, this, &MainWindow::changeCropRect);
@@ -129,8 +129,7 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     });
 
     if (askFirst)
-        QMetaObject::invokeMethod(this, [this, link] { linkConsent->request(link, isStreaming(), formSettings->sentWith(link)); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, link] { askToStart(link); }, Qt::QueuedConnection);
     else if (isLink(link))
         ui->cmdStart->click();
 }
@@ -261,7 +260,8 @@ void MainWindow::toggleStreaming()
 void MainWindow::createBroadcastControl()
 {
     broadcast = std::make_unique<BroadcastControl>(
-        BroadcastControl::Widgets{this, ui->txtURL, ui->txtPassphrase, ui->lblStudioPreview, ui->pauseBtn, ui->statusbar},
+        BroadcastControl::Widgets{this, ui->txtURL, ui->txtPassphrase, ui->lblStudioPreview, ui->pauseBtn,
+                                  ui->statusbar},
         BroadcastControl::Parts{formSettings.get(), pages, linkConsent, mixer, player.get(), logsDlg.get()}, this);
     broadcast->addShortcutWindow(this);
     broadcast->addShortcutWindow(&captureFrame);
@@ -279,7 +279,12 @@ void MainWindow::openLink(const QString &link)
     raise();
     activateWindow();
     if (isLink(link))
-        linkConsent->request(link, isStreaming(), formSettings->sentWith(link));
+        askToStart(link);
+}
+
+void MainWindow::askToStart(const QString &link)
+{
+    linkConsent->request(link, isStreaming(), formSettings->sentWith(link));
 }
 
 void MainWindow::startLink(const QString &link)

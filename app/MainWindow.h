@@ -115,6 +115,8 @@ private:
     bool isStreaming() const;
     void createPages();
     void createBroadcastControl();
+    // Asks the user whether the link may start a broadcast, where that is needed.
+    void askToStart(const QString &link);
     // A link the user or his settings allowed: loaded into the form and started.
     void startLink(const QString &link);
 

@@ -21,7 +21,7 @@ constexpr int kAdvancedFormHeight = 135;
 // camera picture; its frame adds 2 px on each side.
 constexpr double kSmallPictureShare = 0.2;
 constexpr double kSmallPictureAspect = 0.75;
-constexpr int kSmallFrameBorder = 4;
+constexpr QSize kSmallFrameBorders(4, 4);
 // Room the simple page keeps for its layout's margins and spacing.
 constexpr int kSimplePageGaps = 16;
 // Room the number field leaves around its text: its frame and margins.
@@ -132,7 +132,7 @@ void PageSwitcher::layoutConnectionPage()
 {
     const int w = qRound(m_ui.connectionPage->width() * kSmallPictureShare);
     const int h = qRound(w * kSmallPictureAspect);
-    const QSize frame = QSize(m_ui.chkCombined->isChecked() ? 2 * w : w, h) + QSize(kSmallFrameBorder, kSmallFrameBorder);
+    const QSize frame = QSize(m_ui.chkCombined->isChecked() ? 2 * w : w, h) + kSmallFrameBorders;
     setFixedSizeRange(m_ui.frameInFrame_1, frame);
     setFixedHeightRange(m_ui.connectionFrame, frame.height());
     if (m_ui.connectionStack->currentIndex() == SimplePage)
@@ -184,7 +184,7 @@ void PageSwitcher::layoutPreviewPage()
                               && (preview == m_ui.frameInFrameLbl_1->internalWinId()
                                   || preview == m_ui.frameInFrameLbl_2->internalWinId());
     const int frameWidth = m_ui.chkCombined->isChecked() && smallPreview ? 2 * w : w;
-    const QSize frame = QSize(frameWidth, h) + QSize(kSmallFrameBorder, kSmallFrameBorder);
+    const QSize frame = QSize(frameWidth, h) + kSmallFrameBorders;
     m_ui.frameInFrame_2->setGeometry(m_ui.frameInFrame_1->geometry());
     setFixedSizeRange(m_ui.frameInFrame_2, frame);
     m_ui.lblStudioPreview->setGeometry(m_ui.previewFrame->geometry());

@@ -338,8 +338,10 @@ private slots:
             QCOMPARE(fields(formValues(ui), shown), fields(shown, shown));
             QVERIFY(ui->sourceFrame->isVisibleTo(window.get()));
             const QSettings deployment(TestMain::settingsFile(), QSettings::IniFormat);
-            QCOMPARE(DeploymentSettings::lookupOrigin(deployment), stored.value("LOOKUP_ORIGIN", DeploymentSettings::defaultLookupOrigin()).toString());
-            QCOMPARE(DeploymentSettings::updateUrl(deployment), stored.value("UPDATE_URL", DeploymentSettings::defaultUpdateUrl()).toString());
+            QCOMPARE(DeploymentSettings::lookupOrigin(deployment),
+                     stored.value("LOOKUP_ORIGIN", DeploymentSettings::defaultLookupOrigin()).toString());
+            QCOMPARE(DeploymentSettings::updateUrl(deployment),
+                     stored.value("UPDATE_URL", DeploymentSettings::defaultUpdateUrl()).toString());
             ui->txtURL->setText("studio.example:9000");
             ui->txtStreamID->setText(" desk 7 ");
             ui->spbVBR->setValue(3072);
