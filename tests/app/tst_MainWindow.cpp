@@ -1,5 +1,5 @@
-#include "app/DeploymentSettings.h"
 #include "app/CaptureFramePlacement.h"
+#include "app/DeploymentSettings.h"
 #include "app/DeviceRegistry.h"
 #include "app/InstanceFolder.h"
 #include "app/MainWindow.h"
