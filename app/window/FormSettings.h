@@ -3,6 +3,7 @@
 #include "app/links/LinkFields.h"
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <functional>
@@ -10,11 +11,13 @@
 #include <vector>
 
 class PassphraseStore;
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QRadioButton;
 class QSettings;
-
-namespace Ui {
-class MainWindow;
-}
+class QSpinBox;
 
 // The advanced form and the source choice against the settings store, as one
 // table of key, default and the widget's value: what loadSettings reads,
@@ -22,7 +25,29 @@ class MainWindow;
 class FormSettings
 {
 public:
-    FormSettings(Ui::MainWindow *ui, QSettings *settings);
+    // The fields of the advanced form, the boxes and menu entry stored with
+    // them, and the source choice.
+    struct Widgets
+    {
+        QLineEdit *txtURL;
+        QLineEdit *txtStreamID;
+        QLineEdit *txtPassphrase;
+        QSpinBox *spbVBR;
+        QSpinBox *spbLatency;
+        QComboBox *cmbABR;
+        QComboBox *cmbEncs;
+        QComboBox *cmbFrames;
+        QCheckBox *chkCombined;
+        QCheckBox *chkSystemAudio;
+        QCheckBox *chkAdaptRate;
+        QCheckBox *chkAdaptLatency;
+        QAction *actionKeep_Copy;
+        QRadioButton *rbCamera;
+        QRadioButton *rbScreen;
+        QRadioButton *rbMix;
+    };
+
+    FormSettings(const Widgets &widgets, QSettings *settings);
     ~FormSettings();
 
     // The frame sizes with their pictures' sizes as item data.
@@ -45,6 +70,8 @@ public:
     // Clicks the stored source's radio button ("MODE": CAMERA, SCREEN, MIX;
     // empty is CAMERA; anything else clicks nothing).
     void applyMode() const;
+    // What a broadcast started by this link would carry, in words.
+    QStringList sentWith(const QString &link) const;
     // The fields a link carries; empty fields keep the form's value, the
     // two-frames mode and the passphrase always follow the link.
     void applyLink(const QString &link) const;
@@ -60,7 +87,7 @@ private:
     std::vector<Field> fields() const;
     QString modeText() const;
 
-    Ui::MainWindow *m_ui;
+    Widgets m_ui;
     QSettings *m_settings;
     // The passphrase is kept apart from the other fields: in the secret store.
     std::unique_ptr<PassphraseStore> m_passphrase;

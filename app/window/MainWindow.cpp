@@ -2,83 +2,63 @@
 
 #include "ui_MainWindow.h"
 
-#include "app/session/BroadcastSession.h"
+#include "app/window/BroadcastControl.h"
 #include "app/window/CaptureFramePlacement.h"
 #include "app/services/DeploymentSettings.h"
-#include "app/links/DistributiveExporter.h"
 #include "app/window/FormLabels.h"
-#include "app/window/FormSettings.h"
-#include "app/services/InstanceFolder.h"
 #include "app/links/LinkConsent.h"
-#include "app/links/LinkSharing.h"
 #include "app/window/LogsDlg.h"
-#include "app/links/NumberLookup.h"
-#include "app/window/PageSwitcher.h"
-#include "app/window/PassphraseField.h"
-#include "app/window/ScreenPause.h"
 #include "app/window/ScreenShareStatus.h"
+#include "app/window/SmartMute.h"
 #include "app/services/SoundServerStatus.h"
-#include "app/links/ServerField.h"
 #include "app/services/SettingsKeys.h"
-#include "app/window/SourceControls.h"
-#include "app/window/SourceModes.h"
-#include "app/window/SpeedTest.h"
-#include "app/window/StatusArea.h"
 #include "app/links/StreamLink.h"
 #include "app/widgets/TLabel.h"
 #include "app/widgets/TNumberEdit.h"
 #include "app/services/UpdateChecker.h"
-#include "diagnostics/LogLine.h"
 #include "media/Mixer.h"
 #include "media/PlayerWorker.h"
 #include "media/engine/MFPreview.h"
 #include "overlay/WindowStacking.h"
-#include "transport/ArrowSender.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDebug>
-#include <QKeyEvent>
-#include <QMessageBox>
 #include <QSettings>
 
 namespace {
-
-constexpr int kVuPeriodMs = 400;
-constexpr float kLoudLevelDb = -19.0f;
-constexpr int kMuteHoldMs = 600;
-constexpr int kStatusMessageMs = 5000;
-
+// The window's first size; stored geometry replaces it.
+constexpr QSize kFirstWindowSize(620, 440);
 } // namespace
 
 MainWindow::MainWindow(const QString &link, QWidget *parent)
     : QMainWindow(parent)
+    , mixer(new Mixer(this))
     , vuTimer()
 {
-    mixerStarted = false;
-
+    mixer->setObjectName(QStringLiteral("mixer"));
     constructForm();
 
-    // The log viewer has no parent and lives as long as the process.
     SystemReport::setMediaReportProvider(LogsDlg::collectMediaReport);
-    logsDlg = new LogsDlg(nullptr);
-    speedTest = new SpeedTest(this);
-    speedTest->setStyleSheet(QLatin1String(SpeedTest::kStyleSheet));
-    connect(speedTest, &SpeedTest::videoRateChosen, ui->spbVBR, &QSpinBox::setValue);
+    logsDlg = std::make_unique<LogsDlg>(nullptr);
 
     QSettings::setDefaultFormat(QSettings::IniFormat);
     // Parented to the window so the store is flushed and freed with it.
     settings = new QSettings(QSettings::IniFormat, QSettings::UserScope,
                              SettingsKeys::Organisation, SettingsKeys::Application, this);
     setWindowTitle(QStringLiteral("Orvanta"));
-    streaming = false;
-    formSettings = std::make_unique<FormSettings>(ui, settings);
+    formSettings = std::make_unique<FormSettings>(
+        FormSettings::Widgets{ui->txtURL, ui->txtStreamID, ui->txtPassphrase, ui->spbVBR, ui->spbLatency, ui->cmbABR,
+                              ui->cmbEncs, ui->cmbFrames, ui->chkCombined, ui->chkSystemAudio, ui->chkAdaptRate,
+                              ui->chkAdaptLatency, ui->actionKeep_Copy, ui->rbCamera, ui->rbScreen, ui->rbMix},
+        settings);
 
-    // Lives until the process ends, like the other long-lived workers.
-    mixer = new Mixer();
     connect(this, &MainWindow::handleChanged, mixer, &Mixer::handleChanged);
     connect(this, &MainWindow::changeCropRect, mixer, &Mixer::cropRectChanged);
-    modes = std::make_unique<SourceModes>(ui, mixer, &captureFrame);
+    modes = std::make_unique<SourceModes>(SourceModes::Widgets{ui->sourceFrame, ui->radioGroup, ui->rbCamera,
+                                                               ui->rbScreen, ui->rbMix, ui->screenBtn, ui->cropBtn,
+                                                               ui->chkCombined},
+                                          mixer, &captureFrame);
 
     formSettings->fillFrameSizes();
 
@@ -86,96 +66,98 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     connect(linkConsent, &LinkConsent::granted, this, &MainWindow::startLink);
     // A link that needs the user's word leaves the form as stored until he gives it.
     const bool askFirst = linkConsent->needsQuestion(link, false);
+    tools = new ToolsMenu({this, ui->statusbar, ui->txtURL, ui->txtStreamID, ui->txtPassphrase, ui->spbVBR,
+                           ui->spbLatency, ui->cmbABR},
+                          formSettings.get(), linkConsent, logsDlg.get(),
+                          [this](QWidget *window) { keepAboveMe(window); });
     loadSettings(askFirst ? QString() : link);
     formSettings->applyMode();
 
-    mixer->setLogTarget(logsDlg);
+    mixer->setLogTarget(logsDlg.get());
     new CaptureFramePlacement(&captureFrame, mixer, this);
 
     prepareTemporaryFolder();
 
-    player = new PlayerWorker();
+    player = std::make_unique<PlayerWorker>();
     player->setSplashPath(splashPath);
-    pages = new PageSwitcher(this, ui, mixer, player, [this] { return streaming; });
-    connect(pages, &PageSwitcher::frameClicked, this, &MainWindow::frameInFrameClicked);
+    smartMute = std::make_unique<SmartMute>(ui->chkSmartMute, mixer, player.get());
+    createPages();
     updateChecker = new UpdateChecker(settings, this, this);
-    updateChecker->check(updateUrl());
+    updateChecker->check(DeploymentSettings::updateUrl(*settings));
 
     ui->chkSystemAudio->setVisible(false);
     new ScreenShareStatus(settings, ui->statusbar, this);
     new SoundServerStatus(ui->statusbar);
-    createSession();
+    createBroadcastControl();
 
     mixerStarted = true;
     startMixer(0);
 
     connect(&vuTimer, &QTimer::timeout, this, &MainWindow::onVUAnalyze);
-    vuTimer.start(kVuPeriodMs);
+    vuTimer.start(SmartMute::kPeriodMs);
     ui->chkSmartMute->setChecked(false);
 
     ui->lblStudioPreview->setText(QString());
 
     connectControls();
 
-    ui->stackedWidget->setCurrentIndex(ConnectionPage);
+    ui->stackedWidget->setCurrentIndex(PageSwitcher::ConnectionPage);
     ui->bottomFrame->setMinimumHeight(0);
     ui->bottomFrame->setMaximumHeight(0);
-    resize(620, 440);
+    resize(kFirstWindowSize);
 
-    connect(ui->frameInFrameLbl_1, &TLabel::clicked, this, &MainWindow::frameInFrameClicked);
-    connect(ui->frameInFrameLbl_2, &TLabel::clicked, this, &MainWindow::frameInFrameClicked);
     connect(ui->stackedWidget, &QStackedWidget::currentChanged, this, &MainWindow::currentPageChanged);
 
     restoreWindow();
-    sources = new SourceControls(this, ui, settings, mixer, &captureFrame, [this](QWidget *window) { keepAboveMe(window); });
+    sources = new SourceControls({this, ui->videoBtn, ui->screenBtn, ui->audioBtn, ui->horizontalLayout_2,
+                                  ui->chkSystemAudio},
+                                 settings, mixer, &captureFrame, [this](QWidget *window) { keepAboveMe(window); });
     connect(sources, &SourceControls::handleChanged, this, &MainWindow::handleChanged);
     connect(sources, &SourceControls::changeCropRect, this, &MainWindow::changeCropRect);
 
     connect(ui->cropBtn, &QPushButton::clicked, this, &MainWindow::cropBtnClicked);
     pages->prepareArrows(player->arrowSender());
 
-    ui->connectionStack->setCurrentIndex(SimplePage);
+    ui->connectionStack->setCurrentIndex(PageSwitcher::SimplePage);
     connect(ui->modeLbl, &TLabel::clicked, this, &MainWindow::switchConnectionPage);
     connect(ui->numberEdit, &TNumberEdit::enterPressed, this, &MainWindow::orvaLinkRequest);
-    numberLookup = new NumberLookup(this, this);
-    connect(numberLookup, &NumberLookup::replyFinished, this, &MainWindow::orvaReplyRecieved);
-    connect(numberLookup, &NumberLookup::linkReceived, this, [this](const QString &url) {
+    numberForm = new NumberForm({this, ui->numberEdit, ui->startBtn_1, ui->modeLbl}, settings, this);
+    connect(numberForm, &NumberForm::replyFinished, this, &MainWindow::orvaReplyRecieved);
+    connect(numberForm, &NumberForm::linkReceived, this, [this](const QString &url) {
         loadSettings(url);
         ui->cmdStart->click();
     });
 
-    const QString number = settings->value(SettingsKeys::Number).toString();
-    if (!number.isEmpty())
-        ui->numberEdit->setText(number);
-
     if (askFirst)
-        QMetaObject::invokeMethod(this, [this, link] { linkConsent->request(link, streaming, sentByLink(link)); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, link] { askToStart(link); }, Qt::QueuedConnection);
     else if (isLink(link))
         ui->cmdStart->click();
 }
 
-MainWindow::~MainWindow()
-{
-    // The worker threads end here, before the process unloads the libraries
-    // they run in; a thread still running at exit would crash it.
-    if (streaming)
-        stopStreaming();
-    // The session's thread uses the mixer and the player: it ends first.
-    session.reset();
-    delete player;
-    delete mixer;
-    delete logsDlg;
-    delete ui;
-}
+// The worker threads end before the process unloads the libraries they run
+// in: the session first, then the player (members), then the mixer (a child).
+MainWindow::~MainWindow() = default;
 
 void MainWindow::constructForm()
 {
-    ui = new Ui::MainWindow;
+    ui = std::make_unique<Ui::MainWindow>();
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowStaysOnTopHint);
-    FormLabels::apply(ui);
+    FormLabels::apply(this);
     ui->spbVBR->setSuffix(QStringLiteral(" kbit/s"));
+}
+
+void MainWindow::createPages()
+{
+    pages = new PageSwitcher({this, ui->stackedWidget, ui->connectionPage, ui->connectionFrame, ui->frameInFrame_1,
+                              ui->frameInFrameLbl_1, ui->connectionStack, ui->simplePage, ui->numberEdit,
+                              ui->startBtnFrame_1, ui->modeLbl, ui->previewPage, ui->previewFrame,
+                              ui->lblStudioPreview, ui->frameInFrame_2, ui->gridLayout_2, ui->frameInFrameLbl_2,
+                              ui->stopBtn, ui->leftArrow, ui->rightArrow, ui->sourceFrame, ui->chkCombined},
+                             mixer, player.get(), [this] { return isStreaming(); });
+    // The pages own the feedback label from here on: it is made anew.
+    ui->frameInFrameLbl_2 = nullptr;
+    connect(pages, &PageSwitcher::frameClicked, this, &MainWindow::frameInFrameClicked);
 }
 
 void MainWindow::prepareTemporaryFolder()
@@ -202,16 +184,6 @@ void MainWindow::restoreWindow()
 }
 
 // ---------------------------------------------------------------- settings
-
-QString MainWindow::lookupOrigin() const
-{
-    return DeploymentSettings::lookupOrigin(*settings);
-}
-
-QString MainWindow::updateUrl() const
-{
-    return DeploymentSettings::updateUrl(*settings);
-}
 
 void MainWindow::loadSettings(const QString &link)
 {
@@ -275,12 +247,25 @@ void MainWindow::changeEvent(QEvent *event)
 
 // ---------------------------------------------------------------- broadcast
 
+bool MainWindow::isStreaming() const
+{
+    return broadcast && broadcast->isActive();
+}
+
 void MainWindow::toggleStreaming()
 {
-    if (streaming)
-        stopStreaming();
-    else
-        startStreaming();
+    broadcast->toggle();
+}
+
+void MainWindow::createBroadcastControl()
+{
+    broadcast = std::make_unique<BroadcastControl>(
+        BroadcastControl::Widgets{this, ui->txtURL, ui->txtPassphrase, ui->lblStudioPreview, ui->pauseBtn,
+                                  ui->statusbar},
+        BroadcastControl::Parts{formSettings.get(), pages, linkConsent, mixer, player.get()}, this);
+    broadcast->addShortcutWindow(this);
+    broadcast->addShortcutWindow(&captureFrame);
+    connect(broadcast.get(), &BroadcastControl::started, this, &MainWindow::saveSettings);
 }
 
 void MainWindow::openLink(const QString &link)
@@ -294,91 +279,26 @@ void MainWindow::openLink(const QString &link)
     raise();
     activateWindow();
     if (isLink(link))
-        linkConsent->request(link, streaming, sentByLink(link));
+        askToStart(link);
+}
+
+void MainWindow::askToStart(const QString &link)
+{
+    linkConsent->request(link, isStreaming(), formSettings->sentWith(link));
 }
 
 void MainWindow::startLink(const QString &link)
 {
-    if (streaming)
-        stopStreaming();
+    if (isStreaming())
+        broadcast->stop();
     loadSettings(link);
     ui->cmdStart->click();
-}
-
-QStringList MainWindow::sentByLink(const QString &link) const
-{
-    const bool twoFrames = StreamLink(link).twoFrames();
-    QStringList sent;
-    if (twoFrames || !ui->rbScreen->isChecked())
-        sent << QStringLiteral("camera");
-    sent << QStringLiteral("microphone");
-    if (twoFrames || !ui->rbCamera->isChecked())
-        sent << QStringLiteral("screen");
-    if (ui->chkSystemAudio->isChecked())
-        sent << QStringLiteral("system sound");
-    return sent;
-}
-
-bool MainWindow::startStreaming()
-{
-    const ServerField server(ui->txtURL->text());
-    if (!server.hasPort()) {
-        QMessageBox::warning(this, QStringLiteral("Warning"), QLatin1String(ServerField::kIncorrectText),
-                             QMessageBox::Ok);
-        return false;
-    }
-    const BroadcastPlan plan = formSettings->broadcastPlan(server);
-    const QString problem = plan.problem();
-    if (!problem.isEmpty()) {
-        statusArea->showProblem(problem);
-        return false;
-    }
-    // The user chose this server: its links start without a question from now on.
-    linkConsent->confirm(ui->txtURL->text());
-    streaming = true;
-    session->start(plan, mf::MFPreview::handleOf(ui->lblStudioPreview));
-    finishPageStep();
-    return true;
-}
-
-void MainWindow::stopStreaming()
-{
-    streaming = false;
-    session->stop();
-    ui->leftArrow->hide();
-    ui->rightArrow->hide();
-    finishPageStep();
-}
-
-void MainWindow::createSession()
-{
-    session = std::make_unique<BroadcastSession>(mixer, player);
-    statusArea = new StatusArea(this);
-    statusArea->install(ui->statusbar);
-    statusArea->follow(session.get());
-    auto *screenPause = new ScreenPause(mixer, ui->pauseBtn, statusArea, this);
-    screenPause->addShortcutWindow(this);
-    screenPause->addShortcutWindow(&captureFrame);
-    screenPause->follow(session.get());
-    new PassphraseField(ui->txtPassphrase, statusArea, [this] { return session->isActive(); }, this);
-    connect(session.get(), &BroadcastSession::arrowsAvailable, this, [this](bool available) {
-        ui->leftArrow->setVisible(available);
-        ui->rightArrow->setVisible(available);
-    });
-    connect(session.get(), &BroadcastSession::started, this, &MainWindow::saveSettings);
-    // A Start that did not get through returns to the form, its cause in the status line.
-    connect(session.get(), &BroadcastSession::failed, this, [this] {
-        streaming = false;
-        ui->leftArrow->hide();
-        ui->rightArrow->hide();
-        finishPageStep();
-    });
 }
 
 void MainWindow::startMixer(quint64 window)
 {
     const bool two = ui->chkCombined->isChecked();
-    ui->radioGroup->setVisible(!two);
+    modes->showForTwoFrames(two);
     const QSize size = ui->cmbFrames->currentData().toSize();
     const int frameMode = two ? Picture::TwoFrames : Picture::SingleFrame;
     qDebug() << "-- START MIXER" << frameMode << size;
@@ -411,20 +331,6 @@ void MainWindow::on_cmbFrames_currentIndexChanged(int index)
         startMixer(mixer->previewWindow());
 }
 
-void MainWindow::onVUAnalyze()
-{
-    if (!ui->chkSmartMute->isChecked())
-        return;
-    if (mixer->audioLevel > kLoudLevelDb) {
-        player->setMute(true);
-        muteHoldMs = kMuteHoldMs;
-    } else if (muteHoldMs < 1) {
-        player->setMute(false);
-    } else {
-        muteHoldMs -= kVuPeriodMs;
-    }
-}
-
 void MainWindow::currentPageChanged(int)
 {
     // Called while the form is first filled, before the pages are known.
@@ -441,64 +347,3 @@ void MainWindow::keepAboveMe(QWidget *window)
 {
     WindowStacking::keepAbove(window, this);
 }
-
-void MainWindow::on_actionSpeed_Test_triggered()
-{
-    speedTest->setRateLimits(ui->cmbABR->currentText().toInt(), ui->spbVBR->minimum(), ui->spbVBR->maximum(),
-                             ui->spbVBR->singleStep());
-    speedTest->openFor(ui->txtURL->text(), ui->txtStreamID->text(), ui->spbLatency->value(),
-                       ui->txtPassphrase->text().toUtf8());
-}
-
-void MainWindow::on_actionLogs_triggered()
-{
-    // The main window stays on top: without this the log viewer opens behind it.
-    logsDlg->show();
-    keepAboveMe(logsDlg);
-    logsDlg->raise();
-    logsDlg->activateWindow();
-}
-
-void MainWindow::on_actionDistr_triggered()
-{
-    // The exported start script must carry a link the program accepts as one.
-    // The user chose the copy's server by exporting it.
-    if (DistributiveExporter(this, QCoreApplication::applicationFilePath())
-            .run(LinkSharing::shareableLink(buildLink()), !ui->txtPassphrase->text().isEmpty()))
-        linkConsent->confirm(ui->txtURL->text());
-}
-
-void MainWindow::on_actionCopy_Link_triggered()
-{
-    const bool carriesPassphrase = !ui->txtPassphrase->text().isEmpty();
-    LinkSharing::copyToClipboard(buildLink(), carriesPassphrase);
-    // The tray notice is invisible without a system tray.
-    statusBar()->showMessage(QString::fromLatin1(carriesPassphrase ? LinkSharing::kCopiedWithPassphraseText : "Link copied"),
-                             kStatusMessageMs);
-}
-
-QString MainWindow::buildLink() const
-{
-    return LinkSharing::buildLink(linkFields());
-}
-
-void MainWindow::orvaLinkRequest()
-{
-    const QString number = ui->numberEdit->text();
-    // Shows "Invalid number." itself when the text is no number.
-    if (!numberLookup->request(lookupOrigin(), number))
-        return;
-    ui->startBtn_1->setText(QStringLiteral("Wait..."));
-    ui->startBtn_1->setEnabled(false);
-    ui->numberEdit->deselect();
-    settings->setValue(SettingsKeys::Number, number);
-    ui->modeLbl->setEnabled(false);
-}
-
-void MainWindow::orvaReplyRecieved()
-{
-    ui->modeLbl->setEnabled(true);
-    ui->startBtn_1->setText(QStringLiteral("Start"));
-    ui->startBtn_1->setEnabled(true);
-}
-

@@ -7,28 +7,26 @@
 #include <memory>
 
 // The window's parts by topic; the window forwards its specified slots to them.
-#include "app/window/CaptureFramePlacement.h"
 #include "app/window/FormSettings.h"
 #include "app/services/InstanceFolder.h"
-#include "app/links/LinkFields.h"
+#include "app/window/NumberForm.h"
 #include "app/window/PageSwitcher.h"
 #include "app/window/SourceControls.h"
 #include "app/window/SourceMenus.h"
+#include "app/window/SmartMute.h"
 #include "app/window/SourceModes.h"
+#include "app/window/ToolsMenu.h"
 #include "media/PictureLayout.h"
 #include "overlay/WCapture.h"
 
-class BroadcastSession;
+class BroadcastControl;
 class LogsDlg;
 class LinkConsent;
-class NumberLookup;
 class UpdateChecker;
 class Mixer;
 class PlayerWorker;
 class QAction;
 class QSettings;
-class SpeedTest;
-class StatusArea;
 
 namespace Ui {
 class MainWindow;
@@ -41,9 +39,6 @@ class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    enum StackedWidgetPage { ConnectionPage, PreviewPage };
-    enum ConnectionStackPage { SimplePage, AdvancedPage };
-
     explicit MainWindow(const QString &link, QWidget *parent = nullptr);
     ~MainWindow() override;
 
@@ -63,35 +58,15 @@ public:
     void resetFeedbackLabel() { pages->resetFeedbackLabel(); }
 
     // The advanced form's fields as a link (server/stream/vbr/abr/frame[/DBL]).
-    QString buildLink() const;
-    LinkFields linkFields() const { return formSettings->linkFields(); }
-
-    QSettings *settingsStore() const { return settings; }
-    // This instance's own temporary folder (removed at close).
-    QString temporaryFolderPath() const { return temporaryFolder->path(); }
-    QString lookupOrigin() const;
-    QString updateUrl() const;
-
-    // Display under a rectangle (CaptureFramePlacement::displayOfRect).
-    static int displayOfRect(const QList<QRect> &displays, const QRect &rect)
-    {
-        return CaptureFramePlacement::displayOfRect(displays, rect);
-    }
-
-    // The form; public so the other parts of the program (lookup, export, CPU
-    // indicator, source menus) can reach its widgets.
-    Ui::MainWindow *form() const { return ui; }
-    // Start and Stop only set the session going; its state tells when it got there.
-    const BroadcastSession *broadcastSession() const { return session.get(); }
-    Mixer *mediaMixer() const { return mixer; }
+    QString buildLink() const { return tools->buildLink(); }
 
 signals:
     void handleChanged(quint64 handle);
     void changeCropRect(QRect rect);
 
 private slots:
-    void on_actionSpeed_Test_triggered();
-    void on_actionLogs_triggered();
+    void on_actionSpeed_Test_triggered() { tools->openSpeedTest(); }
+    void on_actionLogs_triggered() { tools->openLogs(); }
     void on_rbCamera_clicked(bool checked) { chooseLayout(checked, Picture::CameraOnly); }
     void on_rbScreen_clicked(bool checked) { chooseLayout(checked, Picture::ScreenOnly); }
     void on_rbMix_clicked(bool checked) { chooseLayout(checked, Picture::ScreenWithCamera); }
@@ -100,9 +75,9 @@ private slots:
     void on_cmbFrames_currentIndexChanged(int index);
     // Ctrl+1/2/3 choose the source; other keys are not passed on.
     void keyPressEvent(QKeyEvent *e) override { modes->handleKey(e); }
-    void on_actionDistr_triggered();
-    void on_actionCopy_Link_triggered();
-    void onVUAnalyze();
+    void on_actionDistr_triggered() { tools->exportDistributive(); }
+    void on_actionCopy_Link_triggered() { tools->copyLink(); }
+    void onVUAnalyze() { smartMute->analyze(); }
     void frameInFrameClicked() { pages->frameInFrameClicked(); }
     void currentPageChanged(int);
     // The menus are wired to the source menus themselves; these stay for
@@ -115,8 +90,8 @@ private slots:
     void audioMenuShowed() { sourceMenus()->audioMenuShowed(); }
     void cropBtnClicked() { sources->openCropDialog(); }
     void switchConnectionPage() { pages->switchConnectionPage(); }
-    void orvaLinkRequest();
-    void orvaReplyRecieved();
+    void orvaLinkRequest() { numberForm->request(); }
+    void orvaReplyRecieved() { numberForm->unlock(); }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -137,25 +112,24 @@ private:
         if (checked)
             modes->choose(layout);
     }
-    void finishPageStep() { pages->finishPageStep(streaming); }
-    bool startStreaming();
-    void stopStreaming();
+    bool isStreaming() const;
+    void createPages();
+    void createBroadcastControl();
+    // Asks the user whether the link may start a broadcast, where that is needed.
+    void askToStart(const QString &link);
     // A link the user or his settings allowed: loaded into the form and started.
     void startLink(const QString &link);
-    // What a broadcast started by this link would carry, in words.
-    QStringList sentByLink(const QString &link) const;
-    void createSession();
 
-    LogsDlg *logsDlg = nullptr;
-    Ui::MainWindow *ui = nullptr;
+    // A child made before the form: deleted after the player and the session
+    // (members), which use it, and before the widgets it draws into.
     Mixer *mixer = nullptr;
+    std::unique_ptr<Ui::MainWindow> ui;
+    std::unique_ptr<LogsDlg> logsDlg; // no parent: a window of its own
     QTimer vuTimer;
-    qint32 muteHoldMs = 0;
     bool mixerStarted = false;
     WCapture captureFrame{false, nullptr}; // no parent: a top-level window, Close hidden
-    bool streaming = false;
-    std::unique_ptr<BroadcastSession> session;
-    StatusArea *statusArea = nullptr;
+    std::unique_ptr<PlayerWorker> player;
+    std::unique_ptr<SmartMute> smartMute;
     // The crop rectangle lives in the source menus (one owner).
     SourceControls *sources = nullptr;
     PageSwitcher *pages = nullptr;
@@ -163,10 +137,12 @@ private:
     LinkConsent *linkConsent = nullptr;
     std::unique_ptr<SourceModes> modes;
     QSettings *settings = nullptr;
-    SpeedTest *speedTest = nullptr;
-    PlayerWorker *player = nullptr;
-    NumberLookup *numberLookup = nullptr;
+    ToolsMenu *tools = nullptr;
+    NumberForm *numberForm = nullptr;
     UpdateChecker *updateChecker = nullptr;
     std::unique_ptr<InstanceFolder> temporaryFolder;
     QString splashPath;
+    // Goes first, before the player and the mixer its session uses; the window
+    // is its Qt parent too, so that the session is found among its children.
+    std::unique_ptr<BroadcastControl> broadcast;
 };

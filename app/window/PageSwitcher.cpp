@@ -1,20 +1,33 @@
 #include "app/window/PageSwitcher.h"
 
-#include "ui_MainWindow.h"
-
-#include "app/window/MainWindow.h"
 #include "app/widgets/TLabel.h"
 #include "media/Mixer.h"
 #include "media/PlayerWorker.h"
 #include "media/engine/MFPreview.h"
 #include "transport/ArrowSender.h"
 
+#include <QCheckBox>
 #include <QFontMetrics>
+#include <QGridLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedWidget>
 
 #include <algorithm>
 
 namespace {
 constexpr int kAdvancedFormHeight = 135;
+// The small picture is a fifth of the page wide, in the 4:3 shape of a
+// camera picture; its frame adds 2 px on each side.
+constexpr double kSmallPictureShare = 0.2;
+constexpr double kSmallPictureAspect = 0.75;
+constexpr QSize kSmallFrameBorders(4, 4);
+// Room the simple page keeps for its layout's margins and spacing.
+constexpr int kSimplePageGaps = 16;
+// Room the number field leaves around its text: its frame and margins.
+constexpr int kNumberTextMarginX = 8;
+constexpr int kNumberTextMarginY = 4;
+constexpr QSize kArrowIconSize(30, 23);
 
 void setFixedSizeRange(QWidget *widget, const QSize &size)
 {
@@ -29,63 +42,61 @@ void setFixedHeightRange(QWidget *widget, int height)
 }
 } // namespace
 
-PageSwitcher::PageSwitcher(QWidget *window, Ui::MainWindow *ui, Mixer *mixer, PlayerWorker *player,
-                           std::function<bool()> streaming)
-    : QObject(window), m_window(window), m_ui(ui), m_mixer(mixer), m_player(player), m_streaming(std::move(streaming))
+PageSwitcher::PageSwitcher(const Widgets &widgets, Mixer *mixer, PlayerWorker *player, std::function<bool()> streaming)
+    : QObject(widgets.window), m_ui(widgets), m_mixer(mixer), m_player(player), m_streaming(std::move(streaming))
 {
+    connect(m_ui.frameInFrameLbl_1, &TLabel::clicked, this, &PageSwitcher::frameClicked);
+    connect(m_ui.frameInFrameLbl_2, &TLabel::clicked, this, &PageSwitcher::frameClicked);
 }
 
 void PageSwitcher::finishPageStep(bool streaming)
 {
     if (streaming) {
-        m_ui->stackedWidget->setCurrentIndex(MainWindow::PreviewPage);
-        m_mixer->setPreviewWindow(mf::MFPreview::handleOf(m_ui->frameInFrameLbl_2));
-        m_ui->stopBtn->show();
+        m_ui.stackedWidget->setCurrentIndex(PreviewPage);
+        m_mixer->setPreviewWindow(mf::MFPreview::handleOf(m_ui.frameInFrameLbl_2));
+        m_ui.stopBtn->show();
     } else {
-        m_ui->stackedWidget->setCurrentIndex(MainWindow::ConnectionPage);
-        m_mixer->setPreviewWindow(mf::MFPreview::handleOf(m_ui->frameInFrameLbl_1));
-        m_ui->stopBtn->hide();
+        m_ui.stackedWidget->setCurrentIndex(ConnectionPage);
+        m_mixer->setPreviewWindow(mf::MFPreview::handleOf(m_ui.frameInFrameLbl_1));
+        m_ui.stopBtn->hide();
     }
 }
 
 void PageSwitcher::switchConnectionPage()
 {
-    if (m_ui->connectionStack->currentIndex() == MainWindow::SimplePage) {
-        m_ui->connectionStack->setCurrentIndex(MainWindow::AdvancedPage);
-        m_ui->modeLbl->setText(QStringLiteral("Simple form >>>"));
+    if (m_ui.connectionStack->currentIndex() == SimplePage) {
+        m_ui.connectionStack->setCurrentIndex(AdvancedPage);
+        m_ui.modeLbl->setText(QStringLiteral("Simple form >>>"));
     } else {
-        m_ui->connectionStack->setCurrentIndex(MainWindow::SimplePage);
-        m_ui->modeLbl->setText(QStringLiteral("Advanced form >>>"));
+        m_ui.connectionStack->setCurrentIndex(SimplePage);
+        m_ui.modeLbl->setText(QStringLiteral("Advanced form >>>"));
     }
     relayout();
 }
 
 void PageSwitcher::frameInFrameClicked()
 {
-    if (m_ui->stackedWidget->currentIndex() == MainWindow::ConnectionPage) {
-        m_ui->stackedWidget->setCurrentIndex(MainWindow::PreviewPage);
-        m_mixer->setPreviewWindow(mf::MFPreview::handleOf(m_ui->lblStudioPreview));
-        m_player->setWindow(mf::MFPreview::handleOf(m_ui->frameInFrameLbl_2));
+    if (m_ui.stackedWidget->currentIndex() == ConnectionPage) {
+        m_ui.stackedWidget->setCurrentIndex(PreviewPage);
+        m_mixer->setPreviewWindow(mf::MFPreview::handleOf(m_ui.lblStudioPreview));
+        m_player->setWindow(mf::MFPreview::handleOf(m_ui.frameInFrameLbl_2));
         resetFeedbackLabel();
     } else if (!m_streaming()) {
-        m_ui->stackedWidget->setCurrentIndex(MainWindow::ConnectionPage);
-        m_mixer->setPreviewWindow(mf::MFPreview::handleOf(m_ui->frameInFrameLbl_1));
+        m_ui.stackedWidget->setCurrentIndex(ConnectionPage);
+        m_mixer->setPreviewWindow(mf::MFPreview::handleOf(m_ui.frameInFrameLbl_1));
     } else {
         const quint64 mixerWindow = m_mixer->previewWindow();
         m_mixer->setPreviewWindow(m_player->window());
         m_player->setWindow(mixerWindow);
-        if (m_player->isControlConnected()) {
-            const bool show = !m_ui->leftArrow->isVisible();
-            m_ui->leftArrow->setVisible(show);
-            m_ui->rightArrow->setVisible(show);
-        }
+        if (m_player->isControlConnected())
+            showArrows(!m_ui.leftArrow->isVisible());
     }
 }
 
 void PageSwitcher::resetFeedbackLabel()
 {
     // A fresh label drops whatever native window a renderer drew into.
-    TLabel *old = m_ui->frameInFrameLbl_2;
+    TLabel *old = m_ui.frameInFrameLbl_2;
     auto *label = new TLabel(old->parentWidget());
     label->setObjectName(old->objectName());
     label->setGeometry(old->geometry());
@@ -94,19 +105,19 @@ void PageSwitcher::resetFeedbackLabel()
     label->setAccessibleName(old->accessibleName());
     label->setScaledContents(true);
     label->setPixmap(QPixmap(QStringLiteral(":/connect")));
-    m_ui->gridLayout_2->removeWidget(old);
+    m_ui.gridLayout_2->removeWidget(old);
     delete old;
-    m_ui->frameInFrameLbl_2 = label;
-    m_ui->gridLayout_2->addWidget(label, 0, 0, 1, 1);
+    m_ui.frameInFrameLbl_2 = label;
+    m_ui.gridLayout_2->addWidget(label, 0, 0, 1, 1);
     label->show();
     connect(label, &TLabel::clicked, this, &PageSwitcher::frameClicked);
 }
 
 void PageSwitcher::relayout()
 {
-    if (!m_window->isVisible())
+    if (!m_ui.window->isVisible())
         return;
-    if (m_ui->stackedWidget->currentIndex() == MainWindow::ConnectionPage)
+    if (m_ui.stackedWidget->currentIndex() == ConnectionPage)
         layoutConnectionPage();
     else
         layoutPreviewPage();
@@ -119,72 +130,79 @@ void PageSwitcher::relayout()
 
 void PageSwitcher::layoutConnectionPage()
 {
-    const int w = qRound(m_ui->connectionPage->width() * 0.2);
-    const int h = qRound(w * 0.75);
-    const QSize frame = QSize(m_ui->chkCombined->isChecked() ? 2 * w : w, h) + QSize(4, 4);
-    setFixedSizeRange(m_ui->frameInFrame_1, frame);
-    setFixedHeightRange(m_ui->connectionFrame, frame.height());
-    if (m_ui->connectionStack->currentIndex() == MainWindow::SimplePage)
+    const int w = qRound(m_ui.connectionPage->width() * kSmallPictureShare);
+    const int h = qRound(w * kSmallPictureAspect);
+    const QSize frame = QSize(m_ui.chkCombined->isChecked() ? 2 * w : w, h) + kSmallFrameBorders;
+    setFixedSizeRange(m_ui.frameInFrame_1, frame);
+    setFixedHeightRange(m_ui.connectionFrame, frame.height());
+    if (m_ui.connectionStack->currentIndex() == SimplePage)
         layoutSimplePage();
     else
-        setFixedHeightRange(m_ui->connectionStack, kAdvancedFormHeight);
+        setFixedHeightRange(m_ui.connectionStack, kAdvancedFormHeight);
 }
 
 void PageSwitcher::layoutSimplePage()
 {
-    int height = m_ui->connectionPage->height() - m_ui->connectionFrame->height() - 16;
-    if (m_ui->sourceFrame->isVisible())
-        height -= m_ui->sourceFrame->height();
-    setFixedSizeRange(m_ui->connectionStack, QSize(m_ui->connectionPage->width(), height));
-    const QSize field(m_ui->simplePage->width() / 2, m_ui->simplePage->height() / 4);
-    setFixedSizeRange(m_ui->numberEdit, field);
-    m_ui->startBtnFrame_1->setMinimumWidth(field.width());
-    m_ui->startBtnFrame_1->setMaximumWidth(field.width());
+    int height = m_ui.connectionPage->height() - m_ui.connectionFrame->height() - kSimplePageGaps;
+    if (m_ui.sourceFrame->isVisible())
+        height -= m_ui.sourceFrame->height();
+    setFixedSizeRange(m_ui.connectionStack, QSize(m_ui.connectionPage->width(), height));
+    const QSize field(m_ui.simplePage->width() / 2, m_ui.simplePage->height() / 4);
+    setFixedSizeRange(m_ui.numberEdit, field);
+    m_ui.startBtnFrame_1->setMinimumWidth(field.width());
+    m_ui.startBtnFrame_1->setMaximumWidth(field.width());
     fitNumberFont(field);
 }
 
 void PageSwitcher::fitNumberFont(const QSize &field)
 {
     static const QString sample = QStringLiteral("000-000-000");
-    QFont font = m_ui->numberEdit->font();
+    QFont font = m_ui.numberEdit->font();
     // Pixel sizes below 1 are invalid; a tiny field keeps the smallest font
     // instead of shrinking forever.
-    int pixelSize = std::max(1, field.height() - 4);
+    int pixelSize = std::max(1, field.height() - kNumberTextMarginY);
     font.setPixelSize(pixelSize);
     auto tooLarge = [&](const QFont &candidate) {
         const QRect box = QFontMetrics(candidate).boundingRect(sample);
-        return box.width() > field.width() - 8 || box.height() > field.height() - 4;
+        return box.width() > field.width() - kNumberTextMarginX || box.height() > field.height() - kNumberTextMarginY;
     };
     while (pixelSize > 1 && tooLarge(font)) {
         --pixelSize;
         font.setPixelSize(pixelSize);
     }
-    m_ui->numberEdit->setFont(font);
+    m_ui.numberEdit->setFont(font);
 }
 
 void PageSwitcher::layoutPreviewPage()
 {
-    const int w = int(m_ui->previewPage->width() * 0.2);
-    const int h = qRound(w * 0.75f);
+    // Truncated and in single precision, unlike the connection page: the two
+    // pages' small pictures may differ by a pixel.
+    const int w = int(m_ui.previewPage->width() * kSmallPictureShare);
+    const int h = qRound(w * float(kSmallPictureAspect));
     const quint64 preview = m_mixer->previewWindow();
     const bool smallPreview = preview != 0
-                              && (preview == m_ui->frameInFrameLbl_1->internalWinId()
-                                  || preview == m_ui->frameInFrameLbl_2->internalWinId());
-    const int frameWidth = m_ui->chkCombined->isChecked() && smallPreview ? 2 * w : w;
-    const QSize frame = QSize(frameWidth, h) + QSize(4, 4);
-    m_ui->frameInFrame_2->setGeometry(m_ui->frameInFrame_1->geometry());
-    setFixedSizeRange(m_ui->frameInFrame_2, frame);
-    m_ui->lblStudioPreview->setGeometry(m_ui->previewFrame->geometry());
+                              && (preview == m_ui.frameInFrameLbl_1->internalWinId()
+                                  || preview == m_ui.frameInFrameLbl_2->internalWinId());
+    const int frameWidth = m_ui.chkCombined->isChecked() && smallPreview ? 2 * w : w;
+    const QSize frame = QSize(frameWidth, h) + kSmallFrameBorders;
+    m_ui.frameInFrame_2->setGeometry(m_ui.frameInFrame_1->geometry());
+    setFixedSizeRange(m_ui.frameInFrame_2, frame);
+    m_ui.lblStudioPreview->setGeometry(m_ui.previewFrame->geometry());
 }
 
 void PageSwitcher::prepareArrows(ArrowSender *arrows)
 {
-    connect(m_ui->leftArrow, &QPushButton::clicked, arrows, [arrows] { arrows->arrowClicked(true); });
-    connect(m_ui->rightArrow, &QPushButton::clicked, arrows, [arrows] { arrows->arrowClicked(false); });
-    m_ui->leftArrow->hide();
-    m_ui->rightArrow->hide();
-    m_ui->leftArrow->setIcon(QIcon(QStringLiteral(":/arrowLeft.png")));
-    m_ui->rightArrow->setIcon(QIcon(QStringLiteral(":/arrowRight.png")));
-    m_ui->leftArrow->setIconSize(QSize(30, 23));
-    m_ui->rightArrow->setIconSize(QSize(30, 23));
+    connect(m_ui.leftArrow, &QPushButton::clicked, arrows, [arrows] { arrows->arrowClicked(true); });
+    connect(m_ui.rightArrow, &QPushButton::clicked, arrows, [arrows] { arrows->arrowClicked(false); });
+    showArrows(false);
+    m_ui.leftArrow->setIcon(QIcon(QStringLiteral(":/arrowLeft.png")));
+    m_ui.rightArrow->setIcon(QIcon(QStringLiteral(":/arrowRight.png")));
+    m_ui.leftArrow->setIconSize(kArrowIconSize);
+    m_ui.rightArrow->setIconSize(kArrowIconSize);
+}
+
+void PageSwitcher::showArrows(bool show)
+{
+    m_ui.leftArrow->setVisible(show);
+    m_ui.rightArrow->setVisible(show);
 }

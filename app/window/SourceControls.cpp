@@ -1,7 +1,5 @@
 #include "app/window/SourceControls.h"
 
-#include "ui_MainWindow.h"
-
 #include "app/window/DeviceRegistry.h"
 #include "app/services/SettingsKeys.h"
 #include "app/window/SourceMenus.h"
@@ -12,15 +10,23 @@
 #include "overlay/TCropDlg.h"
 #include "overlay/WCapture.h"
 
+#include <QBoxLayout>
+#include <QCheckBox>
 #include <QMenu>
+#include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 
-SourceControls::SourceControls(QWidget *window, Ui::MainWindow *ui, QSettings *settings, Mixer *mixer,
-                               WCapture *captureFrame, std::function<void(QWidget *)> keepAbove)
-    : QObject(window)
-    , m_window(window)
-    , m_ui(ui)
+namespace {
+// With no stored geometry the crop dialog opens at two thirds of the
+// screen's width and height.
+constexpr double kCropDialogShrink = 1.5;
+} // namespace
+
+SourceControls::SourceControls(const Widgets &widgets, QSettings *settings, Mixer *mixer, WCapture *captureFrame,
+                               std::function<void(QWidget *)> keepAbove)
+    : QObject(widgets.window)
+    , m_ui(widgets)
     , m_settings(settings)
     , m_mixer(mixer)
     , m_captureFrame(captureFrame)
@@ -39,12 +45,12 @@ QRect SourceControls::cropRect() const
 // the window list, audio.
 void SourceControls::createMenus()
 {
-    auto *videoMenu = new QMenu(m_window);
-    auto *screenMenu = new QMenu(m_window);
-    auto *windowsMenu = new QMenu(QStringLiteral("Active windows"), m_window);
-    auto *audioMenu = new QMenu(m_window);
+    auto *videoMenu = new QMenu(m_ui.window);
+    auto *screenMenu = new QMenu(m_ui.window);
+    auto *windowsMenu = new QMenu(QStringLiteral("Active windows"), m_ui.window);
+    auto *audioMenu = new QMenu(m_ui.window);
     m_menus = new SourceMenus(videoMenu, screenMenu, windowsMenu, audioMenu, m_settings, m_mixer,
-                              m_ui->chkSystemAudio, this);
+                              m_ui.chkSystemAudio, this);
     QRect noCrop;
     noCrop.setCoords(0, 0, 0, 0);
     m_menus->setCropRect(noCrop);
@@ -66,8 +72,8 @@ void SourceControls::createMenus()
     connect(audioMenu, &QMenu::aboutToShow, m_registry, &DeviceRegistry::refresh);
     m_registry->refresh();
     // The sound captured is named on its button: a changed default device shows at once.
-    connect(m_menus, &SourceMenus::audioSourceChosen, m_ui->audioBtn, [this](const QString &name) {
-        m_ui->audioBtn->setToolTip(QStringLiteral("Microphone: choose the sound source (now: %1)").arg(name));
+    connect(m_menus, &SourceMenus::audioSourceChosen, m_ui.audioBtn, [this](const QString &name) {
+        m_ui.audioBtn->setToolTip(QStringLiteral("Microphone: choose the sound source (now: %1)").arg(name));
     });
     connect(m_menus, &SourceMenus::handleChanged, this, &SourceControls::handleChanged);
     connect(m_menus, &SourceMenus::changeCropRect, this, &SourceControls::changeCropRect);
@@ -75,9 +81,9 @@ void SourceControls::createMenus()
     m_menus->rebuildVideoMenu();
     m_menus->rebuildScreenMenu();
     m_menus->rebuildAudioMenu();
-    m_ui->videoBtn->setMenu(videoMenu);
-    m_ui->screenBtn->setMenu(screenMenu);
-    m_ui->audioBtn->setMenu(audioMenu);
+    m_ui.videoBtn->setMenu(videoMenu);
+    m_ui.screenBtn->setMenu(screenMenu);
+    m_ui.audioBtn->setMenu(audioMenu);
 }
 
 void SourceControls::connectWindowPicker()
@@ -103,15 +109,15 @@ void SourceControls::connectWindowPicker()
 // Beside the microphone button: whether the chosen sound is really captured.
 void SourceControls::addLevelMeter()
 {
-    auto *meter = new TLevelMeter(m_ui->controlFrame);
-    m_ui->horizontalLayout_2->insertWidget(m_ui->horizontalLayout_2->indexOf(m_ui->audioBtn) + 1, meter);
+    auto *meter = new TLevelMeter(m_ui.audioBtn->parentWidget());
+    m_ui.buttonRow->insertWidget(m_ui.buttonRow->indexOf(m_ui.audioBtn) + 1, meter);
     Mixer *source = m_mixer;
     meter->setSource([source] { return source->meterLevel.load(std::memory_order_relaxed); });
 }
 
 void SourceControls::openCropDialog()
 {
-    TCropDlg dialog(m_window);
+    TCropDlg dialog(m_ui.window);
     // Frames reach the dialog only while it is open.
     connect(m_mixer, &Mixer::frameChanged, &dialog, &TCropDlg::frameChanged);
     dialog.setModal(true);
@@ -119,8 +125,8 @@ void SourceControls::openCropDialog()
     if (!geometry.isEmpty()) {
         dialog.restoreGeometry(geometry);
     } else {
-        const QRect screen = m_window->screen()->geometry();
-        dialog.resize(QSize(int(screen.width() / 1.5), int(screen.height() / 1.5)));
+        const QRect screen = m_ui.window->screen()->geometry();
+        dialog.resize(QSize(int(screen.width() / kCropDialogShrink), int(screen.height() / kCropDialogShrink)));
     }
     if (Mixer::cropApplies(cropRect()))
         dialog.setRubberBandGeometry(cropRect());

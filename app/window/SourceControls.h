@@ -6,15 +6,14 @@
 
 class DeviceRegistry;
 class Mixer;
+class QBoxLayout;
+class QCheckBox;
 class QMenu;
+class QPushButton;
 class QSettings;
 class QWidget;
 class SourceMenus;
 class WCapture;
-
-namespace Ui {
-class MainWindow;
-}
 
 // The source buttons of the main window: the video, screen (with its window
 // list) and audio menus on their buttons, the device look-up behind them,
@@ -25,8 +24,20 @@ class SourceControls : public QObject
 {
     Q_OBJECT
 public:
+    // The source buttons, the row they stand in (the level meter joins it)
+    // and the system sound box the audio menu ticks.
+    struct Widgets
+    {
+        QWidget *window;
+        QPushButton *videoBtn;
+        QPushButton *screenBtn;
+        QPushButton *audioBtn;
+        QBoxLayout *buttonRow;
+        QCheckBox *chkSystemAudio;
+    };
+
     // keepAbove ties a window opened from here above the main window.
-    SourceControls(QWidget *window, Ui::MainWindow *ui, QSettings *settings, Mixer *mixer, WCapture *captureFrame,
+    SourceControls(const Widgets &widgets, QSettings *settings, Mixer *mixer, WCapture *captureFrame,
                    std::function<void(QWidget *)> keepAbove);
 
     SourceMenus *menus() const { return m_menus; }
@@ -45,8 +56,7 @@ private:
     void connectWindowPicker();
     void addLevelMeter();
 
-    QWidget *m_window;
-    Ui::MainWindow *m_ui;
+    Widgets m_ui;
     QSettings *m_settings;
     Mixer *m_mixer;
     WCapture *m_captureFrame;

@@ -1,6 +1,7 @@
 #include "app/session/BroadcastPlan.h"
 #include "app/session/BroadcastSession.h"
 #include "app/window/MainWindow.h"
+#include "app/window/PageSwitcher.h"
 #include "app/links/ServerField.h"
 #include "app/window/StatusArea.h"
 #include "media/Mixer.h"
@@ -15,9 +16,9 @@
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/TsChecker.h"
+#include "tests/support/WindowForm.h"
 #include "transport/ArrowSender.h"
 #include "transport/LatencyAdvisor.h"
-#include "ui_MainWindow.h"
 
 #include <csignal>
 
@@ -566,15 +567,15 @@ private slots:
         const quint16 closedPort = freeLoopbackPort();
         TestMain::confirmServer(QString("127.0.0.1:%1").arg(closedPort));
         MainWindow window(QString("orvanta://127.0.0.1:%1/shown/1024/128/SD").arg(closedPort));
-        Ui::MainWindow *ui = window.form();
+        const WindowForm form(&window), *ui = &form;
         auto *area = window.findChild<StatusArea *>("statusArea");
         auto *status = window.findChild<QLabel *>("sessionStatus");
         QVERIFY(area && status);
         // Start was clicked while the window was built.
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::PreviewPage));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::PreviewPage));
         QCOMPARE(area->shown().state, QString("Connecting…"));
         rig->heartbeat.restart();
-        QTRY_COMPARE_WITH_TIMEOUT(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(ui->stackedWidget->currentIndex(), int(PageSwitcher::ConnectionPage), kWaitMs);
         QVERIFY2(status->text().startsWith("Cannot connect to 127.0.0.1:"), qPrintable(status->text()));
         QCOMPARE(status->toolTip(), status->text());
         QVERIFY(area->shown().state.isEmpty());
@@ -590,13 +591,13 @@ private slots:
                                  kWaitMs);
         studio.reset();
         QTRY_VERIFY_WITH_TIMEOUT(area->shown().state.startsWith("Server lost — retrying "), kWaitMs);
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::PreviewPage));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::PreviewPage));
         QVERIFY(ui->stopBtn->isVisible());
         QTest::mouseClick(ui->stopBtn, Qt::LeftButton);
         QCOMPARE(area->shown().state, QString("Stopped."));
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::ConnectionPage));
         QVERIFY(ui->stopBtn->isHidden());
-        QTRY_VERIFY_WITH_TIMEOUT(!window.broadcastSession()->isWinding(), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.findChild<BroadcastSession *>()->isWinding(), kWaitMs);
     }
 
 private:

@@ -5,7 +5,7 @@
 #include "media/ScreenSource.h"
 #include "tests/support/GuiHeartbeat.h"
 #include "tests/support/TestMain.h"
-#include "ui_MainWindow.h"
+#include "tests/support/WindowForm.h"
 
 namespace {
 constexpr int kWaitMs = 15000;
@@ -95,7 +95,7 @@ private slots:
     void windowMenusFillOnceTheDevicesAreKnown()
     {
         MainWindow window(QString{});
-        QMenu *videoMenu = window.form()->videoBtn->menu();
+        QMenu *videoMenu = WindowForm(&window).videoBtn->menu();
         QVERIFY(videoMenu);
         QTRY_VERIFY_WITH_TIMEOUT(!videoMenu->actions().isEmpty(), kWaitMs);
     }

@@ -1,6 +1,9 @@
+#include "app/window/CaptureFramePlacement.h"
 #include "app/services/DeploymentSettings.h"
 #include "app/window/DeviceRegistry.h"
+#include "app/services/InstanceFolder.h"
 #include "app/window/MainWindow.h"
+#include "app/window/PageSwitcher.h"
 #include "app/window/SpeedTest.h"
 #include "app/window/StatusArea.h"
 #include "app/services/Startup.h"
@@ -14,8 +17,8 @@
 #include "tests/support/MessageCapture.h"
 #include "tests/support/TestMain.h"
 #include "tests/support/WindowChecks.h"
+#include "tests/support/WindowForm.h"
 #include "media/engine/MFSoundServerEvents.h"
-#include "ui_MainWindow.h"
 
 // The window against its own settings file and temporary folder.
 class TestMainWindow : public QObject
@@ -47,7 +50,7 @@ class TestMainWindow : public QObject
         return QSize(twoFrames ? 2 * w : w, qRound(w * 0.75)) + QSize(4, 4);
     }
     // The stored fields of the form under their settings keys.
-    static QVariantMap formValues(Ui::MainWindow *ui)
+    static QVariantMap formValues(const WindowForm *ui)
     {
         const char *mode = ui->rbCamera->isChecked() ? "CAMERA"
                            : ui->rbScreen->isChecked() ? "SCREEN" : ui->rbMix->isChecked() ? "MIX" : "";
@@ -87,9 +90,9 @@ private slots:
         Window window = makeWindow();
         // A renamed object or signal leaves its on_<object>_<signal> slot unconnected.
         QCOMPARE(messages.lines().filter("connectSlotsByName"), QStringList());
-        Ui::MainWindow *ui = window->form();
-        QCOMPARE(ui->stackedWidget->widget(MainWindow::PreviewPage), ui->previewPage);
-        QCOMPARE(ui->connectionStack->widget(MainWindow::AdvancedPage), ui->advancedPage);
+        const WindowForm form(window.get()), *ui = &form;
+        QCOMPARE(ui->stackedWidget->widget(PageSwitcher::PreviewPage), ui->previewPage);
+        QCOMPARE(ui->connectionStack->widget(PageSwitcher::AdvancedPage), ui->advancedPage);
         QVERIFY(window->windowFlags() & Qt::WindowStaysOnTopHint);
         QStringList frames;
         for (int i = 0; i < ui->cmbFrames->count(); ++i) {
@@ -107,8 +110,8 @@ private slots:
         // centred with Start right below its right end, the form switch inside.
         QVERIFY(show(window.get()));
         QCoreApplication::processEvents();
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
-        QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::SimplePage));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::ConnectionPage));
+        QCOMPARE(ui->connectionStack->currentIndex(), int(PageSwitcher::SimplePage));
         QVERIFY(!ui->stopBtn->isVisible() && !ui->leftArrow->isVisible() && !ui->rightArrow->isVisible());
         QVERIFY(!ui->chkSystemAudio->isVisible() && !ui->chkSmartMute->isChecked());
         QCOMPARE(ui->bottomFrame->height(), 0);
@@ -169,7 +172,7 @@ private slots:
         // Advanced form: 135 px high, its rows not squashed, its texts readable;
         // only a left click switches, with a modifier key too.
         QTest::mouseClick(ui->modeLbl, Qt::LeftButton, Qt::ControlModifier);
-        QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::AdvancedPage));
+        QCOMPARE(ui->connectionStack->currentIndex(), int(PageSwitcher::AdvancedPage));
         QCOMPARE(ui->modeLbl->text(), QString("Simple form >>>"));
         QTRY_COMPARE(ui->connectionStack->height(), 135);
         QCoreApplication::processEvents();
@@ -203,9 +206,9 @@ private slots:
         QVERIFY(ui->cmdStart->height() >= 18);
         QTest::mouseClick(ui->modeLbl, Qt::RightButton);
         QTest::mouseClick(ui->modeLbl, Qt::MiddleButton);
-        QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::AdvancedPage));
+        QCOMPARE(ui->connectionStack->currentIndex(), int(PageSwitcher::AdvancedPage));
         QTest::mouseClick(ui->modeLbl, Qt::LeftButton);
-        QCOMPARE(ui->connectionStack->currentIndex(), int(MainWindow::SimplePage));
+        QCOMPARE(ui->connectionStack->currentIndex(), int(PageSwitcher::SimplePage));
         QCOMPARE(ui->modeLbl->text(), QString("Advanced form >>>"));
 
         // Small preview clicked: the preview page with a fresh "connecting"
@@ -213,10 +216,10 @@ private slots:
         // the feedback picture filling the page.
         QCoreApplication::processEvents();
         const QPoint smallAt = ui->frameInFrame_1->pos();
-        TLabel *before = ui->frameInFrameLbl_2;
+        TLabel *before = ui->frameInFrameLbl_2();
         QTest::mouseClick(ui->frameInFrameLbl_1, Qt::LeftButton);
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::PreviewPage));
-        TLabel *after = ui->frameInFrameLbl_2;
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::PreviewPage));
+        TLabel *after = ui->frameInFrameLbl_2();
         QVERIFY(after != before);
         QCOMPARE(window->findChildren<TLabel *>("frameInFrameLbl_2"), QList<TLabel *>{after});
         QVERIFY(!after->pixmap(Qt::ReturnByValue).isNull() && after->hasScaledContents());
@@ -228,7 +231,7 @@ private slots:
         QCOMPARE(ui->lblStudioPreview->geometry(), ui->previewFrame->geometry());
         // Not streaming: a click on it goes back.
         QTest::mouseClick(after, Qt::LeftButton);
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::ConnectionPage));
 
         // A larger window lays the page out again, two-frames mode too.
         window->resize(900, 600);
@@ -263,7 +266,7 @@ private slots:
     void levelMeterFollowsTheSound()
     {
         auto window = makeWindow();
-        Ui::MainWindow *ui = window->form();
+        const WindowForm form(window.get()), *ui = &form;
         auto *meter = window->findChild<TLevelMeter *>("levelMeter");
         QVERIFY(meter && meter->parentWidget() == ui->controlFrame);
         QVERIFY(!meter->toolTip().isEmpty() && !meter->accessibleName().isEmpty());
@@ -274,7 +277,7 @@ private slots:
         if (!registry->audioDevices().isEmpty())
             QVERIFY2(ui->audioBtn->toolTip().startsWith("Microphone: choose the sound source (now: "),
                      qPrintable(ui->audioBtn->toolTip()));
-        Mixer *mixer = window->mediaMixer();
+        auto *mixer = window->findChild<Mixer *>("mixer");
         QVERIFY(mixer->setVideoDevice("Test Pattern"));
         mixer->setAudioDevice("NO_AUDIO");
         mixer->setSystemSound(false);
@@ -331,11 +334,14 @@ private slots:
                                  {"ADAPT_RATE", false}, {"ADAPT_LATENCY", false}, {"MODE", "MIX"}};
         {
             auto window = makeWindow();
-            Ui::MainWindow *ui = window->form();
+            const WindowForm form(window.get()), *ui = &form;
             QCOMPARE(fields(formValues(ui), shown), fields(shown, shown));
             QVERIFY(ui->sourceFrame->isVisibleTo(window.get()));
-            QCOMPARE(window->lookupOrigin(), stored.value("LOOKUP_ORIGIN", DeploymentSettings::defaultLookupOrigin()).toString());
-            QCOMPARE(window->updateUrl(), stored.value("UPDATE_URL", DeploymentSettings::defaultUpdateUrl()).toString());
+            const QSettings deployment(TestMain::settingsFile(), QSettings::IniFormat);
+            QCOMPARE(DeploymentSettings::lookupOrigin(deployment),
+                     stored.value("LOOKUP_ORIGIN", DeploymentSettings::defaultLookupOrigin()).toString());
+            QCOMPARE(DeploymentSettings::updateUrl(deployment),
+                     stored.value("UPDATE_URL", DeploymentSettings::defaultUpdateUrl()).toString());
             ui->txtURL->setText("studio.example:9000");
             ui->txtStreamID->setText(" desk 7 ");
             ui->spbVBR->setValue(3072);
@@ -360,8 +366,9 @@ private slots:
             QCOMPARE(written.contains("UPDATE_URL"), stored.contains("UPDATE_URL"));
         }
         auto again = makeWindow();
-        QCOMPARE(fields(formValues(again->form()), edited), fields(edited, edited));
-        QVERIFY(!again->form()->sourceFrame->isVisibleTo(again.get()));
+        const WindowForm shownAgain(again.get());
+        QCOMPARE(fields(formValues(&shownAgain), edited), fields(edited, edited));
+        QVERIFY(!shownAgain.sourceFrame->isVisibleTo(again.get()));
     }
 
     // Over what is stored (stored:1 / storedId / 4096 / 256 / SD, two-frames
@@ -394,15 +401,15 @@ private slots:
                {"FRAME", "SD"}, {"COMBINED", true}, {"MODE", "SCREEN"}});
         if (!linkWindow)
             linkWindow = makeWindow();
-        Ui::MainWindow *ui = linkWindow->form();
+        const WindowForm form(linkWindow.get()), *ui = &form;
         linkWindow->loadSettings(QString());
         QVERIFY(ui->chkCombined->isChecked());
         linkWindow->loadSettings(link);
-        const QVariantMap form = formValues(ui);
-        QStringList values;
+        const QVariantMap values = formValues(ui);
+        QStringList shownValues;
         for (const char *key : {"URL", "STREAMID", "VBR", "ABR", "FRAME", "COMBINED"})
-            values << form.value(key).toString();
-        QCOMPARE(values.join(' '), shown);
+            shownValues << values.value(key).toString();
+        QCOMPARE(shownValues.join(' '), shown);
         QCOMPARE(ui->sourceFrame->isVisibleTo(linkWindow.get()), !ui->chkCombined->isChecked());
         // Refilled, not appended: the encoders this machine offers, in table
         // order, the codec as item data, the first one chosen.
@@ -424,22 +431,22 @@ private slots:
     {
         store({{"URL", "stored:1"}});
         auto plain = makeWindow("h:9000/id/2048/128/HD/DBL");
-        Ui::MainWindow *ui = plain->form();
+        const WindowForm form(plain.get()), *ui = &form;
         QCOMPARE(ui->txtURL->text(), QString("stored:1"));
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::ConnectionPage));
         QVERIFY(show(plain.get()));
         ui->txtURL->setText("srt://studio.example");
         BoxWatcher watcher;
         ui->cmdStart->click();
         QCOMPARE(watcher.title + "|" + watcher.text, QString("Warning|Incorrect SRT Server. Please enter host and port."));
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::ConnectionPage));
         QVERIFY(!ui->stopBtn->isVisible());
         QCOMPARE(QSettings(TestMain::settingsFile(), QSettings::IniFormat).value("URL").toString(), QString("stored:1"));
         ui->txtURL->setText("127.0.0.1:74876");
         ui->cmdStart->click();
         QCOMPARE(plain->findChild<QLabel *>("sessionStatus")->text(),
                  QString("The server port must be a number from 1 to 65535."));
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::ConnectionPage));
         ui->numberEdit->setFocus();
         ui->numberEdit->setText("1234");
         BoxWatcher numberBox;
@@ -454,15 +461,25 @@ private slots:
     // its close (where and how the folder is made is its own suite's).
     void temporaryFolders()
     {
+        // The folders under the private temporary location are the windows'.
+        auto newFolder = [seen = QStringList()]() mutable {
+            QStringList now = QDir(InstanceFolder::baseLocation()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+            for (const QString &name : qAsConst(seen))
+                now.removeOne(name);
+            seen += now;
+            return now.size() == 1 ? InstanceFolder::baseLocation() + "/" + now.first() : QString();
+        };
+        newFolder();
         auto first = makeWindow();
+        const QString folder = newFolder();
         auto second = makeWindow();
-        const QString folder = first->temporaryFolderPath();
-        QVERIFY(folder != second->temporaryFolderPath());
+        const QString secondFolder = newFolder();
+        QVERIFY(!folder.isEmpty() && !secondFolder.isEmpty());
         QCOMPARE(QImage(folder + "/splash.png").size(), QSize(1280, 720));
         QVERIFY(first->close());
         QVERIFY(!QFileInfo::exists(folder));
         first.reset();
-        QCOMPARE(QImage(second->temporaryFolderPath() + "/splash.png").size(), QSize(1280, 720));
+        QCOMPARE(QImage(secondFolder + "/splash.png").size(), QSize(1280, 720));
     }
 
     // The display is chosen by the left edges, and named by its place in
@@ -492,7 +509,7 @@ private slots:
         QList<QRect> displays;
         for (const int left : lefts)
             displays << QRect(left, 0, 1280, 1080);
-        QCOMPARE(MainWindow::displayOfRect(displays, QRect(x, 5, 10, 10)), display);
+        QCOMPARE(CaptureFramePlacement::displayOfRect(displays, QRect(x, 5, 10, 10)), display);
     }
 };
 

@@ -9,6 +9,7 @@
 #include "app/window/LogsDlg.h"
 #include "app/links/LookupAnswer.h"
 #include "app/window/MainWindow.h"
+#include "app/window/PageSwitcher.h"
 #include "app/links/NumberLookup.h"
 #include "app/window/StatusArea.h"
 #include "app/links/StreamLink.h"
@@ -18,7 +19,6 @@
 #include "app/services/UpdateManifest.h"
 #include "diagnostics/LogFile.h"
 #include "diagnostics/SystemReport.h"
-#include "ui_MainWindow.h"
 
 #include "tests/support/BoxWatcher.h"
 #include "tests/support/FreePorts.h"
@@ -26,6 +26,7 @@
 #include "tests/support/MessageCapture.h"
 #include "tests/support/StudioProcess.h"
 #include "tests/support/TestMain.h"
+#include "tests/support/WindowForm.h"
 
 #include <csignal>
 #include <linux/capability.h>
@@ -352,7 +353,7 @@ private slots:
     {
         {
             MainWindow window("");
-            Ui::MainWindow *ui = window.form();
+            const WindowForm form(&window), *ui = &form;
             QCOMPARE(ui->txtPassphrase->echoMode(), QLineEdit::Password);
             window.loadSettings("orvanta://h:9000/id/2048/128/HD//" + kField);
             QCOMPARE(ui->txtPassphrase->text(), kPassphrase);
@@ -368,7 +369,7 @@ private slots:
         }
         QCOMPARE(QSettings(TestMain::settingsFile(), QSettings::IniFormat).value("PASSPHRASE").toString(), kPassphrase);
         MainWindow again("");
-        QCOMPARE(again.form()->txtPassphrase->text(), kPassphrase);
+        QCOMPARE(WindowForm(&again).txtPassphrase->text(), kPassphrase);
     }
 
     void lengthIsCheckedAsTypedAndAtStart_data()
@@ -388,7 +389,7 @@ private slots:
         QFETCH(bool, usable);
         QVERIFY(BroadcastPlan::passphraseProblem(QByteArray(80, 'p')).startsWith("The passphrase must be 10 to 79"));
         MainWindow window("");
-        Ui::MainWindow *ui = window.form();
+        const WindowForm form(&window), *ui = &form;
         auto *area = window.findChild<StatusArea *>("statusArea");
         QVERIFY(area);
         ui->txtURL->setText("127.0.0.1:9");
@@ -406,8 +407,8 @@ private slots:
             return;
         ui->cmdStart->click();
         QCOMPARE(area->fullText(), rule);
-        QCOMPARE(window.broadcastSession()->state(), BroadcastSession::State::Idle);
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        QCOMPARE(window.findChild<BroadcastSession *>()->state(), BroadcastSession::State::Idle);
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::ConnectionPage));
     }
 
     // The offer's text: the manifest's texts as plain text, and only a web
@@ -794,7 +795,7 @@ private slots:
         }
         BoxWatcher offer("Remind Later");
         MainWindow window(QString{});
-        Ui::MainWindow *ui = window.form();
+        const WindowForm form(&window), *ui = &form;
         QVERIFY(QTest::qWaitFor([&] { return offer.seen; }, kWaitMs));
         QCOMPARE(offer.title, QString("Update Info"));
         QCOMPARE(offer.parent, &window);
@@ -811,21 +812,21 @@ private slots:
         QCOMPARE(watcher.text, kUnusable);
         QTest::qWait(50);  // nothing follows the box: the form keeps its values
         QCOMPARE(ui->txtURL->text() + " " + ui->txtStreamID->text(), QString("127.0.0.1:9 saved"));
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::ConnectionPage));
         QCOMPARE(ui->startBtn_1->text(), QString("Start"));
 
         server.setReply(kLookupPath, 200, "{\"url\":\"srt://127.0.0.1:9/cam7/3000/256/SD/DBL\"}");
         ui->startBtn_1->click();
         QCOMPARE(ui->startBtn_1->text(), QString("Wait..."));
         QVERIFY(!ui->startBtn_1->isEnabled() && !ui->modeLbl->isEnabled());
-        QCOMPARE(window.settingsStore()->value("NUMBER").toString(), kNumber);
-        QVERIFY(QTest::qWaitFor([&] { return ui->stackedWidget->currentIndex() == MainWindow::PreviewPage; }, kWaitMs));
+        QCOMPARE(QSettings(TestMain::settingsFile(), QSettings::IniFormat).value("NUMBER").toString(), kNumber);
+        QVERIFY(QTest::qWaitFor([&] { return ui->stackedWidget->currentIndex() == PageSwitcher::PreviewPage; }, kWaitMs));
         QCOMPARE(ui->txtURL->text() + " " + ui->txtStreamID->text(), QString("127.0.0.1:9 cam7"));
         QCOMPARE(ui->startBtn_1->text(), QString("Start"));
         QVERIFY(ui->startBtn_1->isEnabled() && ui->modeLbl->isEnabled());
         QCOMPARE(server.requestedPaths().count(kLookupPath), 2);
         window.toggleStreaming();
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::ConnectionPage));
     }
 
     void whenALinkAsks_data()
@@ -901,7 +902,7 @@ private slots:
         const QString link = "orvanta://" + server + "/asked/1024/64/SD";
         BoxWatcher cancelled("Cancel");
         MainWindow window(link);
-        Ui::MainWindow *ui = window.form();
+        const WindowForm form(&window), *ui = &form;
         QVERIFY(QTest::qWaitFor([&] { return cancelled.seen; }, kWaitMs));
         QCOMPARE(cancelled.title, QString("Start Broadcast"));
         QCOMPARE(cancelled.text, "A link asks to broadcast to " + server
@@ -912,29 +913,29 @@ private slots:
         QCOMPARE(cancelled.buttons, (QStringList{"Start", "Cancel"}));
         QCOMPARE(cancelled.defaultButton, QString("Cancel"));
         QCOMPARE(ui->txtURL->text() + " " + ui->txtStreamID->text(), QString("127.0.0.1:9 saved"));
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::ConnectionPage));
         QCOMPARE(studio.status().value("streams").toArray().size(), 0);
 
         BoxWatcher started("Start");
         window.openLink(link);
         QVERIFY(QTest::qWaitFor([&] { return started.seen; }, kWaitMs));
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::PreviewPage));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::PreviewPage));
         const qint64 before = StudioProcess::count(studio.waitForStream("asked", "media", 20000, kWaitMs), "bytes");
         QVERIFY(before >= 20000);
-        QCOMPARE(window.settingsStore()->value("CONFIRMED_SERVERS").toStringList(), QStringList{server});
+        QCOMPARE(QSettings(TestMain::settingsFile(), QSettings::IniFormat).value("CONFIRMED_SERVERS").toStringList(), QStringList{server});
 
         BoxWatcher kept("Cancel");
         window.openLink("orvanta://" + server + "/diverted/1024/64/SD");
         QVERIFY(QTest::qWaitFor([&] { return kept.seen; }, kWaitMs));
         QVERIFY(kept.text.contains("\nThe live broadcast would end.\n"));
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::PreviewPage));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::PreviewPage));
         QCOMPARE(ui->txtStreamID->text(), QString("asked"));
         QVERIFY(!studio.waitForStream("asked", "media", before + 20000, kWaitMs, 1).isEmpty());
         QVERIFY(StudioProcess::findStream(studio.status(), "diverted", "media").isEmpty());
         window.toggleStreaming();
 
         window.openLink("orvanta://" + server + "/known/1024/64/SD");
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::PreviewPage));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::PreviewPage));
         QVERIFY(!studio.waitForStream("known", "media", 20000, kWaitMs).isEmpty());
         window.toggleStreaming();
     }
@@ -951,15 +952,15 @@ private slots:
         TestMain::confirmServer(QString("127.0.0.1:%1").arg(studio.srtPort()));
         MainWindow window(QString("orvanta://127.0.0.1:%1/sealed/1024/64/SD//").arg(studio.srtPort())
                           + LinkSharing::passphraseField(passphrase));
-        Ui::MainWindow *ui = window.form();
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::PreviewPage));
+        const WindowForm form(&window), *ui = &form;
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::PreviewPage));
         QVERIFY(!studio.waitForStream("sealed", "media", 50000, 20000).isEmpty());
         QVERIFY(!studio.waitForStream("sealed", "control", 0, 20000).isEmpty());
         QVERIFY(!studio.waitForStream("sealed", "feedback", 0, 20000).isEmpty());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTest::mouseClick(ui->stopBtn, Qt::LeftButton);
-        QCOMPARE(ui->stackedWidget->currentIndex(), int(MainWindow::ConnectionPage));
+        QCOMPARE(ui->stackedWidget->currentIndex(), int(PageSwitcher::ConnectionPage));
         window.close();
         for (const QString &secret : {passphrase, LinkSharing::passphraseField(passphrase)})
             QCOMPARE(log.count(secret), 0);

@@ -8,7 +8,6 @@
 #include "tests/support/DesktopBroadcast.h"
 #include "tests/support/MessageCapture.h"
 #include "tests/support/PaintedWindow.h"
-#include "ui_MainWindow.h"
 #include "ui_WCapture.h"
 
 #include "tests/support/TestMain.h"
@@ -158,7 +157,7 @@ class TestOverlayDesktop : public QObject, DesktopBroadcast
     bool settledPictureShows(const QString &id, const QImage &other)
     {
         const QRect inside = placedInside();
-        const ScreenSource *source = window->mediaMixer()->screenSource();
+        const ScreenSource *source = window->findChild<Mixer *>("mixer")->screenSource();
         const quint64 grabsAt = source->grabCount();
         if (!inside.isValid() || !QTest::qWaitFor([&] { return source->grabCount() > grabsAt + 75; }, 3 * kWaitMs))
             return false;
@@ -222,7 +221,7 @@ private slots:
         QVERIFY(pointerTo(mf::DevicePixels::toDevice(QPoint(965, 300), QGuiApplication::primaryScreen())));
         TestMain::confirmServer(QStringLiteral("127.0.0.1:%1").arg(studio->srtPort()));
         window = std::make_unique<MainWindow>(QStringLiteral("orvanta://127.0.0.1:%1/startup/2048/128/SD").arg(studio->srtPort()));
-        ui = window->form();
+        ui = std::make_unique<WindowForm>(window.get());
         QVERIFY((capture = findCapture()));
     }
 
@@ -234,12 +233,12 @@ private slots:
         auto showMainWindow = qScopeGuard([this] {
             if (sessionState() != BroadcastSession::State::Stopped)
                 ui->stopBtn->click();
-            (void)QTest::qWaitFor([&] { return !window->broadcastSession()->isWinding(); }, kWaitMs);
+            (void)QTest::qWaitFor([&] { return !window->findChild<BroadcastSession *>()->isWinding(); }, kWaitMs);
             // Bottom right of the first display, clear of every captured place.
             window->move(970, 450);
             window->show();
             (void)QTest::qWaitForWindowExposed(window.get());
-            ui->connectionStack->setCurrentIndex(MainWindow::AdvancedPage);
+            ui->connectionStack->setCurrentIndex(PageSwitcher::AdvancedPage);
         });
         QVERIFY(QTest::qWaitFor([&] { return sessionState() == BroadcastSession::State::Live; }, kWaitMs));
         QTRY_VERIFY_WITH_TIMEOUT(capture->isPlaced(), kWaitMs);
@@ -251,7 +250,7 @@ private slots:
         // The screen source grabs the placed frame's inside, and a second of pictures composed
         // after that is recorded, before the drag begins: a loaded machine may take a while
         // for the first grab, and until then the pictures are the background.
-        const ScreenSource *source = window->mediaMixer()->screenSource();
+        const ScreenSource *source = window->findChild<Mixer *>("mixer")->screenSource();
         const quint64 grabsAt = source->grabCount();
         QVERIFY(QTest::qWaitFor([&] { return source->grabCount() > grabsAt + 2; }, 3 * kWaitMs));
         QVERIFY(recordMore("startup", 1.0, 3 * kWaitMs));
@@ -550,9 +549,9 @@ private slots:
         QVERIFY(desktop);
         choose(desktop);
         // From a stopped broadcast, whatever the cases before left.
-        if (window->broadcastSession()->isActive())
+        if (window->findChild<BroadcastSession *>()->isActive())
             ui->stopBtn->click();
-        QVERIFY(QTest::qWaitFor([&] { return !window->broadcastSession()->isWinding(); }, kWaitMs));
+        QVERIFY(QTest::qWaitFor([&] { return !window->findChild<BroadcastSession *>()->isWinding(); }, kWaitMs));
         QVERIFY(!ui->pauseBtn->isEnabled());
         QVERIFY(startLive("paused"));
         QVERIFY(recordMore("paused", 1.0));
@@ -566,7 +565,7 @@ private slots:
         QCOMPARE(ui->pauseBtn->text(), QString("Resume screen"));
         // The mixer stops the grabs at its next picture; one may be under way then.
         QVERIFY(recordMore("paused", 0.5));
-        const ScreenSource *source = window->mediaMixer()->screenSource();
+        const ScreenSource *source = window->findChild<Mixer *>("mixer")->screenSource();
         const quint64 grabs = source->grabCount();
         QVERIFY(recordMore("paused", 1.5));
         QVERIFY2(source->grabCount() <= grabs + 1, qPrintable(QString::number(source->grabCount() - grabs)));

@@ -1,13 +1,13 @@
 #pragma once
 // The desktop suites' side of a broadcast: the main window's form driven as a user does, a studio
-// of its own and its last picture. Header only (the support libraries do not link Qt Widgets);
-// the suite includes "ui_MainWindow.h" itself, so that AUTOUIC makes it.
+// of its own and its last picture. Header only (the support libraries do not link Qt Widgets).
 #include "app/session/BroadcastSession.h"
 #include "app/window/MainWindow.h"
+#include "app/window/PageSwitcher.h"
 #include "overlay/WCapture.h"
 #include "tests/support/PictureChecks.h"
 #include "tests/support/StudioProcess.h"
-#include "ui_MainWindow.h"
+#include "tests/support/WindowForm.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -20,7 +20,7 @@ public:
     static constexpr int kWaitMs = 20000;
     std::unique_ptr<StudioProcess> studio;
     std::unique_ptr<MainWindow> window;
-    Ui::MainWindow *ui = nullptr;
+    std::unique_ptr<WindowForm> ui; // the window's widgets, once there is a window
 
     // The studio, and the settings of a screen broadcast of this source.
     bool startStudio(const QString &screen)
@@ -64,7 +64,7 @@ public:
         return nullptr;
     }
 
-    BroadcastSession::State sessionState() const { return window->broadcastSession()->state(); }
+    BroadcastSession::State sessionState() const { return window->findChild<BroadcastSession *>()->state(); }
 
     // Seconds of pictures the studio has recorded of this ID so far; -1 before two.
     double recordedSeconds(const QString &id) const
@@ -99,7 +99,7 @@ public:
     {
         ui->stopBtn->click();
         if (sessionState() != BroadcastSession::State::Stopped
-            || !QTest::qWaitFor([&] { return !window->broadcastSession()->isWinding(); }, kWaitMs)
+            || !QTest::qWaitFor([&] { return !window->findChild<BroadcastSession *>()->isWinding(); }, kWaitMs)
             || studio->recording(id, kWaitMs).isEmpty()) {
             qWarning() << "no finished recording of" << id;
             return {};

@@ -2,7 +2,6 @@
 #include "app/services/Startup.h"
 #include "media/engine/MFScreenCastEvents.h"
 #include "tests/support/DesktopBroadcast.h"
-#include "ui_MainWindow.h"
 
 #include "tests/support/TestMain.h"
 
@@ -134,8 +133,8 @@ private slots:
     {
         QSignalSpy started(&mf::MFScreenCastEvents::instance(), &mf::MFScreenCastEvents::sharingStarted);
         window = std::make_unique<MainWindow>(QString());
-        ui = window->form();
-        ui->connectionStack->setCurrentIndex(MainWindow::AdvancedPage);
+        ui = std::make_unique<WindowForm>(window.get());
+        ui->connectionStack->setCurrentIndex(PageSwitcher::AdvancedPage);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QVERIFY(startLive("display"));
