@@ -168,7 +168,7 @@ QRect Mixer::cropRect() const
 
 bool Mixer::setVideoDevice(const QString &name)
 {
-    const bool ok = setMFDevice(deviceObject, mf::eMFDT_Video, name);
+    const bool ok = setMFDevice(deviceObject, mf::eMFDeviceType::Video, name);
     qDebug() << "setVideoDevice:" << name << ok;
     return ok;
 }
@@ -177,9 +177,9 @@ bool Mixer::setAudioDevice(QString name)
 {
     if (name == QLatin1String("NO_AUDIO"))
         name = QStringLiteral("<None>");
-    const bool internal = setMFDevice(deviceObject, mf::eMFDT_VideoAudio, "<No Audio>");
+    const bool internal = setMFDevice(deviceObject, mf::eMFDeviceType::VideoAudio, "<No Audio>");
     qDebug() << "set Internal AudioDevice to None:" << internal;
-    const bool ok = setMFDevice(deviceObject, mf::eMFDT_Audio, name);
+    const bool ok = setMFDevice(deviceObject, mf::eMFDeviceType::Audio, name);
     qDebug() << "set External AudioDevices:" << name << ok;
     return ok;
 }
@@ -187,10 +187,10 @@ bool Mixer::setAudioDevice(QString name)
 void Mixer::setSystemSound(bool on)
 {
     if (on) {
-        const bool ok = setMFDevice(deviceObject, mf::eMFDT_Audio2, "PC Sounds (Loopback)");
+        const bool ok = setMFDevice(deviceObject, mf::eMFDeviceType::Audio2, "PC Sounds (Loopback)");
         qDebug() << "-- add PC Sounds:" << ok;
     } else {
-        const bool ok = setMFDevice(deviceObject, mf::eMFDT_Audio2, "<No External Audio>");
+        const bool ok = setMFDevice(deviceObject, mf::eMFDeviceType::Audio2, "<No External Audio>");
         qDebug() << "-- remove PC Sounds:" << ok;
     }
 }
@@ -206,7 +206,7 @@ bool Mixer::setScreenDevice(const QString &name, int screenIndex)
 {
     if (!m_screenSource)
         return false;
-    const bool ok = setMFDevice(m_screenSource->device(), mf::eMFDT_Video, name);
+    const bool ok = setMFDevice(m_screenSource->device(), mf::eMFDeviceType::Video, name);
     if (screenIndex > -1) {
         m_screenSource->device()->propertySet("capture.screen_index", QString::number(screenIndex));
         qDebug() << "SCREEN INDEX:" << screenIndex;
@@ -222,7 +222,7 @@ void Mixer::enumerateDevices(const QString &kind, QStringList &list)
         return;
     }
     list.clear();
-    const int type = kind == QLatin1String("VIDEO") ? mf::eMFDT_Video : mf::eMFDT_Audio;
+    const mf::eMFDeviceType type = kind == QLatin1String("VIDEO") ? mf::eMFDeviceType::Video : mf::eMFDeviceType::Audio;
     int count = 0;
     if (device->deviceGetCount(type, &count) < 0) {
         qCritical().noquote() << Q_FUNC_INFO << "DeviceGetCount FAILED";

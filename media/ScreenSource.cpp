@@ -20,8 +20,8 @@ ScreenSource::ScreenSource(QObject *parent) : QThread(parent), outputSize(pack(Q
         qCritical().noquote() << Q_FUNC_INFO << "ERROR: Can't create media SDK instance";
         return;
     }
-    setMFDevice(deviceObject, mf::eMFDT_Video, mf::MFDevice::kScreenCapture);
-    setMFDevice(deviceObject, mf::eMFDT_VideoAudio, mf::MFDevice::kNoAudio);
+    setMFDevice(deviceObject, mf::eMFDeviceType::Video, mf::MFDevice::kScreenCapture);
+    setMFDevice(deviceObject, mf::eMFDeviceType::VideoAudio, mf::MFDevice::kNoAudio);
     deviceObject->propertySet("capture.highlight_mouse", "hide");
     deviceObject->propertySet("capture.show_clicks", "false");
     deviceObject->propertySet("capture.fps_limit", "25");
