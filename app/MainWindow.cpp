@@ -415,7 +415,7 @@ void MainWindow::onVUAnalyze()
 {
     if (!ui->chkSmartMute->isChecked())
         return;
-    if (mixer->audioLevel > kLoudLevelDb) {
+    if (mixer->audioLevel() > kLoudLevelDb) {
         player->setMute(true);
         muteHoldMs = kMuteHoldMs;
     } else if (muteHoldMs < 1) {

@@ -106,7 +106,7 @@ void SourceControls::addLevelMeter()
     auto *meter = new TLevelMeter(m_ui->controlFrame);
     m_ui->horizontalLayout_2->insertWidget(m_ui->horizontalLayout_2->indexOf(m_ui->audioBtn) + 1, meter);
     Mixer *source = m_mixer;
-    meter->setSource([source] { return source->meterLevel.load(std::memory_order_relaxed); });
+    meter->setSource([source] { return source->meterLevel(); });
 }
 
 void SourceControls::openCropDialog()

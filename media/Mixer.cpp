@@ -1,12 +1,10 @@
 #include "media/Mixer.h"
 
 #include "diagnostics/HappensBefore.h"
-#include "media/EncoderConfig.h"
 #include "media/ScreenSource.h"
 #include "media/engine/MFFactory.h"
 #include "media/engine/MFFit.h"
 #include "media/engine/MFPreview.h"
-#include "media/engine/MFWriter.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -17,8 +15,18 @@ namespace {
 const QString kWithSound = QStringLiteral("audio_gain=0");
 const QString kSilenced = QStringLiteral("audio_gain=-100");
 
-const QStringList kHiddenDevices = {"", "<None>", "NDI Receiver", "<No External Audio>",
-                                    "Desktop Screen Capture", "Web Page Capture"};
+// The stop's wait checks whether the loop has ended this often.
+constexpr unsigned long kStopPollMs = 100;
+
+// Names the source lists never show: the sound lists' entries for no device
+// and the screen, which has a menu of its own, as the engine names them; and
+// two names no device of this engine carries, hidden should one be called so.
+bool isHiddenDevice(const QString &name)
+{
+    static const QStringList names = {"", mf::MFDevice::kNone, "NDI Receiver", mf::MFDevice::kNoExternalAudio,
+                                      mf::MFDevice::kScreenCapture, "Web Page Capture"};
+    return names.contains(name);
+}
 
 } // namespace
 
@@ -41,7 +49,7 @@ Mixer::Mixer(QObject *parent) : QThread(parent)
 
 Mixer::~Mixer()
 {
-    stopAndWait(5000);
+    stopAndWait(kStopTimeoutMs);
     std::lock_guard<std::mutex> lock(m_sinkMutex);
     m_preview.reset();
     m_activeWriter.reset();
@@ -87,7 +95,7 @@ bool Mixer::stopAndWait(int timeoutMs)
             qWarning() << "-- mixer thread did not end within" << timeoutMs << "ms; going on";
             return false;
         }
-        QThread::msleep(100);
+        QThread::msleep(kStopPollMs);
     }
     return true;
 }
@@ -133,19 +141,6 @@ void Mixer::setActiveWriter(std::shared_ptr<mf::MFFrameSink> writer)
 {
     std::lock_guard<std::mutex> lock(m_sinkMutex);
     m_activeWriter = std::move(writer);
-}
-
-void Mixer::startWriter(int videoKbps, int audioKbps, int port, const QString &codec)
-{
-    setActiveWriter(EncoderConfig::createWriter(videoKbps, audioKbps, port, codec));
-    writing.exchange(true);
-}
-
-void Mixer::stopWriter()
-{
-    writing.exchange(false);
-    if (auto writer = std::dynamic_pointer_cast<mf::MFWriter>(activeWriter()))
-        writer->close();
 }
 
 std::shared_ptr<mf::MFFrameSink> Mixer::activeWriter() const
@@ -234,7 +229,7 @@ void Mixer::enumerateDevices(const QString &kind, QStringList &list)
         qDebug() << "buttonName:" << name;
         if (name.startsWith(QLatin1String("PC Sounds")))
             qDebug() << " PC Sounds: " << i;
-        if (!kHiddenDevices.contains(name))
+        if (!isHiddenDevice(name))
             list.append(name);
     }
 }
@@ -310,7 +305,7 @@ void Mixer::setScreenPaused(bool on)
 bool Mixer::screenShown()
 {
     const bool listened = isSignalConnected(QMetaMethod::fromSignal(&Mixer::frameChanged));
-    const bool shown = m_mode != Picture::SingleFrame || layout != Picture::CameraOnly || listened;
+    const bool shown = m_mode != Picture::SingleFrame || m_layout != Picture::CameraOnly || listened;
     if (m_screenSource)
         m_screenSource->setWanted(shown && !m_screenPaused);
     return shown;
@@ -338,10 +333,10 @@ mf::MFFramePtr Mixer::takeScreenFrame()
 
 void Mixer::noteLevel(const mf::MFFrame &deviceFrame)
 {
-    meterLevel.store(deviceFrame.format().audioLevel, std::memory_order_relaxed);
+    m_meterLevel.store(deviceFrame.format().audioLevel, std::memory_order_relaxed);
     if (++m_levelCounter >= 9) {
         m_levelCounter = 0;
-        audioLevel = deviceFrame.format().audioLevel;
+        m_audioLevel = deviceFrame.format().audioLevel;
     }
 }
 
@@ -387,7 +382,7 @@ void Mixer::run_simple_mix()
             noteLevel(*device);
         }
         const mf::MFFramePtr screen = takeScreenFrame();
-        if (layout == Picture::CameraOnly && device && device->image().size() == m_outputSize) {
+        if (m_layout == Picture::CameraOnly && device && device->image().size() == m_outputSize) {
             // The camera covers the whole picture: nothing to compose.
             show(device, 0, nullptr);
             write(device, 0);
@@ -398,7 +393,7 @@ void Mixer::run_simple_mix()
             continue;
         if (device && device->audioSampleCount() > 0)
             background->setAudio(cameraFormat.audio, device->audioSampleCount(), device->audioData());
-        switch (layout.load()) {
+        switch (m_layout.load()) {
         case Picture::CameraOnly:
             if (device)
                 background->overlay(*device, 0, 0, W, H, 1.0, kSilenced);

@@ -379,7 +379,7 @@ private slots:
         };
         for (const auto &step : steps) {
             mixer.setScreenPaused(step.paused);
-            mixer.layout = step.layout;
+            mixer.setLayout(step.layout);
             if (step.crop.isValid())
                 mixer.cropRectChanged(step.crop);
             QCOMPARE(mixShows({1280, 720}, step.colours), QString());
@@ -422,7 +422,7 @@ private slots:
 
         // Restarted with two frames side by side (the camera on the left, the
         // screen on the right), then in one-picture mode with another size.
-        mixer.layout = 10;
+        mixer.setLayout(10);
         mixer.setWriting(true);
         QVERIFY(mixer.start(0, 20, QSize(1920, 1080)));
         QCOMPARE(mixShows({3840, 1080}, {{{1920 + 100, 500}, kRed}, {{360, 360}, kYellowBar}, {{1920 + 1000, 500}, kBlack}}),
@@ -452,9 +452,9 @@ private slots:
         QCOMPARE(screen->grabCount(), quint64(0));
 
         // The screen layout grabs, and the camera layout stops it again.
-        mixer.layout = 20;
+        mixer.setLayout(20);
         QVERIFY(QTest::qWaitFor([&] { return screen->grabCount() >= 5; }, 20000));
-        mixer.layout = 10;
+        mixer.setLayout(10);
         // A grab under way when the layout changed may still end; no other.
         QVERIFY(sink->pass(3));
         QVERIFY(!screen->isWanted());
@@ -469,7 +469,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return screen->grabCount() >= again + 5 && screenFrames > 0; }, 20000));
 
         // A paused screen is not grabbed, listened to or not.
-        mixer.layout = 20;
+        mixer.setLayout(20);
         mixer.setScreenPaused(true);
         QVERIFY(sink->pass(3));
         const quint64 paused = screen->grabCount();
@@ -489,24 +489,24 @@ private slots:
         mixer.setAudioDevice("NO_AUDIO");
         setMFDevice(mixer.device(), mf::eMFDeviceType::VideoAudio, "Test Pattern Tone");
         QVERIFY(mixer.start(0, 10, QSize(320, 180)));
-        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel > -19.f, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel() > -19.f, kWaitMs);
         setMFDevice(mixer.device(), mf::eMFDeviceType::VideoAudio, "<No Audio>");
-        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel < -19.f, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel() < -19.f, kWaitMs);
         if (qgetenv("ORVANTA_PULSE").isEmpty())
             QSKIP("the system sound needs the test environment's sound server");
         mixer.setSystemSound(true);
         // Silence in the sink keeps the level low.
         QTest::qWait(1500);
-        QVERIFY2(mixer.audioLevel < -19.f, qPrintable(QString::number(mixer.audioLevel)));
+        QVERIFY2(mixer.audioLevel() < -19.f, qPrintable(QString::number(mixer.audioLevel())));
         // A tone played into the null sink comes back as system sound; unticked,
         // the sound server's output no longer reaches the mix though it plays on.
         QProcess tone;
         tone.start("ffmpeg", {"-v", "error", "-nostdin", "-f", "lavfi", "-i", "sine=frequency=440:duration=30,volume=4",
                               "-ac", "2", "-f", "pulse", "orvanta-test-tone"});
         QVERIFY(tone.waitForStarted(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel > -19.f, 4000);
+        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel() > -19.f, 4000);
         mixer.setSystemSound(false);
-        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel < -19.f, 4000);
+        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel() < -19.f, 4000);
         tone.close();
         QVERIFY(mixer.stopAndWait(kWaitMs));
     }
