@@ -16,8 +16,8 @@
 
 #include <X11/Xlib.h>
 
+#include <chrono>
 #include <cmath>
-#include <thread>
 
 namespace mf {
 
@@ -32,9 +32,14 @@ const QString MFDevice::kTestTone = QStringLiteral("Test Pattern Tone");
 
 namespace {
 
+// What a reader is held back when there is nothing to read: one frame
+// interval at 25 frames per second, the pace it would get from a source.
+constexpr std::chrono::milliseconds kIdleFrameInterval(40);
+
 // Display geometries in the X screen's pixels (what the grab and the capture
 // area are given in), taken on the GUI thread (the only place Qt allows it)
-// and read by capture threads.
+// and read by capture threads. In Qt's screen order: "capture.screen_index"
+// counts as the screen menu and the capture frame do.
 std::mutex screensMutex;
 QList<QRect> screensSnapshot;
 
@@ -272,8 +277,22 @@ int MFDevice::deviceSet(eMFDeviceType type, int index, const QString &options)
     m_selected[type] = list[index];
     if (type == eMFDeviceType::Video)
         ++m_videoChoices;
-    ++m_version;
+    configChangedLocked();
     return MF_OK;
+}
+
+// Called with m_mutex held.
+void MFDevice::configChangedLocked()
+{
+    ++m_version;
+    m_configChanged.notify_all();
+}
+
+// Holds the reader for one frame interval, unless a choice comes sooner.
+void MFDevice::waitForVideoChoice()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_configChanged.wait_for(lock, kIdleFrameInterval, [this] { return m_version != m_appliedVersion; });
 }
 
 QString MFDevice::deviceSelected(eMFDeviceType type) const
@@ -303,7 +322,7 @@ int MFDevice::propertySet(const QString &name, const QString &value)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_properties.value(name) != value || !m_properties.contains(name)) {
         m_properties[name] = value;
-        ++m_version;
+        configChangedLocked();
     }
     return MF_OK;
 }
@@ -444,7 +463,7 @@ int MFDevice::getFrame(const MFFormat &format, int timeoutMs, MFFramePtr *frame)
     *frame = nullptr;
     applyPendingConfig();
     if (!m_video) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(40)); // keep the caller's pace
+        waitForVideoChoice();
         return MF_E_NOSOURCE;
     }
     MFFramePtr picture = m_video->read(QSize(format.width, format.height));

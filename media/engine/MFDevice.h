@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 
@@ -88,6 +89,8 @@ private:
     void followSoundProcessing();
     SoundProcessing processingFor(const QString &source) const;
     QStringList listDevices(eMFDeviceType type);
+    void configChangedLocked();
+    void waitForVideoChoice();
 
     mutable std::mutex m_mutex; // guards everything below up to the reader's state
     QMap<eMFDeviceType, QStringList> m_lists;
@@ -95,6 +98,7 @@ private:
     QMap<QString, QString> m_properties;
     QMap<QString, QString> m_pulseNames; // shown name -> server source name
     quint64 m_version = 1;
+    std::condition_variable m_configChanged; // m_version moved on
     quint64 m_videoChoices = 0; // selections of a video device, the same one again included
     SoundProcessing m_soundProcessing;
 
