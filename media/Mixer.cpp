@@ -18,6 +18,19 @@ const QString kSilenced = QStringLiteral("audio_gain=-100");
 // The stop's wait checks whether the loop has ended this often.
 constexpr unsigned long kStopPollMs = 100;
 
+// The pace the device is read at, which paces the loops.
+constexpr double kFrameRate = 25.0;
+// The format field every composed frame carries.
+constexpr int kComposedField = 3;
+// Smart mute hears every this many device frames' sound level.
+constexpr int kLevelEveryFrames = 9;
+// The camera inset: its width and its margin from the left and the bottom
+// edge as shares of the output's width; it stands this share of the margin
+// above the bottom edge.
+constexpr double kInsetWidthShare = 0.156;
+constexpr double kInsetMarginShare = 0.0335;
+constexpr double kInsetBottomShare = 0.8;
+
 // Names the source lists never show: the sound lists' entries for no device
 // and the screen, which has a menu of its own, as the engine names them; and
 // two names no device of this engine carries, hidden should one be called so.
@@ -237,10 +250,10 @@ void Mixer::enumerateDevices(const QString &kind, QStringList &list)
 QRectF Mixer::insetRect(const QSize &output, int camW, int camH)
 {
     const int W = output.width(), H = output.height();
-    const int insetW = int(W * 0.156);
-    const int margin = int(W * 0.0335);
+    const int insetW = int(W * kInsetWidthShare);
+    const int margin = int(W * kInsetMarginShare);
     const int insetH = qRound(float(camH) * float(insetW) / float(camW));
-    return QRectF(margin, H - insetH - 0.8 * margin, insetW, insetH);
+    return QRectF(margin, H - insetH - kInsetBottomShare * margin, insetW, insetH);
 }
 
 bool Mixer::cropApplies(const QRect &crop)
@@ -271,7 +284,7 @@ bool Mixer::beginLoop()
     cameraFormat.height = H;
     cameraFormat.aspectX = 16;
     cameraFormat.aspectY = 9;
-    cameraFormat.rate = 25.0;
+    cameraFormat.rate = kFrameRate;
     cameraFormat.audio = {2, 44100, 16};
     outputFormat = mf::MFFormat();
     outputFormat.width = W;
@@ -334,7 +347,7 @@ mf::MFFramePtr Mixer::takeScreenFrame()
 void Mixer::noteLevel(const mf::MFFrame &deviceFrame)
 {
     m_meterLevel.store(deviceFrame.format().audioLevel, std::memory_order_relaxed);
-    if (++m_levelCounter >= 9) {
+    if (++m_levelCounter >= kLevelEveryFrames) {
         m_levelCounter = 0;
         m_audioLevel = deviceFrame.format().audioLevel;
     }
@@ -368,8 +381,8 @@ void Mixer::run_simple_mix()
     if (!beginLoop())
         return;
     mf::MFFormat backgroundFormat = outputFormat;
-    backgroundFormat.rate = 25.0;
-    backgroundFormat.field = 3;
+    backgroundFormat.rate = kFrameRate;
+    backgroundFormat.field = kComposedField;
     const int W = m_outputSize.width(), H = m_outputSize.height();
     QRectF inset;
     while (running) {
@@ -429,8 +442,8 @@ void Mixer::run_combined_mix()
     canvasFormat.height = H;
     canvasFormat.aspectX = 32;
     canvasFormat.aspectY = 9;
-    canvasFormat.rate = 25.0;
-    canvasFormat.field = 3;
+    canvasFormat.rate = kFrameRate;
+    canvasFormat.field = kComposedField;
     const mf::MFFramePtr blank = mf::MFFactory::create(canvasFormat, "solid_color='#ffffff(255)'");
     if (!blank) {
         qCritical().noquote() << Q_FUNC_INFO << " --- ERROR: failed to create combinedFrame";
