@@ -2,7 +2,7 @@
 
 #include <QDebug>
 
-bool setMFDevice(MFDevicePtr device, int type, const QString &name)
+bool setMFDevice(MFDevicePtr device, mf::eMFDeviceType type, const QString &name)
 {
     if (!device)
         return false;

@@ -1,12 +1,10 @@
 #include "media/Mixer.h"
 
 #include "diagnostics/HappensBefore.h"
-#include "media/EncoderConfig.h"
 #include "media/ScreenSource.h"
 #include "media/engine/MFFactory.h"
 #include "media/engine/MFFit.h"
 #include "media/engine/MFPreview.h"
-#include "media/engine/MFWriter.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -17,8 +15,31 @@ namespace {
 const QString kWithSound = QStringLiteral("audio_gain=0");
 const QString kSilenced = QStringLiteral("audio_gain=-100");
 
-const QStringList kHiddenDevices = {"", "<None>", "NDI Receiver", "<No External Audio>",
-                                    "Desktop Screen Capture", "Web Page Capture"};
+// The stop's wait checks whether the loop has ended this often.
+constexpr unsigned long kStopPollMs = 100;
+
+// The pace the device is read at, which paces the loops.
+constexpr double kFrameRate = 25.0;
+// The format field every composed frame carries.
+constexpr int kComposedField = 3;
+// Smart mute hears every this many device frames' sound level.
+constexpr int kLevelEveryFrames = 9;
+// The camera inset: its width and its margin from the left and the bottom
+// edge as shares of the output's width; it stands this share of the margin
+// above the bottom edge.
+constexpr double kInsetWidthShare = 0.156;
+constexpr double kInsetMarginShare = 0.0335;
+constexpr double kInsetBottomShare = 0.8;
+
+// Names the source lists never show: the sound lists' entries for no device
+// and the screen, which has a menu of its own, as the engine names them; and
+// two names no device of this engine carries, hidden should one be called so.
+bool isHiddenDevice(const QString &name)
+{
+    static const QStringList names = {"", mf::MFDevice::kNone, "NDI Receiver", mf::MFDevice::kNoExternalAudio,
+                                      mf::MFDevice::kScreenCapture, "Web Page Capture"};
+    return names.contains(name);
+}
 
 } // namespace
 
@@ -41,7 +62,7 @@ Mixer::Mixer(QObject *parent) : QThread(parent)
 
 Mixer::~Mixer()
 {
-    stopAndWait(5000);
+    stopAndWait(kStopTimeoutMs);
     std::lock_guard<std::mutex> lock(m_sinkMutex);
     m_preview.reset();
     m_activeWriter.reset();
@@ -87,7 +108,7 @@ bool Mixer::stopAndWait(int timeoutMs)
             qWarning() << "-- mixer thread did not end within" << timeoutMs << "ms; going on";
             return false;
         }
-        QThread::msleep(100);
+        QThread::msleep(kStopPollMs);
     }
     return true;
 }
@@ -135,19 +156,6 @@ void Mixer::setActiveWriter(std::shared_ptr<mf::MFFrameSink> writer)
     m_activeWriter = std::move(writer);
 }
 
-void Mixer::startWriter(int videoKbps, int audioKbps, int port, const QString &codec)
-{
-    setActiveWriter(EncoderConfig::createWriter(videoKbps, audioKbps, port, codec));
-    writing.exchange(true);
-}
-
-void Mixer::stopWriter()
-{
-    writing.exchange(false);
-    if (auto writer = std::dynamic_pointer_cast<mf::MFWriter>(activeWriter()))
-        writer->close();
-}
-
 std::shared_ptr<mf::MFFrameSink> Mixer::activeWriter() const
 {
     std::lock_guard<std::mutex> lock(m_sinkMutex);
@@ -168,7 +176,7 @@ QRect Mixer::cropRect() const
 
 bool Mixer::setVideoDevice(const QString &name)
 {
-    const bool ok = setMFDevice(deviceObject, mf::eMFDT_Video, name);
+    const bool ok = setMFDevice(deviceObject, mf::eMFDeviceType::Video, name);
     qDebug() << "setVideoDevice:" << name << ok;
     return ok;
 }
@@ -177,9 +185,9 @@ bool Mixer::setAudioDevice(QString name)
 {
     if (name == QLatin1String("NO_AUDIO"))
         name = QStringLiteral("<None>");
-    const bool internal = setMFDevice(deviceObject, mf::eMFDT_VideoAudio, "<No Audio>");
+    const bool internal = setMFDevice(deviceObject, mf::eMFDeviceType::VideoAudio, "<No Audio>");
     qDebug() << "set Internal AudioDevice to None:" << internal;
-    const bool ok = setMFDevice(deviceObject, mf::eMFDT_Audio, name);
+    const bool ok = setMFDevice(deviceObject, mf::eMFDeviceType::Audio, name);
     qDebug() << "set External AudioDevices:" << name << ok;
     return ok;
 }
@@ -187,10 +195,10 @@ bool Mixer::setAudioDevice(QString name)
 void Mixer::setSystemSound(bool on)
 {
     if (on) {
-        const bool ok = setMFDevice(deviceObject, mf::eMFDT_Audio2, "PC Sounds (Loopback)");
+        const bool ok = setMFDevice(deviceObject, mf::eMFDeviceType::Audio2, "PC Sounds (Loopback)");
         qDebug() << "-- add PC Sounds:" << ok;
     } else {
-        const bool ok = setMFDevice(deviceObject, mf::eMFDT_Audio2, "<No External Audio>");
+        const bool ok = setMFDevice(deviceObject, mf::eMFDeviceType::Audio2, "<No External Audio>");
         qDebug() << "-- remove PC Sounds:" << ok;
     }
 }
@@ -206,7 +214,7 @@ bool Mixer::setScreenDevice(const QString &name, int screenIndex)
 {
     if (!m_screenSource)
         return false;
-    const bool ok = setMFDevice(m_screenSource->device(), mf::eMFDT_Video, name);
+    const bool ok = setMFDevice(m_screenSource->device(), mf::eMFDeviceType::Video, name);
     if (screenIndex > -1) {
         m_screenSource->device()->propertySet("capture.screen_index", QString::number(screenIndex));
         qDebug() << "SCREEN INDEX:" << screenIndex;
@@ -222,7 +230,7 @@ void Mixer::enumerateDevices(const QString &kind, QStringList &list)
         return;
     }
     list.clear();
-    const int type = kind == QLatin1String("VIDEO") ? mf::eMFDT_Video : mf::eMFDT_Audio;
+    const mf::eMFDeviceType type = kind == QLatin1String("VIDEO") ? mf::eMFDeviceType::Video : mf::eMFDeviceType::Audio;
     int count = 0;
     if (device->deviceGetCount(type, &count) < 0) {
         qCritical().noquote() << Q_FUNC_INFO << "DeviceGetCount FAILED";
@@ -234,7 +242,7 @@ void Mixer::enumerateDevices(const QString &kind, QStringList &list)
         qDebug() << "buttonName:" << name;
         if (name.startsWith(QLatin1String("PC Sounds")))
             qDebug() << " PC Sounds: " << i;
-        if (!kHiddenDevices.contains(name))
+        if (!isHiddenDevice(name))
             list.append(name);
     }
 }
@@ -242,10 +250,10 @@ void Mixer::enumerateDevices(const QString &kind, QStringList &list)
 QRectF Mixer::insetRect(const QSize &output, int camW, int camH)
 {
     const int W = output.width(), H = output.height();
-    const int insetW = int(W * 0.156);
-    const int margin = int(W * 0.0335);
+    const int insetW = int(W * kInsetWidthShare);
+    const int margin = int(W * kInsetMarginShare);
     const int insetH = qRound(float(camH) * float(insetW) / float(camW));
-    return QRectF(margin, H - insetH - 0.8 * margin, insetW, insetH);
+    return QRectF(margin, H - insetH - kInsetBottomShare * margin, insetW, insetH);
 }
 
 bool Mixer::cropApplies(const QRect &crop)
@@ -276,7 +284,7 @@ bool Mixer::beginLoop()
     cameraFormat.height = H;
     cameraFormat.aspectX = 16;
     cameraFormat.aspectY = 9;
-    cameraFormat.rate = 25.0;
+    cameraFormat.rate = kFrameRate;
     cameraFormat.audio = {2, 44100, 16};
     outputFormat = mf::MFFormat();
     outputFormat.width = W;
@@ -310,7 +318,7 @@ void Mixer::setScreenPaused(bool on)
 bool Mixer::screenShown()
 {
     const bool listened = isSignalConnected(QMetaMethod::fromSignal(&Mixer::frameChanged));
-    const bool shown = m_mode != Picture::SingleFrame || layout != Picture::CameraOnly || listened;
+    const bool shown = m_mode != Picture::SingleFrame || m_layout != Picture::CameraOnly || listened;
     if (m_screenSource)
         m_screenSource->setWanted(shown && !m_screenPaused);
     return shown;
@@ -338,10 +346,10 @@ mf::MFFramePtr Mixer::takeScreenFrame()
 
 void Mixer::noteLevel(const mf::MFFrame &deviceFrame)
 {
-    meterLevel.store(deviceFrame.format().audioLevel, std::memory_order_relaxed);
-    if (++m_levelCounter >= 9) {
+    m_meterLevel.store(deviceFrame.format().audioLevel, std::memory_order_relaxed);
+    if (++m_levelCounter >= kLevelEveryFrames) {
         m_levelCounter = 0;
-        audioLevel = deviceFrame.format().audioLevel;
+        m_audioLevel = deviceFrame.format().audioLevel;
     }
 }
 
@@ -373,8 +381,8 @@ void Mixer::run_simple_mix()
     if (!beginLoop())
         return;
     mf::MFFormat backgroundFormat = outputFormat;
-    backgroundFormat.rate = 25.0;
-    backgroundFormat.field = 3;
+    backgroundFormat.rate = kFrameRate;
+    backgroundFormat.field = kComposedField;
     const int W = m_outputSize.width(), H = m_outputSize.height();
     QRectF inset;
     while (running) {
@@ -387,7 +395,7 @@ void Mixer::run_simple_mix()
             noteLevel(*device);
         }
         const mf::MFFramePtr screen = takeScreenFrame();
-        if (layout == Picture::CameraOnly && device && device->image().size() == m_outputSize) {
+        if (m_layout == Picture::CameraOnly && device && device->image().size() == m_outputSize) {
             // The camera covers the whole picture: nothing to compose.
             show(device, 0, nullptr);
             write(device, 0);
@@ -398,7 +406,7 @@ void Mixer::run_simple_mix()
             continue;
         if (device && device->audioSampleCount() > 0)
             background->setAudio(cameraFormat.audio, device->audioSampleCount(), device->audioData());
-        switch (layout.load()) {
+        switch (m_layout.load()) {
         case Picture::CameraOnly:
             if (device)
                 background->overlay(*device, 0, 0, W, H, 1.0, kSilenced);
@@ -434,8 +442,8 @@ void Mixer::run_combined_mix()
     canvasFormat.height = H;
     canvasFormat.aspectX = 32;
     canvasFormat.aspectY = 9;
-    canvasFormat.rate = 25.0;
-    canvasFormat.field = 3;
+    canvasFormat.rate = kFrameRate;
+    canvasFormat.field = kComposedField;
     const mf::MFFramePtr blank = mf::MFFactory::create(canvasFormat, "solid_color='#ffffff(255)'");
     if (!blank) {
         qCritical().noquote() << Q_FUNC_INFO << " --- ERROR: failed to create combinedFrame";

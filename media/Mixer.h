@@ -33,21 +33,27 @@ public:
     explicit Mixer(QObject *parent = nullptr);
     ~Mixer() override;
 
-    std::atomic<float> audioLevel{-100.f};
-    // The sound level (dB) of the newest device frame, for a level meter;
-    // audioLevel above follows only every ninth frame, as smart mute wants.
-    std::atomic<float> meterLevel{-100.f};
-    std::atomic<int> layout{Picture::CameraOnly};  // a Picture::Layout
+    // How long a stop waits for the loop's turn to end: a turn waits for
+    // one device frame, which comes within a frame interval or fails.
+    static constexpr int kStopTimeoutMs = 5000;
+
+    // The sound level (dB) of every ninth device frame, for smart mute.
+    float audioLevel() const { return m_audioLevel; }
+    // The sound level (dB) of the newest device frame, for a level meter.
+    float meterLevel() const { return m_meterLevel.load(std::memory_order_relaxed); }
+    // A Picture::Layout; any other value composes nothing. Any thread.
+    void setLayout(int layout) { m_layout = layout; }
+    int layout() const { return m_layout; }
 
     bool start(quint64 previewWindow, int mode, const QSize &outputSize);
     void stop();
     // stop(), then waits in 100 ms steps for the thread to end, at most
     // timeoutMs; logs and returns false when it did not end in time.
-    bool stopAndWait(int timeoutMs = 5000);
+    bool stopAndWait(int timeoutMs = kStopTimeoutMs);
 
     // The restart of the window's startMixer: stopAndWait(timeoutMs), then
     // start in mode 20 (twoFrames) or 10 with the given size.
-    bool restart(quint64 previewWindow, bool twoFrames, const QSize &outputSize, int timeoutMs = 5000);
+    bool restart(quint64 previewWindow, bool twoFrames, const QSize &outputSize, int timeoutMs = kStopTimeoutMs);
 
     void setPreviewWindow(quint64 handle);
     quint64 previewWindow() const { return m_previewWindow; }
@@ -60,19 +66,12 @@ public:
     // camera and sound go on. Any thread.
     void setScreenPaused(bool on);
     bool isScreenPaused() const { return m_screenPaused; }
-    void setLogTarget(QObject *target) { m_logTarget = target; }
 
     // The writer side: whoever configures a writer installs it here and
     // switches writing on; the loops put every frame into it while on.
     void setActiveWriter(std::shared_ptr<mf::MFFrameSink> writer);
     std::shared_ptr<mf::MFFrameSink> activeWriter() const;
     void setWriting(bool on) { writing.exchange(on); }
-
-    // A broadcast's output: a fresh writer configured towards the relay's
-    // local port becomes the active one, then writing is switched on.
-    void startWriter(int videoKbps, int audioKbps, int port, const QString &codec);
-    // Writing off first, so no new put starts, then the writer is closed.
-    void stopWriter();
     bool isWriting() const { return writing; }
 
     bool setVideoDevice(const QString &name);
@@ -117,6 +116,9 @@ private:
     void write(const mf::MFFramePtr &frame, int timeoutMs);
     void noteLevel(const mf::MFFrame &deviceFrame);
 
+    std::atomic<float> m_audioLevel{-100.f};
+    std::atomic<float> m_meterLevel{-100.f};
+    std::atomic<int> m_layout{Picture::CameraOnly};
     MFDevicePtr deviceObject;
     int m_mode = Picture::SingleFrame;
     mf::MFFormat cameraFormat;
@@ -134,6 +136,5 @@ private:
     bool m_cardShown = false;
     mutable std::mutex m_cropMutex; // the crop rectangle is read and written as a whole
     QRect m_cropRect;
-    QObject *m_logTarget = nullptr;
     int m_levelCounter = 0;
 };

@@ -8,6 +8,11 @@
 
 namespace {
 
+// One frame interval at the 25 frames per second the screen is grabbed at.
+constexpr std::chrono::milliseconds kGrabInterval(40);
+// A capture turn lasts about one frame interval; longer means it hangs.
+constexpr int kThreadEndMs = 3000;
+
 quint64 pack(const QSize &s) { return (quint64(quint32(s.width())) << 32) | quint32(s.height()); }
 QSize unpack(quint64 v) { return QSize(int(v >> 32), int(v & 0xFFFFFFFFu)); }
 
@@ -20,8 +25,8 @@ ScreenSource::ScreenSource(QObject *parent) : QThread(parent), outputSize(pack(Q
         qCritical().noquote() << Q_FUNC_INFO << "ERROR: Can't create media SDK instance";
         return;
     }
-    setMFDevice(deviceObject, mf::eMFDT_Video, mf::MFDevice::kScreenCapture);
-    setMFDevice(deviceObject, mf::eMFDT_VideoAudio, mf::MFDevice::kNoAudio);
+    setMFDevice(deviceObject, mf::eMFDeviceType::Video, mf::MFDevice::kScreenCapture);
+    setMFDevice(deviceObject, mf::eMFDeviceType::VideoAudio, mf::MFDevice::kNoAudio);
     deviceObject->propertySet("capture.highlight_mouse", "hide");
     deviceObject->propertySet("capture.show_clicks", "false");
     deviceObject->propertySet("capture.fps_limit", "25");
@@ -30,8 +35,7 @@ ScreenSource::ScreenSource(QObject *parent) : QThread(parent), outputSize(pack(Q
 ScreenSource::~ScreenSource()
 {
     stop();
-    // A capture turn lasts one frame interval; don't leave the thread behind.
-    if (!wait(3000))
+    if (!wait(kThreadEndMs))
         qWarning() << "ScreenSource: capture thread still running at destruction";
     else
         HappensBefore::acquire(this);
@@ -43,7 +47,7 @@ void ScreenSource::start(const QSize &size)
     // A thread still finishing its last turn after stop() would make
     // QThread::start a no-op and leave capture off; let it end first.
     if (isRunning() && !running)
-        wait(3000);
+        wait(kThreadEndMs);
     // Switched on here rather than by the thread: a stop() right after this
     // start must not be undone by a thread that gets going only later.
     active = true;
@@ -58,11 +62,31 @@ void ScreenSource::stop()
 {
     active = false;
     running = false;
+    wakeCapture();
 }
 
 QSize ScreenSource::currentOutputSize() const { return unpack(outputSize); }
 
-void ScreenSource::setHandle(quint64 handle) { windowHandle = handle; }
+void ScreenSource::setHandle(quint64 handle)
+{
+    windowHandle = handle;
+    wakeCapture();
+}
+
+// The lock taken between the change and the notification: a waiter that
+// found its predicate false is then already waiting, and hears it.
+void ScreenSource::wakeCapture()
+{
+    { std::lock_guard<std::mutex> lock(wakeMutex); }
+    wakeUp.notify_all();
+}
+
+template<typename Predicate>
+void ScreenSource::waitAtMost(std::chrono::milliseconds limit, Predicate done)
+{
+    std::unique_lock<std::mutex> lock(wakeMutex);
+    wakeUp.wait_for(lock, limit, done);
+}
 
 void ScreenSource::setArea(int screenIndex, const QRect &rect)
 {
@@ -98,20 +122,14 @@ void ScreenSource::hold(bool on)
 
 void ScreenSource::setWanted(bool on)
 {
-    if (wanted.exchange(on) == on || on)
+    if (wanted.exchange(on) == on)
         return;
+    if (on)
+        return wakeCapture();
     // What was grabbed before would show up stale when the screen comes back.
     std::lock_guard<std::mutex> lock(queueMutex);
     frameQueue.clear();
     lastFrame.reset();
-}
-
-// Sleeps in frame-interval steps, so a stop or a layout that shows the
-// screen again is noticed within one frame.
-void ScreenSource::waitUntilWanted()
-{
-    while (running && !wanted)
-        QThread::msleep(40);
 }
 
 mf::MFFramePtr ScreenSource::getFrame()
@@ -164,7 +182,10 @@ void ScreenSource::captureLoop()
     quint64 lostWindow = 0; // the window whose loss was last reported
     bool failing = false;
     while (running) {
-        waitUntilWanted();
+        if (!wanted) {
+            std::unique_lock<std::mutex> lock(wakeMutex);
+            wakeUp.wait(lock, [this] { return !running || wanted; });
+        }
         if (!running)
             break;
         const QSize size = currentOutputSize();
@@ -181,8 +202,8 @@ void ScreenSource::captureLoop()
                     qDebug() << "read screen frame FALSE: window" << window << "cannot be captured";
                 lostWindow = window;
                 // An unmapped window opens but gives no picture; try again
-                // at the frame rate rather than at once.
-                QThread::msleep(40);
+                // at the frame rate rather than at once, or at another window.
+                waitAtMost(kGrabInterval, [this, window] { return !running || windowHandle != window; });
                 continue;
             }
             lostWindow = 0;

@@ -9,6 +9,8 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 
 // The picture shown where no source has one yet (the engine's colour frame).
@@ -62,7 +64,11 @@ private:
     void captureLoop();
     mf::MFFramePtr captureWindow(quint64 window, const QSize &size, const mf::MFFormat &format);
 
-    void waitUntilWanted();
+    // The capture thread's waits end early when stop(), setWanted() or
+    // setHandle() changed what they wait for.
+    template<typename Predicate>
+    void waitAtMost(std::chrono::milliseconds limit, Predicate done);
+    void wakeCapture();
 
     std::atomic<bool> active{false};
     std::atomic<bool> wanted{true};
@@ -78,4 +84,6 @@ private:
     QList<mf::MFFramePtr> frameQueue;
     std::atomic<quint64> windowHandle{0};
     mf::MFFramePtr lastFrame;
+    std::mutex wakeMutex;
+    std::condition_variable wakeUp;
 };

@@ -16,8 +16,11 @@
 
 namespace {
 
-// The border ring is what the captured rectangle leaves out.
-constexpr int kBorder = 5;
+// The frame's size when it first shows.
+constexpr int kFirstSide = 530;
+// Where the pen of the pointer picture writes: its tip.
+constexpr int kPointerTipX = 40;
+constexpr int kPointerTipY = 0;
 
 void paintFrame(QPainter &painter, const QRect &rect)
 {
@@ -33,7 +36,7 @@ DrawingForm::DrawingForm(QCheckBox *pointerBox, QWidget *parent)
 {
     ui->setupUi(this);
     setObjectName(QStringLiteral("DrawingForm"));
-    resize(530, 530);
+    resize(kFirstSide, kFirstSide);
     // Not framed by the window manager: a frame of its would take the clicks
     // that this window's input shape lets through.
     setWindowFlags(Qt::WindowStaysOnTopHint | Qt::WindowSystemMenuHint | Qt::FramelessWindowHint
@@ -89,9 +92,9 @@ void DrawingForm::pointerStateChanged(int state)
             if (isHidden())
                 show();
         }
-        setCursor(QCursor(QPixmap(QStringLiteral(":POINTER")), 40, 0));
+        setCursor(QCursor(QPixmap(QStringLiteral(":POINTER")), kPointerTipX, kPointerTipY));
         if (inputCover)
-            inputCover->setCursorImage(QImage(QStringLiteral(":POINTER")), QPoint(40, 0));
+            inputCover->setCursorImage(QImage(QStringLiteral(":POINTER")), QPoint(kPointerTipX, kPointerTipY));
     } else {
         if (!drawing) {
             setInputTransparent(true);

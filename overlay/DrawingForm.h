@@ -29,6 +29,9 @@ class DrawingForm : public QWidget
 {
     Q_OBJECT
 public:
+    // The ring of this width around the frame's edge is not captured.
+    static constexpr int kBorder = 5;
+
     DrawingForm(QCheckBox *pointerBox, QWidget *parent = nullptr);
     ~DrawingForm() override;
 

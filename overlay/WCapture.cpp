@@ -58,7 +58,8 @@ void WCapture::fillScreens()
 
 QRect WCapture::captureRect() const
 {
-    return drawingForm->geometry().adjusted(5, 5, -5, -5);
+    const int border = DrawingForm::kBorder;
+    return drawingForm->geometry().adjusted(border, border, -border, -border);
 }
 
 void WCapture::showFrame()

@@ -73,7 +73,6 @@ MainWindow::MainWindow(const QString &link, QWidget *parent)
     loadSettings(askFirst ? QString() : link);
     formSettings->applyMode();
 
-    mixer->setLogTarget(logsDlg.get());
     new CaptureFramePlacement(&captureFrame, mixer, this);
 
     prepareTemporaryFolder();

@@ -19,7 +19,7 @@ void SmartMute::analyze()
 {
     if (!m_box->isChecked())
         return;
-    if (m_mixer->audioLevel > kLoudLevelDb) {
+    if (m_mixer->audioLevel() > kLoudLevelDb) {
         m_player->setMute(true);
         m_holdMs = kMuteHoldMs;
     } else if (m_holdMs < 1) {

@@ -112,7 +112,7 @@ void SourceControls::addLevelMeter()
     auto *meter = new TLevelMeter(m_ui.audioBtn->parentWidget());
     m_ui.buttonRow->insertWidget(m_ui.buttonRow->indexOf(m_ui.audioBtn) + 1, meter);
     Mixer *source = m_mixer;
-    meter->setSource([source] { return source->meterLevel.load(std::memory_order_relaxed); });
+    meter->setSource([source] { return source->meterLevel(); });
 }
 
 void SourceControls::openCropDialog()

@@ -23,7 +23,7 @@ void SourceModes::choose(Picture::Layout layout)
 {
     // The camera alone leaves the screen to the two-frames mode.
     enableScreenButtons(layout != Picture::CameraOnly || m_ui.chkCombined->isChecked());
-    m_mixer->layout = layout;
+    m_mixer->setLayout(layout);
     if (layout == Picture::CameraOnly)
         m_captureFrame->hide();
 }

@@ -64,11 +64,11 @@ struct Figures
 void setDevice(mf::MFDevice &device)
 {
     int count = 0;
-    device.deviceGetCount(mf::eMFDT_Video, &count);
+    device.deviceGetCount(mf::eMFDeviceType::Video, &count);
     for (int i = 0; i < count; ++i) {
         QString name;
-        if (device.deviceGetName(mf::eMFDT_Video, i, &name) >= 0 && name == mf::MFDevice::kScreenCapture)
-            device.deviceSet(mf::eMFDT_Video, i);
+        if (device.deviceGetName(mf::eMFDeviceType::Video, i, &name) >= 0 && name == mf::MFDevice::kScreenCapture)
+            device.deviceSet(mf::eMFDeviceType::Video, i);
     }
 }
 

@@ -37,7 +37,7 @@ MFAudioInput::MFAudioInput(const QString &sourceName, const MFAudioFormat &forma
 
 MFAudioInput::~MFAudioInput()
 {
-    m_running = false;
+    m_stop.raise();
     if (m_thread.joinable())
         m_thread.join();
 }
@@ -67,9 +67,9 @@ void MFAudioInput::record()
 {
     MFSoundServerLink link;
     bool told = false;
-    while (m_running) {
+    while (!m_stop.isRaised()) {
         if (!link.mayRetry()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            m_stop.waitUntil(link.nextAttempt());
             continue;
         }
         int error = 0;
@@ -110,7 +110,7 @@ MFAudioInput::ReadEnd MFAudioInput::readUntilEnd(pa_simple *stream, int *error)
         watch = std::make_unique<MFSourceWatch>(m_sourceName);
     std::vector<int16_t> chunk(size_t(chunkSamples()) * size_t(m_format.channels));
     const size_t maxBuffered = size_t(m_format.sampleRate) * kMaxBufferedMs / 1000 * size_t(m_format.channels);
-    while (m_running) {
+    while (!m_stop.isRaised()) {
         if (pa_simple_read(stream, chunk.data(), chunk.size() * sizeof(int16_t), error) < 0)
             return ReadEnd::Failed;
         if (watch && watch->appeared())

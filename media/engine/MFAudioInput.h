@@ -1,5 +1,6 @@
 #pragma once
 #include "media/engine/MFFrame.h"
+#include "media/engine/MFInterrupt.h"
 #include "media/engine/SoundCleaner.h"
 #include "media/engine/SoundProcessing.h"
 
@@ -48,7 +49,7 @@ private:
     QString m_sourceName;
     MFAudioFormat m_format;
     std::unique_ptr<SoundCleaner> m_cleaner;
-    std::atomic<bool> m_running{true};
+    MFInterrupt m_stop;
     std::mutex m_mutex; // guards m_buffer
     std::deque<int16_t> m_buffer;
     std::thread m_thread;

@@ -10,7 +10,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <thread>
+#include <chrono>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -22,6 +22,13 @@ extern "C" {
 namespace mf {
 
 namespace {
+
+// One frame interval at 25 frames per second.
+constexpr std::chrono::milliseconds kNoInputPace(40);
+// A device with nothing ready yet is asked again after this pause, this
+// often, before the turn gives up: a quarter of a second in all.
+constexpr std::chrono::milliseconds kAgainPause(5);
+constexpr int kReadAttempts = 50;
 
 QString avError(int code)
 {
@@ -55,7 +62,7 @@ MFCaptureSource::~MFCaptureSource() = default;
 
 int MFCaptureSource::interruptCallback(void *opaque)
 {
-    return static_cast<MFCaptureSource *>(opaque)->m_interrupted.load() ? 1 : 0;
+    return static_cast<MFCaptureSource *>(opaque)->m_interrupted.isRaised() ? 1 : 0;
 }
 
 bool MFCaptureSource::open()
@@ -118,13 +125,13 @@ MFFramePtr MFCaptureSource::read(const QSize &target)
         close();
         // Nothing to capture (no display, camera gone): keep the caller's pace
         // instead of letting it spin.
-        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        m_interrupted.waitFor(kNoInputPace);
         return nullptr;
     }
-    for (int attempts = 0; attempts < 50 && !m_interrupted; ++attempts) {
+    for (int attempts = 0; attempts < kReadAttempts && !m_interrupted.isRaised(); ++attempts) {
         const int rc = av_read_frame(m_input.get(), m_packet.get());
         if (rc == AVERROR(EAGAIN)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            m_interrupted.waitFor(kAgainPause);
             continue;
         }
         if (rc < 0) {

@@ -1,5 +1,6 @@
 #pragma once
 #include "media/engine/MFImageConverter.h"
+#include "media/engine/MFInterrupt.h"
 #include "media/engine/MFVideoSource.h"
 
 #include <QMap>
@@ -35,7 +36,7 @@ public:
     ~MFCaptureSource() override;
 
     MFFramePtr read(const QSize &target) override;
-    void interrupt() override { m_interrupted = true; }
+    void interrupt() override { m_interrupted.raise(); }
 
     struct Camera
     {
@@ -63,7 +64,7 @@ private:
     int m_streamIndex = -1;
     int m_failedOpens = 0;
     int m_failedReads = 0;
-    std::atomic<bool> m_interrupted{false};
+    MFInterrupt m_interrupted;
     MFImageConverter m_converter;
 };
 

@@ -16,8 +16,8 @@
 
 #include <X11/Xlib.h>
 
+#include <chrono>
 #include <cmath>
-#include <thread>
 
 namespace mf {
 
@@ -32,9 +32,14 @@ const QString MFDevice::kTestTone = QStringLiteral("Test Pattern Tone");
 
 namespace {
 
+// What a reader is held back when there is nothing to read: one frame
+// interval at 25 frames per second, the pace it would get from a source.
+constexpr std::chrono::milliseconds kIdleFrameInterval(40);
+
 // Display geometries in the X screen's pixels (what the grab and the capture
 // area are given in), taken on the GUI thread (the only place Qt allows it)
-// and read by capture threads.
+// and read by capture threads. In Qt's screen order: "capture.screen_index"
+// counts as the screen menu and the capture frame do.
 std::mutex screensMutex;
 QList<QRect> screensSnapshot;
 
@@ -191,20 +196,20 @@ MFDevice::~MFDevice()
     interrupt();
 }
 
-QStringList MFDevice::listDevices(int type)
+QStringList MFDevice::listDevices(eMFDeviceType type)
 {
     QStringList names;
     switch (type) {
-    case eMFDT_Video:
+    case eMFDeviceType::Video:
         for (const auto &camera : MFCaptureSource::cameras())
             names << camera.name;
         names << kTestPattern << kScreenCapture;
         break;
-    case eMFDT_VideoAudio:
+    case eMFDeviceType::VideoAudio:
         names << kNoAudio << kTestTone;
         break;
-    case eMFDT_Audio:
-    case eMFDT_Audio2: {
+    case eMFDeviceType::Audio:
+    case eMFDeviceType::Audio2: {
         const MFPulse::Inventory pulse = MFPulse::inventory();
         if (!pulse.serverReachable)
             break;
@@ -220,7 +225,7 @@ QStringList MFDevice::listDevices(int type)
             std::lock_guard<std::mutex> lock(m_mutex);
             m_pulseNames = pulseNames;
         }
-        if (type == eMFDT_Audio)
+        if (type == eMFDeviceType::Audio)
             names << kNone << sources << kLoopback;
         else
             names << kNoExternalAudio << kLoopback << sources;
@@ -232,9 +237,9 @@ QStringList MFDevice::listDevices(int type)
     return names;
 }
 
-int MFDevice::deviceGetCount(int type, int *count)
+int MFDevice::deviceGetCount(eMFDeviceType type, int *count)
 {
-    if (!count || type < eMFDT_Video || type > eMFDT_Audio2)
+    if (!count || type < eMFDeviceType::Video || type > eMFDeviceType::Audio2)
         return MF_E_INVALIDARG;
     const QStringList names = listDevices(type);
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -243,7 +248,7 @@ int MFDevice::deviceGetCount(int type, int *count)
     return MF_OK;
 }
 
-int MFDevice::deviceGetName(int type, int index, QString *name)
+int MFDevice::deviceGetName(eMFDeviceType type, int index, QString *name)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const QStringList list = m_lists.value(type);
@@ -253,7 +258,7 @@ int MFDevice::deviceGetName(int type, int index, QString *name)
     return MF_OK;
 }
 
-int MFDevice::deviceSet(int type, int index, const QString &options)
+int MFDevice::deviceSet(eMFDeviceType type, int index, const QString &options)
 {
     Q_UNUSED(options)
     bool listed;
@@ -270,13 +275,27 @@ int MFDevice::deviceSet(int type, int index, const QString &options)
     if (index < 0 || index >= list.size())
         return MF_E_INVALIDARG;
     m_selected[type] = list[index];
-    if (type == eMFDT_Video)
+    if (type == eMFDeviceType::Video)
         ++m_videoChoices;
-    ++m_version;
+    configChangedLocked();
     return MF_OK;
 }
 
-QString MFDevice::deviceSelected(int type) const
+// Called with m_mutex held.
+void MFDevice::configChangedLocked()
+{
+    ++m_version;
+    m_configChanged.notify_all();
+}
+
+// Holds the reader for one frame interval, unless a choice comes sooner.
+void MFDevice::waitForVideoChoice()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_configChanged.wait_for(lock, kIdleFrameInterval, [this] { return m_version != m_appliedVersion; });
+}
+
+QString MFDevice::deviceSelected(eMFDeviceType type) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_selected.value(type);
@@ -303,7 +322,7 @@ int MFDevice::propertySet(const QString &name, const QString &value)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_properties.value(name) != value || !m_properties.contains(name)) {
         m_properties[name] = value;
-        ++m_version;
+        configChangedLocked();
     }
     return MF_OK;
 }
@@ -361,7 +380,7 @@ SoundProcessing MFDevice::processingFor(const QString &source) const
 
 void MFDevice::applyPendingConfig()
 {
-    QMap<int, QString> selected;
+    QMap<eMFDeviceType, QString> selected;
     QMap<QString, QString> props;
     quint64 choices;
     {
@@ -375,7 +394,7 @@ void MFDevice::applyPendingConfig()
     }
     // Property changes only matter to the screen; cameras keep running. The
     // screen chosen again is opened anew (the portal asks again).
-    const QString video = selected.value(eMFDT_Video);
+    const QString video = selected.value(eMFDeviceType::Video);
     const bool screen = (video == kScreenCapture);
     const bool chosenAgain = screen && choices != m_appliedChoices;
     m_appliedChoices = choices;
@@ -389,13 +408,13 @@ void MFDevice::applyPendingConfig()
         m_videoName = video;
         m_videoProps = props;
     }
-    m_ownSound = selected.value(eMFDT_VideoAudio);
-    const QString audio = selected.value(eMFDT_Audio);
+    m_ownSound = selected.value(eMFDeviceType::VideoAudio);
+    const QString audio = selected.value(eMFDeviceType::Audio);
     if (audio != m_audioName) {
         m_audio.reset();
         m_audioName = audio;
     }
-    const QString audio2 = selected.value(eMFDT_Audio2);
+    const QString audio2 = selected.value(eMFDeviceType::Audio2);
     if (audio2 != m_audio2Name) {
         m_audio2.reset();
         m_audio2Name = audio2;
@@ -444,7 +463,7 @@ int MFDevice::getFrame(const MFFormat &format, int timeoutMs, MFFramePtr *frame)
     *frame = nullptr;
     applyPendingConfig();
     if (!m_video) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(40)); // keep the caller's pace
+        waitForVideoChoice();
         return MF_E_NOSOURCE;
     }
     MFFramePtr picture = m_video->read(QSize(format.width, format.height));
@@ -468,7 +487,7 @@ void MFDevice::interrupt()
         source->interrupt();
 }
 
-QStringList MFDevice::deviceNames(int type)
+QStringList MFDevice::deviceNames(eMFDeviceType type)
 {
     MFDevice device;
     int count = 0;

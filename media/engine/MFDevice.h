@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 
@@ -21,11 +22,12 @@ constexpr int MF_E_FAIL = -1;
 constexpr int MF_E_INVALIDARG = -2;
 constexpr int MF_E_NOSOURCE = -3;
 
-enum eMFDeviceType {
-    eMFDT_Video = 0,      // cameras, the test pattern, the screen
-    eMFDT_VideoAudio = 1, // the video device's own sound
-    eMFDT_Audio = 2,      // sound input
-    eMFDT_Audio2 = 3,     // second sound input, mixed with the first
+// The kinds of device the device object selects one of each.
+enum class eMFDeviceType {
+    Video = 0,      // cameras, the test pattern, the screen
+    VideoAudio = 1, // the video device's own sound
+    Audio = 2,      // sound input
+    Audio2 = 3,     // second sound input, mixed with the first
 };
 
 // The device object: lists devices by type, selects one per type, carries
@@ -54,11 +56,11 @@ public:
     MFDevice &operator=(const MFDevice &) = delete;
 
     // Lists the devices of a type afresh and returns their number.
-    int deviceGetCount(int type, int *count);
+    int deviceGetCount(eMFDeviceType type, int *count);
     // Names from the list of the last deviceGetCount of that type.
-    int deviceGetName(int type, int index, QString *name);
-    int deviceSet(int type, int index, const QString &options = QString());
-    QString deviceSelected(int type) const;
+    int deviceGetName(eMFDeviceType type, int index, QString *name);
+    int deviceSet(eMFDeviceType type, int index, const QString &options = QString());
+    QString deviceSelected(eMFDeviceType type) const;
 
     // What is done to the recorded sound (its echo and noise); any thread.
     void setSoundProcessing(SoundProcessing processing);
@@ -75,7 +77,7 @@ public:
     void interrupt();
 
     // Names of one type, for reports.
-    static QStringList deviceNames(int type);
+    static QStringList deviceNames(eMFDeviceType type);
 
 private:
     struct Config;
@@ -86,14 +88,17 @@ private:
     std::vector<int16_t> soundFor(int samples, const MFAudioFormat &fmt);
     void followSoundProcessing();
     SoundProcessing processingFor(const QString &source) const;
-    QStringList listDevices(int type);
+    QStringList listDevices(eMFDeviceType type);
+    void configChangedLocked();
+    void waitForVideoChoice();
 
     mutable std::mutex m_mutex; // guards everything below up to the reader's state
-    QMap<int, QStringList> m_lists;
-    QMap<int, QString> m_selected;
+    QMap<eMFDeviceType, QStringList> m_lists;
+    QMap<eMFDeviceType, QString> m_selected;
     QMap<QString, QString> m_properties;
     QMap<QString, QString> m_pulseNames; // shown name -> server source name
     quint64 m_version = 1;
+    std::condition_variable m_configChanged; // m_version moved on
     quint64 m_videoChoices = 0; // selections of a video device, the same one again included
     SoundProcessing m_soundProcessing;
 

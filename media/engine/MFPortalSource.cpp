@@ -1,7 +1,6 @@
 #include "media/engine/MFPortalSource.h"
 
 #include <QPainter>
-#include <QThread>
 
 #include <cmath>
 
@@ -39,11 +38,11 @@ QRect MFPortalSource::areaInPicture(const QRect &area, const QPoint &streamPos, 
 void MFPortalSource::waitForTick()
 {
     const qint64 interval = qMax<qint64>(1, qint64(std::lround(1000.0 / (m_settings.fps > 0 ? m_settings.fps : 25))));
-    qint64 now = m_clock.elapsed();
+    const qint64 now = m_clock.elapsed();
     if (m_nextTickMs == 0 || now - m_nextTickMs > interval)
         m_nextTickMs = now; // first read, or the caller fell behind: no catching up
-    while (!m_interrupted && (now = m_clock.elapsed()) < m_nextTickMs)
-        QThread::msleep(qMin<qint64>(5, m_nextTickMs - now));
+    if (now < m_nextTickMs)
+        m_interrupted.waitFor(std::chrono::milliseconds(m_nextTickMs - now));
     m_nextTickMs += interval;
 }
 

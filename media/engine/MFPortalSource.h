@@ -3,6 +3,8 @@
 #include "media/engine/MFScreenCast.h"
 #include "media/engine/MFVideoSource.h"
 
+#include "media/engine/MFInterrupt.h"
+
 #include <QElapsedTimer>
 #include <QRect>
 
@@ -34,7 +36,7 @@ public:
     ~MFPortalSource() override;
 
     MFFramePtr read(const QSize &target) override;
-    void interrupt() override { m_interrupted = true; }
+    void interrupt() override { m_interrupted.raise(); }
 
     // The part of a stream picture (pixels) that shows a desktop area; the
     // whole picture when the area is empty or outside the stream.
@@ -49,7 +51,7 @@ private:
     MFImageConverter m_converter;
     QElapsedTimer m_clock;
     qint64 m_nextTickMs = 0;
-    std::atomic<bool> m_interrupted{false};
+    MFInterrupt m_interrupted;
 };
 
 } // namespace mf

@@ -58,13 +58,13 @@ void MFPreview::attach(quint64 nativeWindowHandle)
     // Attaching from another thread is queued; the target then takes the
     // latest handle asked for, so a later attach from the GUI thread is never
     // undone by an earlier queued one.
-    m_target->handle = nativeWindowHandle;
+    m_target->requestHandle(nativeWindowHandle);
     QMetaObject::invokeMethod(m_target, "attachToLatest", Qt::AutoConnection);
 }
 
 quint64 MFPreview::attachedHandle() const
 {
-    return m_target ? m_target->handle.load() : 0;
+    return m_target ? m_target->requestedHandle() : 0;
 }
 
 int MFPreview::put(const MFFramePtr &frame, int timeoutMs)

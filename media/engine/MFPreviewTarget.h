@@ -27,11 +27,13 @@ public:
     void setFrame(const MFFramePtr &frame);
     MFFramePtr frame() const;
     void setEnabled(bool audio, bool video);
-    std::atomic<quint64> handle{0};
+    // The window last asked for, which attachToLatest() attaches to. Any thread.
+    void requestHandle(quint64 nativeWindowHandle) { m_requestedHandle = nativeWindowHandle; }
+    quint64 requestedHandle() const { return m_requestedHandle; }
 
 public slots:
     void attachTo(quint64 nativeWindowHandle);
-    void attachToLatest() { attachTo(handle.load()); }
+    void attachToLatest() { attachTo(m_requestedHandle.load()); }
     void refresh();
 
 protected:
@@ -43,6 +45,7 @@ private:
 
     mutable std::mutex m_mutex; // guards m_frame
     MFFramePtr m_frame;
+    std::atomic<quint64> m_requestedHandle{0};
     std::atomic<bool> m_refreshQueued{false};
     std::atomic<bool> m_video{true};
     std::atomic<bool> m_audio{false};

@@ -6,7 +6,6 @@
 #include <pulse/pulseaudio.h>
 
 #include <memory>
-#include <thread>
 
 namespace mf {
 
@@ -32,14 +31,16 @@ void onSource(pa_context *, const pa_source_info *info, int eol, void *userdata)
                   QString::fromUtf8(info->description ? info->description : info->name)});
 }
 
-// Runs the loop without blocking until done() or the deadline.
+// Runs the loop until done() or the deadline, each turn waiting in poll() on
+// the server's socket for what comes next, never past the deadline.
 template<typename Done>
 bool iterateUntil(pa_mainloop *loop, const QElapsedTimer &clock, int timeoutMs, Done done)
 {
     while (!done()) {
-        if (clock.elapsed() > timeoutMs || pa_mainloop_iterate(loop, 0, nullptr) < 0)
+        const qint64 leftMs = timeoutMs - clock.elapsed();
+        if (leftMs <= 0 || pa_mainloop_prepare(loop, int(leftMs * 1000)) < 0 || pa_mainloop_poll(loop) < 0
+            || pa_mainloop_dispatch(loop) < 0)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
 }

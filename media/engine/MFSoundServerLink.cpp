@@ -29,7 +29,7 @@ void MFSoundServerLink::failed()
 
 bool MFSoundServerLink::mayRetry() const
 {
-    return std::chrono::steady_clock::now() - m_lastFailure >= kRetryInterval;
+    return std::chrono::steady_clock::now() >= nextAttempt();
 }
 
 } // namespace mf

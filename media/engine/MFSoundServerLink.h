@@ -23,6 +23,8 @@ public:
     void failed();
     // Whether the next attempt to open is due.
     bool mayRetry() const;
+    // When the next attempt is due.
+    std::chrono::steady_clock::time_point nextAttempt() const { return m_lastFailure + kRetryInterval; }
     bool isLost() const { return m_lost; }
 
 private:

@@ -110,7 +110,7 @@ private slots:
         settings->setValue("VSOURCE", "Test Pattern");
         build();
         menus->rebuildVideoMenu();
-        QCOMPARE(mixer->device()->deviceSelected(mf::eMFDT_Video), QString("Test Pattern"));
+        QCOMPARE(mixer->device()->deviceSelected(mf::eMFDeviceType::Video), QString("Test Pattern"));
         menus->videoMenuShowed();
         QCOMPARE(texts(videoMenu, true), QStringList{"Test Pattern"});
         // Rebuilding does not pile up entries.
@@ -234,12 +234,12 @@ private slots:
         settings->setValue("ASOURCE", "PC Sounds (Loopback)");
         chkSystemAudio->setChecked(true);
         menus->rebuildAudioMenu();
-        QCOMPARE(mixer->device()->deviceSelected(mf::eMFDT_Audio), QString("PC Sounds (Loopback)"));
-        QCOMPARE(mixer->device()->deviceSelected(mf::eMFDT_Audio2), QString("PC Sounds (Loopback)"));
+        QCOMPARE(mixer->device()->deviceSelected(mf::eMFDeviceType::Audio), QString("PC Sounds (Loopback)"));
+        QCOMPARE(mixer->device()->deviceSelected(mf::eMFDeviceType::Audio2), QString("PC Sounds (Loopback)"));
         menus->audioMenuShowed();
         QCOMPARE(texts(audioMenu, true), (QStringList{"PC Sounds (Loopback)", "Echo cancellation", "Noise suppression"}));
         menus->systemAudioChanged(Qt::Unchecked);
-        QCOMPARE(mixer->device()->deviceSelected(mf::eMFDT_Audio2), QString("<No External Audio>"));
+        QCOMPARE(mixer->device()->deviceSelected(mf::eMFDeviceType::Audio2), QString("<No External Audio>"));
     }
 
     // At the foot of the sound menu, on until turned off; each change is

@@ -281,10 +281,10 @@ private slots:
         QVERIFY(mixer->setVideoDevice("Test Pattern"));
         mixer->setAudioDevice("NO_AUDIO");
         mixer->setSystemSound(false);
-        setMFDevice(mixer->device(), mf::eMFDT_VideoAudio, "Test Pattern Tone");
+        setMFDevice(mixer->device(), mf::eMFDeviceType::VideoAudio, "Test Pattern Tone");
         QTRY_VERIFY_WITH_TIMEOUT(meter->fill() > 0.6 && meter->fill() < 0.9, 10000);
         QVERIFY2(meter->toolTip().endsWith(" dB"), qPrintable(meter->toolTip()));
-        setMFDevice(mixer->device(), mf::eMFDT_VideoAudio, "<No Audio>");
+        setMFDevice(mixer->device(), mf::eMFDeviceType::VideoAudio, "<No Audio>");
         QTRY_COMPARE_WITH_TIMEOUT(meter->fill(), 0.0, 10000);
         QVERIFY(meter->toolTip().endsWith("no sound"));
 

@@ -147,14 +147,14 @@ private slots:
     {
         mf::MFDevice device;
         int count = 0;
-        QCOMPARE(device.deviceGetCount(mf::eMFDT_Video, &count), mf::MF_OK);
+        QCOMPARE(device.deviceGetCount(mf::eMFDeviceType::Video, &count), mf::MF_OK);
         QVERIFY(count >= 2);
         QString last, beforeLast;
-        QCOMPARE(device.deviceGetName(mf::eMFDT_Video, count - 1, &last), mf::MF_OK);
-        QCOMPARE(device.deviceGetName(mf::eMFDT_Video, count - 2, &beforeLast), mf::MF_OK);
+        QCOMPARE(device.deviceGetName(mf::eMFDeviceType::Video, count - 1, &last), mf::MF_OK);
+        QCOMPARE(device.deviceGetName(mf::eMFDeviceType::Video, count - 2, &beforeLast), mf::MF_OK);
         QCOMPARE(QStringList({beforeLast, last}), QStringList({"Test Pattern", "Desktop Screen Capture"}));
-        QVERIFY(device.deviceGetName(mf::eMFDT_Video, count, &last) < 0);
-        QVERIFY(device.deviceGetCount(7, &count) < 0);
+        QVERIFY(device.deviceGetName(mf::eMFDeviceType::Video, count, &last) < 0);
+        QVERIFY(device.deviceGetCount(static_cast<mf::eMFDeviceType>(7), &count) < 0);
         // Nothing selected: a failure, after a pause rather than at once (no spinning caller).
         mf::MFFramePtr frame;
         QElapsedTimer t;
@@ -165,21 +165,21 @@ private slots:
 
         // Chosen by the whole name, case and all; a wrong name keeps the previous choice.
         auto chosen = std::make_shared<mf::MFDevice>();
-        QVERIFY(setMFDevice(chosen, mf::eMFDT_Video, "Test Pattern"));
+        QVERIFY(setMFDevice(chosen, mf::eMFDeviceType::Video, "Test Pattern"));
         for (const char *name : {"test pattern", "Test", "Test Pattern "})
-            QVERIFY2(!setMFDevice(chosen, mf::eMFDT_Video, name), name);
-        QCOMPARE(chosen->deviceSelected(mf::eMFDT_Video), QString("Test Pattern"));
-        QVERIFY(setMFDevice(chosen, mf::eMFDT_VideoAudio, "<No Audio>"));
-        QVERIFY(!setMFDevice(nullptr, mf::eMFDT_Video, "Test Pattern"));
+            QVERIFY2(!setMFDevice(chosen, mf::eMFDeviceType::Video, name), name);
+        QCOMPARE(chosen->deviceSelected(mf::eMFDeviceType::Video), QString("Test Pattern"));
+        QVERIFY(setMFDevice(chosen, mf::eMFDeviceType::VideoAudio, "<No Audio>"));
+        QVERIFY(!setMFDevice(nullptr, mf::eMFDeviceType::Video, "Test Pattern"));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("DeviceGetCount FAILED"));
-        QVERIFY(!setMFDevice(chosen, 9, "Test Pattern"));  // no such device type
+        QVERIFY(!setMFDevice(chosen, static_cast<mf::eMFDeviceType>(9), "Test Pattern"));  // no such device type
 
         Mixer mixer;
         // "NO_AUDIO" asks for "<None>", which exists only with a sound server.
         mixer.setAudioDevice("NO_AUDIO");
         QVERIFY(mixer.setScreenDevice("Desktop Screen Capture", 1));
         QCOMPARE(mixer.screenSource()->device()->propertyGet("capture.screen_index"), QString("1"));
-        QCOMPARE(mixer.device()->deviceSelected(mf::eMFDT_VideoAudio), QString("<No Audio>"));
+        QCOMPARE(mixer.device()->deviceSelected(mf::eMFDeviceType::VideoAudio), QString("<No Audio>"));
 
         QStringList list{"stale"};
         Mixer::enumerateDevices("VIDEO", list);
@@ -193,11 +193,11 @@ private slots:
         // The sound server's sources by name (the mixer's tests hear the loopback).
         if (qgetenv("ORVANTA_PULSE").isEmpty())
             QSKIP("needs the test environment's sound server");
-        const QStringList inputs = mf::MFDevice::deviceNames(mf::eMFDT_Audio);
+        const QStringList inputs = mf::MFDevice::deviceNames(mf::eMFDeviceType::Audio);
         QVERIFY2(!inputs.isEmpty() && inputs.first() == "<None>" && inputs.contains("PC Sounds (Loopback)"), qPrintable(inputs.join("|")));
-        QCOMPARE(mf::MFDevice::deviceNames(mf::eMFDT_Audio2).mid(0, 2),
+        QCOMPARE(mf::MFDevice::deviceNames(mf::eMFDeviceType::Audio2).mid(0, 2),
                  QStringList({"<No External Audio>", "PC Sounds (Loopback)"}));
-        QVERIFY(setMFDevice(std::make_shared<mf::MFDevice>(), mf::eMFDT_Audio2, "PC Sounds (Loopback)"));
+        QVERIFY(setMFDevice(std::make_shared<mf::MFDevice>(), mf::eMFDeviceType::Audio2, "PC Sounds (Loopback)"));
     }
 
     // The test pattern carries its time and a tone. Its pictures come back
@@ -207,7 +207,7 @@ private slots:
     void testPattern()
     {
         auto device = std::make_shared<mf::MFDevice>();
-        QVERIFY(setMFDevice(device, mf::eMFDT_Video, "Test Pattern"));
+        QVERIFY(setMFDevice(device, mf::eMFDeviceType::Video, "Test Pattern"));
         const mf::MFFormat fmt{mf::kPixelFormatRGB32, 1280, 720, 16, 9, 25.0, 0, {2, 44100, 16}};
         mf::MFFramePtr frame = next(*device, fmt);
         QVERIFY(frame);
@@ -255,7 +255,7 @@ private slots:
     {
         ScreenSource source;
         auto device = source.device();
-        QCOMPARE(device->deviceSelected(mf::eMFDT_VideoAudio), QString("<No Audio>"));
+        QCOMPARE(device->deviceSelected(mf::eMFDeviceType::VideoAudio), QString("<No Audio>"));
         source.setArea(1, QRect(100, 50, 640, 360));
         QStringList values;
         for (const char *key : {"highlight_mouse", "fps_limit", "screen_index", "frame_size"})
@@ -288,7 +288,7 @@ private slots:
         // The capture device's own area (left, top, right, bottom inclusive)
         // and window, at their own sizes.
         auto device = std::make_shared<mf::MFDevice>();
-        QVERIFY(setMFDevice(device, mf::eMFDT_Video, "Desktop Screen Capture"));
+        QVERIFY(setMFDevice(device, mf::eMFDeviceType::Video, "Desktop Screen Capture"));
         device->propertySet("capture.highlight_mouse", "hide");
         device->propertySet("capture.screen_index", "-1");
         device->propertySet("capture.frame_size", "screen");
@@ -379,7 +379,7 @@ private slots:
         };
         for (const auto &step : steps) {
             mixer.setScreenPaused(step.paused);
-            mixer.layout = step.layout;
+            mixer.setLayout(step.layout);
             if (step.crop.isValid())
                 mixer.cropRectChanged(step.crop);
             QCOMPARE(mixShows({1280, 720}, step.colours), QString());
@@ -422,7 +422,7 @@ private slots:
 
         // Restarted with two frames side by side (the camera on the left, the
         // screen on the right), then in one-picture mode with another size.
-        mixer.layout = 10;
+        mixer.setLayout(10);
         mixer.setWriting(true);
         QVERIFY(mixer.start(0, 20, QSize(1920, 1080)));
         QCOMPARE(mixShows({3840, 1080}, {{{1920 + 100, 500}, kRed}, {{360, 360}, kYellowBar}, {{1920 + 1000, 500}, kBlack}}),
@@ -452,9 +452,9 @@ private slots:
         QCOMPARE(screen->grabCount(), quint64(0));
 
         // The screen layout grabs, and the camera layout stops it again.
-        mixer.layout = 20;
+        mixer.setLayout(20);
         QVERIFY(QTest::qWaitFor([&] { return screen->grabCount() >= 5; }, 20000));
-        mixer.layout = 10;
+        mixer.setLayout(10);
         // A grab under way when the layout changed may still end; no other.
         QVERIFY(sink->pass(3));
         QVERIFY(!screen->isWanted());
@@ -469,7 +469,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return screen->grabCount() >= again + 5 && screenFrames > 0; }, 20000));
 
         // A paused screen is not grabbed, listened to or not.
-        mixer.layout = 20;
+        mixer.setLayout(20);
         mixer.setScreenPaused(true);
         QVERIFY(sink->pass(3));
         const quint64 paused = screen->grabCount();
@@ -487,26 +487,26 @@ private slots:
         Mixer mixer;
         QVERIFY(mixer.setVideoDevice("Test Pattern"));
         mixer.setAudioDevice("NO_AUDIO");
-        setMFDevice(mixer.device(), mf::eMFDT_VideoAudio, "Test Pattern Tone");
+        setMFDevice(mixer.device(), mf::eMFDeviceType::VideoAudio, "Test Pattern Tone");
         QVERIFY(mixer.start(0, 10, QSize(320, 180)));
-        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel > -19.f, kWaitMs);
-        setMFDevice(mixer.device(), mf::eMFDT_VideoAudio, "<No Audio>");
-        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel < -19.f, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel() > -19.f, kWaitMs);
+        setMFDevice(mixer.device(), mf::eMFDeviceType::VideoAudio, "<No Audio>");
+        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel() < -19.f, kWaitMs);
         if (qgetenv("ORVANTA_PULSE").isEmpty())
             QSKIP("the system sound needs the test environment's sound server");
         mixer.setSystemSound(true);
         // Silence in the sink keeps the level low.
         QTest::qWait(1500);
-        QVERIFY2(mixer.audioLevel < -19.f, qPrintable(QString::number(mixer.audioLevel)));
+        QVERIFY2(mixer.audioLevel() < -19.f, qPrintable(QString::number(mixer.audioLevel())));
         // A tone played into the null sink comes back as system sound; unticked,
         // the sound server's output no longer reaches the mix though it plays on.
         QProcess tone;
         tone.start("ffmpeg", {"-v", "error", "-nostdin", "-f", "lavfi", "-i", "sine=frequency=440:duration=30,volume=4",
                               "-ac", "2", "-f", "pulse", "orvanta-test-tone"});
         QVERIFY(tone.waitForStarted(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel > -19.f, 4000);
+        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel() > -19.f, 4000);
         mixer.setSystemSound(false);
-        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel < -19.f, 4000);
+        QTRY_VERIFY_WITH_TIMEOUT(mixer.audioLevel() < -19.f, 4000);
         tone.close();
         QVERIFY(mixer.stopAndWait(kWaitMs));
     }

@@ -8,9 +8,12 @@
 # times that factor, and fails if either run fails. --mixed presents
 # two monitors side by side of different scale: 1600x900 at factor 1 and
 # 2400x1350 at factor 2 to its right (Xephyr on an Xvfb of its own: Xvfb
-# puts every monitor at the origin and takes no RandR monitors).
+# puts every monitor at the origin and takes no RandR monitors). --swapped
+# presents the same two monitors listed the other way round: the one listed
+# first (1600x900, factor 1) stands right of the other, as a desktop whose
+# displays Qt does not list from left to right.
 # openbox places new windows under the pointer, so a test decides where.
-#   desktop.sh [--composited] [--screens WxH | --scaled | --mixed] PROGRAM [ARGUMENTS...]
+#   desktop.sh [--composited] [--screens WxH | --scaled | --mixed | --swapped] PROGRAM [ARGUMENTS...]
 set -uo pipefail
 composited=0
 screens=""
@@ -29,7 +32,14 @@ if [ "${1:-}" = "--scaled" ]; then
 fi
 if [ "${1:-}" = "--screens" ]; then screens=$2; shift 2; fi
 mixed=0
+# Xephyr's -origin places the screen that follows it in the Xinerama desktop.
+monitors=(-screen 1600x900 -origin 1600,0 -screen 2400x1350)
 if [ "${1:-}" = "--mixed" ]; then mixed=1; shift; fi
+if [ "${1:-}" = "--swapped" ]; then
+  mixed=1
+  monitors=(-origin 2400,0 -screen 1600x900 -origin 0,0 -screen 2400x1350)
+  shift
+fi
 
 dir=$(mktemp -d /tmp/orvanta-desktop.XXXXXX)
 pids=()
@@ -49,7 +59,7 @@ if [ $mixed = 1 ]; then
   if orvanta_start_x "$dir/host.log" Xvfb -extension RANDR -screen 0 4000x1400x24 -nolisten tcp; then
     pids+=($ORVANTA_X_PID)
     DISPLAY=:$ORVANTA_X_DISPLAY orvanta_start_x "$dir/xvfb.log" Xephyr +xinerama -extension RANDR \
-      -screen 1600x900 -origin 1600,0 -screen 2400x1350 -nolisten tcp && started=1
+      "${monitors[@]}" -nolisten tcp && started=1
   fi
 elif [ -n "$screens" ]; then
   orvanta_start_x "$dir/xvfb.log" Xvfb -extension RANDR -screen 0 "${screens}x24" -nolisten tcp && started=1

@@ -297,18 +297,46 @@ private slots:
         QVERIFY(shows(pictures.last(), before));
     }
 
-    // On a monitor of another scale the frame's inside goes out, not its geometry at the first one's.
-    void frameOnAMonitorOfAnotherScaleSendsItsInside()
+    // On monitors side by side, each in its turn, whatever their scales and the order Qt lists them
+    // in: the frame's inside goes out, a window of one colour beneath it, not the same place of the
+    // other monitor nor the frame's geometry taken at the first monitor's scale.
+    void frameOnEitherMonitorSendsItsInside_data()
     {
-        QScreen *other = QGuiApplication::screens().last();
-        if (other->devicePixelRatio() == QGuiApplication::primaryScreen()->devicePixelRatio())
-            QSKIP("runs on two monitors of different scale");
+        QTest::addColumn<int>("display");
+        QTest::newRow("listed first") << 0;
+        QTest::newRow("listed second") << 1;
+    }
+    void frameOnEitherMonitorSendsItsInside()
+    {
+        QFETCH(int, display);
+        const auto screens = QGuiApplication::screens();
+        if (screens.size() < 2 || screens.first()->geometry().intersects(screens.last()->geometry()))
+            QSKIP("runs on two monitors side by side");
+        // Run alone (the swapped desktop), it finds the link's broadcast still on.
+        if (sessionState() != BroadcastSession::State::Stopped) {
+            ui->stopBtn->click();
+            QVERIFY(QTest::qWaitFor([&] { return !window->findChild<BroadcastSession *>()->isWinding(); }, kWaitMs));
+            ui->connectionStack->setCurrentIndex(PageSwitcher::AdvancedPage);
+        }
+        QScreen *on = screens.at(display), *other = screens.at(1 - display);
+        const QPoint corner = on->geometry().topLeft() + QPoint(150, 80);
+        paint(QRect(corner - QPoint(20, 20), QSize(500, 300)), kGreen);
+        auto unpaint = qScopeGuard([this] { scene.pop_back(); });
         choose(screenEntry("-- select area --"));
-        QVERIFY(placeFrame(other->geometry().topLeft() + QPoint(150, 80)));
+        QVERIFY(placeFrame(corner));
         QTRY_VERIFY_WITH_TIMEOUT(capture->isPlaced(), kWaitMs);
-        QTRY_COMPARE_WITH_TIMEOUT(capture->frameWindow()->devicePixelRatioF(), other->devicePixelRatio(), kWaitMs);
-        QVERIFY(startLive("mixed"));
-        QVERIFY(settledPictureShows("mixed", rootShot(capture->captureRect())));
+        QTRY_COMPARE_WITH_TIMEOUT(capture->frameWindow()->devicePixelRatioF(), on->devicePixelRatio(), kWaitMs);
+        const QRect inside = mf::DevicePixels::toDevice(capture->captureRect());
+        const QPoint elsewhere = mf::DevicePixels::screenGeometry(other).topLeft()
+                                 - mf::DevicePixels::screenGeometry(on).topLeft();
+        const QString id = QStringLiteral("display%1").arg(display);
+        QVERIFY(startLive(id));
+        QVERIFY(settledPictureShows(id, rootShot(inside.translated(elsewhere))));
+        const QImage last = lastPicture(studio->recordFile(id));
+        QVERIFY2(share(last, kGreen) > 0.15, "the window beneath the frame is not in the picture");
+        if (on->devicePixelRatio() != QGuiApplication::primaryScreen()->devicePixelRatio())
+            QVERIFY(!shows(last, rootShot(capture->captureRect())));
+        QCOMPARE(capture->screenIndex, display);
     }
 
     void cleanupTestCase()
