@@ -130,7 +130,7 @@ private:
     WCapture captureFrame{false, nullptr}; // no parent: a top-level window, Close hidden
     std::unique_ptr<PlayerWorker> player;
     std::unique_ptr<SmartMute> smartMute;
-    // The crop rectangle lives in the source menus (one owner).
+    // The chosen crop rectangle is kept in the source menus; the mixer has its own copy.
     SourceControls *sources = nullptr;
     PageSwitcher *pages = nullptr;
     std::unique_ptr<FormSettings> formSettings;

@@ -19,7 +19,8 @@ class WCapture;
 // list) and audio menus on their buttons, the device look-up behind them,
 // the capture frame and window picker they use, the crop dialog of the crop
 // button and the sound level meter beside the microphone. The crop
-// rectangle has one owner, the source menus, which store and restore it.
+// rectangle the user chose is kept in the source menus, which store and
+// restore it; the mixer keeps its own copy in picture pixels.
 class SourceControls : public QObject
 {
     Q_OBJECT
