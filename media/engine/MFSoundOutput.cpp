@@ -1,6 +1,7 @@
 #include "media/engine/MFSoundOutput.h"
 
 #include "media/engine/EchoReference.h"
+#include "media/engine/MFSoundServerEvents.h"
 #include "media/engine/MFSoundServerLink.h"
 
 #include <QDebug>
@@ -52,6 +53,52 @@ SimplePtr openServer(bool logFailure)
     return simple;
 }
 
+// Sound threads run detached, so that stopping never waits for a slow sound
+// server. One still finishing its last write when the program ends would use
+// the sound library and the program's statics while they are torn down; the
+// end of the program waits for such threads, briefly.
+class RunningThreads
+{
+public:
+    static constexpr int kExitWaitMs = 1000;
+
+    static RunningThreads &instance()
+    {
+        static RunningThreads running;
+        return running;
+    }
+    void enter()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_count;
+    }
+    void leave()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            --m_count;
+        }
+        m_done.notify_all();
+    }
+    ~RunningThreads()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_done.wait_for(lock, std::chrono::milliseconds(kExitWaitMs), [this] { return m_count == 0; });
+    }
+
+private:
+    // What the threads use is made first, so that it is destroyed after this waited.
+    RunningThreads()
+    {
+        (void)EchoReference::shared();
+        (void)MFSoundServerEvents::instance();
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    int m_count = 0;
+};
+
 } // namespace
 
 struct MFSoundOutput::Feed {
@@ -90,7 +137,11 @@ void MFSoundOutput::start()
     if (m_feed)
         return;
     m_feed = std::make_shared<Feed>();
-    std::thread(&MFSoundOutput::run, m_feed).detach();
+    RunningThreads::instance().enter();
+    std::thread([feed = m_feed] {
+        run(feed);
+        RunningThreads::instance().leave();
+    }).detach();
 }
 
 bool MFSoundOutput::isStarted() const
