@@ -103,14 +103,14 @@ Signal voice(int rate, double seconds, double pitchHz, unsigned seed, double dbf
     return out;
 }
 
-Signal noise(size_t length, double dbfs)
+// The signal with a microphone's hiss at dbfs added.
+Signal withNoise(Signal signal, double dbfs)
 {
     std::mt19937 random(3);
     std::normal_distribution<float> gauss(0.f, float(std::pow(10, dbfs / 20)));
-    Signal out(length);
-    for (float &sample : out)
-        sample = gauss(random);
-    return out;
+    for (float &sample : signal)
+        sample += gauss(random);
+    return signal;
 }
 
 // The played sound as the microphone hears it: delayMs late, a direct sound
@@ -195,10 +195,7 @@ private slots:
         if (kind == EchoCanceller::shipped())
             QVERIFY(minErle >= 25);
         const Signal played = voice(kPlayedRate, 12, 110, 1, -20);
-        Signal recorded = echoOf(played, delayMs);
-        const Signal hiss = noise(recorded.size(), -60);
-        for (size_t i = 0; i < recorded.size(); ++i)
-            recorded[i] += hiss[i];
+        const Signal recorded = withNoise(echoOf(played, delayMs), -60);
         auto canceller = EchoCanceller::create(kind, kPlayed, kPlayed);
         QCOMPARE(canceller->kind(), kind);
         const Signal out = process(*canceller, played, recorded);
@@ -230,11 +227,7 @@ private slots:
         QFETCH(Kind, kind);
         QFETCH(int, channels);
         QFETCH(int, rate);
-        const Signal user = voice(rate, 6, 210, 2, -26);
-        Signal recorded = user;
-        const Signal hiss = noise(recorded.size(), -60);
-        for (size_t i = 0; i < recorded.size(); ++i)
-            recorded[i] += hiss[i];
+        const Signal recorded = withNoise(voice(rate, 6, 210, 2, -26), -60);
         auto canceller = EchoCanceller::create(kind, {channels, rate, 16}, kPlayed);
         QCOMPARE(canceller->kind(), kind);
         const Signal out = process(*canceller, {}, recorded);

@@ -47,6 +47,22 @@ constexpr int kToneHz = 660;  // no other test plays it into the sink
 constexpr int kRate = 44100;
 constexpr int kWindow = kRate / 100;  // 10 ms
 constexpr double kToneLevel = 500;     // amplitude; the clips play at about 4100
+
+// Whether the tone is in a 10 ms window of mono samples (Goertzel); adds
+// the window's energy to *energy when given.
+bool toneIn(const int16_t *samples, double *energy = nullptr)
+{
+    const double c = 2 * std::cos(2 * M_PI * kToneHz / kRate);
+    double s1 = 0, s2 = 0;
+    for (int i = 0; i < kWindow; ++i) {
+        const double s0 = samples[i] + c * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+        if (energy)
+            *energy += double(samples[i]) * samples[i];
+    }
+    return 2 * std::sqrt(std::max(s1 * s1 + s2 * s2 - c * s1 * s2, 0.0)) / kWindow > kToneLevel;
+}
 // How far below what the microphone heard the echo must go out. The product
 // does far better on a machine with time to spare (bench/audio); every stall
 // of the output makes the canceller learn the echo anew, and the sanitizers
@@ -90,19 +106,7 @@ public:
         m_bytes += m_reader.readAll();
         return m_bytes.size() / 2 / kWindow;
     }
-    // The tone's amplitude in window w (Goertzel).
-    bool toneIn(int w) const
-    {
-        const double c = 2 * std::cos(2 * M_PI * kToneHz / kRate);
-        const auto *samples = reinterpret_cast<const int16_t *>(m_bytes.constData());
-        double s1 = 0, s2 = 0;
-        for (int i = w * kWindow; i < (w + 1) * kWindow; ++i) {
-            const double s0 = samples[i] + c * s1 - s2;
-            s2 = s1;
-            s1 = s0;
-        }
-        return 2 * std::sqrt(std::max(s1 * s1 + s2 * s2 - c * s1 * s2, 0.0)) / kWindow > kToneLevel;
-    }
+    bool toneIn(int w) const { return ::toneIn(reinterpret_cast<const int16_t *>(m_bytes.constData()) + w * kWindow); }
     // How long the tone was heard from window `from` on, in ms.
     int heardMs(int from)
     {
@@ -127,6 +131,8 @@ private:
 };
 
 using Clock = std::chrono::steady_clock;
+
+long long msOf(Clock::duration span) { return std::chrono::duration_cast<std::chrono::milliseconds>(span).count(); }
 
 // One second of the tone, interleaved stereo.
 std::vector<int16_t> toneSecond()
@@ -192,25 +198,24 @@ public:
                 return it->at;
         return Clock::time_point::max();
     }
-    // The summed energy of the pieces taken in [from, to).
-    double energyBetween(Clock::time_point from, Clock::time_point to) const
+    // The summed energy of the pieces taken in [from, to), and their number.
+    double energyBetween(Clock::time_point from, Clock::time_point to, int *pieces = nullptr) const
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         double sum = 0;
+        int counted = 0;
         for (auto it = std::lower_bound(m_pieces.begin(), m_pieces.end(), Piece{from});
-             it != m_pieces.end() && it->at < to; ++it)
+             it != m_pieces.end() && it->at < to; ++it, ++counted)
             sum += it->energy;
+        if (pieces)
+            *pieces = counted;
         return sum;
     }
     // The mean power of the samples taken in [from, to).
     double powerBetween(Clock::time_point from, Clock::time_point to) const
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        double sum = 0;
         int pieces = 0;
-        for (auto it = std::lower_bound(m_pieces.begin(), m_pieces.end(), Piece{from});
-             it != m_pieces.end() && it->at < to; ++it, ++pieces)
-            sum += it->energy;
+        const double sum = energyBetween(from, to, &pieces);
         return pieces > 0 ? sum / (double(pieces) * kWindow) : 0.0;
     }
     // Taking never waits for the sound server: pieces keep coming while it is gone.
@@ -231,18 +236,11 @@ private:
 
     void listen(mf::MFAudioInput &input)
     {
-        const double c = 2 * std::cos(2 * M_PI * kToneHz / kRate);
         for (auto due = Clock::now(); m_running; due += std::chrono::milliseconds(10)) {
-            const std::vector<int16_t> piece = input.take(kWindow);
-            double s1 = 0, s2 = 0, energy = 0;
-            for (const int16_t sample : piece) {
-                const double s0 = sample + c * s1 - s2;
-                s2 = s1;
-                s1 = s0;
-                energy += double(sample) * sample;
-            }
+            const std::vector<int16_t> piece = input.take(kWindow);  // always whole, mono
+            double energy = 0;
+            const bool tone = toneIn(piece.data(), &energy);
             ++m_taken;
-            const bool tone = 2 * std::sqrt(std::max(s1 * s1 + s2 * s2 - c * s1 * s2, 0.0)) / kWindow > kToneLevel;
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_pieces.push_back({Clock::now(), energy, tone});
@@ -532,15 +530,13 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return back == 1; }, kWaitMs));
         // The null sink holds the sound for a while after a stream opens (about 2 s
         // here), at the first start as after the return: that time is the rig's.
-        using std::chrono::milliseconds;
-        const auto reopened = std::chrono::duration_cast<milliseconds>(backAt - returned);
-        const auto toneBack = std::chrono::duration_cast<milliseconds>(listener.firstHeardSince(returned) - returned);
-        const auto toneFirst = std::chrono::duration_cast<milliseconds>(firstHeard);
+        const long long reopened = msOf(backAt - returned);
+        const long long toneBack = msOf(listener.firstHeardSince(returned) - returned);
+        const long long toneFirst = msOf(firstHeard);
         qInfo("streams open again %lld ms after the server, the tone %lld ms after (%lld ms at the first start)",
-              static_cast<long long>(reopened.count()), static_cast<long long>(toneBack.count()),
-              static_cast<long long>(toneFirst.count()));
-        QVERIFY(reopened <= milliseconds(3000));
-        QVERIFY(toneBack <= toneFirst + milliseconds(3000));
+              reopened, toneBack, toneFirst);
+        QVERIFY(reopened <= 3000);
+        QVERIFY(toneBack <= toneFirst + 3000);
         QVERIFY(!events.isLost());
         QCOMPARE(lost, 1);
         listener.stop();
@@ -579,12 +575,10 @@ private slots:
         const auto returned = Clock::now();
         QVERIFY2(QTest::qWaitFor([&] { return listener.heardSince(returned); }, kWaitMs),
                  "the headset was not heard again");
-        using std::chrono::milliseconds;
-        const auto back = std::chrono::duration_cast<milliseconds>(listener.firstHeardSince(returned) - returned);
-        const auto first = std::chrono::duration_cast<milliseconds>(firstHeard);
-        qInfo("heard again %lld ms after the headset's return (%lld ms at the first start)",
-              static_cast<long long>(back.count()), static_cast<long long>(first.count()));
-        QVERIFY(back <= first + milliseconds(3000));
+        const long long back = msOf(listener.firstHeardSince(returned) - returned);
+        const long long first = msOf(firstHeard);
+        qInfo("heard again %lld ms after the headset's return (%lld ms at the first start)", back, first);
+        QVERIFY(back <= first + 3000);
         listener.stop();
     }
 

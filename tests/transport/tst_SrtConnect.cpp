@@ -5,7 +5,6 @@
 
 #include "tests/support/LoopbackEndpoint.h"
 #include "tests/support/SrtTestServer.h"
-#include "tests/support/StudioProcess.h"
 #include "tests/support/TestMain.h"
 
 #include <srt/srt.h>
@@ -85,19 +84,6 @@ private slots:
             QCOMPARE(read.latencyMs, latency);
         }
     }
-    void serverSeesStreamIdAndLatency()
-    {
-        StudioProcess studio;
-        QVERIFY2(studio.start(), studio.output().constData());
-        const SrtConnection connection = srtConnect(loopbackEndpoint(studio.srtPort(), "cam#1#speedtest", 333));
-        QVERIFY(connection.result.ok());
-        QCOMPARE(srt_getsockstate(connection.socket.get()), SRTS_CONNECTED);
-        const QJsonObject seen = studio.waitForStream("cam#1", "speedtest");
-        QVERIFY2(!seen.isEmpty(), studio.output().constData());
-        QCOMPARE(seen.value("streamid").toString(), QString("cam#1#speedtest"));
-        QCOMPARE(seen.value("latency").toInt(), 333);
-    }
-
     // Callers that connect at the same moment (the relay, the control channel
     // and the feedback player at a start) all get through: the outcome of a
     // handshake is the one libsrt signals, not a state read while it is still
