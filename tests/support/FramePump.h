@@ -14,8 +14,8 @@
 class FramePump
 {
 public:
-    explicit FramePump(Mixer &mixer)
-        : m_thread([this, &mixer] {
+    explicit FramePump(Mixer &mixer, PatternNoise noise = PatternNoise::Band)
+        : m_thread([this, &mixer, noise] {
               QElapsedTimer clock;
               clock.start();
               for (int i = 0; !m_stop; ++i) {
@@ -23,7 +23,7 @@ public:
                       QThread::msleep(2);
                   const std::shared_ptr<mf::MFFrameSink> writer = mixer.activeWriter();
                   if (writer && mixer.isWriting())
-                      writer->put(patternFrame(640, 360, i), 0);
+                      writer->put(patternFrame(640, 360, i, noise), 0);
               }
           })
     {

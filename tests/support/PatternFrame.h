@@ -8,10 +8,15 @@
 #include <cmath>
 #include <vector>
 
+// How much of the picture is noise: a band along the top, or all of it (a
+// picture that needs every bit of a high rate, like a window of moving noise).
+enum class PatternNoise { Band, Everywhere };
+Q_DECLARE_METATYPE(PatternNoise)
+
 // A frame of a moving picture with noise (so encoders need the bit rate) and
 // 1764 samples of a 440 Hz stereo tone (one 25 fps frame at 44100 Hz); index
 // is the frame's number, which the picture shows.
-inline mf::MFFramePtr patternFrame(int width, int height, int index)
+inline mf::MFFramePtr patternFrame(int width, int height, int index, PatternNoise noise = PatternNoise::Band)
 {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(QColor::fromHsv((index * 3) % 360, 200, 200));
@@ -23,7 +28,8 @@ inline mf::MFFramePtr patternFrame(int width, int height, int index)
     painter.end();
     // Noise in a band keeps the encoder busy at every bit rate.
     QRandomGenerator random(quint32(index + 1));
-    for (int y = 0; y < height / 6; ++y) {
+    const int noiseRows = noise == PatternNoise::Band ? height / 6 : height;
+    for (int y = 0; y < noiseRows; ++y) {
         auto *row = reinterpret_cast<quint32 *>(image.scanLine(y));
         for (int x = 0; x < width; ++x)
             row[x] = random.generate() | 0xff000000u;
