@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 // The send buffer holding more than this share of the latency: packets wait
@@ -47,6 +48,13 @@ constexpr int kFailureMemorySamples = 30;
 constexpr int kLeastProbeSteps = 24;
 // After a step up that did not fit, back to at most this share of it.
 constexpr double kProbeBackShare = 0.8;
+// Beyond what the path was seen to carry, steps up are this small, unless
+// libsrt's estimate of the path (the median of the last few) has this much
+// room above the step: a large step over a path's limit fills its router's
+// queue within the second before the next sample shows it.
+constexpr int kLeastCarefulSteps = 24;
+constexpr double kPathRoomShare = 1.25;
+constexpr size_t kPathEstimates = 5;
 constexpr int kLowestFloorKbps = 128;
 constexpr int kFloorDivisor = 8;
 
@@ -74,8 +82,20 @@ double BitRateGovernor::quietRtt() const
     return *std::min_element(m_quietRtts.begin(), m_quietRtts.end());
 }
 
+double BitRateGovernor::pathEstimate() const
+{
+    if (m_pathEstimates.size() < kPathEstimates)
+        return 0;
+    std::vector<double> sorted(m_pathEstimates.begin(), m_pathEstimates.end());
+    std::nth_element(sorted.begin(), sorted.begin() + long(sorted.size() / 2), sorted.end());
+    return sorted[sorted.size() / 2];
+}
+
 BitRateGovernor::Judged BitRateGovernor::judge(const Sample &sample)
 {
+    m_pathEstimates.push_back(sample.bandwidthKbps * kPayloadShare);
+    if (m_pathEstimates.size() > kPathEstimates)
+        m_pathEstimates.pop_front();
     Judged judged;
     judged.sample = sample;
     const qint64 bufferGrowth =
@@ -118,6 +138,7 @@ BitRateGovernor::Judged BitRateGovernor::judge(const Sample &sample)
     // on a busy machine, and counts from the whole latency on.
     const double quiet = quietRtt();
     const bool queueGrowing = sample.rttMs > kRttRisingFactor * quiet + kRttMarginMs;
+    judged.queueGrowing = queueGrowing && quiet > 0;
     if (sample.sendBufferMs > (queueGrowing ? kBufferShareOfLatency : 1.0) * m_latencyMs)
         signs << QStringLiteral("send buffer %1 ms").arg(qRound(sample.sendBufferMs));
     if (sample.packetsDropped > qMax<qint64>(kStrayDrops, qint64(kDropShare * double(sample.packetsSent))))
@@ -148,8 +169,16 @@ bool BitRateGovernor::addSample(const Sample &sample)
     const int congestedSamples =
         int(std::count_if(m_history.begin(), m_history.end(), [](const Judged &j) { return j.congested; }));
     // A step up is taken back at its first sign: the rate before it is known
-    // to fit, and each second above the path costs messages.
-    const bool probeHit = m_lastChangeWasUp && m_history.back().congested;
+    // to fit, and each second above the path costs messages. Right after the
+    // step, a queue forming counts already: by the time the send buffer or
+    // drops show it, the router's queue is full and messages are lost.
+    Judged &last = m_history.back();
+    const bool probing = m_lastChangeWasUp && m_samplesSinceChange < kProbeSamples;
+    if (probing && last.queueGrowing && !last.congested) {
+        last.congested = true;
+        last.signs = QStringLiteral("RTT %1 ms, quiet %2 ms").arg(qRound(last.sample.rttMs)).arg(qRound(quietRtt()));
+    }
+    const bool probeHit = m_lastChangeWasUp && last.congested;
     m_congested = congestedSamples >= kCongestedSamples || probeHit;
     ++m_samplesSinceChange;
     ++m_samplesSinceFailure;
@@ -257,6 +286,11 @@ bool BitRateGovernor::raise()
         const double halfway =
             m_videoKbps + qMax((m_failedKbps - m_videoKbps) / 2.0, double(m_ceilingKbps) / kLeastProbeSteps);
         target = qMin(target, int(std::lround(halfway)));
+    }
+    if (m_carriedKbps > 0 && m_goodKbps > 0 && m_goodHandedKbps > 0) {
+        const double handedAtTarget = m_goodHandedKbps * target / m_goodKbps;
+        if (handedAtTarget > m_carriedKbps && pathEstimate() < kPathRoomShare * handedAtTarget)
+            target = qMin(target, int(std::lround(m_videoKbps + double(m_ceilingKbps) / kLeastCarefulSteps)));
     }
     setRate(target, QStringLiteral("no congestion for %1 s").arg(m_quietSamples));
     m_lastChangeWasUp = true;

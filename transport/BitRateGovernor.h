@@ -69,6 +69,9 @@ public:
     static constexpr int kLeastUpSteps = 12;
     // A rate is known to fit after this many samples without congestion.
     static constexpr int kGoodSamples = 3;
+    // For this many samples after a step up, a queue forming on the path
+    // already takes the step back, before the router's queue overflows.
+    static constexpr int kProbeSamples = 2;
 
 private:
     struct Judged
@@ -76,12 +79,14 @@ private:
         Sample sample;
         bool congested = false;
         bool draining = false;  // the send buffer empties: the last cut works
+        bool queueGrowing = false;  // the round trip above its quiet value: a queue forms on the path
         QString signs;
         double acknowledgedKbps = 0;
         double handedKbps = 0;
     };
     Judged judge(const Sample &sample);
     double quietRtt() const;
+    double pathEstimate() const;
     bool lower();
     bool raise();
     void noteGoodRate();
@@ -98,6 +103,7 @@ private:
     bool m_congested = false;
     double m_carriedKbps = 0;
     double m_throughKbps = 0;
+    std::deque<double> m_pathEstimates;  // libsrt's estimates of the path, payload kbit/s
     int m_goodKbps = 0;             // the last rate that ran without congestion
     double m_goodHandedKbps = 0;    // what the relay handed on at it
     double m_failedHandedKbps = 0;  // what it handed on at the last rate that did not fit

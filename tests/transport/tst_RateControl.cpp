@@ -55,6 +55,7 @@ struct Path {
         sample.packetsLost = qint64(lost / kPacketBytes);
         sample.packetsRetransmitted = qint64(resend / kPacketBytes);
         sample.sendKbps = offered / 125.0 * 1.03;
+        sample.bandwidthKbps = capacityKbps * 1.03;  // libsrt's packet pairs, spaced by the bottleneck
         // Unacknowledged: a round trip's worth, plus the backlog of losses.
         sample.sendBufferMs = sample.rttMs + 10.0 + lateAckMs + (overflow > 0 ? kLatencyMs : 0.0);
         sample.packetsDropped = qint64(dropped / kPacketBytes);
