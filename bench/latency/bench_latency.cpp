@@ -373,7 +373,7 @@ struct Ours
     Ours(QLabel &cameraView) : preview(std::make_shared<mf::MFPreview>())
     {
         mixer.setVideoDevice("Test Pattern");
-        mixer.layout = 10;
+        mixer.setLayout(10);
         mixer.start(cameraView.winId(), 10, kSize);
     }
     Mixer mixer;

@@ -79,7 +79,7 @@ int main(int argc, char **argv)
     mixer.setArea(-1, QRect());
     mixer.setActiveWriter(sink);
     mixer.setWriting(true);
-    mixer.layout = 30;
+    mixer.setLayout(30);
     mixer.start(preview.winId(), 10, size);
     spin(2000); // settle: capture opened, scalers made
 
