@@ -12,7 +12,7 @@ constexpr qint64 kPtsPerFrame = 90000 / 25;
 
 const char *StageStamps::name(int stage)
 {
-    static const char *names[] = {"captured", "mixed", "muxed", "received", "decoded", "painted"};
+    static const char *names[] = {"captured", "mixed", "muxed", "received", "decoded", "painted", "shown"};
     return stage >= 0 && stage < StageCount ? names[stage] : "?";
 }
 

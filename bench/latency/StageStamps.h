@@ -12,7 +12,7 @@
 class StageStamps
 {
 public:
-    enum Stage { Captured, Mixed, Muxed, Received, Decoded, Painted, StageCount };
+    enum Stage { Captured, Mixed, Muxed, Received, Decoded, Painted, Shown, StageCount };
     static const char *name(int stage);
 
     static qint64 nowMs();

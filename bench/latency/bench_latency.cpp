@@ -1,23 +1,30 @@
 // Glass to glass: the Test Pattern camera through the mixer, the writer, the
-// relay, the studio's echo, the reader and the preview. The capture time burned
-// into each picture is read back where the picture is about to be painted;
-// taps on the way stamp when each picture was mixed, muxed (at the relay's
-// input) and received (a second feedback receiver beside the reader), decoded
-// and painted. Then the ffmpeg command line makes the same trip in the same
-// run: the same pattern through x264 (zerolatency) and SRT to the studio's
-// echo, read back by a low-delay ffmpeg.
+// relay, the studio's echo, the reader and the preview to the screen. The
+// capture time burned into each picture is read back on the way: taps stamp
+// when each picture was mixed, muxed (at the relay's input), received (a
+// second feedback receiver beside the reader, on its own connection), decoded
+// and painted, and the screen itself is read for when it was shown. Then the
+// program's own window makes the trip, read off the screen only. Then the
+// ffmpeg command line makes the same trip in the same run: the same pattern
+// through x264 (zerolatency) and SRT to the studio's echo, read back by a
+// low-delay ffmpeg.
 // The CPU figures: the idle camera layout with its preview, a broadcast
 // (mixer, writer, relay) against ffmpeg capturing, encoding and sending the
-// same, both at 1280x720.
+// same, at the same size (1280x720 unless ORVANTA_BENCH_FRAME names another).
 // With ORVANTA_BENCH_THREADS set, the broadcast's and the reference's CPU
 // is printed per thread as well; with ORVANTA_BENCH_CPU_ONLY set, only the
 // CPU figures are measured; with ORVANTA_BENCH_KEEP_RECORDINGS set, the
 // studio's recordings stay.
-//   bench_latency STUDIO_BINARY SECONDS [ours|ffmpeg]
+//   bench_latency STUDIO_BINARY SECONDS [ours|window|ffmpeg]
 #include "tests/support/FreePorts.h"
+#include "tests/support/PrivateHome.h"
+#include "tests/support/WindowForm.h"
+#include "ScreenWatcher.h"
 #include "StageStamps.h"
 #include "TsTimeTap.h"
 
+#include "app/session/BroadcastSession.h"
+#include "app/window/MainWindow.h"
 #include "media/EncoderConfig.h"
 #include "media/Mixer.h"
 #include "media/PlayerWorker.h"
@@ -37,6 +44,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -58,7 +66,10 @@
 
 namespace {
 
-const QSize kSize(1280, 720);
+// The picture's size: the form's frame sizes by name (ORVANTA_BENCH_FRAME), HD unless told.
+const QString kFrame = qEnvironmentVariable("ORVANTA_BENCH_FRAME", "HD");
+const QSize kSize = kFrame == "FullHD" ? QSize(1920, 1080) : kFrame == "SD" ? QSize(960, 540) : QSize(1280, 720);
+const QSize kWindowSize(800, 1000);  // tall: the small picture stays above the feedback picture
 constexpr int kLatencyMs = 120;
 constexpr int kVideoKbps = 1024;
 constexpr int kAudioKbps = 128;
@@ -146,6 +157,14 @@ bool spinUntil(const std::function<bool()> &done, int ms)
         spin(20);
     }
     return true;
+}
+
+// Where a picture of this size shows in a view that fits it in, centred.
+QRect fittedIn(const QSize &picture, const QRect &area)
+{
+    const QSize size = picture.scaled(area.size(), Qt::KeepAspectRatio);
+    return QRect(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2,
+                 size.width(), size.height());
 }
 
 QString feedbackUrl(int srtPort, const QString &id)
@@ -452,9 +471,9 @@ void runOurs(const QString &studioBinary, int secs)
         relay.stopRelay();
         relay.wait(10000);
         const double reference = ffmpegBroadcastCpu(studio.srtPort(), qMin(secs, 10));
-        std::printf("broadcast 1280x720 x264 (mixer, writer, relay): %.3f CPU s/s; ffmpeg capture+encode+send %.3f CPU s/s; "
+        std::printf("broadcast %dx%d x264 (mixer, writer, relay): %.3f CPU s/s; ffmpeg capture+encode+send %.3f CPU s/s; "
                     "ratio %.2f (goal <= 1.00)\n",
-                    broadcast, reference, broadcast / std::max(reference, 1e-6));
+                    kSize.width(), kSize.height(), broadcast, reference, broadcast / std::max(reference, 1e-6));
         std::fflush(stdout);
     }
     if (qEnvironmentVariableIsSet("ORVANTA_BENCH_CPU_ONLY"))
@@ -483,6 +502,10 @@ void runOurs(const QString &studioBinary, int secs)
     spin(200);
     PaintWatcher watcher(ours.preview, stamps);
     feedbackView.installEventFilter(&watcher);
+    // The whole view shows the picture: both are 16:9.
+    const qreal scale = feedbackView.devicePixelRatioF();
+    const QRect shownArea(feedbackView.mapToGlobal(QPoint(0, 0)) * scale, feedbackView.size() * scale);
+    ScreenWatcher screen(shownArea, stamps);
 
     auto writer = EncoderConfig::createWriter(kVideoKbps, kAudioKbps, tcpTap.port(), "libx264");
     ours.mixer.setActiveWriter(std::make_shared<StampingSink>(writer, stamps));
@@ -492,9 +515,12 @@ void runOurs(const QString &studioBinary, int secs)
     stamps.countFrom(StageStamps::nowMs());  // the steady state only
     spin(secs * 1000);
     ours.mixer.setWriting(false);
-    printLatency("ours:  ", stamps, StageStamps::Painted,
+    printLatency("ours:  ", stamps, StageStamps::Shown,
                  {StageStamps::Mixed, StageStamps::Muxed, StageStamps::Received, StageStamps::Decoded,
-                  StageStamps::Painted});
+                  StageStamps::Painted, StageStamps::Shown});
+    std::printf("  (received: on a connection of its own, whose timing may differ from the reader's by a few ms;\n"
+                "   shown: read off the screen every %.1f ms; %s)\n",
+                screen.fetchIntervalMs(), ScreenWatcher::desktopKind());
     writer->close();
     stop = true;
     player.join();
@@ -503,6 +529,60 @@ void runOurs(const QString &studioBinary, int secs)
     tappedRelay.stopRelay();
     tappedRelay.wait(10000);
     ours.mixer.stopAndWait(5000);
+}
+
+// The program's own window: the Test Pattern camera alone, broadcast to the
+// studio with the form's settings, and the echo in the window's feedback view,
+// read off the screen. Only capture and shown are known here; the run above
+// shows where the time goes.
+void runWindow(const QString &studioBinary, int secs)
+{
+    Studio studio(studioBinary);
+    const QString server = QStringLiteral("127.0.0.1:%1").arg(studio.srtPort());
+    {
+        QSettings store(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Velmora/Orvanta.ini", QSettings::IniFormat);
+        store.setValue("MODE", "CAMERA");
+        store.setValue("VSOURCE", "Test Pattern");
+        store.setValue("FRAME", kFrame);
+        store.setValue("CONFIRMED_SERVERS", QStringList{server});
+    }
+    StageStamps stamps;
+    MainWindow window{QString()};
+    window.move(0, 0);
+    window.resize(kWindowSize);
+    window.show();
+    const WindowForm ui(&window);
+    ui.txtURL->setText(server);
+    ui.txtStreamID->setText(QStringLiteral("window"));
+    ui.spbLatency->setValue(kLatencyMs);
+    ui.spbVBR->setValue(kVideoKbps);
+    ui.cmdStart->click();
+    const BroadcastSession *session = window.findChild<BroadcastSession *>();
+    if (!spinUntil([&] { return session->state() == BroadcastSession::State::Live; }, 20000)) {
+        std::printf("window: the broadcast did not go live\n");
+        return;
+    }
+    spin(1000);  // the page's layout settles
+    const QLabel *view = ui.lblStudioPreview;
+    const qreal scale = view->devicePixelRatioF();
+    const QRect picture = fittedIn(kSize, view->rect()).translated(view->mapToGlobal(QPoint(0, 0)));
+    const QRect smallPicture(ui.frameInFrame_2->mapToGlobal(QPoint(0, 0)), ui.frameInFrame_2->size());
+    if (ui.frameInFrame_2->isVisible() && smallPicture.intersects(picture.adjusted(0, 0, 0, -picture.height() * 3 / 4)))
+        std::printf("window: the small picture %d,%d %dx%d covers the feedback's code\n", smallPicture.x(),
+                    smallPicture.y(), smallPicture.width(), smallPicture.height());
+    ScreenWatcher screen(QRect(picture.topLeft() * scale, picture.size() * scale), stamps);
+    if (!spinUntil([&] { return screen.shownCount() > 0; }, 20000)) {
+        std::printf("window: no feedback picture was read off the screen\n");
+        return;
+    }
+    spin(2000);
+    stamps.countFrom(StageStamps::nowMs());
+    spin(secs * 1000);
+    printLatency("window:", stamps, StageStamps::Shown, {StageStamps::Shown});
+    std::printf("  (feedback view %dx%d, picture %dx%d; read off the screen every %.1f ms; %s)\n", view->width(),
+                view->height(), picture.width(), picture.height(), screen.fetchIntervalMs(), ScreenWatcher::desktopKind());
+    ui.stopBtn->click();
+    spinUntil([&] { return !session->isWinding(); }, 20000);
 }
 
 // ffmpeg's trip: the pattern drawn here at 25 frames per second, piped into
@@ -586,6 +666,7 @@ void runReference(const QString &studioBinary, int secs)
 
 int main(int argc, char **argv)
 {
+    PrivateHome home;  // the window's settings and temporary files
     QApplication app(argc, argv);
     std::signal(SIGPIPE, SIG_IGN);  // the reference's pipes end when its processes are ended
     if (argc < 3) {
@@ -594,11 +675,14 @@ int main(int argc, char **argv)
     }
     const QString studio = QString::fromLocal8Bit(argv[1]);
     const int secs = qMax(5, atoi(argv[2]));
-    std::printf("latency %d ms on loopback, 1280x720, x264 %d kbit/s, %d s per run\n", kLatencyMs, kVideoKbps, secs);
+    std::printf("latency %d ms on loopback, %dx%d, x264 %d kbit/s, %d s per run\n", kLatencyMs, kSize.width(),
+                kSize.height(), kVideoKbps, secs);
     const QString only = argc > 3 ? QString(argv[3]) : QString();
-    if (only != "ffmpeg")
+    if (only.isEmpty() || only == "ours")
         runOurs(studio, secs);
-    if (only != "ours" && !qEnvironmentVariableIsSet("ORVANTA_BENCH_CPU_ONLY"))
+    if ((only.isEmpty() || only == "window") && !qEnvironmentVariableIsSet("ORVANTA_BENCH_CPU_ONLY"))
+        runWindow(studio, secs);
+    if ((only.isEmpty() || only == "ffmpeg") && !qEnvironmentVariableIsSet("ORVANTA_BENCH_CPU_ONLY"))
         runReference(studio, secs);
     return 0;
 }
