@@ -23,11 +23,13 @@
 #include "StageStamps.h"
 #include "TsTimeTap.h"
 
+#include "app/services/SettingsKeys.h"
 #include "app/session/BroadcastSession.h"
 #include "app/window/MainWindow.h"
 #include "media/EncoderConfig.h"
 #include "media/Mixer.h"
 #include "media/PlayerWorker.h"
+#include "media/engine/MFDevice.h"
 #include "media/engine/MFPreview.h"
 #include "media/engine/MFReader.h"
 #include "media/engine/MFTestPatternSource.h"
@@ -540,11 +542,12 @@ void runWindow(const QString &studioBinary, int secs)
     Studio studio(studioBinary);
     const QString server = QStringLiteral("127.0.0.1:%1").arg(studio.srtPort());
     {
-        QSettings store(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Velmora/Orvanta.ini", QSettings::IniFormat);
-        store.setValue("MODE", "CAMERA");
-        store.setValue("VSOURCE", "Test Pattern");
-        store.setValue("FRAME", kFrame);
-        store.setValue("CONFIRMED_SERVERS", QStringList{server});
+        QSettings store(QSettings::IniFormat, QSettings::UserScope, SettingsKeys::Organisation,
+                        SettingsKeys::Application);
+        store.setValue(SettingsKeys::Mode, "CAMERA");
+        store.setValue(SettingsKeys::VideoSource, mf::MFDevice::kTestPattern);
+        store.setValue(SettingsKeys::Frame, kFrame);
+        store.setValue(SettingsKeys::ConfirmedServers, QStringList{server});
     }
     StageStamps stamps;
     MainWindow window{QString()};
