@@ -38,6 +38,22 @@ build_tsan() {
   cmake --build build-tsan -j"$(nproc)" --target "${TSAN_TESTS[@]}" test_studio
 }
 
+# The failed checks of a ctest run, each with its suite and place, and the
+# suites that failed, gathered from the run's log for a summary at the end: a
+# failing suite's own output can run to thousands of lines, and where it
+# failed sits in the middle.
+note_failed_checks() {
+  local log=$1/Testing/Temporary/LastTest.log
+  [ -f "$log" ] || return 0
+  awk -v build="$1" '
+    /^[0-9]+\/[0-9]+ Testing: / { suite = $3 }
+    /^(FAIL!|QFATAL)/ || /ERROR: [A-Za-z]+Sanitizer|WARNING: ThreadSanitizer|runtime error:/ {
+      print build " " suite ": " substr($0, 1, 400); after = 1; next }
+    after && /^ +Loc: / { print build " " suite ": " $0 }
+    { after = 0 }
+    /^Test Failed/ { print build " " suite ": " $0 }' "$log" >>"$failed_checks"
+}
+
 # A skipped test's output is not shown; those that skip write their reason
 # to ORVANTA_SKIP_LOG, printed here.
 release_tests() {
@@ -45,6 +61,7 @@ release_tests() {
   export ORVANTA_SKIP_LOG=$PWD/build/skipped.log
   rm -f "$ORVANTA_SKIP_LOG"
   ctest --test-dir build --output-on-failure -j2 --timeout 300 || rc=$?
+  note_failed_checks build
   if [ -s "$ORVANTA_SKIP_LOG" ]; then echo "skipped, and why:"; cat "$ORVANTA_SKIP_LOG"; fi
   return $rc
 }
@@ -59,10 +76,13 @@ export QT_XCB_GL_INTEGRATION=none
 # build only, to keep the whole command within CI's time; its geometry suite
 # runs here.
 asan_tests() {
+  local rc=0
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp" \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest --test-dir build-asan --output-on-failure -j2 --timeout 600 -E '^test_overlay_desktop_'
+    ctest --test-dir build-asan --output-on-failure -j2 --timeout 600 -E '^test_overlay_desktop_' || rc=$?
+  note_failed_checks build-asan
+  return $rc
 }
 
 # Qt, libsrt, FFmpeg, PulseAudio and the other libraries are built without
@@ -79,9 +99,11 @@ tsan_tests() {
   local rc=0
   TSAN_OPTIONS="ignore_noninstrumented_modules=1 second_deadlock_stack=1" \
     ctest --test-dir build-tsan --output-on-failure --timeout 900 -R '^test_studio$' || rc=1
+  note_failed_checks build-tsan
   TSAN_OPTIONS="ignore_noninstrumented_modules=1 second_deadlock_stack=1" \
   ORVANTA_STUDIO="$PWD/build/tools/orvanta-studio/orvanta-studio" \
     ctest --test-dir build-tsan --output-on-failure -j2 --timeout 900 -R "$pattern" || rc=1
+  note_failed_checks build-tsan
   return $rc
 }
 
@@ -128,9 +150,11 @@ source scripts/test-env.sh
 cleanup() {
   [ -z "$background_pid" ] || kill -- "-$background_pid" 2>/dev/null || true
   [ -z "$background_log" ] || rm -f "$background_log" "$background_log.times"
+  [ -z "${failed_checks:-}" ] || rm -f "$failed_checks"
   orvanta_env_stop
 }
 trap cleanup EXIT
+failed_checks=$(mktemp /tmp/orvanta-failed-checks.XXXXXX)
 orvanta_env_start "$PWD/build"
 
 status=0
@@ -149,4 +173,8 @@ step "fuzz targets (clang, address and undefined behaviour sanitizers, 10 s each
 
 echo "== time per step =="
 printf '%s\n' "${timings[@]}"
+if [ -s "$failed_checks" ]; then
+  echo "== failed checks =="
+  head -n 60 "$failed_checks"
+fi
 exit $status
