@@ -31,6 +31,7 @@
 #include "media/PlayerWorker.h"
 #include "media/engine/MFDevice.h"
 #include "media/engine/MFPreview.h"
+#include "media/engine/MFPreviewTarget.h"
 #include "media/engine/MFReader.h"
 #include "media/engine/MFTestPatternSource.h"
 #include "media/engine/MFWriter.h"
@@ -159,14 +160,6 @@ bool spinUntil(const std::function<bool()> &done, int ms)
         spin(20);
     }
     return true;
-}
-
-// Where a picture of this size shows in a view that fits it in, centred.
-QRect fittedIn(const QSize &picture, const QRect &area)
-{
-    const QSize size = picture.scaled(area.size(), Qt::KeepAspectRatio);
-    return QRect(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2,
-                 size.width(), size.height());
 }
 
 QString feedbackUrl(int srtPort, const QString &id)
@@ -568,7 +561,7 @@ void runWindow(const QString &studioBinary, int secs)
     spin(1000);  // the page's layout settles
     const QLabel *view = ui.lblStudioPreview;
     const qreal scale = view->devicePixelRatioF();
-    const QRect picture = fittedIn(kSize, view->rect()).translated(view->mapToGlobal(QPoint(0, 0)));
+    const QRect picture = mf::MFPreviewTarget::pictureArea(kSize, view->rect()).translated(view->mapToGlobal(QPoint(0, 0)));
     const QRect smallPicture(ui.frameInFrame_2->mapToGlobal(QPoint(0, 0)), ui.frameInFrame_2->size());
     if (ui.frameInFrame_2->isVisible() && smallPicture.intersects(picture.adjusted(0, 0, 0, -picture.height() * 3 / 4)))
         std::printf("window: the small picture %d,%d %dx%d covers the feedback's code\n", smallPicture.x(),

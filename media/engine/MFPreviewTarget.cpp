@@ -9,9 +9,9 @@
 
 namespace mf {
 
-namespace {
+MFPreviewTarget::MFPreviewTarget() = default;
 
-QRect fitted(const QSize &picture, const QRect &area)
+QRect MFPreviewTarget::pictureArea(const QSize &picture, const QRect &area)
 {
     if (picture.isEmpty() || area.isEmpty())
         return {};
@@ -19,10 +19,6 @@ QRect fitted(const QSize &picture, const QRect &area)
     return QRect(area.x() + (area.width() - size.width()) / 2,
                  area.y() + (area.height() - size.height()) / 2, size.width(), size.height());
 }
-
-} // namespace
-
-MFPreviewTarget::MFPreviewTarget() = default;
 
 MFPreviewTarget::~MFPreviewTarget()
 {
@@ -111,7 +107,7 @@ void MFPreviewTarget::paintInto(QWidget *widget)
     const QImage picture = current->image();
     QPainter painter(widget);
     const QRect area = widget->rect();
-    const QRect target = fitted(picture.size(), area);
+    const QRect target = pictureArea(picture.size(), area);
     // Bars first, so nothing of the widget's old content shows around the picture.
     const QRegion bars = QRegion(area) - QRegion(target);
     for (const QRect &r : bars)

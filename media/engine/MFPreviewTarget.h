@@ -30,6 +30,9 @@ public:
     // The window last asked for, which attachToLatest() attaches to. Any thread.
     void requestHandle(quint64 nativeWindowHandle) { m_requestedHandle = nativeWindowHandle; }
     quint64 requestedHandle() const { return m_requestedHandle; }
+    // Where a picture of this size is painted in an area: fitted in, centred,
+    // black bars beside it. Empty when either is empty.
+    static QRect pictureArea(const QSize &picture, const QRect &area);
 
 public slots:
     void attachTo(quint64 nativeWindowHandle);
