@@ -30,6 +30,12 @@ constexpr int kStuffingIntervalMs = 10;
 // The server plays a message out at its send time plus the latency, as seen
 // through the one-way delay and its clock estimate: close a little later.
 constexpr int kPlayOutMarginMs = 100;
+// The server sets that clock when it handles our handshake: a handshake that
+// waited on the way (a queue, a busy server) makes it play everything out
+// that much later, until its drift correction catches up after about ten
+// seconds. The wait cannot have been longer than the handshake took us, so
+// the margin grows to that, within a bound.
+constexpr int kMaxPlayOutMarginMs = 1000;
 
 // Seven MPEG-TS null packets (PID 0x1FFF): every transport stream reader
 // skips them, so they can travel in the stream without changing it.
@@ -156,7 +162,10 @@ void RESender::relay()
 
     m_errorCount = 0;
     logLine(QStringLiteral("Connect to SRT ") + m_endpoint.serverText() + "  streamid: " + m_endpoint.streamId);
+    QElapsedTimer connecting;
+    connecting.start();
     SrtConnection connection = srtConnect(m_endpoint, &m_stopRequested);
+    m_playOutMarginMs = int(qBound<qint64>(kPlayOutMarginMs, connecting.elapsed(), kMaxPlayOutMarginMs));
     m_srtSocket = connection.socket.release();
     if (m_stopRequested)  // stopped while connecting: nothing to deliver
         closeSrtSocket();
@@ -211,29 +220,35 @@ void RESender::forwardUntilEncoderCloses(QTcpSocket *socket)
 
 // Closing a live SRT socket throws away whatever the server has not yet
 // acknowledged, and the server drops what it has not yet played out. So wait
-// until the send buffer is empty and the last message has had the latency to
-// reach the server's reader, bounded by the latency plus a grace period.
-// A receiver learns of a lost packet only from a later one, and libsrt does
-// not resend unacknowledged packets by itself while the receiver sends loss
-// reports: when the end of the stream stays unacknowledged, stuffing behind
-// it reveals the loss.
+// until the server has acknowledged the end of the stream and the last
+// message has had the latency and the play-out margin to reach the server's
+// reader, bounded by a grace period beyond that. A receiver learns of a lost
+// packet only from a later one, and libsrt does not resend unacknowledged
+// packets by itself while the receiver sends loss reports: while the end of
+// the stream stays unacknowledged, stuffing behind it reveals the loss. The
+// stuffing itself need not arrive: on a route whose round trip is longer than
+// the stuffing interval some of it is always in flight.
 void RESender::waitForDelivery()
 {
     const int socket = m_srtSocket;
     if (socket == SRT_INVALID_SOCK || m_discard)
         return;
     const int latencyMs = agreedLatencyMs();
-    const qint64 limitMs = qMax(latencyMs, 0) + kDrainGraceMs;
+    const qint64 playOutMs = qMax(latencyMs, 0) + m_playOutMarginMs;
+    const qint64 limitMs = playOutMs + kDrainGraceMs;
+    const qint64 streamEnd = m_bytesHanded;
+    const qint64 sinceLastDataMs = m_lastSend.isValid() ? m_lastSend.elapsed() : playOutMs;
     QElapsedTimer waited;
     waited.start();
     while (waited.elapsed() < limitMs && srt_getsockstate(socket) == SRTS_CONNECTED) {
         size_t blocks = 0;
         size_t bytes = 0;
-        const bool drained = srt_getsndbuffer(socket, &blocks, &bytes) == SRT_ERROR || bytes == 0;
-        const bool playedOut = !m_lastSend.isValid() || m_lastSend.elapsed() >= latencyMs + kPlayOutMarginMs;
-        if (drained && playedOut)
+        const bool acknowledged =
+            srt_getsndbuffer(socket, &blocks, &bytes) == SRT_ERROR || m_bytesHanded - qint64(bytes) >= streamEnd;
+        const bool playedOut = sinceLastDataMs + waited.elapsed() >= playOutMs;
+        if (acknowledged && playedOut)
             return;
-        if (!drained)
+        if (!acknowledged)
             sendStuffingIfDue();
         QThread::msleep(5);
     }

@@ -70,7 +70,8 @@ public:
     static constexpr int kMaxSendErrors = 5;
     // How long a stop waits for the encoder to close its connection.
     static constexpr int kEncoderCloseWaitMs = 1000;
-    // How long a stop waits beyond the latency for the server's acknowledgements.
+    // How long a stop waits beyond the latency and the play-out margin for
+    // the server's acknowledgements.
     static constexpr int kDrainGraceMs = 1000;
 
 signals:
@@ -104,6 +105,8 @@ private:
     std::atomic<bool> m_discard{false};
     int m_errorCount = 0;
     QElapsedTimer m_lastSend;
+    // How long after the latency the server may play the last message out.
+    int m_playOutMarginMs = 0;
     std::atomic<qint64> m_bytesHanded{0};
     // Connections to the relay's port that did not come from this process's
     // writer, each closed as it arrived.
